@@ -1,0 +1,1 @@
+// Anchors the shared test-support library when it has no other source.
