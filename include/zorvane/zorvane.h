@@ -1,0 +1,5 @@
+// The umbrella header of the zorvane library: include this and nothing else.
+#pragma once
+
+#include <zorvane/types.h>
+#include <zorvane/doc_config.h>
