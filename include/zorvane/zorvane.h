@@ -3,3 +3,5 @@
 
 #include <zorvane/types.h>
 #include <zorvane/doc_config.h>
+#include <zorvane/memory.h>
+#include <zorvane/string.h>
