@@ -1,0 +1,158 @@
+// The global allocator and the raw memory helpers.
+//
+// Allocation is the C heap. A request that the heap cannot meet raises the
+// library's out-of-memory error (module 1, code 1) with the source name and
+// line that the error reports have always carried, so callers never test for
+// null. A zero-byte request still returns a distinct block.
+//
+// ZorIsStackPtr compares against the stack bounds of the calling thread,
+// read once per thread from the thread attributes.
+#include <zorvane/memory.h>
+
+#include <pthread.h>
+#include <sys/sysinfo.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace zorvane {
+
+namespace {
+
+constexpr const char* kMemSource = "memory\\ZorMemoryManagement";
+
+// ZOR-RAISE: replaced by the ZorEBasic raise once exception.h is in the tree.
+[[noreturn]] void RaiseOutOfMemory(uint32_t line) {
+  (void)kMemSource;
+  (void)line;
+  throw std::bad_alloc();
+}
+
+struct StackBounds {
+  const char* low = nullptr;
+  const char* high = nullptr;
+};
+
+StackBounds ReadStackBounds() {
+  StackBounds b;
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return b;
+  void* addr = nullptr;
+  size_t size = 0;
+  if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
+    b.low = static_cast<const char*>(addr);
+    b.high = b.low + size;
+  }
+  pthread_attr_destroy(&attr);
+  return b;
+}
+
+// Reads "<key>: <n> kB" from /proc/self/status; -1 when absent.
+int64_t ProcStatusKb(const char* key) {
+  FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return -1;
+  char line[256];
+  const size_t keyLen = std::strlen(key);
+  int64_t value = -1;
+  while (std::fgets(line, sizeof line, f)) {
+    if (std::strncmp(line, key, keyLen) == 0 && line[keyLen] == ':') {
+      value = std::strtoll(line + keyLen + 1, nullptr, 10);
+      break;
+    }
+  }
+  std::fclose(f);
+  return value;
+}
+
+}  // namespace
+
+void* ZorMemAlloc(uint32_t size) {
+  void* p = std::malloc(size ? size : 1);
+  if (!p) RaiseOutOfMemory(17);
+  return p;
+}
+
+void* ZorMemRealloc(void* p, uint32_t size) {
+  void* q = std::realloc(p, size ? size : 1);
+  if (!q) RaiseOutOfMemory(24);
+  return q;
+}
+
+void ZorMemFree(void* p) { std::free(p); }
+
+char* ZorCopyMemory(void* dst, const void* src, uint32_t n) {
+  if (dst != src && n) std::memcpy(dst, src, n);
+  return static_cast<char*>(dst) + n;
+}
+
+char* ZorMoveMemory(void* dst, const void* src, uint32_t n) {
+  if (dst != src && n) std::memmove(dst, src, n);
+  return static_cast<char*>(dst) + n;
+}
+
+void ZorZeroMemory(void* p, uint32_t n) {
+  if (n) std::memset(p, 0, n);
+}
+
+void ZorFillMemory(void* p, uint32_t n, uint8_t byte) {
+  if (n) std::memset(p, byte, n);
+}
+
+int16_t ZorCmpMemory(const void* a, const void* b, uint32_t n) {
+  if (!n) return 0;
+  const int r = std::memcmp(a, b, n);
+  return static_cast<int16_t>(r < 0 ? -1 : (r > 0 ? 1 : 0));
+}
+
+void ZorSwapMemoryBuf(void* a, void* b, uint32_t n, void* tmp) {
+  if (a == b || !n) return;
+  std::memcpy(tmp, a, n);
+  std::memcpy(a, b, n);
+  std::memcpy(b, tmp, n);
+}
+
+void ZorSwapMemory(void* a, void* b, uint32_t n) {
+  if (n <= 255) {
+    unsigned char tmp[256];
+    ZorSwapMemoryBuf(a, b, n, tmp);
+    return;
+  }
+  auto* x = static_cast<unsigned char*>(a);
+  auto* y = static_cast<unsigned char*>(b);
+  for (uint32_t i = 0; i < n; ++i) {
+    const unsigned char t = x[i];
+    x[i] = y[i];
+    y[i] = t;
+  }
+}
+
+bool ZorIsStackPtr(const void* p) {
+  thread_local const StackBounds bounds = ReadStackBounds();
+  const char here = 0;
+  const char* top = &here;  // the stack grows down: live frames lie above
+  const char* q = static_cast<const char*>(p);
+  return q >= top && q < bounds.high;
+}
+
+bool ZorGetMemInfo(sZorMemInfo* info) {
+  struct sysinfo si;
+  if (!info || sysinfo(&si) != 0) return false;
+  const int64_t unit = si.mem_unit ? si.mem_unit : 1;
+  info->totalPhys = static_cast<int64_t>(si.totalram) * unit;
+  info->availPhys = static_cast<int64_t>(si.freeram + si.bufferram) * unit;
+  info->totalSwap = static_cast<int64_t>(si.totalswap) * unit;
+  info->availSwap = static_cast<int64_t>(si.freeswap) * unit;
+  info->memoryLoad = info->totalPhys
+      ? static_cast<uint32_t>(100 - info->availPhys * 100 / info->totalPhys) : 0;
+  const int64_t rss = ProcStatusKb("VmRSS");
+  const int64_t vsz = ProcStatusKb("VmSize");
+  info->processResident = rss < 0 ? 0 : rss * 1024;
+  info->processVirtual = vsz < 0 ? 0 : vsz * 1024;
+  return true;
+}
+
+int64_t ZorSetMaxMem(int64_t max) { return max; }
+
+}  // namespace zorvane
