@@ -5,3 +5,4 @@
 #include <zorvane/doc_config.h>
 #include <zorvane/memory.h>
 #include <zorvane/string.h>
+#include <zorvane/handle.h>
