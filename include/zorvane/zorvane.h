@@ -6,3 +6,7 @@
 #include <zorvane/memory.h>
 #include <zorvane/string.h>
 #include <zorvane/handle.h>
+#include <zorvane/fsa.h>
+#include <zorvane/exception.h>
+#include <zorvane/messages.h>
+#include <zorvane/ui.h>

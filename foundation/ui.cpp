@@ -1,0 +1,114 @@
+// The user-interface hooks: the installed interface (headless by default),
+// the debug channel and the user break flag.
+//
+// The headless interface writes each message box to stderr as UTF-8 and
+// answers as a user who declines: OK on a box whose only button is OK,
+// otherwise Cancel, No or Abort, the first that the box offers. The Shift key
+// is never down.
+//
+// The interface and sink pointers are process-wide atomics so that a test
+// double can be swapped while other threads raise errors; the objects they
+// point to belong to whoever installed them.
+#include <zorvane/exception.h>
+#include <zorvane/ui.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+namespace zorvane {
+
+namespace {
+
+class HeadlessUserInterface final : public iZorUserInterface {
+ public:
+  int32_t MessageBox(const char* text, const char* title, uint32_t kind) override {
+    std::fprintf(stderr, "%s%s%s\n", title && *title ? title : "", title && *title ? ": " : "", text ? text : "");
+    return ZorHeadlessAnswer(kind);
+  }
+  bool IsShiftDown() override { return false; }
+};
+
+HeadlessUserInterface& Headless() {
+  static HeadlessUserInterface headless;
+  return headless;
+}
+
+std::atomic<iZorUserInterface*> gInterface{nullptr};
+
+struct DebugSinkSlot {
+  std::atomic<ZorDebugSink> sink{nullptr};
+  std::atomic<void*> context{nullptr};
+};
+DebugSinkSlot gDebug;
+
+std::atomic<bool> gUserBreak{false};
+
+void SendToSink(const char* text) {
+  const ZorDebugSink sink = gDebug.sink.load();
+  if (sink) sink(text, gDebug.context.load());
+}
+
+}  // namespace
+
+iZorUserInterface::~iZorUserInterface() = default;
+
+iZorUserInterface* ZorGetUserInterface() {
+  iZorUserInterface* ui = gInterface.load();
+  return ui ? ui : &Headless();
+}
+
+iZorUserInterface* ZorSetUserInterface(iZorUserInterface* ui) {
+  iZorUserInterface* previous = gInterface.exchange(ui);
+  return previous ? previous : &Headless();
+}
+
+int32_t ZorHeadlessAnswer(uint32_t kind) {
+  switch (kind & ZorMbButtonsMask) {
+    case ZorMbOk: return ZorIdOk;
+    case ZorMbOkCancel:
+    case ZorMbYesNoCancel:
+    case ZorMbRetryCancel: return ZorIdCancel;
+    case ZorMbYesNo: return ZorIdNo;
+    case ZorMbAbortRetryIgnore: return ZorIdAbort;
+    default: return ZorIdCancel;
+  }
+}
+
+int32_t ZorMessageBox(const char* text, const char* title, uint32_t kind) {
+  return ZorGetUserInterface()->MessageBox(text, title, kind);
+}
+
+bool ZorIsShiftDown() { return ZorGetUserInterface()->IsShiftDown(); }
+
+// ------------------------------------------------------------------ debug channel
+
+ZorDebugSink ZorSetDebugSink(ZorDebugSink sink, void* context) {
+  gDebug.context.store(context);
+  return gDebug.sink.exchange(sink);
+}
+
+void ZorDebugPrint(const char* pattern, ...) {
+  if (!gDebug.sink.load() || !pattern) return;
+  SendToSink(pattern);
+}
+
+void ZorDebugPrintAt(int32_t, int32_t, const char* pattern, ...) {
+  if (!gDebug.sink.load() || !pattern) return;
+  SendToSink(pattern);
+}
+
+void ZorDebugPrintStr(const char* text, bool newLine) {
+  if (!gDebug.sink.load()) return;
+  std::string line(text ? text : "");
+  if (newLine) line += '\n';
+  SendToSink(line.c_str());
+}
+
+// ------------------------------------------------------------------ user break
+
+void ZorSetUserBreak(bool on) { gUserBreak.store(on); }
+bool ZorIsUserBreak() { return gUserBreak.load(); }
+
+}  // namespace zorvane
