@@ -1,0 +1,310 @@
+// The C-string functions, the case tables and the collation of code page 1252.
+//
+// Three byte-to-byte tables drive everything, built at compile time from the
+// case pairs of cp1252: lower case, upper case (the exact inverse of the
+// lower-case pairs, accents kept) and "plain" upper case, which folds accented
+// letters to their base letter and turns every other byte from 0x80 up into
+// "_". No locale is consulted. Ordering goes through a 256-entry weight table,
+// a permutation of 0-255 that puts, for each letter, the lower-case form, the
+// upper-case form and then the accented forms next to each other; equal
+// weights therefore mean equal bytes.
+//
+// Ordering functions return the weight difference at the first differing byte
+// and -1 / 1 when one side ends first. The case-insensitive forms treat two
+// bytes as equal when their upper-case mappings are equal, and otherwise
+// return the weight difference of the unmapped bytes.
+//
+// Character classes come from the platform's CT_CTYPE1 table of cp1252.
+#include <zorvane/memory.h>
+#include <zorvane/string.h>
+
+#include <array>
+#include <cstring>
+
+#include "platform/codepage.h"
+
+namespace zorvane {
+
+namespace {
+
+using Table = std::array<uint8_t, 256>;
+
+constexpr bool InRange(int b, int lo, int hi) { return b >= lo && b <= hi; }
+
+// The upper-case partner of a lower-case byte, or 0 when it has none.
+constexpr int UpperPartner(int b) {
+  if (InRange(b, 'a', 'z') || InRange(b, 0xE0, 0xF6) || InRange(b, 0xF9, 0xFE)) return b - 0x20;
+  if (b == 0x9A || b == 0x9C || b == 0x9E) return b - 0x10;
+  if (b == 0xFF) return 0x9F;
+  return 0;
+}
+
+constexpr Table MakeUpper() {
+  Table t{};
+  for (int b = 0; b < 256; ++b) {
+    const int u = UpperPartner(b);
+    t[b] = static_cast<uint8_t>(u ? u : b);
+  }
+  return t;
+}
+
+constexpr Table MakeLower() {
+  Table t{};
+  for (int b = 0; b < 256; ++b) t[b] = static_cast<uint8_t>(b);
+  for (int b = 0; b < 256; ++b)
+    if (const int u = UpperPartner(b)) t[u] = static_cast<uint8_t>(b);
+  return t;
+}
+
+// Base letter of an accented cp1252 letter (either case), "_" for any other
+// byte from 0x80 up.
+constexpr uint8_t PlainHigh(int b) {
+  const int f = b >= 0xE0 ? b - 0x20 : b;  // fold 0xE0-0xFF onto 0xC0-0xDF
+  if (b == 0x8A || b == 0x9A) return 'S';
+  if (b == 0x8E || b == 0x9E) return 'Z';
+  if (b == 0x9F || b == 0xFF || f == 0xDD) return 'Y';
+  if (InRange(f, 0xC0, 0xC5)) return 'A';
+  if (f == 0xC7) return 'C';
+  if (InRange(f, 0xC8, 0xCB)) return 'E';
+  if (InRange(f, 0xCC, 0xCF)) return 'I';
+  if (f == 0xD1) return 'N';
+  if (InRange(f, 0xD2, 0xD6)) return 'O';
+  if (InRange(f, 0xD9, 0xDC)) return 'U';
+  return '_';
+}
+
+constexpr Table MakePlainUpper() {
+  Table t = MakeUpper();
+  for (int b = 0x80; b < 256; ++b) t[b] = PlainHigh(b);
+  return t;
+}
+
+constexpr Table kLower = MakeLower();
+constexpr Table kUpper = MakeUpper();
+constexpr Table kPlainUpper = MakePlainUpper();
+
+constexpr Table kWeight = {
+    0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F,
+    0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1D, 0x1E, 0x1F,
+    0x20, 0x36, 0x37, 0x38, 0x39, 0x3A, 0x3B, 0x31, 0x3C, 0x3D, 0x3E, 0x61, 0x3F, 0x32, 0x40, 0x41,
+    0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29, 0x2A, 0x2B, 0x42, 0x43, 0x62, 0x63, 0x64, 0x44,
+    0x45, 0x84, 0x94, 0x96, 0x9A, 0x9E, 0xAA, 0xAC, 0xAE, 0xB0, 0xBA, 0xBC, 0xBE, 0xC0, 0xC2, 0xC7,
+    0xD7, 0xD9, 0xDB, 0xDD, 0xE2, 0xE7, 0xF1, 0xF3, 0xF5, 0xF7, 0xFD, 0x46, 0x47, 0x48, 0x49, 0x4B,
+    0x4C, 0x83, 0x93, 0x95, 0x99, 0x9D, 0xA9, 0xAB, 0xAD, 0xAF, 0xB9, 0xBB, 0xBD, 0xBF, 0xC1, 0xC6,
+    0xD6, 0xD8, 0xDA, 0xDC, 0xE1, 0xE6, 0xF0, 0xF2, 0xF4, 0xF6, 0xFC, 0x4D, 0x4E, 0x4F, 0x50, 0x9F,
+    0x7B, 0x2C, 0x5B, 0xA8, 0x5E, 0x79, 0x76, 0x77, 0x4A, 0x7A, 0xDF, 0x5F, 0xD5, 0x2D, 0xFF, 0x2E,
+    0x2F, 0x59, 0x5A, 0x5C, 0x5D, 0x78, 0x34, 0x35, 0x58, 0xE5, 0xDE, 0x60, 0xD4, 0x30, 0xFE, 0xFB,
+    0x21, 0x51, 0x6A, 0x6B, 0x6C, 0x6D, 0x52, 0x6E, 0x53, 0x6F, 0x82, 0x66, 0x70, 0x33, 0x71, 0x54,
+    0x72, 0x65, 0x80, 0x81, 0x55, 0x73, 0x74, 0x75, 0x56, 0x7F, 0xC5, 0x67, 0x7C, 0x7D, 0x7E, 0x57,
+    0x88, 0x86, 0x8A, 0x8E, 0x8C, 0x90, 0x92, 0x98, 0xA3, 0xA1, 0xA5, 0xA7, 0xB4, 0xB2, 0xB6, 0xB8,
+    0x9C, 0xC4, 0xCB, 0xC9, 0xCD, 0xD1, 0xCF, 0x69, 0xD3, 0xEB, 0xE9, 0xED, 0xEF, 0xF9, 0xE3, 0xE0,
+    0x87, 0x85, 0x89, 0x8D, 0x8B, 0x8F, 0x91, 0x97, 0xA2, 0xA0, 0xA4, 0xA6, 0xB3, 0xB1, 0xB5, 0xB7,
+    0x9B, 0xC3, 0xCA, 0xC8, 0xCC, 0xD0, 0xCE, 0x68, 0xD2, 0xEA, 0xE8, 0xEC, 0xEE, 0xF8, 0xE4, 0xFA,
+};
+
+constexpr bool IsPermutation(const Table& t) {
+  std::array<bool, 256> seen{};
+  for (uint8_t w : t) {
+    if (seen[w]) return false;
+    seen[w] = true;
+  }
+  return true;
+}
+static_assert(IsPermutation(kWeight), "collation weights must be a permutation");
+static_assert(kUpper['a'] == 'A' && kLower[0x9F] == 0xFF && kLower[0xD8] == 0xD8 && kUpper[0xDF] == 0xDF);
+
+inline uint8_t U8(char c) { return static_cast<uint8_t>(c); }
+
+// Result at the first position where a and b differ (a != b as bytes).
+inline int32_t Difference(uint8_t a, uint8_t b) {
+  if (a == 0) return -1;
+  if (b == 0) return 1;
+  return static_cast<int32_t>(kWeight[a]) - static_cast<int32_t>(kWeight[b]);
+}
+
+uint16_t CharType(char c) { return platform::CharType1(U8(c)); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- characters
+
+char ZorToLower(char c) { return static_cast<char>(kLower[U8(c)]); }
+char ZorToUpper(char c, bool plain) { return static_cast<char>((plain ? kPlainUpper : kUpper)[U8(c)]); }
+uint8_t ZorCharWeight(char c) { return kWeight[U8(c)]; }
+
+bool ZorIsDigit(char c) { return c >= '0' && c <= '9'; }
+bool ZorIsXDigit(char c) { return ZorIsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool ZorIsUpper(char c) { return CharType(c) & platform::kCtUpper; }
+bool ZorIsLower(char c) { return CharType(c) & platform::kCtLower; }
+bool ZorIsSpace(char c) { return CharType(c) & platform::kCtSpace; }
+bool ZorIsPunct(char c) { return CharType(c) & platform::kCtPunct; }
+bool ZorIsCtrl(char c) { return CharType(c) & platform::kCtCntrl; }
+bool ZorIsAlpha(char c) { return CharType(c) & platform::kCtAlpha; }
+bool ZorIsAlNum(char c) { return ZorIsAlpha(c) || ZorIsDigit(c); }
+uint16_t ZorGetChType(char c) { return CharType(c); }
+
+// ---------------------------------------------------------------- C strings
+
+uint32_t ZorStrLen(const char* s) { return static_cast<uint32_t>(std::strlen(s)); }
+uint32_t ZorStrSize(const char* s) { return ZorStrLen(s) + 1; }
+bool ZorStrIsEmpty(const char* s) { return !s || !*s; }
+char* ZorStrCpy(char* dst, const char* src) { return std::strcpy(dst, src); }
+char* ZorStrCat(char* dst, const char* src) { return std::strcat(dst, src); }
+
+char* ZorStrCpyN(char* dst, const char* src, uint32_t size) {
+  const size_t n = strnlen(src, size - 1);
+  std::memcpy(dst, src, n);
+  dst[n] = 0;
+  return dst;
+}
+
+char* ZorStrFill(char* dst, uint32_t n, char c) {
+  std::memset(dst, U8(c), n);
+  return dst;
+}
+
+char* ZorStrUpper(char* s, bool plain) {
+  const Table& t = plain ? kPlainUpper : kUpper;
+  for (char* p = s; *p; ++p) *p = static_cast<char>(t[U8(*p)]);
+  return s;
+}
+
+char* ZorStrLower(char* s) {
+  for (char* p = s; *p; ++p) *p = static_cast<char>(kLower[U8(*p)]);
+  return s;
+}
+
+int32_t ZorStrCmp(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const uint8_t x = U8(*a), y = U8(*b);
+    if (x != y) return Difference(x, y);
+    if (x == 0) return 0;
+  }
+}
+
+int32_t ZorStrCmpN(const char* a, const char* b, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint8_t x = U8(a[i]), y = U8(b[i]);
+    if (x != y) return static_cast<int32_t>(kWeight[x]) - static_cast<int32_t>(kWeight[y]);
+  }
+  return 0;
+}
+
+int32_t ZorStrICmp(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const uint8_t x = U8(*a), y = U8(*b);
+    if (x == y) {
+      if (x == 0) return 0;
+    } else if (kUpper[x] != kUpper[y]) {
+      return Difference(x, y);
+    }
+  }
+}
+
+int32_t ZorStrICmpN(const char* a, const char* b, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint8_t x = U8(a[i]), y = U8(b[i]);
+    if (x != y && kUpper[x] != kUpper[y])
+      return static_cast<int32_t>(kWeight[x]) - static_cast<int32_t>(kWeight[y]);
+  }
+  return 0;
+}
+
+bool ZorStrEq(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+bool ZorStrEqN(const char* a, const char* b, uint32_t n) { return std::memcmp(a, b, n) == 0; }
+
+bool ZorStrIEq(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const uint8_t x = U8(*a), y = U8(*b);
+    if (kUpper[x] != kUpper[y]) return false;
+    if (x == 0) return true;
+  }
+}
+
+bool ZorStrIEqN(const char* a, const char* b, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i)
+    if (kUpper[U8(a[i])] != kUpper[U8(b[i])]) return false;
+  return true;
+}
+
+const char* ZorStrChr(const char* s, char c) { return std::strchr(s, c); }
+const char* ZorStrRChr(const char* s, char c) { return std::strrchr(s, c); }
+const char* ZorStrStr(const char* hay, const char* needle) { return std::strstr(hay, needle); }
+
+const char* ZorStrFind(const char* hay, const char* needle, bool ignoreCase) {
+  if (!ignoreCase) return std::strstr(hay, needle);
+  const size_t n = std::strlen(needle);
+  const uint8_t first = kUpper[U8(needle[0])];
+  for (const char* p = hay; *p; ++p)
+    if (kUpper[U8(*p)] == first && ZorStrIEqN(p, needle, static_cast<uint32_t>(n))) return p;
+  return n == 0 ? hay : nullptr;
+}
+
+bool ZorStrContains(const char* hay, const char* needle, bool ignoreCase) {
+  return ZorStrFind(hay, needle, ignoreCase) != nullptr;
+}
+
+bool ZorStrReplace(char* s, char from, char to) {
+  if (from == 0) return false;
+  char* p = std::strchr(s, from);
+  if (!p) return false;
+  if (to != 0) {
+    for (; p; p = std::strchr(p + 1, from)) *p = to;
+    return true;
+  }
+  char* w = p;
+  for (; *p; ++p)
+    if (*p != from) *w++ = *p;
+  *w = 0;
+  return true;
+}
+
+char* ZorStrDup(const char* s) {
+  const uint32_t size = ZorStrSize(s);
+  char* copy = static_cast<char*>(ZorMemAlloc(size));
+  std::memcpy(copy, s, size);
+  return copy;
+}
+
+namespace {
+
+// The letter after the backslash for a byte that is escaped, or 0.
+char EscapeLetter(char c, bool quotes) {
+  switch (c) {
+    case '\t': return 't';
+    case '\n': return 'n';
+    case '\v': return 'v';
+    case '\f': return 'f';
+    case '\r': return 'r';
+    case '"':
+    case '\'': return quotes ? c : 0;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+char* ZorEscapeString(const char* src, char* dst, bool quotes) {
+  char* w = dst;
+  for (; *src; ++src) {
+    if (const char e = EscapeLetter(*src, quotes)) {
+      *w++ = '\\';
+      *w++ = e;
+    } else {
+      *w++ = *src;
+    }
+  }
+  *w = 0;
+  return dst;
+}
+
+const char* ZorEscapeString(const char* src, string* dst, bool quotes) {
+  string out;
+  char* buf = out.BufferAlloc(static_cast<int32_t>(2 * ZorStrLen(src)));
+  ZorEscapeString(src, buf, quotes);
+  out.BufferCalcLen();
+  *dst = static_cast<string&&>(out);
+  return dst->CStr();
+}
+
+}  // namespace zorvane
