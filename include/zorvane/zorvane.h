@@ -10,3 +10,5 @@
 #include <zorvane/exception.h>
 #include <zorvane/messages.h>
 #include <zorvane/ui.h>
+#include <zorvane/log_type.h>
+#include <zorvane/decimal.h>

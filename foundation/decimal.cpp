@@ -1,0 +1,401 @@
+// Arithmetic, rounding and business calculations of `decimal`.
+//
+// Model. A decimal is a plain double; every typed operation computes in
+// double and then rounds once to the logical type:
+//   ZorRoundDouble(v, type, mode) = RoundScaled(v * factor, mode) / factor
+// with the factor 1, 10, 100, 1000, 10000 or 1e8 of the type (6 resolved to
+// the configuration's money type first). RoundScaled turns the scaled value
+// into an integer by the mode; mode 0 first moves the value 1e-8 away from
+// zero and then rounds to nearest with ties to even, so that the halves that
+// a binary double cannot hold exactly (2.675 * 100 = 267.49999999999997) still
+// go away from zero.
+//
+// Invariants kept by every function below:
+//   - the operation order is the one written (a * b / 100 is (a * b) / 100),
+//     in plain doubles, so that results are bit-exact and reproducible by any
+//     other IEEE 754 implementation of the same steps;
+//   - no operation "repairs" the artefacts of double arithmetic beyond the
+//     1e-8 nudge of mode 0;
+//   - a failure of a typed operation leaves the value unchanged when it
+//     raises, or sets it to 0 when asked not to raise.
+// The default floating-point environment (round to nearest) is assumed:
+// std::nearbyint then rounds ties to even.
+#include <zorvane/decimal.h>
+
+#include <zorvane/doc_config.h>
+#include <zorvane/exception.h>
+
+#include <cmath>
+
+#include "foundation/decimal_rules.h"
+
+namespace zorvane {
+
+namespace {
+
+using decimal_rules::FactorOf;
+using decimal_rules::IsNullValue;
+using decimal_rules::ResolveType;
+
+constexpr char kSource[] = "ZorDecimal";
+constexpr int32_t kErrOverflow = 16;  // domain failure
+constexpr int32_t kErrZeroDiv = 17;
+constexpr int32_t kErrNotImpl = 25;   // a type without a rounding factor
+
+constexpr double kNudge = 1e-8;
+
+[[noreturn]] void Raise(int32_t number, uint32_t line) {
+  throw ZorEBasic(kSource, line, 1, ZorErr(1, number), static_cast<const char*>(nullptr), nullptr);
+}
+
+// 0 for a null value, or raises when asked.
+double FailValue(int32_t number, bool raise, uint32_t line) {
+  if (raise) Raise(number, line);
+  return 0;
+}
+
+double CheckedFactor(eZorLogType type) {
+  const double factor = FactorOf(ResolveType(type));
+  if (factor == 0) Raise(kErrNotImpl, __LINE__);
+  return factor;
+}
+
+double RoundScaled(double s, eZorRound mode) {
+  switch (mode) {
+    case kZorRoundCeil:
+      return std::ceil(s);
+    case kZorRoundFloor:
+      return std::floor(s);
+    case kZorRoundTrunc:
+      return std::trunc(s);
+    case kZorRoundEven:
+      return std::nearbyint(s);
+    default:
+      if (s > 0) {
+        s += kNudge;
+      } else if (s < 0) {
+        s -= kNudge;
+      }
+      return std::nearbyint(s);
+  }
+}
+
+double Rounded(double v, eZorLogType type) { return ZorRoundDouble(v, type, kZorRoundNearest); }
+
+// One unit of the type's last decimal (a null step of RoundTo).
+double UnitOf(eZorLogType type) {
+  switch (type) {
+    case kZorLogTypeDec0:
+    case kZorLogTypeInt:
+      return 1;
+    case kZorLogTypeDec1:
+      return 0.1;
+    case kZorLogTypeDec2:
+      return 0.01;
+    case kZorLogTypeDec3:
+      return 0.001;
+    case kZorLogTypeDec4:
+      return 0.0001;
+    case kZorLogTypeFloat:
+      return 1e-8;
+    default:
+      Raise(kErrNotImpl, __LINE__);
+  }
+}
+
+double EuroRateOr(const decimal* rate) { return rate ? rate->_getDouble() : decimal::CurEuroRate(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- free functions
+
+double ZorRoundDouble(double v, eZorLogType type, eZorRound mode) {
+  const double factor = CheckedFactor(type);
+  return RoundScaled(v * factor, mode) / factor;
+}
+
+double ZorFixPrec(double v, eZorLogType type, eZorRound mode) { return ZorRoundDouble(v, type, mode); }
+
+double ZorRoundTo(double value, double step, eZorLogType type, eZorRound mode) {
+  if (IsNullValue(step)) step = UnitOf(type);
+  return ZorRoundDouble(RoundScaled(value / step, mode) * step, type, kZorRoundNearest);
+}
+
+void ZorAnnuity(decimal* result, const decimal* ratePerc, int32_t periods, eZorLogType type) {
+  const double capital = result->_getDouble();
+  double payment = 0;
+  if (periods > 0) {
+    const double n = periods;
+    if (ratePerc->IsNull()) {
+      payment = capital / n;
+    } else {
+      const double r = ratePerc->_getDouble() / 100;
+      payment = capital * r / (1 - std::pow(1 + r, -n));
+    }
+  }
+  result->_setDouble(Rounded(payment, type));
+}
+
+eZorLogType ZorReduceLogType(eZorLogType type) {
+  if ((type >= kZorLogTypeDec0 && type <= kZorLogTypeInt) || type == kZorLogTypeBoolean) return kZorLogTypeInt;
+  return type == kZorLogTypeDate ? kZorLogTypeDate : kZorLogTypeText;
+}
+
+eZorLogType ZorForceLogTypeNum(eZorLogType type, eZorLogType dflt) {
+  return type <= kZorLogTypeInt ? type : dflt;
+}
+
+// ---------------------------------------------------------------- access
+
+decimal::decimal(double v, eZorLogType type) : _value(Rounded(v, type)) {}
+
+decimal& decimal::SetValue(double v, eZorLogType type) {
+  _value = Rounded(v, type);
+  return *this;
+}
+
+double decimal::GetValue(eZorLogType type) const { return Rounded(_value, type); }
+
+decimal& decimal::Abs() {
+  _value = std::fabs(_value);
+  return *this;
+}
+
+decimal& decimal::InvertSign() {
+  _value = -_value;
+  return *this;
+}
+
+bool decimal::IsValid() const { return std::fabs(_value) <= kMaxValid; }  // false for NaN too
+
+int32_t decimal::Sign() const {
+  if (IsNull()) return 0;
+  return _value < 0 ? -1 : 1;
+}
+
+double decimal::CurEuroRate() { return ZorGetDocConfig().euroRate; }
+
+// ---------------------------------------------------------------- rounding
+
+decimal& decimal::FixPrec(eZorLogType type, eZorRound mode) {
+  _value = ZorRoundDouble(_value, type, mode);
+  return *this;
+}
+
+decimal& decimal::Round(eZorRound mode) {
+  _value = RoundScaled(_value, mode);
+  return *this;
+}
+
+decimal& decimal::RoundTo(const decimal& step, eZorRound mode, eZorLogType type) {
+  _value = ZorRoundTo(_value, step._value, type, mode);
+  return *this;
+}
+
+// ---------------------------------------------------------------- typed arithmetic
+
+decimal& decimal::Set(const decimal* d, eZorLogType type) { return SetValue(d->_value, type); }
+decimal& decimal::Add(const decimal* d, eZorLogType type) { return SetValue(_value + d->_value, type); }
+decimal& decimal::Add(int32_t n, eZorLogType type) { return SetValue(_value + n, type); }
+decimal& decimal::Sub(const decimal* d, eZorLogType type) { return SetValue(_value - d->_value, type); }
+decimal& decimal::Sub(int32_t n, eZorLogType type) { return SetValue(_value - n, type); }
+decimal& decimal::Mul(const decimal* d, eZorLogType type) { return SetValue(_value * d->_value, type); }
+decimal& decimal::Mul(int32_t n, eZorLogType type) { return SetValue(_value * n, type); }
+
+decimal& decimal::Div(const decimal* d, eZorLogType type, bool raise) {
+  if (d->IsNull()) {
+    _value = FailValue(kErrZeroDiv, raise, __LINE__);
+    return *this;
+  }
+  return SetValue(_value / d->_value, type);
+}
+
+decimal& decimal::Div(int32_t n, eZorLogType type, bool raise) {
+  if (n == 0) {
+    _value = FailValue(kErrZeroDiv, raise, __LINE__);
+    return *this;
+  }
+  return SetValue(_value / n, type);
+}
+
+decimal& decimal::Pow(const decimal* exponent, eZorLogType type) {
+  return SetValue(std::pow(_value, exponent->_value), type);
+}
+decimal& decimal::Pow(int32_t exponent, eZorLogType type) {
+  return SetValue(std::pow(_value, static_cast<double>(exponent)), type);
+}
+decimal& decimal::Pow10(const decimal* exponent, eZorLogType type) {
+  return SetValue(std::pow(10.0, exponent->_value), type);
+}
+decimal& decimal::Pow10(int32_t exponent, eZorLogType type) {
+  return SetValue(std::pow(10.0, static_cast<double>(exponent)), type);
+}
+decimal& decimal::Exp(const decimal* x, eZorLogType type) { return SetValue(std::exp(x->_value), type); }
+
+decimal& decimal::Ln(const decimal* x, eZorLogType type, bool raise) {
+  if (x->IsNegative() || x->IsNull()) {
+    _value = FailValue(kErrOverflow, raise, __LINE__);
+    return *this;
+  }
+  return SetValue(std::log(x->_value), type);
+}
+
+decimal& decimal::Log10(const decimal* x, eZorLogType type, bool raise) {
+  if (x->IsNegative() || x->IsNull()) {
+    _value = FailValue(kErrOverflow, raise, __LINE__);
+    return *this;
+  }
+  return SetValue(std::log10(x->_value), type);
+}
+
+decimal& decimal::Sqr(eZorLogType type, bool raise) {
+  if (IsNegative() && !IsNull()) {
+    _value = FailValue(kErrOverflow, raise, __LINE__);
+    return *this;
+  }
+  return SetValue(std::sqrt(std::fabs(_value)), type);
+}
+
+decimal& decimal::SqrN(int32_t n, eZorLogType type, bool raise) {
+  const bool negative = IsNegative() && !IsNull();
+  if (n <= 0 || (negative && n % 2 == 0)) {
+    _value = FailValue(kErrOverflow, raise, __LINE__);
+    return *this;
+  }
+  const double x = std::fabs(_value);
+  double root = x;
+  if (n == 2) {
+    root = std::sqrt(x);
+  } else if (n == 3) {
+    root = std::cbrt(x);
+  } else if (n > 3) {
+    root = std::pow(x, 1.0 / n);
+  }
+  return SetValue(negative ? -root : root, type);
+}
+
+decimal& decimal::Ratio(const decimal* a, const decimal* b, eZorLogType type, bool raise) {
+  if (b->IsNull()) {
+    _value = FailValue(kErrOverflow, raise, __LINE__);
+    return *this;
+  }
+  return SetValue(a->_value * Dec_100._value / b->_value, type);
+}
+
+decimal& decimal::Fact(int32_t n, eZorLogType type, bool raise) {
+  if (n <= 0) {
+    _value = FailValue(kErrOverflow, raise, __LINE__);
+    return *this;
+  }
+  double product = 1;
+  for (int32_t i = 2; i <= n && std::isfinite(product); ++i) product *= i;
+  return SetValue(product, type);
+}
+
+decimal& decimal::Sin(const decimal* radians, eZorLogType type) { return SetValue(std::sin(radians->_value), type); }
+decimal& decimal::Cos(const decimal* radians, eZorLogType type) { return SetValue(std::cos(radians->_value), type); }
+decimal& decimal::Tan(const decimal* radians, eZorLogType type) { return SetValue(std::tan(radians->_value), type); }
+
+// ---------------------------------------------------------------- business
+
+decimal& decimal::Perc(const decimal* a, const decimal* b, eZorLogType type) {
+  return SetValue(a->_value * b->_value / Dec_100._value, type);
+}
+
+decimal& decimal::AddPerc(const decimal* rate, eZorLogType type, bool subtract) {
+  const double r = subtract ? -rate->_value : rate->_value;
+  return SetValue(_value + _value * r / Dec_100._value, type);
+}
+
+decimal& decimal::TTC(const decimal* ht, const decimal* rate, eZorLogType type) {
+  return SetValue(ht->_value * rate->_value / Dec_100._value + ht->_value, type);
+}
+
+decimal& decimal::HT(const decimal* ttc, const decimal* rate, eZorLogType type) {
+  if (ttc->IsNull()) {
+    _value = 0;
+    return *this;
+  }
+  if (rate->IsNull()) return SetValue(ttc->_value, type);
+  const double divisor = ZorRoundDouble(Dec_100._value + rate->_value, kZorLogTypeFloat, kZorRoundNearest);
+  if (IsNullValue(divisor)) {
+    _value = 0;
+    return *this;
+  }
+  _value = ZorRoundDouble(ttc->_value * Dec_100._value / divisor, type, kZorRoundEven);
+  return *this;
+}
+
+decimal& decimal::TVAPerc(const decimal* ht, const decimal* ttc, eZorLogType type) {
+  if (ht->_value == ttc->_value || ht->IsNull()) {
+    _value = 0;
+    return *this;
+  }
+  return SetValue((ttc->_value - ht->_value) * Dec_100._value / ht->_value, type);
+}
+
+decimal& decimal::TVAFromHT(const decimal* ht, const decimal* rate, eZorLogType type) {
+  return SetValue(ht->_value * rate->_value / Dec_100._value, type);
+}
+
+decimal& decimal::TVAFromTTC(const decimal* ttc, const decimal* rate, eZorLogType type) {
+  decimal ht;
+  ht.HT(ttc, rate, type);
+  return SetValue(ttc->_value - ht._value, type);
+}
+
+decimal& decimal::ToEuro(const decimal* value, const decimal* rate) {
+  const double r = EuroRateOr(rate);
+  const double v = IsNullValue(r) ? value->_value : value->_value / r;
+  _value = ZorRoundDouble(v, kZorLogTypeDec2, kZorRoundEven);
+  return *this;
+}
+
+decimal& decimal::ToMoney(const decimal* value, const decimal* rate) {
+  return SetValue(value->_value * EuroRateOr(rate), kZorLogTypeMoney);
+}
+
+// ---------------------------------------------------------------- comparison
+
+int32_t decimal::Cmp(double other, eZorLogType type, eZorRound mode) const {
+  const int32_t resolved = ResolveType(type);
+  const double factor = resolved <= kZorLogTypeInt ? FactorOf(resolved) : 0;
+  if (factor == 0) Raise(kErrNotImpl, __LINE__);
+  const double a = RoundScaled(_value * factor, mode);
+  const double b = RoundScaled(other * factor, mode);
+  if (a < b) return -1;
+  return a > b ? 1 : 0;
+}
+
+int32_t decimal::Cmp(const decimal* other, eZorLogType type, eZorRound mode) const {
+  return Cmp(other->_value, type, mode);
+}
+
+// ---------------------------------------------------------------- operators
+
+decimal decimal::operator+(const decimal& d) const { return decimal(_value + d._value, kZorLogTypeFloat); }
+decimal decimal::operator-(const decimal& d) const { return decimal(_value - d._value, kZorLogTypeFloat); }
+decimal decimal::operator*(const decimal& d) const { return decimal(_value * d._value, kZorLogTypeFloat); }
+
+decimal decimal::operator/(const decimal& d) const {
+  if (d.IsNull()) Raise(kErrZeroDiv, __LINE__);
+  return decimal(_value / d._value, kZorLogTypeFloat);
+}
+
+decimal decimal::operator^(const decimal& exponent) const {
+  return decimal(std::pow(_value, exponent._value), kZorLogTypeFloat);
+}
+
+decimal decimal::operator^(int32_t exponent) const {
+  return decimal(std::pow(_value, static_cast<double>(exponent)), kZorLogTypeFloat);
+}
+
+decimal& decimal::operator/=(const decimal& d) {
+  if (d.IsNull()) Raise(kErrZeroDiv, __LINE__);
+  _value /= d._value;
+  return *this;
+}
+
+bool decimal::operator==(int32_t n) const { return RoundScaled(_value, kZorRoundNearest) == n; }
+
+}  // namespace zorvane
