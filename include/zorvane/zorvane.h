@@ -5,6 +5,7 @@
 #include <zorvane/doc_config.h>
 #include <zorvane/memory.h>
 #include <zorvane/string.h>
+#include <zorvane/format.h>
 #include <zorvane/handle.h>
 #include <zorvane/fsa.h>
 #include <zorvane/exception.h>
@@ -12,3 +13,4 @@
 #include <zorvane/ui.h>
 #include <zorvane/log_type.h>
 #include <zorvane/decimal.h>
+#include <zorvane/date.h>
