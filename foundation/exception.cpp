@@ -150,10 +150,4 @@ bool ZorErrIsSpecial(int64_t err) {
   return ZorErrFamily(err) == 1 && static_cast<uint32_t>(ZorErrNumber(err)) >= 1000;
 }
 
-int64_t ZorWinErrToZor(uint32_t winErr) {
-  if (winErr == 0) return ZorErr(1, 0);
-  if (winErr == 1223) return ZorErr(1, 1000);
-  return ZorErr(-1, static_cast<int32_t>(winErr));
-}
-
 }  // namespace zorvane

@@ -1,0 +1,45 @@
+// Operating-system errors of the Linux layer. The library's family -1 codes
+// carry Windows error numbers, so every errno is first translated by one
+// table (os_error.cpp) and the texts of those numbers live in the message
+// catalogue (list kSystemTextGroup of module 1).
+#pragma once
+
+#include <zorvane/types.h>
+
+namespace zorvane {
+class ZorFsa;
+}
+
+namespace zorvane::platform {
+
+// The Windows error numbers that the file layer produces by itself.
+enum : uint32_t {
+  kWinErrFileNotFound = 2,
+  kWinErrPathNotFound = 3,
+  kWinErrAccessDenied = 5,
+  kWinErrSharingViolation = 32,  // an open that conflicts with another's share mode
+  kWinErrLockViolation = 33,     // a byte range locked by another
+  kWinErrHandleEof = 38,
+  kWinErrFileExists = 80,
+  kWinErrInvalidParameter = 87,
+  kWinErrDiskFull = 112,
+  kWinErrCancelled = 1223,
+};
+
+// The catalogue list of module 1 that holds the texts of the Windows error
+// numbers, entry = number.
+constexpr int32_t kSystemTextGroup = 990;
+
+// The Windows error number of an errno value (0 gives 0; an errno outside the
+// table gives 31, the general failure).
+uint32_t WinErrFromErrno(int err);
+// The same as a library code (through ZorWinErrToZor).
+int64_t ZorErrFromErrno(int err);
+
+// Throws ZorEBasic (module 1) with the code of errno `err` and the file
+// concerned (may be null); srcFile is the source name of the caller.
+[[noreturn]] void RaiseErrno(const char* srcFile, uint32_t srcLine, int err, const ZorFsa* path);
+// The same with a Windows error number.
+[[noreturn]] void RaiseWinErr(const char* srcFile, uint32_t srcLine, uint32_t winErr, const ZorFsa* path);
+
+}  // namespace zorvane::platform
