@@ -7,6 +7,7 @@
 //
 // ZorIsStackPtr compares against the stack bounds of the calling thread,
 // read once per thread from the thread attributes.
+#include <zorvane/exception.h>
 #include <zorvane/memory.h>
 
 #include <pthread.h>
@@ -15,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 namespace zorvane {
 
@@ -23,11 +23,8 @@ namespace {
 
 constexpr const char* kMemSource = "memory\\ZorMemoryManagement";
 
-// ZOR-RAISE: replaced by the ZorEBasic raise once exception.h is in the tree.
 [[noreturn]] void RaiseOutOfMemory(uint32_t line) {
-  (void)kMemSource;
-  (void)line;
-  throw std::bad_alloc();
+  throw ZorEBasic(kMemSource, line, 1, ZorErr(1, 1), nullptr, nullptr);
 }
 
 struct StackBounds {

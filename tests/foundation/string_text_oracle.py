@@ -1,0 +1,238 @@
+#!/usr/bin/env python3
+"""Checks the library's cp1252 text functions against Python.
+
+Case mappings, accent folding, UTF-8 and the OEM conversion come from
+Python's cp1252 / cp850 codecs and unicodedata; the collation weights are
+typed here again from the design table, and orderings are computed from them
+independently. Usage: string_text_oracle.py DRIVERS_DIR"""
+import base64, os, random, subprocess, sys, unicodedata
+
+DRIVER = os.path.join(sys.argv[1], "string_text_driver")
+UNASSIGNED = {0x81, 0x8D, 0x8F, 0x90, 0x9D}   # map to the C1 control of the same value
+UNPAIRED = {0xD8, 0xF8}                       # O with stroke: no case pair in the library
+
+WEIGHT_ROWS = """
+00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F
+10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F
+20 36 37 38 39 3A 3B 31 3C 3D 3E 61 3F 32 40 41
+22 23 24 25 26 27 28 29 2A 2B 42 43 62 63 64 44
+45 84 94 96 9A 9E AA AC AE B0 BA BC BE C0 C2 C7
+D7 D9 DB DD E2 E7 F1 F3 F5 F7 FD 46 47 48 49 4B
+4C 83 93 95 99 9D A9 AB AD AF B9 BB BD BF C1 C6
+D6 D8 DA DC E1 E6 F0 F2 F4 F6 FC 4D 4E 4F 50 9F
+7B 2C 5B A8 5E 79 76 77 4A 7A DF 5F D5 2D FF 2E
+2F 59 5A 5C 5D 78 34 35 58 E5 DE 60 D4 30 FE FB
+21 51 6A 6B 6C 6D 52 6E 53 6F 82 66 70 33 71 54
+72 65 80 81 55 73 74 75 56 7F C5 67 7C 7D 7E 57
+88 86 8A 8E 8C 90 92 98 A3 A1 A5 A7 B4 B2 B6 B8
+9C C4 CB C9 CD D1 CF 69 D3 EB E9 ED EF F9 E3 E0
+87 85 89 8D 8B 8F 91 97 A2 A0 A4 A6 B3 B1 B5 B7
+9B C3 CA C8 CC D0 CE 68 D2 EA E8 EC EE F8 E4 FA
+"""
+W = [int(x, 16) for x in WEIGHT_ROWS.split()]
+assert sorted(W) == list(range(256))
+
+failures = []
+
+
+def check(what, got, want):
+    if got != want:
+        failures.append("%s: got %r, want %r" % (what, got, want))
+
+
+def run(job, lines=()):
+    out = subprocess.run([DRIVER, job], input="\n".join(lines) + "\n", capture_output=True, text=True, check=True)
+    return out.stdout.split("\n")[:-1]
+
+
+def char_of(b):
+    return chr(b) if b in UNASSIGNED else bytes([b]).decode("cp1252")
+
+
+def byte_of(c):
+    """The cp1252 byte of one character, None when the page lacks it."""
+    if len(c) != 1:
+        return None
+    if ord(c) in UNASSIGNED:
+        return ord(c)
+    try:
+        return c.encode("cp1252")[0]
+    except UnicodeEncodeError:
+        return None
+
+
+def case_map(b, fn):
+    if b in UNPAIRED:
+        return b
+    m = byte_of(fn(char_of(b)))
+    return b if m is None else m
+
+
+def plain_upper(b):
+    if b < 0x80:
+        return case_map(b, str.upper)
+    base = unicodedata.normalize("NFD", char_of(b))[0]
+    return ord(base.upper()) if base.isascii() and base.isalpha() else ord("_")
+
+
+UP = [case_map(b, str.upper) for b in range(256)]
+
+
+def hexs(bs):
+    return bytes(bs).hex() or "-"
+
+
+def unhex(h):
+    return b"" if h == "-" else bytes.fromhex(h)
+
+
+# ---------------------------------------------------------------- per-byte tables
+for line in run("tables"):
+    b, lower, upper, plain, utf8, oem, weight = line.split()
+    b = int(b)
+    check("lower %02X" % b, lower, hexs([case_map(b, str.lower)]))
+    check("upper %02X" % b, upper, hexs([UP[b]]))
+    check("plain upper %02X" % b, plain, hexs([plain_upper(b)]))
+    check("weight %02X" % b, int(weight), W[b])
+    if b:
+        check("utf8 %02X" % b, utf8, char_of(b).encode("utf-8").hex())
+        o = byte_of(bytes([b]).decode("cp850"))
+        check("oem %02X" % b, oem, hexs([o if o is not None else ord("?")]))
+    else:
+        check("utf8 00", utf8, "-")
+
+# ---------------------------------------------------------------- orderings
+def wkey(w):
+    return [W[x] for x in w]
+
+
+def sign(v):
+    return (v > 0) - (v < 0)
+
+
+def cmp_model(a, b, fold):
+    for i in range(max(len(a), len(b)) + 1):
+        x = a[i] if i < len(a) else 0
+        y = b[i] if i < len(b) else 0
+        if x == y:
+            if x == 0:
+                return 0
+            continue
+        if fold and UP[x] == UP[y]:
+            continue
+        if x == 0:
+            return -1
+        if y == 0:
+            return 1
+        return sign(W[x] - W[y])
+
+
+rng = random.Random(1252)
+LETTERS = [b for b in range(0x41, 0x5B)] + [b for b in range(0x61, 0x7B)] + \
+          [b for b in range(0xC0, 0x100)] + [0x8A, 0x8C, 0x8E, 0x9A, 0x9C, 0x9E, 0x9F]
+OTHERS = [b for b in range(1, 256) if b not in LETTERS]
+
+
+def random_word():
+    n = rng.randint(0, 7)
+    return bytes(rng.choice(LETTERS) if rng.random() < 0.85 else rng.choice(OTHERS) for _ in range(n))
+
+
+def variant(w):
+    """The same word with some letters changed to another case, or cut short."""
+    out = bytearray(w)
+    for i, x in enumerate(out):
+        if rng.random() < 0.5:
+            out[i] = case_map(x, str.lower) if rng.random() < 0.5 else UP[x]
+    if out and rng.random() < 0.2:
+        del out[rng.randrange(len(out)):]
+    return bytes(out)
+
+
+singles = [bytes([b]) for b in range(1, 256)]
+got = run("sort", [w.hex() for w in rng.sample(singles, len(singles))])
+check("order of single bytes", got, [w.hex() for w in sorted(singles, key=wkey)])
+
+words = list({random_word() for _ in range(4000)} - {b""})
+got = run("sort", [w.hex() for w in words])
+check("ZorStrCmp sort of random words", got, [w.hex() for w in sorted(words, key=wkey)])
+
+pool = words[:600] + [variant(w) for w in words[:600]]
+pool = [w for w in pool if w]
+got = [unhex(h) for h in run("isort", [w.hex() for w in pool])]
+check("ZorStrICmp sort is a permutation", sorted(got), sorted(pool))
+for x, y in zip(got, got[1:]):
+    if cmp_model(x, y, True) > 0:
+        failures.append("ZorStrICmp sort: %s before %s" % (x.hex(), y.hex()))
+        break
+
+pairs = []
+for _ in range(6000):
+    a = random_word()
+    r = rng.random()
+    b = variant(a) if r < 0.5 else (a + random_word() if r < 0.6 else random_word())
+    pairs.append((a, b) if rng.random() < 0.5 else (b, a))
+for (a, b), line in zip(pairs, run("cmp", ["%s %s" % (hexs(a), hexs(b)) for a, b in pairs])):
+    want = "%d %d %d" % (cmp_model(a, b, False), cmp_model(a, b, True),
+                         1 if len(a) == len(b) and all(UP[x] == UP[y] for x, y in zip(a, b)) else 0)
+    check("compare %s %s" % (a.hex(), b.hex()), line, want)
+
+# ---------------------------------------------------------------- UTF-8
+def expected_decode(data):
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError:
+        return "-"
+    return hexs([byte_of(c) if byte_of(c) is not None else ord("?") for c in text])
+
+
+def random_text():
+    out = []
+    for _ in range(rng.randint(1, 6)):
+        r = rng.random()
+        if r < 0.4:
+            out.append(char_of(rng.randint(1, 255)))
+        elif r < 0.7:
+            out.append(chr(rng.randint(0x100, 0xD7FF)))
+        elif r < 0.85:
+            out.append(chr(rng.randint(0xE000, 0xFFFF)))
+        else:
+            out.append(chr(rng.randint(0x10000, 0x10FFFF)))
+    return "".join(out).encode("utf-8")
+
+
+def mutate(data):
+    b = bytearray(data)
+    r = rng.random()
+    if r < 0.3 and b:
+        del b[rng.randrange(len(b)):]                       # truncated sequence
+    elif r < 0.6:
+        b.insert(rng.randrange(len(b) + 1), rng.randint(0x80, 0xFF))
+    elif r < 0.8 and b:
+        b[rng.randrange(len(b))] = rng.randint(1, 255)
+    return bytes(b)
+
+
+SPECIAL = [b"\xc0\x80", b"\xc1\xbf", b"\xe0\x80\xaf", b"\xed\xa0\x80", b"\xed\xbf\xbf", b"\xf4\x90\x80\x80",
+           b"\xf8\x88\x80\x80\x80", b"\xff", b"\xfe", b"\x80", b"a\xe2\x82", b"\xef\xbb\xbfA", b"\xf0\x9f\x98\x80",
+           b"\xc2\x81\xc2\x8d", b"\xe2\x82\xac\xc5\x93", b"\xf0\x80\x80\x80"]
+cases = SPECIAL + [random_text() for _ in range(1500)] + [mutate(random_text()) for _ in range(1500)]
+cases = [c.replace(b"\x00", b"\x01") for c in cases if c]
+for data, line in zip(cases, run("utf8dec", [c.hex() for c in cases])):
+    check("decode %s" % data.hex(), line, expected_decode(data))
+
+for u, line in enumerate(run("code")):
+    want = "-" if u == 0 else ("efbfbd" if 0xD800 <= u <= 0xDFFF else chr(u).encode("utf-8").hex())
+    check("UTF-8 of unit %04X" % u, line, want)
+
+# ---------------------------------------------------------------- Base64
+blobs = [bytes(rng.randint(0, 255) for _ in range(n)) for n in list(range(12)) + [rng.randint(12, 300) for _ in range(200)]]
+for blob, line in zip(blobs, run("b64", [hexs(b) for b in blobs])):
+    text, back = line.split()
+    check("base64 of %s" % blob.hex(), text, base64.b64encode(blob).decode() or "-")
+    check("base64 round trip of %s" % blob.hex(), back, hexs(blob))
+
+for f in failures[:40]:
+    print(f)
+print("string_text_oracle: %d failure(s)" % len(failures))
+sys.exit(1 if failures else 0)
