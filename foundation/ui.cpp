@@ -10,12 +10,13 @@
 // double can be swapped while other threads raise errors; the objects they
 // point to belong to whoever installed them.
 #include <zorvane/exception.h>
+#include <zorvane/format.h>
+#include <zorvane/string.h>
 #include <zorvane/ui.h>
 
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
-#include <string>
 
 namespace zorvane {
 
@@ -24,7 +25,14 @@ namespace {
 class HeadlessUserInterface final : public iZorUserInterface {
  public:
   int32_t MessageBox(const char* text, const char* title, uint32_t kind) override {
-    std::fprintf(stderr, "%s%s%s\n", title && *title ? title : "", title && *title ? ": " : "", text ? text : "");
+    string line, utf8;
+    if (title && *title) {
+      line = title;
+      line += ": ";
+    }
+    line += text ? text : "";
+    line += '\n';
+    std::fputs(ZorEncodeToUTF8(line.CStr(), &utf8), stderr);
     return ZorHeadlessAnswer(kind);
   }
   bool IsShiftDown() override { return false; }
@@ -45,9 +53,25 @@ DebugSinkSlot gDebug;
 
 std::atomic<bool> gUserBreak{false};
 
+// The formatter reports its own pattern errors on this channel, so a text
+// formatted for the channel may come back here while it is being built; the
+// depth guard keeps that to one level.
+thread_local int tDebugDepth = 0;
+
 void SendToSink(const char* text) {
   const ZorDebugSink sink = gDebug.sink.load();
   if (sink) sink(text, gDebug.context.load());
+}
+
+void FormatToSink(const char* pattern, va_list args) {
+  if (!gDebug.sink.load() || !pattern || tDebugDepth > 1) return;
+  ++tDebugDepth;
+  try {
+    string text;
+    SendToSink(ZorFormStringV(&text, pattern, args));
+  } catch (...) {
+  }
+  --tDebugDepth;
 }
 
 }  // namespace
@@ -90,20 +114,27 @@ ZorDebugSink ZorSetDebugSink(ZorDebugSink sink, void* context) {
 }
 
 void ZorDebugPrint(const char* pattern, ...) {
-  if (!gDebug.sink.load() || !pattern) return;
-  SendToSink(pattern);
+  va_list args;
+  va_start(args, pattern);
+  FormatToSink(pattern, args);
+  va_end(args);
 }
 
 void ZorDebugPrintAt(int32_t, int32_t, const char* pattern, ...) {
-  if (!gDebug.sink.load() || !pattern) return;
-  SendToSink(pattern);
+  va_list args;
+  va_start(args, pattern);
+  FormatToSink(pattern, args);
+  va_end(args);
 }
 
 void ZorDebugPrintStr(const char* text, bool newLine) {
   if (!gDebug.sink.load()) return;
-  std::string line(text ? text : "");
-  if (newLine) line += '\n';
-  SendToSink(line.c_str());
+  try {
+    string line(text);
+    if (newLine) line += '\n';
+    SendToSink(line.CStr());
+  } catch (...) {
+  }
 }
 
 // ------------------------------------------------------------------ user break

@@ -68,18 +68,20 @@ class ZOR_API ZorException : public std::exception {
   // Shows the full text in an alert box; nothing for a special code.
   void Display() const;
 
-  // The short text of ToString, computed on first use and kept in the object.
+  // The text of ToString (cp1252), computed on first use and kept in the
+  // object.
   const char* what() const noexcept override;
 
  protected:
-  // For the subclasses that fill the message after the base is built.
+  // For the subclasses: builds without reporting to the event hook; the
+  // subclass completes the exception (message) and then calls _report().
   ZorException(int32_t module, int64_t err, const char* msg, const ZorFsa* path, const char* srcFile,
                uint32_t srcLine, bool showSource);
   void _setMsg(const char* msg);
-  void _setShowSource() { _showSource = true; }
+  // Reports the finished exception to the event hook; never throws.
+  void _report() const noexcept;
 
  private:
-  void _report() const noexcept;
 
   int32_t _module = 1;
   int64_t _error = 0;
@@ -147,6 +149,11 @@ class ZOR_API ZorECrashDoc : public ZorException {
   ZorDocCx* _cx = nullptr;
   ZorDoc* _doc = nullptr;
 };
+
+// Throws ZorECrash (module 1) of the given kind with a message text (may be
+// null): the helper for internal faults, whose constructors take a `string`.
+[[noreturn]] ZOR_API void ZorRaiseCrash(const char* srcFile, uint32_t srcLine, eZorException kind, int64_t err,
+                                        const char* msg);
 
 // The text of a code (see the family table in this file's header comment).
 ZOR_API const char* ZorErrToString(int64_t err, string* dst);
