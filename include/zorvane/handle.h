@@ -225,9 +225,15 @@ class ZOR_API ZorTextBuf : public iZorLockable {
   // n = -1: up to the terminator. Return the offset where the text starts.
   uint32_t AddText(const char* s, int32_t n = -1);
   uint32_t AddChar(char c);
+  // Formats the message pattern (zorvane/format.h) with the arguments, then adds.
+  uint32_t AddTextEx(const char* pattern, ...);
+  uint32_t AddTextV(const char* pattern, va_list args);
   uint32_t AddDupText(const char* s, int32_t n = -1);
+  // Appends without terminator.
   uint32_t CatText(const char* s, int32_t n = -1);
   uint32_t CatChar(char c);
+  uint32_t CatTextEx(const char* pattern, ...);
+  uint32_t CatTextV(const char* pattern, va_list args);
   uint32_t CatZTerm();
 
   char* GetText(uint32_t offset) const;
