@@ -38,6 +38,18 @@ uint32_t Magnitude(int32_t n) {
 
 constexpr uint32_t kStackCopyMax = 65535;
 
+// The in-place test of operator+=(char) is exact: one more character keeps
+// the capacity precisely when it fits and the length is not the drop point.
+constexpr bool AppendTestIsExact() {
+  for (uint32_t len = 0; len < 40000; ++len) {
+    const uint32_t cap = string::AllocSizeFor(len);
+    const bool fast = len + 2 <= cap && len != string::kCapacityDrop - 1;
+    if (fast != (string::AllocSizeFor(len + 1) == cap)) return false;
+  }
+  return true;
+}
+static_assert(AppendTestIsExact());
+
 // True when p points into the block [text, text + cap).
 bool PointsInto(const char* p, const char* text, uint32_t cap) {
   const auto a = reinterpret_cast<uintptr_t>(p);

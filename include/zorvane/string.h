@@ -25,6 +25,8 @@ class ZOR_API string {
  public:
   // Size of the inline buffer; also the smallest allocation size.
   static constexpr uint32_t kInlineSize = 36;
+  // The one length whose capacity is smaller than that of the length before.
+  static constexpr uint32_t kCapacityDrop = 511;
 
   // The allocation size that a text of `length` characters needs: length + 1
   // rounded up to a multiple of 36 below 512, of 256 below 4096, of 512 below
@@ -76,8 +78,10 @@ class ZOR_API string {
   string& operator+=(const string& s);
   string& operator+=(const char* p);
   // Appending one character stores it in place when the capacity allows.
+  // The capacity rule shrinks once while growing (a length of 511 needs 512
+  // bytes, one of 510 needs 540), so that length takes the general path.
   string& operator+=(char c) {
-    if (c != 0 && _len + 2 <= _cap) {
+    if (c != 0 && _len + 2 <= _cap && _len != kCapacityDrop - 1) {
       _text[_len++] = c;
       _text[_len] = 0;
       return *this;
