@@ -45,7 +45,6 @@
 
 #include "foundation/number_text.h"
 #include "platform/pointer_check.h"
-#include "resources/message_catalogue.h"
 
 namespace zorvane {
 
@@ -344,9 +343,20 @@ bool Producer::Decimal(const Placeholder& ph, Piece* piece) {
   return true;
 }
 
-// The date types wait for the date's text conversions.
-bool Producer::Date(const Placeholder&, Piece* piece) {
-  *piece = Piece{};
+bool Producer::Date(const Placeholder& ph, Piece* piece) {
+  const date* d = static_cast<const date*>(Pointer(ph.index));
+  if (ZorIsBadPtr(d, 8)) return false;
+  const char* pattern;
+  switch (ph.type) {
+    case 'd': pattern = ZorGetDocConfig().datePattern; break;
+    case 'D': pattern = ZorGetDocConfig().datePattern2; break;
+    case 't': pattern = "D/M/CY H:I:S"; break;
+    case 'T': pattern = "d O CY H:I:S"; break;
+    case 'h': pattern = "H:I"; break;
+    default: pattern = "H:I:S"; break;
+  }
+  d->Format(pattern, &_scratch);
+  FromScratch(piece);
   return true;
 }
 
@@ -471,10 +481,11 @@ const char* string::Format(const char* pattern, ...) {
 }
 
 const char* string::Format(int32_t module, int32_t group, int32_t index, ...) {
-  const char* pattern = catalogue::Text(module, group, index);
+  string pattern;
+  ZorLoadString(module, group, index, &pattern);
   va_list args;
   va_start(args, index);
-  FormatToString(this, pattern, args);
+  FormatToString(this, pattern.CStr(), args);
   va_end(args);
   return CStr();
 }
@@ -492,10 +503,11 @@ const char* ZorFormString(string* dst, const char* pattern, ...) {
 }
 
 const char* ZorFormString(string* dst, int32_t module, int32_t group, int32_t index, ...) {
-  const char* pattern = catalogue::Text(module, group, index);
+  string pattern;
+  ZorLoadString(module, group, index, &pattern);
   va_list args;
   va_start(args, index);
-  FormatToString(dst, pattern, args);
+  FormatToString(dst, pattern.CStr(), args);
   va_end(args);
   return dst->CStr();
 }

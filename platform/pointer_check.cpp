@@ -49,11 +49,15 @@ bool KernelCanRead(uintptr_t address) {
   return true;
 }
 
-bool PageReadable(uintptr_t page) {
+// Whether the page holding `address` is readable. The probe reads the
+// address itself, which belongs to the range being checked (probing the
+// start of the page could touch a neighbouring object).
+bool PageReadable(uintptr_t address) {
+  const uintptr_t page = address / kPageSize;
   ReadableCache& cache = t_cache;
   for (uintptr_t known : cache.pages)
     if (known == page) return true;
-  if (!KernelCanRead(page * kPageSize)) return false;
+  if (!KernelCanRead(address)) return false;
   cache.pages[cache.next] = page;
   cache.next = (cache.next + 1) % kCacheSlots;
   return true;
@@ -67,9 +71,10 @@ bool ZorIsBadPtr(const void* p, size_t n) {
   if (n == 0) n = 1;
   uintptr_t last = first + (n - 1);
   if (last < first) return true;  // wraps around the address space
-  for (uintptr_t page = first / kPageSize; page <= last / kPageSize; ++page)
-    if (!PageReadable(page)) return true;
-  return false;
+  for (uintptr_t at = first;; at = (at / kPageSize + 1) * kPageSize) {
+    if (!PageReadable(at)) return true;
+    if (at / kPageSize == last / kPageSize) return false;
+  }
 }
 
 bool ZorIsBadStringPtr(const char* p, size_t maxLen) {
@@ -77,7 +82,7 @@ bool ZorIsBadStringPtr(const char* p, size_t maxLen) {
   if (at < kLowestValid) return true;
   size_t scanned = 0;
   for (;;) {
-    if (!PageReadable(at / kPageSize)) return true;
+    if (!PageReadable(at)) return true;
     size_t inPage = kPageSize - at % kPageSize;
     const void* nul = memchr(reinterpret_cast<const void*>(at), 0, inPage);
     if (nul != nullptr) {

@@ -1,0 +1,300 @@
+#!/usr/bin/env python3
+"""Compares the message formatter with a model built on Python's own
+formatting ("%d", "%X", uuid) of the same values, on thousands of random
+patterns: every integer, text, 64-bit, GUID, size and four-value type, with
+and without justification and width, malformed placeholders, patterns cut in
+the middle of a placeholder, and bad arguments (null, unreadable and marker
+pointers, characters above 255).
+
+The placeholder grammar, the justification rules and the error rules are
+re-implemented here from the description of the format, independently of
+the C++ code. Usage: format_oracle.py <drivers-dir>"""
+import os
+import random
+import struct
+import subprocess
+import sys
+import uuid
+
+INT_TYPES = b'iIxapbwoO'
+QUAD_TYPES = b'qQXA'
+TEXT_TYPES = b'sS'
+GUID_TYPES = b'gG'
+RECT_TYPES = b'y'
+VALUE_TYPES = b'fFmMdDtThH'   # decimals and dates: not modelled here
+ALL_TYPES = INT_TYPES + QUAD_TYPES + TEXT_TYPES + GUID_TYPES + RECT_TYPES + VALUE_TYPES
+JUST = b'CLRZclrz'
+DIGITS = b'0123456789'
+UNITS = ['octet', 'octets', 'Ko', 'Mo', 'Go', 'To', 'Po']
+BAD_POINTERS = ('p:low', 'p:noaccess')
+
+
+def scan(pattern, at):
+    """Placeholder at pattern[at] == '^': ('caret'|'ph'|'bad', length, fields)."""
+    p = pattern + b'\0'
+    if p[at + 1:at + 2] == b'^':
+        return 'caret', 2, None
+    i = at + 1
+
+    def bad(i):
+        return 'bad', (i - at) + (0 if p[i] == 0 else 1), None
+
+    if p[i] not in DIGITS:
+        return bad(i)
+    index = p[i] - 48
+    i += 1
+    just, width = ord('l'), None
+    if p[i] in JUST:
+        just = p[i] | 0x20
+        i += 1
+        digits = b''
+        while p[i] in DIGITS and len(digits) < 2:
+            digits += bytes([p[i]])
+            i += 1
+        width = int(digits) if digits else None
+    kind = p[i]
+    if kind == 0 or kind not in ALL_TYPES + b'.!':
+        return bad(i)
+    i += 1
+    if kind in b'.!':
+        if p[i] == 0 or p[i] not in b'01234567':
+            return bad(i)
+        i += 1
+    return 'ph', i - at, (index, just, width, kind)
+
+
+def size_text(n):
+    v = abs(n)
+    unit = 1 if v <= 1 else 2
+    rem = 0
+    while v >= 1024:
+        rem, v, unit = v % 1024, v // 1024, unit + 1
+    frac = rem * 100 // 1024
+    text = '%d %s' % (v, UNITS[unit - 1]) if frac == 0 else \
+        '%d.%s %s' % (v, ('%02d' % frac).rstrip('0'), UNITS[unit - 1])
+    return ('-' if n < 0 else '') + text
+
+
+def render(kind, arg):
+    """The text of one placeholder, or None for a bad argument."""
+    tag, value = arg
+    if tag in BAD_POINTERS:
+        return None
+    if kind in INT_TYPES:
+        u = value & 0xFFFFFFFF
+        s = u - (1 << 32) if u & 0x80000000 else u
+        if kind in b'iI':
+            return b'%d' % s
+        if kind == ord('x'):
+            return b'0x%08X' % u
+        if kind == ord('a'):
+            return b'%08X' % u
+        if kind == ord('p'):
+            return b'%X' % u
+        if kind == ord('b'):
+            return b'%02x' % (u & 0xFF)
+        if kind == ord('w'):
+            return None if u > 255 else bytes([u if u >= 32 else 32])
+        text = size_text(s).encode()
+        return text + (b' [%d]' % s if kind == ord('O') else b'')
+    if kind in QUAD_TYPES:
+        return b'%d' % value if kind in b'qQ' else \
+            (b'0x' if kind == ord('X') else b'') + b'%X' % (value & 0xFFFFFFFFFFFFFFFF)
+    if kind in TEXT_TYPES:
+        return None if tag in ('s:null', 's:bug') else value
+    if kind in GUID_TYPES:
+        text = str(uuid.UUID(bytes_le=value)).upper().encode()
+        return b'{' + text + b'}' if kind == ord('g') else text
+    if tag == 'y:null':
+        return b'{NULL}'
+    return b'(%s)' % b','.join(b'%d' % v for v in value)
+
+
+def justify(text, just, width, kind):
+    if width is None:
+        return text
+    if len(text) > width:
+        if kind in TEXT_TYPES:
+            return (text[:max(width - 3, 0)] + b'...')[:width]
+        return b'#' * width
+    pad = width - len(text)
+    if just == ord('z'):
+        return b'0' * pad + text
+    if just == ord('r'):
+        return b' ' * pad + text
+    if just == ord('c'):
+        return b' ' * (pad // 2) + text + b' ' * (pad - pad // 2)
+    return text + b' ' * pad
+
+
+def model(pattern, args):
+    """Expected (result, number of debug messages), or None when the pattern
+    uses a type this model does not cover."""
+    out, debug, at = b'', 0, 0
+    while True:
+        caret = pattern.find(b'^', at)
+        if caret < 0:
+            return out + pattern[at:], debug
+        out += pattern[at:caret]
+        what, length, fields = scan(pattern, caret)
+        if what == 'caret':
+            out += b'^'
+        elif what == 'bad':
+            debug += 1
+            out += pattern[caret:caret + length]
+        else:
+            index, just, width, kind = fields
+            if kind in VALUE_TYPES + b'.!' or kind not in types_for(args[index]):
+                return None
+            text = render(kind, args[index])
+            if text is None:
+                return out + pattern[caret:], debug + 1
+            out += justify(text, just, width, kind)
+        at = caret + length
+
+
+# ---------------------------------------------------------------- random cases
+
+def random_int(rng):
+    return rng.choice([
+        rng.randint(-9, 9), rng.randint(0, 300), rng.randint(-2**31, 2**31 - 1),
+        rng.randint(0, 1 << 20), rng.choice([0, 1, 1023, 1024, 1025, 1535, 1536, 2**31 - 1, -2**31]),
+        rng.randint(1024, 1 << 30)])
+
+
+def random_text(rng):
+    alphabet = bytes(range(1, 256))
+    n = rng.choice([0, 1, 2, 3, 5, 8, 20, 60])
+    return bytes(rng.choice(alphabet) for _ in range(rng.randint(0, n)))
+
+
+def random_arg(rng):
+    r = rng.random()
+    if r < 0.35:
+        return ('n', random_int(rng))
+    if r < 0.5:
+        return ('q', rng.choice([rng.randint(-2**63, 2**63 - 1), rng.randint(-999, 999)]))
+    if r < 0.75:
+        return ('s', random_text(rng))
+    if r < 0.85:
+        return ('g', bytes(rng.randrange(256) for _ in range(16)))
+    if r < 0.93:
+        return ('y', [rng.randint(-2**31, 2**31 - 1) for _ in range(4)])
+    return (rng.choice(['s:null', 's:bug', 'y:null', 'p:low', 'p:noaccess']), None)
+
+
+def types_for(arg):
+    tag = arg[0]
+    if tag == 'n':
+        return INT_TYPES
+    if tag == 'q':
+        return QUAD_TYPES
+    if tag in ('s', 's:null', 's:bug'):
+        return TEXT_TYPES
+    if tag == 'g':
+        return GUID_TYPES
+    if tag in ('y', 'y:null'):
+        return RECT_TYPES
+    return TEXT_TYPES + QUAD_TYPES + GUID_TYPES + RECT_TYPES  # a bad pointer for any of them
+
+
+def random_placeholder(rng, args):
+    index = rng.randrange(10)
+    out = b'^%d' % index
+    if rng.random() < 0.6:
+        out += bytes([rng.choice(JUST)])
+        out += str(rng.randint(0, 99)).encode()[:rng.choice([0, 1, 2, 2])]
+    return out + bytes([rng.choice(types_for(args[index]))])
+
+
+def random_malformed(rng):
+    return rng.choice([b'^k', b'^0k', b'^', b'^x', b'^ ', b'^0L123s', b'^0.8', b'^0!9', b'^9z',
+                       b'^10s', b'^0Lq', b'^0Rz5', b'^0c1%'])
+
+
+def random_literal(rng):
+    alphabet = bytes(b for b in range(1, 256) if b != ord('^'))
+    return bytes(rng.choice(alphabet) for _ in range(rng.randint(0, 6)))
+
+
+def random_pattern(rng, args):
+    parts = []
+    for _ in range(rng.randint(0, 8)):
+        r = rng.random()
+        if r < 0.45:
+            parts.append(random_placeholder(rng, args))
+        elif r < 0.75:
+            parts.append(random_literal(rng))
+        elif r < 0.85:
+            parts.append(b'^^')
+        else:
+            parts.append(random_malformed(rng))
+    pattern = b''.join(parts)
+    if pattern and rng.random() < 0.15:  # cut in the middle of something
+        pattern = pattern[:rng.randrange(len(pattern))]
+    return pattern
+
+
+def encode_arg(arg):
+    tag, value = arg
+    if tag == 'n':
+        return 'n:%d' % value
+    if tag == 'q':
+        return 'q:%d' % value
+    if tag in ('s', 'g'):
+        return '%s:%s' % (tag, value.hex())
+    if tag == 'y':
+        return 'y:' + ','.join(str(v) for v in value)
+    return tag
+
+
+def fixed_cases():
+    """Cases whose answer is stated outright, so the model itself is checked."""
+    n = lambda v: ('n', v)
+    s = lambda t: ('s', t)
+    filler = [n(0)] * 10
+    return [
+        (b'^0s and ^0s', [s(b'A')] + filler[1:], b'A and A'),
+        (b'^0z5i', [n(42)] + filler[1:], b'00042'),
+        (b'^0L3s', [s(b'abcdef')] + filler[1:], b'...'),
+        (b'^0L5s', [s(b'abcdef')] + filler[1:], b'ab...'),
+        (b'^0r3i', [n(12345)] + filler[1:], b'###'),
+        (b'a^^b', filler, b'a^b'),
+        (b'^0c6s', [s(b'ab')] + filler[1:], b'  ab  '),
+        (b'x^0k', filler, b'x^0k'),
+        (b'x ^0s y', [('s:null', None)] + filler[1:], b'x ^0s y'),
+        (b'^1o|^0O', [n(1536), n(-1048576)] + filler[2:], b'-1 Mo|1.5 Ko [1536]'),
+    ]
+
+
+def main():
+    driver = os.path.join(sys.argv[1], 'format_driver')
+    rng = random.Random(int(os.environ.get('ZOR_ORACLE_SEED', '1909')))
+    cases = [(p, a, model(p, a)) for p, a, _ in fixed_cases()]
+    for (p, a, want), (_, _, stated) in zip(cases, fixed_cases()):
+        assert want[0] == stated, (p, want, stated)
+    while len(cases) < 20000:
+        args = [random_arg(rng) for _ in range(10)]
+        pattern = random_pattern(rng, args)
+        expected = model(pattern, args)
+        if expected is not None:
+            cases.append((pattern, args, expected))
+    lines = ''.join('%s\t%s\n' % (p.hex(), '\t'.join(encode_arg(x) for x in a)) for p, a, _ in cases)
+    run = subprocess.run([driver], input=lines, capture_output=True, text=True, check=True)
+    results = run.stdout.splitlines()
+    if len(results) != len(cases):
+        sys.exit('format_oracle: %d results for %d cases' % (len(results), len(cases)))
+    failures = 0
+    for (pattern, args, (want, debug)), got in zip(cases, results):
+        expected = '%s\t%d' % (want.hex(), debug)
+        if got != expected:
+            failures += 1
+            if failures <= 10:
+                print('MISMATCH pattern=%r args=%r\n  want %r (%d debug)\n  got  %r' % (
+                    pattern, [encode_arg(x) for x in args], want, debug, got))
+    print('format_oracle: %d cases, %d mismatches' % (len(cases), failures))
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == '__main__':
+    main()
