@@ -1,0 +1,42 @@
+// zorvane: the command-line tool of the library.
+//
+// Exit codes: 0 success, 1 a command failed, 2 a usage error.
+#include "tools/commands.h"
+
+#include <zorvane/zorvane.h>
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+void OnInterrupt(int) { zorvane::ZorSetUserBreak(true); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"zorvane: the kernel library's command-line tool"};
+  app.set_version_flag("--version", std::string("zorvane ") + ZOR_VERSION);
+  app.require_subcommand(1);
+  int exitCode = 0;
+  zorvane::tool::AddDemoCommand(app, exitCode);
+
+  std::signal(SIGINT, OnInterrupt);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zorvane: %s\n", e.what());
+    return 1;
+  }
+  return exitCode;
+}
