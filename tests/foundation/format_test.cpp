@@ -1,0 +1,254 @@
+// The formatter beyond what the random oracle covers: decimal and date
+// types, the debug and exception channels, aliasing of the destination,
+// long results, catalogue patterns, and the number-to-text functions against
+// the C library's own conversions.
+#include <zorvane/zorvane.h>
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/pointer_check.h"
+
+using namespace zorvane;
+
+namespace {
+
+// Collects what the debug channel and the exception hook receive while alive.
+class Channels {
+ public:
+  Channels() {
+    _oldSink = ZorSetDebugSink(&Channels::OnDebug, this);
+    _oldHook = ZorSetExceptionHook(&Channels::OnException, this);
+  }
+  ~Channels() {
+    ZorSetDebugSink(_oldSink, nullptr);
+    ZorSetExceptionHook(_oldHook, nullptr);
+  }
+  std::vector<std::string> debug;
+  std::vector<std::string> exceptions;
+
+ private:
+  static void OnDebug(const char* text, void* self) { static_cast<Channels*>(self)->debug.push_back(text); }
+  static void OnException(const sZorExceptionEvent& e, void* self) {
+    static_cast<Channels*>(self)->exceptions.push_back(e.message);
+  }
+  ZorDebugSink _oldSink;
+  ZorExceptionHook _oldHook;
+};
+
+std::string Fmt(const char* pattern, ...) {
+  va_list args;
+  va_start(args, pattern);
+  string out;
+  ZorFormStringV(&out, pattern, args);
+  va_end(args);
+  return out.CStr();
+}
+
+}  // namespace
+
+TEST(FormatErrors, MalformedPlaceholderIsReportedWithThePatternAndKept) {
+  Channels ch;
+  EXPECT_EQ(Fmt("x^0k ^0s", "A"), "x^0k A");
+  ASSERT_EQ(ch.debug.size(), 1u);
+  EXPECT_EQ(ch.debug[0], "FormatV incorrect x^0k ^0s\n");
+  EXPECT_TRUE(ch.exceptions.empty());
+}
+
+TEST(FormatErrors, PatternsCutInsideAPlaceholder) {
+  Channels ch;
+  for (const char* p : {"ab^", "ab^0", "ab^0L", "ab^0L1", "ab^0z12", "ab^0.", "ab^0!"}) {
+    EXPECT_EQ(Fmt(p, 5), p) << p;
+  }
+  EXPECT_EQ(ch.debug.size(), 7u);
+}
+
+TEST(FormatErrors, IndexesAreOneDigitAndOnlyWellFormedOnesCount) {
+  Channels ch;
+  // "^10s": index 1, then "0" is neither a justification nor a type.
+  EXPECT_EQ(Fmt("^10s|^0s", "A"), "^10s|A");  // "^10" kept, then the literal "s"
+  // A malformed placeholder with a high index does not make the formatter
+  // read that many arguments (ASan would see the stray reads of pointers).
+  EXPECT_EQ(Fmt("^9k^0i", 7), "^9k7");
+  EXPECT_EQ(Fmt("^0.8|^0!9|^0s", "z"), "^0.8|^0!9|z");
+}
+
+TEST(FormatErrors, CharacterAbove255RaisesInsideAndStopsTheFormatting) {
+  Channels ch;
+  EXPECT_EQ(Fmt("<^0w^1w> ^0i", 'A', 256), "<A^1w> ^0i");
+  ASSERT_EQ(ch.exceptions.size(), 1u);
+  EXPECT_EQ(ch.exceptions[0], "Cannot convert void* pointer to uchar value");
+  ASSERT_EQ(ch.debug.size(), 1u);
+  EXPECT_EQ(ch.debug[0], "ZorFormString: error in the Format string or in the arguments provided\n");
+  EXPECT_EQ(Fmt("^0w^1w^2w", 0, 31, 255), "  \xff");
+}
+
+TEST(FormatErrors, UnreadablePointersStopTheFormatting) {
+  Channels ch;
+  const long page = sysconf(_SC_PAGESIZE);
+  char* map = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(map, MAP_FAILED);
+  ASSERT_EQ(mprotect(map + page, page, PROT_NONE), 0);
+  char* edge = map + page - 4;  // 4 readable bytes, then the locked page
+  memcpy(edge, "abcd", 4);
+  EXPECT_EQ(Fmt("[^0s]", edge), "[^0s]");  // no terminator before the locked page
+  edge[3] = 0;
+  EXPECT_EQ(Fmt("[^0s]", edge), "[abc]");
+  EXPECT_EQ(Fmt("[^0q]", edge), "[^0q]");  // 8 bytes needed
+  EXPECT_EQ(Fmt("[^0g]", edge - 4), "[^0g]");  // 16 bytes needed
+  EXPECT_EQ(Fmt("[^0y]", edge - 8), "[^0y]");
+  int64_t q;
+  memcpy(&q, edge - 4, 8);
+  EXPECT_EQ(Fmt("[^0q]", edge - 4), "[" + std::to_string(q) + "]");
+  EXPECT_EQ(Fmt("[^0s]", reinterpret_cast<const char*>(0x00475542)), "[^0s]");
+  munmap(map, 2 * page);
+}
+
+TEST(PointerCheck, RangesAndTexts) {
+  using platform::ZorIsBadPtr;
+  using platform::ZorIsBadStringPtr;
+  const long page = sysconf(_SC_PAGESIZE);
+  char* map = static_cast<char*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(map, MAP_FAILED);
+  ASSERT_EQ(mprotect(map + 2 * page, page, PROT_NONE), 0);
+  EXPECT_TRUE(ZorIsBadPtr(nullptr, 1));
+  EXPECT_TRUE(ZorIsBadPtr(reinterpret_cast<void*>(0xFFFF), 1));
+  EXPECT_FALSE(ZorIsBadPtr(map, 2 * page));          // spans two readable pages
+  EXPECT_TRUE(ZorIsBadPtr(map, 2 * page + 1));       // one byte into the locked page
+  EXPECT_TRUE(ZorIsBadPtr(map + 2 * page + 5, 1));
+  EXPECT_TRUE(ZorIsBadPtr(reinterpret_cast<void*>(UINTPTR_MAX - 3), 8));  // wraps
+  memset(map, 'x', 2 * page);
+  EXPECT_TRUE(ZorIsBadStringPtr(map + 10));          // runs into the locked page
+  map[2 * page - 1] = 0;
+  EXPECT_FALSE(ZorIsBadStringPtr(map + 10));         // text across a page boundary
+  EXPECT_TRUE(ZorIsBadStringPtr(map + 10, 100));     // longer than allowed
+  EXPECT_FALSE(ZorIsBadStringPtr(map + 2 * page - 1, 0));
+  munmap(map, 3 * page);
+}
+
+TEST(FormatResult, DestinationMayBeAnArgumentOrThePattern) {
+  string s("abc");
+  s.Format("^0s-^0s-^0s", s.CStr());
+  EXPECT_STREQ(s.CStr(), "abc-abc-abc");
+  string p("^0i<^^>");
+  p.Format(p.CStr(), 12);
+  EXPECT_STREQ(p.CStr(), "12<^>");
+}
+
+TEST(FormatResult, LongResultsGrowPastTheStackBuffer) {
+  std::string big(5000, 'q');
+  big[4999] = 'z';
+  std::string want = big + "|" + big + "|" + std::string(3000, '-');
+  EXPECT_EQ(Fmt("^0s|^0s|^1s", big.c_str(), std::string(3000, '-').c_str()), want);
+  char buffer[20000];
+  ZorFormString(buffer, "^0s|^0s|^1s", big.c_str(), std::string(3000, '-').c_str());
+  EXPECT_EQ(std::string(buffer), want);
+  EXPECT_EQ(Fmt(nullptr), "");
+}
+
+TEST(FormatResult, CataloguePatterns) {
+  string s;
+  EXPECT_STREQ(s.Format(1, 106, 3), "Ko");
+  EXPECT_STREQ(ZorFormString(&s, 1, 106, 2), "octets");
+  EXPECT_STREQ(ZorFormString(&s, 1, 106, 99), "");
+}
+
+TEST(FormatValues, DecimalTypesFollowTheDecimalsOwnText) {
+  ZorDocConfig config;  // French defaults: "," and " "
+  ZorDocConfigScope scope(config);
+  std::mt19937 rng(19);
+  std::uniform_real_distribution<double> dist(-1e7, 1e7);
+  for (int n = 0; n < 200; ++n) {
+    decimal d(dist(rng), kZorLogTypeFloat);
+    if (n == 0) d.Clear();
+    string want;
+    for (int code = 0; code <= 4; ++code) {
+      char pattern[8];
+      snprintf(pattern, sizeof pattern, "^0.%d", code);
+      d.ToStr(&want, static_cast<eZorLogType>(code), true, 1, 1);
+      EXPECT_EQ(Fmt(pattern, &d), want.CStr()) << pattern;
+      pattern[2] = '!';
+      EXPECT_EQ(Fmt(pattern, &d), want.CStr()) << pattern;
+    }
+    d.ToStr(&want, kZorLogTypeFloat, true, 1, 1);
+    EXPECT_EQ(Fmt("^0f", &d), want.CStr());
+    EXPECT_EQ(Fmt("^0F", &d), want.CStr());
+    d.ToStr(&want, kZorLogTypeMoney, true, 1, 1);
+    EXPECT_EQ(Fmt("^0m", &d), want.CStr());
+    EXPECT_EQ(Fmt("^0.5^0.6^0!7", &d), "");
+  }
+  decimal d(1234.5, kZorLogTypeFloat);
+  EXPECT_EQ(Fmt("^0.2|^0R12.1|^0r3.2", &d), "1 234,50|     1 234,5|###");
+  decimal zero;
+  EXPECT_EQ(Fmt("^0.2", &zero), "0,00");
+}
+
+TEST(FormatValues, DateTypesUseTheirPatterns) {
+  ZorDocConfig config;
+  strcpy(config.datePattern, "D/M/CY");
+  strcpy(config.datePattern2, "CY-M-D");
+  ZorDocConfigScope scope(config);
+  date d;
+  ASSERT_TRUE(d.Set(14, 7, 2024, nullptr, 9, 5, 7));
+  string want;
+  const struct {
+    const char* placeholder;
+    const char* pattern;
+  } cases[] = {{"^0d", "D/M/CY"},       {"^0D", "CY-M-D"}, {"^0t", "D/M/CY H:I:S"},
+               {"^0T", "d O CY H:I:S"}, {"^0h", "H:I"},    {"^0H", "H:I:S"}};
+  for (const auto& c : cases) {
+    d.Format(c.pattern, &want);
+    EXPECT_EQ(Fmt(c.placeholder, &d), want.CStr()) << c.placeholder;
+  }
+  EXPECT_EQ(Fmt("^0d", &d), "14/07/2024");
+  EXPECT_EQ(Fmt("^0h", &d), "09:05");
+}
+
+// ---------------------------------------------------------------- numbers to text
+
+TEST(NumberText, RandomValuesAgainstTheCLibrary) {
+  std::mt19937_64 rng(1909);
+  string s;
+  char want[64];
+  for (int n = 0; n < 20000; ++n) {
+    const uint64_t bits = rng() >> (rng() % 64);
+    const int32_t v32 = static_cast<int32_t>(bits);
+    const int64_t v64 = static_cast<int64_t>(n % 2 ? bits : ~bits);
+    snprintf(want, sizeof want, "%" PRId32, v32);
+    EXPECT_STREQ(ZorLongToStr(v32, &s), want);
+    EXPECT_STREQ(ZorLongToStrNz(v32, &s), v32 ? want : "");
+    snprintf(want, sizeof want, "%" PRIX32, static_cast<uint32_t>(v32));
+    EXPECT_STREQ(ZorLongToStrHex(static_cast<uint32_t>(v32), &s), want);
+    snprintf(want, sizeof want, "0x%08" PRIX32, static_cast<uint32_t>(v32));
+    EXPECT_STREQ(ZorLongToStrHex(static_cast<uint32_t>(v32), &s, true, true), want);
+    snprintf(want, sizeof want, "%" PRId64, v64);
+    EXPECT_STREQ(ZorQuadToStr(v64, &s), want);
+    EXPECT_STREQ(ZorQuadToStrNz(v64, &s), v64 ? want : "");
+    snprintf(want, sizeof want, "0x%" PRIX64, static_cast<uint64_t>(v64));
+    EXPECT_STREQ(ZorQuadToStrHex(static_cast<uint64_t>(v64), &s, true), want);
+    EXPECT_EQ(ZorStrHexToQuad(want + 2), v64);
+    snprintf(want, sizeof want, " \t\r\n%" PRIx64 "g1", static_cast<uint64_t>(v64));
+    EXPECT_EQ(ZorStrHexToQuad(want), v64);
+  }
+}
+
+TEST(NumberText, Extremes) {
+  string s;
+  EXPECT_STREQ(ZorLongToStr(INT32_MIN, &s), "-2147483648");
+  EXPECT_STREQ(ZorQuadToStr(INT64_MIN, &s), "-9223372036854775808");
+  EXPECT_STREQ(ZorLongToStrHex(0, &s, true, false), "0x0");
+  EXPECT_STREQ(ZorLongToStrNz(0, &s), "");
+  EXPECT_EQ(ZorStrHexToQuad("1234567890ABCDEF1"), 0x234567890ABCDEF1);  // wraps
+  EXPECT_EQ(ZorStrHexToQuad(" x12"), 0);
+  EXPECT_EQ(ZorStrHexToQuad(nullptr), 0);
+  EXPECT_STREQ(ZorLongToSize(INT32_MIN, &s), "-2 Go");
+  EXPECT_STREQ(ZorLongToSize(INT32_MAX, &s), "1.99 Go");
+  EXPECT_STREQ(ZorLongToSize(1035, &s), "1.01 Ko");
+}
