@@ -14,6 +14,7 @@
 // own text; Assign and Insert detect it and work from a copy or in place.
 // Ranges are clamped to the text wherever the interface says so.
 #include <zorvane/memory.h>
+#include <zorvane/messages.h>
 #include <zorvane/string.h>
 
 #include <algorithm>
@@ -383,6 +384,22 @@ const char* string::Upper(const char* src, bool plain) {
 const char* string::Title(bool lowerFirst) {
   if (lowerFirst) ZorStrLower(_text);
   if (_len) _text[0] = ZorToUpper(_text[0]);
+  return _text;
+}
+
+// ---------------------------------------------------------------- catalogue
+
+namespace {
+constexpr int32_t kStandardGroup = 100;  // library texts of module 1
+constexpr int32_t kEmptyValueText = 15;  // shown for an empty value
+}  // namespace
+
+const char* string::Load(int32_t module, int32_t group, int32_t index) {
+  return ZorLoadString(module, group, index, this);
+}
+
+const char* string::StdEmpty() {
+  if (IsEmpty()) Load(1, kStandardGroup, kEmptyValueText);
   return _text;
 }
 

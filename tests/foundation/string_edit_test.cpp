@@ -254,6 +254,15 @@ TEST(StringEdit, CaseMembers) {
   EXPECT_STREQ(s.Title(false), "HELLO");
 }
 
+TEST(StringEdit, CatalogueTexts) {
+  string s;
+  EXPECT_STREQ(s.StdEmpty(), "<Vide>");
+  s = "x";
+  EXPECT_STREQ(s.StdEmpty(), "x");
+  EXPECT_STREQ(s.Load(1, 100, 15), "<Vide>");
+  EXPECT_STREQ(s.Load(1, 100, 30000), "");
+}
+
 TEST(StringEdit, CopyToBuffer) {
   string s("abcdef");
   char buf[4] = {'?', '?', '?', '?'};
