@@ -13,6 +13,7 @@
 // Operations that take a pointer may be handed a pointer into this string's
 // own text; Assign and Insert detect it and work from a copy or in place.
 // Ranges are clamped to the text wherever the interface says so.
+#include <zorvane/handle.h>
 #include <zorvane/memory.h>
 #include <zorvane/messages.h>
 #include <zorvane/string.h>
@@ -503,17 +504,17 @@ int32_t string::ReplaceStr(const char* find, const char* repl, bool caseSensitiv
   if (_len == 0 || n == 0 || count == 0 || _len < n) return 0;
   const std::vector<uint32_t> hits = FindMatches(_text, _len, find, n, caseSensitive, Magnitude(count), count < 0);
   if (hits.empty()) return 0;
-  const uint32_t replLen = repl ? ZorStrLen(repl) : 0;
-  string out;
-  char* w = out.BufferAlloc(static_cast<int32_t>(_len - hits.size() * n + hits.size() * replLen));
+  const int32_t replLen = repl ? static_cast<int32_t>(ZorStrLen(repl)) : 0;
+  ZorTextBuf out;
+  out.Init(false);
   uint32_t from = 0;
   for (uint32_t at : hits) {
-    w = ZorCopyMemory(w, _text + from, at - from);
-    w = ZorCopyMemory(w, repl, replLen);
+    out.CatText(_text + from, static_cast<int32_t>(at - from));
+    out.CatText(repl, replLen);
     from = at + n;
   }
-  ZorCopyMemory(w, _text + from, _len - from);
-  *this = static_cast<string&&>(out);
+  out.CatText(_text + from, static_cast<int32_t>(_len - from));
+  out.GetString(this);
   return static_cast<int32_t>(hits.size());
 }
 
