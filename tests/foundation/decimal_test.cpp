@@ -1,0 +1,354 @@
+// Behaviour of decimal that the oracle (decimal_oracle.py) does not reach:
+// the documented examples as fixed anchors, the error paths with their codes
+// and source, the functions computed with the C library (roots, logarithms,
+// powers, trigonometry, annuity), the document configuration's influence
+// and round trips of the text forms.
+#include <zorvane/zorvane.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+namespace zorvane {
+namespace {
+
+decimal Raw(double v) {
+  decimal d;
+  d._setDouble(v);
+  return d;
+}
+
+ZorDocConfig Separators(const char* decimals, const char* thousands) {
+  ZorDocConfig config = ZorGetDocConfig();
+  std::memset(config.decimalSeps, 0, sizeof(config.decimalSeps));
+  std::memset(config.thousandsSeps, 0, sizeof(config.thousandsSeps));
+  std::strncpy(config.decimalSeps, decimals, 3);
+  std::strncpy(config.thousandsSeps, thousands, 2);
+  return config;
+}
+
+// Runs `fn`, expects a ZorEBasic of the library with `number`, raised from
+// the decimal sources.
+template <typename Fn>
+void ExpectRaise(int32_t number, Fn fn) {
+  try {
+    fn();
+    ADD_FAILURE() << "no exception, expected (1, " << number << ")";
+  } catch (const ZorEBasic& e) {
+    EXPECT_EQ(e.GetError(), ZorErr(1, number));
+    EXPECT_EQ(e.GetModuleId(), 1);
+    EXPECT_STREQ(e.GetFileText(), "ZorDecimal");
+  }
+}
+
+TEST(DecimalRounding, DocumentedHalvesAndModes) {
+  EXPECT_EQ(ZorRoundDouble(0.125, kZorLogTypeDec2, kZorRoundNearest), 0.13);
+  EXPECT_EQ(ZorRoundDouble(0.125, kZorLogTypeDec2, kZorRoundEven), 0.12);
+  EXPECT_EQ(ZorRoundDouble(2.675, kZorLogTypeDec2, kZorRoundNearest), 2.68);
+  EXPECT_EQ(ZorRoundDouble(-2.5, kZorLogTypeDec0, kZorRoundNearest), -3);
+  EXPECT_EQ(ZorRoundDouble(-2.5, kZorLogTypeDec0, kZorRoundTrunc), -2);
+  EXPECT_EQ(ZorRoundDouble(-2.5, kZorLogTypeDec0, kZorRoundCeil), -2);
+  EXPECT_EQ(ZorRoundDouble(-2.5, kZorLogTypeDec0, kZorRoundFloor), -3);
+  // Modes above 4 act as mode 0; type 19 rounds like an integer.
+  EXPECT_EQ(ZorRoundDouble(-2.5, kZorLogTypeDec0, static_cast<eZorRound>(9)), -3);
+  EXPECT_EQ(ZorRoundDouble(1.5, kZorLogTypeBoolean, kZorRoundNearest), 2);
+}
+
+TEST(DecimalRounding, TypesWithoutFactorRaise) {
+  for (int32_t type : {-1, 8, 9, 12, 18, 20, 1000}) {
+    SCOPED_TRACE(type);
+    ExpectRaise(25, [&] { ZorRoundDouble(1.5, static_cast<eZorLogType>(type), kZorRoundNearest); });
+    ExpectRaise(25, [&] { Raw(1).Cmp(1.0, static_cast<eZorLogType>(type), kZorRoundNearest); });
+  }
+  // Cmp takes numeric types only, so 19 is refused although it rounds.
+  ExpectRaise(25, [] { Raw(1).Cmp(1.0, kZorLogTypeBoolean, kZorRoundNearest); });
+  // A null step needs a type with a last decimal: 6 is refused before resolving.
+  ExpectRaise(25, [] { Raw(1).RoundTo(Dec_0, kZorRoundNearest, kZorLogTypeMoney); });
+  ExpectRaise(25, [] { Raw(1).RoundTo(Dec_0, kZorRoundNearest, kZorLogTypeBoolean); });
+}
+
+TEST(DecimalRounding, RoundToSteps) {
+  EXPECT_EQ(Raw(12.37).RoundTo(Raw(0.05), kZorRoundNearest, kZorLogTypeDec2)._getDouble(), 12.35);
+  EXPECT_EQ(Raw(12.37).RoundTo(Raw(0.05), kZorRoundCeil, kZorLogTypeDec2)._getDouble(), 12.4);
+  EXPECT_EQ(Raw(1234).RoundTo(Raw(100), kZorRoundFloor, kZorLogTypeInt)._getDouble(), 1200);
+  // A null step is one unit of the type's last decimal.
+  EXPECT_EQ(Raw(1.23456).RoundTo(Raw(1e-10), kZorRoundFloor, kZorLogTypeDec3)._getDouble(), 1.234);
+  EXPECT_EQ(Raw(7.5).RoundTo(Dec_0, kZorRoundNearest, kZorLogTypeInt)._getDouble(), 8);
+}
+
+TEST(DecimalRounding, CompareAtThePrecisionOfAType) {
+  EXPECT_EQ(Raw(1.004).Cmp(1.0, kZorLogTypeDec2, kZorRoundNearest), 0);
+  EXPECT_EQ(Raw(1.005).Cmp(1.0, kZorLogTypeDec2, kZorRoundNearest), 1);
+  EXPECT_EQ(Raw(1.009).Cmp(1.0, kZorLogTypeDec2, kZorRoundTrunc), 0);
+  decimal other = Raw(2.5);
+  EXPECT_EQ(Raw(2.4).Cmp(&other, kZorLogTypeDec0, kZorRoundEven), 0);
+  EXPECT_EQ(Raw(2.4).Cmp(&other, kZorLogTypeDec0, kZorRoundNearest), -1);
+}
+
+TEST(DecimalValue, NullSignAndValidity) {
+  const decimal tiny = Raw(1e-10);
+  EXPECT_TRUE(tiny.IsNull());
+  EXPECT_TRUE(Raw(-1e-9).IsNull());
+  EXPECT_FALSE(Raw(1.1e-9).IsNull());
+  EXPECT_EQ(tiny.Sign(), 0);
+  EXPECT_EQ(Raw(-1e-8).Sign(), -1);
+  EXPECT_TRUE(tiny.IsPositive());  // positive although null
+
+  EXPECT_TRUE(Raw(4503599627370400.0).IsValid());
+  EXPECT_TRUE(Raw(-4503599627370400.0).IsValid());
+  EXPECT_FALSE(Raw(std::nextafter(4503599627370400.0, 1e300)).IsValid());
+  EXPECT_FALSE(Raw(4503599627370496.0).IsValid());  // 2^52 is already beyond the limit
+  EXPECT_FALSE(Raw(std::numeric_limits<double>::infinity()).IsValid());
+  EXPECT_FALSE(Raw(std::nan("")).IsValid());
+}
+
+TEST(DecimalValue, ConstructionAndAccess) {
+  EXPECT_EQ(decimal(1.255, kZorLogTypeDec2)._getDouble(), 1.26);
+  EXPECT_EQ(decimal(int64_t{1} << 40)._getDouble(), 1099511627776.0);
+  decimal d = Raw(3.14159);
+  EXPECT_EQ(d.GetValue(kZorLogTypeDec2), 3.14);
+  EXPECT_EQ(d._getDouble(), 3.14159);  // GetValue leaves the value alone
+  EXPECT_EQ(d.InvertSign()._getDouble(), -3.14159);
+  EXPECT_EQ(d.Abs()._getDouble(), 3.14159);
+  EXPECT_EQ(Raw(-2.5).Round(kZorRoundNearest)._getDouble(), -3);
+  d.Clear();
+  EXPECT_EQ(d._getDouble(), 0);
+  EXPECT_EQ(Dec_12._getDouble(), 12);
+  EXPECT_EQ(Dec_1000._getDouble(), 1000);
+}
+
+TEST(DecimalArithmetic, DivisionByNull) {
+  const decimal tiny = Raw(1e-10);
+  decimal d = Raw(5);
+  EXPECT_EQ(d.Div(&tiny, kZorLogTypeDec2, false)._getDouble(), 0);
+  d = Raw(5);
+  ExpectRaise(17, [&] { d.Div(&tiny, kZorLogTypeDec2, true); });
+  EXPECT_EQ(d._getDouble(), 5);  // unchanged when it raises
+  ExpectRaise(17, [&] { d.Div(0, kZorLogTypeDec2, true); });
+  EXPECT_EQ(d.Div(0, kZorLogTypeDec2, false)._getDouble(), 0);
+  ExpectRaise(17, [&] { (void)(d / tiny); });
+  ExpectRaise(17, [&] { d /= tiny; });
+  EXPECT_EQ(Raw(10).Div(3, kZorLogTypeDec2, true)._getDouble(), 3.33);
+}
+
+TEST(DecimalArithmetic, DomainFailures) {
+  const decimal zero = Dec_0, minus = Raw(-4);
+  decimal d = Raw(7);
+  ExpectRaise(16, [&] { d.Ln(&zero, kZorLogTypeDec2, true); });
+  ExpectRaise(16, [&] { d.Log10(&minus, kZorLogTypeDec2, true); });
+  ExpectRaise(16, [&] { d.Ratio(&minus, &zero, kZorLogTypeDec2, true); });
+  ExpectRaise(16, [&] { d.Fact(0, kZorLogTypeInt, true); });
+  EXPECT_EQ(d._getDouble(), 7);
+  decimal neg = Raw(-4);
+  ExpectRaise(16, [&] { neg.Sqr(kZorLogTypeDec2, true); });
+  ExpectRaise(16, [&] { neg.SqrN(4, kZorLogTypeDec2, true); });
+  ExpectRaise(16, [&] { Raw(8).SqrN(0, kZorLogTypeDec2, true); });
+  EXPECT_EQ(neg.Sqr(kZorLogTypeDec2, false)._getDouble(), 0);
+  EXPECT_EQ(Raw(5).Ln(&minus, kZorLogTypeDec2, false)._getDouble(), 0);
+  EXPECT_EQ(Raw(5).Fact(-3, kZorLogTypeInt, false)._getDouble(), 0);
+}
+
+TEST(DecimalArithmetic, FunctionsComputedInDouble) {
+  const decimal two = Raw(2), ten = Raw(10), e1 = Dec_1, angle = Raw(M_PI / 4), half = Raw(0.5);
+  EXPECT_EQ(Raw(1.5).Pow(&two, kZorLogTypeDec2)._getDouble(), 2.25);
+  EXPECT_EQ(Raw(2).Pow(-2, kZorLogTypeDec2)._getDouble(), 0.25);
+  EXPECT_EQ(decimal().Pow10(3, kZorLogTypeInt)._getDouble(), 1000);
+  EXPECT_EQ(decimal().Pow10(&half, kZorLogTypeDec4)._getDouble(), 3.1623);
+  EXPECT_EQ(decimal().Exp(&e1, kZorLogTypeDec4)._getDouble(), 2.7183);
+  EXPECT_EQ(decimal().Ln(&ten, kZorLogTypeDec3, true)._getDouble(), 2.303);
+  EXPECT_EQ(decimal().Log10(&ten, kZorLogTypeDec3, true)._getDouble(), 1);
+  EXPECT_EQ(Raw(2).Sqr(kZorLogTypeFloat, true)._getDouble(), 1.41421356);
+  EXPECT_EQ(Raw(-27).SqrN(3, kZorLogTypeDec2, true)._getDouble(), -3);
+  EXPECT_EQ(Raw(16).SqrN(4, kZorLogTypeDec2, true)._getDouble(), 2);
+  EXPECT_EQ(Raw(5).SqrN(1, kZorLogTypeDec2, true)._getDouble(), 5);
+  EXPECT_EQ(decimal().Fact(5, kZorLogTypeInt, true)._getDouble(), 120);
+  EXPECT_FALSE(decimal().Fact(171, kZorLogTypeInt, true).IsValid());  // beyond the doubles
+  EXPECT_EQ(decimal().Tan(&angle, kZorLogTypeDec4)._getDouble(), 1);
+  EXPECT_EQ(decimal().Sin(&angle, kZorLogTypeDec4)._getDouble(), 0.7071);
+  EXPECT_EQ(decimal().Cos(&angle, kZorLogTypeDec4)._getDouble(), 0.7071);
+  EXPECT_EQ((Raw(1.5) ^ 2)._getDouble(), 2.25);
+  EXPECT_EQ((Raw(4) ^ half)._getDouble(), 2);
+}
+
+TEST(DecimalArithmetic, OperatorsRoundToEightDecimalsCompoundOnesDoNot) {
+  EXPECT_EQ((Raw(0.1) + Raw(0.2))._getDouble(), 0.3);
+  decimal raw = Raw(0.1);
+  raw += Raw(0.2);
+  EXPECT_NE(raw._getDouble(), 0.3);
+  EXPECT_EQ((Raw(1) / Raw(3))._getDouble(), 0.33333333);
+  EXPECT_EQ((Raw(1.000000004) - Raw(1))._getDouble(), 0);
+  // == with an integer rounds the value first; between decimals it is exact.
+  EXPECT_TRUE(Raw(2.5) == 3);
+  EXPECT_TRUE(Raw(-2.5) != -2);
+  EXPECT_FALSE(Raw(2.5) == Raw(3));
+  EXPECT_TRUE(Raw(2.5) < Raw(2.5000001));
+}
+
+TEST(DecimalBusiness, TaxCalculations) {
+  const decimal ht = Raw(100), ttc = Raw(120), rate = Raw(20);
+  decimal d;
+  EXPECT_EQ(d.HT(&ttc, &rate, kZorLogTypeDec2)._getDouble(), 100);
+  EXPECT_EQ(d.TTC(&ht, &rate, kZorLogTypeDec2)._getDouble(), 120);
+  EXPECT_EQ(d.TVAPerc(&ht, &ttc, kZorLogTypeDec2)._getDouble(), 20);
+  EXPECT_EQ(d.TVAFromHT(&ht, &rate, kZorLogTypeDec2)._getDouble(), 20);
+  EXPECT_EQ(d.TVAFromTTC(&ttc, &rate, kZorLogTypeDec2)._getDouble(), 20);
+  // HT: a null rate gives the rounded price; a rate of -100 divides by null.
+  const decimal price = Raw(19.999), none = Dec_0, minus100 = Raw(-100);
+  EXPECT_EQ(d.HT(&price, &none, kZorLogTypeDec2)._getDouble(), 20);
+  EXPECT_EQ(d.HT(&price, &minus100, kZorLogTypeDec2)._getDouble(), 0);
+  EXPECT_EQ(d.TVAPerc(&ht, &ht, kZorLogTypeDec2)._getDouble(), 0);
+  EXPECT_EQ(d.TVAPerc(&none, &ttc, kZorLogTypeDec2)._getDouble(), 0);
+  // Percentages.
+  EXPECT_EQ(d.Perc(&ttc, &rate, kZorLogTypeDec2)._getDouble(), 24);
+  EXPECT_EQ(Raw(200).AddPerc(&rate, kZorLogTypeDec2, false)._getDouble(), 240);
+  EXPECT_EQ(Raw(200).AddPerc(&rate, kZorLogTypeDec2, true)._getDouble(), 160);
+  EXPECT_EQ(d.Ratio(&rate, &ttc, kZorLogTypeDec2, true)._getDouble(), 16.67);
+}
+
+TEST(DecimalBusiness, EuroAndMoneyFollowTheConfiguration) {
+  ZorDocConfig config = ZorGetDocConfig();
+  config.euroRate = 6.55957;
+  config.moneyType = 3;
+  ZorDocConfigScope scope(config);
+  EXPECT_EQ(decimal::CurEuroRate(), 6.55957);
+  const decimal francs = Raw(655.957), hundred = Raw(100), one = Raw(1.5), none = Dec_0;
+  decimal d;
+  EXPECT_EQ(d.ToEuro(&francs)._getDouble(), 100);
+  EXPECT_EQ(d.ToEuro(&hundred)._getDouble(), 15.24);
+  EXPECT_EQ(d.ToEuro(&hundred, &one)._getDouble(), 66.67);
+  EXPECT_EQ(d.ToEuro(&hundred, &none)._getDouble(), 100);  // a null rate keeps the value
+  EXPECT_EQ(d.ToMoney(&hundred)._getDouble(), 655.957);  // money has 3 decimals here
+  // Type 6 everywhere resolves to the money type.
+  EXPECT_EQ(Raw(1.23456).FixPrec(kZorLogTypeMoney, kZorRoundNearest)._getDouble(), 1.235);
+  string s;
+  EXPECT_STREQ(Raw(1234.5).ToStr(&s, kZorLogTypeMoney), "1 234,500");
+  EXPECT_STREQ(Raw(1234.5).ToKernel(&s, kZorLogTypeMoney), "1234.500");
+}
+
+TEST(DecimalBusiness, Annuity) {
+  const decimal rate = Dec_1, none = Dec_0;
+  decimal result = Raw(100000);
+  ZorAnnuity(&result, &rate, 12, kZorLogTypeDec2);
+  EXPECT_EQ(result._getDouble(), 8884.88);
+  result = Raw(1200);
+  ZorAnnuity(&result, &none, 12, kZorLogTypeDec2);
+  EXPECT_EQ(result._getDouble(), 100);
+  ZorAnnuity(&result, &rate, 0, kZorLogTypeDec2);
+  EXPECT_EQ(result._getDouble(), 0);
+}
+
+TEST(DecimalText, DocumentedLayouts) {
+  ZorDocConfigScope scope(Separators(",", " "));
+  string s;
+  const decimal d = Raw(1234567.891);
+  EXPECT_STREQ(d.ToStr(&s, kZorLogTypeDec2), "1 234 567,89");
+  EXPECT_STREQ(d.ToStr(&s, kZorLogTypeInt), "1234568");
+  EXPECT_STREQ(d.ToStr(&s, kZorLogTypeDec0), "1 234 568");
+  EXPECT_STREQ(d.ToStr(&s, kZorLogTypeDec2, false, '.', 0), "1.234.56789");
+  EXPECT_STREQ(Raw(-0.5).ToStr(&s, kZorLogTypeDec0), "-1");
+  EXPECT_STREQ(Raw(1.5).ToStr(&s, kZorLogTypeFloat), "1,5");
+  EXPECT_STREQ(Raw(100).ToStr(&s, kZorLogTypeFloat), "100");
+  EXPECT_STREQ(Raw(123).ToStr(&s, kZorLogTypeDec3, false, 0, 1), "123,000");
+  EXPECT_STREQ(Raw(1.5).ToStr(&s, kZorLogTypeText), "");
+  EXPECT_STREQ(Raw(1.5).ToStr(&s, kZorLogTypeBoolean), "");
+}
+
+TEST(DecimalText, NullValues) {
+  ZorDocConfigScope scope(Separators(",", " "));
+  string s("previous");
+  const decimal zero = Dec_0;
+  EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeDec2), "");
+  EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeInt), "0");
+  EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeDec2, true, 1, 1), "0,00");
+  EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeDec2, true, 1, 0), "000");
+  EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeFloat, true, 1, 1), "0");
+  EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeDec0, true, 1, 1), "0");
+  EXPECT_STREQ(Raw(0.004).ToStr(&s, kZorLogTypeDec2), "");  // null once rounded
+  EXPECT_STREQ(zero.ToKernel(&s, kZorLogTypeDec2), "0.00");
+  EXPECT_STREQ(zero.ToKernel(&s, kZorLogTypeFloat), "0");
+  EXPECT_STREQ(Raw(-0.0).ToKernel(&s, kZorLogTypeDec1), "0.0");
+  EXPECT_STREQ(Raw(std::nan("")).ToKernel(&s, kZorLogTypeDec1), "");
+}
+
+TEST(DecimalText, DocumentedParses) {
+  ZorDocConfigScope scope(Separators(",", " "));
+  decimal d = Raw(9);
+  EXPECT_TRUE(d.Set("1 234,5", kZorLogTypeDec2));
+  EXPECT_EQ(d._getDouble(), 1234.5);
+  EXPECT_FALSE(d.Set("12a", kZorLogTypeDec2));
+  EXPECT_EQ(d._getDouble(), 0);
+  d = Raw(9);
+  EXPECT_FALSE(d.Set("1,2,3", kZorLogTypeDec2));
+  EXPECT_EQ(d._getDouble(), 0);
+  d = Raw(9);
+  EXPECT_TRUE(d.Set("", kZorLogTypeDec2));
+  EXPECT_EQ(d._getDouble(), 0);
+  EXPECT_TRUE(d.Set(static_cast<const char*>(nullptr), kZorLogTypeDec2));
+  EXPECT_TRUE(d.Set(" \t-1 000,256", kZorLogTypeDec2));
+  EXPECT_EQ(d._getDouble(), -1000.26);
+  EXPECT_FALSE(d.Set("1 234,5", kZorLogTypeText));  // never raises
+  EXPECT_FALSE(d.Set("-5", kZorLogTypeDec2, false, 0, ','));
+  EXPECT_TRUE(d.Set("1.234,5", kZorLogTypeDec2, false, '.', ','));
+  EXPECT_EQ(d._getDouble(), 1234.5);
+  EXPECT_TRUE(d.SetKernel("-12.345", kZorLogTypeDec2));
+  EXPECT_EQ(d._getDouble(), -12.35);
+  EXPECT_FALSE(d.SetKernel("12,5", kZorLogTypeDec2));
+}
+
+// Model: a value rounded to a type, written, read back with the same
+// separators, gives the same double (kernel and configured forms), as long
+// as the text has at most 15 significant digits (beyond that the reading
+// keeps 18 digits and rounds twice, by design).
+TEST(DecimalText, WriteThenReadRoundTrips) {
+  std::mt19937_64 rng(7);
+  const eZorLogType types[] = {kZorLogTypeDec0, kZorLogTypeDec1, kZorLogTypeDec2, kZorLogTypeDec3,
+                               kZorLogTypeDec4, kZorLogTypeFloat, kZorLogTypeMoney, kZorLogTypeInt};
+  const uint64_t decimals[] = {0, 1, 2, 3, 4, 8, 2, 0};
+  const ZorDocConfig configs[] = {Separators(",.", " "), Separators(".", ","), Separators(",", "'\xA0")};
+  string text;
+  for (const ZorDocConfig& config : configs) {
+    ZorDocConfigScope scope(config);
+    for (int i = 0; i < 30000; ++i) {
+      const size_t which = rng() % 8;
+      const eZorLogType type = types[which];
+      const double magnitude = std::pow(10.0, static_cast<double>(rng() % (16 - decimals[which])));
+      const double raw = (static_cast<double>(rng() % 2000001) / 1000000.0 - 1) * magnitude;
+      const decimal d(raw, type);
+      decimal back;
+      ASSERT_TRUE(back.SetKernel(d.ToKernel(&text, type), type)) << text.CStr();
+      ASSERT_EQ(back._getDouble(), d._getDouble()) << text.CStr();
+      if (d.IsNull()) continue;
+      ASSERT_TRUE(back.Set(d.ToStr(&text, type), type)) << text.CStr();
+      ASSERT_EQ(back._getDouble(), d._getDouble()) << text.CStr();
+    }
+  }
+}
+
+TEST(DecimalLogType, Classification) {
+  EXPECT_EQ(ZorReduceLogType(kZorLogTypeDec3), kZorLogTypeInt);
+  EXPECT_EQ(ZorReduceLogType(kZorLogTypeMoney), kZorLogTypeInt);
+  EXPECT_EQ(ZorReduceLogType(kZorLogTypeBoolean), kZorLogTypeInt);
+  EXPECT_EQ(ZorReduceLogType(kZorLogTypeDate), kZorLogTypeDate);
+  EXPECT_EQ(ZorReduceLogType(kZorLogTypeTime), kZorLogTypeText);
+  EXPECT_EQ(ZorReduceLogType(static_cast<eZorLogType>(42)), kZorLogTypeText);
+  EXPECT_EQ(ZorForceLogTypeNum(kZorLogTypeInt, kZorLogTypeFloat), kZorLogTypeInt);
+  EXPECT_EQ(ZorForceLogTypeNum(kZorLogTypeBoolean, kZorLogTypeFloat), kZorLogTypeFloat);
+
+  ZorDocConfigScope scope(Separators(",", " "));
+  EXPECT_EQ(ZorExpToLogType(" -1 234,5 "), kZorLogTypeInt);
+  EXPECT_EQ(ZorExpToLogType("12/05/2020"), kZorLogTypeDate);
+  EXPECT_EQ(ZorExpToLogType("12-05"), kZorLogTypeDate);
+  EXPECT_EQ(ZorExpToLogType("9:30"), kZorLogTypeTime);
+  EXPECT_EQ(ZorExpToLogType("09:30:15"), kZorLogTypeTime);
+  EXPECT_EQ(ZorExpToLogType("9:3"), kZorLogTypeText);
+  EXPECT_EQ(ZorExpToLogType("1/2/3/4"), kZorLogTypeText);
+  EXPECT_EQ(ZorExpToLogType(","), kZorLogTypeText);
+  EXPECT_EQ(ZorExpToLogType("abc"), kZorLogTypeText);
+  EXPECT_EQ(ZorExpToLogType(""), kZorLogTypeText);
+}
+
+}  // namespace
+}  // namespace zorvane
