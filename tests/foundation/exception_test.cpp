@@ -1,0 +1,298 @@
+// Exceptions: catching across the library boundary, the composition of the
+// short and full texts, display rules for special codes, and the event hook.
+// The texts of every code against the catalogue data are checked by
+// tests/resources/messages_oracle.py; here the composition around them.
+#include <zorvane/zorvane.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace zorvane;
+
+namespace {
+
+std::string ErrText(int64_t err) {
+  string s;
+  return ZorErrToString(err, &s);
+}
+
+std::string Catalogue(int32_t m, int32_t g, int32_t n) {
+  string s;
+  return ZorLoadString(m, g, n, &s);
+}
+
+// A user interface that records every box and answers OK.
+class RecordingUi : public iZorUserInterface {
+ public:
+  struct Box {
+    std::string text;
+    uint32_t kind;
+  };
+  int32_t MessageBox(const char* text, const char*, uint32_t kind) override {
+    boxes.push_back({text ? text : "", kind});
+    return ZorIdOk;
+  }
+  bool IsShiftDown() override { return shift; }
+
+  std::vector<Box> boxes;
+  bool shift = false;
+};
+
+class UiScope {
+ public:
+  explicit UiScope(iZorUserInterface* ui) : _previous(ZorSetUserInterface(ui)) {}
+  ~UiScope() { ZorSetUserInterface(_previous); }
+
+ private:
+  iZorUserInterface* _previous;
+};
+
+}  // namespace
+
+TEST(ExceptionBoundary, EachKindIsCaughtByTypeFromInsideTheLibrary) {
+  try {
+    const decimal one(int32_t{1}), zero(int32_t{0});
+    (void)(one / zero);
+    FAIL() << "division by zero did not raise";
+  } catch (const ZorEBasic& e) {
+    EXPECT_EQ(e.GetError(), ZorErr(1, 17));
+    EXPECT_EQ(e.GetModuleId(), 1);
+  }
+
+  try {
+    ZorRaiseCrash("tests\\boundary", 7, ZorExcCorrupt, ZorErr(1, 19), "bad block");
+  } catch (const ZorEBasic&) {
+    FAIL() << "a crash is not an ordinary error";
+  } catch (const ZorECrash& e) {
+    EXPECT_EQ(e.GetKind(), ZorExcCorrupt);
+    EXPECT_STREQ(e.GetMsgText(), "bad block");
+  }
+
+  try {
+    throw ZorECrashDoc(1, ZorErr(1, 15), true, "tests\\boundary", 9);
+  } catch (const ZorException& e) {
+    ASSERT_NE(dynamic_cast<const ZorECrashDoc*>(&e), nullptr);
+    EXPECT_EQ(static_cast<const ZorECrashDoc&>(e).GetCx(), nullptr);
+  }
+
+  // Code that knows nothing of the library sees the short text.
+  try {
+    ZorRaiseCrash("x", 1, ZorExcMisc, ZorErr(1, 2), "disk");
+  } catch (const std::exception& e) {
+    EXPECT_EQ(std::string(e.what()), ErrText(ZorErr(1, 2)) + " : disk");
+  }
+}
+
+TEST(ExceptionCodes, WindowsNumbersAndSpecialCodes) {
+  EXPECT_EQ(ZorWinErrToZor(0), ZorErr(1, 0));
+  EXPECT_EQ(ZorWinErrToZor(1223), ZorErr(1, 1000));
+  EXPECT_TRUE(ZorErrIsSpecial(ZorWinErrToZor(1223)));
+  EXPECT_EQ(ZorWinErrToZor(5), ZorErr(-1, 5));
+  EXPECT_EQ(ZorWinErrToZor(0x80004005u), static_cast<int64_t>(0xFFFFFFFF80004005ull));
+
+  EXPECT_FALSE(ZorErrIsSpecial(ZorErr(1, 999)));
+  EXPECT_TRUE(ZorErrIsSpecial(ZorErr(1, 1000)));
+  EXPECT_TRUE(ZorErrIsSpecial(ZorErr(1, 1004)));
+  EXPECT_FALSE(ZorErrIsSpecial(ZorErr(-1, 1223)));
+  EXPECT_FALSE(ZorErrIsSpecial(ZorErr(2, 1000)));  // only the library's own codes
+}
+
+TEST(ExceptionText, ShortTextJoinsCodeAndMessage) {
+  const ZorEBasic noPattern("src\\a", 1, ZorErr(1, 23), static_cast<const char*>(nullptr));
+  string s;
+  EXPECT_EQ(std::string(noPattern.ToString(&s)), ErrText(ZorErr(1, 23)));
+  EXPECT_STREQ(noPattern.GetMsg(&s), "");
+
+  const ZorEBasic formatted("src\\a", 1, ZorErr(1, 18), "value ^0i of ^1s", 42, "x");
+  EXPECT_EQ(std::string(formatted.ToString(&s)), ErrText(ZorErr(1, 18)) + " : value 42 of x");
+
+  // A message reference as pattern is replaced by its entry, then formatted.
+  const ZorEBasic byRef("src\\a", 1, ZorErr(1, 120), "]1,104,339", "doc.json");
+  EXPECT_EQ(std::string(byRef.GetMsgText()), "Parcours du fichier JSON: doc.json");
+
+  // The catalogue forms: 3 loads, 5 and 6 load and format.
+  const ZorEBasic form3("src\\a", 1, 1, ZorErr(1, 24), 1, 110, 53, nullptr);
+  EXPECT_EQ(std::string(form3.GetMsgText()), Catalogue(1, 110, 53));
+  const ZorEBasic form5("src\\a", 1, ZorErr(1, 24), 1, 110, 53, "Clients");
+  EXPECT_EQ(std::string(form5.GetMsgText()), "La table 'Clients' est en lecture seule");
+  const ZorFsa path("/data/base.zdb");
+  const ZorEBasic form6("src\\a", 1, ZorErr(1, 41), 1, 110, 69, &path, 3, 12);
+  EXPECT_EQ(std::string(form6.GetMsgText()), "La table 3 (module 12) est introuvable dans la base.");
+  EXPECT_STREQ(form6.GetFsa()->GetPathText(), "/data/base.zdb");
+}
+
+TEST(ExceptionText, FullTextPartsInOrder) {
+  const std::string errLabel = Catalogue(1, 104, 17), msgLabel = Catalogue(1, 104, 19);
+  const std::string fileLabel = Catalogue(1, 104, 20), srcLabel = Catalogue(1, 104, 21);
+  ZorDocConfig quiet = ZorGetDocConfig();
+  quiet.debugLevel = 0;
+  ZorDocConfigScope scope(quiet);
+  string s;
+
+  const ZorEBasic bare("dir\\ZorTables", 12, 1, ZorErr(1, 48), nullptr, nullptr);
+  EXPECT_EQ(std::string(bare.GetFullText(&s, false)), errLabel + ErrText(ZorErr(1, 48)) + "\n");
+
+  const ZorFsa path("/srv/compta.zdb");
+  const ZorEBasic full("dir\\ZorTables", 12, 1, ZorErr(1, 48), "dup", &path);
+  const std::string withPath =
+      errLabel + ErrText(ZorErr(1, 48)) + "\n" + msgLabel + "dup\n" + fileLabel + "/srv/compta.zdb\n";
+  EXPECT_EQ(std::string(full.GetFullText(&s, false)), withPath);
+
+  // The source location: always for crashes, for others from debug level 2.
+  const string crashMsg("boom");
+  const ZorECrash crash(1, ZorErr(1, 15), &crashMsg, nullptr, "a\\b\\ZorDates", 77);
+  EXPECT_EQ(std::string(crash.GetFullText(&s, false)),
+            errLabel + ErrText(ZorErr(1, 15)) + "\n" + msgLabel + "boom\n" + srcLabel + "ZorDates (77)");
+  ZorDocConfig verbose = quiet;
+  verbose.debugLevel = 2;
+  ZorDocConfigScope debug(verbose);
+  EXPECT_EQ(std::string(full.GetFullText(&s, false)), withPath + srcLabel + "ZorTables (12)");
+}
+
+TEST(ExceptionText, SpecialCodesAreNeverShown) {
+  RecordingUi ui;
+  UiScope scope(&ui);
+  string s;
+  for (int32_t n : {1000, 1001, 1004, 5000}) {
+    const ZorEBasic e("src\\x", 3, ZorErr(1, n), "cancel");
+    EXPECT_STREQ(e.GetFullText(&s, false), "");
+    EXPECT_NE(std::string(e.GetFullText(&s, true)).find("cancel"), std::string::npos);
+    e.Display();
+    ZorErrDisplay(ZorErr(1, n));
+  }
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_EQ(ErrText(ZorErr(1, 1000)), Catalogue(1, 103, 1));
+  EXPECT_EQ(ErrText(ZorErr(1, 1004)), Catalogue(1, 103, 5));
+}
+
+TEST(ExceptionDisplay, AlertBoxThenSourceWithShift) {
+  RecordingUi ui;
+  UiScope scope(&ui);
+  const ZorEBasic e("memory\\ZorMemPool", 211, ZorErr(1, 1), "x");
+  e.Display();
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  string full;
+  EXPECT_EQ(ui.boxes[0].text, e.GetFullText(&full, false));
+  EXPECT_EQ(ui.boxes[0].kind, static_cast<uint32_t>(ZorMbAlert));
+
+  ui.shift = true;
+  e.Display();
+  ASSERT_EQ(ui.boxes.size(), 3u);
+  EXPECT_EQ(ui.boxes[2].text, "memory\\ZorMemPool(211)");
+
+  ZorErrDisplay(ZorErr(-1, 5));
+  EXPECT_EQ(ui.boxes.back().text, ErrText(ZorErr(-1, 5)));
+}
+
+TEST(ExceptionDisplay, HeadlessAnswersDeclineEveryQuestion) {
+  EXPECT_EQ(ZorHeadlessAnswer(ZorMbOk), ZorIdOk);
+  EXPECT_EQ(ZorHeadlessAnswer(ZorMbAlert), ZorIdCancel);
+  EXPECT_EQ(ZorHeadlessAnswer(ZorMbYesNoCancel), ZorIdCancel);
+  EXPECT_EQ(ZorHeadlessAnswer(ZorMbYesNo), ZorIdNo);
+  EXPECT_EQ(ZorHeadlessAnswer(ZorMbAbortRetryIgnore), ZorIdAbort);
+  EXPECT_FALSE(ZorGetUserInterface()->IsShiftDown());
+}
+
+namespace {
+
+struct HookLog {
+  std::vector<std::string> options;
+  std::vector<std::string> files;
+  int nested = 0;
+  bool raiseInside = false;
+  bool throwOut = false;
+};
+
+void RecordEvent(const sZorExceptionEvent& event, void* context) {
+  auto* log = static_cast<HookLog*>(context);
+  log->options.push_back(event.options);
+  log->files.push_back(event.srcFile);
+  if (log->raiseInside) {
+    const ZorEBasic inner("hook\\inner", 1, ZorErr(1, 15), "inner");
+    ++log->nested;
+  }
+  if (log->throwOut) throw ZorEBasic("hook\\thrown", 2, ZorErr(1, 15), "thrown");
+}
+
+class HookScope {
+ public:
+  explicit HookScope(HookLog* log) { ZorSetExceptionHook(RecordEvent, log); }
+  ~HookScope() { ZorSetExceptionHook(nullptr, nullptr); }
+};
+
+}  // namespace
+
+TEST(ExceptionHook, EveryConstructorReportsOnceWithItsOptions) {
+  HookLog log;
+  HookScope scope(&log);
+  const ZorFsa path("/tmp/it's \"here\"");
+  const ZorEBasic e("src\\Hook", 5, ZorErr(-1, 32), "l'an ^0s", "2024");
+  const ZorEBasic withPath("src\\Hook", 6, 1, ZorErr(1, 41), nullptr, &path);
+  const ZorECrashDoc doc(1, ZorErr(1, 15), false, "src\\Doc", 7);
+  ASSERT_EQ(log.options.size(), 3u);
+
+  string value;
+  int64_t id = 0;
+  EXPECT_TRUE(ZorGetStrOptQuad(log.options[0].c_str(), "ErrId", &id));
+  EXPECT_EQ(id, ZorErr(-1, 32));
+  EXPECT_TRUE(ZorGetStrOpt(log.options[0].c_str(), "Txt", &value));
+  EXPECT_STREQ(value.CStr(), "l'an 2024");
+  EXPECT_FALSE(ZorGetStrOpt(log.options[0].c_str(), "File", &value));
+  EXPECT_TRUE(ZorGetStrOpt(log.options[1].c_str(), "File", &value));
+  EXPECT_STREQ(value.CStr(), "/tmp/it's \"here\"");
+  EXPECT_EQ(log.files[2], "src\\Doc");
+}
+
+TEST(ExceptionHook, NeverThrowsAndDoesNotReenter) {
+  HookLog log;
+  log.raiseInside = true;
+  log.throwOut = true;
+  HookScope scope(&log);
+  EXPECT_NO_THROW({ const ZorEBasic e("src\\Hook", 1, ZorErr(1, 2), "outer"); });
+  // The exceptions built inside the callback were not reported themselves.
+  EXPECT_EQ(log.options.size(), 1u);
+  EXPECT_EQ(log.nested, 1);
+
+  // The busy flag is released afterwards.
+  log.raiseInside = log.throwOut = false;
+  const ZorEBasic again("src\\Hook", 2, ZorErr(1, 3), nullptr);
+  EXPECT_EQ(log.options.size(), 2u);
+}
+
+TEST(ExceptionDebug, ChannelIsSilentUntilASinkIsSet) {
+  static std::vector<std::string> seen;
+  seen.clear();
+  ZorDebugPrint("not seen ^0i\n", 1);
+  const ZorDebugSink previous = ZorSetDebugSink([](const char* text, void*) { seen.push_back(text); }, nullptr);
+  ZorDebugPrint("seen ^0i", 2);
+  ZorDebugPrintAt(3, 4, "^0s", "at");
+  ZorDebugPrintStr("line", true);
+  const ZorEBasic e("src\\Dbg", 8, ZorErr(1, 17), "z");
+  ZorDebugPrintExc(&e);
+  ZorSetDebugSink(previous, nullptr);
+
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0], "seen 2");
+  EXPECT_EQ(seen[1], "at");
+  EXPECT_EQ(seen[2], "line\n");
+  string full;
+  EXPECT_EQ(seen[3], "exception 0x100000011 (zorvane): " + std::string(e.GetFullText(&full, true)) + "\n");
+}
+
+TEST(ExceptionUi, UserBreakFlag) {
+  EXPECT_FALSE(ZorIsUserBreak());
+  ZorSetUserBreak(true);
+  EXPECT_TRUE(ZorIsUserBreak());
+  ZorSetUserBreak(false);
+  EXPECT_FALSE(ZorIsUserBreak());
+}
+
+TEST(ExceptionUi, HeadlessBoxWritesUtf8ToStderr) {
+  testing::internal::CaptureStderr();
+  const int32_t answer = ZorMessageBox("D\xe9j\xe0 vu", "Titre", ZorMbAlert);
+  const std::string written = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(answer, ZorIdCancel);
+  EXPECT_EQ(written, "Titre: D\xc3\xa9j\xc3\xa0 vu\n");
+}
