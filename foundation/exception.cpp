@@ -134,7 +134,7 @@ void ModuleName(int32_t module, string* dst) {
 ZorException::ZorException(int32_t module, int64_t err, const char* msg, const ZorFsa* path,
                            const char* srcFile, uint32_t srcLine, bool showSource)
     : _module(module), _error(err), _srcFile(srcFile ? srcFile : ""), _srcLine(srcLine),
-      _showSource(showSource) {
+      _date(ZorDateToday, nullptr, 1), _showSource(showSource) {
   if (msg) _message.assign(msg);
   if (path) _path = *path;
 }

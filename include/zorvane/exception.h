@@ -19,6 +19,7 @@
 // never throws a second one: the event hook swallows its own failures.
 #pragma once
 
+#include <zorvane/date.h>
 #include <zorvane/fsa.h>
 #include <zorvane/types.h>
 
@@ -58,6 +59,8 @@ class ZOR_API ZorException : public std::exception {
   const char* GetFile(string* dst) const;
   const char* GetFileText() const { return _srcFile.c_str(); }
   uint32_t GetLine() const { return _srcLine; }
+  // When the exception was built (local date and time).
+  date GetDate() const { return _date; }
   bool IsSpecial() const;
 
   // The code's text, then " : " and the message when there is one.
@@ -89,6 +92,7 @@ class ZOR_API ZorException : public std::exception {
   ZorFsa _path;
   std::string _srcFile;
   uint32_t _srcLine = 0;
+  date _date;
   bool _showSource = false;
   mutable std::string _what;
 };

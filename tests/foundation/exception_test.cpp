@@ -85,6 +85,15 @@ TEST(ExceptionBoundary, EachKindIsCaughtByTypeFromInsideTheLibrary) {
   }
 }
 
+TEST(ExceptionBoundary, RecordsWhenItWasBuilt) {
+  const date before(ZorDateToday, nullptr, 1);
+  const ZorEBasic e("src\\When", 1, ZorErr(1, 2), nullptr);
+  const date after(ZorDateToday, nullptr, 1);
+  EXPECT_GE(e.GetDate().GetValue(), before.GetValue());
+  EXPECT_LE(e.GetDate().GetValue(), after.GetValue());
+  EXPECT_FALSE(e.GetDate().IsEmpty());
+}
+
 TEST(ExceptionCodes, WindowsNumbersAndSpecialCodes) {
   EXPECT_EQ(ZorWinErrToZor(0), ZorErr(1, 0));
   EXPECT_EQ(ZorWinErrToZor(1223), ZorErr(1, 1000));
