@@ -1,0 +1,194 @@
+// Text buffers: offsets of the text pool, duplicates, growth with its
+// reserve, the cached pointer while locked, and a random comparison with a
+// plain byte string.
+#include <zorvane/handle.h>
+#include <zorvane/string.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+
+using namespace zorvane;
+
+namespace {
+
+std::string Content(const ZorTextBuf& buf) {
+  string s;
+  buf.GetString(&s);
+  return std::string(s.CStr(), s.Len());
+}
+
+std::string TextAt(ZorTextBuf& buf, uint32_t offset) {
+  ZorLock guard;
+  buf.Lock(&guard);
+  return buf.GetText(offset);
+}
+
+}  // namespace
+
+TEST(TextBuf, EmptyEntryMakesOffsetZeroTheEmptyText) {
+  ZorTextBuf buf;
+  buf.Init(true);
+  EXPECT_EQ(buf.GetLen(), 1u);
+  EXPECT_EQ(buf.AddText(""), 0u);
+  EXPECT_EQ(buf.AddText("abc"), 1u);
+  EXPECT_EQ(buf.AddText("dexx", 2), 5u);
+  EXPECT_EQ(buf.AddDupText("abc"), 1u);
+  EXPECT_EQ(buf.AddDupText("de"), 5u);
+  EXPECT_EQ(buf.AddDupText("ab"), 8u);  // a prefix of a text is not that text
+  EXPECT_EQ(buf.AddChar('x'), 11u);
+  EXPECT_EQ(buf.AddChar(0), 0u);
+  EXPECT_EQ(Content(buf), std::string("\0abc\0de\0ab\0x\0", 13));
+  EXPECT_EQ(TextAt(buf, 0), "");
+  EXPECT_EQ(TextAt(buf, 5), "de");
+}
+
+TEST(TextBuf, EmptyTextInAnEmptyBufferWritesTheEmptyEntryOnce) {
+  ZorTextBuf buf;
+  buf.Init(false);
+  EXPECT_EQ(buf.AddText(nullptr), 0u);
+  EXPECT_EQ(buf.GetLen(), 1u);
+  EXPECT_EQ(buf.AddText("", 0), 0u);
+  EXPECT_EQ(buf.GetLen(), 1u);
+  EXPECT_EQ(buf.AddText("q"), 1u);
+
+  // Without the empty entry the first text sits at offset 0.
+  ZorTextBuf plain;
+  plain.Init(false);
+  EXPECT_EQ(plain.AddText("first"), 0u);
+}
+
+TEST(TextBuf, CatBuildsOnePlainText) {
+  ZorTextBuf buf;
+  buf.Init(false);
+  EXPECT_EQ(buf.CatText("abc"), 0u);
+  EXPECT_EQ(buf.CatChar('-'), 3u);
+  EXPECT_EQ(buf.CatText("xyz", 2), 4u);
+  EXPECT_EQ(buf.CatText(""), 6u);
+  EXPECT_EQ(buf.CatTextEx("^0s=^1i", "n", -42), 6u);
+  EXPECT_EQ(buf.CatZTerm(), 11u);
+  EXPECT_EQ(Content(buf), std::string("abc-xyn=-42\0", 12));
+  EXPECT_EQ(buf.AddTextEx("[^0Z4i]", 7), 12u);
+  EXPECT_EQ(TextAt(buf, 12), "[0007]");
+}
+
+TEST(TextBuf, GrowsWithAReserveAndOnlyWhenFull) {
+  ZorTextBuf buf;
+  buf.Init(false);
+  buf.CatText("abc");
+  ZorHandle* h = buf.GetHandle();
+  EXPECT_EQ(h->GetSize(), 3u + 32768u);
+  const void* block = h->GetDatas();
+  const std::string fill(32768, 'f');
+  buf.CatText(fill.c_str());
+  EXPECT_EQ(h->GetSize(), 3u + 32768u);
+  EXPECT_EQ(h->GetDatas(), block);
+  buf.CatChar('g');
+  EXPECT_EQ(h->GetSize(), 3u + 32768u + 1u + 32768u);
+  EXPECT_EQ(buf.GetLen(), 3u + 32768u + 1u);
+}
+
+TEST(TextBuf, LockedPointerFollowsGrowthAndUnlockClearsIt) {
+  ZorTextBuf buf;
+  buf.Init(true);
+  ZorLock guard;
+  buf.Lock(&guard);
+  const uint32_t first = buf.AddText("kept");
+  const std::string big(70000, 'b');
+  const uint32_t second = buf.AddText(big.c_str());  // moves the block
+  EXPECT_STREQ(buf.GetText(first), "kept");
+  EXPECT_EQ(std::string(buf.GetText(second)), big);
+  EXPECT_TRUE(ZorIsHandleLocked(buf.GetHandle()->GetRecord()));
+  guard.Trash();
+  EXPECT_EQ(buf.GetText(first), nullptr);
+  EXPECT_FALSE(ZorIsHandleLocked(buf.GetHandle()->GetRecord()));
+
+  // Locked while still empty, then filled.
+  ZorTextBuf fresh;
+  fresh.Init(false);
+  EXPECT_EQ(fresh.Lock(), ZorNoData());
+  EXPECT_EQ(fresh.GetText(0), nullptr);
+  const uint32_t at = fresh.AddText("late");
+  EXPECT_STREQ(fresh.GetText(at), "late");
+  fresh.Unlock();
+}
+
+TEST(TextBuf, InitFromAHandleSharesOrCopies) {
+  ZorHandle h;
+  h.Init("ab\0cd", 6);
+  ZorTextBuf shared, copied;
+  shared.Init(&h, true);
+  copied.Init(&h, false);
+  EXPECT_EQ(h.GetRefCount(), 2u);
+  EXPECT_EQ(shared.GetHandle()->GetRecord(), h.GetRecord());
+  EXPECT_NE(copied.GetHandle()->GetDatas(), h.GetDatas());
+  EXPECT_EQ(shared.GetLen(), 6u);
+  EXPECT_EQ(copied.AddDupText("cd"), 3u);
+  EXPECT_EQ(copied.AddText("e"), 6u);
+  EXPECT_EQ(Content(copied), std::string("ab\0cd\0e\0", 8));
+  shared.Trash();
+  EXPECT_EQ(h.GetRefCount(), 1u);
+  EXPECT_FALSE(shared.IsInit());
+}
+
+// Random appends against a byte string; AddDupText against a search of the
+// texts from offset 1 on.
+TEST(TextBuf, RandomAppendsMatchAByteString) {
+  std::mt19937 rng(11);
+  const char alphabet[] = "ab";
+  for (int round = 0; round < 100; ++round) {
+    ZorTextBuf buf;
+    const bool withEmpty = rng() % 2;
+    buf.Init(withEmpty);
+    std::string model = withEmpty ? std::string(1, '\0') : std::string();
+    std::map<uint32_t, std::string> texts;
+    for (int step = 0; step < 80; ++step) {
+      SCOPED_TRACE(testing::Message() << "round " << round << " step " << step);
+      std::string s;
+      for (uint32_t n = rng() % 4; n; --n) s += alphabet[rng() % 2];
+      const uint32_t op = rng() % 4;
+      uint32_t got = 0;
+      if (op == 0 || (op == 1 && s.empty())) {
+        got = buf.AddText(s.c_str(), static_cast<int32_t>(s.size()));
+        if (s.empty()) {
+          if (model.empty()) model += '\0';
+          ASSERT_EQ(got, 0u);
+          continue;
+        }
+        ASSERT_EQ(got, model.size());
+        model += s + '\0';
+        texts[got] = s;
+      } else if (op == 1) {
+        uint32_t want = 0;
+        for (size_t at = 1; at < model.size();) {
+          const size_t end = model.find('\0', at);
+          if (end == std::string::npos) break;
+          if (model.compare(at, end - at, s) == 0) {
+            want = static_cast<uint32_t>(at);
+            break;
+          }
+          at = end + 1;
+        }
+        got = buf.AddDupText(s.c_str());
+        if (!want) {
+          want = static_cast<uint32_t>(model.size());
+          model += s + '\0';
+        }
+        ASSERT_EQ(got, want);
+        texts[got] = s;
+      } else if (op == 2) {
+        ASSERT_EQ(buf.CatText(s.c_str()), model.size());
+        model += s;
+      } else {
+        ASSERT_EQ(buf.CatZTerm(), model.size());
+        model += '\0';
+      }
+      ASSERT_EQ(Content(buf), model);
+    }
+    ZorLock guard;
+    buf.Lock(&guard);
+    for (const auto& [offset, text] : texts) EXPECT_EQ(buf.GetText(offset), text);
+  }
+}
