@@ -11,6 +11,7 @@
 //   count is all ones, and releases or unlocks reaching it then do nothing.
 // Null records are accepted by the read functions (they report an empty
 // handle) and ignored by the counting functions.
+#include <zorvane/exception.h>
 #include <zorvane/handle.h>
 #include <zorvane/memory.h>
 
@@ -252,12 +253,16 @@ void ZorHandle::SetSizeZ(uint32_t n) {
 }
 
 namespace {
+// A block past 4 GB cannot exist: the growth fails as a failed reallocation
+// of the global allocator would.
+uint32_t CheckedSize(uint64_t n) {
+  if (n > 0xFFFFFFFFull) throw ZorEBasic("memory\\ZorMemoryManagement", 24, 1, ZorErr(1, 1), nullptr, nullptr);
+  return static_cast<uint32_t>(n);
+}
+
 uint32_t GrownSize(uint32_t size, int32_t delta) {
   const int64_t n = static_cast<int64_t>(size) + delta;
-  if (n < 0) return 0;
-  // A growth past 4 GB cannot be allocated: ask for the impossible so that
-  // the allocator raises its memory error.
-  return n > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<uint32_t>(n);
+  return n < 0 ? 0 : CheckedSize(static_cast<uint64_t>(n));
 }
 }  // namespace
 
@@ -285,7 +290,7 @@ int32_t ZorHandle::ReplaceData(int32_t from, int32_t to, const void* src, int32_
   const int64_t f = from < 0 ? 0 : (from > size ? size : from);
   const int64_t t = to < f ? f : (to > size ? size : to);
   const uint32_t count = n > 0 ? static_cast<uint32_t>(n) : 0;
-  const int64_t newSize = size - (t - f) + count;
+  const int64_t newSize = CheckedSize(static_cast<uint64_t>(size - (t - f) + count));
   const int64_t tail = size - t;
 
   // A source inside the block may move or be overwritten: copy it first.
@@ -309,7 +314,7 @@ void ZorHandle::AppendData(uint32_t n, const void* src, uint32_t* used, uint32_t
   const uint64_t end = static_cast<uint64_t>(at) + n;
   if (end > GetSize()) {
     const uint64_t want = used ? end + reserve : end;
-    _Resize(want > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(want));
+    _Resize(CheckedSize(want));
   }
   char* base = static_cast<char*>(_h->data);
   std::memmove(base + at, inside >= 0 ? base + inside : src, n);

@@ -1,5 +1,6 @@
 // Handle records, ZorHandle and the release guard: lifetimes, foreign data,
 // resizing and the byte-range edits.
+#include <zorvane/exception.h>
 #include <zorvane/handle.h>
 #include <zorvane/memory.h>
 
@@ -296,6 +297,21 @@ TEST(Handle, AppendDataWithAndWithoutUsedCounter) {
   h.AppendData(0, nullptr, &used, 10);
   EXPECT_EQ(used, 15u);
   EXPECT_EQ(std::string(static_cast<const char*>(h.GetDatas()), 15), "abcde0123456789");
+}
+
+TEST(Handle, GrowthPastFourGigabytesIsAMemoryError) {
+  ZorHandle h;
+  h.Init("ab", 2);
+  uint32_t used = 0xFFFFFFF0u;
+  char bytes[32] = {};
+  try {
+    h.AppendData(32, bytes, &used, 0);
+    ADD_FAILURE() << "no exception";
+  } catch (const ZorEBasic& e) {
+    EXPECT_EQ(e.GetError(), ZorErr(1, 1));
+  }
+  EXPECT_EQ(used, 0xFFFFFFF0u);
+  EXPECT_EQ(h.GetSize(), 2u);
 }
 
 // ---------------------------------------------------------------- guards
