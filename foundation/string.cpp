@@ -90,7 +90,11 @@ string::string(const string* s) : string() {
   if (s) Assign(s->_text, static_cast<int32_t>(s->_len));
 }
 
-string::string(const string& s) : string() { Assign(s._text, static_cast<int32_t>(s._len)); }
+// A copy takes the same capacity directly, without going through Assign.
+string::string(const string& s) : _len(s._len), _cap(s._cap) {
+  _text = _cap == kInlineSize ? _buf : static_cast<char*>(ZorMemAlloc(_cap));
+  std::memcpy(_text, s._text, _len + 1);
+}
 
 string::string(string&& s) noexcept : string() { *this = static_cast<string&&>(s); }
 

@@ -21,6 +21,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/codepage.h"
 
 namespace zorvane {
@@ -124,6 +128,42 @@ inline int32_t Difference(uint8_t a, uint8_t b) {
 
 uint16_t CharType(char c) { return platform::CharType1(U8(c)); }
 
+// Sixteen bytes at a time for the case-insensitive comparison. A block may
+// be read past the terminator, but never across a page end, so it cannot
+// fault; bytes after the first NUL never decide a result.
+constexpr uintptr_t kBlock = 16;
+
+inline bool BlockFitsInPage(const char* p) { return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - kBlock; }
+
+#if defined(__SSE2__)
+__attribute__((no_sanitize("address"))) inline __m128i LoadBlock(const char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Upper case of the ASCII letters of a block (other bytes unchanged).
+inline __m128i FoldAsciiBlock(__m128i v) {
+  const __m128i lower = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('a' - 1)),
+                                      _mm_cmplt_epi8(v, _mm_set1_epi8('z' + 1)));
+  return _mm_sub_epi8(v, _mm_and_si128(lower, _mm_set1_epi8(0x20)));
+}
+
+// Compares the blocks at a and b. Returns false when a byte from 0x80 up
+// comes before the decision (the table must decide); otherwise sets *at to
+// the index of the first byte that differs ignoring ASCII case or ends a, or
+// to kBlock when all sixteen are equal and none ends the text.
+inline bool CompareAsciiBlock(const char* a, const char* b, uint32_t* at) {
+  const __m128i x = LoadBlock(a), y = LoadBlock(b);
+  const uint32_t differs = ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(FoldAsciiBlock(x), FoldAsciiBlock(y)))) & 0xFFFF;
+  const uint32_t ends = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_setzero_si128())));
+  const uint32_t high = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(x, y)));
+  const uint32_t stop = differs | ends;
+  const uint32_t upTo = stop ? (stop ^ (stop - 1)) : 0xFFFF;  // bytes up to the stop
+  if (high & upTo) return false;
+  *at = stop ? static_cast<uint32_t>(__builtin_ctz(stop)) : kBlock;
+  return true;
+}
+#endif
+
 }  // namespace
 
 // ---------------------------------------------------------------- characters
@@ -190,13 +230,26 @@ int32_t ZorStrCmpN(const char* a, const char* b, uint32_t n) {
   return 0;
 }
 
+// ASCII blocks are folded and compared sixteen bytes at a time; the first
+// byte that differs or ends the text decides. Other bytes go through the
+// table.
 int32_t ZorStrICmp(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    const uint8_t x = U8(*a), y = U8(*b);
-    if (x == y) {
+  for (;;) {
+#if defined(__SSE2__)
+    uint32_t k;
+    if (BlockFitsInPage(a) && BlockFitsInPage(b) && CompareAsciiBlock(a, b, &k)) {
+      if (k == kBlock) {
+        a += kBlock;
+        b += kBlock;
+        continue;
+      }
+      return a[k] == b[k] || kUpper[U8(a[k])] == kUpper[U8(b[k])] ? 0 : Difference(U8(a[k]), U8(b[k]));
+    }
+#endif
+    for (uint32_t i = 0; i < kBlock; ++i, ++a, ++b) {
+      const uint8_t x = U8(*a), y = U8(*b);
+      if (kUpper[x] != kUpper[y]) return Difference(x, y);
       if (x == 0) return 0;
-    } else if (kUpper[x] != kUpper[y]) {
-      return Difference(x, y);
     }
   }
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -142,6 +144,49 @@ TEST(StringFunctions, CopyFindReplaceEscape) {
   EXPECT_EQ(ZorStrICmp("abc", "ABD"), ZorCharWeight('c') - ZorCharWeight('D'));
   EXPECT_EQ(ZorStrICmp("ab", "ABC"), -1);
   EXPECT_EQ(ZorStrICmp("abc", "AB"), 1);
+}
+
+// The comparison functions against their definition, on texts of mixed
+// ASCII and accented bytes of up to 60 characters placed so that they end
+// at or near a page end.
+int32_t ICmpModel(const std::string& a, const std::string& b) {
+  for (size_t i = 0;; ++i) {
+    const uint8_t x = i < a.size() ? a[i] : 0, y = i < b.size() ? b[i] : 0;
+    if (x != y && ZorToUpper(static_cast<char>(x)) != ZorToUpper(static_cast<char>(y))) {
+      if (x == 0) return -1;
+      if (y == 0) return 1;
+      return ZorCharWeight(static_cast<char>(x)) - ZorCharWeight(static_cast<char>(y));
+    }
+    if (x == 0) return 0;
+  }
+}
+
+TEST(StringFunctions, CaseInsensitiveCompareNearPageEnds) {
+  std::mt19937 rng(3);
+  char* pages = static_cast<char*>(std::aligned_alloc(4096, 3 * 4096));
+  const char alphabet[] = "aAbBzZ09@[`{\xe9\xc9\xff\x9f ";
+  auto random = [&](const std::string& like) {
+    std::string s = like;
+    for (char& c : s)
+      if (rng() % 6 == 0) c = ZorToUpper(c) == c ? ZorToLower(c) : ZorToUpper(c);
+    if (rng() % 3 == 0) s.resize(rng() % (s.size() + 1));
+    if (rng() % 4 == 0 && !s.empty()) s[rng() % s.size()] = alphabet[rng() % (sizeof alphabet - 1)];
+    return s;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    std::string base(rng() % 60, ' ');
+    for (char& c : base) c = alphabet[rng() % (rng() % 4 ? 6 : sizeof alphabet - 1)];
+    const std::string a = random(base), b = random(base);
+    // a ends just before the first page end, b at a random distance from the second.
+    char* pa = pages + 4096 - a.size() - 1 - rng() % 3;
+    char* pb = pages + 2 * 4096 - b.size() - 1 - rng() % 20;
+    std::memcpy(pa, a.c_str(), a.size() + 1);
+    std::memcpy(pb, b.c_str(), b.size() + 1);
+    ASSERT_EQ(ZorStrICmp(pa, pb), ICmpModel(a, b)) << a << " | " << b;
+    ASSERT_EQ(ZorStrICmp(pb, pa), ICmpModel(b, a)) << b << " | " << a;
+    ASSERT_EQ(ZorStrIEq(pa, pb), ICmpModel(a, b) == 0);
+  }
+  std::free(pages);
 }
 
 TEST(StringFunctions, CharacterClasses) {
