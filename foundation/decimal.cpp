@@ -54,13 +54,18 @@ double FailValue(int32_t number, bool raise, uint32_t line) {
   return 0;
 }
 
-double CheckedFactor(eZorLogType type) {
+inline double CheckedFactor(eZorLogType type) {
   const double factor = FactorOf(ResolveType(type));
   if (factor == 0) Raise(kErrNotImpl, __LINE__);
   return factor;
 }
 
-double RoundScaled(double s, eZorRound mode) {
+// Mode 0 on a scaled value: 1e-8 away from zero, then to nearest even.
+// Mode 0 on a scaled value. copysign leaves a zero (of either sign) a zero of
+// that sign once rounded, exactly as not nudging it would.
+inline double RoundNearest(double s) { return std::nearbyint(s + std::copysign(kNudge, s)); }
+
+inline double RoundScaled(double s, eZorRound mode) {
   switch (mode) {
     case kZorRoundCeil:
       return std::ceil(s);
@@ -71,16 +76,21 @@ double RoundScaled(double s, eZorRound mode) {
     case kZorRoundEven:
       return std::nearbyint(s);
     default:
-      if (s > 0) {
-        s += kNudge;
-      } else if (s < 0) {
-        s -= kNudge;
-      }
-      return std::nearbyint(s);
+      return RoundNearest(s);
   }
 }
 
-double Rounded(double v, eZorLogType type) { return ZorRoundDouble(v, type, kZorRoundNearest); }
+// ZorRoundDouble without the exported entry point (the typed operations'
+// hot path).
+inline double RoundTyped(double v, eZorLogType type, eZorRound mode) {
+  const double factor = CheckedFactor(type);
+  return RoundScaled(v * factor, mode) / factor;
+}
+
+inline double Rounded(double v, eZorLogType type) {
+  const double factor = CheckedFactor(type);
+  return RoundNearest(v * factor) / factor;
+}
 
 // One unit of the type's last decimal (a null step of RoundTo).
 double UnitOf(eZorLogType type) {
@@ -103,22 +113,26 @@ double UnitOf(eZorLogType type) {
   }
 }
 
+// Sets the value rounded to the type (mode 0); the typed operations' common
+// tail, kept inside this file so that it inlines.
+inline decimal& Store(decimal* d, double v, eZorLogType type) {
+  d->_setDouble(Rounded(v, type));
+  return *d;
+}
+
 double EuroRateOr(const decimal* rate) { return rate ? rate->_getDouble() : decimal::CurEuroRate(); }
 
 }  // namespace
 
 // ---------------------------------------------------------------- free functions
 
-double ZorRoundDouble(double v, eZorLogType type, eZorRound mode) {
-  const double factor = CheckedFactor(type);
-  return RoundScaled(v * factor, mode) / factor;
-}
+double ZorRoundDouble(double v, eZorLogType type, eZorRound mode) { return RoundTyped(v, type, mode); }
 
-double ZorFixPrec(double v, eZorLogType type, eZorRound mode) { return ZorRoundDouble(v, type, mode); }
+double ZorFixPrec(double v, eZorLogType type, eZorRound mode) { return RoundTyped(v, type, mode); }
 
 double ZorRoundTo(double value, double step, eZorLogType type, eZorRound mode) {
   if (IsNullValue(step)) step = UnitOf(type);
-  return ZorRoundDouble(RoundScaled(value / step, mode) * step, type, kZorRoundNearest);
+  return RoundTyped(RoundScaled(value / step, mode) * step, type, kZorRoundNearest);
 }
 
 void ZorAnnuity(decimal* result, const decimal* ratePerc, int32_t periods, eZorLogType type) {
@@ -149,10 +163,7 @@ eZorLogType ZorForceLogTypeNum(eZorLogType type, eZorLogType dflt) {
 
 decimal::decimal(double v, eZorLogType type) : _value(Rounded(v, type)) {}
 
-decimal& decimal::SetValue(double v, eZorLogType type) {
-  _value = Rounded(v, type);
-  return *this;
-}
+decimal& decimal::SetValue(double v, eZorLogType type) { return Store(this, v, type); }
 
 double decimal::GetValue(eZorLogType type) const { return Rounded(_value, type); }
 
@@ -178,7 +189,7 @@ double decimal::CurEuroRate() { return ZorGetDocConfig().euroRate; }
 // ---------------------------------------------------------------- rounding
 
 decimal& decimal::FixPrec(eZorLogType type, eZorRound mode) {
-  _value = ZorRoundDouble(_value, type, mode);
+  _value = RoundTyped(_value, type, mode);
   return *this;
 }
 
@@ -194,20 +205,20 @@ decimal& decimal::RoundTo(const decimal& step, eZorRound mode, eZorLogType type)
 
 // ---------------------------------------------------------------- typed arithmetic
 
-decimal& decimal::Set(const decimal* d, eZorLogType type) { return SetValue(d->_value, type); }
-decimal& decimal::Add(const decimal* d, eZorLogType type) { return SetValue(_value + d->_value, type); }
-decimal& decimal::Add(int32_t n, eZorLogType type) { return SetValue(_value + n, type); }
-decimal& decimal::Sub(const decimal* d, eZorLogType type) { return SetValue(_value - d->_value, type); }
-decimal& decimal::Sub(int32_t n, eZorLogType type) { return SetValue(_value - n, type); }
-decimal& decimal::Mul(const decimal* d, eZorLogType type) { return SetValue(_value * d->_value, type); }
-decimal& decimal::Mul(int32_t n, eZorLogType type) { return SetValue(_value * n, type); }
+decimal& decimal::Set(const decimal* d, eZorLogType type) { return Store(this, d->_value, type); }
+decimal& decimal::Add(const decimal* d, eZorLogType type) { return Store(this, _value + d->_value, type); }
+decimal& decimal::Add(int32_t n, eZorLogType type) { return Store(this, _value + n, type); }
+decimal& decimal::Sub(const decimal* d, eZorLogType type) { return Store(this, _value - d->_value, type); }
+decimal& decimal::Sub(int32_t n, eZorLogType type) { return Store(this, _value - n, type); }
+decimal& decimal::Mul(const decimal* d, eZorLogType type) { return Store(this, _value * d->_value, type); }
+decimal& decimal::Mul(int32_t n, eZorLogType type) { return Store(this, _value * n, type); }
 
 decimal& decimal::Div(const decimal* d, eZorLogType type, bool raise) {
   if (d->IsNull()) {
     _value = FailValue(kErrZeroDiv, raise, __LINE__);
     return *this;
   }
-  return SetValue(_value / d->_value, type);
+  return Store(this, _value / d->_value, type);
 }
 
 decimal& decimal::Div(int32_t n, eZorLogType type, bool raise) {
@@ -215,29 +226,29 @@ decimal& decimal::Div(int32_t n, eZorLogType type, bool raise) {
     _value = FailValue(kErrZeroDiv, raise, __LINE__);
     return *this;
   }
-  return SetValue(_value / n, type);
+  return Store(this, _value / n, type);
 }
 
 decimal& decimal::Pow(const decimal* exponent, eZorLogType type) {
-  return SetValue(std::pow(_value, exponent->_value), type);
+  return Store(this, std::pow(_value, exponent->_value), type);
 }
 decimal& decimal::Pow(int32_t exponent, eZorLogType type) {
-  return SetValue(std::pow(_value, static_cast<double>(exponent)), type);
+  return Store(this, std::pow(_value, static_cast<double>(exponent)), type);
 }
 decimal& decimal::Pow10(const decimal* exponent, eZorLogType type) {
-  return SetValue(std::pow(10.0, exponent->_value), type);
+  return Store(this, std::pow(10.0, exponent->_value), type);
 }
 decimal& decimal::Pow10(int32_t exponent, eZorLogType type) {
-  return SetValue(std::pow(10.0, static_cast<double>(exponent)), type);
+  return Store(this, std::pow(10.0, static_cast<double>(exponent)), type);
 }
-decimal& decimal::Exp(const decimal* x, eZorLogType type) { return SetValue(std::exp(x->_value), type); }
+decimal& decimal::Exp(const decimal* x, eZorLogType type) { return Store(this, std::exp(x->_value), type); }
 
 decimal& decimal::Ln(const decimal* x, eZorLogType type, bool raise) {
   if (x->IsNegative() || x->IsNull()) {
     _value = FailValue(kErrOverflow, raise, __LINE__);
     return *this;
   }
-  return SetValue(std::log(x->_value), type);
+  return Store(this, std::log(x->_value), type);
 }
 
 decimal& decimal::Log10(const decimal* x, eZorLogType type, bool raise) {
@@ -245,7 +256,7 @@ decimal& decimal::Log10(const decimal* x, eZorLogType type, bool raise) {
     _value = FailValue(kErrOverflow, raise, __LINE__);
     return *this;
   }
-  return SetValue(std::log10(x->_value), type);
+  return Store(this, std::log10(x->_value), type);
 }
 
 decimal& decimal::Sqr(eZorLogType type, bool raise) {
@@ -253,7 +264,7 @@ decimal& decimal::Sqr(eZorLogType type, bool raise) {
     _value = FailValue(kErrOverflow, raise, __LINE__);
     return *this;
   }
-  return SetValue(std::sqrt(std::fabs(_value)), type);
+  return Store(this, std::sqrt(std::fabs(_value)), type);
 }
 
 decimal& decimal::SqrN(int32_t n, eZorLogType type, bool raise) {
@@ -271,7 +282,7 @@ decimal& decimal::SqrN(int32_t n, eZorLogType type, bool raise) {
   } else if (n > 3) {
     root = std::pow(x, 1.0 / n);
   }
-  return SetValue(negative ? -root : root, type);
+  return Store(this, negative ? -root : root, type);
 }
 
 decimal& decimal::Ratio(const decimal* a, const decimal* b, eZorLogType type, bool raise) {
@@ -279,7 +290,7 @@ decimal& decimal::Ratio(const decimal* a, const decimal* b, eZorLogType type, bo
     _value = FailValue(kErrOverflow, raise, __LINE__);
     return *this;
   }
-  return SetValue(a->_value * Dec_100._value / b->_value, type);
+  return Store(this, a->_value * Dec_100._value / b->_value, type);
 }
 
 decimal& decimal::Fact(int32_t n, eZorLogType type, bool raise) {
@@ -289,26 +300,26 @@ decimal& decimal::Fact(int32_t n, eZorLogType type, bool raise) {
   }
   double product = 1;
   for (int32_t i = 2; i <= n && std::isfinite(product); ++i) product *= i;
-  return SetValue(product, type);
+  return Store(this, product, type);
 }
 
-decimal& decimal::Sin(const decimal* radians, eZorLogType type) { return SetValue(std::sin(radians->_value), type); }
-decimal& decimal::Cos(const decimal* radians, eZorLogType type) { return SetValue(std::cos(radians->_value), type); }
-decimal& decimal::Tan(const decimal* radians, eZorLogType type) { return SetValue(std::tan(radians->_value), type); }
+decimal& decimal::Sin(const decimal* radians, eZorLogType type) { return Store(this, std::sin(radians->_value), type); }
+decimal& decimal::Cos(const decimal* radians, eZorLogType type) { return Store(this, std::cos(radians->_value), type); }
+decimal& decimal::Tan(const decimal* radians, eZorLogType type) { return Store(this, std::tan(radians->_value), type); }
 
 // ---------------------------------------------------------------- business
 
 decimal& decimal::Perc(const decimal* a, const decimal* b, eZorLogType type) {
-  return SetValue(a->_value * b->_value / Dec_100._value, type);
+  return Store(this, a->_value * b->_value / Dec_100._value, type);
 }
 
 decimal& decimal::AddPerc(const decimal* rate, eZorLogType type, bool subtract) {
   const double r = subtract ? -rate->_value : rate->_value;
-  return SetValue(_value + _value * r / Dec_100._value, type);
+  return Store(this, _value + _value * r / Dec_100._value, type);
 }
 
 decimal& decimal::TTC(const decimal* ht, const decimal* rate, eZorLogType type) {
-  return SetValue(ht->_value * rate->_value / Dec_100._value + ht->_value, type);
+  return Store(this, ht->_value * rate->_value / Dec_100._value + ht->_value, type);
 }
 
 decimal& decimal::HT(const decimal* ttc, const decimal* rate, eZorLogType type) {
@@ -316,13 +327,13 @@ decimal& decimal::HT(const decimal* ttc, const decimal* rate, eZorLogType type) 
     _value = 0;
     return *this;
   }
-  if (rate->IsNull()) return SetValue(ttc->_value, type);
-  const double divisor = ZorRoundDouble(Dec_100._value + rate->_value, kZorLogTypeFloat, kZorRoundNearest);
+  if (rate->IsNull()) return Store(this, ttc->_value, type);
+  const double divisor = RoundTyped(Dec_100._value + rate->_value, kZorLogTypeFloat, kZorRoundNearest);
   if (IsNullValue(divisor)) {
     _value = 0;
     return *this;
   }
-  _value = ZorRoundDouble(ttc->_value * Dec_100._value / divisor, type, kZorRoundEven);
+  _value = RoundTyped(ttc->_value * Dec_100._value / divisor, type, kZorRoundEven);
   return *this;
 }
 
@@ -331,28 +342,28 @@ decimal& decimal::TVAPerc(const decimal* ht, const decimal* ttc, eZorLogType typ
     _value = 0;
     return *this;
   }
-  return SetValue((ttc->_value - ht->_value) * Dec_100._value / ht->_value, type);
+  return Store(this, (ttc->_value - ht->_value) * Dec_100._value / ht->_value, type);
 }
 
 decimal& decimal::TVAFromHT(const decimal* ht, const decimal* rate, eZorLogType type) {
-  return SetValue(ht->_value * rate->_value / Dec_100._value, type);
+  return Store(this, ht->_value * rate->_value / Dec_100._value, type);
 }
 
 decimal& decimal::TVAFromTTC(const decimal* ttc, const decimal* rate, eZorLogType type) {
   decimal ht;
   ht.HT(ttc, rate, type);
-  return SetValue(ttc->_value - ht._value, type);
+  return Store(this, ttc->_value - ht._value, type);
 }
 
 decimal& decimal::ToEuro(const decimal* value, const decimal* rate) {
   const double r = EuroRateOr(rate);
   const double v = IsNullValue(r) ? value->_value : value->_value / r;
-  _value = ZorRoundDouble(v, kZorLogTypeDec2, kZorRoundEven);
+  _value = RoundTyped(v, kZorLogTypeDec2, kZorRoundEven);
   return *this;
 }
 
 decimal& decimal::ToMoney(const decimal* value, const decimal* rate) {
-  return SetValue(value->_value * EuroRateOr(rate), kZorLogTypeMoney);
+  return Store(this, value->_value * EuroRateOr(rate), kZorLogTypeMoney);
 }
 
 // ---------------------------------------------------------------- comparison
