@@ -14,3 +14,4 @@
 #include <zorvane/log_type.h>
 #include <zorvane/decimal.h>
 #include <zorvane/date.h>
+#include <zorvane/stream.h>
