@@ -130,7 +130,8 @@ FormatRules ConfiguredFormat() {
 }
 
 // Copies a quoted run starting after its opening quote; two quotes in a row
-// give one quote. Returns the position after the closing quote.
+// give one quote, there as outside a quoted run. Returns the position after
+// the closing quote.
 const char* PutQuoted(Writer* out, const char* p) {
   for (; *p; ++p) {
     if (*p != '\'') {
@@ -202,7 +203,9 @@ const char* FormatValue(const date& value, const char* pattern, const FormatRule
   Writer out(dst);
   for (const char* p = pattern; *p;) {
     const char c = *p++;
-    if (c == '\'') {
+    if (c == '\'' && *p == '\'') {
+      out.Put(*p++);
+    } else if (c == '\'') {
       p = PutQuoted(&out, p);
     } else if (!PutNumberPiece(&out, c, t, value) && !PutTextPiece(&out, c, t, rules)) {
       PutUnknown(c);

@@ -313,6 +313,22 @@ def check_moves():
     check('moves', cmds, expected)
 
 
+def check_easter():
+    cmds, expected = [], []
+    years = list(range(1600, 1605)) + list(range(1895, 2106)) + list(range(9995, 10000))
+    for y in years:
+        start = day_of(datetime.date(y, 1, 1))
+        for code in (-5, -6, -7):
+            v = start + rng.randint(0, 364) + fraction(rng.randint(0, 86399))
+            cmds.append(('move', code, g17(v), 0))
+            expected.append(g17(move(code, v, 0)))
+        e = day_of(easter(y))
+        for n in (e + 1, e + 39, e + 50, e - 2):
+            cmds.append(('off', n))
+            expected.append('%d %d %d' % (day_off(n), day_off(n, saturday=False), day_off(n, holiday=False)))
+    check('Easter and its holidays', cmds, expected)
+
+
 def check_month_moves():
     cmds, expected = [], []
     for _ in range(100000):
@@ -488,6 +504,10 @@ def format_model(v, pattern, date_sep, time_sep, pivot):
         if c != "'":
             out.append(pieces.get(c, ''))
             continue
+        if pattern[i:i + 1] == "'":
+            out.append("'")
+            i += 1
+            continue
         while i < len(pattern):
             if pattern[i] != "'":
                 out.append(pattern[i])
@@ -605,6 +625,7 @@ def main():
     check_seconds()
     check_moves()
     check_month_moves()
+    check_easter()
     check_days_off()
     check_parsing()
     check_formatting()
