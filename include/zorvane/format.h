@@ -25,8 +25,9 @@
 // character above 255) stops the formatting: the rest of the pattern is
 // copied from the failing "^" on. The formatter never throws.
 //
-// Argument passing: each argument is one variadic slot; integers are passed
-// as such (int32_t, uint32_t), everything 64-bit or larger by pointer.
+// Argument passing: each argument is one variadic slot; 32-bit integers are
+// passed as such, everything 64-bit or larger by pointer, and never a
+// floating-point value (it would travel in another register class).
 //
 // Option strings. A list of options separated by spaces or line feeds, each
 // "-name" (a flag) or "-name=value", the value being a number, a quoted text

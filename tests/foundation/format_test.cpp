@@ -62,24 +62,6 @@ TEST(FormatErrors, MalformedPlaceholderIsReportedWithThePatternAndKept) {
   EXPECT_TRUE(ch.exceptions.empty());
 }
 
-TEST(FormatErrors, PatternsCutInsideAPlaceholder) {
-  Channels ch;
-  for (const char* p : {"ab^", "ab^0", "ab^0L", "ab^0L1", "ab^0z12", "ab^0.", "ab^0!"}) {
-    EXPECT_EQ(Fmt(p, 5), p) << p;
-  }
-  EXPECT_EQ(ch.debug.size(), 7u);
-}
-
-TEST(FormatErrors, IndexesAreOneDigitAndOnlyWellFormedOnesCount) {
-  Channels ch;
-  // "^10s": index 1, then "0" is neither a justification nor a type.
-  EXPECT_EQ(Fmt("^10s|^0s", "A"), "^10s|A");  // "^10" kept, then the literal "s"
-  // A malformed placeholder with a high index does not make the formatter
-  // read that many arguments (ASan would see the stray reads of pointers).
-  EXPECT_EQ(Fmt("^9k^0i", 7), "^9k7");
-  EXPECT_EQ(Fmt("^0.8|^0!9|^0s", "z"), "^0.8|^0!9|z");
-}
-
 TEST(FormatErrors, CharacterAbove255RaisesInsideAndStopsTheFormatting) {
   Channels ch;
   EXPECT_EQ(Fmt("<^0w^1w> ^0i", 'A', 256), "<A^1w> ^0i");
