@@ -317,7 +317,7 @@ bool ZorGetStrOptLong(const char* options, const char* name, int32_t* value) {
   bool negative;
   const bool found = ReadInteger(options, name, &magnitude, &negative);
   const uint32_t low = static_cast<uint32_t>(magnitude);
-  *value = static_cast<int32_t>(negative ? 0u - low : low);
+  if (value != nullptr) *value = static_cast<int32_t>(negative ? 0u - low : low);
   return found;
 }
 
@@ -325,16 +325,16 @@ bool ZorGetStrOptQuad(const char* options, const char* name, int64_t* value) {
   uint64_t magnitude;
   bool negative;
   const bool found = ReadInteger(options, name, &magnitude, &negative);
-  *value = static_cast<int64_t>(negative ? 0 - magnitude : magnitude);
+  if (value != nullptr) *value = static_cast<int64_t>(negative ? 0 - magnitude : magnitude);
   return found;
 }
 
 bool ZorGetStrOptDecimal(const char* options, const char* name, decimal* value) {
-  value->Clear();
+  if (value != nullptr) value->Clear();
   size_t at;
   bool hasValue;
   if (!FindValue(options, name, &at, &hasValue)) return false;
-  if (hasValue) {
+  if (hasValue && value != nullptr) {
     string number;
     NumericText(options, at, &number);
     value->SetKernel(number.CStr(), kZorLogTypeFloat);

@@ -97,7 +97,8 @@ ZOR_API bool ZorGetStrOpt(const char* options, const char* name, string* value);
 ZOR_API bool ZorGetStrOptBool(const char* options, const char* name);
 // Numeric values: an optional leading "-", the digits and the decimal point
 // ("," read as "."), other characters skipped, up to the next "-" or the end.
-// The integer readers drop the fraction and wrap on overflow.
+// The integer readers drop the fraction and wrap on overflow. Every output
+// pointer may be null (the result then only tells presence).
 ZOR_API bool ZorGetStrOptLong(const char* options, const char* name, int32_t* value);
 ZOR_API bool ZorGetStrOptQuad(const char* options, const char* name, int64_t* value);
 ZOR_API bool ZorGetStrOptDecimal(const char* options, const char* name, decimal* value);
