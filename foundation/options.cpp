@@ -148,21 +148,22 @@ void AppendQuoted(string* dst, const char* value) {
   *dst += quote;
 }
 
-// The tag of a block holding `value`: the first of "", "1", "2", ... whose
-// closing "$tag$" is not found earlier inside value + "$tag$".
-void ChooseTag(const char* value, string* tag) {
-  string probe;
-  for (uint32_t n = 0;; ++n) {
-    if (n == 0) tag->Clear(); else ZorLongToStr(static_cast<int32_t>(n), tag);
-    probe.Assign(value);
-    const uint32_t valueLen = probe.Len();
-    probe += '$';
-    probe += *tag;
-    probe += '$';
-    string delim("$");
-    delim += *tag;
-    delim += '$';
-    if (probe.Contain(delim.CStr()) == static_cast<int32_t>(valueLen)) return;
+// Builds "$tag$value$tag$" with the first tag of "", "1", "2", ... for which
+// the reader gives the whole value back (the value may hold any "$tag$").
+void BuildBlock(const char* value, string* block) {
+  const size_t valueLen = strlen(value);
+  char tag[numtext::kNumberTextMax];
+  for (uint64_t n = 0;; ++n) {
+    const int32_t tagLen = n == 0 ? 0 : static_cast<int32_t>(numtext::WriteUnsigned(n, tag));
+    block->Assign("$");
+    block->Insert(block->Len(), tag, tagLen);
+    *block += '$';
+    *block += value;
+    *block += '$';
+    block->Insert(block->Len(), tag, tagLen);
+    *block += '$';
+    size_t inner, innerEnd, end;
+    if (ScanTagged(block->CStr(), 0, &inner, &innerEnd, &end) && innerEnd - inner == valueLen) return;
   }
 }
 
@@ -276,16 +277,7 @@ const char* ZorAddStrOptDecimal(string* dst, const char* name, const decimal* va
 
 const char* ZorAddStrCDataOpt(string* dst, const char* name, const char* value, const char* base) {
   string block;
-  string tag;
-  if (value == nullptr) value = "";
-  ChooseTag(value, &tag);
-  block += '$';
-  block += tag;
-  block += '$';
-  block += value;
-  block += '$';
-  block += tag;
-  block += '$';
+  BuildBlock(value != nullptr ? value : "", &block);
   return AddRaw(dst, name, block.CStr(), block.Len(), base);
 }
 
