@@ -155,42 +155,7 @@ TEST(HandleRecord, CopyAndDupCopyOwnedDataAndShareForeignData) {
   ZorUnlockHandle(dupForeign);  // refs 0, locks 0: destroyed
 }
 
-TEST(HandleRecord, RazAndPurgeable) {
-  handle_t* h = ZorAllocHandle(16);
-  std::memset(h->data, 0xAB, 16);
-  ZorRAZHandle(h);
-  EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t*>(h->data), static_cast<uint8_t*>(h->data) + 16),
-            std::vector<uint8_t>(16, 0));
-  EXPECT_FALSE(ZorIsHandlePurgeable(h));
-  h->purgeable = 1;
-  EXPECT_TRUE(ZorIsHandlePurgeable(h));
-  ZorReleaseHandle(h);
-}
-
 // ---------------------------------------------------------------- ZorHandle
-
-TEST(Handle, UninitialisedHandleReportsNothing) {
-  ZorHandle h;
-  EXPECT_FALSE(h.IsInit());
-  EXPECT_EQ(h.GetSize(), 0u);
-  EXPECT_EQ(h.GetRefCount(), 0u);
-  EXPECT_EQ(h.GetDatas(), ZorNoData());
-  ZorLock guard;
-  EXPECT_EQ(h.Lock(&guard), ZorNoData());
-  EXPECT_FALSE(guard.IsInit());
-  h.Trash();
-  EXPECT_EQ(h.Detach(), nullptr);
-}
-
-TEST(Handle, InitResizesTheExistingRecord) {
-  ZorHandle h;
-  h.Init("abcdef", 6);
-  handle_t* rec = h.GetRecord();
-  h.Init(3);
-  EXPECT_EQ(h.GetRecord(), rec);
-  EXPECT_EQ(Bytes(h), (std::vector<uint8_t>{'a', 'b', 'c'}));
-  EXPECT_FALSE(ZorIsHandleLocked(rec));  // the copy's lock was released
-}
 
 TEST(Handle, SharingCopiesAndDetachCopy) {
   ZorHandle a = Filled({1, 2, 3});
@@ -227,30 +192,6 @@ TEST(Handle, DetachCopyOfSharedForeignDataSharesTheData) {
   EXPECT_EQ(b.GetDatas(), foreign);
   EXPECT_EQ(a.GetRefCount(), 1u);
   EXPECT_EQ(b.GetRefCount(), 1u);
-}
-
-TEST(Handle, CopyNeverWritesIntoASharedRecord) {
-  ZorHandle a = Filled({1, 2});
-  ZorHandle shared = a;
-  ZorHandle src = Filled({5, 6, 7});
-  a.Copy(&src);
-  EXPECT_EQ(Bytes(a), (std::vector<uint8_t>{5, 6, 7}));
-  EXPECT_EQ(Bytes(shared), (std::vector<uint8_t>{1, 2}));
-  EXPECT_NE(a.GetDatas(), src.GetDatas());
-  ZorHandle empty;
-  a.Copy(&empty);
-  EXPECT_FALSE(a.IsInit());
-}
-
-TEST(Handle, DetachAndAttachRecord) {
-  ZorHandle a = Filled({4});
-  handle_t* rec = a.Detach();
-  EXPECT_FALSE(a.IsInit());
-  EXPECT_EQ(ZorGetRefCount(rec), 1u);
-  ZorHandle b;
-  b.Attach(rec);
-  EXPECT_EQ(ZorGetRefCount(rec), 2u);
-  ZorReleaseHandle(rec);
 }
 
 TEST(Handle, GrowClampsAtZeroAndSetSizeZZeroFills) {
