@@ -189,19 +189,6 @@ TEST(StringFunctions, CaseInsensitiveCompareNearPageEnds) {
   std::free(pages);
 }
 
-TEST(StringFunctions, CharacterClasses) {
-  EXPECT_TRUE(ZorIsAlpha('\xe9'));
-  EXPECT_TRUE(ZorIsUpper('\xc9'));
-  EXPECT_TRUE(ZorIsLower('\xff'));
-  EXPECT_FALSE(ZorIsDigit('\xb2'));  // superscript two is not a digit here
-  EXPECT_TRUE(ZorIsXDigit('F'));
-  EXPECT_FALSE(ZorIsXDigit('g'));
-  EXPECT_TRUE(ZorIsSpace('\t'));
-  EXPECT_TRUE(ZorIsPunct(';'));
-  EXPECT_TRUE(ZorIsCtrl('\x01'));
-  EXPECT_TRUE(ZorIsAlNum('7'));
-}
-
 TEST(Memory, CopyMoveSwapCompare) {
   char a[300], b[300];
   for (int i = 0; i < 300; ++i) a[i] = static_cast<char>(i), b[i] = static_cast<char>(~i);
