@@ -102,10 +102,9 @@ void AppendLabel(string* dst, int32_t entry) {
 void AppendPath(string* dst, const ZorFsa& path) {
   string text;
   if (path.GetPathMedia() == 3) {
-    ZorFsa local = path;
-    local.KillRoot();
+    string rest;
     AppendLabel(dst, kSmartRootText);
-    *dst += local.GetPath(3, &text);
+    *dst += ZorFsa::KillRoot(path.GetPath(3, &text), &rest);
   } else {
     *dst += path.GetPath(3, &text);
   }

@@ -1,24 +1,606 @@
-// The stand-in path: a text and nothing more (see zorvane/fsa.h).
+// ZorFsa: paths as entries of the process-wide path tree (path_tree.h).
+//
+// From text to components (InitFromPath). Backslashes become "/" first; a
+// text starting with "%" has its %NAME% environment variables expanded.
+//
+//   text                         root component        then
+//   "/data/a.txt"                "!Cos!"               "data", "a.txt"
+//   "C:\Data\a.txt"              "!Cos!C:"             "Data", "a.txt"
+//   "\\srv\share\a.txt"          "!Cos!//srv"          "share", "a.txt"
+//   "\\?\C:\a.txt"               "!Cos!//?/C:"         "a.txt"
+//   "!Cos!<local text>"          as the local text
+//   "!Cst!<code or name>/rest"   the registered well-known path, then "rest"
+//   "!Xxx!<head>/rest"           "!Xxx!<head>"         "rest" split on "/"
+//
+// Components are the texts between "/" with trailing spaces removed; empty
+// ones and "." are skipped and ".." goes up one level (by name only, never
+// above the root). A POSIX absolute path may be as short as "/"; any other
+// text (relative, drive-relative "C:x", empty) is refused with (1, 38), a
+// "!Xxx!" marker that no root knows with (1, 15).
+//
+// From components to text (GetPath). The internal form (kind 1) joins the
+// components with "/": "!Cos!/data/a.txt", "!Cos!C:/Data/a.txt". Per root:
+//
+//   root            kind 0 (system)                kind 3 (display)   kind 2
+//   !Cos!           marker removed, "/" kept       as kind 0          internal
+//   !Srv!           marker removed, "/" -> "\"     internal           internal
+//   !Net!           internal                       internal           internal
+//   !Cnx!           after the first component,     internal (the      internal
+//                   "/" -> "\"                     smart form)
+//   !Htp! !Ftp! !Tel! !Mto! !Reg!
+//                   marker removed, "/" -> "\"     as kind 0          internal
+//   !Fax! !Cto!     marker removed, "/" -> "\"     internal           internal
+//
+// So a POSIX path gives back its own text ("/data/a.txt"), a drive path
+// "C:/Data/a.txt" and a share "//srv/share/a.txt"; Linux reads the last as
+// "/srv/share/a.txt". A local root alone ends with "/" ("/", "C:/"). Local
+// kind 0 texts are cp1252; GetSysPath gives them in UTF-8 for the system.
+// Note that names compare case-insensitively: on a case-sensitive file
+// system, "/x/A" and "/x/a" are one path, spelled as it was first seen.
+//
+// Well-known paths: a registry of code -> (path, public name) under its own
+// small lock. Code 115, the standard log, is built in: $ZORVANE_LOG when set,
+// else $XDG_STATE_HOME/zorvane/zorvane.log, else
+// $HOME/.local/state/zorvane/zorvane.log, else the temporary directory; it is
+// resolved once and cached until S_KClearCache. Lock order: registry, then
+// tree; nothing raises while the registry lock is held.
+#include <zorvane/exception.h>
 #include <zorvane/fsa.h>
 #include <zorvane/string.h>
 
+#include "foundation/path_tree.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
 namespace zorvane {
 
-void ZorFsa::Init(const char* path) { _path.assign(path ? path : ""); }
+namespace {
 
-bool ZorFsa::InitFromPath(const char* path) {
-  Init(path);
-  return IsInit();
+constexpr const char* kSource = "ZorFsa";
+constexpr size_t kMarkerLen = 5;
+
+enum class SysRule { KeepSlash, Backslash, Internal, AfterFirst };
+
+struct RootKind {
+  const char* marker;
+  eZorFsaMedia media;
+  SysRule sys;
+  bool displayAsSys;  // kind 3 is the kind 0 text, else the internal form
+  bool isVirtual;
+};
+
+// In the order in which texts are tested.
+constexpr RootKind kRoots[] = {
+    {"!Cos!", ZorFsaMediaLocal, SysRule::KeepSlash, true, false},
+    {"!Cst!", ZorFsaMediaLocal, SysRule::Internal, false, false},
+    {"!Net!", ZorFsaMediaNet, SysRule::Internal, false, false},
+    {"!Srv!", ZorFsaMediaServer, SysRule::Backslash, false, false},
+    {"!Cnx!", ZorFsaMediaCnx, SysRule::AfterFirst, false, false},
+    {"!Htp!", ZorFsaMediaNet, SysRule::Backslash, true, false},
+    {"!Ftp!", ZorFsaMediaNet, SysRule::Backslash, true, false},
+    {"!Tel!", ZorFsaMediaLocal, SysRule::Backslash, true, true},
+    {"!Fax!", ZorFsaMediaLocal, SysRule::Backslash, false, true},
+    {"!Mto!", ZorFsaMediaLocal, SysRule::Backslash, true, true},
+    {"!Cto!", ZorFsaMediaLocal, SysRule::Backslash, false, true},
+    {"!Reg!", ZorFsaMediaLocal, SysRule::Backslash, true, true},
+};
+const RootKind& kLocalRoot = kRoots[0];
+const RootKind& kConstRoot = kRoots[1];
+const RootKind& kServerRoot = kRoots[3];
+const RootKind& kCnxRoot = kRoots[4];
+
+ZorPathTree& Tree() { return ZorPathTree::Process(); }
+
+const RootKind* FindRoot(std::string_view text) {
+  if (text.size() < kMarkerLen) return nullptr;
+  for (const RootKind& r : kRoots)
+    if (ZorStrIEqN(text.data(), r.marker, kMarkerLen)) return &r;
+  return nullptr;
 }
 
-const char* ZorFsa::GetPath(int32_t kind, string* out) const {
-  (void)kind;  // every form of the path is its text until the path tree exists
-  return out->Assign(_path.c_str());
+bool LooksLikeMarker(std::string_view text) {
+  return text.size() >= kMarkerLen && text[0] == '!' && text[4] == '!';
 }
 
-void ZorFsa::KillRoot() {
-  const size_t sep = _path.find_first_of("/\\", 1);
-  _path.erase(0, sep == std::string::npos ? _path.size() : sep + 1);
+// The message is the refused text as it stands (never read as a reference).
+[[noreturn]] void Refuse(int32_t number, const char* text, uint32_t line) {
+  const string msg(text ? text : "");
+  throw ZorEBasic(1, ZorErr(1, number), &msg, nullptr, kSource, line);
 }
+
+bool IsAsciiAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsAsciiAlnum(char c) { return IsAsciiAlpha(c) || (c >= '0' && c <= '9'); }
+
+// %NAME% is replaced by the variable's value; unknown names stay as written.
+std::string ExpandEnvironment(std::string_view text) {
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t open = text.find('%', i);
+    const size_t close = open == std::string_view::npos ? open : text.find('%', open + 1);
+    if (close == std::string_view::npos) break;
+    out.append(text.substr(i, open - i));
+    const std::string name(text.substr(open + 1, close - open - 1));
+    const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+    if (value) {
+      out.append(value);
+      i = close + 1;
+    } else {
+      out.push_back('%');
+      i = open + 1;
+    }
+  }
+  out.append(text.substr(std::min(i, text.size())));
+  return out;
+}
+
+// The components of `rest` (see the top of the file); `up` counts the ".."
+// that climbed above the first component.
+struct Components {
+  std::vector<std::string_view> names;
+  uint32_t up = 0;
+};
+
+void SplitComponents(std::string_view rest, Components* out) {
+  size_t i = 0;
+  while (i <= rest.size()) {
+    size_t end = rest.find('/', i);
+    if (end == std::string_view::npos) end = rest.size();
+    std::string_view name = rest.substr(i, end - i);
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    i = end + 1;
+    if (name.empty() || name == ".") continue;
+    if (name != "..") {
+      out->names.push_back(name);
+    } else if (!out->names.empty()) {
+      out->names.pop_back();
+    } else {
+      ++out->up;
+    }
+  }
+}
+
+// Splits a local text into its root component and the rest; false for a
+// text of no local shape. Behind an explicit "!Cos!" marker, the bare roots
+// of the internal form ("", "C:") are accepted too.
+bool SplitLocal(std::string_view text, bool marked, std::string* root, std::string_view* rest) {
+  size_t headLen = 0;
+  const bool bareDrive = marked && text.size() == 2 && IsAsciiAlpha(text[0]) && text[1] == ':';
+  if (text.size() >= 6 && text.substr(0, 4) == "//?/" && IsAsciiAlpha(text[4]) && text[5] == ':') {
+    headLen = 6;
+  } else if (text.size() >= 3 && text.substr(0, 2) == "//" && IsAsciiAlnum(text[2])) {
+    headLen = std::min(text.find('/', 2), text.size());
+  } else if (bareDrive || (text.size() >= 3 && IsAsciiAlpha(text[0]) && text[1] == ':' && text[2] == '/')) {
+    headLen = 2;
+  } else if (marked && text.empty()) {
+    headLen = 0;
+  } else if (text.empty() || text[0] != '/') {
+    return false;
+  }
+  root->assign(kLocalRoot.marker);
+  root->append(text.substr(0, headLen));
+  *rest = text.substr(headLen);
+  return true;
+}
+
+// Climbs `up` levels from a live entry (never above its root).
+int32_t Climb(int32_t index, uint32_t up) {
+  for (; up > 0; --up) {
+    const int32_t parent = Tree().Parent(index);
+    if (parent == 0) break;
+    index = parent;
+  }
+  return index;
+}
+
+// The entry `rest` below `base` (which the caller holds), with a reference.
+int32_t AcquireBelow(int32_t base, std::string_view rest) {
+  Components c;
+  SplitComponents(rest, &c);
+  return Tree().Acquire(Climb(base, c.up), c.names.data(), c.names.size());
+}
+
+// The internal form of an entry.
+std::string InternalText(int32_t index) {
+  std::string text;
+  if (index != 0) Tree().AppendPath(index, &text);
+  return text;
+}
+
+const RootKind& RootOf(std::string_view internal) {
+  const RootKind* r = FindRoot(internal);
+  return r ? *r : kLocalRoot;
+}
+
+// ---------------------------------------------------------------- well-known paths
+
+struct Registration {
+  ZorFsa path;
+  std::string pubName;
+  bool builtIn = false;
+};
+
+struct Registry {
+  std::mutex mutex;
+  std::map<int32_t, Registration> byCode;
+};
+
+Registry& TheRegistry() {
+  static Registry* const registry = new Registry;
+  return *registry;
+}
+
+std::string DefaultPubName(int32_t code) { return std::string(kConstRoot.marker) + std::to_string(code); }
+
+bool AbsoluteEnv(const char* name, std::string* dst) {
+  const char* value = std::getenv(name);
+  if (!value || value[0] != '/') return false;
+  dst->assign(value);
+  return true;
+}
+
+// The text of the standard log's path.
+std::string StdLogText() {
+  std::string text;
+  if (const char* forced = std::getenv("ZORVANE_LOG"); forced && forced[0]) return forced;
+  if (AbsoluteEnv("XDG_STATE_HOME", &text)) return text + "/zorvane/zorvane.log";
+  if (AbsoluteEnv("HOME", &text)) return text + "/.local/state/zorvane/zorvane.log";
+  if (!AbsoluteEnv("TMPDIR", &text)) text = "/tmp";
+  return text + "/zorvane.log";
+}
+
+// Finds a code's registration, resolving the built-in ones; the caller holds
+// the registry lock. Null for an unknown code.
+const Registration* Lookup(Registry& reg, int32_t code) {
+  auto it = reg.byCode.find(code);
+  if (it != reg.byCode.end()) return &it->second;
+  if (code != ZorKFsaStdLog) return nullptr;
+  // A constant text would come back here under the registry lock.
+  const std::string text = StdLogText();
+  if (FindRoot(text) == &kConstRoot) return nullptr;
+  Registration r;
+  if (!r.path.InitFromPath(text.c_str(), true)) return nullptr;
+  r.pubName = DefaultPubName(code);
+  r.builtIn = true;
+  return &reg.byCode.emplace(code, std::move(r)).first->second;
+}
+
+// The code named by the head of a "!Cst!" text: a number or a public name.
+bool CodeOfConstName(Registry& reg, std::string_view head, int32_t* code) {
+  if (!head.empty() && head.size() < 10 && head.find_first_not_of("0123456789") == std::string_view::npos) {
+    *code = static_cast<int32_t>(std::stoi(std::string(head)));
+    return true;
+  }
+  const std::string full = std::string(kConstRoot.marker) + std::string(head);
+  for (const auto& [c, r] : reg.byCode) {
+    if (ZorStrIEq(r.pubName.c_str(), full.c_str()) || ZorStrIEq(r.pubName.c_str(), std::string(head).c_str())) {
+      *code = c;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The entry of a "!Cst!" text (rest = the text after the marker), with a
+// reference; 0 when it names nothing.
+int32_t AcquireConstant(std::string_view rest) {
+  const size_t slash = std::min(rest.find('/'), rest.size());
+  Registry& reg = TheRegistry();
+  ZorFsa base;
+  {
+    std::lock_guard<std::mutex> lock(reg.mutex);
+    int32_t code = 0;
+    const Registration* r = CodeOfConstName(reg, rest.substr(0, slash), &code) ? Lookup(reg, code) : nullptr;
+    if (r) base = r->path;
+  }
+  if (!base.IsInit()) return 0;
+  return AcquireBelow(base.GetIndex(), rest.substr(slash));
+}
+
+// The entry of a text, with a reference; 0 with *error set on refusal.
+int32_t AcquireText(const char* path, int32_t* error) {
+  *error = 38;
+  if (!path || !path[0]) return 0;
+  std::string text = path[0] == '%' ? ExpandEnvironment(path) : std::string(path);
+  for (char& c : text)
+    if (c == '\\') c = '/';
+  const RootKind* kind = FindRoot(text);
+  if (!kind && LooksLikeMarker(text)) {
+    *error = 15;
+    return 0;
+  }
+  const std::string_view all(text);
+  if (kind == &kConstRoot) return AcquireConstant(all.substr(kMarkerLen));
+  std::string root;
+  std::string_view rest;
+  if (!kind || kind == &kLocalRoot) {
+    if (!SplitLocal(kind ? all.substr(kMarkerLen) : all, kind != nullptr, &root, &rest)) return 0;
+  } else {
+    const size_t slash = std::min(all.find('/', kMarkerLen), all.size());
+    root = std::string(kind->marker) + std::string(all.substr(kMarkerLen, slash - kMarkerLen));
+    rest = all.substr(slash);
+  }
+  Components c;
+  c.names.push_back(root);
+  SplitComponents(rest, &c);
+  return Tree().Acquire(0, c.names.data(), c.names.size());
+}
+
+void ToBackslashes(std::string* text) {
+  for (char& c : *text)
+    if (c == '/') c = '\\';
+}
+
+// The kind 0 text of an internal form.
+std::string SysText(const RootKind& kind, std::string internal, bool isRoot) {
+  switch (kind.sys) {
+    case SysRule::KeepSlash:
+      internal.erase(0, kMarkerLen);
+      if (isRoot) internal.push_back('/');
+      return internal;
+    case SysRule::Backslash:
+      internal.erase(0, kMarkerLen);
+      ToBackslashes(&internal);
+      return internal;
+    case SysRule::AfterFirst: {
+      const size_t slash = internal.find('/');
+      internal.erase(0, slash == std::string::npos ? internal.size() : slash + 1);
+      ToBackslashes(&internal);
+      return internal;
+    }
+    case SysRule::Internal:
+      break;
+  }
+  return internal;
+}
+
+// Splits a single name into its base and its last extension.
+std::string_view NamePart(std::string_view name, int32_t kind) {
+  const size_t dot = name.rfind('.');
+  const bool hasExt = dot != std::string_view::npos && dot > 0;
+  if (kind == ZorFsaNameBase) return hasExt ? name.substr(0, dot) : name;
+  if (kind == ZorFsaNameExt) return hasExt ? name.substr(dot + 1) : std::string_view();
+  return name;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- life
+
+ZorFsa::ZorFsa(const char* path) { InitFromPath(path); }
+
+ZorFsa::ZorFsa(const ZorFsa& other) : _index(other._index) {
+  if (_index) Tree().AddRef(_index);
+}
+
+ZorFsa::ZorFsa(ZorFsa&& other) noexcept : _index(other._index) { other._index = 0; }
+
+ZorFsa& ZorFsa::operator=(const ZorFsa& other) {
+  if (other._index) Tree().AddRef(other._index);
+  Attach(other._index);
+  return *this;
+}
+
+ZorFsa& ZorFsa::operator=(ZorFsa&& other) noexcept {
+  if (this != &other) Attach(other.Detach());
+  return *this;
+}
+
+ZorFsa::~ZorFsa() { Trash(); }
+
+void ZorFsa::Trash() { Attach(0); }
+
+void ZorFsa::Attach(int32_t index) {
+  const int32_t old = _index;
+  _index = index;
+  if (old) Tree().Release(old);
+}
+
+int32_t ZorFsa::Detach() {
+  const int32_t index = _index;
+  _index = 0;
+  return index;
+}
+
+// ---------------------------------------------------------------- building
+
+bool ZorFsa::InitFromPath(const char* path, bool quiet) {
+  int32_t error = 0;
+  const int32_t index = AcquireText(path, &error);
+  if (index == 0) {
+    if (quiet) return false;
+    Refuse(error, path, __LINE__);
+  }
+  Attach(index);
+  return true;
+}
+
+void ZorFsa::InitFromParent(const ZorFsa* parent, const char* name) {
+  if (!parent || !parent->IsInit()) Refuse(38, name, __LINE__);
+  std::string rest(name ? name : "");
+  for (char& c : rest)
+    if (c == '\\') c = '/';
+  const int32_t index = AcquireBelow(parent->_index, rest);
+  if (index == 0) Refuse(38, name, __LINE__);
+  Attach(index);
+}
+
+bool ZorFsa::InitFromChild(const ZorFsa* child) {
+  if (!child || !child->IsInit()) return false;
+  const int32_t parent = Tree().Parent(child->_index);
+  if (parent == 0) return false;
+  Tree().AddRef(parent);
+  Attach(parent);
+  return true;
+}
+
+bool ZorFsa::InitFromKFsa(int32_t code, const char* name) {
+  Registry& reg = TheRegistry();
+  ZorFsa base;
+  {
+    std::lock_guard<std::mutex> lock(reg.mutex);
+    const Registration* r = Lookup(reg, code);
+    if (r) base = r->path;
+  }
+  if (!base.IsInit()) return false;
+  if (name && name[0]) {
+    InitFromParent(&base, name);
+  } else {
+    *this = std::move(base);
+  }
+  return true;
+}
+
+void ZorFsa::ChangeToChild(const char* name) { InitFromParent(this, name); }
+
+bool ZorFsa::ChangeParent() { return InitFromChild(this); }
+
+void ZorFsa::ChangeParent(const ZorFsa* newParent) {
+  if (!IsInit() || IsRoot()) return;
+  string name;
+  Tree().Name(_index, &name);
+  InitFromParent(newParent, name.CStr());
+}
+
+bool ZorFsa::Rename(const char* name) {
+  if (!IsInit() || IsRoot() || !name || !name[0] || ZorStrChr(name, '/') || ZorStrChr(name, '\\')) return false;
+  const std::string_view component(name);
+  if (component == "." || component == "..") return false;
+  const int32_t index = Tree().Acquire(Tree().Parent(_index), &component, 1);
+  Attach(index);
+  return true;
+}
+
+bool ZorFsa::SrvToCnx() {
+  std::string text = InternalText(_index);
+  if (&RootOf(text) != &kServerRoot) return false;
+  text.replace(0, kMarkerLen, kCnxRoot.marker);
+  return InitFromPath(text.c_str(), true);
+}
+
+// ---------------------------------------------------------------- reading
+
+const char* ZorFsa::GetPath(int32_t kind, string* dst) const {
+  if (!IsInit()) return dst->Clear();
+  std::string text = InternalText(_index);
+  const RootKind& root = RootOf(text);
+  const bool sys = kind == ZorFsaPathSys || (kind == ZorFsaPathDisplay && root.displayAsSys);
+  if (sys) text = SysText(root, std::move(text), IsRoot());
+  return dst->Assign(text.c_str(), static_cast<int32_t>(text.size()));
+}
+
+const char* ZorFsa::GetSysPath(string* dst) const {
+  string text;
+  GetPath(ZorFsaPathSys, &text);
+  return ZorEncodeToUTF8(text.CStr(), dst);
+}
+
+const char* ZorFsa::GetName(string* dst, int32_t kind) const {
+  if (!IsInit()) return dst->Clear();
+  string name;
+  Tree().Name(_index, &name);
+  std::string_view view(name.CStr(), name.Len());
+  if (IsRoot() && FindRoot(view)) view.remove_prefix(kMarkerLen);
+  const std::string_view part = NamePart(view, kind);
+  return dst->Assign(part.data(), static_cast<int32_t>(part.size()));
+}
+
+eZorFsaMedia ZorFsa::GetPathMedia() const {
+  if (!IsInit()) return ZorFsaMediaLocal;
+  string root;
+  Tree().Name(Tree().Root(_index), &root);
+  return RootOf(root.CStr()).media;
+}
+
+bool ZorFsa::IsRoot() const { return IsInit() && Tree().Parent(_index) == 0; }
+
+bool ZorFsa::IsParent(const ZorFsa* child) const {
+  return IsInit() && child && child->IsInit() && Tree().Parent(child->_index) == _index;
+}
+
+bool ZorFsa::IsAncestor(const ZorFsa* descendant) const {
+  return IsInit() && descendant && Tree().IsAncestor(_index, descendant->_index);
+}
+
+bool ZorFsa::IsVirtual() const {
+  if (!IsInit()) return false;
+  string root;
+  Tree().Name(Tree().Root(_index), &root);
+  return RootOf(root.CStr()).isVirtual;
+}
+
+const char* ZorFsa::KillRoot(const char* path, string* dst) {
+  const char* text = path ? path : "";
+  return dst->Assign(FindRoot(text) ? text + kMarkerLen : text);
+}
+
+// ---------------------------------------------------------------- well-known paths
+
+void ZorFsa::KRegister(int32_t code, const ZorFsa* path, const char* pubName) {
+  Registration r;
+  if (path) r.path = *path;
+  r.pubName = pubName && pubName[0] ? pubName : DefaultPubName(code);
+  Registry& reg = TheRegistry();
+  std::lock_guard<std::mutex> lock(reg.mutex);
+  reg.byCode.insert_or_assign(code, std::move(r));
+}
+
+bool ZorFsa::KUnRegister(int32_t code) {
+  Registration removed;
+  Registry& reg = TheRegistry();
+  std::lock_guard<std::mutex> lock(reg.mutex);
+  auto it = reg.byCode.find(code);
+  if (it == reg.byCode.end() || it->second.builtIn) return false;
+  removed = std::move(it->second);
+  reg.byCode.erase(it);
+  return true;
+}
+
+bool ZorFsa::KExiste(int32_t code) {
+  Registry& reg = TheRegistry();
+  std::lock_guard<std::mutex> lock(reg.mutex);
+  return Lookup(reg, code) != nullptr;
+}
+
+const char* ZorFsa::KGetPubName(int32_t code, string* dst) {
+  std::string name;
+  {
+    Registry& reg = TheRegistry();
+    std::lock_guard<std::mutex> lock(reg.mutex);
+    const Registration* r = Lookup(reg, code);
+    if (r) name = r->pubName;
+  }
+  return dst->Assign(name.c_str());
+}
+
+void ZorFsa::S_KClearCache() {
+  std::vector<Registration> dropped;
+  Registry& reg = TheRegistry();
+  std::lock_guard<std::mutex> lock(reg.mutex);
+  for (auto it = reg.byCode.begin(); it != reg.byCode.end();) {
+    if (it->second.builtIn) {
+      dropped.push_back(std::move(it->second));
+      it = reg.byCode.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- operators
+
+ZorFsa operator/(const ZorFsa& parent, const char* name) {
+  ZorFsa child;
+  child.InitFromParent(&parent, name);
+  return child;
+}
+
+ZorFsa operator/(const ZorFsa& parent, const string& name) { return parent / name.CStr(); }
 
 }  // namespace zorvane

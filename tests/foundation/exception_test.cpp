@@ -129,7 +129,8 @@ TEST(ExceptionText, ShortTextJoinsCodeAndMessage) {
   const ZorFsa path("/data/base.zdb");
   const ZorEBasic form6("src\\a", 1, ZorErr(1, 41), 1, 110, 69, &path, 3, 12);
   EXPECT_EQ(std::string(form6.GetMsgText()), "La table 3 (module 12) est introuvable dans la base.");
-  EXPECT_STREQ(form6.GetFsa()->GetPathText(), "/data/base.zdb");
+  string pathText;
+  EXPECT_STREQ(form6.GetFsa()->GetPath(0, &pathText), "/data/base.zdb");
 }
 
 TEST(ExceptionText, FullTextPartsInOrder) {

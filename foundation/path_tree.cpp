@@ -1,0 +1,267 @@
+// The path tree (see path_tree.h for the interface).
+//
+// Layout: `entries` is the array of entries, entry i at entries[i - 1]. An
+// entry is live while its count is above 0; its count is the number of ZorFsa
+// holding it plus the number of live children (each live child holds one
+// reference on its parent). A free entry has count 0, an empty name and is in
+// no index; free slots are kept in a max-heap so that an addition reuses the
+// highest one, and free slots at the end of the array are cut off, so the
+// array never ends with a free entry.
+//
+// Lookup: `slots` is an open-addressing hash set (linear probing, capacity a
+// power of two, at most half full) of the indexes of live entries, hashed on
+// (parent index, upper-cased name). Upper-casing uses the same table as the
+// library's case-insensitive comparison, so two names that ZorStrIEq finds
+// equal always hash alike. Removal shifts the following run back, so no
+// tombstones are needed.
+//
+// Every public member takes `mutex`; nothing inside calls back out of this
+// file while holding it except the allocator.
+#include "foundation/path_tree.h"
+
+#include <cassert>
+#include <mutex>
+#include <queue>
+#include <vector>
+
+namespace zorvane {
+
+namespace {
+
+struct Entry {
+  int32_t parent = 0;
+  int32_t refs = 0;
+  uint32_t hash = 0;
+  string name;
+};
+
+// The upper-case table of the collation, read once.
+struct UpperTable {
+  uint8_t map[256];
+  UpperTable() {
+    for (int c = 0; c < 256; ++c) map[c] = static_cast<uint8_t>(ZorToUpper(static_cast<char>(c)));
+  }
+};
+
+const UpperTable& Upper() {
+  static const UpperTable table;
+  return table;
+}
+
+uint32_t HashName(int32_t parent, std::string_view name) {
+  const uint8_t* up = Upper().map;
+  uint32_t h = 2166136261u ^ static_cast<uint32_t>(parent) * 0x9E3779B1u;
+  for (char c : name) h = (h ^ up[static_cast<uint8_t>(c)]) * 16777619u;
+  return h ^ (h >> 15);
+}
+
+}  // namespace
+
+struct ZorPathTree::State {
+  mutable std::mutex mutex;
+  std::vector<Entry> entries;
+  std::priority_queue<int32_t> freeSlots;
+  std::vector<int32_t> slots = std::vector<int32_t>(64, 0);
+  uint32_t live = 0;
+
+  Entry& At(int32_t index) {
+    assert(index > 0 && static_cast<size_t>(index) <= entries.size());
+    return entries[static_cast<size_t>(index) - 1];
+  }
+  const Entry& At(int32_t index) const {
+    assert(index > 0 && static_cast<size_t>(index) <= entries.size());
+    return entries[static_cast<size_t>(index) - 1];
+  }
+  size_t Mask() const { return slots.size() - 1; }
+
+  bool Matches(const Entry& e, int32_t parent, std::string_view name, uint32_t hash) const {
+    return e.hash == hash && e.parent == parent && e.name.Len() == name.size() &&
+           ZorStrIEqN(e.name.CStr(), name.data(), static_cast<uint32_t>(name.size()));
+  }
+
+  int32_t Find(int32_t parent, std::string_view name, uint32_t hash) const {
+    for (size_t i = hash & Mask();; i = (i + 1) & Mask()) {
+      const int32_t index = slots[i];
+      if (index == 0) return 0;
+      if (Matches(At(index), parent, name, hash)) return index;
+    }
+  }
+
+  void InsertSlot(int32_t index) {
+    size_t i = At(index).hash & Mask();
+    while (slots[i] != 0) i = (i + 1) & Mask();
+    slots[i] = index;
+  }
+
+  void GrowSlots() {
+    std::vector<int32_t> old(slots.size() * 2, 0);
+    old.swap(slots);
+    for (int32_t index : old)
+      if (index != 0) InsertSlot(index);
+  }
+
+  // Backward-shift deletion: later members of the probe run move into the
+  // hole when their home position allows it.
+  void EraseSlot(int32_t index) {
+    size_t hole = At(index).hash & Mask();
+    while (slots[hole] != index) hole = (hole + 1) & Mask();
+    for (size_t i = (hole + 1) & Mask(); slots[i] != 0; i = (i + 1) & Mask()) {
+      const size_t home = At(slots[i]).hash & Mask();
+      const bool movable = hole <= i ? (home <= hole || home > i) : (home <= hole && home > i);
+      if (movable) {
+        slots[hole] = slots[i];
+        hole = i;
+      }
+    }
+    slots[hole] = 0;
+  }
+
+  int32_t TakeSlot() {
+    if (!freeSlots.empty()) {
+      const int32_t index = freeSlots.top();
+      freeSlots.pop();
+      return index;
+    }
+    entries.emplace_back();
+    return static_cast<int32_t>(entries.size());
+  }
+
+  int32_t Add(int32_t parent, std::string_view name, uint32_t hash) {
+    if ((live + 1) * 2 > slots.size()) GrowSlots();
+    const int32_t index = TakeSlot();
+    Entry& e = At(index);
+    e.name.Assign(name.data(), static_cast<int32_t>(name.size()));
+    e.parent = parent;
+    e.hash = hash;
+    e.refs = 0;
+    InsertSlot(index);
+    ++live;
+    if (parent != 0) ++At(parent).refs;
+    return index;
+  }
+
+  void Free(int32_t index) {
+    EraseSlot(index);
+    Entry& e = At(index);
+    e.name.Clear();
+    e.parent = 0;
+    --live;
+    if (static_cast<size_t>(index) != entries.size()) {
+      freeSlots.push(index);
+      return;
+    }
+    entries.pop_back();
+    while (!freeSlots.empty() && static_cast<size_t>(freeSlots.top()) == entries.size()) {
+      freeSlots.pop();
+      entries.pop_back();
+    }
+  }
+
+  uint32_t DepthOf(int32_t index) const {
+    uint32_t depth = 0;
+    for (; index != 0; index = At(index).parent) ++depth;
+    return depth;
+  }
+};
+
+ZorPathTree::ZorPathTree() : _state(std::make_unique<State>()) {}
+ZorPathTree::~ZorPathTree() = default;
+
+ZorPathTree& ZorPathTree::Process() {
+  static ZorPathTree* const tree = new ZorPathTree;
+  return *tree;
+}
+
+int32_t ZorPathTree::Acquire(int32_t parent, const std::string_view* names, size_t n) {
+  State& s = *_state;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.DepthOf(parent) + n > kMaxDepth) return 0;
+  int32_t cur = parent;
+  for (size_t i = 0; i < n; ++i) {
+    assert(!names[i].empty());
+    const uint32_t hash = HashName(cur, names[i]);
+    const int32_t found = s.Find(cur, names[i], hash);
+    cur = found != 0 ? found : s.Add(cur, names[i], hash);
+  }
+  if (cur != 0) ++s.At(cur).refs;
+  return cur;
+}
+
+void ZorPathTree::AddRef(int32_t index) {
+  std::lock_guard<std::mutex> lock(_state->mutex);
+  assert(_state->At(index).refs > 0);
+  ++_state->At(index).refs;
+}
+
+void ZorPathTree::Release(int32_t index) {
+  State& s = *_state;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  while (index != 0) {
+    Entry& e = s.At(index);
+    assert(e.refs > 0);
+    if (--e.refs > 0) return;
+    const int32_t parent = e.parent;
+    s.Free(index);
+    index = parent;
+  }
+}
+
+int32_t ZorPathTree::Parent(int32_t index) const {
+  std::lock_guard<std::mutex> lock(_state->mutex);
+  return _state->At(index).parent;
+}
+
+int32_t ZorPathTree::Root(int32_t index) const {
+  std::lock_guard<std::mutex> lock(_state->mutex);
+  while (_state->At(index).parent != 0) index = _state->At(index).parent;
+  return index;
+}
+
+uint32_t ZorPathTree::Depth(int32_t index) const {
+  std::lock_guard<std::mutex> lock(_state->mutex);
+  return _state->DepthOf(index);
+}
+
+void ZorPathTree::AppendPath(int32_t index, std::string* dst) const {
+  const State& s = *_state;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  const Entry* chain[kMaxDepth];
+  uint32_t n = 0;
+  for (; index != 0 && n < kMaxDepth; index = s.At(index).parent) chain[n++] = &s.At(index);
+  while (n > 0) {
+    const Entry& e = *chain[--n];
+    dst->append(e.name.CStr(), e.name.Len());
+    if (n > 0) dst->push_back('/');
+  }
+}
+
+const char* ZorPathTree::Name(int32_t index, string* dst) const {
+  std::lock_guard<std::mutex> lock(_state->mutex);
+  return dst->Assign(_state->At(index).name);
+}
+
+bool ZorPathTree::IsAncestor(int32_t ancestor, int32_t index) const {
+  std::lock_guard<std::mutex> lock(_state->mutex);
+  if (ancestor == 0 || index == 0) return false;
+  for (index = _state->At(index).parent; index != 0; index = _state->At(index).parent)
+    if (index == ancestor) return true;
+  return false;
+}
+
+uint32_t ZorPathTree::Size() const {
+  std::lock_guard<std::mutex> lock(_state->mutex);
+  return static_cast<uint32_t>(_state->entries.size());
+}
+
+uint32_t ZorPathTree::LiveCount() const {
+  std::lock_guard<std::mutex> lock(_state->mutex);
+  return _state->live;
+}
+
+int32_t ZorPathTree::RefCount(int32_t index) const {
+  std::lock_guard<std::mutex> lock(_state->mutex);
+  if (index <= 0 || static_cast<size_t>(index) > _state->entries.size()) return 0;
+  return _state->At(index).refs;
+}
+
+}  // namespace zorvane
