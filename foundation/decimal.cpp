@@ -42,7 +42,6 @@ constexpr int32_t kErrOverflow = 16;  // domain failure
 constexpr int32_t kErrZeroDiv = 17;
 constexpr int32_t kErrNotImpl = 25;   // a type without a rounding factor
 
-constexpr double kNudge = 1e-8;
 
 [[noreturn]] void Raise(int32_t number, uint32_t line) {
   throw ZorEBasic(kSource, line, 1, ZorErr(1, number), static_cast<const char*>(nullptr), nullptr);
@@ -60,10 +59,8 @@ inline double CheckedFactor(eZorLogType type) {
   return factor;
 }
 
-// Mode 0 on a scaled value: 1e-8 away from zero, then to nearest even.
-// Mode 0 on a scaled value. copysign leaves a zero (of either sign) a zero of
-// that sign once rounded, exactly as not nudging it would.
-inline double RoundNearest(double s) { return std::nearbyint(s + std::copysign(kNudge, s)); }
+// Mode 0 on a scaled value (shared with the inline typed operations).
+using decimal_detail::RoundNearestScaled;
 
 inline double RoundScaled(double s, eZorRound mode) {
   switch (mode) {
@@ -76,12 +73,11 @@ inline double RoundScaled(double s, eZorRound mode) {
     case kZorRoundEven:
       return std::nearbyint(s);
     default:
-      return RoundNearest(s);
+      return RoundNearestScaled(s);
   }
 }
 
-// ZorRoundDouble without the exported entry point (the typed operations'
-// hot path).
+// ZorRoundDouble without the exported entry point.
 inline double RoundTyped(double v, eZorLogType type, eZorRound mode) {
   const double factor = CheckedFactor(type);
   return RoundScaled(v * factor, mode) / factor;
@@ -89,7 +85,7 @@ inline double RoundTyped(double v, eZorLogType type, eZorRound mode) {
 
 inline double Rounded(double v, eZorLogType type) {
   const double factor = CheckedFactor(type);
-  return RoundNearest(v * factor) / factor;
+  return RoundNearestScaled(v * factor) / factor;
 }
 
 // One unit of the type's last decimal (a null step of RoundTo).
@@ -205,13 +201,6 @@ decimal& decimal::RoundTo(const decimal& step, eZorRound mode, eZorLogType type)
 
 // ---------------------------------------------------------------- typed arithmetic
 
-decimal& decimal::Set(const decimal* d, eZorLogType type) { return Store(this, d->_value, type); }
-decimal& decimal::Add(const decimal* d, eZorLogType type) { return Store(this, _value + d->_value, type); }
-decimal& decimal::Add(int32_t n, eZorLogType type) { return Store(this, _value + n, type); }
-decimal& decimal::Sub(const decimal* d, eZorLogType type) { return Store(this, _value - d->_value, type); }
-decimal& decimal::Sub(int32_t n, eZorLogType type) { return Store(this, _value - n, type); }
-decimal& decimal::Mul(const decimal* d, eZorLogType type) { return Store(this, _value * d->_value, type); }
-decimal& decimal::Mul(int32_t n, eZorLogType type) { return Store(this, _value * n, type); }
 
 decimal& decimal::Div(const decimal* d, eZorLogType type, bool raise) {
   if (d->IsNull()) {

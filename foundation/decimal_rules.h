@@ -10,11 +10,6 @@ namespace zorvane::decimal_rules {
 
 constexpr int32_t kTypeCount = 20;
 
-// Rounding factor per logical type; 0 for the types that have none (6 is
-// resolved before the table is read).
-constexpr double kFactor[kTypeCount] = {1, 10, 100, 1000, 10000, 1e8, 0, 1, 0, 0,
-                                        0, 0,  0,   0,    0,     0,   0, 0, 0, 1};
-
 // Type 6 (money) is the configuration's money type; others are themselves.
 inline int32_t ResolveType(eZorLogType type) {
   return type == kZorLogTypeMoney ? ZorGetDocConfig().moneyType : static_cast<int32_t>(type);
@@ -22,7 +17,7 @@ inline int32_t ResolveType(eZorLogType type) {
 
 // The factor of a resolved type, 0 when it has none.
 inline double FactorOf(int32_t resolved) {
-  return (resolved >= 0 && resolved < kTypeCount) ? kFactor[resolved] : 0;
+  return (resolved >= 0 && resolved < kTypeCount) ? kZorDecimalFactor[resolved] : 0;
 }
 
 // Decimals shown for a resolved type; -1 for a type without a text form
