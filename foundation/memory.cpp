@@ -11,6 +11,7 @@
 #include <zorvane/memory.h>
 
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/sysinfo.h>
 
 #include <cstdio>
@@ -133,6 +134,16 @@ bool ZorIsStackPtr(const void* p) {
   return q >= top && q < bounds.high;
 }
 
+static uint32_t ClampTo32(int64_t v) {
+  return v > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<uint32_t>(v < 0 ? 0 : v);
+}
+
+static uint64_t AddressSpaceLimit() {
+  struct rlimit rl;
+  if (getrlimit(RLIMIT_AS, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) return rl.rlim_cur;
+  return uint64_t{1} << 47;
+}
+
 bool ZorGetMemInfo(sZorMemInfo* info) {
   struct sysinfo si;
   if (!info || sysinfo(&si) != 0) return false;
@@ -145,8 +156,12 @@ bool ZorGetMemInfo(sZorMemInfo* info) {
       ? static_cast<uint32_t>(100 - info->availPhys * 100 / info->totalPhys) : 0;
   const int64_t rss = ProcStatusKb("VmRSS");
   const int64_t vsz = ProcStatusKb("VmSize");
+  const int64_t peak = ProcStatusKb("VmHWM");
   info->processResident = rss < 0 ? 0 : rss * 1024;
   info->processVirtual = vsz < 0 ? 0 : vsz * 1024;
+  info->workingSet = ClampTo32(info->processResident);
+  info->peakWorkingSet = ClampTo32(peak < 0 ? 0 : peak * 1024);
+  info->totalVirtual = AddressSpaceLimit();
   return true;
 }
 

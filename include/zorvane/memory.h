@@ -33,6 +33,13 @@ ZOR_API bool ZorIsStackPtr(const void* p);
 
 // Memory status of the machine and of the process, in bytes.
 struct ZOR_API sZorMemInfo {
+  // Address space the process may use: its RLIMIT_AS when one is set, else
+  // the user half of the 48-bit x86-64 address space.
+  uint64_t totalVirtual = 0;
+  // Resident set and its peak, in bytes, clamped to 32 bits.
+  uint32_t workingSet = 0;
+  uint32_t peakWorkingSet = 0;
+  // Further figures of the machine and the process.
   uint32_t memoryLoad = 0;   // percentage of physical memory in use
   int64_t totalPhys = 0;
   int64_t availPhys = 0;

@@ -229,6 +229,9 @@ TEST(Memory, StackPointersAndInfo) {
   EXPECT_LE(info.availPhys, info.totalPhys);
   EXPECT_GT(info.processResident, 0);
   EXPECT_LE(info.memoryLoad, 100u);
+  EXPECT_GT(info.totalVirtual, 0u);
+  EXPECT_GT(info.workingSet, 0u);
+  EXPECT_GE(info.peakWorkingSet, info.workingSet);
   EXPECT_EQ(ZorSetMaxMem(123456789012), 123456789012);
 
   void* p = ZorMemAlloc(0);
