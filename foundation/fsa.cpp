@@ -117,6 +117,14 @@ bool LooksLikeMarker(std::string_view text) {
 bool IsAsciiAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool IsAsciiAlnum(char c) { return IsAsciiAlpha(c) || (c >= '0' && c <= '9'); }
 
+// A system text (UTF-8) as a library text; false when cp1252 cannot hold it
+// exactly (the text would not lead back to the same file).
+bool SysToLibrary(const char* utf8, string* dst) {
+  string back;
+  ZorDecodefromUTF8(utf8 ? utf8 : "", dst);
+  return ZorStrEq(ZorEncodeToUTF8(dst->CStr(), &back), utf8 ? utf8 : "");
+}
+
 // %NAME% is replaced by the variable's value; unknown names stay as written.
 std::string ExpandEnvironment(std::string_view text) {
   std::string out;
@@ -128,8 +136,9 @@ std::string ExpandEnvironment(std::string_view text) {
     out.append(text.substr(i, open - i));
     const std::string name(text.substr(open + 1, close - open - 1));
     const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+    string converted;
     if (value) {
-      out.append(value);
+      out.append(SysToLibrary(value, &converted) ? converted.CStr() : value);
       i = close + 1;
     } else {
       out.push_back('%');
@@ -265,7 +274,7 @@ const Registration* Lookup(Registry& reg, int32_t code) {
   const std::string text = StdLogText();
   if (FindRoot(text) == &kConstRoot) return nullptr;
   Registration r;
-  if (!r.path.InitFromPath(text.c_str(), true)) return nullptr;
+  if (!r.path.InitFromSysPath(text.c_str(), true)) return nullptr;
   r.pubName = DefaultPubName(code);
   r.builtIn = true;
   return &reg.byCode.emplace(code, std::move(r)).first->second;
@@ -419,6 +428,15 @@ bool ZorFsa::InitFromPath(const char* path, bool quiet) {
   }
   Attach(index);
   return true;
+}
+
+bool ZorFsa::InitFromSysPath(const char* utf8, bool quiet) {
+  string text;
+  if (!SysToLibrary(utf8, &text)) {
+    if (quiet) return false;
+    Refuse(38, utf8, __LINE__);
+  }
+  return InitFromPath(text.CStr(), quiet);
 }
 
 void ZorFsa::InitFromParent(const ZorFsa* parent, const char* name) {

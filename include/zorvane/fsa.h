@@ -80,6 +80,9 @@ class ZOR_API ZorFsa {
   // unknown root (1, 15); with `quiet` both return false instead and leave
   // the path unchanged.
   bool InitFromPath(const char* path, bool quiet = false);
+  // The same for a text that comes from the system (UTF-8, as GetSysPath
+  // gives); false when it is not UTF-8 that cp1252 can hold, or not a path.
+  bool InitFromSysPath(const char* utf8, bool quiet = false);
   // The path `name` below `parent`; `name` may hold several levels separated
   // by "/" or "\". An empty name gives the parent itself.
   void InitFromParent(const ZorFsa* parent, const char* name);

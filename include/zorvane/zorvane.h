@@ -8,6 +8,7 @@
 #include <zorvane/format.h>
 #include <zorvane/handle.h>
 #include <zorvane/fsa.h>
+#include <zorvane/fsa_cmd.h>
 #include <zorvane/exception.h>
 #include <zorvane/messages.h>
 #include <zorvane/ui.h>
@@ -15,3 +16,6 @@
 #include <zorvane/decimal.h>
 #include <zorvane/date.h>
 #include <zorvane/stream.h>
+#include <zorvane/md5.h>
+#include <zorvane/wlog.h>
+#include <zorvane/global_flags.h>
