@@ -19,3 +19,4 @@
 #include <zorvane/md5.h>
 #include <zorvane/wlog.h>
 #include <zorvane/global_flags.h>
+#include <zorvane/txt_list.h>
