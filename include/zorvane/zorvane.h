@@ -16,7 +16,3 @@
 #include <zorvane/decimal.h>
 #include <zorvane/date.h>
 #include <zorvane/stream.h>
-#include <zorvane/md5.h>
-#include <zorvane/wlog.h>
-#include <zorvane/global_flags.h>
-#include <zorvane/txt_list.h>
