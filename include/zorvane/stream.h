@@ -166,10 +166,16 @@ class ZOR_API ZorStdStream : public iZorStream {
   void _SetSelfOwned() { _selfOwned = true; }
 
  private:
-  void _Raise(int err) const;
-  void _Open(const char* osPath, eZorStreamPerm perm);
-  void _NoteWrite(uint64_t offset, uint64_t n);
-  void _NoteRead(uint64_t offset, uint64_t n);
+  [[noreturn]] void _Raise(int err) const;
+  [[noreturn]] void _RaiseWin(uint32_t winErr) const;
+  bool _Fail(int err, uint32_t winErr);
+  bool _IsWritable() const { return (_perm & ZorPermAccessMask) == ZorPermReadWrite; }
+  void _CheckWritable() const;
+  uint64_t _FileSize() const;
+  void _BeginExclusive();
+  void _EndExclusive();
+  int32_t _DistantCommand(eZorStreamCmd cmd, void* a1, void* a2, void* a3);
+  void _CloseQuietly();
 
   int _fd = -1;
   uint32_t _flags = 0;
@@ -179,6 +185,7 @@ class ZOR_API ZorStdStream : public iZorStream {
   ZorFsa _path;
   std::string _osPath;      // the operating-system path, for delete-on-close
   int32_t _locks = 0;
+  int32_t _bracket = 0;     // depth of commands 2/3
   bool _selfOwned = false;
   ZorDistantLink* _distant = nullptr;  // owned; distant files only
   ZorAsyncHelper* _async = nullptr;    // owned; large asynchronous files only

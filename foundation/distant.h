@@ -1,0 +1,92 @@
+// Internal: the distant-file side of a local-file stream (see distant.cpp
+// for the protocol and the change log beside the file).
+#pragma once
+
+#include <zorvane/handle.h>
+#include <zorvane/stream.h>
+
+#include <string>
+#include <vector>
+
+namespace zorvane {
+
+// The change tracking of one open distant stream. Owned by its ZorStdStream,
+// which takes and releases the bracket lock itself and tells the link about
+// every read, write and size change. The link owns the descriptor of the
+// change log.
+class ZorDistantLink {
+ public:
+  static constexpr uint32_t kChunkSize = 4096;
+
+  // Opens (creating it when it may) the change log beside osPath; a log that
+  // cannot be used makes every Begin report that everything may have changed.
+  // Raises when a writable stream cannot write the log. dataFd: the stream's descriptor.
+  ZorDistantLink(iZorStream* owner, const ZorFsa* path, int dataFd, const std::string& osPath, bool writable);
+  ZorDistantLink(const ZorDistantLink&) = delete;
+  ZorDistantLink& operator=(const ZorDistantLink&) = delete;
+  ~ZorDistantLink();
+
+  // The file system of fd is a network one (NFS, SMB, CIFS).
+  static bool IsNetworkFile(int fd);
+  // fd must be treated as distant: a network file, or the force switch is on.
+  static bool IsDistantFile(int fd);
+
+  // Called with the bracket lock just taken: reads what others logged and
+  // calls the change callback when something may have changed.
+  void AfterAcquire(int dataFd);
+  // Called with the bracket lock still held: publishes this process's writes.
+  void BeforeRelease(int dataFd);
+  // Called at close, outside any bracket: publishes writes made outside one.
+  void PublishOutsideBracket(int dataFd);
+  // Removes the change log (the file is being deleted).
+  void RemoveLog();
+
+  void SetCallback(const ZorDelegate* delegate, ZorStreamChangeFn fn, void* context);
+  bool IsRangeChanged(uint64_t offset, uint64_t length) const;
+  // fileEnd: where the file ends when the read reached it, else UINT64_MAX.
+  void NoteRead(uint64_t offset, uint64_t length, uint64_t fileEnd);
+  void NoteWrite(uint64_t offset, uint64_t length);
+  void NoteSize(uint64_t oldSize, uint64_t newSize);
+
+ private:
+  struct Run {
+    uint64_t first;
+    uint64_t count;
+  };
+  struct LogHeader;
+
+  void _OpenLog();
+  bool _LockLog(bool exclusive);
+  void _UnlockLog();
+  bool _ReadHeader(LogHeader* h) const;
+  void _WriteHeader(const LogHeader& h);
+  void _ResetLog(LogHeader* h);
+  bool _ReadNewEntries(const LogHeader& h);
+  void _AppendPending(LogHeader* h);
+  std::vector<Run> _PendingRuns() const;
+  void _MarkStale(uint64_t first, uint64_t count);
+  void _MarkAllStale();
+  void _MarkFresh(uint64_t first, uint64_t count);
+  void _Notify(bool everything);
+  void _DropCache(int dataFd, const std::vector<Run>& runs, bool everything);
+  [[noreturn]] void _Raise(int err) const;
+
+  iZorStream* _owner;
+  const ZorFsa* _path;
+  std::string _logPath;
+  int _logFd = -1;
+  bool _logWritable = false;
+  bool _writable;
+  bool _network = false;
+  uint64_t _generation = 0;  // of the log this link has read; 0: none
+  uint64_t _seen = 0;        // sequence of the next entry this link has not read
+  std::vector<uint8_t> _stale;  // per chunk: 1 = may have been changed by another
+  bool _staleBeyond = false;    // the state of chunks past the end of _stale
+  std::vector<Run> _pending;    // chunks written and not yet published
+  ZorDelegate _delegate;
+  ZorStreamChangeFn _fn = nullptr;
+  void* _context = nullptr;
+  std::vector<Run> _newRuns;    // what the last AfterAcquire found
+};
+
+}  // namespace zorvane
