@@ -57,35 +57,12 @@ TEST(DecimalRounding, DocumentedHalvesAndModes) {
   EXPECT_EQ(ZorRoundDouble(1.5, kZorLogTypeBoolean, kZorRoundNearest), 2);
 }
 
-TEST(DecimalRounding, TypesWithoutFactorRaise) {
-  for (int32_t type : {-1, 8, 9, 12, 18, 20, 1000}) {
-    SCOPED_TRACE(type);
-    ExpectRaise(25, [&] { ZorRoundDouble(1.5, static_cast<eZorLogType>(type), kZorRoundNearest); });
-    ExpectRaise(25, [&] { Raw(1).Cmp(1.0, static_cast<eZorLogType>(type), kZorRoundNearest); });
-  }
-  // Cmp takes numeric types only, so 19 is refused although it rounds.
+// The oracle checks which types raise; here, what the exception carries.
+TEST(DecimalRounding, TypesWithoutFactorRaiseFromTheDecimalSource) {
+  ExpectRaise(25, [] { ZorRoundDouble(1.5, kZorLogTypeText, kZorRoundNearest); });
   ExpectRaise(25, [] { Raw(1).Cmp(1.0, kZorLogTypeBoolean, kZorRoundNearest); });
-  // A null step needs a type with a last decimal: 6 is refused before resolving.
   ExpectRaise(25, [] { Raw(1).RoundTo(Dec_0, kZorRoundNearest, kZorLogTypeMoney); });
-  ExpectRaise(25, [] { Raw(1).RoundTo(Dec_0, kZorRoundNearest, kZorLogTypeBoolean); });
-}
-
-TEST(DecimalRounding, RoundToSteps) {
-  EXPECT_EQ(Raw(12.37).RoundTo(Raw(0.05), kZorRoundNearest, kZorLogTypeDec2)._getDouble(), 12.35);
-  EXPECT_EQ(Raw(12.37).RoundTo(Raw(0.05), kZorRoundCeil, kZorLogTypeDec2)._getDouble(), 12.4);
-  EXPECT_EQ(Raw(1234).RoundTo(Raw(100), kZorRoundFloor, kZorLogTypeInt)._getDouble(), 1200);
-  // A null step is one unit of the type's last decimal.
-  EXPECT_EQ(Raw(1.23456).RoundTo(Raw(1e-10), kZorRoundFloor, kZorLogTypeDec3)._getDouble(), 1.234);
-  EXPECT_EQ(Raw(7.5).RoundTo(Dec_0, kZorRoundNearest, kZorLogTypeInt)._getDouble(), 8);
-}
-
-TEST(DecimalRounding, CompareAtThePrecisionOfAType) {
-  EXPECT_EQ(Raw(1.004).Cmp(1.0, kZorLogTypeDec2, kZorRoundNearest), 0);
-  EXPECT_EQ(Raw(1.005).Cmp(1.0, kZorLogTypeDec2, kZorRoundNearest), 1);
-  EXPECT_EQ(Raw(1.009).Cmp(1.0, kZorLogTypeDec2, kZorRoundTrunc), 0);
-  decimal other = Raw(2.5);
-  EXPECT_EQ(Raw(2.4).Cmp(&other, kZorLogTypeDec0, kZorRoundEven), 0);
-  EXPECT_EQ(Raw(2.4).Cmp(&other, kZorLogTypeDec0, kZorRoundNearest), -1);
+  ExpectRaise(25, [] { Raw(1).Add(&Dec_1, static_cast<eZorLogType>(-1)); });
 }
 
 TEST(DecimalValue, NullSignAndValidity) {
@@ -96,6 +73,9 @@ TEST(DecimalValue, NullSignAndValidity) {
   EXPECT_EQ(tiny.Sign(), 0);
   EXPECT_EQ(Raw(-1e-8).Sign(), -1);
   EXPECT_TRUE(tiny.IsPositive());  // positive although null
+  decimal d = Raw(3.14159);
+  EXPECT_EQ(d.GetValue(kZorLogTypeDec2), 3.14);
+  EXPECT_EQ(d._getDouble(), 3.14159);  // GetValue leaves the value alone
 
   EXPECT_TRUE(Raw(4503599627370400.0).IsValid());
   EXPECT_TRUE(Raw(-4503599627370400.0).IsValid());
@@ -103,21 +83,6 @@ TEST(DecimalValue, NullSignAndValidity) {
   EXPECT_FALSE(Raw(4503599627370496.0).IsValid());  // 2^52 is already beyond the limit
   EXPECT_FALSE(Raw(std::numeric_limits<double>::infinity()).IsValid());
   EXPECT_FALSE(Raw(std::nan("")).IsValid());
-}
-
-TEST(DecimalValue, ConstructionAndAccess) {
-  EXPECT_EQ(decimal(1.255, kZorLogTypeDec2)._getDouble(), 1.26);
-  EXPECT_EQ(decimal(int64_t{1} << 40)._getDouble(), 1099511627776.0);
-  decimal d = Raw(3.14159);
-  EXPECT_EQ(d.GetValue(kZorLogTypeDec2), 3.14);
-  EXPECT_EQ(d._getDouble(), 3.14159);  // GetValue leaves the value alone
-  EXPECT_EQ(d.InvertSign()._getDouble(), -3.14159);
-  EXPECT_EQ(d.Abs()._getDouble(), 3.14159);
-  EXPECT_EQ(Raw(-2.5).Round(kZorRoundNearest)._getDouble(), -3);
-  d.Clear();
-  EXPECT_EQ(d._getDouble(), 0);
-  EXPECT_EQ(Dec_12._getDouble(), 12);
-  EXPECT_EQ(Dec_1000._getDouble(), 1000);
 }
 
 TEST(DecimalArithmetic, DivisionByNull) {
@@ -178,8 +143,6 @@ TEST(DecimalArithmetic, OperatorsRoundToEightDecimalsCompoundOnesDoNot) {
   decimal raw = Raw(0.1);
   raw += Raw(0.2);
   EXPECT_NE(raw._getDouble(), 0.3);
-  EXPECT_EQ((Raw(1) / Raw(3))._getDouble(), 0.33333333);
-  EXPECT_EQ((Raw(1.000000004) - Raw(1))._getDouble(), 0);
   // == with an integer rounds the value first; between decimals it is exact.
   EXPECT_TRUE(Raw(2.5) == 3);
   EXPECT_TRUE(Raw(-2.5) != -2);
@@ -187,45 +150,18 @@ TEST(DecimalArithmetic, OperatorsRoundToEightDecimalsCompoundOnesDoNot) {
   EXPECT_TRUE(Raw(2.5) < Raw(2.5000001));
 }
 
-TEST(DecimalBusiness, TaxCalculations) {
-  const decimal ht = Raw(100), ttc = Raw(120), rate = Raw(20);
+// The documented examples anchor the oracle's replica of the tax formulas.
+TEST(DecimalBusiness, DocumentedTaxExamples) {
+  const decimal ht = Raw(100), ttc = Raw(120), rate = Raw(20), francs = Raw(655.957);
   decimal d;
   EXPECT_EQ(d.HT(&ttc, &rate, kZorLogTypeDec2)._getDouble(), 100);
   EXPECT_EQ(d.TTC(&ht, &rate, kZorLogTypeDec2)._getDouble(), 120);
   EXPECT_EQ(d.TVAPerc(&ht, &ttc, kZorLogTypeDec2)._getDouble(), 20);
-  EXPECT_EQ(d.TVAFromHT(&ht, &rate, kZorLogTypeDec2)._getDouble(), 20);
   EXPECT_EQ(d.TVAFromTTC(&ttc, &rate, kZorLogTypeDec2)._getDouble(), 20);
-  // HT: a null rate gives the rounded price; a rate of -100 divides by null.
-  const decimal price = Raw(19.999), none = Dec_0, minus100 = Raw(-100);
-  EXPECT_EQ(d.HT(&price, &none, kZorLogTypeDec2)._getDouble(), 20);
-  EXPECT_EQ(d.HT(&price, &minus100, kZorLogTypeDec2)._getDouble(), 0);
-  EXPECT_EQ(d.TVAPerc(&ht, &ht, kZorLogTypeDec2)._getDouble(), 0);
-  EXPECT_EQ(d.TVAPerc(&none, &ttc, kZorLogTypeDec2)._getDouble(), 0);
-  // Percentages.
-  EXPECT_EQ(d.Perc(&ttc, &rate, kZorLogTypeDec2)._getDouble(), 24);
-  EXPECT_EQ(Raw(200).AddPerc(&rate, kZorLogTypeDec2, false)._getDouble(), 240);
-  EXPECT_EQ(Raw(200).AddPerc(&rate, kZorLogTypeDec2, true)._getDouble(), 160);
-  EXPECT_EQ(d.Ratio(&rate, &ttc, kZorLogTypeDec2, true)._getDouble(), 16.67);
-}
-
-TEST(DecimalBusiness, EuroAndMoneyFollowTheConfiguration) {
   ZorDocConfig config = ZorGetDocConfig();
   config.euroRate = 6.55957;
-  config.moneyType = 3;
   ZorDocConfigScope scope(config);
-  EXPECT_EQ(decimal::CurEuroRate(), 6.55957);
-  const decimal francs = Raw(655.957), hundred = Raw(100), one = Raw(1.5), none = Dec_0;
-  decimal d;
   EXPECT_EQ(d.ToEuro(&francs)._getDouble(), 100);
-  EXPECT_EQ(d.ToEuro(&hundred)._getDouble(), 15.24);
-  EXPECT_EQ(d.ToEuro(&hundred, &one)._getDouble(), 66.67);
-  EXPECT_EQ(d.ToEuro(&hundred, &none)._getDouble(), 100);  // a null rate keeps the value
-  EXPECT_EQ(d.ToMoney(&hundred)._getDouble(), 655.957);  // money has 3 decimals here
-  // Type 6 everywhere resolves to the money type.
-  EXPECT_EQ(Raw(1.23456).FixPrec(kZorLogTypeMoney, kZorRoundNearest)._getDouble(), 1.235);
-  string s;
-  EXPECT_STREQ(Raw(1234.5).ToStr(&s, kZorLogTypeMoney), "1 234,500");
-  EXPECT_STREQ(Raw(1234.5).ToKernel(&s, kZorLogTypeMoney), "1234.500");
 }
 
 TEST(DecimalBusiness, Annuity) {
@@ -246,14 +182,8 @@ TEST(DecimalText, DocumentedLayouts) {
   const decimal d = Raw(1234567.891);
   EXPECT_STREQ(d.ToStr(&s, kZorLogTypeDec2), "1 234 567,89");
   EXPECT_STREQ(d.ToStr(&s, kZorLogTypeInt), "1234568");
-  EXPECT_STREQ(d.ToStr(&s, kZorLogTypeDec0), "1 234 568");
-  EXPECT_STREQ(d.ToStr(&s, kZorLogTypeDec2, false, '.', 0), "1.234.56789");
-  EXPECT_STREQ(Raw(-0.5).ToStr(&s, kZorLogTypeDec0), "-1");
   EXPECT_STREQ(Raw(1.5).ToStr(&s, kZorLogTypeFloat), "1,5");
   EXPECT_STREQ(Raw(100).ToStr(&s, kZorLogTypeFloat), "100");
-  EXPECT_STREQ(Raw(123).ToStr(&s, kZorLogTypeDec3, false, 0, 1), "123,000");
-  EXPECT_STREQ(Raw(1.5).ToStr(&s, kZorLogTypeText), "");
-  EXPECT_STREQ(Raw(1.5).ToStr(&s, kZorLogTypeBoolean), "");
 }
 
 TEST(DecimalText, NullValues) {
@@ -263,14 +193,7 @@ TEST(DecimalText, NullValues) {
   EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeDec2), "");
   EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeInt), "0");
   EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeDec2, true, 1, 1), "0,00");
-  EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeDec2, true, 1, 0), "000");
-  EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeFloat, true, 1, 1), "0");
-  EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeDec0, true, 1, 1), "0");
-  EXPECT_STREQ(Raw(0.004).ToStr(&s, kZorLogTypeDec2), "");  // null once rounded
   EXPECT_STREQ(zero.ToKernel(&s, kZorLogTypeDec2), "0.00");
-  EXPECT_STREQ(zero.ToKernel(&s, kZorLogTypeFloat), "0");
-  EXPECT_STREQ(Raw(-0.0).ToKernel(&s, kZorLogTypeDec1), "0.0");
-  EXPECT_STREQ(Raw(std::nan("")).ToKernel(&s, kZorLogTypeDec1), "");
 }
 
 TEST(DecimalText, DocumentedParses) {
@@ -287,15 +210,7 @@ TEST(DecimalText, DocumentedParses) {
   EXPECT_TRUE(d.Set("", kZorLogTypeDec2));
   EXPECT_EQ(d._getDouble(), 0);
   EXPECT_TRUE(d.Set(static_cast<const char*>(nullptr), kZorLogTypeDec2));
-  EXPECT_TRUE(d.Set(" \t-1 000,256", kZorLogTypeDec2));
-  EXPECT_EQ(d._getDouble(), -1000.26);
   EXPECT_FALSE(d.Set("1 234,5", kZorLogTypeText));  // never raises
-  EXPECT_FALSE(d.Set("-5", kZorLogTypeDec2, false, 0, ','));
-  EXPECT_TRUE(d.Set("1.234,5", kZorLogTypeDec2, false, '.', ','));
-  EXPECT_EQ(d._getDouble(), 1234.5);
-  EXPECT_TRUE(d.SetKernel("-12.345", kZorLogTypeDec2));
-  EXPECT_EQ(d._getDouble(), -12.35);
-  EXPECT_FALSE(d.SetKernel("12,5", kZorLogTypeDec2));
 }
 
 // Model: a value rounded to a type, written, read back with the same
