@@ -42,7 +42,6 @@ constexpr int32_t kErrOverflow = 16;  // domain failure
 constexpr int32_t kErrZeroDiv = 17;
 constexpr int32_t kErrNotImpl = 25;   // a type without a rounding factor
 
-
 [[noreturn]] void Raise(int32_t number, uint32_t line) {
   throw ZorEBasic(kSource, line, 1, ZorErr(1, number), static_cast<const char*>(nullptr), nullptr);
 }
