@@ -16,3 +16,5 @@
 #include <zorvane/decimal.h>
 #include <zorvane/date.h>
 #include <zorvane/stream.h>
+#include <zorvane/wlog.h>
+#include <zorvane/global_flags.h>

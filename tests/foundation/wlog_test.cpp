@@ -1,0 +1,528 @@
+// The log file: quoting, lines byte for byte in fixed-date mode, options,
+// title guards, the purge of a large log, re-initialisation and the shared
+// standard log.
+#include <zorvane/zorvane.h>
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace zorvane;
+
+namespace {
+
+const std::string kStamp = "01/04/2066 03:04:05";
+
+std::string Quote(const char* src) {
+  string dst;
+  return ZorStrQuote(&dst, src);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << data;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(text.substr(start, end - start));
+  EXPECT_EQ(start, text.size()) << "text after the last CR LF";
+  return lines;
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (size_t end; (end = line.find('\t', start)) != std::string::npos; start = end + 1)
+    fields.push_back(line.substr(start, end - start));
+  fields.push_back(line.substr(start));
+  return fields;
+}
+
+// Reads back one field written by ZorStrQuote (a field without TAB inside).
+std::string Unquote(const std::string& field) {
+  if (field.size() < 2 || field.front() != '"' || field.back() != '"') return field;
+  std::string out;
+  for (size_t i = 1; i + 1 < field.size(); ++i) {
+    out += field[i];
+    if (field[i] == '"') ++i;
+  }
+  return out;
+}
+
+// The options of a line: the field after the text, starting with a space.
+std::string OptionsOf(const std::string& line) {
+  const auto fields = SplitTabs(line);
+  if (fields.size() < 5) return "";
+  EXPECT_EQ(fields[4].substr(0, 1), " ");
+  return Unquote(fields[4].substr(1));
+}
+
+std::string Opt(const std::string& options, const char* name) {
+  string value;
+  if (!ZorGetStrOpt(options.c_str(), name, &value)) return "<absent>";
+  return value.CStr();
+}
+
+// A fresh directory per test, removed at the end.
+class LogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zor_wlog_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    _dir = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(_dir); }
+
+  std::string FilePath(const char* name) const { return _dir + "/" + name; }
+  ZorFsa Fsa(const char* name) const { return ZorFsa(FilePath(name).c_str()); }
+  void Open(ZorWLog* log, const char* name = "a.log", uint32_t flags = ZorWLogFixedDate) const {
+    const ZorFsa path = Fsa(name);
+    log->Init(&path, flags);
+  }
+  std::string Content(const char* name = "a.log") const { return ReadFile(FilePath(name)); }
+  std::vector<std::string> Lines(const char* name = "a.log") const { return SplitLines(Content(name)); }
+
+  std::string _dir;
+};
+
+// A user interface that records every box and answers OK.
+class RecordingUi : public iZorUserInterface {
+ public:
+  int32_t MessageBox(const char* text, const char*, uint32_t) override {
+    boxes.emplace_back(text ? text : "");
+    return ZorIdOk;
+  }
+  bool IsShiftDown() override { return false; }
+  std::vector<std::string> boxes;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- quoting
+
+TEST(StrQuote, PlainTextsStandAsTheyAreAfterTrimming) {
+  EXPECT_EQ(Quote("ok"), "ok");
+  EXPECT_EQ(Quote("  two words  "), "two words");
+  EXPECT_EQ(Quote("say \"hi\""), "say \"hi\"");  // quotes alone do not call for quoting
+  EXPECT_EQ(Quote(""), "\"\"");
+  EXPECT_EQ(Quote("   "), "\"\"");
+  EXPECT_EQ(Quote(nullptr), "\"\"");
+}
+
+TEST(StrQuote, SeparatorsControlsAndHighBytesAreQuotedWithDoubledQuotes) {
+  EXPECT_EQ(Quote("a\tb"), "\"a\tb\"");
+  EXPECT_EQ(Quote("line1\nline2"), "\"line1\nline2\"");
+  EXPECT_EQ(Quote("bell\x07"), "\"bell\x07\"");
+  EXPECT_EQ(Quote("caf\xE9"), "\"caf\xE9\"");
+  EXPECT_EQ(Quote("\x80"), "\"\x80\"");
+  EXPECT_EQ(Quote(" \"q\"\t "), "\"\"\"q\"\"\t\"");  // trimmed, then quoted
+  EXPECT_EQ(Quote("\t"), "\"\t\"");                  // only spaces are trimmed
+}
+
+TEST(StrQuote, OtherSeparatorsAndSwitches) {
+  string dst;
+  EXPECT_STREQ(ZorStrQuote(&dst, "a;b", ';', '\n'), "\"a;b\"");
+  EXPECT_STREQ(ZorStrQuote(&dst, "a|b", '\t', '\n', "|#"), "\"a|b\"");
+  EXPECT_STREQ(ZorStrQuote(&dst, " caf\xE9 ", '\t', '\n', nullptr, false, false), " caf\xE9 ");
+  EXPECT_STREQ(ZorStrQuote(&dst, " a\tb ", '\t', '\n', nullptr, false, true), "\" a\tb \"");
+}
+
+// ---------------------------------------------------------------- line format
+
+TEST_F(LogTest, EveryKindInFixedDateModeByteForByte) {
+  ZorWLog log;
+  Open(&log);
+  log.WriteNote("Db", "ok");
+  log.WriteTitle("Section", nullptr);
+  log.WriteWarn("", "no label");
+  log.WriteDebug("x=^0i", "v=^0i", 42);  // the label is not a pattern
+  log.WriteErr("Save", ZorErr(1, 1004), "failed ^0s", "twice");
+  log.WriteNote("tab\there", "text \"q\"");
+  log.WriteNote(nullptr, "caf\xE9");
+  const std::string expected = kStamp + "\tN\tDb\tok\r\n" +
+                               kStamp + "\tT\tSection\r\n" +
+                               kStamp + "\tW\t\tno label\r\n" +
+                               kStamp + "\tD\tx=^0i\tv=42\r\n" +
+                               kStamp + "\tE\tSave\tfailed twice\r\n" +
+                               kStamp + "\tN\t\"tab\there\"\ttext \"q\"\r\n" +
+                               kStamp + "\tN\t\t\"caf\xE9\"\r\n";
+  EXPECT_EQ(Content(), expected);
+}
+
+TEST_F(LogTest, OptionsFollowTheTextOrAnEmptyTextField) {
+  ZorWLog log;
+  Open(&log);
+  const string one("1");
+  log.SetOptionPerm("A", &one);
+  log.WriteNote("L", nullptr);
+  log.WriteNote(nullptr, nullptr);
+  log.WriteNote("L", "t");
+  const auto lines = Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  const std::string opts = log.GetOptPermStr();
+  EXPECT_EQ(lines[0], kStamp + "\tN\tL\t\t " + opts);
+  EXPECT_EQ(lines[1], kStamp + "\tN\t\t\t " + opts);
+  EXPECT_EQ(lines[2], kStamp + "\tN\tL\tt\t " + opts);
+  EXPECT_EQ(Opt(OptionsOf(lines[2]), "A"), "1");
+}
+
+TEST_F(LogTest, OptionsWithHighBytesAreQuotedAsOneField) {
+  ZorWLog log;
+  Open(&log);
+  const string value("\xE9t\xE9 \"chaud\"");
+  log.SetOptionPerm("Season", &value);
+  log.WriteNote("L", "t");
+  const auto fields = SplitTabs(Lines()[0]);
+  ASSERT_EQ(fields.size(), 5u);
+  EXPECT_EQ(fields[4].substr(0, 2), " \"");
+  EXPECT_EQ(Opt(OptionsOf(Lines()[0]), "Season"), "\xE9t\xE9 \"chaud\"");
+}
+
+TEST_F(LogTest, PersistentOptionsComeFirstAndPendingOnesServeOneLine) {
+  ZorWLog log;
+  Open(&log);
+  const string user("anna");
+  log.SetOptionPerm("User", &user);
+  log.SetOptionLine("Once", true);
+  log.SetOptionLine("Step", "3");
+  log.SetOptionLine("Dropped", "x");
+  log.SetOptionLine("Dropped", nullptr);
+  EXPECT_NE(std::string(log.GetOptLineStr()).find("Step"), std::string::npos);
+  log.WriteNote("first", nullptr);
+  EXPECT_STREQ(log.GetOptLineStr(), "");
+  log.WriteNote("second", nullptr);
+  log.SetOptionPerm("User", nullptr);
+  log.WriteNote("third", nullptr);
+
+  const auto lines = Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  const std::string first = OptionsOf(lines[0]);
+  EXPECT_EQ(first.find("User"), first.find_first_not_of(" -"));  // persistent ones lead
+  EXPECT_EQ(Opt(first, "User"), "anna");
+  EXPECT_EQ(Opt(first, "Once"), "");
+  EXPECT_EQ(Opt(first, "Step"), "3");
+  EXPECT_EQ(Opt(first, "Dropped"), "<absent>");
+  EXPECT_EQ(Opt(OptionsOf(lines[1]), "Once"), "<absent>");
+  EXPECT_EQ(Opt(OptionsOf(lines[1]), "User"), "anna");
+  EXPECT_EQ(lines[2], kStamp + "\tN\tthird");
+}
+
+TEST_F(LogTest, ErrorLinesCarryTheCodeAndItsText) {
+  ZorWLog log;
+  Open(&log);
+  log.WriteErr("Load", ZorErr(1, 23), "bad ^0i", 7);
+  const auto line = Lines()[0];
+  // The code's text has an accented letter, so the options field is quoted.
+  const std::string head = kStamp + "\tE\tLoad\tbad 7\t \"";
+  EXPECT_EQ(line.substr(0, head.size()), head);
+  const std::string opts = OptionsOf(line);
+  string codeText;
+  EXPECT_EQ(Opt(opts, "LogErrCode"), std::to_string(ZorErr(1, 23)));
+  EXPECT_EQ(Opt(opts, "LogErrCodeLib"), ZorErrToString(ZorErr(1, 23), &codeText));
+}
+
+TEST_F(LogTest, ExceptionLinesCarryTheSourceAndPath) {
+  ZorWLog log;
+  Open(&log);
+  const ZorFsa concerned("/data/books.dat");
+  const ZorEBasic e("dir\\ZorBooks", 321, 1, ZorErr(1, 18), "past the end", &concerned);
+  log.WriteErr(&e);
+  const auto fields = SplitTabs(Lines()[0]);
+  ASSERT_EQ(fields.size(), 5u);
+  string codeText, internal;
+  EXPECT_EQ(fields[2], "Exception");
+  EXPECT_EQ(Unquote(fields[3]), std::string(ZorErrToString(ZorErr(1, 18), &codeText)) + ": past the end");
+  const std::string opts = OptionsOf(Lines()[0]);
+  EXPECT_EQ(Opt(opts, "LogErrCode"), std::to_string(ZorErr(1, 18)));
+  EXPECT_EQ(Opt(opts, "LogErrCodeLib"), "<absent>");
+  EXPECT_EQ(Opt(opts, "LogSrcLine"), "321");
+  EXPECT_EQ(Opt(opts, "LogSrcFile"), "dir\\ZorBooks");
+  EXPECT_EQ(Opt(opts, "LogSrcPath"), concerned.GetPath(ZorFsaPathInternal, &internal));
+}
+
+TEST_F(LogTest, LineInfoGivesOnlyWhatIsGiven) {
+  ZorWLog log;
+  Open(&log);
+  log.AddErrLineInfo(0, "file.cpp", nullptr, nullptr);
+  log.WriteNote("a", nullptr);
+  log.AddErrLineInfo(12, "", "Run", nullptr);
+  log.WriteNote("b", nullptr);
+  const auto lines = Lines();
+  const std::string a = OptionsOf(lines[0]), b = OptionsOf(lines[1]);
+  EXPECT_EQ(Opt(a, "LogSrcFile"), "file.cpp");
+  EXPECT_EQ(Opt(a, "LogSrcLine"), "<absent>");
+  EXPECT_EQ(Opt(a, "LogSrcFn"), "<absent>");
+  EXPECT_EQ(Opt(b, "LogSrcLine"), "12");
+  EXPECT_EQ(Opt(b, "LogSrcFn"), "Run");
+  EXPECT_EQ(Opt(b, "LogSrcFile"), "<absent>");
+  EXPECT_EQ(Opt(b, "LogSrcPath"), "<absent>");
+}
+
+TEST_F(LogTest, CurrentTimeStampIsNowInLocalTime) {
+  ZorWLog log;
+  Open(&log, "a.log", 0);
+  const std::time_t before = std::time(nullptr);
+  log.WriteNote("now", nullptr);
+  const std::time_t after = std::time(nullptr);
+  const std::string line = Lines()[0];
+  std::tm tm{};
+  ASSERT_NE(strptime(line.c_str(), "%d/%m/%Y %H:%M:%S", &tm), nullptr) << line;
+  tm.tm_isdst = -1;
+  const std::time_t stamp = std::mktime(&tm);
+  EXPECT_GE(stamp, before);
+  EXPECT_LE(stamp, after);
+  EXPECT_EQ(line.substr(19), "\tN\tnow");
+}
+
+TEST_F(LogTest, EchoSendsTheLineWithoutCrLfToTheDebugChannel) {
+  std::vector<std::string> echoed;
+  auto sink = [](const char* text, void* ctx) { static_cast<std::vector<std::string>*>(ctx)->push_back(text); };
+  const ZorDebugSink previous = ZorSetDebugSink(sink, &echoed);
+  {
+    ZorWLog log;
+    Open(&log, "a.log", ZorWLogFixedDate | ZorWLogEcho);
+    log.WriteNote("Db", "ok");
+  }
+  ZorSetDebugSink(previous, nullptr);
+  std::string all;
+  for (const auto& piece : echoed) all += piece;
+  EXPECT_EQ(all, kStamp + "\tN\tDb\tok\n");
+}
+
+// ---------------------------------------------------------------- titles
+
+TEST_F(LogTest, TitleGuardsOpenAndCloseLevels) {
+  ZorWLog log;
+  Open(&log);
+  {
+    ZorLock outer;
+    log.StartTitle(&outer, "Import", "^0i files", 2);
+    EXPECT_EQ(log.GetTitleLevel(), 1);
+    {
+      ZorLock inner;
+      log.StartTitle(&inner, "File", nullptr);
+      EXPECT_EQ(log.GetTitleLevel(), 2);
+      log.WriteNote("row", nullptr);
+    }
+    EXPECT_EQ(log.GetTitleLevel(), 1);
+    ZorLock moved(std::move(outer));  // a moved guard releases once, from its new owner
+  }
+  EXPECT_EQ(log.GetTitleLevel(), 0);
+
+  const auto lines = Lines();
+  ASSERT_EQ(lines.size(), 5u);
+  const char* labels[] = {"Import", "File", "row", "END", "END"};
+  const char* levels[] = {"1", "2", "<absent>", "2", "1"};
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const auto fields = SplitTabs(lines[i]);
+    EXPECT_EQ(fields[1], i == 2 ? "N" : "T") << i;
+    EXPECT_EQ(fields[2], labels[i]) << i;
+    EXPECT_EQ(Opt(OptionsOf(lines[i]), "LogTitleLevel"), levels[i]) << i;
+  }
+  EXPECT_EQ(SplitTabs(lines[0])[3], "2 files");
+}
+
+TEST_F(LogTest, TitleLevelNeverGoesBelowZero) {
+  ZorWLog log;
+  Open(&log);
+  ZorLock a, b;
+  log.StartTitle(&a, "A", nullptr);
+  log.StartTitle(&b, "B", nullptr);
+  a.Trash();  // out of order: the outer guard closes first
+  EXPECT_EQ(log.GetTitleLevel(), 0);
+  b.Trash();
+  EXPECT_EQ(log.GetTitleLevel(), 1);  // back to the level below B's
+  const auto lines = Lines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(Opt(OptionsOf(lines[2]), "LogTitleLevel"), "2");
+  EXPECT_EQ(Opt(OptionsOf(lines[3]), "LogTitleLevel"), "0");
+}
+
+// ---------------------------------------------------------------- size
+
+TEST_F(LogTest, TwelveMegabyteLogIsCutToItsLastEightBeforeTheNextLine) {
+  std::string big;
+  for (int i = 0; big.size() < 12u * 1024 * 1024; ++i) big += "line " + std::to_string(i) + " of the old log\r\n";
+  big.resize(12u * 1024 * 1024);  // ends inside a line: that line stays whole
+  WriteFile(FilePath("a.log"), big);
+
+  ZorWLog log;
+  Open(&log);
+  log.WriteNote("after", "purge");
+  const size_t keep = big.size() / 3 * 2;
+  const size_t cut = big.find('\n', big.size() - keep - 1) + 1;
+  const std::string expected = big.substr(cut) + kStamp + "\tN\tafter\tpurge\r\n";
+  const std::string got = Content();
+  ASSERT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected);
+  EXPECT_LE(big.size() - cut, keep);
+}
+
+TEST_F(LogTest, ClearKeepsTheTailFromALineStart) {
+  ZorWLog log;
+  Open(&log, "a.log", ZorWLogFixedDate | ZorWLogNoPurge);
+  log.Clear(10);  // empty file: nothing to do
+  EXPECT_EQ(Content(), "");
+  WriteFile(FilePath("a.log"), "aaaa\nbbbb\ncccc\n");
+  log.Clear(100);
+  EXPECT_EQ(Content(), "aaaa\nbbbb\ncccc\n");
+  log.Clear(10);  // exactly at a line start: that line is kept
+  EXPECT_EQ(Content(), "bbbb\ncccc\n");
+  log.Clear(7);
+  EXPECT_EQ(Content(), "cccc\n");
+  WriteFile(FilePath("a.log"), "one long line without end");
+  log.Clear(5);
+  EXPECT_EQ(Content(), "");
+  log.WriteNote("n", nullptr);
+  EXPECT_EQ(Content(), kStamp + "\tN\tn\r\n");
+}
+
+TEST_F(LogTest, PurgeLimitIsSetReadAndDisabled) {
+  ZorWLog log;
+  Open(&log, "a.log", ZorWLogFixedDate | ZorWLogNoPurge);
+  EXPECT_EQ(log.SetAutoPurge(0x7FFFFFFF), 0u);
+  EXPECT_EQ(log.SetAutoPurge(100), 0u);
+  EXPECT_EQ(log.SetAutoPurge(0x7FFFFFFF), 100u);
+  WriteFile(FilePath("a.log"), std::string(40, 'x') + "\r\n" + std::string(70, 'y') + "\r\n");
+  log.WriteNote("n", nullptr);  // 114 bytes > 100: keeps the last 76, from a line start
+  EXPECT_EQ(Content(), std::string(70, 'y') + "\r\n" + kStamp + "\tN\tn\r\n");
+  EXPECT_EQ(log.SetAutoPurge(0), 100u);
+  const std::string before = Content();
+  log.WriteNote("m", nullptr);
+  EXPECT_EQ(Content(), before + kStamp + "\tN\tm\r\n");
+
+  ZorWLog other;
+  Open(&other, "b.log");
+  EXPECT_EQ(other.SetAutoPurge(0x7FFFFFFF), ZorWLog::kPurgeLimit);
+}
+
+TEST_F(LogTest, InfoAndContent) {
+  ZorWLog log;
+  Open(&log);
+  log.WriteNote("Db", "ok");
+  log.WriteNote("x", nullptr);
+  string info, content, display;
+  EXPECT_EQ(std::string(log.GetLogContent(&content)), Content());
+  log.GetLogInfo(&info);
+  const std::string opts = info.CStr();
+  EXPECT_EQ(Opt(opts, "Size"), std::to_string(Content().size()));
+  EXPECT_EQ(Opt(opts, "NbLin"), "2");
+  EXPECT_EQ(Opt(opts, "NbChar"), std::to_string(Content().size() - 4));
+  EXPECT_EQ(Opt(opts, "Path"), Fsa("a.log").GetPath(ZorFsaPathDisplay, &display));
+}
+
+// ---------------------------------------------------------------- life
+
+TEST_F(LogTest, ReinitialisationClearsOptionsAndMovesToTheNewFile) {
+  WriteFile(FilePath("b.log"), "kept\r\n");
+  ZorWLog log;
+  Open(&log);
+  const string v("1");
+  log.SetOptionPerm("P", &v);
+  log.SetOptionLine("L", true);
+  Open(&log, "b.log");
+  EXPECT_STREQ(log.GetOptPermStr(), "");
+  EXPECT_STREQ(log.GetOptLineStr(), "");
+  log.WriteNote("n", nullptr);
+  EXPECT_EQ(Content("a.log"), "");
+  EXPECT_EQ(Content("b.log"), "kept\r\n" + kStamp + "\tN\tn\r\n");
+
+  Open(&log, "b.log", ZorWLogFixedDate | ZorWLogReset);
+  log.WriteNote("fresh", nullptr);
+  EXPECT_EQ(Content("b.log"), kStamp + "\tN\tfresh\r\n");
+  ZorFsa got;
+  log.GetFsa(&got);
+  EXPECT_EQ(got, Fsa("b.log"));
+}
+
+TEST_F(LogTest, AnUninitialisedLogWritesNothing) {
+  ZorWLog log;
+  ZorLock guard;
+  log.WriteNote("n", nullptr);
+  log.WriteErr("e", ZorErr(1, 2), nullptr);
+  log.StartTitle(&guard, "t", nullptr);
+  log.Clear(0);
+  EXPECT_FALSE(guard.IsInit());
+  EXPECT_EQ(log.GetTitleLevel(), 0);
+  Open(&log);
+  log.Trash();
+  EXPECT_FALSE(log.IsInit());
+  log.WriteNote("after trash", nullptr);
+  EXPECT_EQ(Content(), "");
+  ZorFsa path;
+  log.GetFsa(&path);
+  EXPECT_FALSE(path.IsInit());
+}
+
+TEST_F(LogTest, AMissingDirectoryRaises) {
+  ZorWLog log;
+  const ZorFsa path((_dir + "/no/such/dir/a.log").c_str());
+  EXPECT_THROW(log.Init(&path, 0), ZorEBasic);
+  EXPECT_FALSE(log.IsInit());
+}
+
+// ---------------------------------------------------------------- shared logs
+
+TEST_F(LogTest, StandardLogAndFrameworkErrors) {
+  ZorWLog::S_CloseStdLog();
+  const ZorFsa stdPath = Fsa("std.log");
+  ZorFsa::KRegister(ZorKFsaStdLog, &stdPath);
+  const uint32_t savedFlags = ZorSetGlobalFlags(0, ZorGlobFramLog | ZorGlobSafeMode);
+
+  EXPECT_EQ(ZorWLog::S_GetStdLog(false), nullptr);
+  EXPECT_EQ(ZorWLog::_S_GetFramLog(), nullptr);  // flag off
+  ZorWLog::S_FramLogErr("Ignored", ZorErr(1, 2), nullptr);
+  ZorWLog* log = ZorWLog::S_GetStdLog(true);
+  ASSERT_NE(log, nullptr);
+  EXPECT_EQ(ZorWLog::S_GetStdLog(false), log);
+  ZorFsa got;
+  log->GetFsa(&got);
+  EXPECT_EQ(got, stdPath);
+
+  ZorSetGlobalFlags(ZorGlobFramLog, ZorGlobFramLog);
+  EXPECT_EQ(ZorWLog::_S_GetFramLog(), log);
+  ZorWLog::S_FramLogErr("Frame", ZorErr(1, 2), "at ^0i%", 50);
+  const auto lines = SplitLines(ReadFile(FilePath("std.log")));
+  ASSERT_EQ(lines.size(), 1u);
+  const auto fields = SplitTabs(lines[0]);
+  EXPECT_EQ(fields[1], "E");
+  EXPECT_EQ(fields[2], "Frame");
+  EXPECT_EQ(fields[3], "at 50%");
+  EXPECT_EQ(Opt(OptionsOf(lines[0]), "LogErrCode"), std::to_string(ZorErr(1, 2)));
+
+  // A standard log that cannot be opened: null, shown first in safe mode.
+  ZorWLog::S_CloseStdLog();
+  const ZorFsa badPath((_dir + "/missing/std.log").c_str());
+  ZorFsa::KRegister(ZorKFsaStdLog, &badPath);
+  RecordingUi ui;
+  iZorUserInterface* previousUi = ZorSetUserInterface(&ui);
+  EXPECT_EQ(ZorWLog::_S_GetFramLog(), nullptr);
+  EXPECT_TRUE(ui.boxes.empty());
+  ZorSetGlobalFlags(ZorGlobSafeMode, ZorGlobSafeMode);
+  EXPECT_EQ(ZorWLog::_S_GetFramLog(), nullptr);
+  ZorSetUserInterface(previousUi);
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  string safeText;
+  EXPECT_EQ(ui.boxes[0], ZorLoadString(1, 991, 1, &safeText));
+  EXPECT_NE(ui.boxes[0].find("Safe Mode"), std::string::npos);
+
+  ZorSetGlobalFlags(savedFlags, ZorGlobFramLog | ZorGlobSafeMode);
+  ZorFsa::KUnRegister(ZorKFsaStdLog);
+}
