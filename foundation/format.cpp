@@ -40,6 +40,7 @@
 #include <zorvane/memory.h>
 #include <zorvane/messages.h>
 #include <zorvane/string.h>
+#include <zorvane/uuid.h>
 
 #include <cstring>
 
@@ -273,24 +274,10 @@ bool Producer::Quad(const Placeholder& ph, Piece* piece) {
   return true;
 }
 
-// Data1 (4 bytes), Data2 and Data3 (2 bytes each) are little-endian
-// integers; the last 8 bytes are shown in order, split 2 + 6.
 bool Producer::Guid(const Placeholder& ph, Piece* piece) {
-  const uint8_t* g = static_cast<const uint8_t*>(Pointer(ph.index));
-  if (ZorIsBadPtr(g, 16)) return false;
-  static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-  static constexpr char kHexUpper[] = "0123456789ABCDEF";
-  size_t len = 0;
-  const bool braces = ph.type == 'g';
-  if (braces) _buf[len++] = '{';
-  for (int i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) _buf[len++] = '-';
-    const uint8_t byte = g[kOrder[i]];
-    _buf[len++] = kHexUpper[byte >> 4];
-    _buf[len++] = kHexUpper[byte & 0xF];
-  }
-  if (braces) _buf[len++] = '}';
-  Buffered(len, piece);
+  const void* g = Pointer(ph.index);
+  if (ZorIsBadPtr(g, ZorUuid::kSize)) return false;
+  Buffered(ZorUuid::S_GuidToText(g, _buf, ph.type == 'g'), piece);
   return true;
 }
 

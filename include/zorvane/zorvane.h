@@ -18,3 +18,7 @@
 #include <zorvane/stream.h>
 #include <zorvane/wlog.h>
 #include <zorvane/global_flags.h>
+#include <zorvane/phys_type.h>
+#include <zorvane/uuid.h>
+#include <zorvane/bget.h>
+#include <zorvane/bdyn.h>
