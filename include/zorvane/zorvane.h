@@ -22,3 +22,4 @@
 #include <zorvane/uuid.h>
 #include <zorvane/bget.h>
 #include <zorvane/bdyn.h>
+#include <zorvane/event_journal.h>
