@@ -31,6 +31,7 @@ namespace {
 
 struct Parts {
   int32_t d = 0, m = 0, y = 0, h = 0, min = 0, s = 0;
+  int32_t doy = 0;
   int64_t day = 0;
   int32_t second = 0;
 };
@@ -43,6 +44,7 @@ Parts ReadParts(double v) {
   p.d = c.d;
   p.m = c.m;
   p.y = c.y;
+  p.doy = c.dayOfYear;
   p.day = sp.day;
   p.second = sp.second;
   p.h = sp.second / 3600;
@@ -85,11 +87,13 @@ bool date::Set(int32_t d, int32_t m, int32_t y, const date* ref, int32_t h, int3
     if (m == 0) m = r.m;
     if (y == 0) y = r.y;
   }
-  if (!calendar::PartsValid(d, m, y) || !calendar::TimeValid(h, min, s)) {
+  const bool noTime = (h | min | s) == 0;
+  if (!calendar::PartsValid(d, m, y) || (!noTime && !calendar::TimeValid(h, min, s))) {
     _value = 0;
     return false;
   }
-  _value = Compose(calendar::DayNumber(d, m, y), h * 3600 + min * 60 + s);
+  const int32_t day = calendar::DayNumber(d, m, y);
+  _value = noTime ? static_cast<double>(day) : Compose(day, h * 3600 + min * 60 + s);
   return true;
 }
 
@@ -105,14 +109,18 @@ void date::SetTime(const date* other) {
 }
 
 void date::Get(int32_t* d, int32_t* m, int32_t* y, int32_t* dayOfYear, eZorWeekDay* wd, bool* leap) const {
-  const Parts p = ReadParts(_value);
-  if (d) *d = p.d;
-  if (m) *m = p.m;
-  if (y) *y = p.y;
-  const bool valid = p.y >= calendar::kFirstYear && p.y <= calendar::kLastYear;
-  if (dayOfYear) *dayOfYear = valid ? static_cast<int32_t>(p.day - calendar::DayNumber(1, 1, p.y) + 1) : 0;
-  if (wd) *wd = static_cast<eZorWeekDay>(_value == 0 ? 0 : calendar::SundayIndex(p.day));
-  if (leap) *leap = valid && calendar::IsLeap(p.y);
+  calendar::Civil c{0, 0, 0, 0};
+  int64_t day = 0;
+  if (_value != 0) {
+    day = SplitValue(_value).day;
+    c = CivilFromDay(day);
+  }
+  if (d) *d = c.d;
+  if (m) *m = c.m;
+  if (y) *y = c.y;
+  if (dayOfYear) *dayOfYear = c.dayOfYear;
+  if (wd) *wd = static_cast<eZorWeekDay>(_value == 0 ? 0 : calendar::SundayIndex(day));
+  if (leap) *leap = _value != 0 && calendar::IsLeap(c.y);
 }
 
 void date::GetTime(int32_t* h, int32_t* min, int32_t* s) const {
@@ -123,26 +131,20 @@ void date::GetTime(int32_t* h, int32_t* min, int32_t* s) const {
 }
 
 int32_t date::Get(eZorDateGet what) const {
-  const Parts p = ReadParts(_value);
   if (_value == 0) return 0;
-  const bool valid = p.y >= calendar::kFirstYear && p.y <= calendar::kLastYear;
+  const Parts p = ReadParts(_value);
   switch (what) {
     case ZorDateGetDay: return p.d;
     case ZorDateGetMonth: return p.m;
     case ZorDateGetYear: return p.y;
     case ZorDateGetWeekDay: return calendar::SundayIndex(p.day);
-    case ZorDateGetDayOfYear:
-      return valid ? static_cast<int32_t>(p.day - calendar::DayNumber(1, 1, p.y) + 1) : 0;
-    case ZorDateGetWeek: {
-      if (!valid) return 0;
-      const int32_t jan1 = calendar::DayNumber(1, 1, p.y);
-      return calendar::WeekNumber(static_cast<int32_t>(p.day - jan1 + 1), calendar::SundayIndex(jan1),
-                                  ZorGetDocConfig().weekRule);
-    }
+    case ZorDateGetDayOfYear: return p.doy;
+    case ZorDateGetWeek:
+      return calendar::WeekNumber(p.doy, calendar::SundayIndex(p.day - p.doy + 1), ZorGetDocConfig().weekRule);
     case ZorDateGetQuarter: return (p.m + 2) / 3;
     case ZorDateGetHalfYear: return (p.m + 5) / 6;
-    case ZorDateGetDaysInYear: return valid ? (calendar::IsLeap(p.y) ? 366 : 365) : 0;
-    case ZorDateGetDaysInMonth: return valid ? calendar::DaysInMonth(p.m, p.y) : 0;
+    case ZorDateGetDaysInYear: return calendar::IsLeap(p.y) ? 366 : 365;
+    case ZorDateGetDaysInMonth: return calendar::DaysInMonth(p.m, p.y);
     case ZorDateGetHour: return p.h;
     case ZorDateGetMinute: return p.min;
     case ZorDateGetSecond: return p.s;

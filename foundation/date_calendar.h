@@ -5,8 +5,8 @@
 // month m in a common year. Day 5 is 1 January 1600 and N mod 7 == 0 is a
 // Monday. Going back from N to (d, m, y) shifts N to days since 1 March of
 // year 0 and splits it into 400-year eras of 146097 days, years of March to
-// February (so that the leap day ends the year) and months of 153 days per
-// five; it is exact for every N, negative ones included.
+// February (so that the leap day ends the year) and months found by one
+// multiplication; it is exact for every N, negative ones included.
 //
 // Time of day: the fraction of the value, (h*3600 + min*60 + s) / 86400,
 // quantised by adding and subtracting kQuantum so that equal times give equal
@@ -27,39 +27,70 @@ constexpr double kHalfSecond = 1.0 / 172800.0;
 // Values whose magnitude reaches this are not dates; reading them gives zeros.
 constexpr double kReadLimit = 1.0e8;
 
-constexpr bool IsLeap(int32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+// Divisible by 100 means divisible by 4 and 25, by 400 by 16 and 25: one
+// remainder and a mask, without branches that random years would mispredict.
+constexpr bool IsLeap(int32_t y) { return (y & (y % 25 != 0 ? 3 : 15)) == 0; }
 
-constexpr int32_t DaysInMonth(int32_t m, int32_t y) {
-  constexpr int8_t kLength[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeap(y) ? 29 : kLength[m];
-}
+// Month lengths and days before each month of a common year (index = month).
+inline constexpr int8_t kMonthLength[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+inline constexpr int16_t kDaysBefore[13] = {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+
+constexpr int32_t DaysInMonth(int32_t m, int32_t y) { return m == 2 && IsLeap(y) ? 29 : kMonthLength[m]; }
 
 // Day number of a valid (d, m, y) with y >= 1.
 constexpr int32_t DayNumber(int32_t d, int32_t m, int32_t y) {
-  constexpr int16_t kBefore[13] = {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-  int32_t n = 365 * y + y / 4 - y / 100 + y / 400 + kBefore[m] + d - 584383;
+  const uint32_t u = static_cast<uint32_t>(y);
+  const int32_t n = static_cast<int32_t>(365 * u + u / 4 - u / 100 + u / 400) + kDaysBefore[m] + d - 584383;
   return m <= 2 && IsLeap(y) ? n - 1 : n;
 }
 
 struct Civil {
   int32_t d, m, y;
+  int32_t dayOfYear;  // from 1 (1 January)
 };
 
-constexpr Civil CivilFromDay(int64_t n) {
+// Parts from the year of a March-based year and its day (0 = 1 March). The
+// month comes from one multiplication: 2141 * day + 197913 holds the month
+// (3 .. 14) in its high 16 bits and 2141 * (day of month - 1) plus a remainder
+// below 2141 in its low 16 bits.
+constexpr Civil CivilFromMarch(int32_t yearOfMarch, uint32_t marchDay) {
+  const uint32_t n3 = 2141 * marchDay + 197913;
+  const bool january = marchDay >= 306;  // January or February of the next year
+  const int32_t y = yearOfMarch + january;
+  const int32_t m = static_cast<int32_t>(n3 >> 16) - (january ? 12 : 0);
+  const int32_t d = static_cast<int32_t>((n3 & 0xFFFF) / 2141) + 1;
+  const int32_t doy = january ? static_cast<int32_t>(marchDay) - 305 : static_cast<int32_t>(marchDay) + 60 + IsLeap(y);
+  return {d, m, y, doy};
+}
+
+// Any day number, by 400-year eras (for the values before year 0 too).
+constexpr Civil CivilFromAnyDay(int64_t n) {
   const int64_t z = n + 584323;  // days since 1 March of year 0
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;                                    // [0, 146096]
+  const int64_t doe = z - era * 146097;                                        // [0, 146096]
   const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);            // [0, 365]
-  const int64_t mp = (5 * doy + 2) / 153;                                  // March = 0
-  const int32_t d = static_cast<int32_t>(doy - (153 * mp + 2) / 5 + 1);
-  const int32_t m = static_cast<int32_t>(mp < 10 ? mp + 3 : mp - 9);
-  const int32_t y = static_cast<int32_t>(yoe + era * 400 + (m <= 2));
-  return {d, m, y};
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // [0, 365]
+  return CivilFromMarch(static_cast<int32_t>(yoe + era * 400), static_cast<uint32_t>(doy));
+}
+
+// The usual days go through centuries and four-year cycles scaled by 4 (so
+// that the leap days fall out of the remainders) in unsigned 32-bit
+// arithmetic.
+constexpr Civil CivilFromDay(int64_t n) {
+  const int64_t z = n + 584323;
+  if (z < 0 || z > 0x3FFFFFFF) return CivilFromAnyDay(n);
+  const uint32_t n1 = 4 * static_cast<uint32_t>(z) + 3;
+  const uint32_t century = n1 / 146097;
+  const uint32_t n2 = (n1 % 146097) | 3;  // 4 * (day of the century) + 3
+  const uint32_t yearOfCentury = n2 / 1461;
+  const uint32_t marchDay = n2 % 1461 / 4;
+  return CivilFromMarch(static_cast<int32_t>(100 * century + yearOfCentury), marchDay);
 }
 
 // Monday = 0 .. Sunday = 6, for any N.
-constexpr int32_t MondayIndex(int64_t n) { return static_cast<int32_t>(((n % 7) + 7) % 7); }
+constexpr int32_t MondayIndex(int64_t n) {
+  return n >= 0 ? static_cast<int32_t>(static_cast<uint64_t>(n) % 7) : static_cast<int32_t>(((n % 7) + 7) % 7);
+}
 // Sunday = 0 .. Saturday = 6.
 constexpr int32_t SundayIndex(int64_t n) { return MondayIndex(n + 1); }
 
@@ -73,6 +104,7 @@ constexpr bool TimeValid(int32_t h, int32_t min, int32_t s) {
 
 // The quantised fraction of a second count in [0, 86400).
 inline double TimeFraction(int32_t seconds) {
+  if (seconds == 0) return 0;
   const double q = static_cast<double>(seconds) / 86400.0 + kQuantum;
   return q - kQuantum;
 }
@@ -86,8 +118,10 @@ struct Split {
 
 inline Split SplitValue(double v) {
   if (!(std::fabs(v) < kReadLimit)) return {0, 0};
+  if (v >= 0 && static_cast<double>(static_cast<int64_t>(v)) == v) return {static_cast<int64_t>(v), 0};
   const double r = v + (v < 0 ? -kHalfSecond : kHalfSecond);
-  const double day = std::floor(r);
+  // Truncation is the floor for the usual non-negative values and much cheaper.
+  const double day = r >= 0 ? static_cast<double>(static_cast<int64_t>(r)) : std::floor(r);
   int32_t s = static_cast<int32_t>((r - day) * 86400.0);
   if (s > 86399) s = 86399;
   return {static_cast<int64_t>(day), s};

@@ -3,8 +3,8 @@
 // A move reads the reference value (or the date itself when no reference is
 // given) as a day number and a time of day, computes a new day number and
 // keeps the time, except for the codes that give a fixed value (-9 .. 0) and
-// the time moves (61 .. 65). Every move of the value leaves the empty date
-// empty. A result outside the calendar (1 January 1600 .. 31 December 9999)
+// the time moves (61 .. 65). A move of the empty date, or of a value outside
+// the calendar, gives the empty date. A result outside the calendar (1 January 1600 .. 31 December 9999)
 // gives the empty date; the searches for a weekday, a working day or a day
 // off give it already when they leave [5, 3068038].
 //
@@ -229,7 +229,7 @@ void date::Set(eZorDate code, const date* ref, int32_t n) {
   if (c < ZorDateStored1 || c > ZorDateLastOfHalfMonth || c == 1) RaiseUnknownMove();
   const double base = ref ? ref->_value : _value;
   if (FixedValue(c, n, this)) return;
-  if (base == 0) {
+  if (!InCalendar(base)) {
     _value = 0;
     return;
   }
