@@ -187,10 +187,6 @@ TEST(EventJournal, AFullJournalLosesUnknownEventsFirstThenApplicationErrors) {
   EXPECT_EQ(after.size(), 1000u - 500u + 1u);
 }
 
-TEST(EventJournal, PrioritiesOfEveryType) {
-  for (int32_t type = -3; type <= 12; ++type) EXPECT_EQ(ZorEventPriority(type), ModelPriority(type)) << type;
-}
-
 TEST(EventJournal, RandomJournalsFollowTheModel) {
   std::mt19937 rng(20660401);
   MemoryStore store;
