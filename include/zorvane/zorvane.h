@@ -16,6 +16,9 @@
 #include <zorvane/decimal.h>
 #include <zorvane/date.h>
 #include <zorvane/stream.h>
+#include <zorvane/md5.h>
+#include <zorvane/progress.h>
+#include <zorvane/file_checksum.h>
 #include <zorvane/wlog.h>
 #include <zorvane/global_flags.h>
 #include <zorvane/phys_type.h>

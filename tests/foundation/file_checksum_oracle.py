@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""Checks ZorFileCheckSum against a re-implementation with hashlib.
+
+Random trees (nested directories, empty files, files around the 16384-byte
+block size, a hidden file, a checksum file at the top that must be left out
+and one lower down that must be counted) are summed with every combination
+of NoFileName, NoSize and NoContent, as trees and as single files. The
+digest layout: for each file, depth first with the files of a directory
+(sorted by name) before its sub-directories, the path relative to the tree
+(or the file's name), its size as 8 little-endian bytes, its content.
+Names are lower-case letters and digits, on which the library's collation
+and Python's byte order agree. Usage: file_checksum_oracle.py DRIVERS_DIR"""
+import hashlib, itertools, os, random, shutil, struct, subprocess, sys, tempfile
+
+DRIVER = os.path.join(sys.argv[1], "file_checksum_driver")
+CHECKSUM_FILE = "zorvane.chk"
+BLOCK = 16384
+rng = random.Random(16384)
+failures = []
+
+
+def random_name():
+    first = rng.choice("abcdefghijklmnopqrstuvwxyz")
+    return first + "".join(rng.choice("abcdefghijklmnopqrstuvwxyz0123456789") for _ in range(rng.randint(0, 6)))
+
+
+def random_size():
+    return rng.choice([0, 1, 7, BLOCK - 1, BLOCK, BLOCK + 1, 2 * BLOCK, rng.randint(0, 3 * BLOCK),
+                       rng.randint(0, 300)])
+
+
+def build(top, depth):
+    for _ in range(rng.randint(0, 5)):
+        name = random_name()
+        with open(os.path.join(top, name), "wb") as f:
+            f.write(rng.randbytes(random_size()))
+    if depth < 3:
+        for _ in range(rng.randint(0, 3)):
+            sub = os.path.join(top, "d" + random_name())
+            if os.path.isfile(sub):
+                continue
+            os.makedirs(sub, exist_ok=True)
+            build(sub, depth + 1)
+
+
+def files_in_order(top, rel=""):
+    here = os.path.join(top, rel)
+    names = sorted(os.listdir(here))
+    out = []
+    for n in names:
+        if os.path.isfile(os.path.join(here, n)) and not (rel == "" and n == CHECKSUM_FILE):
+            out.append(rel + n)
+    for n in names:
+        if os.path.isdir(os.path.join(here, n)):
+            out += files_in_order(top, rel + n + "/")
+    return out
+
+
+def expected(top, names, no_name, no_size, no_content):
+    md5 = hashlib.md5()
+    for rel in names:
+        with open(os.path.join(top, rel), "rb") as f:
+            data = f.read()
+        if not no_name:
+            md5.update(rel.encode("cp1252"))
+        if not no_size:
+            md5.update(struct.pack("<Q", len(data)))
+        if not no_content:
+            md5.update(data)
+    return md5.hexdigest()
+
+
+def option_sets():
+    for flags in itertools.product([False, True], repeat=3):
+        yield flags, " ".join("-" + n for n, on in zip(("NoFileName", "NoSize", "NoContent"), flags) if on)
+
+
+def cases_of_tree(top):
+    """(path, kind, options, expected digest and count) for one tree."""
+    names = files_in_order(top)
+    for flags, options in option_sets():
+        yield top, "dir", options, (expected(top, names, *flags), len(names))
+    for rel in names[:3]:
+        path = os.path.join(top, rel)
+        for flags, options in option_sets():
+            yield path, "file", options, (expected(os.path.dirname(path), [os.path.basename(path)], *flags), 1)
+
+
+def check(cases):
+    lines = ["%s\t%s\t%s" % (p, k, o) for p, k, o, _ in cases]
+    out = subprocess.run([DRIVER], input="\n".join(lines) + "\n", capture_output=True, text=True, check=True)
+    answers = out.stdout.split("\n")[:-1]
+    if len(answers) != len(cases):
+        sys.exit("file_checksum_oracle: %d answers for %d cases" % (len(answers), len(cases)))
+    for (path, kind, options, want), answer in zip(cases, answers):
+        digest, count = answer.split()
+        if (digest, int(count)) != want:
+            failures.append("%s %s %r: got %s %s, want %s %d" % (kind, path, options, digest, count, *want))
+
+
+with tempfile.TemporaryDirectory(prefix="zor_chk_oracle_") as root:
+    for i in range(6):
+        top = os.path.join(root, "t%d" % i)
+        os.makedirs(top)
+        build(top, 0)
+        if i % 2 == 0:
+            with open(os.path.join(top, CHECKSUM_FILE), "w") as f:
+                f.write("-ChkSum='left out'\n")
+            if os.path.isfile(os.path.join(top, "dz")):
+                os.remove(os.path.join(top, "dz"))
+            os.makedirs(os.path.join(top, "dz"), exist_ok=True)
+            with open(os.path.join(top, "dz", CHECKSUM_FILE), "w") as f:
+                f.write("counted\n")
+            with open(os.path.join(top, ".hidden"), "wb") as f:
+                f.write(b"hidden files are counted")
+    cases = [c for i in range(6) for c in cases_of_tree(os.path.join(root, "t%d" % i))]
+    check(cases)
+
+if failures:
+    print("\n".join(failures[:20]))
+    sys.exit("file_checksum_oracle: %d mismatches" % len(failures))
+print("file_checksum_oracle: all digests agree")
