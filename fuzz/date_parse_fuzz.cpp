@@ -9,6 +9,7 @@
 #include <zorvane/zorvane.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 using namespace zorvane;
@@ -16,7 +17,8 @@ using namespace zorvane;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t head = data[0];
-  const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+  const char* raw = reinterpret_cast<const char*>(data + 1);
+  const std::string text(raw, strnlen(raw, size - 1));
   const char* p = text.c_str();
 
   ZorDocConfig config;
