@@ -336,8 +336,8 @@ int32_t AcquireText(const char* path, int32_t* error) {
     rest = all.substr(slash);
   }
   Components c;
-  c.names.push_back(root);
-  SplitComponents(rest, &c);
+  SplitComponents(rest, &c);  // a ".." above the root stays at the root
+  c.names.insert(c.names.begin(), root);
   return Tree().Acquire(0, c.names.data(), c.names.size());
 }
 
