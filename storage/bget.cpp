@@ -210,12 +210,12 @@ void ZorBGet::Swap(int32_t i, int32_t j) {
 
 void ZorBGet::SubGet(int32_t i, void* out, uint32_t offset, uint32_t len) const {
   assert(offset + len <= _itemSize);
-  std::memcpy(out, _Item(i) + offset, len);
+  if (len) std::memcpy(out, _Item(i) + offset, len);
 }
 
 void ZorBGet::SubSet(int32_t i, const void* src, uint32_t offset, uint32_t len) {
   assert(offset + len <= _itemSize);
-  std::memmove(_Item(i) + offset, src, len);
+  if (len) std::memmove(_Item(i) + offset, src, len);
 }
 
 int32_t ZorBGet::SubIns(int32_t i, const void* src, uint32_t offset, uint32_t len, bool /*zero*/) {

@@ -45,9 +45,9 @@ class ZOR_API ZorBDyn : public iZorLockable {
   // Empty array of items whose fixed part is fixedSize bytes.
   void Init(int32_t fixedSize);
   // Rebuilds from the serialised form. With share, both handles wrap the
-  // given bytes in place (writes go to them until a resize gives a handle a
-  // block of its own), so the bytes must outlive the array; else they are
-  // copied. Raises ZorEBasic (1, 19) on a malformed form.
+  // given bytes in place (edits go to them until a resize gives a handle a
+  // block of its own), so the bytes must outlive the array and be left to
+  // it; else they are copied. Raises ZorEBasic (1, 19) on a malformed form.
   void Init(const ZorHandle* serialised, bool share);
   // Removes every item and all heap bytes, keeps the item size, sets the
   // version back to 1 and keeps the array's own data when asked.
