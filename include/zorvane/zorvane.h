@@ -16,6 +16,7 @@
 #include <zorvane/decimal.h>
 #include <zorvane/date.h>
 #include <zorvane/stream.h>
+#include <zorvane/stream_cache.h>
 #include <zorvane/md5.h>
 #include <zorvane/progress.h>
 #include <zorvane/file_checksum.h>
