@@ -32,7 +32,12 @@ namespace {
 constexpr const char* kSource = "ZorFiles";
 constexpr size_t kCopyBlock = 1 << 20;
 
+bool ParentMissing(const ZorFsa* path);
+
+// Linux says ENOENT both for a missing file and for a missing directory on
+// the way; the second is "path not found" (3), as callers expect.
 [[noreturn]] void Fail(int err, const ZorFsa* path, uint32_t line) {
+  if (err == ENOENT && ParentMissing(path)) platform::RaiseWinErr(kSource, line, platform::kWinErrPathNotFound, path);
   platform::RaiseErrno(kSource, line, err, path);
 }
 
@@ -81,6 +86,11 @@ struct Fd {
 bool IsDirectory(const ZorFsa& path) {
   struct stat st {};
   return stat(SysPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ParentMissing(const ZorFsa* path) {
+  ZorFsa parent;
+  return path && parent.InitFromChild(path) && !IsDirectory(parent);
 }
 
 // Creates `dir` and the missing directories above it.

@@ -1,0 +1,387 @@
+// ZorFsaCmd and ZorFsaScan on a scratch directory: creation modes, errors
+// with their Windows numbers, copies and moves, dates against the C
+// library's own conversions, unique files, and the scan order against a
+// random tree built from a model.
+#include <zorvane/zorvane.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace zorvane;
+
+namespace {
+
+class FsaCmdTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zor_fsa_cmd_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    _sys = tmpl;
+    _dir.InitFromSysPath(tmpl);
+  }
+  void TearDown() override {
+    ZorFsaCmd(&_dir).Remove(ZorFsaRemoveTree);
+  }
+
+  ZorFsa Path(const char* rel) const { return _dir / rel; }
+  std::string Sys(const char* rel) const { return _sys + "/" + rel; }
+  void Write(const char* rel, const std::string& bytes) const {
+    std::ofstream(Sys(rel), std::ios::binary) << bytes;
+  }
+  std::string Read(const char* rel) const {
+    std::ifstream in(Sys(rel), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  std::string _sys;
+  ZorFsa _dir;
+};
+
+template <typename F>
+int64_t ErrorOf(F&& f, ZorFsa* path = nullptr) {
+  try {
+    f();
+  } catch (const ZorEBasic& e) {
+    if (path) *path = *e.GetFsa();
+    return e.GetError();
+  }
+  return 0;
+}
+
+}  // namespace
+
+TEST_F(FsaCmdTest, CreationModes) {
+  const ZorFsa file = Path("a.txt");
+  ZorFsaCmd cmd(&file);
+  EXPECT_FALSE(cmd.Exists());
+  EXPECT_TRUE(cmd.Create_File(ZorFsaCreateNew));
+  EXPECT_TRUE(cmd.Exists());
+  EXPECT_FALSE(cmd.IsDir());
+  EXPECT_EQ(ErrorOf([&] { cmd.Create_File(ZorFsaCreateNew); }), ZorErr(-1, 80));
+
+  Write("a.txt", "content");
+  EXPECT_FALSE(cmd.Create_File(ZorFsaOpenAlways));
+  EXPECT_EQ(Read("a.txt"), "content");
+  EXPECT_FALSE(cmd.Create_File(ZorFsaCreateAlways));
+  EXPECT_EQ(Read("a.txt"), "");
+  EXPECT_EQ(ErrorOf([&] { cmd.Create_File(3); }), ZorErr(-1, 87));
+
+  const ZorFsa nested = Path("x/y/z.txt");
+  ZorFsaCmd deep(&nested);
+  ZorFsa failed;
+  EXPECT_EQ(ErrorOf([&] { deep.Create_File(ZorFsaCreateNew); }, &failed), ZorErr(-1, 3));
+  EXPECT_EQ(failed, nested);
+  EXPECT_TRUE(deep.Create_File(ZorFsaCreateNew | ZorFsaCreateParents));
+
+  const ZorFsa dir = Path("x/y");
+  ZorFsaCmd dirCmd(&dir);
+  EXPECT_TRUE(dirCmd.IsDir());
+  EXPECT_FALSE(dirCmd.Create_Dir(ZorFsaOpenAlways));
+  EXPECT_EQ(ErrorOf([&] { dirCmd.Create_Dir(ZorFsaCreateNew); }), ZorErr(-1, 80));
+  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd(&nested).Create_Dir(ZorFsaOpenAlways); }), ZorErr(-1, 80));
+  EXPECT_EQ(ErrorOf([&] { dirCmd.Create_File(ZorFsaOpenAlways); }), ZorErr(-1, 5));
+  const ZorFsa newDirs = Path("p/q/r");
+  EXPECT_TRUE(ZorFsaCmd(&newDirs).Create_Dir(ZorFsaCreateNew | ZorFsaCreateParents));
+  EXPECT_TRUE(ZorFsaCmd(&newDirs).IsDir());
+}
+
+TEST_F(FsaCmdTest, SizesAndMissingFiles) {
+  Write("data.bin", std::string(10000, 'x'));
+  const ZorFsa file = Path("data.bin");
+  ZorFsaCmd cmd(&file);
+  EXPECT_EQ(cmd.GetLogSize(), 10000);
+  EXPECT_GE(cmd.GetPhysSize(), 10000);
+  EXPECT_EQ(cmd.GetPhysSize() % 512, 0);
+  // A sparse file: far more logical than physical bytes.
+  ASSERT_EQ(truncate(Sys("data.bin").c_str(), 1 << 30), 0);
+  EXPECT_EQ(cmd.GetLogSize(), 10000);  // kept until refreshed
+  cmd.RefreshState();
+  EXPECT_EQ(cmd.GetLogSize(), 1 << 30);
+  EXPECT_LT(cmd.GetPhysSize(), 1 << 20);
+
+  const ZorFsa missing = Path("none.bin");
+  ZorFsaCmd loud(&missing);
+  ZorFsa where;
+  EXPECT_EQ(ErrorOf([&] { loud.GetLogSize(); }, &where), ZorErr(-1, 2));
+  EXPECT_EQ(where, missing);
+  date d;
+  EXPECT_EQ(ErrorOf([&] { loud.GetModif(&d); }), ZorErr(-1, 2));
+  ZorFsaCmd quiet(&missing, ZorFsaCmdQuiet);
+  EXPECT_EQ(quiet.GetLogSize(), 0);
+  EXPECT_FALSE(quiet.GetModif(&d));
+  EXPECT_TRUE(d.IsEmpty());
+  EXPECT_FALSE(quiet.IsDir());
+  EXPECT_FALSE(quiet.IsRdWr());
+  // A file used as a directory on the way.
+  const ZorFsa through = Path("data.bin/inner");
+  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd(&through).GetLogSize(); }), ZorErr(-1, 3));
+}
+
+TEST_F(FsaCmdTest, DatesFollowTheSystemClockInLocalTime) {
+  Write("dated.txt", "x");
+  const ZorFsa file = Path("dated.txt");
+  ZorFsaCmd cmd(&file);
+  sZorFsaInfo info;
+  ASSERT_TRUE(cmd.GetInfos(&info));
+  EXPECT_EQ(info.attributes, ZorFsaAttrNormal);
+  EXPECT_EQ(info.logSize, 1u);
+
+  // Set 14 July 2021 10:20:30 local time; the C library says which Unix
+  // second that is.
+  info.modification.Set(14, 7, 2021, nullptr, 10, 20, 30);
+  info.access.Clear();  // left alone
+  cmd.SetInfos(&info);
+  struct tm local {};
+  local.tm_year = 121;
+  local.tm_mon = 6;
+  local.tm_mday = 14;
+  local.tm_hour = 10;
+  local.tm_min = 20;
+  local.tm_sec = 30;
+  local.tm_isdst = -1;
+  struct stat st {};
+  ASSERT_EQ(stat(Sys("dated.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, mktime(&local));
+  date modif;
+  ASSERT_TRUE(cmd.GetModif(&modif));
+  EXPECT_EQ(modif.Compare(&info.modification), 0);
+
+  // The creation date is not after now, and not after the modification
+  // date of a fresh file.
+  Write("fresh.txt", "y");
+  const ZorFsa fresh = Path("fresh.txt");
+  date created, now;
+  ZorFsaCmd freshCmd(&fresh);
+  ASSERT_TRUE(freshCmd.GetCreation(&created));
+  now.Today(true);
+  EXPECT_LE(created.GetValue(), now.GetValue() + 1.0 / 86400);
+  EXPECT_GE(created.GetValue(), now.GetValue() - 60.0 / 86400);
+
+  // Read-only on and off.
+  info.attributes = ZorFsaAttrReadOnly;
+  info.modification.Clear();
+  cmd.SetInfos(&info);
+  ASSERT_EQ(stat(Sys("dated.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+  cmd.GetInfos(&info);
+  EXPECT_EQ(info.attributes, ZorFsaAttrReadOnly);
+  if (geteuid() != 0) EXPECT_FALSE(cmd.IsRdWr());
+  info.attributes = 0;
+  cmd.SetInfos(&info);
+  EXPECT_TRUE(cmd.IsRdWr());
+  const ZorFsa hidden = Path(".hidden");
+  ZorFsaCmd(&hidden).Create_Dir(ZorFsaCreateNew);
+  ZorFsaCmd(&hidden).GetInfos(&info);
+  EXPECT_EQ(info.attributes, ZorFsaAttrHidden | ZorFsaAttrDirectory);
+}
+
+TEST_F(FsaCmdTest, RemoveAndRename) {
+  const ZorFsa dir = Path("d");
+  const ZorFsa inner = Path("d/e/f.txt");
+  ZorFsaCmd(&inner).Create_File(ZorFsaCreateNew | ZorFsaCreateParents);
+  ZorFsaCmd dirCmd(&dir);
+  EXPECT_EQ(ErrorOf([&] { dirCmd.Remove(); }), ZorErr(-1, 145));
+  EXPECT_TRUE(dirCmd.Remove(ZorFsaRemoveTree));
+  EXPECT_FALSE(dirCmd.Exists());
+  EXPECT_FALSE(dirCmd.Remove());
+
+  Write("one.txt", "1");
+  Write("two.txt", "2");
+  const ZorFsa one = Path("one.txt"), two = Path("two.txt"), three = Path("three.txt");
+  ZorFsaCmd cmd(&one);
+  EXPECT_EQ(ErrorOf([&] { cmd.Rename(&two); }), ZorErr(-1, 80));
+  EXPECT_EQ(Read("two.txt"), "2");
+  cmd.Rename(&three);
+  EXPECT_EQ(*cmd.GetFsa(), three);
+  EXPECT_EQ(Read("three.txt"), "1");
+  EXPECT_TRUE(cmd.Exists());
+  EXPECT_TRUE(cmd.Remove());
+  EXPECT_FALSE(cmd.Exists());
+}
+
+TEST_F(FsaCmdTest, CopyMoveAndCompare) {
+  std::string big;
+  std::mt19937 rng(5);
+  for (int i = 0; i < 300000; ++i) big += static_cast<char>(rng());
+  Write("src.bin", big);
+  const ZorFsa src = Path("src.bin"), dst = Path("dst.bin");
+  sZorFsaInfo info;
+  ZorFsaCmd srcCmd(&src);
+  srcCmd.GetInfos(&info);
+  info.modification.Set(1, 2, 2020, nullptr, 3, 4, 5);
+  srcCmd.SetInfos(&info);
+
+  ZorFsaCmd::Copy(&src, &dst);
+  EXPECT_EQ(Read("dst.bin"), big);
+  EXPECT_TRUE(ZorFsaCmd::S_CompareFile(&src, &dst));
+  date copied;
+  ZorFsaCmd(&dst).GetModif(&copied);
+  EXPECT_EQ(copied.Compare(&info.modification), 0);
+  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd::Copy(&src, &dst); }), ZorErr(-1, 80));
+  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd::Copy(&src, &src, ZorFsaCopyReplace); }), ZorErr(-1, 87));
+
+  // Same size, one byte different; then a different size.
+  big[123456] ^= 1;
+  Write("dst.bin", big);
+  EXPECT_FALSE(ZorFsaCmd::S_CompareFile(&src, &dst));
+  Write("dst.bin", "short");
+  EXPECT_FALSE(ZorFsaCmd::S_CompareFile(&src, &dst));
+  ZorFsaCmd::Copy(&src, &dst, ZorFsaCopyReplace);
+  EXPECT_TRUE(ZorFsaCmd::S_CompareFile(&src, &dst));
+  const ZorFsa missing = Path("missing");
+  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd::S_CompareFile(&src, &missing); }), ZorErr(-1, 2));
+
+  // A tree, then a move of it.
+  Write("dst.bin", "x");
+  const ZorFsa tree = Path("tree"), leaf = Path("tree/a/b.txt"), copy = Path("copy");
+  ZorFsaCmd(&leaf).Create_File(ZorFsaCreateNew | ZorFsaCreateParents);
+  Write("tree/a/b.txt", "leaf");
+  Write("tree/top.txt", "top");
+  ZorFsaCmd::Copy(&tree, &copy);
+  EXPECT_EQ(Read("copy/a/b.txt"), "leaf");
+  EXPECT_EQ(Read("copy/top.txt"), "top");
+  const ZorFsa inside = Path("tree/a/self");
+  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd::Copy(&tree, &inside); }), ZorErr(-1, 87));
+  const ZorFsa moved = Path("moved");
+  ZorFsaCmd::Move(&copy, &moved);
+  EXPECT_FALSE(ZorFsaCmd(&copy).Exists());
+  EXPECT_EQ(Read("moved/a/b.txt"), "leaf");
+  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd::Move(&src, &dst); }), ZorErr(-1, 80));
+  ZorFsaCmd::Move(&src, &dst, ZorFsaCopyReplace);
+  EXPECT_EQ(Read("dst.bin").size(), big.size());
+}
+
+TEST_F(FsaCmdTest, UniqueAndTemporaryFiles) {
+  std::set<std::string> names;
+  ZorFsaCmd dirCmd(&_dir);
+  string name;
+  for (int i = 0; i < 200; ++i) {
+    ZorFsa created;
+    dirCmd.Create_UniqueFile("inv", ".tmp", &created);
+    ASSERT_TRUE(_dir.IsParent(&created));
+    created.GetName(&name);
+    ASSERT_EQ(name.Len(), 3u + 6u + 4u) << name.CStr();
+    ASSERT_EQ(std::string(name.CStr()).substr(0, 3), "inv");
+    ASSERT_TRUE(ZorFsaCmd(&created).Exists());
+    ASSERT_TRUE(names.insert(name.CStr()).second) << "repeated " << name.CStr();
+  }
+  setenv("TMPDIR", _sys.c_str(), 1);
+  ZorFsa temp, tempDir;
+  ZorFsaCmd::S_GetTempDir(&tempDir);
+  EXPECT_EQ(tempDir, _dir);
+  ZorFsaCmd::S_OpenTempo(&temp);
+  EXPECT_TRUE(_dir.IsParent(&temp));
+  EXPECT_STREQ(temp.GetName(&name, ZorFsaNameExt), "tmp");
+  unsetenv("TMPDIR");
+  ZorFsaCmd::S_GetTempDir(&tempDir);
+  EXPECT_EQ(tempDir, ZorFsa("/tmp"));
+}
+
+TEST_F(FsaCmdTest, FreeSpaceAndPathChecks) {
+  struct statvfs vfs {};
+  ASSERT_EQ(statvfs(_sys.c_str(), &vfs), 0);
+  const uint64_t expected = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+  const ZorFsa missing = Path("not/yet/there");
+  const uint64_t got = ZorFsaCmd(&missing).GetDiskFreeSpaceA();
+  EXPECT_NEAR(static_cast<double>(got), static_cast<double>(expected), 64.0 * 1024 * 1024);
+
+  EXPECT_TRUE(ZorFsaCmd::S_IsFilePath("/a/b"));
+  EXPECT_TRUE(ZorFsaCmd::S_IsFilePath("C:\\a"));
+  EXPECT_FALSE(ZorFsaCmd::S_IsFilePath("a/b"));
+  EXPECT_FALSE(ZorFsaCmd::S_IsFilePath("!Tel!0102"));
+  EXPECT_FALSE(ZorFsaCmd::S_IsFilePath("!Net!srv/x"));
+  EXPECT_FALSE(ZorFsaCmd::S_IsFilePath(""));
+}
+
+TEST_F(FsaCmdTest, ScanVisitsAModelTreeInOrder) {
+  // A random tree (mixed case, accents, hidden names) is created from a
+  // model; the scan must give exactly its files, each directory's files
+  // before its sub-directories, both sorted by the library's collation.
+  std::mt19937 rng(17);
+  const char* const stems[] = {"alpha", "Beta", "\xc3\xa9t\xc3\xa9", "Zed", "z10", "z9", "_u", "Mid.dle"};
+  std::set<std::string> files, dirs;
+  std::vector<std::string> dirList = {""};
+  for (int i = 0; i < 120; ++i) {
+    const std::string parent = dirList[rng() % dirList.size()];
+    const std::string name = std::string(stems[rng() % std::size(stems)]) + std::to_string(rng() % 4);
+    const std::string rel = parent.empty() ? name : parent + "/" + name;
+    if (files.count(rel) || dirs.count(rel)) continue;
+    if (rng() % 4 == 0 && dirList.size() < 25) {
+      ASSERT_EQ(mkdir(Sys(rel.c_str()).c_str(), 0777), 0);
+      dirs.insert(rel);
+      dirList.push_back(rel);
+    } else {
+      Write(rel.c_str(), rel);
+      files.insert(rel);
+    }
+  }
+  Write(".hidden", "h");
+  Write("bad\xff", "not UTF-8");
+  ASSERT_EQ(symlink(_sys.c_str(), Sys("loop").c_str()), 0);  // back to the root
+
+  ZorFsaScan scan;
+  scan.Init(&_dir, ZorFsaScanRecurse | ZorFsaScanDirs);
+  ZorFsa entry;
+  string rel, sys;
+  std::vector<std::pair<std::string, bool>> seen;
+  while (scan.Next(&entry)) {
+    scan.GetRelPath(&rel);
+    ZorEncodeToUTF8(rel.CStr(), &sys);
+    ASSERT_EQ(ZorFsaCmd(&entry).Exists(), true) << rel.CStr();
+    ASSERT_EQ(scan.IsDir(), ZorFsaCmd(&entry).IsDir());
+    if (!scan.IsDir()) ASSERT_EQ(scan.GetSize(), static_cast<int64_t>(std::string(sys.CStr()).size()));
+    seen.emplace_back(sys.CStr(), scan.IsDir());
+  }
+  std::set<std::string> seenFiles, seenDirs;
+  for (const auto& [path, isDir] : seen) (isDir ? seenDirs : seenFiles).insert(path);
+  dirs.insert("loop");  // the link itself is a directory; it is not entered again
+  EXPECT_EQ(seenFiles, files);
+  EXPECT_EQ(seenDirs, dirs);
+  ASSERT_EQ(seen.size(), files.size() + dirs.size());
+
+  // Order: within each directory, files then directories, each sorted; a
+  // directory's content comes right after it.
+  string a, b;
+  std::map<std::string, std::vector<std::pair<std::string, bool>>> byParent;
+  for (const auto& [path, isDir] : seen) {
+    const size_t slash = path.rfind('/');
+    byParent[slash == std::string::npos ? "" : path.substr(0, slash)].emplace_back(
+        path.substr(slash == std::string::npos ? 0 : slash + 1), isDir);
+  }
+  for (const auto& [parent, list] : byParent) {
+    for (size_t i = 1; i < list.size(); ++i) {
+      ZorDecodefromUTF8(list[i - 1].first.c_str(), &a);
+      ZorDecodefromUTF8(list[i].first.c_str(), &b);
+      const bool ordered = list[i - 1].second != list[i].second ? !list[i - 1].second : ZorStrICmp(a.CStr(), b.CStr()) < 0;
+      EXPECT_TRUE(ordered) << parent << ": " << list[i - 1].first << " before " << list[i].first;
+    }
+  }
+  for (size_t i = 0; i + 1 < seen.size(); ++i) {
+    if (!seen[i].second || seen[i].first == "loop") continue;
+    const bool hasContent = std::any_of(seen.begin(), seen.end(), [&](const auto& e) {
+      return e.first.rfind(seen[i].first + "/", 0) == 0;
+    });
+    if (hasContent) EXPECT_EQ(seen[i + 1].first.rfind(seen[i].first + "/", 0), 0u) << seen[i].first;
+  }
+
+  // Without recursion: the root's own entries only; hidden names on request.
+  scan.Init(&_dir, ZorFsaScanHidden);
+  std::set<std::string> top;
+  while (scan.Next(&entry)) top.insert(scan.GetRelPath(&rel));
+  EXPECT_TRUE(top.count(".hidden"));
+  for (const std::string& f : top) EXPECT_EQ(f.find('/'), std::string::npos);
+  const ZorFsa missing = Path("missing");
+  EXPECT_EQ(ErrorOf([&] { scan.Init(&missing); }), ZorErr(-1, 2));
+}
