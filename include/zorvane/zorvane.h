@@ -17,6 +17,7 @@
 #include <zorvane/date.h>
 #include <zorvane/stream.h>
 #include <zorvane/stream_cache.h>
+#include <zorvane/file_async.h>
 #include <zorvane/md5.h>
 #include <zorvane/progress.h>
 #include <zorvane/file_checksum.h>
