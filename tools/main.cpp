@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   int exitCode = 0;
   zorvane::tool::AddDemoCommand(app, exitCode);
+  zorvane::tool::AddChecksumCommand(app, exitCode);
 
   std::signal(SIGINT, OnInterrupt);
   try {
