@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,11 +22,11 @@ namespace {
 
 constexpr size_t kFileSize = 256u << 20;
 
-// The benchmark file, made on first use and removed at exit.
-const std::string& BenchFile() {
-  static const std::string path = [] {
-    std::string p = "/tmp/zor_checksum_bench_" + std::to_string(getpid()) + ".dat";
-    std::FILE* f = std::fopen(p.c_str(), "wb");
+// The benchmark file, made on first use and removed when the program ends.
+struct TempFile {
+  std::string path = "/tmp/zor_checksum_bench_" + std::to_string(getpid()) + ".dat";
+  TempFile() {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
     std::mt19937_64 rng(256);
     std::vector<uint64_t> chunk(1 << 17);
     for (size_t done = 0; done < kFileSize; done += chunk.size() * 8) {
@@ -35,10 +34,13 @@ const std::string& BenchFile() {
       std::fwrite(chunk.data(), 8, chunk.size(), f);
     }
     std::fclose(f);
-    std::atexit([] { std::remove(BenchFile().c_str()); });
-    return p;
-  }();
-  return path;
+  }
+  ~TempFile() { std::remove(path.c_str()); }
+};
+
+const std::string& BenchFile() {
+  static const TempFile file;
+  return file.path;
 }
 
 void BM_Md5File256M_Ours(benchmark::State& state) {
