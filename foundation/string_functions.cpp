@@ -360,4 +360,39 @@ const char* ZorEscapeString(const char* src, string* dst, bool quotes) {
   return dst->CStr();
 }
 
+// The reverse of EscapeLetter for either quote setting; 0 for a letter that
+// no escape produces (the backslash then stays as it stands).
+static char UnEscapeLetter(char e) {
+  switch (e) {
+    case 't': return '\t';
+    case 'n': return '\n';
+    case 'v': return '\v';
+    case 'f': return '\f';
+    case 'r': return '\r';
+    case '"':
+    case '\'': return e;
+    default: return 0;
+  }
+}
+
+char* ZorUnEscapeString(const char* src, char* dst) {
+  char* w = dst;
+  for (; *src; ++src) {
+    const char c = src[0] == '\\' ? UnEscapeLetter(src[1]) : 0;
+    *w++ = c ? c : *src;
+    if (c) ++src;
+  }
+  *w = 0;
+  return dst;
+}
+
+const char* ZorUnEscapeString(const char* src, string* dst) {
+  string out;
+  char* buf = out.BufferAlloc(static_cast<int32_t>(ZorStrLen(src)));
+  ZorUnEscapeString(src, buf);
+  out.BufferCalcLen();
+  *dst = static_cast<string&&>(out);
+  return dst->CStr();
+}
+
 }  // namespace zorvane

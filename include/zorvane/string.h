@@ -242,6 +242,11 @@ ZOR_API char* ZorStrDup(const char* s);  // free with ZorMemFree
 // an apostrophe gets a backslash in front. dst must hold 2 * len + 1 bytes.
 ZOR_API char* ZorEscapeString(const char* src, char* dst, bool quotes);
 ZOR_API const char* ZorEscapeString(const char* src, string* dst, bool quotes);
+// The reverse: a backslash followed by t n v f r, a double quote or an
+// apostrophe gives that character; any other backslash stays. dst must hold
+// len + 1 bytes and may be src itself.
+ZOR_API char* ZorUnEscapeString(const char* src, char* dst);
+ZOR_API const char* ZorUnEscapeString(const char* src, string* dst);
 
 // ---------------------------------------------------------------- conversions
 // cp1252 to UTF-8 and back; a character that cp1252 lacks becomes "?" and an

@@ -23,8 +23,10 @@
 #include <zorvane/file_checksum.h>
 #include <zorvane/wlog.h>
 #include <zorvane/global_flags.h>
+#include <zorvane/txt_list.h>
 #include <zorvane/phys_type.h>
 #include <zorvane/uuid.h>
 #include <zorvane/bget.h>
 #include <zorvane/bdyn.h>
 #include <zorvane/event_journal.h>
+#include <zorvane/pnv.h>
