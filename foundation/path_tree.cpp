@@ -57,11 +57,18 @@ uint32_t HashName(int32_t parent, std::string_view name) {
 
 }  // namespace
 
+// A slot of the index keeps the hash beside the index, so that probing
+// touches the entries only on a full hash match.
+struct Slot {
+  int32_t index = 0;
+  uint32_t hash = 0;
+};
+
 struct ZorPathTree::State {
   mutable std::mutex mutex;
   std::vector<Entry> entries;
   std::priority_queue<int32_t> freeSlots;
-  std::vector<int32_t> slots = std::vector<int32_t>(64, 0);
+  std::vector<Slot> slots = std::vector<Slot>(64);
   uint32_t live = 0;
 
   Entry& At(int32_t index) {
@@ -81,39 +88,39 @@ struct ZorPathTree::State {
 
   int32_t Find(int32_t parent, std::string_view name, uint32_t hash) const {
     for (size_t i = hash & Mask();; i = (i + 1) & Mask()) {
-      const int32_t index = slots[i];
-      if (index == 0) return 0;
-      if (Matches(At(index), parent, name, hash)) return index;
+      const Slot& slot = slots[i];
+      if (slot.index == 0) return 0;
+      if (slot.hash == hash && Matches(At(slot.index), parent, name, hash)) return slot.index;
     }
   }
 
-  void InsertSlot(int32_t index) {
-    size_t i = At(index).hash & Mask();
-    while (slots[i] != 0) i = (i + 1) & Mask();
-    slots[i] = index;
+  void InsertSlot(Slot slot) {
+    size_t i = slot.hash & Mask();
+    while (slots[i].index != 0) i = (i + 1) & Mask();
+    slots[i] = slot;
   }
 
   void GrowSlots() {
-    std::vector<int32_t> old(slots.size() * 2, 0);
+    std::vector<Slot> old(slots.size() * 2);
     old.swap(slots);
-    for (int32_t index : old)
-      if (index != 0) InsertSlot(index);
+    for (const Slot& slot : old)
+      if (slot.index != 0) InsertSlot(slot);
   }
 
   // Backward-shift deletion: later members of the probe run move into the
   // hole when their home position allows it.
   void EraseSlot(int32_t index) {
     size_t hole = At(index).hash & Mask();
-    while (slots[hole] != index) hole = (hole + 1) & Mask();
-    for (size_t i = (hole + 1) & Mask(); slots[i] != 0; i = (i + 1) & Mask()) {
-      const size_t home = At(slots[i]).hash & Mask();
+    while (slots[hole].index != index) hole = (hole + 1) & Mask();
+    for (size_t i = (hole + 1) & Mask(); slots[i].index != 0; i = (i + 1) & Mask()) {
+      const size_t home = slots[i].hash & Mask();
       const bool movable = hole <= i ? (home <= hole || home > i) : (home <= hole && home > i);
       if (movable) {
         slots[hole] = slots[i];
         hole = i;
       }
     }
-    slots[hole] = 0;
+    slots[hole] = Slot();
   }
 
   int32_t TakeSlot() {
@@ -134,7 +141,7 @@ struct ZorPathTree::State {
     e.parent = parent;
     e.hash = hash;
     e.refs = 0;
-    InsertSlot(index);
+    InsertSlot(Slot{index, hash});
     ++live;
     if (parent != 0) ++At(parent).refs;
     return index;
