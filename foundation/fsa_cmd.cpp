@@ -32,13 +32,11 @@ namespace {
 constexpr const char* kSource = "ZorFiles";
 constexpr size_t kCopyBlock = 1 << 20;
 
-bool ParentMissing(const ZorFsa* path);
-
-// Linux says ENOENT both for a missing file and for a missing directory on
-// the way; the second is "path not found" (3), as callers expect.
+// A missing directory on the way is "path not found" (3), not 2.
 [[noreturn]] void Fail(int err, const ZorFsa* path, uint32_t line) {
-  if (err == ENOENT && ParentMissing(path)) platform::RaiseWinErr(kSource, line, platform::kWinErrPathNotFound, path);
-  platform::RaiseErrno(kSource, line, err, path);
+  string sysPath;
+  if (path) path->GetSysPath(&sysPath);
+  platform::RaiseWinErr(kSource, line, platform::WinErrFromErrnoAt(err, path ? sysPath.CStr() : nullptr), path);
 }
 
 [[noreturn]] void FailWin(uint32_t winErr, const ZorFsa* path, uint32_t line) {
@@ -86,11 +84,6 @@ struct Fd {
 bool IsDirectory(const ZorFsa& path) {
   struct stat st {};
   return stat(SysPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool ParentMissing(const ZorFsa* path) {
-  ZorFsa parent;
-  return path && parent.InitFromChild(path) && !IsDirectory(parent);
 }
 
 // Creates `dir` and the missing directories above it.

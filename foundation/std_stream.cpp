@@ -125,16 +125,6 @@ bool AnySentinelHeldByOther(int fd, uint32_t set) {
   return false;
 }
 
-// Windows tells a missing file (2) from a missing directory on the way (3);
-// open(2) says ENOENT for both.
-uint32_t MissingFileError(const std::string& osPath) {
-  const size_t slash = osPath.find_last_of('/');
-  if (slash == std::string::npos || slash == 0) return platform::kWinErrFileNotFound;
-  struct stat st;
-  const bool dirExists = stat(osPath.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  return dirExists ? platform::kWinErrFileNotFound : platform::kWinErrPathNotFound;
-}
-
 void PauseBeforeRetry() {
   static thread_local std::minstd_rand rng(static_cast<uint32_t>(getpid()) * 2654435761u ^
                                            static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&rng)));
@@ -257,7 +247,7 @@ bool ZorStdStream::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags)
   _flags = flags;
   if ((flags & ZorStmAsync) && !_IsWritable()) _flags |= ZorStmReadAhead;
   _fd = open(_osPath.c_str(), (_IsWritable() ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  if (_fd < 0) return _Fail(errno, errno == ENOENT ? MissingFileError(_osPath) : 0);
+  if (_fd < 0) return _Fail(errno, errno == ENOENT ? platform::WinErrFromErrnoAt(ENOENT, _osPath.c_str()) : 0);
   struct stat st;
   if (fstat(_fd, &st) != 0) return _Fail(errno, 0);
   if (S_ISDIR(st.st_mode)) return _Fail(EISDIR, 0);

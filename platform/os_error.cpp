@@ -12,7 +12,11 @@
 
 #include <zorvane/exception.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <cstring>
+#include <string>
 
 namespace zorvane {
 
@@ -48,6 +52,16 @@ uint32_t WinErrFromErrno(int err) {
   for (const ErrnoMapping& m : kErrnoTable)
     if (m.err == err) return m.winErr;
   return kWinErrGenFailure;
+}
+
+uint32_t WinErrFromErrnoAt(int err, const char* sysPath) {
+  if (err != ENOENT || sysPath == nullptr) return WinErrFromErrno(err);
+  const char* slash = std::strrchr(sysPath, '/');
+  if (slash == nullptr || slash == sysPath) return kWinErrFileNotFound;
+  const std::string parent(sysPath, static_cast<size_t>(slash - sysPath));
+  struct stat st;
+  const bool dirExists = stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return dirExists ? kWinErrFileNotFound : kWinErrPathNotFound;
 }
 
 int64_t ZorErrFromErrno(int err) { return ZorWinErrToZor(WinErrFromErrno(err)); }

@@ -33,6 +33,10 @@ constexpr int32_t kSystemTextGroup = 990;
 // The Windows error number of an errno value (0 gives 0; an errno outside the
 // table gives 31, the general failure).
 uint32_t WinErrFromErrno(int err);
+// As WinErrFromErrno for an operation on the file sysPath (the system's
+// text of the path): Linux says ENOENT both for a missing file and for a
+// missing directory on the way, and the second is "path not found" (3).
+uint32_t WinErrFromErrnoAt(int err, const char* sysPath);
 // The same as a library code (through ZorWinErrToZor).
 int64_t ZorErrFromErrno(int err);
 

@@ -177,7 +177,9 @@ TEST_F(FsaCmdTest, DatesFollowTheSystemClockInLocalTime) {
   EXPECT_EQ(st.st_mode & 0222, 0u);
   cmd.GetInfos(&info);
   EXPECT_EQ(info.attributes, ZorFsaAttrReadOnly);
-  if (geteuid() != 0) EXPECT_FALSE(cmd.IsRdWr());
+  if (geteuid() != 0) {
+    EXPECT_FALSE(cmd.IsRdWr());
+  }
   info.attributes = 0;
   cmd.SetInfos(&info);
   EXPECT_TRUE(cmd.IsRdWr());
@@ -341,7 +343,9 @@ TEST_F(FsaCmdTest, ScanVisitsAModelTreeInOrder) {
     ZorEncodeToUTF8(rel.CStr(), &sys);
     ASSERT_EQ(ZorFsaCmd(&entry).Exists(), true) << rel.CStr();
     ASSERT_EQ(scan.IsDir(), ZorFsaCmd(&entry).IsDir());
-    if (!scan.IsDir()) ASSERT_EQ(scan.GetSize(), static_cast<int64_t>(std::string(sys.CStr()).size()));
+    if (!scan.IsDir()) {
+      ASSERT_EQ(scan.GetSize(), static_cast<int64_t>(std::string(sys.CStr()).size()));
+    }
     seen.emplace_back(sys.CStr(), scan.IsDir());
   }
   std::set<std::string> seenFiles, seenDirs;
@@ -373,7 +377,9 @@ TEST_F(FsaCmdTest, ScanVisitsAModelTreeInOrder) {
     const bool hasContent = std::any_of(seen.begin(), seen.end(), [&](const auto& e) {
       return e.first.rfind(seen[i].first + "/", 0) == 0;
     });
-    if (hasContent) EXPECT_EQ(seen[i + 1].first.rfind(seen[i].first + "/", 0), 0u) << seen[i].first;
+    if (hasContent) {
+      EXPECT_EQ(seen[i + 1].first.rfind(seen[i].first + "/", 0), 0u) << seen[i].first;
+    }
   }
 
   // Without recursion: the root's own entries only; hidden names on request.

@@ -271,7 +271,9 @@ TEST(StdStreamData, RandomOperationsMatchAModel) {
         const uint32_t got = s.Read(buf.data(), static_cast<uint32_t>(buf.size()));
         const size_t expect = pos >= model.size() ? 0 : std::min(buf.size(), model.size() - pos);
         ASSERT_EQ(got, expect);
-        if (got) ASSERT_EQ(buf.substr(0, got), model.substr(pos, got));
+        if (got) {
+          ASSERT_EQ(buf.substr(0, got), model.substr(pos, got));
+        }
         pos += got;
         break;
       }
