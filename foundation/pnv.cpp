@@ -122,14 +122,25 @@ class ValueWriter {
   string _line;
 };
 
+// The characters of a value that the reader can get back: control
+// characters go, but for LF and TAB when they are escaped.
+const char* WritableValue(const char* value, bool escapes, string* dst) {
+  string out;
+  for (const char* p = value; *p; ++p)
+    if (!ZorIsCtrl(*p) || (escapes && (*p == '\n' || *p == '\t'))) out += *p;
+  *dst = std::move(out);
+  return dst->CStr();
+}
+
 void WriteValue(const char* value, uint32_t width, bool escapes, string* out) {
+  string kept;
   ValueWriter w(out, width);
-  for (const char* p = value; *p; ++p) {
+  for (const char* p = WritableValue(value, escapes, &kept); *p; ++p) {
     const char c = *p;
-    if (escapes && (c == '\n' || c == '\t')) {
+    if (c == '\n' || c == '\t') {
       if (w.Last() == '\\') w.Flush();  // "\\n" would read as two characters
       w.Put(c == '\n' ? "\\n" : "\\t", 2);
-    } else if (!ZorIsCtrl(c)) {
+    } else {
       w.Put(p, 1);
       if (escapes && c == '\\' && (p[1] == 'n' || p[1] == 't')) w.Flush();  // keep it literal
     }

@@ -21,7 +21,6 @@
 
 #include "foundation/txt_list_item.h"
 
-#include <cassert>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -32,6 +31,7 @@ namespace zorvane {
 namespace {
 
 constexpr const char* kSource = "string\\ZorTxtList";
+constexpr int32_t kErrMemory = 1;
 constexpr int32_t kErrOutRange = 18;
 constexpr uint32_t kItemSize = sizeof(sZorTxtItem);
 
@@ -73,8 +73,7 @@ class Staging {
   }
 
   void Add(const char* text, uint32_t flags, int32_t id) {
-    sZorTxtItem& it = _items.emplace_back();
-    it = sZorTxtItem{};
+    sZorTxtItem& it = _items.emplace_back();  // zeroed
     it.flags = flags;
     it.id = (flags & ZorTxtHasId) ? id : 0;
     txt_item::SetText(&it, text, ZorStrLen(text));
@@ -100,15 +99,15 @@ void FreeText(sZorTxtItem* it) {
 }
 
 void SetText(sZorTxtItem* it, const char* text, uint32_t n) {
+  string* fresh = n < sZorTxtItem::kInline ? nullptr : NewLongText(text, n);  // a failure changes nothing
   string* old = it->longText;
-  it->longText = nullptr;
-  if (n < sZorTxtItem::kInline) {
+  if (!fresh) {
     std::memmove(it->text, text, n);  // text may be this item's own inline text
     it->text[n] = 0;
   } else {
-    it->longText = NewLongText(text, n);
     it->text[0] = 0;
   }
+  it->longText = fresh;
   if (old) DeleteLongText(old);  // only now: text may have pointed into it
 }
 
@@ -295,10 +294,12 @@ void ZorTxtList::Init(const ZorFsa* file, char idChar, char sepChar) {
   ZorHandle bytes;
   {
     ZorLock guard;
-    iZorStream* stream = ZorOpenStream(file, ZorPermRead | ZorShareRead, &guard, 0);
+    iZorStream* stream = ZorOpenStream(file, ZorPermRead | ZorShareReadWrite, &guard, 0);
     ZorReadHandle(stream, &bytes, 0, -1);
   }
-  const string text(static_cast<const char*>(bytes.GetDatas()), static_cast<int32_t>(bytes.GetSize()));
+  const uint32_t size = bytes.GetSize();
+  if (size > 0x7FFFFFFEu) throw ZorEBasic(kSource, __LINE__, 1, ZorErr(1, kErrMemory), nullptr, file);
+  const string text(size ? static_cast<const char*>(bytes.GetDatas()) : "", static_cast<int32_t>(size));
   Init(text.CStr(), idChar, sepChar);
 }
 

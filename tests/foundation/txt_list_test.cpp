@@ -470,6 +470,13 @@ TEST(TxtList, FromFileAndFromRows) {
   list.Init(&path, '|', '\n');
   ExpectSame(list, {Added("Red", 1, false, ""), Added("Green", 2, false, "")});
 
+  dir.Make("empty.txt");
+  const ZorFsa empty = dir.Fsa("empty.txt");
+  ZorTxtList none;
+  none.Init(&empty, '|', '\n');
+  EXPECT_TRUE(none.IsInit());
+  EXPECT_EQ(none.GetNbItem(), 0);
+
   const ZorFsa missing = dir.Fsa("missing.txt");
   EXPECT_THROW(list.Init(&missing, '|', '\n'), ZorEBasic);
   EXPECT_EQ(list.GetNbItem(), 2);  // unchanged by the failure
