@@ -96,6 +96,22 @@ TEST(Pnv, UpdatesAndEscapes) {
   EXPECT_EQ(pnv.GetItemFlags(1), ZorTxtHasCode);  // no label left
 }
 
+// The value decoder of AddTxt undoes the library's escaper on any text
+// without backslashes (with them the escaped form is ambiguous).
+TEST(Pnv, UnescapeUndoesEscape) {
+  std::mt19937 rng(23);
+  static const char kChars[] = "\t\n\v\f\r\"'an";
+  for (int32_t round = 0; round < 500; ++round) {
+    std::string text;
+    for (int32_t n = static_cast<int32_t>(rng() % 12); n > 0; --n) text += kChars[rng() % (sizeof(kChars) - 1)];
+    string escaped, back;
+    ZorEscapeString(text.c_str(), &escaped, round & 1);
+    EXPECT_EQ(ZorUnEscapeString(escaped.CStr(), &back), text);
+    std::string inPlace(escaped.CStr());
+    EXPECT_EQ(ZorUnEscapeString(inPlace.data(), inPlace.data()), text);
+  }
+}
+
 TEST(Pnv, ParametersAndList) {
   ZorPnv pnv;
   pnv.AddTxt("NotFound", "Fichier ^0 introuvable");
