@@ -30,3 +30,5 @@
 #include <zorvane/bdyn.h>
 #include <zorvane/event_journal.h>
 #include <zorvane/pnv.h>
+#include <zorvane/verif.h>
+#include <zorvane/dyna.h>
