@@ -330,19 +330,24 @@ struct LineKey {
   uint32_t size;
 };
 
-// The cell's leading bytes as a little-endian number of `width` bytes,
-// zero-padded when the cell is shorter.
+// The key's leading bytes, zero-padded when the cell is shorter or absent.
+void Leading(const LineKey& k, uint8_t* out, uint32_t width) {
+  std::memset(out, 0, width);
+  if (k.size) std::memcpy(out, k.data, std::min(k.size, width));
+}
+
+// The leading bytes as a little-endian signed number of `width` bytes.
 int64_t ReadInt(const LineKey& k, uint32_t width) {
-  uint8_t b[8] = {};
-  std::memcpy(b, k.data, std::min(k.size, width));
+  uint8_t b[8];
+  Leading(k, b, 8);
   const uint64_t v = platform::GetLE64(b);
   const uint32_t shift = 64 - 8 * width;
   return static_cast<int64_t>(v << shift) >> shift;
 }
 
 double ReadDouble(const LineKey& k) {
-  uint8_t b[8] = {};
-  std::memcpy(b, k.data, std::min<uint32_t>(k.size, 8));
+  uint8_t b[8];
+  Leading(k, b, 8);
   return std::bit_cast<double>(platform::GetLE64(b));
 }
 
@@ -358,16 +363,20 @@ int CompareBytes(const LineKey& a, const LineKey& b) {
 }
 
 // Texts are read up to their terminator or the end of the cell.
+std::string TextOf(const LineKey& k) {
+  if (!k.size) return {};
+  const auto* p = reinterpret_cast<const char*>(k.data);
+  return std::string(p, strnlen(p, k.size));
+}
+
 int CompareText(const LineKey& a, const LineKey& b) {
-  const std::string x(reinterpret_cast<const char*>(a.data), strnlen(reinterpret_cast<const char*>(a.data), a.size));
-  const std::string y(reinterpret_cast<const char*>(b.data), strnlen(reinterpret_cast<const char*>(b.data), b.size));
-  return ZorStrICmp(x.c_str(), y.c_str());
+  return ZorStrICmp(TextOf(a).c_str(), TextOf(b).c_str());
 }
 
 int CompareUuid(const LineKey& a, const LineKey& b) {
-  uint8_t x[16] = {}, y[16] = {};
-  std::memcpy(x, a.data, std::min<uint32_t>(a.size, 16));
-  std::memcpy(y, b.data, std::min<uint32_t>(b.size, 16));
+  uint8_t x[16], y[16];
+  Leading(a, x, 16);
+  Leading(b, y, 16);
   return ZorUuid::S_CmpGuid(x, y);
 }
 
