@@ -9,12 +9,16 @@
 // - a record is destroyed only by ZorReleaseHandle or ZorUnlockHandle, when
 //   both counts are 0 afterwards. While it is being destroyed its reference
 //   count is all ones, and releases or unlocks reaching it then do nothing.
+// - an owned block holds `capacity` bytes, at least `size`: growing past the
+//   capacity reserves half as much again, so that item-by-item growth costs
+//   amortised constant time; shrinking below a quarter of it gives memory back.
 // Null records are accepted by the read functions (they report an empty
 // handle) and ignored by the counting functions.
 #include <zorvane/exception.h>
 #include <zorvane/handle.h>
 #include <zorvane/memory.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 
@@ -32,6 +36,7 @@ handle_t* NewRecord(void* data, uint32_t size, uint32_t references, uint32_t for
   h->foreign = foreign;
   h->locks = 0;
   h->purgeable = 0;
+  h->capacity = foreign ? 0 : size;
   return h;
 }
 
@@ -110,11 +115,16 @@ void ZorSetHandleSize(handle_t* h, uint32_t n) {
     if (n && h->size) std::memcpy(block, h->data, n < h->size ? n : h->size);
     h->data = block;
     h->foreign = 0;
+    h->capacity = n;
   } else if (n == 0) {
     ZorMemFree(h->data);
     h->data = nullptr;
-  } else {
-    h->data = ZorMemRealloc(h->data, n);
+    h->capacity = 0;
+  } else if (n > h->capacity || n < h->capacity / 4) {
+    const uint64_t grown = static_cast<uint64_t>(h->capacity) + h->capacity / 2;
+    const uint32_t capacity = n > h->capacity && grown > n ? static_cast<uint32_t>(std::min<uint64_t>(grown, 0xFFFFFFFFu)) : n;
+    h->data = ZorMemRealloc(h->data, capacity);
+    h->capacity = capacity;
   }
   h->size = n;
 }
@@ -131,6 +141,7 @@ void ZorCopyHandle(handle_t* dst, const handle_t* src) {
   if (!dst->foreign) ZorMemFree(dst->data);
   dst->data = data;
   dst->size = src->size;
+  dst->capacity = src->foreign ? 0 : src->size;
   dst->foreign = src->foreign;
 }
 

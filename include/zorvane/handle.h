@@ -32,6 +32,7 @@ struct handle_t {
   uint32_t foreign;     // 1: data belongs to somebody else
   uint32_t locks;       // outstanding locks
   uint8_t purgeable;
+  uint32_t capacity;    // bytes allocated for owned data (>= size); growth is amortised
 };
 
 // New record with references 1 and an owned block of `size` bytes (none for 0).

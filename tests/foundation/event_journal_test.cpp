@@ -203,7 +203,7 @@ TEST(EventJournal, RandomJournalsFollowTheModel) {
     for (int step = 0; step < 30; ++step) {
       const int32_t type = anyType();
       const uint32_t roll = rng() % 20;
-      const uint32_t flags = roll == 0 ? ZorEvtNoStore : roll == 1 ? ZorEvtEmptyFirst : 0;
+      const uint32_t flags = roll == 0 ? uint32_t{ZorEvtNoStore} : roll == 1 ? uint32_t{ZorEvtEmptyFirst} : 0u;
       const bool emptyText = rng() % 10 == 0;
       ZorLogEvent(emptyText ? "" : "event", type, flags);
       model = ModelAdd(model, type, flags, emptyText);

@@ -90,9 +90,13 @@ TEST(FaultStream, PowerCutKeepsFlushedDataAndOnlyWrittenBytes) {
     }
     const std::string cut = s.PowerCut(seed);
     EXPECT_EQ(s.Durable(), cut);
-    if (!resized) EXPECT_GE(cut.size(), base.size());
+    if (!resized) {
+      EXPECT_GE(cut.size(), base.size());
+    }
     for (size_t i = 0; i < cut.size(); ++i)
-      if (possible[i].find(cut[i]) == std::string::npos) ASSERT_EQ(cut[i], '\0') << "seed " << seed << " byte " << i;
+      if (possible[i].find(cut[i]) == std::string::npos) {
+        ASSERT_EQ(cut[i], '\0') << "seed " << seed << " byte " << i;
+      }
     outcomes.insert(cut);
   }
   EXPECT_GT(outcomes.size(), 45u);
@@ -110,7 +114,9 @@ TEST(FaultStream, PowerCutIsReproducibleAndTearsAtSectors) {
     EXPECT_EQ(a, run(seed));
     // Pieces change only at sector boundaries (or at the write's ends).
     for (size_t i = 1; i < a.size(); ++i)
-      if (a[i] != a[i - 1]) EXPECT_TRUE(i % 512 == 0 || i == 100 || i == 1900) << i;
+      if (a[i] != a[i - 1]) {
+        EXPECT_TRUE(i % 512 == 0 || i == 100 || i == 1900) << i;
+      }
     const size_t ws = std::count(a.begin(), a.end(), 'W');
     torn |= ws != 0 && ws != 1800;
   }

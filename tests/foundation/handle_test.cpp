@@ -359,3 +359,23 @@ TEST(RawMemory, CopyReturnsTheEndOfTheDestination) {
   EXPECT_EQ(ZorCopyMemory(dst, src, 5), dst + 5);
   EXPECT_EQ(std::memcmp(dst, src, 5), 0);
 }
+
+// Growing one byte at a time must not reallocate at every step: a block
+// built item by item (arrays, text lists) would take quadratic time.
+TEST(HandleGrowth, ByteByByteGrowthReallocatesRarely) {
+  ZorHandle h;
+  h.Init(static_cast<uint32_t>(0));
+  int moves = 0;
+  void* last = nullptr;
+  for (uint32_t n = 1; n <= 1000000; ++n) {
+    h.SetSize(n);
+    static_cast<unsigned char*>(h.GetDatas())[n - 1] = static_cast<unsigned char>(n);
+    if (h.GetDatas() != last) ++moves, last = h.GetDatas();
+  }
+  EXPECT_LT(moves, 60);
+  const auto* bytes = static_cast<const unsigned char*>(h.GetDatas());
+  for (uint32_t n = 1; n <= 1000000; n += 9973) ASSERT_EQ(bytes[n - 1], static_cast<unsigned char>(n));
+  h.SetSize(10);  // far below a quarter of the capacity: memory goes back
+  EXPECT_EQ(h.GetSize(), 10u);
+  EXPECT_EQ(h.GetRecord()->capacity, 10u);
+}

@@ -82,7 +82,9 @@ void CheckAgainstModel(const ZorPathTree& tree, const Model& model) {
       ASSERT_EQ(tree.RefCount(up), counts.at(Upper(TreeText(tree, up))));
   }
   // The array never ends with a free slot.
-  if (tree.Size() > 0) ASSERT_GT(tree.RefCount(static_cast<int32_t>(tree.Size())), 0);
+  if (tree.Size() > 0) {
+    ASSERT_GT(tree.RefCount(static_cast<int32_t>(tree.Size())), 0);
+  }
 }
 
 std::vector<int32_t> FreeSlotsDescending(const ZorPathTree& tree) {

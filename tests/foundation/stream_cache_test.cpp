@@ -38,7 +38,9 @@ std::string Exercise(iZorStream* s, std::string model, uint32_t seed, uint32_t w
       const uint32_t got = s->Read(buf.data(), static_cast<uint32_t>(buf.size()));
       const size_t expect = pos >= model.size() ? 0 : std::min(buf.size(), model.size() - pos);
       EXPECT_EQ(got, expect) << "step " << step;
-      if (got) EXPECT_EQ(buf.substr(0, got), model.substr(pos, got)) << "step " << step;
+      if (got) {
+        EXPECT_EQ(buf.substr(0, got), model.substr(pos, got)) << "step " << step;
+      }
       pos += got;
     } else if (op == 8) {
       const uint64_t size = rng() % (model.size() + 2 * window);
