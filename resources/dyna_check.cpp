@@ -67,8 +67,9 @@ bool Inspect(const Run& run, ZorVerif* report, Findings* f) {
   Cell c;
   bool sound = true;
   while (w.Next(&c)) {
+    const bool first = places.emplace(c.kind, c.line, c.col).second;
     const bool empty = c.size == 0;
-    if (!empty && places.emplace(c.kind, c.line, c.col).second) continue;
+    if (first && !empty) continue;
     sound = false;
     if (!report) return false;
     ReportCell(report, empty ? kEmptyCell : kShadowedCell, c);

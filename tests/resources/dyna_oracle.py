@@ -154,10 +154,11 @@ def verif(run, repair):
     seen, bad, kept = set(), 0, []
     for cell in run.cells:
         place = tuple(cell[:3])
-        if not cell[3] or place in seen:
+        first = place not in seen
+        seen.add(place)
+        if not cell[3] or not first:
             bad += 1
             continue
-        seen.add(place)
         kept.append(cell)
     items = bad + (1 if run.tail else 0)
     if repair:
