@@ -117,6 +117,58 @@ void ShowDates() {
   PrintLine(line.CStr());
 }
 
+void ShowFiles() {
+  PrintTitle("Files: a log written through a stream, then its MD5 checksum");
+  ZorFsa log;
+  ZorFsaCmd::S_OpenTempo(&log, "demo", ".log");
+  {
+    ZorWLog writer;
+    writer.Init(&log, ZorWLogReset | ZorWLogFixedDate);
+    writer.WriteNote("Facture", "^0s payee", "F-0001");
+    writer.WriteErr("Export", ZorErr(1, 17), nullptr);
+  }
+  string content, line;
+  ZorWLog reader;
+  reader.Init(&log, ZorWLogFixedDate);
+  reader.GetLogContent(&content);
+  reader.Trash();
+  content.ReplaceAll('\r', 0);
+  content.ReplaceAll('\t', '|');
+  string first, rest;
+  while (content.Split('\n', &first, &rest)) {
+    line.Format("  ^0s", first.CStr());
+    PrintLine(line.CStr());
+    content = rest;
+  }
+  ZorFileCheckSum sum;
+  sum.Init(&log, false, "-NoFileName -NoSize");
+  sum.CalcCheckSum(false);
+  string digest;
+  sum.GetCheckSum(&digest, false);
+  line.Format("  MD5 of the log: ^0s", digest.CStr());
+  PrintLine(line.CStr());
+  ZorFsaCmd(&log).Remove();
+}
+
+void ShowCells() {
+  PrintTitle("Cells: an invoice kept as (kind, line, column) cells");
+  ZorDyna cells;
+  cells.Init();
+  decimal amount;
+  amount.SetKernel("59.97", static_cast<eZorLogType>(2));
+  cells.SetData(1, 1, 1, "Abricots secs");
+  cells.SetData(1, 1, 2, amount);
+  cells.SetData(1, 1, 3, static_cast<int32_t>(3));
+  cells.SetData(1, 2, 1, "Noix");
+  cells.SetData(1, 2, 3, static_cast<int32_t>(0));  // zero values are not stored
+  int32_t maxLine = 0, maxCol = 0;
+  cells.GetDim(1, &maxLine, &maxCol);
+  string line;
+  line.Format("  ^0i lines, ^1i columns, ^2i bytes stored end to end", maxLine, maxCol,
+              static_cast<int32_t>(cells.GetHandle()->GetSize()));
+  PrintLine(line.CStr());
+}
+
 int RunDemo() {
   std::printf("zorvane %s\n", ZOR_VERSION);
   ShowCatalogue();
@@ -124,6 +176,8 @@ int RunDemo() {
   ShowHandles();
   ShowInvoice();
   ShowDates();
+  ShowFiles();
+  ShowCells();
   return 0;
 }
 
