@@ -8,7 +8,7 @@
 // document configuration except the week rule of Get(ZorDateGetWeek) and the
 // work date.
 //
-// Choices of this library where the original left them open:
+// Choices of this library where the date rules leave them open:
 // - Diff counts this - other: days and weeks from the day numbers (times
 //   ignored), months and years as whole calendar periods (a month counts once
 //   the day of the month is reached), hours, minutes and seconds from the full
@@ -167,7 +167,7 @@ void date::Today(bool withTime, bool local) {
   FromTm(this, t, withTime);
 }
 
-// The server of the original platform is the machine itself here.
+// The application server's clock is the machine's own clock here.
 void date::ServerDate(bool withTime, bool local) { Today(withTime, local); }
 
 void date::WorkDate() {

@@ -17,7 +17,7 @@
 // travel in a ParseRules value so that the kernel form (day-month-year, "/")
 // never touches the global configuration.
 //
-// Choices of this library where the original left them open:
+// Choices of this library where the date rules leave them open:
 // - A null or empty reference date counts as no reference: missing parts come
 //   from the document's work date.
 // - Time stamps are the ISO 8601 text "YYYY-MM-DDTHH:MM:SS"; SetTimeStamp also

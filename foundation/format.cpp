@@ -15,7 +15,7 @@
 // va_arg(ap, uint64_t) reads it whole. Each slot is then interpreted by the
 // placeholder's type: the low 32 bits for the 32-bit types (i I x a p b w o
 // O), a pointer for all the others (texts, 64-bit values, decimals, dates,
-// GUIDs, the four values of y). This replaces the original's 32-bit slots, in
+// GUIDs, the four values of y). This replaces the 32-bit slots of the Windows design, in
 // which 64-bit values could not travel directly either. A slot is never read
 // beyond those the pattern uses: reading past the caller's arguments would
 // take whatever lies in the registers or on the stack.

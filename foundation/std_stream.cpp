@@ -21,7 +21,7 @@
 // lock). As everywhere on POSIX, the locks are advisory: they exclude other
 // locks, not reads and writes.
 //
-// Asynchronous mode (flag ZorStmAsync): Seek follows the original rules
+// Asynchronous mode (flag ZorStmAsync): Seek follows the asynchronous rules
 // (whence 2 leaves the position alone), GetSize gives the size the stream
 // recorded (size at open, grown by writes, set by SetSize), and closing a
 // writable stream sets the file to that size. For a file over 4 MB a

@@ -1,6 +1,6 @@
 // errno to Windows error numbers.
 //
-// The table keeps what a caller on the original platform would have seen for
+// The table keeps what a caller on Windows would have seen for
 // the same failure: a missing file is 2 but a missing directory on the way is
 // 3, opening a directory as a file is an access denial (5), a failed lock
 // attempt (EAGAIN/EWOULDBLOCK, EDEADLK from a lock call) is the lock

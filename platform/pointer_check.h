@@ -9,7 +9,7 @@
 // common case (the same stack, heap or literal pages again and again) costs
 // a few compares. The cache can go stale when memory is unmapped after it was
 // checked; only a pointer that is already dangling can then slip through, the
-// same best-effort guarantee as the original's checks.
+// same best-effort guarantee as the Windows pointer checks.
 #pragma once
 
 #include <zorvane/types.h>

@@ -1,5 +1,5 @@
 // Tick counts of the Linux layer: milliseconds of the steady clock, as a
-// 32-bit value that wraps after about 49 days like the original tick count.
+// 32-bit value that wraps after about 49 days like the Windows tick count.
 #pragma once
 
 #include <cstdint>

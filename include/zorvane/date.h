@@ -145,7 +145,7 @@ enum eZorDateDiff : int32_t {
 };
 
 // The broken-down form of a date, field for field like the operating
-// system's calendar time record of the original platform.
+// system's calendar time record of Windows.
 struct sZorSysTime {
   uint16_t wYear;
   uint16_t wMonth;

@@ -170,7 +170,7 @@ ZOR_API int64_t ZorWinErrToZor(uint32_t winErr);
 
 // The developer's debug channel. Nothing happens unless a sink is set
 // (ZorSetDebugSink in <zorvane/ui.h>). ZorDebugPrintAt's two numbers placed
-// the text in the original debugging window; they are accepted and ignored.
+// the text in a debugging window on Windows; they are accepted and ignored.
 // ZorDebugPrintStr adds a line feed when asked.
 ZOR_API void ZorDebugPrint(const char* pattern, ...);
 ZOR_API void ZorDebugPrintAt(int32_t x, int32_t y, const char* pattern, ...);
