@@ -153,7 +153,7 @@ bool SortStep(ZorDyna* d, Model* m, Rng& r) {
     if (std::get<0>(*q) == kind && to_line.count(std::get<1>(*q))) std::get<1>(*q) = to_line[std::get<1>(*q)];
     return true;
   });
-  return d->Sort(kind, kZorPhysTypeLong, col, from, to, down ? kZorDynaSortDescending : 0) == want;
+  return d->Sort(kind, kZorPhysTypeLong, col, from, to, down ? uint32_t{kZorDynaSortDescending} : 0u) == want;
 }
 
 bool KindStep(ZorDyna* d, Model* m, Rng& r) {
