@@ -29,7 +29,6 @@
 #include "platform/ticks.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -56,16 +55,6 @@ enum class Phase { kScan, kHash, kDone };
 
 [[noreturn]] void Raise(uint32_t line, int32_t number) {
   throw ZorEBasic(kSource, line, 1, ZorErr(1, number), static_cast<const char*>(nullptr), nullptr);
-}
-
-const char* UserName(string* dst) {
-  const char* name = nullptr;
-  struct passwd pw;
-  struct passwd* found = nullptr;
-  char buf[1024];
-  if (getpwuid_r(geteuid(), &pw, buf, sizeof buf, &found) == 0 && found) name = found->pw_name;
-  if (!name) name = std::getenv("USER");
-  return ZorDecodefromUTF8(name ? name : "", dst);
 }
 
 bool IsDirectory(const ZorFsa* path) {
@@ -296,7 +285,7 @@ const char* ZorFileCheckSum::GetCheckSum(string* dst, bool full) {
   ZorAddStrOpt(&text, "GenDate", w.genDate.ToTimeStampStr(&value));
   ZorAddStrOptLong(&text, "NbFile", w.nbFile);
   ZorAddStrOpt(&text, "Mach", platform::MachineName(&value));
-  ZorAddStrOpt(&text, "User", UserName(&value));
+  ZorAddStrOpt(&text, "User", platform::UserName(&value));
   ZorAddStrOpt(&text, "OrgOptions", w.options.CStr());
   ZorAddStrOpt(&text, w.isDir ? "OrgDirPath" : "OrgFilePath", w.path.GetPath(ZorFsaPathSys, &value));
   ZorAddStrOpt(&text, "Version", ZOR_VERSION);

@@ -1,4 +1,5 @@
-// The machine the process runs on, as the library names it to people.
+// The machine the process runs on and the user it runs for, as the library
+// names them to people.
 #pragma once
 
 namespace zorvane {
@@ -9,5 +10,8 @@ namespace zorvane::platform {
 
 // The host name (cp1252; empty when the system does not give one).
 const char* MachineName(string* dst);
+// The login name of the effective user (cp1252; $USER when the user database
+// does not know it).
+const char* UserName(string* dst);
 
 }  // namespace zorvane::platform
