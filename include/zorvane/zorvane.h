@@ -32,3 +32,6 @@
 #include <zorvane/pnv.h>
 #include <zorvane/verif.h>
 #include <zorvane/dyna.h>
+#include <zorvane/purger.h>
+#include <zorvane/messages_bus.h>
+#include <zorvane/bfile.h>

@@ -1,0 +1,10 @@
+// ZorBFile compaction: NeedCompact and Compact. Placeholder versions that
+// never compact; the maintenance code replaces them.
+#include <zorvane/bfile.h>
+
+namespace zorvane {
+
+bool ZorBFile::NeedCompact(eZorBfCompact) { return false; }
+bool ZorBFile::Compact(eZorBfCompact, bool, bool) { return false; }
+
+}  // namespace zorvane
