@@ -5,6 +5,6 @@
 namespace zorvane {
 
 bool ZorBFile::NeedCompact(eZorBfCompact) { return false; }
-bool ZorBFile::Compact(eZorBfCompact, bool, bool) { return false; }
+bool ZorBFile::Compact(eZorBfCompact, bool, bool, ZorProgress*) { return false; }
 
 }  // namespace zorvane

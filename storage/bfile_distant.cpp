@@ -14,6 +14,9 @@ void ZorBFile::_StreamChangedThunk(void* context, iZorStream*, bool everything) 
 
 void ZorBFile::_OnStreamChanged(bool) {}
 
+bool ZorBFile::_BeginRead() const { return false; }
+void ZorBFile::_EndRead() const {}
+
 bool ZorBFile::_WriteRange(int64_t pos, const void* data, uint32_t n, bool compareOnly) {
   if (compareOnly) return true;
   _stream->Seek(pos, ZorSeekSet);

@@ -35,6 +35,7 @@ namespace zorvane {
 class string;
 class ZorBGet;
 class ZorVerif;
+class ZorProgress;
 class iMobUco;
 class CBlockSpace;
 
@@ -265,7 +266,9 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   // ------------------------------------------------------------ maintenance
   // (storage/bfile_compact.cpp, storage/bfile_check.cpp)
   bool NeedCompact(eZorBfCompact mode);
-  bool Compact(eZorBfCompact mode, bool showMsg, bool showProgress);
+  // display: the caller's progress object (null: one of its own when
+  // showProgress).
+  bool Compact(eZorBfCompact mode, bool showMsg, bool showProgress, ZorProgress* display = nullptr);
   bool CheckDir(ZorVerif* verif);
   bool CheckBlockOwnerType(ZorVerif* verif);
   bool CheckLostSpace(ZorVerif* verif);
@@ -285,6 +288,10 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
 
  private:
   friend class ZorBFileTestAccess;
+  // Helpers of the maintenance and distant files, defined there.
+  struct Compactor;    // storage/bfile_compact.cpp
+  struct Checker;      // storage/bfile_check.cpp
+  struct DistantSync;  // storage/bfile_distant.cpp
 
   // State bits.
   enum : uint32_t {
@@ -378,6 +385,20 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   void _OnStreamChanged(bool everything);
   bool _WriteRange(int64_t pos, const void* data, uint32_t n, bool compareOnly);
   void _ReloadBlock(int32_t id);
+  // A distant file outside any transaction: reads run inside the stream's
+  // bracket so that the change callback revalidates first.
+  bool _BeginRead() const;  // true when a bracket was begun
+  void _EndRead() const;
+  struct _ReadScope {
+    const ZorBFile* f;
+    bool began;
+    explicit _ReadScope(const ZorBFile* file) : f(file), began(file->_BeginRead()) {}
+    ~_ReadScope() {
+      if (began) f->_EndRead();
+    }
+    _ReadScope(const _ReadScope&) = delete;
+    _ReadScope& operator=(const _ReadScope&) = delete;
+  };
 
   ZorFsa _path;
   iZorStream* _stream = nullptr;
@@ -398,6 +419,7 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   CBlockSpace* _space = nullptr;
   bool _purgerRegistered = false;
   bool _flushing = false;
+  mutable int32_t _readDepth = 0;
 };
 
 }  // namespace zorvane
