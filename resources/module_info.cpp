@@ -1,0 +1,128 @@
+// What a module tells about itself beyond its record: version, language,
+// dependencies, whether a file is a module; and the library's own entry
+// point.
+//
+// - The library's version is ZOR_VERSION ("major.minor.patch"), numbered
+//   major << 16 | minor << 8 | patch; other modules report none (0, "").
+// - A module has no language of its own until one is set (ZorSetModuleLang);
+//   its language pack is the sub-directory "<lang>" of its directory.
+// - The dependency list is resource ZorRsrcIdDepList of the module's
+//   description section: int32 module ids, little-endian.
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "resources/module_loader.h"
+#include <zorvane/bget.h>
+#include <zorvane/fsa.h>
+#include <zorvane/module.h>
+#include <zorvane/string.h>
+
+#ifndef ZOR_VERSION
+#define ZOR_VERSION "0.0.0"
+#endif
+
+namespace zorvane {
+
+namespace {
+
+struct Languages {
+  std::mutex mutex;
+  std::map<int32_t, int32_t> byModule;
+  ZorDepListFiller filler = nullptr;
+};
+
+Languages& TheLanguages() {
+  static Languages* const langs = new Languages;
+  return *langs;
+}
+
+uint32_t VersionNumber(const char* text) {
+  unsigned major = 0, minor = 0, patch = 0;
+  std::sscanf(text, "%u.%u.%u", &major, &minor, &patch);
+  return (major & 0xFFFF) << 16 | (minor & 0xFF) << 8 | (patch & 0xFF);
+}
+
+}  // namespace
+
+uint32_t ZorGetModuleVersion(int32_t id, string* out) {
+  const bool kernel = id == ZorKernelModuleId;
+  if (out) out->Assign(kernel ? ZOR_VERSION : "");
+  return kernel ? VersionNumber(ZOR_VERSION) : 0;
+}
+
+int32_t ZorGetModuleLang(int32_t id, bool) {
+  Languages& langs = TheLanguages();
+  std::lock_guard<std::mutex> lock(langs.mutex);
+  const auto it = langs.byModule.find(id);
+  return it == langs.byModule.end() ? -1 : it->second;
+}
+
+void ZorSetModuleLang(int32_t id, int32_t lang) {
+  Languages& langs = TheLanguages();
+  std::lock_guard<std::mutex> lock(langs.mutex);
+  if (lang < 0)
+    langs.byModule.erase(id);
+  else
+    langs.byModule[id] = lang;
+}
+
+bool ZorGetLangPackFsa(int32_t module, int32_t lang, ZorFsa* out) {
+  ZorFsa dir;
+  if (lang < 0 || !ZorGetModuleFsa(module, &dir)) return false;
+  out->InitFromParent(&dir, std::to_string(lang).c_str());
+  return true;
+}
+
+int32_t ZorGetDepIds(int32_t id, ZorBGet* out, bool recursive) {
+  out->Reset(0, sizeof(int32_t));
+  std::vector<int32_t> seen;
+  std::vector<int32_t> pending{id};
+  for (size_t next = 0; next < pending.size(); ++next) {
+    for (int32_t dep : modules::DescInts(pending[next], ZorRsrcIdDepList)) {
+      if (dep == id || std::find(seen.begin(), seen.end(), dep) != seen.end()) continue;
+      seen.push_back(dep);
+      if (recursive) pending.push_back(dep);
+    }
+  }
+  for (int32_t dep : seen) out->Ins(0, &dep);
+  return static_cast<int32_t>(seen.size());
+}
+
+ZorDepListFiller ZorSetDepListFiller(ZorDepListFiller filler) {
+  Languages& langs = TheLanguages();
+  std::lock_guard<std::mutex> lock(langs.mutex);
+  std::swap(langs.filler, filler);
+  return filler;
+}
+
+bool ZorGetDepList(int32_t id, ZorTable* out, bool recursive) {
+  ZorDepListFiller filler;
+  {
+    Languages& langs = TheLanguages();
+    std::lock_guard<std::mutex> lock(langs.mutex);
+    filler = langs.filler;
+  }
+  if (!filler) return false;
+  ZorBGet ids;
+  const int32_t n = ZorGetDepIds(id, &ids, recursive);
+  return filler(out, n ? static_cast<const int32_t*>(ids[1]) : nullptr, n);
+}
+
+bool ZorIsZorModule(const char* file) {
+  if (!file || !file[0]) return false;
+  void* instance = dlopen(file, RTLD_LAZY | RTLD_LOCAL);
+  if (!instance) return false;
+  const bool found = modules::OwnSymbol(instance, ZOR_MODULE_ENTRY_NAME) != nullptr;
+  dlclose(instance);
+  return found;
+}
+
+}  // namespace zorvane
+
+// The library's own entry point, as every module library has one.
+extern "C" ZOR_API zorvane::ZorModule* ZorGetModuleObject() { return zorvane::ZorGetKernelModule(); }

@@ -1,0 +1,89 @@
+// The resource section of a module: its own sorted table (rsrc_table.h),
+// found through its dlopen handle.
+//
+// dlsym on a module's handle searches the module and then everything it was
+// loaded with, the library included, so a module without a table would be
+// handed the library's. A symbol counts only when the object that defines
+// it (dladdr1's link map) is the instance's own object (dlinfo's link map).
+#include <dlfcn.h>
+#include <link.h>
+
+#include <algorithm>
+#include <string>
+#include <tuple>
+
+#include "platform/little_endian.h"
+#include "resources/module_loader.h"
+#include <zorvane/module.h>
+
+namespace zorvane {
+namespace modules {
+
+namespace {
+int LocateSelf() { return 0; }
+}  // namespace
+
+void* KernelInstance() {
+  static void* const instance = [] {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&LocateSelf), &info) || !info.dli_fname) return static_cast<void*>(nullptr);
+    return dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+  }();
+  return instance;
+}
+
+const std::string& KernelPath() {
+  static const std::string path = InstancePath(KernelInstance());
+  return path;
+}
+
+void* OwnSymbol(void* instance, const char* name) {
+  if (!instance) return nullptr;
+  link_map* own = nullptr;
+  if (dlinfo(instance, RTLD_DI_LINKMAP, &own) != 0 || !own) return nullptr;
+  void* sym = dlsym(instance, name);
+  if (!sym) return nullptr;
+  Dl_info info{};
+  link_map* definer = nullptr;
+  if (!dladdr1(sym, &info, reinterpret_cast<void**>(&definer), RTLD_DL_LINKMAP) || definer != own) return nullptr;
+  return sym;
+}
+
+std::string InstancePath(void* instance) {
+  link_map* lm = nullptr;
+  if (!instance || dlinfo(instance, RTLD_DI_LINKMAP, &lm) != 0 || !lm || !lm->l_name) return {};
+  return lm->l_name;
+}
+
+std::vector<int32_t> DescInts(int32_t module, uint32_t rsrcId) {
+  std::vector<int32_t> values;
+  const sZorRsrcItem* item = nullptr;
+  if (!ZorFindRsrcItem(ZorGetRsrcTable(ZorGetRsrcInstance(module, true)), ZorRsrcSectionModuleDesc, rsrcId, 1036,
+                       &item))
+    return values;
+  for (uint32_t at = 0; at + 4 <= item->size; at += 4) {
+    values.push_back(static_cast<int32_t>(platform::GetLE32(item->data + at)));
+  }
+  return values;
+}
+
+}  // namespace modules
+
+const sZorRsrcTable* ZorGetRsrcTable(void* instance) {
+  return static_cast<const sZorRsrcTable*>(modules::OwnSymbol(instance, ZOR_RSRC_TABLE_SYMBOL));
+}
+
+bool ZorFindRsrcItem(const sZorRsrcTable* table, uint32_t sectionType, uint32_t id, uint32_t lang,
+                     const sZorRsrcItem** out) {
+  if (!table || !table->items) return false;
+  const auto key = std::make_tuple(sectionType, id, lang);
+  const sZorRsrcItem* end = table->items + table->count;
+  const sZorRsrcItem* it = std::lower_bound(table->items, end, key, [](const sZorRsrcItem& item, const auto& k) {
+    return std::make_tuple(item.type, item.id, item.lang) < k;
+  });
+  if (it == end || std::make_tuple(it->type, it->id, it->lang) != key) return false;
+  if (out) *out = it;
+  return true;
+}
+
+}  // namespace zorvane
