@@ -35,3 +35,5 @@
 #include <zorvane/purger.h>
 #include <zorvane/messages_bus.h>
 #include <zorvane/bfile.h>
+#include <zorvane/name_type.h>
+#include <zorvane/module.h>
