@@ -21,7 +21,9 @@
 //        16     8  the sequence number of the next entry
 //        24     4  capacity: the number of entry slots (1024)
 //        28     4  the chunk size (4096)
-//        32    32  zero
+//        32     8  writer mark: non-zero from a writer's first change inside
+//                  its bracket until it publishes (see Dead writers)
+//        40    24  zero
 //        64        the slots, 24 bytes each: sequence, first chunk, chunk
 //                  count (all ones: every chunk from the first to the end)
 //
@@ -44,6 +46,15 @@
 // command 3 or at close. On a network file system the data, then the log,
 // are synced before the bracket is released, so that a log entry is never
 // visible before the data it describes.
+//
+// Dead writers. A process may die inside its bracket after changing the
+// file and before publishing; the lock dies with it and nothing would tell
+// the others. So, before its first change inside a bracket, a writer
+// stores a mark of its own (random, per link) in the log header and syncs
+// it on a network file system; publishing writes the header without it.
+// Whoever takes the bracket and finds a mark that is not its own knows
+// that everything may have changed; a writer that finds one resets the
+// log (a new generation), so that every other process learns it too.
 //
 // Staleness. Per 4096-byte chunk: stale from the moment a new entry names it
 // until this process reads or writes the whole chunk (a read that stops at
@@ -132,6 +143,7 @@ uint64_t SlotOffset(uint64_t seq) { return kHeaderSize + (seq % kCapacity) * kEn
 struct ZorDistantLink::LogHeader {
   uint64_t generation = 0;
   uint64_t next = 0;
+  uint64_t writer = 0;
 };
 
 void ZorSetForceDistant(bool force) { g_forceDistant = force; }
@@ -149,6 +161,7 @@ bool ZorDistantLink::IsDistantFile(int fd) { return g_forceDistant || IsNetworkF
 ZorDistantLink::ZorDistantLink(iZorStream* owner, const ZorFsa* path, int dataFd, const std::string& osPath,
                                bool writable)
     : _owner(owner), _path(path), _logPath(osPath + ".zsl"), _writable(writable), _network(IsNetworkFile(dataFd)) {
+  _mark = NewGeneration();
   _OpenLog();
   // A writer whose changes others could not learn would corrupt their view.
   if (_writable && !_logWritable) _Raise(_logFd < 0 ? errno : EACCES);
@@ -193,6 +206,7 @@ bool ZorDistantLink::_ReadHeader(LogHeader* h) const {
   if (memcmp(b, kMagic, 8) != 0 || GetLE32(b + 24) != kCapacity || GetLE32(b + 28) != kChunkSize) return false;
   h->generation = GetLE64(b + 8);
   h->next = GetLE64(b + 16);
+  h->writer = GetLE64(b + 32);
   return h->generation != 0;
 }
 
@@ -203,12 +217,14 @@ void ZorDistantLink::_WriteHeader(const LogHeader& h) {
   PutLE64(b + 16, h.next);
   PutLE32(b + 24, kCapacity);
   PutLE32(b + 28, kChunkSize);
+  PutLE64(b + 32, h.writer);
   if (const int err = WriteAll(_logFd, b, sizeof b, 0)) _Raise(err);
 }
 
 void ZorDistantLink::_ResetLog(LogHeader* h) {
   h->generation = NewGeneration();
   h->next = 0;
+  h->writer = 0;
   _WriteHeader(*h);
 }
 
@@ -230,13 +246,20 @@ void ZorDistantLink::AfterAcquire(int dataFd) {
   if (!_LockLog(false)) return;  // no log: no writer has ever opened the file
   struct Unlock {
     ZorDistantLink* link;
-    ~Unlock() { link->_UnlockLog(); }
+    ~Unlock() {
+      if (link) link->_UnlockLog();
+    }
   } unlock{this};
   LogHeader h;
   const bool valid = _ReadHeader(&h);
-  const bool everything = !valid || !_ReadNewEntries(h);
+  const bool orphan = valid && h.writer != 0;
+  const bool everything = !valid || orphan || !_ReadNewEntries(h);
   _generation = h.generation;
   _seen = h.next;
+  unlock.link = nullptr;
+  _UnlockLog();
+  if (orphan && _writable && _logWritable) _ClearOrphanMark();
+  _holding = _writable;
   if (everything) {
     _MarkAllStale();
   } else {
@@ -247,7 +270,39 @@ void ZorDistantLink::AfterAcquire(int dataFd) {
   _Notify(everything);
 }
 
+// A writer died inside its bracket: a new generation tells every process.
+void ZorDistantLink::_ClearOrphanMark() {
+  _LockLog(true);
+  struct Unlock {
+    ZorDistantLink* link;
+    ~Unlock() { link->_UnlockLog(); }
+  } unlock{this};
+  LogHeader h;
+  if (_ReadHeader(&h) && h.writer == 0) return;
+  _ResetLog(&h);
+  _generation = h.generation;
+  _seen = h.next;
+}
+
+void ZorDistantLink::BeforeChange() {
+  if (!_holding || _announced || !_logWritable) return;
+  _LockLog(true);
+  struct Unlock {
+    ZorDistantLink* link;
+    ~Unlock() { link->_UnlockLog(); }
+  } unlock{this};
+  LogHeader h;
+  if (!_ReadHeader(&h)) _ResetLog(&h);
+  h.writer = _mark;
+  _WriteHeader(h);
+  if (_network && fdatasync(_logFd) != 0) _Raise(errno);
+  _generation = h.generation;
+  _announced = true;
+}
+
 void ZorDistantLink::BeforeRelease(int dataFd) {
+  _holding = false;
+  _announced = false;
   if (!_writable || _pending.empty()) return;
   if (_network && fdatasync(dataFd) != 0) _Raise(errno);
   _LockLog(true);
@@ -256,7 +311,9 @@ void ZorDistantLink::BeforeRelease(int dataFd) {
     ~Unlock() { link->_UnlockLog(); }
   } unlock{this};
   LogHeader h;
-  if (!_ReadHeader(&h)) _ResetLog(&h);
+  // A mark not this link's own is a dead writer's: start a new generation.
+  if (!_ReadHeader(&h) || (h.writer != 0 && h.writer != _mark)) _ResetLog(&h);
+  h.writer = 0;
   _AppendPending(&h);
   if (_network && fdatasync(_logFd) != 0) _Raise(errno);
 }

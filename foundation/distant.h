@@ -34,6 +34,9 @@ class ZorDistantLink {
   // Called with the bracket lock just taken: reads what others logged and
   // calls the change callback when something may have changed.
   void AfterAcquire(int dataFd);
+  // Called before every write or size change: the first one inside a bracket
+  // marks the log, so that others learn of it should this process die.
+  void BeforeChange();
   // Called with the bracket lock still held: publishes this process's writes.
   void BeforeRelease(int dataFd);
   // Called at close, outside any bracket: publishes writes made outside one.
@@ -61,6 +64,7 @@ class ZorDistantLink {
   bool _ReadHeader(LogHeader* h) const;
   void _WriteHeader(const LogHeader& h);
   void _ResetLog(LogHeader* h);
+  void _ClearOrphanMark();
   bool _ReadNewEntries(const LogHeader& h);
   void _AppendPending(LogHeader* h);
   std::vector<Run> _PendingRuns() const;
@@ -80,6 +84,9 @@ class ZorDistantLink {
   bool _network = false;
   uint64_t _generation = 0;  // of the log this link has read; 0: none
   uint64_t _seen = 0;        // sequence of the next entry this link has not read
+  uint64_t _mark = 0;        // this link's writer mark (random, non-zero)
+  bool _holding = false;     // inside a bracket taken for writing
+  bool _announced = false;   // the mark is in the log for this bracket
   std::vector<uint8_t> _stale;  // per chunk: 1 = may have been changed by another
   bool _staleBeyond = false;    // the state of chunks past the end of _stale
   std::vector<Run> _pending;    // chunks written and not yet published

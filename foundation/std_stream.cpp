@@ -306,6 +306,7 @@ uint32_t ZorStdStream::Read(void* buf, uint32_t n) {
 
 void ZorStdStream::Write(const void* buf, uint32_t n) {
   _CheckWritable();
+  if (_distant) _distant->BeforeChange();
   const uint64_t start = _pos;
   uint32_t done = 0;
   while (done < n) {
@@ -347,6 +348,7 @@ uint64_t ZorStdStream::GetSize() {
 
 void ZorStdStream::SetSize(uint64_t size) {
   _CheckWritable();
+  if (_distant) _distant->BeforeChange();
   const uint64_t old = _distant ? _FileSize() : 0;
   while (ftruncate(_fd, static_cast<off_t>(size)) != 0)
     if (errno != EINTR) _Raise(errno);
