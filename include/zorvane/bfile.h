@@ -124,7 +124,7 @@ enum : uint32_t {
 // One directory entry: the 24 bytes of the file, field by field. In memory
 // `cacheSlot` is always 0 (the cached handles live beside the directory) and
 // the memory-only flags may be set; Store never writes either of them.
-struct sZorBfBRef {
+struct ZOR_API sZorBfBRef {
   uint32_t pos = 0;        // low 32 bits of the extent's offset
   uint32_t capacity = 0;   // extent length
   uint32_t size = 0;       // bytes stored, <= capacity
@@ -305,8 +305,11 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   static constexpr int32_t kNoTransaction = 0x7FFFFFFF;
 
   // ---- errors (bfile.cpp)
-  [[noreturn]] void _Raise(int32_t code) const;
-  [[noreturn]] void _RaiseInternal(const char* text) const;
+  // ZorEBasic (1, code) with the path; the line is the caller's.
+  [[noreturn]] void _Raise(int32_t code, uint32_t line = __builtin_LINE()) const;
+  // ZorECrash (1, 13) with catalogue text 1 ("erreur interne") or 2
+  // ("internal error") of the block file's group.
+  [[noreturn]] void _RaiseInternal(int32_t textId, uint32_t line = __builtin_LINE()) const;
   void _RequireWrite() const;  // 24 unless write enabled
   void _SendMsg(int32_t blockId);
 
@@ -366,13 +369,14 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   void _WriteSorted(std::vector<int32_t>& ids);
   void _MarkDirty(int32_t id);
   void _PlaceCopyOnWrite(int32_t id);
-  void _PlaceAppend(int32_t id);
-  void _FlushDirtyBlocks();
+  bool _PlaceAppend(int32_t id);  // true: the caller pads the extent
+  bool _FlushDirtyBlocks();  // true when something was written
   void _ReleaseAtFlush();
-  void _GrowReservedArea();
+  bool _GrowReservedArea();  // true when blocks were moved
   void _MoveBlockToEnd(int32_t id);
-  void _WriteDirectoryRange();
-  void _Barrier();
+  void _WriteEntries(int32_t low, int32_t high);
+  void _WriteDirectoryRange(uint32_t oldDataStart);
+  void _Barrier();  // copy-on-write: data durable before the directory
 
   // ---- free space (bfile_space.cpp)
   CBlockSpace* _Space();
@@ -419,6 +423,7 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   CBlockSpace* _space = nullptr;
   bool _purgerRegistered = false;
   bool _flushing = false;
+  bool _unsynced = false;  // writes since the last OS flush
   mutable int32_t _readDepth = 0;
 };
 
