@@ -410,6 +410,13 @@ bool ZorBFile::GetBlockInfo(int32_t id, int32_t* owner, int16_t* type, int32_t* 
   return true;
 }
 
+bool ZorBFile::GetEntry(int32_t id, sZorBfBRef* out) const {
+  _ReadScope scope(this);
+  if (!_ValidId(id)) return false;
+  *out = _Entry(id);
+  return true;
+}
+
 int32_t ZorBFile::GetNbBlock(int32_t* freeWithSpace, int32_t* emptySlots) {
   _ReadScope scope(this);
   int32_t withSpace = 0, empty = 0;

@@ -274,6 +274,11 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   bool CheckLostSpace(ZorVerif* verif);
   bool CheckCrossBlock(ZorVerif* verif);
 
+  // A copy of directory entry `id` (free ones included); false outside
+  // 1..GetDirCount().
+  bool GetEntry(int32_t id, sZorBfBRef* out) const;
+  int32_t GetDirCount() const { return static_cast<int32_t>(_dir.size()); }
+
   // ------------------------------------------------------------ cache figures
   int32_t GetCacheCount() const { return _cachedCount; }
   int32_t GetCacheLimit() const { return _cacheLimit; }
