@@ -1,0 +1,480 @@
+// The module registry against the test plug-ins of tests/resources/plugins
+// (built into ZOR_TEST_MODULES_DIR as <name>/<name>.so):
+//   4242 zortest_plugin   plug-in with its own resources and string lists
+//   4243 zortest_noentry  plug-in library without the entry point
+//   4244 zortest_bare     plug-in without a resource table of its own (its
+//                         dependency zortest_dep has one)
+//   4245 zortest_missing  no library file
+// Each test registers what it needs (registering again is harmless).
+#include <dlfcn.h>
+#include <link.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <zorvane/zorvane.h>
+
+#include "tests/resources/plugins/test_plugin.h"
+
+using namespace zorvane;
+
+namespace {
+
+constexpr int32_t kMissingId = 4245;
+constexpr int32_t kAppId = 9000;
+
+std::string ModulesDir() { return ZOR_TEST_MODULES_DIR; }
+std::string LibraryOf(const char* name) { return ModulesDir() + "/" + name + "/" + name + ".so"; }
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void Register(int32_t id, const char* name, uint32_t flags, bool loadTypes = false) {
+  sZorModuleInfo info;
+  info.id = id;
+  info.flags = flags;
+  std::strncpy(info.name, name, sizeof info.name - 1);
+  ZorRegisterModule(nullptr, &info, loadTypes);
+}
+
+void UseTestModules() {
+  ZorFsa root;
+  ASSERT_TRUE(root.InitFromSysPath(ModulesDir().c_str(), true));
+  ZorFsa::KRegister(ZorKFsaModules, &root);
+  Register(zortest::kPluginId, "zortest_plugin", ZorModuleFlagPlugIn, true);
+  Register(zortest::kNoEntryId, "zortest_noentry", ZorModuleFlagPlugIn);
+  Register(zortest::kBareId, "zortest_bare", ZorModuleFlagPlugIn);
+  Register(kMissingId, "zortest_missing", 0);
+}
+
+// The lines of the debug channel while it lives.
+struct DebugCapture {
+  std::vector<std::string> lines;
+  ZorDebugSink previous;
+  DebugCapture() {
+    previous = ZorSetDebugSink([](const char* text, void* self) { static_cast<DebugCapture*>(self)->lines.push_back(text); },
+                               this);
+  }
+  ~DebugCapture() { ZorSetDebugSink(previous, nullptr); }
+  bool Has(const std::string& part) const {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+  }
+};
+
+int LoadedObjects() {
+  int n = 0;
+  dl_iterate_phdr([](dl_phdr_info*, size_t, void* count) { return ++*static_cast<int*>(count), 0; }, &n);
+  return n;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the kernel
+
+TEST(ModuleKernel, IsModuleOneAndNeverLoadsAnything) {
+  const int before = LoadedObjects();
+  ZorModule* kernel = ZorGetKernelModule();
+  ASSERT_NE(kernel, nullptr);
+  const int32_t locks = kernel->GetLockCount();
+  {
+    ZorLock guard;
+    EXPECT_EQ(ZorGetModule(ZorKernelModuleId, &guard), kernel);
+    EXPECT_EQ(kernel->GetLockCount(), locks + 1);
+    EXPECT_TRUE(kernel->IsLocked());
+  }
+  EXPECT_EQ(kernel->GetLockCount(), locks);
+  EXPECT_EQ(LoadedObjects(), before);
+  EXPECT_EQ(kernel->GetModuleId(), ZorKernelModuleId);
+  EXPECT_EQ(ZorGetModuleObject(), kernel);  // the library's own entry point
+  // The base class answers nothing.
+  EXPECT_EQ(kernel->QueryInterface(ZorQiPrefHandler), nullptr);
+  EXPECT_EQ(kernel->HandleMessage(ZorModuleMsgPlugIn, 0, 0, 0, nullptr, nullptr), 0);
+}
+
+TEST(ModuleKernel, InstanceIsTheLibrarysOwnObject) {
+  Dl_info info{};
+  ASSERT_TRUE(dladdr(reinterpret_cast<void*>(&ZorGetKernelModule), &info));
+  void* self = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+  ASSERT_NE(self, nullptr);
+  EXPECT_EQ(ZorGetModuleInstance(ZorKernelModuleId, false), self);
+  EXPECT_EQ(ZorGetRsrcInstance(ZorKernelModuleId, false), self);
+  EXPECT_EQ(ZorGetKernelModule()->GetInstance(), self);
+  string path;
+  EXPECT_STREQ(ZorGetModulePath(ZorKernelModuleId, &path), info.dli_fname);
+  dlclose(self);
+}
+
+TEST(ModuleKernel, PresenceAndVersion) {
+  EXPECT_TRUE(ZorIsModulePresent(ZorKernelModuleId));
+  EXPECT_FALSE(ZorIsModulePresent(0));
+  Register(0, "zero", 0);  // even a record under 0 is no module
+  EXPECT_FALSE(ZorIsModulePresent(0));
+  EXPECT_FALSE(ZorIsModulePresent(777777));
+  string text;
+  const uint32_t version = ZorGetModuleVersion(ZorKernelModuleId, &text);
+  unsigned a = 0, b = 0, c = 0;
+  ASSERT_EQ(std::sscanf(text.CStr(), "%u.%u.%u", &a, &b, &c), 3);
+  EXPECT_EQ(version, a << 16 | b << 8 | c);
+  EXPECT_EQ(ZorGetModuleVersion(777777, &text), 0u);
+  EXPECT_STREQ(text.CStr(), "");
+}
+
+// ---------------------------------------------------------------- loading
+
+TEST(ModuleLoad, PluginIsLoadedFromItsDirectory) {
+  UseTestModules();
+  ZorLock guard;
+  ZorModule* module = ZorGetModule(zortest::kPluginId, &guard);
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(module->GetModuleId(), zortest::kPluginId);
+  EXPECT_NE(module, ZorGetKernelModule());
+  EXPECT_EQ(module->GetInstance(), ZorGetModuleInstance(zortest::kPluginId, false));
+  string path;
+  EXPECT_EQ(std::string(ZorGetModulePath(zortest::kPluginId, &path)), LibraryOf("zortest_plugin"));
+  void* byPath = dlopen(LibraryOf("zortest_plugin").c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  EXPECT_EQ(byPath, module->GetInstance());
+  if (byPath) dlclose(byPath);
+
+  iZorInterface* answer = module->QueryInterface(zortest::kAnswerQi);
+  ASSERT_NE(answer, nullptr);
+  EXPECT_EQ(answer->QueryInterface(zortest::kAnswerQi), answer);
+  EXPECT_EQ(module->QueryInterface(ZorQiPrefHandler), nullptr);
+
+  ZorLock second;
+  EXPECT_EQ(ZorGetModule(zortest::kPluginId, &second), module);  // loaded once, kept
+  EXPECT_GE(module->GetLockCount(), 2);
+  EXPECT_TRUE(ZorIsZorModule(LibraryOf("zortest_plugin").c_str()));
+}
+
+TEST(ModuleLoad, MissingLibraryGivesNullWithoutRaising) {
+  UseTestModules();
+  DebugCapture debug;
+  ZorModule* module = nullptr;
+  EXPECT_NO_THROW(module = ZorGetModule(kMissingId, nullptr));
+  EXPECT_EQ(module, nullptr);
+  EXPECT_EQ(ZorGetModuleInstance(kMissingId, true), nullptr);
+  EXPECT_TRUE(debug.Has("zortest_missing"));  // the loader's reason names the file
+  EXPECT_EQ(ZorGetModule(777777, nullptr), nullptr);  // not registered
+  EXPECT_FALSE(ZorIsZorModule(LibraryOf("zortest_missing").c_str()));
+  EXPECT_FALSE(ZorIsZorModule(nullptr));
+  EXPECT_EQ(ZorSendModuleMessage(kMissingId, 1, ZorSendLoad, 0, 0, 0, nullptr, nullptr), 0);
+}
+
+TEST(ModuleLoad, LibraryWithoutEntryPointIsNoModule) {
+  UseTestModules();
+  DebugCapture debug;
+  // dlsym from this library would reach the kernel's entry point.
+  void* raw = dlopen(LibraryOf("zortest_noentry").c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(raw, nullptr);
+  EXPECT_NE(dlsym(raw, ZOR_MODULE_ENTRY_NAME), nullptr);
+  EXPECT_EQ(ZorGetModule(zortest::kNoEntryId, nullptr), nullptr);
+  EXPECT_TRUE(debug.Has(ZOR_MODULE_ENTRY_NAME));
+  EXPECT_EQ(ZorGetModuleInstance(zortest::kNoEntryId, false), raw);  // loaded, but no object
+  EXPECT_FALSE(ZorIsZorModule(LibraryOf("zortest_noentry").c_str()));
+  dlclose(raw);
+}
+
+TEST(ModuleLoad, SendWithoutLoadLeavesModuleAlone) {
+  UseTestModules();
+  Register(4250, "zortest_unloaded", 0);
+  DebugCapture debug;
+  EXPECT_EQ(ZorSendModuleMessage(4250, zortest::kCountMsg, 0, 0, 0, 0, nullptr, nullptr), 0);
+  EXPECT_TRUE(debug.lines.empty());  // no load was tried
+  EXPECT_EQ(ZorSendModuleMessage(4250, zortest::kCountMsg, ZorSendLoad, 0, 0, 0, nullptr, nullptr), 0);
+  EXPECT_TRUE(debug.Has("zortest_unloaded"));
+}
+
+// ---------------------------------------------------------------- resources
+
+TEST(ModuleRsrc, PluginTableHoldsItsOwnFiles) {
+  UseTestModules();
+  const sZorRsrcTable* table = ZorGetRsrcTable(ZorGetRsrcInstance(zortest::kPluginId, true));
+  ASSERT_NE(table, nullptr);
+  EXPECT_NE(table, ZorGetRsrcTable(ZorGetRsrcInstance(ZorKernelModuleId, false)));
+  const std::string dir = ZOR_TEST_PLUGIN_RSRC;
+  const std::tuple<const char*, uint32_t, uint32_t> files[] = {
+      {"5.Bin", 1037, 5}, {"300.Bin", 1037, 300}, {"7.MDesc", 1001, 7}, {"14.MDesc", 1001, 14}};
+  for (const auto& [file, section, id] : files) {
+    SCOPED_TRACE(file);
+    const sZorRsrcItem* item = nullptr;
+    ASSERT_TRUE(ZorFindRsrcItem(table, section, id, 1036, &item));
+    const std::vector<uint8_t> expected = ReadFile(dir + "/" + file);
+    ASSERT_EQ(item->size, expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), item->data));
+  }
+  // One string list per message group, under 1000 + 4.
+  EXPECT_TRUE(ZorFindRsrcItem(table, 1004, 1, 1036, nullptr));
+  EXPECT_TRUE(ZorFindRsrcItem(table, 1004, 7, 1036, nullptr));
+  EXPECT_FALSE(ZorFindRsrcItem(table, 1004, 2, 1036, nullptr));
+  EXPECT_FALSE(ZorFindRsrcItem(table, 1037, 5, 1033, nullptr));
+  // Sorted, without duplicates.
+  for (uint32_t i = 1; i < table->count; ++i) {
+    const auto& a = table->items[i - 1];
+    const auto& b = table->items[i];
+    EXPECT_LT(std::make_tuple(a.type, a.id, a.lang), std::make_tuple(b.type, b.id, b.lang));
+  }
+}
+
+TEST(ModuleRsrc, TableOfADependencyIsNotTheModules) {
+  UseTestModules();
+  void* bare = ZorGetRsrcInstance(zortest::kBareId, true);
+  ASSERT_NE(bare, nullptr);
+  ASSERT_NE(dlsym(bare, ZOR_RSRC_TABLE_SYMBOL), nullptr);  // found through zortest_dep
+  EXPECT_EQ(ZorGetRsrcTable(bare), nullptr);
+  void* noEntry = ZorGetRsrcInstance(zortest::kNoEntryId, true);
+  ASSERT_NE(noEntry, nullptr);
+  EXPECT_EQ(ZorGetRsrcTable(noEntry), nullptr);
+  EXPECT_EQ(ZorGetRsrcTable(nullptr), nullptr);
+  ZorLock guard;
+  EXPECT_NE(ZorGetModule(zortest::kBareId, &guard), nullptr);  // still a module
+}
+
+TEST(ModuleRsrc, FindRsrcItemAgainstASetModel) {
+  std::mt19937 rng(4242);
+  EXPECT_FALSE(ZorFindRsrcItem(nullptr, 1, 1, 1036, nullptr));
+  for (int round = 0; round < 200; ++round) {
+    std::set<std::tuple<uint32_t, uint32_t, uint32_t>> keys;
+    const int n = round % 7 == 0 ? 0 : static_cast<int>(rng() % 60);
+    auto small = [&] { return static_cast<uint32_t>(rng() % 8 == 0 ? 0xFFFFFFF0u + rng() % 16 : rng() % 12); };
+    while (static_cast<int>(keys.size()) < n) keys.insert({small(), small(), rng() % 3 ? 1036u : small()});
+    std::vector<sZorRsrcItem> items;
+    for (const auto& [t, i, l] : keys) items.push_back({t, i, l, 0, nullptr});
+    const sZorRsrcTable table{static_cast<uint32_t>(items.size()), items.empty() ? nullptr : items.data()};
+    for (int probe = 0; probe < 50; ++probe) {
+      const std::tuple<uint32_t, uint32_t, uint32_t> key{small(), small(), rng() % 3 ? 1036u : small()};
+      const sZorRsrcItem* found = nullptr;
+      const bool hit = ZorFindRsrcItem(&table, std::get<0>(key), std::get<1>(key), std::get<2>(key), &found);
+      ASSERT_EQ(hit, keys.count(key) == 1);
+      if (hit) {
+        EXPECT_EQ(std::make_tuple(found->type, found->id, found->lang), key);
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------- type map and dependencies
+
+TEST(ModuleTypes, TypeListEntersTheMapSorted) {
+  UseTestModules();
+  const std::vector<uint8_t> bytes = ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/7.MDesc");
+  std::vector<std::tuple<int32_t, int32_t, int32_t>> expected;
+  for (size_t at = 0; at + 8 <= bytes.size(); at += 8) {
+    int32_t k1, k2;
+    std::memcpy(&k1, &bytes[at], 4);
+    std::memcpy(&k2, &bytes[at + 4], 4);
+    expected.emplace_back(k1, k2, zortest::kPluginId);
+  }
+  std::sort(expected.begin(), expected.end());
+  ZorBGet out;
+  ASSERT_EQ(ZorFindMTypes(zortest::kPluginId, &out), static_cast<int32_t>(expected.size()));
+  for (int32_t i = 1; i <= out.GetNbItem(); ++i) {
+    const auto* t = static_cast<const sZorMType*>(out[i]);
+    EXPECT_EQ(std::make_tuple(t->key1, t->key2, t->module), expected[i - 1]);
+  }
+  EXPECT_EQ(ZorFindMTypes(zortest::kBareId, &out), 0);  // no table, no types
+  EXPECT_GE(ZorFindMTypes(0, &out), static_cast<int32_t>(expected.size()));
+}
+
+TEST(ModuleTypes, DependencyListEachModuleOnce) {
+  UseTestModules();
+  ZorBGet ids;
+  ASSERT_EQ(ZorGetDepIds(zortest::kPluginId, &ids, true), 2);
+  EXPECT_EQ(*static_cast<int32_t*>(ids[1]), ZorKernelModuleId);
+  EXPECT_EQ(*static_cast<int32_t*>(ids[2]), zortest::kBareId);
+  EXPECT_EQ(ZorGetDepIds(zortest::kBareId, &ids, true), 0);
+  EXPECT_FALSE(ZorGetDepList(zortest::kPluginId, nullptr, false));  // no table filler installed
+  static std::vector<int32_t> seen;
+  ZorDepListFiller previous = ZorSetDepListFiller([](ZorTable*, const int32_t* list, int32_t n) {
+    seen.assign(list, list + n);
+    return true;
+  });
+  EXPECT_TRUE(ZorGetDepList(zortest::kPluginId, nullptr, false));
+  EXPECT_EQ(seen, (std::vector<int32_t>{ZorKernelModuleId, zortest::kBareId}));
+  ZorSetDepListFiller(previous);
+}
+
+// ---------------------------------------------------------------- names and places
+
+TEST(ModulePlaces, DirectoryNameAndLanguagePack) {
+  UseTestModules();
+  ZorFsa dir;
+  ASSERT_TRUE(ZorGetModuleFsa(zortest::kPluginId, &dir));
+  string text;
+  EXPECT_EQ(std::string(dir.GetSysPath(&text)), ModulesDir() + "/zortest_plugin");
+  EXPECT_FALSE(ZorGetModuleFsa(777777, &dir));
+  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNameModule, &text), "zortest_plugin");
+  EXPECT_STREQ(ZorGetModuleName(777777, ZorNameModule, &text), "");
+  EXPECT_EQ(ZorGetModuleFromName("/elsewhere/ZORTEST_Plugin.so", &text), zortest::kPluginId);
+  EXPECT_STREQ(text.CStr(), "zortest_plugin");
+  EXPECT_EQ(ZorGetModuleFromName("zortest_bare", nullptr), zortest::kBareId);
+  EXPECT_EQ(ZorGetModuleFromName("zortest_none", &text), 0);
+  EXPECT_EQ(ZorGetModuleFromName(nullptr, &text), 0);
+
+  EXPECT_EQ(ZorGetModuleLang(zortest::kPluginId), -1);
+  EXPECT_FALSE(ZorGetLangPackFsa(zortest::kPluginId, -1, &dir));
+  ZorSetModuleLang(zortest::kPluginId, 1036);
+  EXPECT_EQ(ZorGetModuleLang(zortest::kPluginId), 1036);
+  ZorFsa pack;
+  ASSERT_TRUE(ZorGetLangPackFsa(zortest::kPluginId, 1036, &pack));
+  EXPECT_EQ(std::string(pack.GetSysPath(&text)), ModulesDir() + "/zortest_plugin/1036");
+  ZorSetModuleLang(zortest::kPluginId, -1);
+  EXPECT_EQ(ZorGetModuleLang(zortest::kPluginId), -1);
+}
+
+TEST(ModulePlaces, RootDefaultsToEnvironmentThenLibraryDirectory) {
+  ZorFsa::KUnRegister(ZorKFsaModules);
+  ZorFsa root;
+  string text;
+  ASSERT_EQ(setenv("ZORVANE_MODULES", "/opt/zortest/mods", 1), 0);
+  ASSERT_TRUE(ZorGetModulesRoot(&root));
+  EXPECT_STREQ(root.GetSysPath(&text), "/opt/zortest/mods");
+  unsetenv("ZORVANE_MODULES");
+  ASSERT_TRUE(ZorGetModulesRoot(&root));
+  Dl_info info{};
+  ASSERT_TRUE(dladdr(reinterpret_cast<void*>(&ZorGetKernelModule), &info));
+  std::string libDir = info.dli_fname;
+  libDir.resize(libDir.rfind('/'));
+  EXPECT_EQ(std::string(root.GetSysPath(&text)), libDir);
+  ZorFsa mod;
+  ASSERT_TRUE(ZorGetModuleFsa(ZorKernelModuleId, &mod));
+  EXPECT_EQ(std::string(mod.GetSysPath(&text)), libDir + "/zorvane");
+}
+
+// ---------------------------------------------------------------- registration
+
+TEST(ModuleRegister, TwiceKeepsOneRecordAndUpdatesInstanceAndObject) {
+  ZorBGet ids;
+  Register(5000, "zortest_twice", 0);
+  const int32_t count = ZorGetModuleIds(&ids);
+  ZorModule object;
+  int marker = 0;
+  sZorModuleInfo again;
+  again.id = 5000;
+  again.instance = &marker;
+  ZorRegisterModule(&object, &again, false);
+  EXPECT_EQ(ZorGetModuleIds(&ids), count);
+  sZorModuleInfo stored;
+  ASSERT_TRUE(ZorGetModuleInfo(5000, &stored));
+  EXPECT_STREQ(stored.name, "zortest_twice");
+  EXPECT_EQ(stored.instance, &marker);
+  EXPECT_EQ(stored.object, &object);
+  EXPECT_EQ(object.GetModuleId(), 5000);
+  EXPECT_EQ(object.GetInstance(), &marker);
+  // The stored object is handed out: no library is looked for.
+  ZorLock guard;
+  EXPECT_EQ(ZorGetModule(5000, &guard), &object);
+  EXPECT_EQ(object.GetLockCount(), 1);
+  guard.Trash();
+  EXPECT_FALSE(object.IsLocked());
+}
+
+// Random registrations against a map: updates keep one record per id and
+// change only the instance and object given; the ids stay sorted.
+TEST(ModuleRegister, RandomRegistrationsAgainstAModel) {
+  std::mt19937 rng(20261205);
+  std::map<int32_t, sZorModuleInfo> model;
+  {
+    ZorBGet ids;
+    const int32_t n = ZorGetModuleIds(&ids);
+    for (int32_t i = 1; i <= n; ++i) {
+      const int32_t id = *static_cast<int32_t*>(ids[i]);
+      ZorGetModuleInfo(id, &model[id]);
+    }
+  }
+  std::vector<ZorModule> objects(8);
+  std::vector<char> instances(8);
+  for (int step = 0; step < 600; ++step) {
+    sZorModuleInfo info;
+    info.id = static_cast<int32_t>(100000 + rng() % 150) * (rng() % 10 == 0 ? -1 : 1);
+    info.flags = (rng() % 2) << 4;  // never a plug-in: the instances are fake
+    std::snprintf(info.name, sizeof info.name, "m%d_%u", info.id, static_cast<unsigned>(rng() % 3));
+    if (rng() % 2) info.instance = &instances[rng() % instances.size()];
+    if (rng() % 2) info.object = &objects[rng() % objects.size()];
+    ZorRegisterModule(nullptr, &info, false);
+    auto [it, inserted] = model.try_emplace(info.id, info);
+    if (!inserted) {
+      if (info.instance) it->second.instance = info.instance;
+      if (info.object) it->second.object = info.object;
+    }
+    if (step % 20 != 19) continue;
+    ZorBGet ids;
+    ASSERT_EQ(ZorGetModuleIds(&ids), static_cast<int32_t>(model.size()));
+    int32_t i = 1;
+    for (const auto& [id, expected] : model) {
+      ASSERT_EQ(*static_cast<int32_t*>(ids[i++]), id);
+      sZorModuleInfo got;
+      ASSERT_TRUE(ZorGetModuleInfo(id, &got));
+      EXPECT_STREQ(got.name, expected.name);
+      EXPECT_EQ(got.flags, expected.flags);
+      EXPECT_EQ(got.instance, expected.instance);
+      EXPECT_EQ(got.object, expected.object);
+      EXPECT_EQ(ZorIsModulePresent(id), id != 0);
+      if (id >= 100000 || id <= -100000) {
+        EXPECT_EQ(ZorGetModuleFromName(expected.name, nullptr), id);
+      }
+    }
+  }
+  // A record that has an object hands it out as it stands.
+  for (auto& [id, info] : model) {
+    if (!info.object || id < 100000) continue;
+    ZorLock guard;
+    EXPECT_EQ(ZorGetModule(id, &guard), info.object);
+  }
+}
+
+// ---------------------------------------------------------------- plug-ins
+
+namespace {
+
+// The application module: it records the plug-ins' start/stop reports.
+class Recorder final : public ZorModule {
+ public:
+  std::vector<std::pair<int32_t, int32_t>> reports;
+  int32_t HandleMessage(int32_t msg, int32_t p1, int32_t p2, int64_t, const char*, ZorHandle*) override {
+    if (msg == zortest::kReportMsg) reports.emplace_back(p1, p2);
+    return 0;
+  }
+};
+
+}  // namespace
+
+TEST(ModulePlugins, StartAndStopInIdOrder) {
+  // Registered out of order on purpose; 4243 cannot start and is skipped.
+  Register(zortest::kBareId, "zortest_bare", ZorModuleFlagPlugIn);
+  Register(kMissingId, "zortest_missing", 0);
+  Register(zortest::kNoEntryId, "zortest_noentry", ZorModuleFlagPlugIn);
+  UseTestModules();
+  Recorder app;
+  Register(kAppId, "zortest_app", 0);
+  ZorSetAppModule(kAppId, nullptr, &app);
+
+  ZorInitPlugins(true);
+  using Reports = std::vector<std::pair<int32_t, int32_t>>;
+  EXPECT_EQ(app.reports, (Reports{{zortest::kPluginId, 0}, {zortest::kBareId, 0}}));
+  ZorLock guard;
+  ZorModule* plugin = ZorGetModule(zortest::kPluginId, &guard);
+  ASSERT_NE(plugin, nullptr);
+  EXPECT_EQ(plugin->GetLockCount(), 2);  // held by the start, and by this guard
+  EXPECT_EQ(ZorSendModuleMessage(zortest::kPluginId, zortest::kCountMsg, 0, 0, 0, 0, nullptr, nullptr), 1000);
+  EXPECT_EQ(ZorSendModuleMessage(zortest::kBareId, zortest::kCountMsg, 0, 0, 0, 0, nullptr, nullptr), 1000);
+
+  app.reports.clear();
+  ZorInitPlugins(false);
+  EXPECT_EQ(app.reports, (Reports{{zortest::kPluginId, ZorModuleMsgStop}, {zortest::kBareId, ZorModuleMsgStop}}));
+  EXPECT_EQ(plugin->GetLockCount(), 1);
+  EXPECT_EQ(ZorSendModuleMessage(zortest::kPluginId, zortest::kCountMsg, 0, 0, 0, 0, nullptr, nullptr), 1001);
+  EXPECT_EQ(ZorGetModuleInstance(kMissingId, false), nullptr);  // not a plug-in: never tried
+  ZorSetAppModule(0, nullptr, nullptr);
+}
