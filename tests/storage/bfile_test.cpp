@@ -30,6 +30,21 @@
 using namespace zorvane;
 using zortest::FaultStream;
 
+// Reaches the in-memory state that no outside input can damage, to prove
+// that the internal-fault checks fire.
+namespace zorvane {
+class ZorBFileTestAccess {
+ public:
+  static void DamageMagic(ZorBFile* f) { f->_header[0] = 'X'; }
+  static void DamageChangedRange(ZorBFile* f) {
+    f->_changedLow = 1;
+    f->_changedHigh = f->_DirCount() + 5;
+  }
+  static void SetFileSize(ZorBFile* f, uint64_t size) { f->_fileSize = size; }
+  static uint8_t Flags(ZorBFile* f, int32_t id) { return f->_Entry(id).flags; }
+};
+}  // namespace zorvane
+
 namespace {
 
 // ------------------------------------------------------------ helpers
@@ -349,6 +364,382 @@ TEST(BFileIs, ReportsEachFailureInOrder) {
   dir.Make("short.zbf", "ZorBFile");
   ZorFsa shortPath = dir.Fsa("short.zbf");
   EXPECT_EQ(ZorErr(1, 36), ZorBFile::Is(&shortPath, false, -1, -1));
+}
+
+// ------------------------------------------------------------ blocks
+
+TEST(BFileBlocks, ReserveIsRoundedAsAsked) {
+  MemFile plain;
+  const int32_t a = plain.file.BCreate(nullptr, 1, 1, 0, true);
+  const int32_t b = plain.file.BCreate(nullptr, 1, 1, 1025, true);
+  uint32_t cap = 0;
+  plain.file.GetBlockInfo(a, nullptr, nullptr, nullptr, &cap, nullptr);
+  EXPECT_EQ(1024u, cap);
+  plain.file.GetBlockInfo(b, nullptr, nullptr, nullptr, &cap, nullptr);
+  EXPECT_EQ(1025u, cap);
+  MemFile rounded(ZorBfOpenRound1K);
+  const int32_t c = rounded.file.BCreate(nullptr, 1, 1, 1025, true);
+  const int32_t d = rounded.Create("abc");
+  rounded.file.GetBlockInfo(c, nullptr, nullptr, nullptr, &cap, nullptr);
+  EXPECT_EQ(2048u, cap);
+  rounded.file.GetBlockInfo(d, nullptr, nullptr, nullptr, &cap, nullptr);
+  EXPECT_EQ(1024u, cap);
+  // An empty block still owns its extent on disk once written.
+  EXPECT_EQ(25600u + 2048u + 1024u, rounded.stream.Image().size());
+}
+
+// A freed extent of need + excess bytes is taken whole below 65,536 excess
+// and split at 65,536.
+TEST(BFileBlocks, FreeExtentSplitsOnlyWhen64KiBRemain) {
+  for (uint32_t excess : {65535u, 65536u}) {
+    MemFile m;
+    const int32_t big = m.file.BCreate(nullptr, 1, 1, 1000 + excess, true);
+    const int32_t tail = m.Create("keep the end");
+    m.file.BDelete(big);
+    const int32_t id = m.file.BCreate(nullptr, 2, 2, 1000, true);
+    EXPECT_EQ(big, id);
+    uint32_t cap = 0;
+    m.file.GetBlockInfo(id, nullptr, nullptr, nullptr, &cap, nullptr);
+    int32_t withSpace = 0, empty = 0;
+    m.file.GetNbBlock(&withSpace, &empty);
+    sZorBfBRef rest;
+    if (excess == 65535u) {
+      EXPECT_EQ(1000u + excess, cap);
+      EXPECT_EQ(0, withSpace);
+    } else {
+      EXPECT_EQ(1000u, cap);
+      EXPECT_EQ(1, withSpace);
+      ASSERT_TRUE(m.file.GetEntry(3, &rest));
+      EXPECT_EQ(25600u + 1000u, rest.GetPos());
+      EXPECT_EQ(excess, rest.capacity);
+      EXPECT_TRUE(rest.IsFree());
+    }
+    EXPECT_EQ("keep the end", m.Read(tail));
+  }
+}
+
+TEST(BFileBlocks, BestFitPrefersExactThenSmallestLarger) {
+  MemFile m;
+  std::vector<int32_t> ids;
+  for (uint32_t cap : {5000u, 3000u, 4000u, 3000u, 9000u}) ids.push_back(m.file.BCreate(nullptr, 1, 1, cap, true));
+  const int32_t guard = m.Create("guard");
+  for (int32_t id : ids) m.file.BDelete(id);
+  EXPECT_EQ(ids[2], m.file.BCreate(nullptr, 1, 1, 4000, true));  // exact
+  EXPECT_EQ(ids[1], m.file.BCreate(nullptr, 1, 1, 2000, true));  // first of the smallest larger
+  EXPECT_EQ(ids[3], m.file.BCreate(nullptr, 1, 1, 2000, true));
+  EXPECT_EQ(ids[0], m.file.BCreate(nullptr, 1, 1, 4500, true));
+  EXPECT_EQ("guard", m.Read(guard));
+}
+
+TEST(BFileBlocks, DuplicateKeepsOrReplacesTagsAndSizesTheReserve) {
+  MemFile m;
+  const int32_t src = m.Create("payload", 11, 12, 500);
+  m.file.BSetCompact(src, false, 0, 0);
+  const int32_t same = m.file.BDuplicate(src, ZorBfKeepOwner, ZorBfKeepType, 0);
+  const int32_t other = m.file.BDuplicate(src, 21, 22, 0xFFFFFFFFu);
+  const int32_t roomy = m.file.BDuplicate(src, 21, ZorBfKeepType, 4000);
+  int32_t owner;
+  int16_t type;
+  uint32_t cap;
+  uint8_t flags;
+  m.file.GetBlockInfo(same, &owner, &type, nullptr, &cap, &flags);
+  EXPECT_EQ(11, owner);
+  EXPECT_EQ(12, type);
+  EXPECT_EQ(7u, cap);
+  EXPECT_FALSE(m.file.BIsCompact(same));
+  m.file.GetBlockInfo(other, &owner, &type, nullptr, &cap, nullptr);
+  EXPECT_EQ(21, owner);
+  EXPECT_EQ(22, type);
+  EXPECT_EQ(500u, cap);
+  m.file.GetBlockInfo(roomy, &owner, &type, nullptr, &cap, nullptr);
+  EXPECT_EQ(12, type);
+  EXPECT_EQ(4000u, cap);
+  m.Reopen();
+  EXPECT_EQ("payload", m.Read(same));
+  EXPECT_EQ("payload", m.Read(roomy));
+}
+
+TEST(BFileBlocks, SelectionWildcardsAndRanges) {
+  MemFile m;
+  std::map<int32_t, std::pair<int32_t, int16_t>> tags;
+  for (int32_t owner = 1; owner <= 4; ++owner)
+    for (int16_t type = 1; type <= 3; ++type) tags[m.Create("b", owner, type)] = {owner, type};
+  auto live = [&] {
+    std::vector<int32_t> ids;
+    for (auto& [id, t] : tags)
+      if (m.file.BExist(id, nullptr)) ids.push_back(id);
+    return ids;
+  };
+  m.file.BMultiDelete(ZorBfKeepOwner, ZorBfAnyType);
+  m.file.BMultiDelete(ZorBfAnyOwner, ZorBfKeepType);
+  EXPECT_EQ(12u, live().size());
+  m.file.BMultiDelete(2, ZorBfAnyType);
+  m.file.BMultiDelete(ZorBfAnyOwner, 3);
+  m.file.BRangeDelete(3, 4, 2, 2);
+  for (auto& [id, t] : tags) {
+    const bool gone = t.first == 2 || t.second == 3 || (t.first >= 3 && t.second == 2);
+    EXPECT_EQ(!gone, m.file.BExist(id, nullptr)) << id;
+  }
+  int32_t count = 0;
+  EXPECT_TRUE(m.file.BExist(0, &count));
+  EXPECT_EQ(4, count);
+
+  ZorBGet ids(0, 8);
+  m.file.BGetID(ZorBfAnyOwner, 0, 1, 1, &ids, 4, true);
+  ASSERT_EQ(3, ids.GetNbItem());
+  int32_t first = 0;
+  ids.SubGet(1, &first, 4, 4);
+  EXPECT_EQ(live().front(), first);
+
+  m.file.BChangeOwner(ZorBfAnyOwner, 9, 1, 1);
+  m.file.BChangeType(1, 7, 9, 9);
+  EXPECT_NE(0, m.file.BGetOTBlockId(9, 7, 0));
+  EXPECT_EQ(0, m.file.BGetOTBlockId(9, 1, 0));
+  EXPECT_EQ(0, m.file.BGetOTBlockId(9, 7, 1024));
+
+  m.file.BMultiDelete(ZorBfAnyOwner, ZorBfAnyType);
+  EXPECT_EQ(0, m.file.GetNbBlock(nullptr, nullptr));
+  m.Reopen();
+  EXPECT_EQ(0, m.file.GetNbBlock(nullptr, nullptr));
+  EXPECT_EQ(25600u, m.stream.Image().size());
+}
+
+TEST(BFileBlocks, SizesAndCounts) {
+  MemFile m;
+  const int32_t a = m.Create("12345", 1, 1, 100);
+  const int32_t b = m.Create("123", 1, 1, 0);
+  m.file.BDelete(b);
+  const int32_t c = m.file.BCreate(nullptr, 1, 1, 0, true);
+  int32_t dirBytes, used;
+  uint32_t reserved;
+  EXPECT_EQ(25600u + 100u + 3u + 1024u, m.file.GetSize(&dirBytes, &used, &reserved));
+  EXPECT_EQ(3 * 24, dirBytes);
+  EXPECT_EQ(5, used);
+  EXPECT_EQ(100u + 1024u, reserved);
+  EXPECT_EQ(5, m.file.BGetSize(a));
+  EXPECT_EQ(0, m.file.BGetSize(b));
+  EXPECT_EQ(0, m.file.BGetSize(c));
+  EXPECT_EQ(0, m.file.BGetSize(99));
+  EXPECT_FALSE(m.file.GetBlockInfo(b, nullptr, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_FALSE(m.file.GetBlockInfo(4, nullptr, nullptr, nullptr, nullptr, nullptr));
+}
+
+// ------------------------------------------------------------ writes
+
+TEST(BFileWrite, SharedMemoryChangedThenDeclared) {
+  MemFile m;
+  const int32_t id = m.Create("abcdef", 1, 1, 10);
+  ZorHandle h;
+  m.file.BRead(id, &h);
+  memcpy(h.GetDatas(), "ABC", 3);
+  h.Init(8);
+  memcpy(static_cast<char*>(h.GetDatas()) + 6, "gh", 2);
+  m.file.BWrite(id, 0);
+  ZorHandle again;
+  m.file.BRead(id, &again);
+  EXPECT_EQ(h.GetDatas(), again.GetDatas());
+  m.Reopen();
+  EXPECT_EQ("ABCdefgh", m.Read(id));
+}
+
+TEST(BFileWrite, GrowthKeepsTheIdAndFreesTheOldExtentAfterTheFlush) {
+  MemFile m;
+  const int32_t id = m.Create(std::string(1000, 'a'), 3, 4);
+  const int32_t after = m.Create("after");
+  m.file.StartTransaction();
+  ZorHandle h;
+  m.file.BRead(id, &h);
+  h.Init(5000);
+  memset(h.GetDatas(), 'b', 5000);
+  m.file.BWrite(id, 100);
+  uint32_t cap = 0;
+  int32_t owner = 0;
+  m.file.GetBlockInfo(id, &owner, nullptr, nullptr, &cap, nullptr);
+  EXPECT_EQ(5100u, cap);
+  EXPECT_EQ(3, owner);
+  // The old extent belongs to another entry, released at the flush only.
+  const int32_t holder = m.file.GetDirCount();
+  EXPECT_EQ(ZorBfFlagFree | ZorBfFlagRelease, ZorBFileTestAccess::Flags(&m.file, holder));
+  const int32_t fresh = m.file.BCreate(nullptr, 1, 1, 1000, true);
+  EXPECT_NE(holder, fresh);
+  m.file.EndTransaction();
+  sZorBfBRef e;
+  ASSERT_TRUE(m.file.GetEntry(holder, &e));
+  EXPECT_EQ(ZorBfFlagFree, e.flags);
+  EXPECT_EQ(25600u, e.GetPos());
+  EXPECT_EQ(holder, m.file.BCreate(nullptr, 1, 1, 1000, true));
+  m.Reopen();
+  EXPECT_EQ(std::string(5000, 'b'), m.Read(id));
+  EXPECT_EQ("after", m.Read(after));
+}
+
+TEST(BFileWrite, WriteCopyReplacesTheContent) {
+  MemFile m;
+  const int32_t id = m.Create("old");
+  ZorHandle data = Bytes(Pattern(3000, 9));
+  m.file.BWriteCopy(id, &data, 0);
+  memset(data.GetDatas(), 0, 10);  // the cache holds its own copy
+  m.Reopen();
+  EXPECT_EQ(Pattern(3000, 9), m.Read(id));
+}
+
+// ------------------------------------------------------------ transactions
+
+TEST(BFileTransactions, NestingWritesOnceAtTheOutermostEnd) {
+  MemFile m;
+  m.stream.ClearRecords();
+  m.file.StartTransaction();
+  m.file.StartTransaction();
+  m.Create("one");
+  m.file.EndTransaction();
+  m.Create("two");
+  EXPECT_TRUE(m.stream.Writes().empty());
+  EXPECT_EQ(2, m.file.CountTransaction() + 1);
+  m.file.EndTransaction();
+  EXPECT_EQ(0, m.file.CountTransaction());
+  EXPECT_EQ(1, m.stream.Flushes());
+  EXPECT_EQ(2u, DirCount(m.stream.Image()));
+}
+
+TEST(BFileTransactions, UnmatchedEndRaises15AndDisabledTransactionsDoNothing) {
+  MemFile m;
+  EXPECT_CODE(15, m.file.EndTransaction());
+  MemFile scratch(ZorBfOpenNoTransaction);
+  scratch.file.StartTransaction();
+  scratch.file.EndTransaction();
+  scratch.file.EndTransaction();
+  EXPECT_EQ(0x7FFFFFFF, scratch.file.CountTransaction());
+  const int32_t id = scratch.Create("kept in memory");
+  EXPECT_EQ("kept in memory", scratch.Read(id));
+}
+
+TEST(BFileTransactions, ALockGuardIsOneTransaction) {
+  MemFile m;
+  m.stream.ClearRecords();
+  {
+    ZorLock guard;
+    m.file.Lock(&guard);
+    m.Create("a");
+    m.Create("b");
+    EXPECT_EQ(1, m.file.CountTransaction());
+  }
+  EXPECT_EQ(0, m.file.CountTransaction());
+  EXPECT_EQ(1, m.stream.Flushes());
+}
+
+// A stream that also records where, among the writes, each OS flush fell.
+class OrderedStream : public FaultStream {
+ public:
+  std::vector<size_t> flushAfter;  // number of writes before each flush
+  void Flush() override {
+    flushAfter.push_back(Writes().size());
+    FaultStream::Flush();
+  }
+};
+
+struct Recorded {
+  OrderedStream stream;
+  ZorBFile file;
+  explicit Recorded(int32_t flags) {
+    ZorBFile::CreateOnStream(&stream, 1, 1, nullptr);
+    file.OpenOnStream(&stream, nullptr, flags, -1, -1, -1);
+  }
+  int32_t Create(const std::string& s, uint32_t reserve = 0) {
+    ZorHandle h = Bytes(s);
+    return file.BCreate(&h, 1, 1, reserve, true);
+  }
+  void Rewrite(int32_t id, const std::string& s) {
+    ZorHandle h = Bytes(s);
+    file.BWriteCopy(id, &h, 0);
+  }
+  void Clear() {
+    stream.ClearRecords();
+    stream.flushAfter.clear();
+  }
+};
+
+TEST(BFileTransactions, FlushOrderIsDataAscendingThenDirectoryThenHeaderThenSync) {
+  Recorded r(0);
+  std::vector<int32_t> ids;
+  for (int i = 0; i < 6; ++i) ids.push_back(r.Create(Pattern(2000, static_cast<uint32_t>(i))));
+  r.Clear();
+  r.file.StartTransaction();
+  for (int i : {4, 1, 5, 0}) r.Rewrite(ids[static_cast<size_t>(i)], Pattern(1500, 40u + static_cast<uint32_t>(i)));
+  r.Create("new block");
+  r.file.EndTransaction();
+  const auto& w = r.stream.Writes();
+  ASSERT_EQ(4u + 1u + 2u, w.size());
+  for (size_t i = 1; i < 5; ++i) EXPECT_LT(w[i - 1].offset, w[i].offset);
+  EXPECT_GE(w[0].offset, 25600u);
+  EXPECT_EQ((FaultStream::WriteRecord{980, 7 * 24}), w[5]);  // entries 1..7 in one write
+  EXPECT_EQ((FaultStream::WriteRecord{0, 980}), w[6]);
+  EXPECT_EQ(std::vector<size_t>{7}, r.stream.flushAfter);
+}
+
+TEST(BFileTransactions, NoFlushFlagSkipsTheSyncAndAnIdleTransactionWritesNothing) {
+  Recorded r(ZorBfOpenNoFlush);
+  r.Create("x");
+  EXPECT_TRUE(r.stream.flushAfter.empty());
+  Recorded idle(0);
+  idle.file.StartTransaction();
+  idle.file.EndTransaction();  // syncs the header written at the opening
+  idle.Clear();
+  idle.file.StartTransaction();
+  idle.file.EndTransaction();
+  EXPECT_TRUE(idle.stream.Writes().empty());
+  EXPECT_TRUE(idle.stream.flushAfter.empty());
+}
+
+// ------------------------------------------------------------ directory growth
+
+TEST(BFileGrowth, The1001stEntryMovesDataStartAndTheBlocksBelowIt) {
+  MemFile m;
+  std::vector<int32_t> ids;
+  m.file.StartTransaction();
+  for (int i = 0; i < 30; ++i) ids.push_back(m.Create(Pattern(1000, static_cast<uint32_t>(i)), 1, 1, 1000));
+  for (int i = 30; i < 1000; ++i) ids.push_back(m.file.BCreate(nullptr, 2, 2, 100, true));
+  m.file.EndTransaction();
+  EXPECT_EQ(25600u, Le32(m.stream.Image(), 24));
+  const uint64_t endBefore = m.stream.Image().size();
+  ids.push_back(m.Create("the 1001st"));
+  const std::string& img = m.stream.Image();
+  EXPECT_EQ(49152u, Le32(img, 24));
+  // The block at 48,600 straddled the new data start: the part of its old
+  // extent beyond 49,152 stays as free space in a new entry.
+  ASSERT_EQ(1002u, DirCount(img));
+  const Entry tail = EntryAt(img, 1002);
+  EXPECT_EQ(ZorBfFlagFree, tail.flags);
+  EXPECT_EQ(49152u, tail.pos);
+  EXPECT_EQ(49600u - 49152u, tail.capacity);
+  for (uint32_t id = 1; id <= DirCount(img); ++id) {
+    const Entry e = EntryAt(img, static_cast<int32_t>(id));
+    if (e.flags & ZorBfFlagFree) continue;
+    EXPECT_GE(e.pos, 49152u) << id;
+    EXPECT_LE(e.pos + e.capacity, img.size()) << id;
+  }
+  // The 24 blocks that started below 49,152 were copied past the old end.
+  EXPECT_GE(EntryAt(img, ids[0]).pos, endBefore);
+  m.Reopen();
+  for (int i = 0; i < 30; ++i) EXPECT_EQ(Pattern(1000, static_cast<uint32_t>(i)), m.Read(ids[static_cast<size_t>(i)]));
+  EXPECT_EQ("the 1001st", m.Read(ids.back()));
+}
+
+TEST(BFileGrowth, The524288thEntryRaises16) {
+  const uint32_t count = 524287;
+  const uint32_t dataStart = 12601344;
+  std::string img(dataStart, '\0');
+  FaultStream seed;
+  ZorBFile::CreateOnStream(&seed, 1, 1, nullptr);
+  img.replace(0, 980, seed.Image().substr(0, 980));
+  PutLe32(&img, 24, dataStart);
+  PutLe32(&img, 28, count);
+  FaultStream s(img);
+  ZorBFile f;
+  f.OpenOnStream(&s, nullptr, 0, -1, -1, -1);
+  EXPECT_EQ(static_cast<int32_t>(count), f.GetDirCount());
+  EXPECT_CODE(16, f.BCreate(nullptr, 1, 1, 0, true));
+  f.BDelete(7);
+  EXPECT_EQ(7, f.BCreate(nullptr, 1, 1, 0, true));
 }
 
 }  // namespace
