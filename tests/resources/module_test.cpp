@@ -17,6 +17,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -194,6 +195,29 @@ TEST(ModuleLoad, SendWithoutLoadLeavesModuleAlone) {
   EXPECT_TRUE(debug.lines.empty());  // no load was tried
   EXPECT_EQ(ZorSendModuleMessage(4250, zortest::kCountMsg, ZorSendLoad, 0, 0, 0, nullptr, nullptr), 0);
   EXPECT_TRUE(debug.Has("zortest_unloaded"));
+}
+
+TEST(ModuleLoad, ConcurrentGetsShareOneObjectAndBalanceLocks) {
+  UseTestModules();
+  ZorModule* first = ZorGetModule(zortest::kPluginId, nullptr);
+  ASSERT_NE(first, nullptr);
+  const int32_t base = first->GetLockCount();
+  std::vector<std::thread> threads;
+  std::vector<int> wrong(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 300; ++i) {
+        ZorLock guard;
+        const int32_t id = i % 3 == 0 ? ZorKernelModuleId : zortest::kPluginId;
+        ZorModule* m = ZorGetModule(id, &guard);
+        if (m != (id == ZorKernelModuleId ? ZorGetKernelModule() : first)) ++wrong[t];
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
+  EXPECT_EQ(first->GetLockCount(), base);
+  first->Unlock();
 }
 
 // ---------------------------------------------------------------- resources
