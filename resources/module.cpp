@@ -20,6 +20,7 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <exception>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -156,7 +157,12 @@ void DebugLine(const char* what, const char* detail) {
 // failure.
 void* LoadLibrary(const char* name) {
   string path;
-  if (!LibraryPath(name, &path)) return nullptr;
+  try {
+    if (!LibraryPath(name, &path)) return nullptr;
+  } catch (const std::exception&) {  // a name that makes no path
+    DebugLine("ZorGetModule", name);
+    return nullptr;
+  }
   dlerror();
   void* instance = dlopen(path.CStr(), RTLD_NOW | RTLD_LOCAL);
   if (!instance) DebugLine("ZorGetModule", dlerror());
@@ -179,7 +185,7 @@ void* RecordInstance(Registry& reg, int32_t id, bool load) {
 // The module object of id: from the globals, the record, or the library's
 // entry point (loaded only with `load`). Null when none.
 ZorModule* FindObject(int32_t id, bool load) {
-  if (id == ZorKernelModuleId) return &Kernel();
+  if (id == ZorKernelModuleId) return ZorGetKernelModule();
   Registry& reg = TheRegistry();
   Guard lock(reg.mutex);
   if (!Record(reg, id)) return nullptr;
@@ -189,7 +195,7 @@ ZorModule* FindObject(int32_t id, bool load) {
   if (!instance) return nullptr;
   auto entry = reinterpret_cast<ZorGetModuleObjectFn>(modules::OwnSymbol(instance, ZOR_MODULE_ENTRY_NAME));
   if (!entry) {
-    DebugLine("ZorGetModule", ZOR_MODULE_ENTRY_NAME);
+    DebugLine("ZorGetModule: no " ZOR_MODULE_ENTRY_NAME " of its own", modules::InstancePath(instance).c_str());
     return nullptr;
   }
   ZorModule* object = entry();

@@ -232,7 +232,8 @@ ZOR_API bool ZorGetDepList(int32_t id, ZorTable* out, bool recursive);
 // The type-map entries (sZorMType items, sorted by keys) of module `id`, or
 // of every module for id 0; returns their number.
 ZOR_API int32_t ZorFindMTypes(int32_t id, ZorBGet* out);
-// True when `file` is a shared object that exports the entry point.
+// True when `file` is a shared object that defines the entry point itself
+// (it is loaded for the check, running its constructors).
 ZOR_API bool ZorIsZorModule(const char* file);
 // Obtains the module (loading it only with ZorSendLoad in flags) and calls
 // HandleMessage(msg, p1, p2, p3, text, h); 0 when the module is absent.
