@@ -742,4 +742,275 @@ TEST(BFileGrowth, The524288thEntryRaises16) {
   EXPECT_EQ(7, f.BCreate(nullptr, 1, 1, 0, true));
 }
 
+// ------------------------------------------------------------ copy-on-write
+
+struct Extent {
+  uint64_t begin, end;
+  int32_t id;
+};
+// The extents that the directory of a file image gives to used blocks.
+std::vector<Extent> UsedExtents(const std::string& img) {
+  std::vector<Extent> out;
+  if (img.size() < 980) return out;
+  const uint32_t count = DirCount(img);
+  for (uint32_t id = 1; id <= count && 980 + id * 24 <= img.size(); ++id) {
+    const Entry e = EntryAt(img, static_cast<int32_t>(id));
+    if (!(e.flags & ZorBfFlagFree) && (e.pos != 0) && e.capacity != 0)
+      out.push_back({e.pos, e.pos + e.capacity, static_cast<int32_t>(id)});
+  }
+  return out;
+}
+
+// Records, at each OS flush, the extents the durable directory references,
+// so that every write can be checked against the state a power cut would
+// fall back to.
+class DurableStream : public FaultStream {
+ public:
+  std::vector<size_t> flushAfter;               // writes before each flush
+  std::vector<std::vector<Extent>> referenced;  // [0]: before any flush
+  void Start() {
+    ClearRecords();
+    flushAfter.clear();
+    referenced.assign(1, UsedExtents(Image()));
+  }
+  void Flush() override {
+    FaultStream::Flush();
+    flushAfter.push_back(Writes().size());
+    referenced.push_back(UsedExtents(Image()));
+  }
+  // The first write that overwrites an extent of the directory last made
+  // durable, or that makes a directory entry durable-pending while block
+  // data written before it is not yet flushed; "" when none.
+  std::string Violation(uint32_t dataStart) const {
+    size_t state = 0;
+    bool dataPending = false;
+    for (size_t i = 0; i < Writes().size(); ++i) {
+      while (state < flushAfter.size() && flushAfter[state] <= i) {
+        ++state;
+        dataPending = false;
+      }
+      const auto& w = Writes()[i];
+      for (const Extent& x : referenced[state])
+        if (w.offset < x.end && x.begin < w.offset + w.length)
+          return "write " + std::to_string(i) + " at " + std::to_string(w.offset) + " hits block " +
+                 std::to_string(x.id);
+      const bool directory = w.offset >= 980 && w.offset < dataStart;
+      if (!directory && w.offset >= 980) dataPending = true;
+      if (directory && dataPending) return "directory write " + std::to_string(i) + " before the data barrier";
+    }
+    return std::string();
+  }
+};
+
+struct CowFile {
+  DurableStream stream;
+  ZorBFile file;
+  std::map<int32_t, std::string> model;
+  explicit CowFile(int32_t cache) {
+    ZorBFile::CreateOnStream(&stream, 1, 1, nullptr);
+    file.OpenOnStream(&stream, nullptr, ZorBfOpenCopyOnWrite, cache, -1, -1);
+  }
+  void RandomOp(std::mt19937& rng) {
+    const uint32_t pick = rng() % 10;
+    const size_t n = rng() % 3 == 0 ? rng() % 70000 : rng() % 3000;
+    if (pick < 4 || model.empty()) {
+      ZorHandle h = Bytes(Pattern(n, rng()));
+      const int32_t id = file.BCreate(&h, 1, 1, rng() % 2 ? 0 : rng() % 4000, true);
+      model[id] = Text(h);
+      return;
+    }
+    auto it = model.begin();
+    std::advance(it, static_cast<long>(rng() % model.size()));
+    if (pick < 8) {
+      ZorHandle h = Bytes(Pattern(n, rng()));
+      file.BWriteCopy(it->first, &h, static_cast<int32_t>(rng() % 2000));
+      it->second = Text(h);
+    } else {
+      file.BDelete(it->first);
+      model.erase(it);
+    }
+  }
+};
+
+TEST(BFileCopyOnWrite, NoWriteTouchesAnExtentOfTheDurableDirectory) {
+  for (int32_t cache : {-1, 4}) {
+    CowFile c(cache);
+    std::mt19937 rng(1234 + static_cast<uint32_t>(cache));
+    for (int t = 0; t < 120; ++t) {
+      c.stream.Start();
+      c.file.StartTransaction();
+      const int ops = 1 + static_cast<int>(rng() % 12);
+      for (int k = 0; k < ops; ++k) c.RandomOp(rng);
+      c.file.EndTransaction();
+      const std::string v = c.stream.Violation(c.file.GetDataStart());
+      ASSERT_EQ("", v) << "transaction " << t << " cache " << cache;
+    }
+    c.file.Close(ZorBfCloseNormal);
+    ZorBFile again;
+    again.OpenOnStream(&c.stream, nullptr, 0, -1, -1, -1);
+    for (auto& [id, text] : c.model) {
+      ZorHandle h;
+      again.BReadCopy(id, &h);
+      EXPECT_EQ(text, Text(h)) << id;
+    }
+  }
+}
+
+TEST(BFileCopyOnWrite, DirectoryGrowthNeverOverwritesWhatTheOldDirectoryReferences) {
+  CowFile c(-1);
+  std::vector<int32_t> ids;
+  c.file.StartTransaction();
+  for (int i = 0; i < 30; ++i) {
+    ZorHandle h = Bytes(Pattern(900, static_cast<uint32_t>(i)));
+    ids.push_back(c.file.BCreate(&h, 1, 1, 1000, true));
+  }
+  for (int i = 30; i < 1000; ++i) c.file.BCreate(nullptr, 2, 2, 10, true);
+  c.file.EndTransaction();
+  c.stream.Start();
+  c.file.StartTransaction();
+  ZorHandle h = Bytes("over the step");
+  c.file.BCreate(&h, 1, 1, 0, true);
+  // Enough entries for the directory itself to reach past 25,600.
+  for (int i = 0; i < 100; ++i) c.file.BCreate(nullptr, 3, 3, 10, true);
+  ZorHandle again = Bytes(Pattern(900, 77));
+  c.file.BWriteCopy(ids[3], &again, 0);
+  c.file.EndTransaction();
+  EXPECT_EQ(49152u, c.file.GetDataStart());
+  EXPECT_EQ("", c.stream.Violation(c.file.GetDataStart()));
+  c.file.Close(ZorBfCloseNormal);
+  ZorBFile f;
+  f.OpenOnStream(&c.stream, nullptr, 0, -1, -1, -1);
+  ZorHandle out;
+  f.BReadCopy(ids[3], &out);
+  EXPECT_EQ(Pattern(900, 77), Text(out));
+  f.BReadCopy(ids[29], &out);
+  EXPECT_EQ(Pattern(900, 29), Text(out));
+}
+
+TEST(BFileCopyOnWrite, ExtentsFreedInATransactionAreReusedOnlyAfterItsFlush) {
+  CowFile c(-1);
+  ZorHandle h = Bytes(std::string(5000, 'a'));
+  const int32_t a = c.file.BCreate(&h, 1, 1, 0, true);
+  c.file.StartTransaction();
+  c.file.BDelete(a);
+  const int32_t b = c.file.BCreate(nullptr, 1, 1, 5000, true);
+  ZorHandle in;
+  c.file.BReadCopy(b, &in);
+  c.file.EndTransaction();
+  sZorBfBRef ea, eb;
+  ASSERT_TRUE(c.file.GetEntry(a, &ea));
+  ASSERT_TRUE(c.file.GetEntry(b, &eb));
+  EXPECT_NE(ea.GetPos(), eb.GetPos());
+  EXPECT_EQ(25600u, ea.GetPos());
+  EXPECT_TRUE(ea.IsFree());
+  EXPECT_EQ(a, c.file.BCreate(nullptr, 1, 1, 5000, true));  // free now
+}
+
+// ------------------------------------------------------------ cache
+
+TEST(BFileCache, EvictionDropsTheOldestCleanBlocksByTheRule) {
+  MemFile m(0, 6);
+  std::vector<int32_t> ids;
+  for (int i = 0; i < 8; ++i) ids.push_back(m.Create(Pattern(100, static_cast<uint32_t>(i))));
+  // Creation shares the callers' handles; uncache to start from nothing.
+  for (int32_t id : ids) m.file.BUncach(id);
+  EXPECT_EQ(0, m.file.GetCacheCount());
+  ZorHandle held;
+  m.file.BRead(ids[0], &held);  // referenced outside: never dropped
+  for (int i = 1; i < 6; ++i) m.Read(ids[static_cast<size_t>(i)]);
+  EXPECT_EQ(6, m.file.GetCacheCount());
+  // count 6, third 2, keep (6 - 2) - 4 / 5 = 4: two clean blocks go, the
+  // oldest ones that only the cache holds (ids[1], ids[2]); then the new one
+  // comes in.
+  m.Read(ids[6]);
+  EXPECT_EQ(5, m.file.GetCacheCount());
+  EXPECT_EQ(1, m.file.BUsed(ids[0]));
+  ZorHandle probe;
+  EXPECT_EQ(Pattern(100, 0), Text(held));
+  m.file.BRead(ids[0], &probe);
+  EXPECT_EQ(held.GetDatas(), probe.GetDatas());
+}
+
+TEST(BFileCache, DirtyBlocksOnlyCacheHeldAreWrittenOutByEviction) {
+  MemFile m(0, 4);
+  m.file.StartTransaction();
+  std::vector<int32_t> ids;
+  for (int i = 0; i < 10; ++i) {
+    ZorHandle h = Bytes(Pattern(500, static_cast<uint32_t>(i)));
+    ids.push_back(m.file.BCreate(&h, 1, 1, 0, true));
+  }
+  EXPECT_LE(m.file.GetCacheCount(), 5);
+  EXPECT_LT(m.file.GetDirtyCount(), 10);
+  m.file.EndTransaction();
+  m.Reopen();
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(Pattern(500, static_cast<uint32_t>(i)), m.Read(ids[static_cast<size_t>(i)]));
+}
+
+TEST(BFileCache, UsedCountsOutsideReferencesAndEmptyFileRefusesThem) {
+  MemFile m;
+  const int32_t a = m.Create("a");
+  const int32_t b = m.Create("b");
+  EXPECT_EQ(0, m.file.BUsed(a));
+  ZorHandle h1, h2;
+  m.file.BRead(a, &h1);
+  m.file.BRead(a, &h2);
+  EXPECT_EQ(2, m.file.BUsed(a));
+  EXPECT_EQ(0, m.file.BUsed(b));
+  EXPECT_EQ(1, m.file.BUsed(0));
+  EXPECT_EQ(0, m.file.BUsed(77));
+  EXPECT_CODE(22, m.file.EmptyFile(false));
+  EXPECT_TRUE(m.file.BExist(a, nullptr));
+  h1.Trash();
+  h2.Trash();
+  m.file.StartTransaction();
+  ZorHandle h3;
+  m.file.BRead(b, &h3);
+  ZorHandle grown = Bytes("bb");
+  m.file.BWriteCopy(b, &grown, 0);
+  h3.Trash();
+  m.file.EmptyFile(true);  // a dirty block held only by the cache is fine
+  m.file.EndTransaction();
+  EXPECT_EQ(0, m.file.GetNbBlock(nullptr, nullptr));
+  EXPECT_EQ(0u, m.file.GetUpdateCounter());
+  EXPECT_EQ(25600u, m.stream.Image().size());
+}
+
+TEST(BFileCache, UncachingWritesDirtyBlocksAndKeepsHeldOnes) {
+  MemFile m;
+  const int32_t a = m.Create(std::string(300, 'a'));
+  m.file.StartTransaction();
+  ZorHandle h = Bytes(std::string(300, 'z'));
+  m.file.BWriteCopy(a, &h, 0);
+  m.stream.ClearRecords();
+  m.file.BUncach(a);
+  EXPECT_EQ(1u, m.stream.Writes().size());
+  EXPECT_EQ(0, m.file.GetCacheCount());
+  ZorHandle held;
+  m.file.BRead(a, &held);
+  m.file.BMultiUncach(ZorBfAnyOwner, ZorBfAnyType);
+  EXPECT_EQ(1, m.file.GetCacheCount());
+  m.file.EndTransaction();
+  EXPECT_EQ(std::string(300, 'z'), m.stream.Image().substr(25600, 300));
+}
+
+TEST(BFileCache, PurgeGivesBackCleanMemoryAndWritesDirtyBlocks) {
+  MemFile m;
+  std::vector<int32_t> ids;
+  for (int i = 0; i < 5; ++i) ids.push_back(m.Create(Pattern(10000, static_cast<uint32_t>(i))));
+  for (int32_t id : ids) m.Read(id);
+  EXPECT_EQ(5, m.file.GetCacheCount());
+  EXPECT_TRUE(m.file.Purge(15000));
+  EXPECT_EQ(3, m.file.GetCacheCount());
+  m.file.StartTransaction();
+  ZorHandle h = Bytes(Pattern(10000, 50));
+  m.file.BWriteCopy(ids[4], &h, 0);
+  EXPECT_TRUE(ZorIsPurgerRegistered(&m.file));
+  EXPECT_TRUE(ZorPurgeMemory(1 << 30) == false);  // cannot free a GiB
+  EXPECT_EQ(0, m.file.GetCacheCount());
+  m.file.EndTransaction();
+  m.Reopen();
+  EXPECT_EQ(Pattern(10000, 50), m.Read(ids[4]));
+  EXPECT_EQ(Pattern(10000, 3), m.Read(ids[3]));
+}
+
 }  // namespace
