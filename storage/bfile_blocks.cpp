@@ -14,7 +14,8 @@
 // before the flush: a deleted block's extent is released at the flush.
 //
 // Mutating operations run in a transaction of their own (nested in the
-// caller's when there is one). Id errors (23) are not raised when the
+// caller's when there is one), begun before the id is checked: on a distant
+// file the beginning may bring in the directory another process committed. Id errors (23) are not raised when the
 // process-wide check level is 2 or more; the operation then does nothing.
 #include <zorvane/bfile.h>
 
@@ -200,12 +201,12 @@ void ZorBFile::BReadCopy(int32_t id, ZorHandle* out) {
 // ------------------------------------------------------------ write
 
 void ZorBFile::BWrite(int32_t id, int32_t reserve) {
+  bfile::Txn txn(this);
   if (!_CheckId(id, false)) return;
   if (!_Cached(id)) {
     if (ZorGetCheckLevel() >= 2) return;
     _Raise(23);
   }
-  bfile::Txn txn(this);
   handle_t* h = _Cached(id);
   const uint32_t length = ZorGetHandleSize(h);
   if (length > kZorBfMaxBlockSize) _Raise(16);
@@ -255,8 +256,8 @@ void ZorBFile::_MoveGrownBlock(int32_t id, uint32_t newCapacity) {
 }
 
 void ZorBFile::BWriteCopy(int32_t id, ZorHandle* data, int32_t reserve) {
-  if (!_CheckId(id, false)) return;
   bfile::Txn txn(this);
+  if (!_CheckId(id, false)) return;
   handle_t* h = _Cached(id);
   if (!h) {
     _MakeRoom();
@@ -272,8 +273,8 @@ void ZorBFile::BWriteCopy(int32_t id, ZorHandle* data, int32_t reserve) {
 }
 
 int32_t ZorBFile::BDuplicate(int32_t id, int32_t owner, int16_t type, uint32_t reserve) {
-  if (!_CheckId(id, false)) return 0;
   bfile::Txn txn(this);
+  if (!_CheckId(id, false)) return 0;
   handle_t* h = _LoadBlock(id);
   const sZorBfBRef src = _Entry(id);
   const uint32_t n = ZorGetHandleSize(h);
@@ -288,9 +289,8 @@ int32_t ZorBFile::BDuplicate(int32_t id, int32_t owner, int16_t type, uint32_t r
 // ------------------------------------------------------------ delete
 
 void ZorBFile::BDelete(int32_t id) {
-  if (!_CheckId(id, true)) return;
-  if (_Entry(id).IsFree()) return;
   bfile::Txn txn(this);
+  if (!_CheckId(id, true) || _Entry(id).IsFree()) return;
   _FreeEntry(id);
 }
 
@@ -482,9 +482,8 @@ void ZorBFile::BSetCompact(int32_t id, bool compact, int32_t owner, int16_t type
     _RecordChange(i);
   };
   if (id != 0) {
-    if (!_CheckId(id, false)) return;
     bfile::Txn txn(this);
-    apply(id);
+    if (_CheckId(id, false)) apply(id);
     return;
   }
   bfile::Txn txn(this);
@@ -495,15 +494,15 @@ void ZorBFile::BSetCompact(int32_t id, bool compact, int32_t owner, int16_t type
 }
 
 void ZorBFile::BSetOwner(int32_t id, int32_t owner) {
-  if (!_CheckId(id, false) || _Entry(id).owner == owner) return;
   bfile::Txn txn(this);
+  if (!_CheckId(id, false) || _Entry(id).owner == owner) return;
   _Entry(id).owner = owner;
   _RecordChange(id);
 }
 
 void ZorBFile::BSetType(int32_t id, int16_t type) {
-  if (!_CheckId(id, false) || _Entry(id).type == type) return;
   bfile::Txn txn(this);
+  if (!_CheckId(id, false) || _Entry(id).type == type) return;
   _Entry(id).type = type;
   _RecordChange(id);
 }
