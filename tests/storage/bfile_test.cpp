@@ -1013,4 +1013,223 @@ TEST(BFileCache, PurgeGivesBackCleanMemoryAndWritesDirtyBlocks) {
   EXPECT_EQ(Pattern(10000, 3), m.Read(ids[3]));
 }
 
+// ------------------------------------------------------------ errors
+
+// Every code of the failure table, each from a real trigger, carrying the
+// file's path. Code 1 (a work array that cannot grow during a flush) needs
+// the allocator to fail and is not provoked here.
+TEST(BFileErrors, EveryCodeFromARealTrigger) {
+  zortest::TempDir dir;
+  ZorFsa path = dir.Fsa("e.zbf");
+  ZorBFile::Create(&path, 2, 3, nullptr, ZorFsaCreateAlways);
+  auto codeAndPath = [&](const std::function<void()>& f) -> std::pair<int64_t, bool> {
+    try {
+      f();
+    } catch (const ZorException& e) {
+      return {e.GetError(), *e.GetFsa() == path};
+    }
+    return {0, false};
+  };
+  auto expect = [&](int32_t code, const std::function<void()>& f) {
+    const auto [err, withPath] = codeAndPath(f);
+    EXPECT_EQ(ZorErr(1, code), err);
+    EXPECT_TRUE(withPath) << code;
+  };
+  auto patch = [&](size_t at, uint32_t v) {
+    std::string img = zortest::ReadFile(dir.File("e.zbf"));
+    PutLe32(&img, at, v);
+    dir.Make("e.zbf", img);
+  };
+  {
+    ZorBFile f;
+    f.Open(&path, ZorPermReadWrite, ZorShareExclusive, 0, -1, 2, 3);
+    ZorHandle h = Bytes("x");
+    const int32_t id = f.BCreate(&h, 1, 1, 0, true);
+    expect(15, [&] { f.EndTransaction(); });
+    expect(16, [&] {
+      ZorHandle big;
+      big.Init(104857601);
+      f.BCreate(&big, 1, 1, 0, true);
+    });
+    expect(22, [&] {
+      ZorHandle held;
+      f.BRead(id, &held);
+      f.EmptyFile(false);
+    });
+    expect(23, [&] { f.BRead(0, &h); });
+    expect(23, [&] { f.BRead(id + 1, &h); });
+    h.Trash();
+    f.BUncach(id);
+    expect(23, [&] { f.BWrite(id, 0); });  // BWrite needs the block in the cache
+    f.BDelete(id);
+    f.BDelete(id);  // a free entry is ignored
+    expect(23, [&] { f.BReadCopy(id, &h); });
+    expect(23, [&] { f.BIsCompact(id); });
+    ZorSetCheckLevel(2);
+    f.BRead(id, &h);
+    f.BWrite(99, 0);
+    ZorSetCheckLevel(0);
+    f.Close(ZorBfCloseNormal);
+  }
+  {
+    ZorBFile f;
+    f.Open(&path, ZorPermRead, ZorShareRead, 0, -1, -1, -1);
+    EXPECT_FALSE(f.IsWriteEnable());
+    expect(24, [&] { f.StartTransaction(); });
+    expect(24, [&] { f.SetUserRel(5); });
+    expect(24, [&] { f.SetCreaStr("x"); });
+    expect(24, [&] { f.EmptyFile(false); });
+    expect(24, [&] { f.BCreate(nullptr, 1, 1, 0, true); });
+    EXPECT_EQ(f.GetStream(), f.SetModeBackup(true));  // nothing happens
+    f.Close(ZorBfCloseNormal);
+  }
+  ZorBFile f;
+  expect(36, [&] { f.Open(&path, ZorPermReadWrite, ZorShareExclusive, 0, -1, 9, -1); });
+  expect(36, [&] { f.Open(&path, ZorPermReadWrite, ZorShareExclusive, 0, -1, -1, 9); });
+  patch(12, 1);
+  expect(32, [&] { f.Open(&path, ZorPermReadWrite, ZorShareExclusive, 0, -1, -1, -1); });
+  patch(12, 0);
+  patch(8, 2);
+  expect(33, [&] { f.Open(&path, ZorPermReadWrite, ZorShareExclusive, 0, -1, -1, -1); });
+  patch(8, 0);
+  expect(34, [&] { f.Open(&path, ZorPermReadWrite, ZorShareExclusive, 0, -1, -1, -1); });
+  patch(8, 1);
+  patch(28, 5000);
+  expect(32, [&] { f.Open(&path, ZorPermReadWrite, ZorShareExclusive, 0, -1, -1, -1); });
+  patch(28, 0);
+  patch(0, 0);
+  expect(36, [&] { f.Open(&path, ZorPermReadWrite, ZorShareExclusive, ZorBfOpenTolerant, -1, -1, -1); });
+  EXPECT_FALSE(f.IsOpen());
+  ZorFsa missing = dir.Fsa("none.zbf");
+  EXPECT_EQ(ZorErr(1, 41), ZorBFile::Is(&missing, false, -1, -1));
+}
+
+TEST(BFileErrors, InternalFaultsAreCrashesWithTheirTexts) {
+  MemFile m;
+  ZorBFileTestAccess::DamageMagic(&m.file);
+  try {
+    m.file.SetUserRel(3);
+    ADD_FAILURE() << "no fault";
+  } catch (const ZorECrash& e) {
+    EXPECT_EQ(ZorErr(1, 13), e.GetError());
+    EXPECT_STREQ("erreur interne", e.GetMsgText());
+  }
+  MemFile r;
+  r.Create("a");
+  r.file.StartTransaction();
+  ZorBFileTestAccess::DamageChangedRange(&r.file);
+  try {
+    r.file.EndTransaction();
+    ADD_FAILURE() << "no fault";
+  } catch (const ZorECrash& e) {
+    EXPECT_EQ(ZorErr(1, 13), e.GetError());
+    EXPECT_STREQ("internal error", e.GetMsgText());
+  }
+  EXPECT_EQ(0, r.file.CountTransaction());
+}
+
+TEST(BFileErrors, AnExtentReachingTwoToTheFortyRaises16) {
+  MemFile m;
+  ZorBFileTestAccess::SetFileSize(&m.file, (uint64_t(1) << 40) - 2048);
+  EXPECT_CODE(16, m.file.BCreate(nullptr, 1, 1, 2048, true));
+  EXPECT_EQ(0, m.file.CountTransaction());
+}
+
+TEST(BFileErrors, AFailedWriteLeavesTheTransactionClosedAndTheDataRetried) {
+  MemFile m;
+  const int32_t id = m.Create("before");
+  m.stream.FailAt(FaultStream::Op::kWrite, 1);
+  ZorHandle h = Bytes("after!");
+  EXPECT_EQ(ZorErr(-1, 112), CodeOf([&] { m.file.BWriteCopy(id, &h, 0); }));
+  EXPECT_EQ(0, m.file.CountTransaction());
+  m.file.StartTransaction();
+  m.file.EndTransaction();
+  m.Reopen();
+  EXPECT_EQ("after!", m.Read(id));
+}
+
+// ------------------------------------------------------------ model
+
+// Random operations against a map of expected contents, with reopenings,
+// under each placement and cache setting. After every transaction the
+// extents of the directory on disk must be disjoint and inside
+// [data start, end of file).
+void CheckLayout(const std::string& img) {
+  const uint64_t dataStart = Le32(img, 24);
+  std::vector<Extent> all;
+  for (uint32_t id = 1; id <= DirCount(img); ++id) {
+    const Entry e = EntryAt(img, static_cast<int32_t>(id));
+    EXPECT_EQ(0u, e.slot);
+    EXPECT_EQ(0, e.flags & ZorBfFlagMemoryOnly);
+    if (e.pos == 0) continue;
+    ASSERT_GE(e.pos, dataStart) << id;
+    ASSERT_LE(e.pos + e.capacity, img.size()) << id;
+    if (!(e.flags & ZorBfFlagFree)) ASSERT_LE(e.size, e.capacity) << id;
+    all.push_back({e.pos, e.pos + e.capacity, static_cast<int32_t>(id)});
+  }
+  std::sort(all.begin(), all.end(), [](const Extent& a, const Extent& b) { return a.begin < b.begin; });
+  for (size_t i = 1; i < all.size(); ++i)
+    ASSERT_LE(all[i - 1].end, all[i].begin) << all[i - 1].id << " overlaps " << all[i].id;
+}
+
+TEST(BFileModel, RandomOperationsMatchAMap) {
+  for (int32_t flags : {0, int32_t{ZorBfOpenCopyOnWrite}, ZorBfOpenRound1K | ZorBfOpenNoFlush}) {
+    for (int32_t cache : {-1, 5}) {
+      SCOPED_TRACE(testing::Message() << "flags " << flags << " cache " << cache);
+      MemFile m(flags, cache);
+      std::map<int32_t, std::string> model;
+      std::map<int32_t, int32_t> owners;
+      std::mt19937 rng(static_cast<uint32_t>(flags * 31 + cache));
+      for (int t = 0; t < 150; ++t) {
+        const bool txn = rng() % 2 == 0;
+        if (txn) m.file.StartTransaction();
+        for (int k = 0, n = 1 + static_cast<int>(rng() % 8); k < n; ++k) {
+          const uint32_t pick = rng() % 12;
+          const size_t size = rng() % 5 == 0 ? rng() % 80000 : rng() % 2500;
+          if (pick < 4 || model.empty()) {
+            const std::string text = Pattern(size, rng());
+            const int32_t owner = static_cast<int32_t>(rng() % 3);
+            const int32_t id = m.Create(text, owner, 1, rng() % 3000);
+            model[id] = text;
+            owners[id] = owner;
+            continue;
+          }
+          auto it = model.begin();
+          std::advance(it, static_cast<long>(rng() % model.size()));
+          if (pick < 7) {
+            ZorHandle h;
+            m.file.BRead(it->first, &h);  // change the shared memory, then declare it
+            const std::string text = Pattern(size, rng());
+            h.Init(static_cast<uint32_t>(text.size()));
+            if (!text.empty()) memcpy(h.GetDatas(), text.data(), text.size());
+            m.file.BWrite(it->first, static_cast<int32_t>(rng() % 500));
+            it->second = text;
+          } else if (pick < 9) {
+            m.file.BDelete(it->first);
+            model.erase(it);
+          } else if (pick < 10) {
+            const int32_t id = m.file.BDuplicate(it->first, 2, 2, 0);
+            model[id] = it->second;
+            owners[id] = -1;  // type 2: never selected below
+          } else if (pick < 11) {
+            EXPECT_EQ(it->second, m.Read(it->first));
+          } else {
+            const int32_t owner = static_cast<int32_t>(rng() % 3);
+            m.file.BMultiDelete(owner, 1);
+            for (auto j = model.begin(); j != model.end();) j = owners[j->first] == owner ? model.erase(j) : std::next(j);
+          }
+        }
+        if (txn) m.file.EndTransaction();
+        CheckLayout(m.stream.Image());
+        if (rng() % 25 == 0) m.Reopen(flags);
+      }
+      m.Reopen(flags);
+      int32_t used = 0;
+      m.file.BExist(0, &used);
+      EXPECT_EQ(static_cast<int32_t>(model.size()), used);
+      for (auto& [id, text] : model) EXPECT_EQ(text, m.Read(id)) << id;
+    }
+  }
+}
+
 }  // namespace
