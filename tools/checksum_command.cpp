@@ -15,12 +15,12 @@
 // Command-line texts are UTF-8 and library texts cp1252: arguments are
 // decoded on the way in, results encoded on the way out.
 #include "tools/commands.h"
+#include "tools/terminal_progress.h"
 
 #include <zorvane/zorvane.h>
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -37,45 +37,6 @@ struct ChecksumArgs {
   bool noContent = false;
   bool write = false;
   bool check = false;
-};
-
-// A one-line bar on stderr, drawn at most ten times a second once the work
-// has lasted a second; erased at the end.
-class TerminalProgress : public ZorProgress {
- protected:
-  void _OnBegin() override {
-    _start = Clock::now();
-    _lastDraw = _start;
-    _drawn = false;
-  }
-  void _OnStep() override {
-    const auto now = Clock::now();
-    if (now - _start < std::chrono::seconds(1) || now - _lastDraw < std::chrono::milliseconds(100)) return;
-    _lastDraw = now;
-    _Draw();
-  }
-  void _OnEnd() override {
-    if (_drawn) std::fputs("\r\033[K", stderr);
-  }
-
- private:
-  using Clock = std::chrono::steady_clock;
-
-  void _Draw() {
-    constexpr int kWidth = 30;
-    const int64_t total = GetTotal();
-    const int percent = total > 0 ? static_cast<int>(GetPos() * 100 / total) : 0;
-    std::string bar(kWidth, '.');
-    for (int i = 0; i < kWidth * percent / 100; ++i) bar[i] = '#';
-    string title;
-    ZorEncodeToUTF8(GetTitle(), &title);
-    std::fprintf(stderr, "\r[%s] %3d%% %s\033[K", bar.c_str(), percent, title.CStr());
-    std::fflush(stderr);
-    _drawn = true;
-  }
-
-  Clock::time_point _start, _lastDraw;
-  bool _drawn = false;
 };
 
 void PrintUtf8(const char* cp1252) {

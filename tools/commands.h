@@ -9,5 +9,6 @@ namespace zorvane::tool {
 
 void AddDemoCommand(CLI::App& app, int& exitCode);
 void AddChecksumCommand(CLI::App& app, int& exitCode);
+void AddBFileCommand(CLI::App& app, int& exitCode);
 
 }  // namespace zorvane::tool

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
   int exitCode = 0;
   zorvane::tool::AddDemoCommand(app, exitCode);
   zorvane::tool::AddChecksumCommand(app, exitCode);
+  zorvane::tool::AddBFileCommand(app, exitCode);
 
   std::signal(SIGINT, OnInterrupt);
   try {
