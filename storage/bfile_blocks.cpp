@@ -335,13 +335,29 @@ void ZorBFile::EmptyFile(bool resetCounter) {
   _SetHdr32(kZorBfHdrDataStart, kZorBfInitialDataStart);
   _DropFreeLists();
   _Space()->Recency().clear();
-  // With copy-on-write the old extents stay until a compaction: the
-  // directory on disk references them until this transaction is flushed.
   if (_openFlags & ZorBfOpenCopyOnWrite)
-    _FileSize();
+    _ReleaseDataArea();
   else
     _SetFileSize(kZorBfInitialDataStart);
   _SetHeaderDirty();
+}
+
+// Copy-on-write: the directory on disk references the old data area until
+// this transaction is flushed, so the area is not truncated; it becomes
+// entries released at the flush (free space from then on).
+void ZorBFile::_ReleaseDataArea() {
+  constexpr uint64_t kPiece = 0x80000000u;
+  uint64_t pos = kZorBfInitialDataStart;
+  const uint64_t end = _FileSize();
+  while (pos < end) {
+    const uint32_t capacity = static_cast<uint32_t>(std::min(end - pos, kPiece));
+    const int32_t id = _AppendEntry();
+    sZorBfBRef& e = _Entry(id);
+    e.SetPos(pos);
+    e.capacity = capacity;
+    e.flags = ZorBfFlagFree | ZorBfFlagRelease;
+    pos += capacity;
+  }
 }
 
 // ------------------------------------------------------------ questions

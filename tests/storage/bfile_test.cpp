@@ -748,6 +748,7 @@ struct Extent {
   uint64_t begin, end;
   int32_t id;
 };
+void CheckLayout(const std::string& img);
 // The extents that the directory of a file image gives to used blocks.
 std::vector<Extent> UsedExtents(const std::string& img) {
   std::vector<Extent> out;
@@ -973,6 +974,29 @@ TEST(BFileCache, UsedCountsOutsideReferencesAndEmptyFileRefusesThem) {
   EXPECT_EQ(0, m.file.GetNbBlock(nullptr, nullptr));
   EXPECT_EQ(0u, m.file.GetUpdateCounter());
   EXPECT_EQ(25600u, m.stream.Image().size());
+}
+
+TEST(BFileCache, EmptyFileUnderCopyOnWriteFreesTheOldAreaAtTheFlush) {
+  CowFile c(8);
+  for (int i = 0; i < 3; ++i) {
+    ZorHandle h = Bytes(Pattern(5000, static_cast<uint32_t>(i)));
+    c.file.BCreate(&h, 1, 1, 0, true);
+  }
+  c.stream.Start();
+  c.file.StartTransaction();
+  c.file.EmptyFile(false);
+  ZorHandle fresh = Bytes("during");
+  const int32_t during = c.file.BCreate(&fresh, 1, 1, 0, true);
+  c.file.EndTransaction();
+  EXPECT_EQ("", c.stream.Violation(c.file.GetDataStart()));
+  CheckLayout(c.stream.Image());
+  sZorBfBRef e;
+  ASSERT_TRUE(c.file.GetEntry(during, &e));
+  EXPECT_EQ(25600u + 15000u, e.GetPos());  // not inside the area being released
+  ZorHandle after = Bytes("after");
+  const int32_t reused = c.file.BCreate(&after, 1, 1, 0, true);
+  ASSERT_TRUE(c.file.GetEntry(reused, &e));
+  EXPECT_EQ(25600u, e.GetPos());
 }
 
 TEST(BFileCache, UncachingWritesDirtyBlocksAndKeepsHeldOnes) {
