@@ -126,16 +126,26 @@ bool ZorBFile::_FlushDirtyBlocks() {
   if (_dirtyCount == 0) return false;
   std::vector<int32_t> ids;
   ids.reserve(static_cast<size_t>(_dirtyCount));
-  for (int32_t id = 1; id <= _DirCount(); ++id)
-    if (_Entry(id).flags & ZorBfFlagDirty) ids.push_back(id);
+  auto collect = [&](int32_t from, int32_t to) {
+    ids.clear();
+    for (int32_t id = from; id <= to; ++id)
+      if (_Entry(id).flags & ZorBfFlagDirty) ids.push_back(id);
+  };
+  // A block becomes dirty only with a recorded change, so the changed range
+  // holds them all; the whole directory is the fallback.
+  collect(std::max(_changedLow, 1), std::min(_changedHigh, _DirCount()));
+  if (static_cast<int32_t>(ids.size()) < _dirtyCount) collect(1, _DirCount());
   _WriteSorted(ids);
   return !ids.empty();
 }
 
 // Extents given up in this transaction become reusable now that nothing
-// will be written before the directory that forgets them.
+// will be written before the directory that forgets them. Flags 0x08 and
+// 0x10 are only ever set with a recorded change: the changed range holds
+// every entry that carries them.
 void ZorBFile::_ReleaseAtFlush() {
-  for (int32_t id = 1; id <= _DirCount(); ++id) {
+  const int32_t last = std::min(_changedHigh, _DirCount());
+  for (int32_t id = std::max(_changedLow, 1); id <= last; ++id) {
     sZorBfBRef& e = _Entry(id);
     if (!(e.flags & ZorBfFlagRelease)) {
       e.flags &= static_cast<uint8_t>(~ZorBfFlagPlaced);
