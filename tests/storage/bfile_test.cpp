@@ -10,6 +10,7 @@
 #include <zorvane/bget.h>
 #include <zorvane/exception.h>
 #include <zorvane/fsa_cmd.h>
+#include <zorvane/messages_bus.h>
 #include <zorvane/purger.h>
 #include <zorvane/string.h>
 
@@ -21,6 +22,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -1254,6 +1256,174 @@ TEST(BFileModel, RandomOperationsMatchAMap) {
       for (auto& [id, text] : model) EXPECT_EQ(text, m.Read(id)) << id;
     }
   }
+}
+
+// ------------------------------------------------------------ header
+
+TEST(BFileHeader, SettersStoreWhatGettersReadAcrossAReopening) {
+  MemFile m;
+  m.file.SetFType(41);
+  m.file.SetFGuId(-42);
+  m.file.SetSignature(43);
+  m.file.SetUserRel(44);
+  m.file.SetCreaStr("a creation string longer than thirty-five characters");
+  int32_t in[64];
+  for (int i = 0; i < 64; ++i) in[i] = i * 1000 - 7;
+  m.file.SetUserArray(in);
+  m.file.SetUserData(63, 12345);
+  EXPECT_CODE(23, m.file.SetUserData(64, 1));
+  m.file.Close(ZorBfCloseNormal);
+  const std::string& img = m.stream.Image();
+  EXPECT_EQ(41u, Le32(img, 40));
+  EXPECT_EQ(static_cast<uint32_t>(-42), Le32(img, 44));
+  EXPECT_EQ(43u, Le32(img, 48));
+  EXPECT_EQ(44u, Le32(img, 52));
+  EXPECT_EQ(std::string("a creation string longer than thirt") + '\0', img.substr(56, 36));
+  EXPECT_EQ(static_cast<uint32_t>(-7), Le32(img, 92));
+  EXPECT_EQ(12345u, Le32(img, 92 + 63 * 4));
+  m.file.OpenOnStream(&m.stream, nullptr, 0, -1, 41, 43);
+  string crea;
+  EXPECT_STREQ("a creation string longer than thirt", m.file.GetCreaStr(&crea));
+  int32_t out[64];
+  m.file.GetUserArray(out);
+  EXPECT_EQ(in[5], out[5]);
+  EXPECT_EQ(12345, m.file.GetUserData(63));
+  EXPECT_EQ(0, m.file.GetUserData(64));
+  EXPECT_EQ(-42, m.file.GetFGuId());
+  EXPECT_EQ(44, m.file.GetUserRel());
+}
+
+TEST(BFileHeader, UnchangedValuesWriteNothing) {
+  MemFile m;
+  m.file.SetUserRel(5);
+  m.stream.ClearRecords();
+  m.file.SetUserRel(5);
+  m.file.SetUserData(3, 0);
+  EXPECT_TRUE(m.stream.Writes().empty());
+}
+
+TEST(BFileHeader, NewFilesGetDifferentIdentifiers) {
+  std::set<uint32_t> ids;
+  for (int i = 0; i < 20; ++i) {
+    FaultStream s;
+    ZorBFile::CreateOnStream(&s, 1, 1, nullptr);
+    ids.insert(Le32(s.Image(), 44));
+  }
+  EXPECT_GT(ids.size(), 15u);
+}
+
+TEST(BFileSafety, CrashCounterBracketsReachTheDiskAtOnce) {
+  MemFile m;
+  m.file.SetSecuFlag();
+  EXPECT_EQ(1u, Le32(m.stream.Image(), 12));
+  m.file.SetSecuFlag();
+  EXPECT_EQ(2, m.file.GetCrashFlag(false));
+  EXPECT_EQ(2, m.file.GetCrashFlag(true));  // only exactly 1 is reset
+  m.file.ClrSecuFlag();
+  EXPECT_EQ(1u, Le32(m.stream.Image(), 12));
+  // A file left with the counter set refuses to open until repaired.
+  m.file.Close(ZorBfCloseAbandon);
+  ZorBFile f;
+  EXPECT_CODE(32, f.OpenOnStream(&m.stream, nullptr, 0, -1, -1, -1));
+  f.OpenOnStream(&m.stream, nullptr, ZorBfOpenTolerant, -1, -1, -1);
+  EXPECT_EQ(1, f.GetCrashFlag(true));
+  f.Close(ZorBfCloseNormal);
+  f.OpenOnStream(&m.stream, nullptr, 0, -1, -1, -1);
+  f.SetSecuFlag();
+  f.ClrSecuFlag();
+  EXPECT_EQ(0u, Le32(m.stream.Image(), 12));
+}
+
+TEST(BFileSafety, BackupModeMakesTheFileLookClosed) {
+  MemFile m;
+  EXPECT_EQ(&m.stream, m.file.SetModeBackup(true));
+  EXPECT_EQ(0u, Le32(m.stream.Image(), 16));
+  ZorBFile copy;
+  FaultStream snapshot(m.stream.Image());
+  copy.OpenOnStream(&snapshot, nullptr, 0, -1, -1, -1);
+  EXPECT_EQ(0, copy.BadOpenCount(false));
+  m.file.SetModeBackup(false);
+  EXPECT_EQ(4u, Le32(m.stream.Image(), 16));
+}
+
+TEST(BFileSafety, ChangeMessagesFlowWhileEnabled) {
+  struct Seen {
+    std::vector<int64_t> blocks;
+  } seen;
+  auto listener = [](void* ctx, int32_t msg, int32_t sub, void*, int64_t a, int64_t, int64_t, int64_t, int64_t) {
+    if (msg == 43 && sub == 37) static_cast<Seen*>(ctx)->blocks.push_back(a);
+  };
+  ZorMessageListener previous = ZorSetMessageListener(listener, &seen);
+  MemFile m;
+  const int32_t id = m.Create("x");
+  EXPECT_TRUE(seen.blocks.empty());
+  m.file.SetDoMsg(true);
+  m.Read(id);
+  m.file.SetUserRel(9);
+  m.file.SetDoMsg(false);
+  const size_t whileOn = seen.blocks.size();
+  m.Read(id);
+  ZorSetMessageListener(previous, nullptr);
+  EXPECT_NE(seen.blocks.end(), std::find(seen.blocks.begin(), seen.blocks.end(), id));
+  EXPECT_NE(seen.blocks.end(), std::find(seen.blocks.begin(), seen.blocks.end(), 0));
+  EXPECT_EQ(whileOn, seen.blocks.size());
+}
+
+// ------------------------------------------------------------ close, distant seams
+
+TEST(BFileClose, ModeTwoRemovesTheFileAndScratchFilesVanish) {
+  zortest::TempDir dir;
+  ZorFsa path = dir.Fsa("gone.zbf");
+  ZorBFile::Create(&path, 1, 1, nullptr, ZorFsaCreateAlways);
+  ZorBFile f;
+  f.Open(&path, ZorPermReadWrite, ZorShareExclusive, 0, -1, -1, -1);
+  f.Close(ZorBfCloseRemove);
+  EXPECT_FALSE(ZorFsaCmd(&path, ZorFsaCmdQuiet).Exists());
+  ZorBFile::Create(&path, 1, 1, nullptr, ZorFsaCreateAlways);
+  f.Open(&path, ZorPermReadWrite, ZorShareExclusive, ZorBfOpenNoTransaction, -1, -1, -1);
+  ZorHandle h = Bytes("scratch");
+  const int32_t id = f.BCreate(&h, 1, 1, 0, true);
+  h.Trash();
+  ZorHandle back;
+  f.BReadCopy(id, &back);
+  EXPECT_EQ("scratch", Text(back));
+  f.Close(ZorBfCloseNormal);
+  EXPECT_FALSE(ZorFsaCmd(&path, ZorFsaCmdQuiet).Exists());
+}
+
+TEST(BFileClose, OpenFailureLeavesTheObjectClosedAndTheStreamAlone) {
+  FaultStream s(std::string(100, 'x'));
+  ZorBFile f;
+  EXPECT_CODE(36, f.OpenOnStream(&s, nullptr, 0, -1, -1, -1));
+  EXPECT_FALSE(f.IsOpen());
+  EXPECT_FALSE(s.IsClosed());
+  EXPECT_FALSE(ZorIsPurgerRegistered(&f));
+}
+
+TEST(BFileDistant, OutermostTransactionsAreBracketedByTheStream) {
+  FaultStream s;
+  ZorBFile::CreateOnStream(&s, 1, 1, nullptr);
+  s.SetDistant(true, 4096);
+  ZorBFile f;
+  f.OpenOnStream(&s, nullptr, 0, -1, -1, -1);
+  EXPECT_TRUE(f.IsDistant());
+  EXPECT_EQ(0, s.BracketDepth());
+  f.StartTransaction();
+  EXPECT_EQ(1, s.BracketDepth());
+  f.StartTransaction();
+  EXPECT_EQ(1, s.BracketDepth());
+  ZorHandle h = Bytes("shared");
+  const int32_t id = f.BCreate(&h, 1, 1, 0, true);
+  f.EndTransaction();
+  f.EndTransaction();
+  EXPECT_EQ(0, s.BracketDepth());
+  // The open marker belongs to local files only.
+  EXPECT_EQ(0u, Le32(s.Image(), 16) & 4);
+  f.Close(ZorBfCloseNormal);
+  f.OpenOnStream(&s, nullptr, 0, -1, -1, -1);
+  ZorHandle back;
+  f.BReadCopy(id, &back);
+  EXPECT_EQ("shared", Text(back));
 }
 
 }  // namespace
