@@ -37,3 +37,4 @@
 #include <zorvane/bfile.h>
 #include <zorvane/name_type.h>
 #include <zorvane/module.h>
+#include <zorvane/bfile_stress.h>
