@@ -10,7 +10,8 @@
 // CheckDir without a verifier is what Open runs: one linear pass that refuses
 // every entry a later read could trip on -- an extent past the end of the
 // file or below data start (40-bit positions, sums in 64 bits), a stored size
-// above the capacity (a read allocates and reads `size` bytes), a free entry
+// above the capacity or the block size limit (a read allocates `size` bytes,
+// even for a block without an extent), a free entry
 // that keeps a position without capacity, stored values reserved for the
 // wildcards.
 //
@@ -144,7 +145,7 @@ struct ZorBFile::Checker {
   // ----------------------------------------------------------- CheckDir
   void CheckEntry(int32_t id, uint64_t dataStart, uint64_t fileSize) {
     sZorBfBRef& e = f._Entry(id);
-    if (!e.IsFree() && e.size > e.capacity) Report(false, kMsgOutside, id);
+    if (!e.IsFree() && (e.size > e.capacity || e.size > kZorBfMaxBlockSize)) Report(false, kMsgOutside, id);
     if (!e.HasPos()) return;
     if (e.IsFree() && e.capacity == 0) {
       FreeWithData(id);

@@ -105,8 +105,10 @@ void CheckCrashCounter(ZorBFile& f, ZorVerif& v) {
   if (f.GetCrashFlag(false) == 0) return;
   string text;
   ZorErrToString(ZorErr(1, 32), &text);
+  // A reset clears a counter of exactly 1, what one interrupted compaction
+  // leaves; deeper counts stay faults.
   if (v.CanRepair()) f.GetCrashFlag(true);
-  v.AddItem(v.CanRepair() ? kZorVerifRepaired : kZorVerifError, text.CStr());
+  v.AddItem(f.GetCrashFlag(false) == 0 ? kZorVerifRepaired : kZorVerifError, text.CStr());
 }
 
 int RunCheck(const BFileArgs& a) {

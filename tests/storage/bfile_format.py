@@ -15,7 +15,7 @@ import struct
 
 HEADER = struct.Struct("<8siIIIII Q iiii 36s")
 ENTRY = struct.Struct("<IIIiIhBB")
-HEADER_SIZE, ENTRY_SIZE, DATA_START = 980, 24, 25600
+HEADER_SIZE, ENTRY_SIZE, DATA_START, MAX_BLOCK = 980, 24, 25600, 104857600
 FREE, NO_COMPACT = 0x01, 0x02
 ANY_OWNER, ANY_TYPE, KEEP_TYPE = 0x7FFFFFFF, 0x7FFF, 0x7FFE
 STATE_BAD_CLOSE, STATE_OPEN = 0x2, 0x4
@@ -142,7 +142,7 @@ class BFile:
         """(message id, block id) in report order; 12 without a block id."""
         out = []
         for e in self.entries:
-            if not e.free and e.size > e.capacity:
+            if not e.free and (e.size > e.capacity or e.size > MAX_BLOCK):
                 out.append((5, e.id))
             if not e.pos:
                 continue

@@ -178,8 +178,8 @@ def damage(rng, f):
     for _ in range(rng.randint(1, 3)):
         used = [e for e in f.used() if e.pos and e.capacity]
         kind = rng.choice(["overlap", "tail", "middle", "outside", "below", "hipos", "owner", "type", "freedata",
-                           "size", "truncate", "badclose", "kind"])
-        if kind in ("overlap", "middle", "outside", "below", "hipos", "owner", "type", "freedata", "size") \
+                           "size", "huge", "truncate", "badclose", "kind"])
+        if kind in ("overlap", "middle", "outside", "below", "hipos", "owner", "type", "freedata", "size", "huge") \
                 and len(used) < 2:
             continue
         e = rng.choice(used) if used else None
@@ -207,6 +207,9 @@ def damage(rng, f):
             e.flags, e.capacity = bf.FREE, 0
         elif kind == "size":
             e.size = e.capacity + rng.randint(1, 1000)
+        elif kind == "huge":
+            # No extent, but a size that a read would allocate.
+            e.pos, e.capacity, e.size = 0, 0xFFFFFFFF, 0xFFFFFFF0
         elif kind == "truncate":
             f.resize(max(f.data_start, f.size - rng.randint(1, 2000)))
         elif kind == "badclose":
