@@ -7,7 +7,9 @@
 //   2. with copy-on-write, a barrier (OS flush) so that the data are durable
 //      before any directory entry points to them;
 //   3. the changed directory entries lowest..highest in ONE write;
-//   4. the header, when dirty;
+//   4. the header, when dirty -- with copy-on-write after another barrier,
+//      so that a new directory count never reaches the disk before the
+//      entries it makes visible;
 //   5. the OS flush, unless ZorBfOpenNoFlush.
 // Between 1 and 3, extents given up in the transaction (flag 0x10) become
 // free, and the area reserved for the directory grows when the directory no
@@ -111,6 +113,7 @@ void ZorBFile::FlushTransaction() {
     const bool moved = _GrowReservedArea();
     if (wrote || moved) _Barrier();
     _WriteDirectoryRange(oldDataStart);
+    if (_state & kHeaderDirty) _Barrier();
     _WriteHeader();
     if (!(_openFlags & ZorBfOpenNoFlush) && _unsynced) _OsFlush();
   } catch (const std::bad_alloc&) {

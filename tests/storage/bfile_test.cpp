@@ -782,15 +782,16 @@ class DurableStream : public FaultStream {
     referenced.push_back(UsedExtents(Image()));
   }
   // The first write that overwrites an extent of the directory last made
-  // durable, or that makes a directory entry durable-pending while block
-  // data written before it is not yet flushed; "" when none.
+  // durable, a directory write while block data written before it is not
+  // yet flushed, or a header write while directory entries are not yet
+  // flushed; "" when none.
   std::string Violation(uint32_t dataStart) const {
     size_t state = 0;
-    bool dataPending = false;
+    bool dataPending = false, directoryPending = false;
     for (size_t i = 0; i < Writes().size(); ++i) {
       while (state < flushAfter.size() && flushAfter[state] <= i) {
         ++state;
-        dataPending = false;
+        dataPending = directoryPending = false;
       }
       const auto& w = Writes()[i];
       for (const Extent& x : referenced[state])
@@ -800,6 +801,8 @@ class DurableStream : public FaultStream {
       const bool directory = w.offset >= 980 && w.offset < dataStart;
       if (!directory && w.offset >= 980) dataPending = true;
       if (directory && dataPending) return "directory write " + std::to_string(i) + " before the data barrier";
+      if (directory) directoryPending = true;
+      if (w.offset == 0 && directoryPending) return "header write " + std::to_string(i) + " before the directory barrier";
     }
     return std::string();
   }
