@@ -5,6 +5,7 @@
 //   4244 zortest_bare     plug-in without a resource table of its own (its
 //                         dependency zortest_dep has one)
 //   4245 zortest_missing  no library file
+//   4246 zortest_empty    an empty resource table of its own
 // Each test registers what it needs (registering again is harmless).
 #include <dlfcn.h>
 #include <link.h>
@@ -263,6 +264,12 @@ TEST(ModuleRsrc, TableOfADependencyIsNotTheModules) {
   EXPECT_EQ(ZorGetRsrcTable(nullptr), nullptr);
   ZorLock guard;
   EXPECT_NE(ZorGetModule(zortest::kBareId, &guard), nullptr);  // still a module
+
+  Register(zortest::kEmptyId, "zortest_empty", 0);
+  const sZorRsrcTable* empty = ZorGetRsrcTable(ZorGetRsrcInstance(zortest::kEmptyId, true));
+  ASSERT_NE(empty, nullptr);  // its own, though empty
+  EXPECT_EQ(empty->count, 0u);
+  EXPECT_FALSE(ZorFindRsrcItem(empty, 1037, 1, 1036, nullptr));
 }
 
 TEST(ModuleRsrc, FindRsrcItemAgainstASetModel) {
