@@ -386,6 +386,87 @@ TEST_F(BFileCheckTest, InterruptedCompactionIsDetectedAtTheNextOpen) {
   Reopen(0);
 }
 
+// A process that dies at its nth stream operation: that one and all later
+// ones fail, so nothing more reaches the file.
+class DyingStream : public FaultStream {
+ public:
+  using FaultStream::FaultStream;
+  void DieAt(int n) { _left = n; }
+  bool Died() const { return _left == 0; }
+  uint32_t Read(void* b, uint32_t n) override { return Live(), FaultStream::Read(b, n); }
+  void Write(const void* b, uint32_t n) override { Live(), FaultStream::Write(b, n); }
+  uint64_t Seek(int64_t o, eZorSeek w) override { return Live(), FaultStream::Seek(o, w); }
+  uint64_t GetSize() override { return Live(), FaultStream::GetSize(); }
+  void SetSize(uint64_t n) override { Live(), FaultStream::SetSize(n); }
+  void Flush() override { Live(), FaultStream::Flush(); }
+
+ private:
+  void Live() {
+    if (_left < 0) return;
+    if (_left == 0 || --_left == 0) throw ZorEBasic("DyingStream", __LINE__, 1, ZorErr(-1, 5), nullptr, nullptr);
+  }
+  int _left = -1;
+};
+
+// Whatever operation a compaction dies at, the power cut that follows
+// leaves a file that either opens with every block intact or refuses to
+// open (32) until repaired.
+TEST(BFileCompactPowerCut, EveryCutLeavesIntactBlocksOrAFileThatRefusesToOpen) {
+  FaultStream build;
+  ZorFsa path("/tmp/cut.zbf");
+  ZorBFile::CreateOnStream(&build, 0, 0, "cut");
+  std::vector<std::pair<int32_t, std::string>> blocks;
+  {
+    ZorBFile f;
+    f.OpenOnStream(&build, &path, 0, -1, -1, -1);
+    for (uint8_t i = 0; i < 10; ++i) {
+      ZorHandle data = Bytes(1500 + i * 300, i);
+      const int32_t id = f.BCreate(&data, 7, 3, 4000, true);
+      if (i % 3 == 0)
+        f.BDelete(id);
+      else
+        blocks.emplace_back(id, AsString(data));
+    }
+    f.Close(ZorBfCloseNormal);
+  }
+  int opened = 0, refused = 0;
+  for (int n = 1;; ++n) {
+    DyingStream s(build.Image());
+    {
+      ZorBFile f;
+      f.OpenOnStream(&s, &path, 0, -1, -1, -1);
+      s.DieAt(n);
+      try {
+        f.Compact(ZorBfCompactAny, false, false);
+      } catch (const ZorException&) {
+      }
+      if (!s.Died()) break;  // the compaction ran to its end
+      try {
+        f.Close(ZorBfCloseAbandon);
+      } catch (const ZorException&) {
+      }
+    }
+    for (uint32_t seed = 0; seed < 24; ++seed) {
+      DyingStream cut = s;
+      FaultStream after(cut.PowerCut(seed));
+      ZorBFile g;
+      const int64_t err = ErrorOf([&] { g.OpenOnStream(&after, &path, 0, -1, -1, -1); });
+      if (err != 0) {
+        EXPECT_EQ(err, ZorErr(1, 32)) << "cut at operation " << n << ", seed " << seed;
+        ++refused;
+        continue;
+      }
+      ++opened;
+      for (const auto& [id, data] : blocks)
+        EXPECT_EQ(Read(g, id), data) << "block " << id << ", cut at " << n << ", seed " << seed;
+      EXPECT_TRUE(g.CheckCrossBlock(nullptr)) << "cut at " << n << ", seed " << seed;
+      g.Close(ZorBfCloseAbandon);
+    }
+  }
+  EXPECT_GT(opened, 0);
+  EXPECT_GT(refused, 0);
+}
+
 // ---------------------------------------------------------------- checks
 
 TEST_F(BFileCheckTest, BlocksSharingOneByteAreReportedOnceLowerIdFirst) {
