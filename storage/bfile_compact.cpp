@@ -34,6 +34,8 @@
 // Blocks without an extent (new in the current transaction) are left to the
 // flush, which appends them after the write point. Dirty blocks are not
 // copied: the flush writes their cached data at their new position.
+#include "storage/bfile_internal.h"
+
 #include <zorvane/bfile.h>
 #include <zorvane/format.h>
 #include <zorvane/progress.h>
@@ -174,37 +176,29 @@ struct ZorBFile::Compactor {
   }
 
   // Runs both phases inside one transaction; the new directory is written by
-  // its flush, and only then is the crash counter lowered.
+  // its flush, and only then is the crash counter lowered. On an error the
+  // transaction still ends (quietly), so the directory as rearranged so far
+  // is written, and the counter stays raised.
   void Run() {
     RaiseCrashCounter();
-    f.StartTransaction();
-    bool inTransaction = true;
-    try {
-      if (!Scan()) {
-        inTransaction = false;
-        f.EndTransaction();
-        f.ClrSecuFlag();
-        ZorProgress::S_RaiseCancel("ZorBFile", __LINE__);
-      }
-      Move();
-    } catch (...) {
-      if (display) display->End();
-      if (inTransaction) EndAfterFailure();
-      throw;
+    bool cancelled = false;
+    {
+      bfile::Txn txn(&f);
+      EndDisplay end{display};
+      cancelled = !Scan();
+      if (!cancelled) Move();
     }
-    f.EndTransaction();
     f.ClrSecuFlag();
+    if (cancelled) ZorProgress::S_RaiseCancel(bfile::kSource, __LINE__);
   }
 
-  // After a failure the directory as rearranged so far is still written
-  // (see the top of this file); the crash counter stays raised.
-  void EndAfterFailure() {
-    try {
-      f.EndTransaction();
-    } catch (...) {
-      // The first failure is the one reported.
+  // Ends the display however the phases end (a second End does nothing).
+  struct EndDisplay {
+    ZorProgress* display;
+    ~EndDisplay() {
+      if (display) display->End();
     }
-  }
+  };
 };
 
 bool ZorBFile::NeedCompact(eZorBfCompact mode) {
