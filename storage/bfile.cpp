@@ -189,6 +189,7 @@ ZorBFile::~ZorBFile() {
     Close((_openFlags & ZorBfOpenCloseNormal) ? ZorBfCloseNormal : ZorBfCloseAbandon);
   } catch (...) {
     _ReleaseAll(true);
+    _CloseStream(ZorBfCloseAbandon);
     _Clear();
   }
 }

@@ -90,11 +90,28 @@ uint32_t ZorBFile::_RoundCapacity(uint64_t capacity) const {
   return static_cast<uint32_t>(capacity);
 }
 
+// The free-space lookup, refusing extents that a damaged directory places
+// outside [data start, end of file): such an entry is turned into an empty
+// slot instead of being written into.
+int32_t ZorBFile::_FindSpace(uint32_t need) {
+  for (;;) {
+    const int32_t found = _Space()->Find(_dir, need);
+    if (found <= 0) return found;
+    sZorBfBRef& e = _Entry(found);
+    if (e.GetPos() >= _DataStart() && e.GetPos() + e.capacity <= _FileSize()) return found;
+    e.SetPos(0);
+    e.capacity = 0;
+    e.size = 0;
+    _RecordChange(found);
+    _AddEmptySlot(found);
+  }
+}
+
 // An entry for a block of `need` bytes: a reused extent (split when enough
 // remains), an empty slot or a new entry. The entry comes back cleared with
 // its position (or none) and capacity set.
 int32_t ZorBFile::_FindOrMakeEntry(uint32_t need, bool allowSplit) {
-  const int32_t found = _Space()->Find(_dir, need);
+  const int32_t found = _FindSpace(need);
   if (found > 0) {
     const uint64_t pos = _Entry(found).GetPos();
     uint32_t capacity = _Entry(found).capacity;

@@ -240,7 +240,7 @@ void ZorBFile::_PlaceCopyOnWrite(int32_t id) {
     _Entry(id).flags |= ZorBfFlagPlaced;
     return;
   }
-  const int32_t found = _Space()->Find(_dir, _Entry(id).capacity);
+  const int32_t found = _FindSpace(_Entry(id).capacity);
   const int32_t other = found > 0 ? found : found < 0 ? -found : _AppendEntry();
   sZorBfBRef& b = _Entry(id);
   sZorBfBRef& o = _Entry(other);

@@ -215,7 +215,7 @@ void ZorBFile::_MoveBlockToEnd(int32_t id) {
   sZorBfBRef& e = _Entry(id);
   const uint64_t newPos = _FileSize();
   if (!bfile::ExtentFits(newPos, e.capacity)) _Raise(16);
-  if (e.size > e.capacity || e.size > kZorBfMaxBlockSize || e.GetPos() + e.size > newPos) _Raise(32);
+  if (e.size > e.capacity || e.size > kZorBfMaxBlockSize || e.GetPos() + e.capacity > newPos) _Raise(32);
   std::vector<uint8_t> data;
   const uint8_t* bytes = nullptr;
   if (handle_t* h = _Cached(id); h && ZorGetHandleSize(h) == e.size) {

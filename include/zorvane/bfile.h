@@ -352,6 +352,7 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   void _FreeEntry(int32_t id);  // the deletion algorithm
   void _ReleaseDataArea();      // EmptyFile under copy-on-write
   uint32_t _RoundCapacity(uint64_t capacity) const;
+  int32_t _FindSpace(uint32_t need);  // CBlockSpace lookup, damaged extents refused
   int32_t _FindOrMakeEntry(uint32_t need, bool allowSplit);
   void _MoveGrownBlock(int32_t id, uint32_t newCapacity);
 
