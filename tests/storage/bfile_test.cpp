@@ -339,6 +339,66 @@ TEST(BFileOpen, AbsurdBlockExtentIsAnErrorNotACrash) {
   EXPECT_CODE(32, f.BRead(id, &h));
 }
 
+TEST(BFileOpen, AFreeExtentPastTheEndIsNeverWrittenInto) {
+  MemFile m;
+  m.Create("a");
+  m.file.Close(ZorBfCloseNormal);
+  std::string img = m.stream.Image();
+  // Entry 2: free, at 1 TiB - 4 KiB, capacity 4 KiB.
+  std::string entry(24, '\0');
+  const uint64_t pos = (uint64_t(1) << 40) - 4096;
+  PutLe32(&entry, 0, static_cast<uint32_t>(pos));
+  PutLe32(&entry, 4, 4096);
+  entry[22] = 1;
+  entry[23] = static_cast<char>(pos >> 32);
+  img.replace(980 + 24, 24, entry);
+  PutLe32(&img, 28, 2);
+  m.stream.SetImage(img);
+  m.file.OpenOnStream(&m.stream, nullptr, ZorBfOpenTolerant, -1, -1, -1);
+  const int32_t id = m.Create(std::string(4096, 'q'));
+  m.Reopen(ZorBfOpenTolerant);
+  EXPECT_EQ(std::string(4096, 'q'), m.Read(id));
+  EXPECT_LT(m.stream.Image().size(), 40000u);
+}
+
+// Mutated files give library errors, never a crash or a runaway allocation.
+TEST(BFileOpen, MutatedFilesFailCleanly) {
+  MemFile m;
+  std::vector<int32_t> ids;
+  for (int i = 0; i < 12; ++i) ids.push_back(m.Create(Pattern(300 + 700 * static_cast<size_t>(i), 5)));
+  m.file.BDelete(ids[3]);
+  m.file.Close(ZorBfCloseNormal);
+  const std::string good = m.stream.Image();
+  std::mt19937 rng(77);
+  for (int round = 0; round < 300; ++round) {
+    std::string img = good;
+    for (int k = 0, n = 1 + static_cast<int>(rng() % 6); k < n; ++k) {
+      const size_t at = rng() % 2 ? 980 + rng() % (12 * 24) : rng() % 980;
+      img[at] = static_cast<char>(rng());
+    }
+    FaultStream s(img);
+    ZorBFile f;
+    try {
+      f.OpenOnStream(&s, nullptr, rng() % 2 ? ZorBfOpenTolerant : 0, 4, -1, -1);
+      for (int32_t id = 1; id <= 13; ++id) {
+        ZorHandle h;
+        try {
+          f.BReadCopy(id, &h);
+          if (rng() % 3 == 0) {
+            ZorHandle more = Bytes(Pattern(rng() % 5000, 1));
+            f.BWriteCopy(id, &more, 0);
+          }
+        } catch (const ZorException&) {
+        }
+      }
+      f.BCreate(nullptr, 1, 1, rng() % 100000, true);
+      f.Close(ZorBfCloseNormal);
+    } catch (const ZorException&) {
+    }
+    EXPECT_LT(s.Image().size(), uint64_t(64) << 20) << round;
+  }
+}
+
 // ------------------------------------------------------------ Is
 
 TEST(BFileIs, ReportsEachFailureInOrder) {
