@@ -4,6 +4,7 @@
 //   zorvane bfile check FILE [--repair]  the four checks, with their report
 //   zorvane bfile compact FILE [--mode N]
 //   zorvane bfile dump FILE              one line per directory entry
+//   zorvane bfile stress ...             (tools/bfile_stress_command.cpp)
 //
 // info, dump and check open the file read-only and tolerant of damage
 // (ZorBfOpenTolerant), so that a file that no longer opens can still be
@@ -15,6 +16,7 @@
 //
 // Exit codes: 0 success, 1 faults found (check) or a library error, 2 usage.
 // Command-line texts are UTF-8 and library texts cp1252.
+#include "tools/bfile_stress_command.h"
 #include "tools/commands.h"
 #include "tools/terminal_progress.h"
 
@@ -194,6 +196,7 @@ void AddBFileCommand(CLI::App& app, int& exitCode) {
       ->add_option("--mode", args->mode, "1: when 10 % is wasted, 2: any compactable waste, 3: all waste")
       ->check(CLI::Range(1, 3));
   AddFileCommand(cmd, "dump", "One line per directory entry", args, RunDump, exitCode);
+  AddBfileStressCommand(*cmd, exitCode);
 }
 
 }  // namespace zorvane::tool
