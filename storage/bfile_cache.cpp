@@ -261,12 +261,19 @@ void ZorBFile::_PlaceCopyOnWrite(int32_t id) {
   _RecordChange(other);
 }
 
+// Where appended data go: the end of the file, never below data start (a
+// truncated file is first extended to it).
+uint64_t ZorBFile::_AppendPoint() {
+  if (_FileSize() < _DataStart()) _SetFileSize(_DataStart());
+  return _FileSize();
+}
+
 // A block without a position goes to the end of the file. Returns true when
 // the caller must pad the extent after writing the data; otherwise the file
 // was extended to the new end at once.
 bool ZorBFile::_PlaceAppend(int32_t id) {
   sZorBfBRef& e = _Entry(id);
-  const uint64_t pos = _FileSize();
+  const uint64_t pos = _AppendPoint();
   if (!bfile::ExtentFits(pos, e.capacity)) _Raise(16);
   e.SetPos(pos);
   _RecordChange(id);

@@ -107,11 +107,13 @@ void ZorBFile::FlushTransaction() {
     ~Flushing() { flag = false; }
   } flushing(_flushing);
   try {
-    const bool wrote = _FlushDirtyBlocks();
+    _FlushDirtyBlocks();
     _ReleaseAtFlush();
     const uint32_t oldDataStart = _DataStart();
-    const bool moved = _GrowReservedArea();
-    if (wrote || moved) _Barrier();
+    _GrowReservedArea();
+    // Blocks written earlier in the transaction (eviction, purge, uncaching)
+    // need the barrier as much as those written just now.
+    _Barrier();
     _WriteDirectoryRange(oldDataStart);
     if (_state & kHeaderDirty) _Barrier();
     _WriteHeader();
@@ -170,7 +172,8 @@ void ZorBFile::_ReleaseAtFlush() {
 // Grows the reserved area while the directory does not fit its step. Blocks
 // starting inside the new area move to the end of the file; free extents
 // there are given up; what an extent had beyond the new data start stays
-// free space (a new free entry), so that nothing becomes lost space.
+// free space (an empty slot, or a new entry when that does not make the
+// directory outgrow the new area), so that nothing becomes lost space.
 bool ZorBFile::_GrowReservedArea() {
   bool moved = false;
   for (uint32_t want = ReservedFor(static_cast<uint32_t>(_DirCount())); want > _DataStart();
@@ -197,6 +200,9 @@ bool ZorBFile::_GrowReservedArea() {
     _SetHeaderDirty();
     for (const auto& [pos, capacity] : tails) {
       int32_t id = _Space()->TakeEmpty(_dir);
+      // A tail never costs another step of the reserved area: then it is
+      // given up like the rest of the old extent.
+      if (id == 0 && ReservedFor(static_cast<uint32_t>(_DirCount()) + 1) > want) continue;
       if (id == 0) id = _AppendEntry();
       sZorBfBRef& e = _Entry(id);
       e = sZorBfBRef{};
@@ -213,7 +219,7 @@ bool ZorBFile::_GrowReservedArea() {
 // Copies a clean block to the end of the file, padded to its capacity.
 void ZorBFile::_MoveBlockToEnd(int32_t id) {
   sZorBfBRef& e = _Entry(id);
-  const uint64_t newPos = _FileSize();
+  const uint64_t newPos = _AppendPoint();
   if (!bfile::ExtentFits(newPos, e.capacity)) _Raise(16);
   if (e.size > e.capacity || e.size > kZorBfMaxBlockSize || e.GetPos() + e.capacity > newPos) _Raise(32);
   std::vector<uint8_t> data;

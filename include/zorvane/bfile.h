@@ -376,6 +376,7 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   void _WriteSorted(std::vector<int32_t>& ids);
   void _MarkDirty(int32_t id);
   void _PlaceCopyOnWrite(int32_t id);
+  uint64_t _AppendPoint();  // end of file, extended to data start first
   bool _PlaceAppend(int32_t id);  // true: the caller pads the extent
   bool _FlushDirtyBlocks();  // true when something was written
   void _ReleaseAtFlush();

@@ -83,6 +83,8 @@ Entry EntryAt(const std::string& img, int32_t id) {
   return e;
 }
 uint32_t DirCount(const std::string& img) { return Le32(img, 28); }
+// Extents of a file image disjoint and inside [data start, end of file).
+void CheckLayout(const std::string& img);
 
 int64_t CodeOf(const std::function<void()>& f) {
   try {
@@ -786,6 +788,34 @@ TEST(BFileGrowth, The1001stEntryMovesDataStartAndTheBlocksBelowIt) {
   EXPECT_EQ("the 1001st", m.Read(ids.back()));
 }
 
+TEST(BFileGrowth, TwoThousandEntriesTakeTwoStepsOnly) {
+  MemFile m(ZorBfOpenNoFlush);
+  for (int t = 0; t < 2; ++t) {
+    m.file.StartTransaction();
+    for (int i = 0; i < 1000; ++i) m.Create(Pattern(1000, static_cast<uint32_t>(i)));
+    m.file.EndTransaction();
+  }
+  EXPECT_EQ(49152u, m.file.GetDataStart());
+  EXPECT_LE(m.file.GetDirCount(), 2000);
+  CheckLayout(m.stream.Image());
+}
+
+TEST(BFileGrowth, AFileShorterThanItsDataStartIsExtendedBeforeAppending) {
+  FaultStream seed;
+  ZorBFile::CreateOnStream(&seed, 1, 1, nullptr);
+  FaultStream s(seed.Image().substr(0, 980));
+  ZorBFile f;
+  f.OpenOnStream(&s, nullptr, 0, -1, -1, -1);
+  ZorHandle h = Bytes("data");
+  const int32_t id = f.BCreate(&h, 1, 1, 0, true);
+  f.Close(ZorBfCloseNormal);
+  EXPECT_EQ(25600u, EntryAt(s.Image(), id).pos);
+  f.OpenOnStream(&s, nullptr, 0, -1, -1, -1);
+  ZorHandle back;
+  f.BReadCopy(id, &back);
+  EXPECT_EQ("data", Text(back));
+}
+
 TEST(BFileGrowth, The524288thEntryRaises16) {
   const uint32_t count = 524287;
   const uint32_t dataStart = 12601344;
@@ -810,7 +840,6 @@ struct Extent {
   uint64_t begin, end;
   int32_t id;
 };
-void CheckLayout(const std::string& img);
 // The extents that the directory of a file image gives to used blocks.
 std::vector<Extent> UsedExtents(const std::string& img) {
   std::vector<Extent> out;
