@@ -197,15 +197,6 @@ TEST_F(BFileCheckTest, NeedCompactTenPercentThreshold) {
   EXPECT_FALSE(file->NeedCompact(static_cast<eZorBfCompact>(4)));
 }
 
-TEST_F(BFileCheckTest, NeedCompactCountsFreeExtentsAndNotCompactableOnlyInModeThree) {
-  New(100, 100);
-  const int32_t fixed = New(100, 3000, false);
-  EXPECT_FALSE(file->NeedCompact(ZorBfCompactAny));
-  EXPECT_TRUE(file->NeedCompact(ZorBfCompactAll));
-  file->BDelete(fixed);
-  EXPECT_TRUE(file->NeedCompact(ZorBfCompactAny));  // a free extent is waste in every mode
-}
-
 // ---------------------------------------------------------------- Compact
 
 TEST_F(BFileCheckTest, CompactOfATightFileChangesNothingAndSaysSo) {
@@ -284,19 +275,6 @@ TEST_F(BFileCheckTest, CompactModeThreeLeavesNoSpareRoomAndEndsAtTheLastExtent) 
   EXPECT_EQ(progress.ends, 2);
   EXPECT_EQ(progress.beginTitle, "Compactage du fichier /tmp/check test.zbf");
   EXPECT_EQ(progress.beginTotal, 4);  // the blocks that have an extent, the empty one included
-}
-
-TEST_F(BFileCheckTest, CompactModeTwoKeepsTheRoomOfBlocksMarkedNotCompactable) {
-  New(300, 5000, true, 1);
-  const int32_t fixed = New(400, 5000, false, 2);
-  Reopen(0);
-  ASSERT_TRUE(file->Compact(ZorBfCompactAny, false, false));
-  uint32_t capacity = 0;
-  file->GetBlockInfo(fixed, nullptr, nullptr, nullptr, &capacity, nullptr);
-  EXPECT_EQ(capacity, 5000u);
-  EXPECT_EQ(stream.Image().size(), kDataStart + 300u + 5000u);
-  EXPECT_TRUE(file->NeedCompact(ZorBfCompactAll));
-  EXPECT_FALSE(file->NeedCompact(ZorBfCompactAny));
 }
 
 // A block moved to a place that overlaps its own old extent keeps its bytes.
