@@ -2,8 +2,8 @@
 """Checks the block file's maintenance routines against an independent
 reader of the file format (bfile_format.py, struct-based).
 
-Random files are built through the library (bfile_format_driver) while a
-model keeps every block's owner, type, compactable flag and bytes. Each file
+Random files are built through the library (bfile_format_driver), some
+with copy-on-write placement, while a model keeps every block's owner, type, compactable flag and bytes. Each file
 is then read back raw and compared with the model, and:
 
 - NeedCompact in its three modes is compared with the waste re-derived from
@@ -36,7 +36,7 @@ DRIVER = os.path.join(sys.argv[1], "bfile_format_driver")
 MSGS = bf.catalogue(239)
 # No flush to the disk after each transaction: durability is not what is
 # tested here, and it keeps the run short.
-TOLERANT, NO_FLUSH, CHECK_BAD_CLOSE = 0x0002, 0x0080, 0x0100
+TOLERANT, NO_FLUSH, CHECK_BAD_CLOSE, COPY_ON_WRITE = 0x0002, 0x0080, 0x0100, 0x0200
 failures = []
 faults_seen = [0]
 
@@ -85,9 +85,9 @@ def random_kind(rng, ftype):
     return rng.randint(-5, 1000), rng.randint(0, 300)
 
 
-def build_random(drv, rng, path, ftype):
+def build_random(drv, rng, path, ftype, flags):
     """Builds a file through the library; returns the model {id: [owner, type, compact, bytes]}."""
-    drv("create %s %d %d" % (path, ftype, NO_FLUSH))
+    drv("create %s %d %d" % (path, ftype, flags))
     model = {}
     for _ in range(rng.randint(5, 60)):
         in_tx = rng.random() < 0.3
@@ -154,9 +154,9 @@ def check_compacted(case, f, mode, before):
             expect(case, "block %d kept capacity" % e.id, e.capacity, old[e.id].capacity)
 
 
-def round_compact(drv, rng, case, path, model):
+def round_compact(drv, rng, case, path, model, flags):
     before = bf.BFile.load(path)
-    drv("open %s %d" % (path, NO_FLUSH))
+    drv("open %s %d" % (path, flags))
     need = [x == "1" for x in drv("need").split()]
     expect(case, "NeedCompact 1 2 3", need, [before.need_compact(m) for m in (1, 2, 3)])
     mode = rng.choice([1, 2, 3])
@@ -312,16 +312,17 @@ def main():
         for seed in seeds:
             rng = random.Random(seed)
             ftype = rng.choice([0, 2, 2, 5])
+            flags = NO_FLUSH | (COPY_ON_WRITE if rng.random() < 0.3 else 0)
             path = os.path.join(tmp, "f%d.zbf" % seed)
-            case = "seed %d (type %d)" % (seed, ftype)
-            model = build_random(drv, rng, path, ftype)
+            case = "seed %d (type %d, flags %#x)" % (seed, ftype, flags)
+            model = build_random(drv, rng, path, ftype, flags)
             f = bf.BFile.load(path)
             compare_with_model(case, f, model)
             check_sound(case, f)
             for _ in range(3):
                 round_damage(drv, rng, case, path, tmp)
             round_repair(drv, rng, case, path, tmp, model)
-            round_compact(drv, rng, case, path, model)
+            round_compact(drv, rng, case, path, model, flags)
     finally:
         drv.close()
         shutil.rmtree(tmp, ignore_errors=True)
