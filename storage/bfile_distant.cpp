@@ -53,6 +53,7 @@
 #include <zorvane/bfile.h>
 
 #include "platform/little_endian.h"
+#include "storage/bfile_space.h"
 
 #include <algorithm>
 #include <cassert>
@@ -150,16 +151,26 @@ struct ZorBFile::DistantSync {
     if (memcmp(header + kZorBfHdrMagic, kMagic, sizeof kMagic) != 0) f._RaiseInternal(2);
   }
 
-  // The directory as the file holds it for the header's count.
-  static std::vector<sZorBfBRef> ReadDirectory(ZorBFile& f, const uint8_t* header) {
+  // The directory as the file holds it for the header's count. With
+  // withHeader, header and directory are read again in one piece, so that
+  // the stream knows the chunks they cover whole as current and the next
+  // revalidation does not take them for changed; the header comes from
+  // that read.
+  static std::vector<sZorBfBRef> ReadDirectory(ZorBFile& f, uint8_t* header, bool withHeader) {
     const uint32_t count = platform::GetLE32(header + kZorBfHdrDirCount);
     const uint64_t bytes = uint64_t{count} * kZorBfEntrySize;
     // Another process left what this one cannot read as a directory.
     if (count > kZorBfMaxEntries || kZorBfHeaderSize + bytes > f._stream->GetSize()) f._Raise(32);
-    std::vector<uint8_t> raw(bytes);
-    if (bytes) f._ReadAt(kZorBfHeaderSize, raw.data(), static_cast<uint32_t>(bytes));
+    const uint32_t from = withHeader ? 0 : kZorBfHeaderSize;
+    std::vector<uint8_t> raw(kZorBfHeaderSize - from + bytes);
+    f._ReadAt(from, raw.data(), static_cast<uint32_t>(raw.size()));
+    const uint8_t* entries = raw.data() + (kZorBfHeaderSize - from);
+    if (withHeader) {
+      memcpy(header, raw.data(), kZorBfHeaderSize);
+      if (platform::GetLE32(header + kZorBfHdrDirCount) != count) f._RaiseInternal(2);
+    }
     std::vector<sZorBfBRef> dir(count);
-    for (uint32_t i = 0; i < count; ++i) dir[i].Load(raw.data() + size_t{i} * kZorBfEntrySize);
+    for (uint32_t i = 0; i < count; ++i) dir[i].Load(entries + size_t{i} * kZorBfEntrySize);
     return dir;
   }
 
@@ -183,7 +194,7 @@ struct ZorBFile::DistantSync {
       ReadHeader(f, header);
     else
       memcpy(header, f._header, sizeof header);
-    std::vector<sZorBfBRef> dir = ReadDirectory(f, header);
+    std::vector<sZorBfBRef> dir = ReadDirectory(f, header, headerChanged);
     std::vector<int32_t> keep, reload;
     for (int32_t id = 1; id <= f._DirCount(); ++id) {
       if (!f._Cached(id)) continue;
@@ -218,6 +229,9 @@ struct ZorBFile::DistantSync {
     f._changedLow = 0x7FFFFFFF;
     f._changedHigh = 0;
     f._DropFreeLists();
+    f._Space()->CompactRecency([&f](int32_t index) {
+      return static_cast<size_t>(index) < f._cache.size() && f._cache[static_cast<size_t>(index)] != nullptr;
+    });
   }
 };
 

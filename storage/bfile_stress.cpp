@@ -393,15 +393,17 @@ void CompareBlocks(ZorBFile* f, const sZorBfStressOptions& opt, const Model& m, 
 }
 
 // The four checks; their report's text goes to checkText when they find faults.
-int32_t RunChecks(ZorBFile* f, string* checkText) {
+void RunChecks(ZorBFile* f, sZorBfStressResult* res, string* checkText) {
   ZorVerif v;
   v.Init(false);
   f->CheckDir(&v);
   f->CheckBlockOwnerType(&v);
-  f->CheckLostSpace(&v);
   f->CheckCrossBlock(&v);
-  if (v.GetNbFault() > 0) v.GetText(checkText);
-  return v.GetNbFault();
+  const int32_t others = v.GetNbFault();
+  f->CheckLostSpace(&v);
+  res->checkFaults = v.GetNbFault();
+  res->lostSpaceFaults = res->checkFaults - others;
+  if (res->checkFaults > 0) v.GetText(checkText);
 }
 
 bool IsSerialised(std::vector<int64_t> values, int64_t counter) {
@@ -448,7 +450,7 @@ void Verify(const ZorFsa* path, const sZorBfStressOptions& opt, std::vector<Chil
   res->serialised = IsSerialised(m.values, res->counter);
   CompareBlocks(&f, opt, m, res);
   f.EndTransaction();
-  res->checkFaults = RunChecks(&f, checkText);
+  RunChecks(&f, res, checkText);
   f.Close(ZorBfCloseNormal);
 }
 

@@ -18,6 +18,13 @@
 // clean. A process killed on purpose may leave one transaction undecided:
 // it counts as committed exactly when the counter says so, and then all of
 // it must be there, else none of it.
+//
+// Lost space after a kill. A process killed between the directory write and
+// the header write of its flush has committed its directory, but entries it
+// appended past the header's count stay unknown; an old extent it released
+// into such an entry becomes lost space (the blocks themselves are intact).
+// The lost-space check reports it and its repair reclaims it; the result
+// counts it apart (lostSpaceFaults) so that a caller can tell it from damage.
 #pragma once
 
 #include <zorvane/fsa.h>
@@ -54,6 +61,7 @@ struct sZorBfStressResult {
   int32_t mismatchesSeen = 0;        // read-backs that differed, in the processes
   int32_t failedProcesses = 0;       // died or exited non-zero (not counting the killed one)
   int32_t checkFaults = 0;           // faults of the four checks
+  int32_t lostSpaceFaults = 0;       // of which lost space (see the file comment)
   bool serialised = false;           // the values read are exactly 0..counter-1
   double seconds = 0;                // the processes' run, fork to last exit
   int32_t discrepancies = 0;         // everything that is wrong, summed

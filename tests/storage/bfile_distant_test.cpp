@@ -519,7 +519,8 @@ std::string Describe(const sZorBfStressResult& r) {
          std::to_string(r.undecided) + " verified " + std::to_string(r.blocksVerified) + " missing " +
          std::to_string(r.blocksMissing) + " damaged " + std::to_string(r.blocksDamaged) + " extra " +
          std::to_string(r.blocksExtra) + " mismatches " + std::to_string(r.mismatchesSeen) + " failed " +
-         std::to_string(r.failedProcesses) + " check faults " + std::to_string(r.checkFaults) +
+         std::to_string(r.failedProcesses) + " check faults " + std::to_string(r.checkFaults) + " (lost space " +
+         std::to_string(r.lostSpaceFaults) + ")" +
          (r.serialised ? " serialised" : " NOT serialised");
 }
 
@@ -581,7 +582,10 @@ TEST_F(BFileDistantProcesses, ProcessKilledInsideItsTransaction) {
 }
 
 // Killed at any moment, flush included: the others go on, the dying
-// transaction is in the file whole or not at all, and the checks are clean.
+// transaction is in the file whole or not at all, and the checks find no
+// damage. Killed between its directory write and its header write, the
+// process leaves lost space (see zorvane/bfile_stress.h): that alone is
+// allowed here.
 TEST_F(BFileDistantProcesses, ProcessKilledAtRandomMoments) {
   for (const int32_t ms : {60, 170, 330}) {
     const ZorFsa path = Path(("random" + std::to_string(ms) + ".zbf").c_str());
@@ -597,8 +601,11 @@ TEST_F(BFileDistantProcesses, ProcessKilledAtRandomMoments) {
     ZorVerif report;
     report.Init(false);
     string text;
-    EXPECT_TRUE(ZorBfStress(&path, &opt, &r, &report))
+    ZorBfStress(&path, &opt, &r, &report);
+    EXPECT_EQ(r.discrepancies, r.lostSpaceFaults)
         << "killed after " << ms << " ms: " << Describe(r) << "\n" << report.GetText(&text);
+    EXPECT_EQ(r.counter, r.committed);
+    EXPECT_TRUE(r.serialised);
   }
 }
 
