@@ -302,7 +302,8 @@ bool ZorBFile::CheckBlockOwnerType(ZorVerif* verif) {
     c.Report(repair, repair ? kMsgDeleted : kMsgBadBlock, id);
   }
   const bool sound = c.Finish();
-  if (deleted) Compact(ZorBfCompactAny, false, true);
+  // Compact refuses a damaged directory; the check reports, never raises.
+  if (deleted && CheckDir(nullptr)) Compact(ZorBfCompactAny, false, true);
   return sound;
 }
 

@@ -219,6 +219,9 @@ bool ZorBFile::Compact(eZorBfCompact mode, bool showMsg, bool showProgress, ZorP
     if (showMsg) c.Alert(kMsgReadOnly);
     return false;
   }
+  // Moving blocks trusts their extents: a damaged directory is refused
+  // before anything changes (check and repair it first).
+  if (!CheckDir(nullptr)) _Raise(32);
   ZorProgress headless;
   if (showProgress) c.display = display ? display : &headless;
   c.Run();

@@ -322,6 +322,20 @@ TEST_F(BFileCheckTest, CompactInsideATransactionKeepsPendingChanges) {
   }
 }
 
+// A size above the capacity would make the copy read past the extent (or
+// allocate 4 GiB): a damaged directory is refused before anything changes.
+TEST_F(BFileCheckTest, CompactRefusesADamagedDirectory) {
+  New(100, 2000);
+  const int32_t b = New(100, 2000);
+  Close();
+  Patch32(b, kSize, 0xFFFFFFFF);
+  const std::string before = stream.Image();
+  Open(kTolerant);
+  EXPECT_EQ(ErrorOf([&] { file->Compact(ZorBfCompactAny, false, false); }), ZorErr(1, 32));
+  EXPECT_EQ(file->GetCrashFlag(false), 0);
+  EXPECT_EQ(stream.Image().substr(kDataStart), before.substr(kDataStart));
+}
+
 TEST_F(BFileCheckTest, CompactCancelledDuringTheScanChangesNothing) {
   New(300, 5000);
   Reopen(0);
