@@ -44,6 +44,7 @@ constexpr int32_t kDefaultCacheMax = 700;
 constexpr uint32_t kEvictionWindowMs = 15000;
 constexpr int32_t kLimitStep = 100;
 constexpr int32_t kGrowthCountCap = 0x4000;
+constexpr uint64_t kGatherBytes = 256 * 1024;  // largest write gathering adjacent blocks
 
 bool WorkingSetIsLow() {
   sZorMemInfo info;
@@ -226,11 +227,47 @@ void ZorBFile::_Uncache(int32_t id) {
 
 // ------------------------------------------------------------ writing
 
+// Writes dirty blocks in ascending position. On a local file the data of
+// blocks whose extents follow each other (padding included) go out as one
+// write of at most kGatherBytes; a block is marked clean only once its
+// bytes were handed to the stream.
 void ZorBFile::_WriteSorted(std::vector<int32_t>& ids) {
   std::stable_sort(ids.begin(), ids.end(),
                    [this](int32_t a, int32_t b) { return WriteOrder(_Entry(a)) < WriteOrder(_Entry(b)); });
-  for (int32_t id : ids)
-    if (_Entry(id).flags & ZorBfFlagDirty) _WriteBlock(id);
+  if (IsDistant()) {
+    for (int32_t id : ids)
+      if (_Entry(id).flags & ZorBfFlagDirty) _WriteBlock(id);
+    return;
+  }
+  std::vector<uint8_t> gather;
+  std::vector<int32_t> pending;
+  uint64_t start = 0;
+  auto emit = [&] {
+    if (!gather.empty()) _WriteAt(start, gather.data(), static_cast<uint32_t>(gather.size()));
+    gather.clear();
+    for (int32_t id : pending) _FinishWrite(id);
+    pending.clear();
+  };
+  for (int32_t id : ids) {
+    if (!(_Entry(id).flags & ZorBfFlagDirty)) continue;
+    const BlockOut out = _PrepareWrite(id);
+    const uint64_t total = uint64_t(out.size) + out.pad;
+    if (total > kGatherBytes) {
+      emit();
+      _WriteOut(out);
+      _FinishWrite(id);
+      continue;
+    }
+    if (!gather.empty() && (start + gather.size() != out.pos || gather.size() + total > kGatherBytes)) emit();
+    if (gather.empty()) {
+      gather.reserve(kGatherBytes);
+      start = out.pos;
+    }
+    gather.insert(gather.end(), out.data, out.data + out.size);
+    gather.resize(gather.size() + out.pad, 0);
+    pending.push_back(id);
+  }
+  emit();
 }
 
 // Copy-on-write: trades the block's extent, which the directory on disk
@@ -268,10 +305,10 @@ uint64_t ZorBFile::_AppendPoint() {
   return _FileSize();
 }
 
-// A block without a position goes to the end of the file. Returns true when
-// the caller must pad the extent after writing the data; otherwise the file
-// was extended to the new end at once.
-bool ZorBFile::_PlaceAppend(int32_t id) {
+// A block without a position goes to the end of the file. Returns the
+// padding the caller writes after the data (the cached file size already
+// counts it), or 0 when the file was extended to the new end at once.
+uint64_t ZorBFile::_PlaceAppend(int32_t id) {
   sZorBfBRef& e = _Entry(id);
   const uint64_t pos = _AppendPoint();
   if (!bfile::ExtentFits(pos, e.capacity)) _Raise(16);
@@ -279,37 +316,54 @@ bool ZorBFile::_PlaceAppend(int32_t id) {
   _RecordChange(id);
   if (IsDistant() || !_Cached(id) || e.size == 0) {
     _SetFileSize(pos + e.capacity);
-    return false;
+    return 0;
   }
-  return true;
+  _fileSize = pos + e.capacity;
+  return e.capacity - e.size;
 }
 
-void ZorBFile::_WriteBlock(int32_t id) {
+// Places one dirty block (copy-on-write, append) and tells what to write.
+ZorBFile::BlockOut ZorBFile::_PrepareWrite(int32_t id) {
   if ((_openFlags & ZorBfOpenCopyOnWrite) && !(_Entry(id).flags & ZorBfFlagPlaced)) _PlaceCopyOnWrite(id);
-  const bool pad = !_Entry(id).HasPos() && _PlaceAppend(id);
-  sZorBfBRef& e = _Entry(id);
   handle_t* h = _Cached(id);
-  if (h && ZorGetHandleSize(h) < e.size) {
-    e.size = ZorGetHandleSize(h);
+  if (h && ZorGetHandleSize(h) < _Entry(id).size) {
+    _Entry(id).size = ZorGetHandleSize(h);
     _RecordChange(id);
   }
-  if (h && e.size != 0) {
-    const void* data = ZorGetHandleDatas(h);
+  const uint64_t pad = _Entry(id).HasPos() ? 0 : _PlaceAppend(id);
+  const sZorBfBRef& e = _Entry(id);
+  BlockOut out;
+  out.pos = e.GetPos();
+  out.size = h ? e.size : 0;
+  out.data = out.size ? static_cast<const uint8_t*>(ZorGetHandleDatas(h)) : nullptr;
+  out.pad = out.size ? pad : 0;
+  return out;
+}
+
+void ZorBFile::_WriteOut(const BlockOut& out) {
+  if (out.size != 0) {
     if (IsDistant())
-      _WriteRange(static_cast<int64_t>(e.GetPos()), data, e.size, false);
+      _WriteRange(static_cast<int64_t>(out.pos), out.data, out.size, false);
     else
-      _WriteAt(e.GetPos(), data, e.size);
-    if (pad) {
-      _WriteZeros(e.GetPos() + e.size, e.capacity - e.size);
-      _fileSize = e.GetPos() + e.capacity;
-    }
+      _WriteAt(out.pos, out.data, out.size);
   }
+  if (out.pad != 0) _WriteZeros(out.pos + out.size, out.pad);
+}
+
+// The block's data are out: it is clean.
+void ZorBFile::_FinishWrite(int32_t id) {
+  sZorBfBRef& e = _Entry(id);
   if (e.flags & ZorBfFlagDirty) {
     e.flags &= static_cast<uint8_t>(~ZorBfFlagDirty);
     --_dirtyCount;
-    if (h) ZorReleaseHandle(h);
+    if (handle_t* h = _Cached(id)) ZorReleaseHandle(h);
   }
   _SendMsg(id);
+}
+
+void ZorBFile::_WriteBlock(int32_t id) {
+  _WriteOut(_PrepareWrite(id));
+  _FinishWrite(id);
 }
 
 }  // namespace zorvane

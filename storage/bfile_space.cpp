@@ -15,12 +15,29 @@ CBlockSpace::CBlockSpace() : _zeros(kZeroBufferSize, 0) {
   _recency.reserve(kInitialRoom);
 }
 
+// Constant time: the old place becomes a hole; the list is compacted when
+// holes make up half of it.
 void CBlockSpace::Touch(int32_t index) {
   if (suspendRecency) return;
   if (!_recency.empty() && _recency.back() == index) return;
-  auto it = std::find(_recency.begin(), _recency.end(), index);
-  if (it != _recency.end()) _recency.erase(it);
+  if (static_cast<size_t>(index) >= _slotOf.size()) _slotOf.resize(static_cast<size_t>(index) + 1, -1);
+  const int32_t slot = _slotOf[static_cast<size_t>(index)];
+  if (slot >= 0 && static_cast<size_t>(slot) < _recency.size() && _recency[static_cast<size_t>(slot)] == index) {
+    _recency[static_cast<size_t>(slot)] = -1;
+    ++_holes;
+  }
+  _slotOf[static_cast<size_t>(index)] = static_cast<int32_t>(_recency.size());
   _recency.push_back(index);
+  if (_holes > _recency.size() / 2) CompactRecency([](int32_t) { return true; });
+}
+
+void CBlockSpace::_Reindex() {
+  _holes = 0;
+  for (size_t i = 0; i < _recency.size(); ++i) {
+    const size_t index = static_cast<size_t>(_recency[i]);
+    if (index >= _slotOf.size()) _slotOf.resize(index + 1, -1);
+    _slotOf[index] = static_cast<int32_t>(i);
+  }
 }
 
 void CBlockSpace::Build(const std::vector<sZorBfBRef>& dir) {

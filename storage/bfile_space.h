@@ -54,7 +54,15 @@ class CBlockSpace {
   const uint8_t* Zeros() const { return _zeros.data(); }
 
  private:
+  void _Reindex();
+
+  // The recency list, oldest first; -1 marks a hole left by a block that
+  // moved to the end or left the cache. _slotOf[index] is where the index
+  // was last put (checked against the list before use, so that holes made
+  // by the cache itself need no bookkeeping).
   std::vector<int32_t> _recency;
+  std::vector<int32_t> _slotOf;
+  size_t _holes = 0;
   std::vector<int32_t> _free;
   std::vector<int32_t> _empty;
   std::vector<uint8_t> _zeros;
@@ -67,6 +75,7 @@ void CBlockSpace::CompactRecency(Keep keep) {
   for (int32_t index : _recency)
     if (index >= 0 && keep(index)) _recency[out++] = index;
   _recency.resize(out);
+  _Reindex();
 }
 
 }  // namespace zorvane

@@ -377,7 +377,16 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   void _MarkDirty(int32_t id);
   void _PlaceCopyOnWrite(int32_t id);
   uint64_t _AppendPoint();  // end of file, extended to data start first
-  bool _PlaceAppend(int32_t id);  // true: the caller pads the extent
+  uint64_t _PlaceAppend(int32_t id);  // the padding the caller writes
+  struct BlockOut {  // what writing one block puts where
+    uint64_t pos = 0;
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    uint64_t pad = 0;  // zeros after the data (a block appended with spare room)
+  };
+  BlockOut _PrepareWrite(int32_t id);
+  void _WriteOut(const BlockOut& out);
+  void _FinishWrite(int32_t id);
   bool _FlushDirtyBlocks();  // true when something was written
   void _ReleaseAtFlush();
   bool _GrowReservedArea();  // true when blocks were moved

@@ -740,6 +740,27 @@ TEST(BFileTransactions, FlushOrderIsDataAscendingThenDirectoryThenHeaderThenSync
   EXPECT_EQ(std::vector<size_t>{7}, r.stream.flushAfter);
 }
 
+TEST(BFileTransactions, AdjacentAppendedBlocksGoOutInFewWrites) {
+  Recorded r(0);
+  r.Clear();
+  r.file.StartTransaction();
+  std::vector<int32_t> ids;
+  for (int i = 0; i < 200; ++i) ids.push_back(r.Create(Pattern(100 + static_cast<size_t>(i) * 13, 3), 0));
+  r.Create(Pattern(300000, 4));  // larger than one gathered write
+  r.file.EndTransaction();
+  const auto& w = r.stream.Writes();
+  EXPECT_LE(w.size(), 2u + 2u + 2u);
+  for (size_t i = 1; i + 2 < w.size(); ++i) EXPECT_EQ(w[i - 1].offset + w[i - 1].length, w[i].offset);
+  r.file.Close(ZorBfCloseNormal);
+  ZorBFile f;
+  f.OpenOnStream(&r.stream, nullptr, 0, -1, -1, -1);
+  for (int i = 0; i < 200; ++i) {
+    ZorHandle h;
+    f.BReadCopy(ids[static_cast<size_t>(i)], &h);
+    ASSERT_EQ(Pattern(100 + static_cast<size_t>(i) * 13, 3), Text(h)) << i;
+  }
+}
+
 TEST(BFileTransactions, NoFlushFlagSkipsTheSyncAndAnIdleTransactionWritesNothing) {
   Recorded r(ZorBfOpenNoFlush);
   r.Create("x");
