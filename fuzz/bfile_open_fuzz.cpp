@@ -23,7 +23,7 @@ using namespace zorvane;
 namespace {
 
 // Writes that would make the image larger than this fail like a full disk.
-constexpr uint64_t kMaxImage = 64u << 20;
+constexpr uint64_t kMaxImage = 1u << 20;
 constexpr uint32_t kControlByte = 979;
 
 [[noreturn]] void DiskFull() { throw ZorEBasic("bfile_open_fuzz", __LINE__, 1, ZorErr(-1, 112), nullptr, nullptr); }
