@@ -266,7 +266,7 @@ void ZorBFile::_MoveGrownBlock(int32_t id, uint32_t newCapacity) {
   b.capacity = o.capacity;
   b.flags = static_cast<uint8_t>((b.flags & kKeepFlags) | ZorBfFlagDirty | ZorBfFlagPlaced);
   o = sZorBfBRef{};
-  o.SetPos(oldPos);
+  if (oldCapacity != 0) o.SetPos(oldPos);
   o.capacity = oldCapacity;
   o.flags = ZorBfFlagFree | ZorBfFlagRelease;
   _RecordChange(other);

@@ -273,7 +273,7 @@ void ZorBFile::_WriteSorted(std::vector<int32_t>& ids) {
 // Copy-on-write: trades the block's extent, which the directory on disk
 // references, for a free one (or none: it will be appended).
 void ZorBFile::_PlaceCopyOnWrite(int32_t id) {
-  if (!_Entry(id).HasPos()) {
+  if (!_Entry(id).HasPos() || _Entry(id).capacity == 0) {
     _Entry(id).flags |= ZorBfFlagPlaced;
     return;
   }
@@ -330,7 +330,8 @@ ZorBFile::BlockOut ZorBFile::_PrepareWrite(int32_t id) {
     _Entry(id).size = ZorGetHandleSize(h);
     _RecordChange(id);
   }
-  const uint64_t pad = _Entry(id).HasPos() ? 0 : _PlaceAppend(id);
+  // A block without capacity (size 0 after a compaction) owns no extent.
+  const uint64_t pad = _Entry(id).HasPos() || _Entry(id).capacity == 0 ? 0 : _PlaceAppend(id);
   const sZorBfBRef& e = _Entry(id);
   BlockOut out;
   out.pos = e.GetPos();

@@ -637,6 +637,32 @@ TEST(BFileWrite, GrowthKeepsTheIdAndFreesTheOldExtentAfterTheFlush) {
   EXPECT_EQ("after", m.Read(after));
 }
 
+TEST(BFileWrite, AnEmptyBlockWithoutCapacityNeverGetsAnExtent) {
+  for (int32_t flags : {0, int32_t{ZorBfOpenCopyOnWrite}}) {
+    MemFile m(flags);
+    const int32_t id = m.Create("abc");
+    m.Create("other");
+    ZorHandle empty;
+    empty.Init(0);
+    m.file.BWriteCopy(id, &empty, 0);
+    ASSERT_TRUE(m.file.Compact(ZorBfCompactAll, false, false));
+    sZorBfBRef e;
+    ASSERT_TRUE(m.file.GetEntry(id, &e));
+    EXPECT_EQ(0u, e.capacity);
+    EXPECT_FALSE(e.HasPos());
+    m.file.StartTransaction();
+    m.file.BWriteCopy(id, &empty, 0);
+    m.file.BUncach(id);
+    EXPECT_TRUE(m.file.CheckDir(nullptr));
+    ZorHandle grown = Bytes("grown");
+    m.file.BWriteCopy(id, &grown, 0);
+    m.file.EndTransaction();
+    EXPECT_TRUE(m.file.CheckDir(nullptr));
+    m.Reopen(flags);
+    EXPECT_EQ("grown", m.Read(id));
+  }
+}
+
 TEST(BFileWrite, WriteCopyReplacesTheContent) {
   MemFile m;
   const int32_t id = m.Create("old");
