@@ -23,6 +23,7 @@
 #include <zorvane/ui.h>
 
 #include "platform/os_error.h"
+#include "resources/message_catalogue.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -86,8 +87,9 @@ std::string CatalogueText(int32_t module, int32_t group, int32_t index) {
 
 // The text of an operating-system code: its system text and its number.
 void SystemCodeText(uint32_t number, string* dst) {
-  string text;
-  ZorLoadString(kLibrary, platform::kSystemTextGroup, static_cast<int32_t>(number), &text);
+  // A number without a text of its own (a hole in the list) takes the
+  // generic text, not the list's "undefined" text.
+  string text(catalogue::Text(kLibrary, platform::kSystemTextGroup, static_cast<int32_t>(number)));
   if (text.IsEmpty()) ZorLoadString(kLibrary, kErrGroup, kErrOsText, &text);
   ZorFormString(dst, kLibrary, kReportGroup, kSystemPattern, text.CStr(), number);
 }
@@ -353,7 +355,7 @@ const char* ZorErrToString(int64_t err, string* dst) {
   } else if (ZorErrIsSpecial(err)) {
     ZorLoadString(kLibrary, kSpecialGroup, static_cast<int32_t>(number - (kFirstSpecial - 1)), dst);
   } else {
-    ZorLoadString(family, kErrGroup, static_cast<int32_t>(number), dst);
+    dst->Assign(catalogue::Text(family, kErrGroup, static_cast<int32_t>(number)));  // holes take the fallback
   }
   if (dst->IsEmpty()) ZorLoadString(kLibrary, kErrGroup, kErrMiscText, dst);
   return dst->CStr();

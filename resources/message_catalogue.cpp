@@ -1,14 +1,18 @@
 // The message catalogue and its look-ups.
 //
-// The library's own string lists are compiled into one constant table
-// (catalogue::kEntries, generated from resources/messages/ at build time),
-// sorted by (module, group, number) with no duplicates, so a look-up is a
-// binary search. A number without an entry reads as the empty text, whether
-// it lies inside the list's range or past its end.
+// Every text is message n of the string-list resource (type 4) `group` of a
+// module; the library's own lists are compiled from resources/messages/
+// into the library's resource section. Lists are loaded through ZorRsrc and
+// cached by (module, group) in one process-wide map under a mutex; a cached
+// list is never changed or freed, so a look-up holds the mutex only for the
+// map search and then reads the list freely. Loading happens outside the
+// mutex (it may run module code or raise); when two threads load the same
+// list, the first one stored wins.
 //
 // Keyed lists hold entries "<key>:<text>" at places 1, 2, 3 ...; the keyed
-// look-up walks the places from 1 up to the first empty one (at most 1000)
-// and answers the text after the colon of the first entry with that key.
+// look-up walks the places from 1 up to the first one without a message (at
+// most 1000) and answers the text after the colon of the first entry with
+// that key.
 //
 // A message reference is a text "]m,g,n": "]" followed by the module, the
 // group and the number in decimal, separated by commas, each one non-zero
@@ -16,35 +20,40 @@
 #include "resources/message_catalogue.h"
 
 #include <zorvane/messages.h>
+#include <zorvane/resource.h>
 #include <zorvane/string.h>
 
-#include <algorithm>
-#include <tuple>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 
 namespace zorvane {
-
-namespace catalogue {
-
-const Entry* Find(int32_t module, int32_t group, int32_t number) {
-  const auto key = std::make_tuple(module, group, number);
-  const Entry* end = kEntries + kEntryCount;
-  const Entry* e = std::lower_bound(kEntries, end, key, [](const Entry& entry, const auto& k) {
-    return std::make_tuple(entry.module, entry.group, entry.number) < k;
-  });
-  if (e == end || e->module != module || e->group != group || e->number != number) return nullptr;
-  return e;
-}
-
-const char* Text(int32_t module, int32_t group, int32_t number) {
-  const Entry* e = Find(module, group, number);
-  return e ? e->text : "";
-}
-
-}  // namespace catalogue
 
 namespace {
 
 constexpr int32_t kMaxKeyedPlaces = 1000;
+
+struct ListCache {
+  std::mutex mutex;
+  std::unordered_map<uint64_t, std::unique_ptr<ZorStringList>> lists;
+};
+
+ListCache& Cache() {
+  static ListCache* cache = new ListCache;  // never destroyed: texts outlive static destructors
+  return *cache;
+}
+
+uint64_t KeyOf(int32_t module, int32_t group) {
+  return static_cast<uint64_t>(static_cast<uint32_t>(module)) << 32 | static_cast<uint32_t>(group);
+}
+
+std::unique_ptr<ZorStringList> LoadList(int32_t module, int32_t group) {
+  ZorRsrc rsrc;
+  if (!rsrc.Init(ZorRsrcStrList, module, group, ZorRsrcQuiet)) return nullptr;
+  auto list = std::make_unique<ZorStringList>();
+  list->Init(rsrc.GetHandle());
+  return list;
+}
 
 // Reads a non-empty run of decimal digits into *value (at most INT32_MAX);
 // returns the position after it, or null.
@@ -72,8 +81,34 @@ bool HasKey(const char* text, int32_t key, const char** rest) {
 
 }  // namespace
 
+namespace catalogue {
+
+const ZorStringList* List(int32_t module, int32_t group) {
+  ListCache& cache = Cache();
+  const uint64_t key = KeyOf(module, group);
+  {
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    const auto it = cache.lists.find(key);
+    if (it != cache.lists.end()) return it->second.get();
+  }
+  std::unique_ptr<ZorStringList> loaded = LoadList(module, group);
+  if (!loaded) return nullptr;
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  return cache.lists.try_emplace(key, std::move(loaded)).first->second.get();
+}
+
+const char* Text(int32_t module, int32_t group, int32_t number) {
+  const ZorStringList* list = List(module, group);
+  const char* text = list && list->IsDefined(number) ? list->GetText(number) : nullptr;
+  return text ? text : "";
+}
+
+}  // namespace catalogue
+
 const char* ZorLoadString(int32_t module, int32_t group, int32_t id, string* out) {
-  return out->Assign(catalogue::Text(module, group, id));
+  const ZorStringList* list = catalogue::List(module, group);
+  const char* text = list ? list->GetText(id) : nullptr;
+  return out->Assign(text ? text : "");
 }
 
 const char* ZorLoadString(const char* ref, string* out) {
@@ -83,18 +118,30 @@ const char* ZorLoadString(const char* ref, string* out) {
 }
 
 const char* ZorLoadStringIndex(int32_t module, int32_t group, int32_t key, string* out) {
-  for (int32_t place = 1; place <= kMaxKeyedPlaces; ++place) {
-    const char* text = catalogue::Text(module, group, place);
-    if (!*text) break;
+  const ZorStringList* list = catalogue::List(module, group);
+  for (int32_t place = 1; list && place <= kMaxKeyedPlaces && list->IsDefined(place); ++place) {
+    const char* text = list->GetText(place);
     const char* rest = nullptr;
-    if (HasKey(text, key, &rest)) return out->Assign(rest);
+    if (text && HasKey(text, key, &rest)) return out->Assign(rest);
   }
   return out->Clear();
 }
 
 const char* ZorGetStringIndexCst(int32_t module, int32_t group, int32_t place, string* out) {
-  const catalogue::Entry* e = catalogue::Find(module, group, place);
-  return out->Assign(e ? e->symbol : "");
+  const ZorStringList* list = catalogue::List(module, group);
+  return out->Assign(list ? list->GetSymbol(place) : "");
+}
+
+int32_t ZorForEachString(int32_t module, int32_t group, ZorStringVisitor visit, void* context) {
+  const ZorStringList* list = catalogue::List(module, group);
+  int32_t visited = 0;
+  for (int32_t id = 1; list && id <= list->GetCount(); ++id) {
+    if (!list->IsDefined(id)) continue;
+    ++visited;
+    const char* text = list->GetText(id);
+    if (!visit(context, id, text ? text : "", list->GetSymbol(id))) break;
+  }
+  return visited;
 }
 
 bool ZorParseMessageRef(const char* text, int32_t* module, int32_t* group, int32_t* id) {

@@ -10,5 +10,7 @@ namespace zorvane::tool {
 void AddDemoCommand(CLI::App& app, int& exitCode);
 void AddChecksumCommand(CLI::App& app, int& exitCode);
 void AddBFileCommand(CLI::App& app, int& exitCode);
+void AddMessagesCommand(CLI::App& app, int& exitCode);
+void AddRsrcCommand(CLI::App& app, int& exitCode);
 
 }  // namespace zorvane::tool

@@ -23,6 +23,8 @@ int main(int argc, char** argv) {
   zorvane::tool::AddDemoCommand(app, exitCode);
   zorvane::tool::AddChecksumCommand(app, exitCode);
   zorvane::tool::AddBFileCommand(app, exitCode);
+  zorvane::tool::AddMessagesCommand(app, exitCode);
+  zorvane::tool::AddRsrcCommand(app, exitCode);
 
   std::signal(SIGINT, OnInterrupt);
   try {

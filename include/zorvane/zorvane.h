@@ -38,3 +38,6 @@
 #include <zorvane/name_type.h>
 #include <zorvane/module.h>
 #include <zorvane/bfile_stress.h>
+#include <zorvane/zip_span.h>
+#include <zorvane/resource.h>
+#include <zorvane/string_list.h>

@@ -3,13 +3,17 @@
 files, read here with a parser of their own (not the build's converter):
 
 - every entry of every file loads byte for byte (cp1252), its symbolic name
-  too, and numbers next to the entries load as empty texts;
+  too; numbers next to the entries load as the list's "undefined" text
+  inside the list's range and as empty texts past it or at 0;
 - keyed look-ups find each "<key>:<text>" entry of the keyed lists;
 - the text of every error code follows the family rules (library, special,
   operating system with the pattern (1, 104, 108), other modules, fallbacks);
 - message references against a model of their grammar, on random texts;
 - every Windows number of the errno table has a system text;
 - the build's converter refuses malformed data files.
+
+The catalogue is read through the library's string-list resources; their
+byte layout has an oracle of its own (strlist_oracle.py).
 
 Usage: messages_oracle.py <drivers-dir>"""
 import os
@@ -73,8 +77,20 @@ class Driver:
             check(got == expected, '%s: expected %r, got %r' % (what, expected, got))
 
 
+UNDEFINED = (1, 100, 16)
+
+
 def text(entries, m, g, n):
     return entries.get((m, g, n), (b'', ''))[0]
+
+
+def loaded(entries, m, g, n):
+    """What ZorLoadString gives: the entry, the undefined text for a hole in
+    1..highest number, else nothing (number 0 has no place in the index)."""
+    highest = max((k[2] for k in entries if k[:2] == (m, g)), default=0)
+    if n < 1 or n > highest:
+        return b''
+    return entries[(m, g, n)][0] if (m, g, n) in entries else entries[UNDEFINED][0]
 
 
 def error_text(entries, family, number):
@@ -100,11 +116,11 @@ def ref_model(t):
 
 def check_catalogue(d, entries):
     for (m, g, n), (data, symbol) in sorted(entries.items()):
-        d.ask('load %d %d %d' % (m, g, n), data, 'load %d,%d,%d' % (m, g, n))
-        d.ask('cst %d %d %d' % (m, g, n), symbol.encode(), 'symbol %d,%d,%d' % (m, g, n))
+        d.ask('load %d %d %d' % (m, g, n), loaded(entries, m, g, n), 'load %d,%d,%d' % (m, g, n))
+        d.ask('cst %d %d %d' % (m, g, n), symbol.encode() if n else b'', 'symbol %d,%d,%d' % (m, g, n))
         for gap in (n - 1, n + 1):
             if (m, g, gap) not in entries:
-                d.ask('load %d %d %d' % (m, g, gap), b'', 'missing %d,%d,%d' % (m, g, gap))
+                d.ask('load %d %d %d' % (m, g, gap), loaded(entries, m, g, gap), 'missing %d,%d,%d' % (m, g, gap))
         key = re.match(rb'(-?\d+):', data)
         if key:
             d.ask('index %d %d %s' % (m, g, key.group(1).decode()), keyed(entries, m, g, int(key.group(1))),
@@ -147,7 +163,7 @@ def check_references(d, entries):
             samples.append(']' + ','.join(parts) + rng.choice(('', '', '', ' ', 'x')))
     for t in samples:
         parsed = ref_model(t)
-        expected = text(entries, *parsed) if parsed else t.encode()
+        expected = loaded(entries, *parsed) if parsed else t.encode()
         d.ask('ref %s' % (t.encode().hex() or '00'), expected, 'reference %r' % t)
 
 
@@ -176,12 +192,13 @@ def check_converter():
             os.makedirs(os.path.join(tmp, 'module3'))
             with open(os.path.join(tmp, 'module3', 'group7_test.txt'), 'w', encoding='utf-8') as f:
                 f.write(content)
-            out = os.path.join(tmp, 'out.cpp')
-            result = subprocess.run([sys.executable, script, tmp, out], capture_output=True, text=True)
+            out = os.path.join(tmp, 'out')
+            result = subprocess.run([sys.executable, script, '--strlist-dir', out, os.path.join(tmp, 'module3'),
+                                     '--raw'], capture_output=True, text=True)
             check((result.returncode == 0) == ok, 'converter on %s: exit %d' % (name, result.returncode))
             if ok and result.returncode == 0:
-                generated = open(out).read()
-                check('{3, 7, 1, "a \\042b\\042 \\351", "Sym"}' in generated, 'converter output: %s' % generated)
+                generated = open(os.path.join(out, '7.StrList'), 'rb').read()
+                check(b'a "b" \xe9\0' in generated and b'Sym\0' in generated, 'converter output: %r' % generated)
 
 
 def main():

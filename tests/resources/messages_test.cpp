@@ -16,13 +16,14 @@ TEST(MessageReference, ResolvesOnlyTheExactForm) {
   }
   out = "stale";
   EXPECT_STREQ(ZorLoadString(nullptr, &out), "");
-  EXPECT_STREQ(ZorLoadString("]1,104,338", &out), "");  // a reference to a missing message
+  EXPECT_STREQ(ZorLoadString("]1,104,338", &out), "<ind\xe9" "fini>");  // a number without a message
+  EXPECT_STREQ(ZorLoadString("]1,104,9999", &out), "");  // past the end of the list
 }
 
 TEST(MessageLookup, EntriesByNumberKeyAndSymbol) {
   string out;
   EXPECT_STREQ(ZorLoadString(1, 100, 15, &out), "<Vide>");
-  EXPECT_STREQ(ZorLoadString(1, 2, 27, &out), "");       // a hole inside the list
+  EXPECT_STREQ(ZorLoadString(1, 2, 27, &out), "<ind\xe9" "fini>");  // a hole inside the list
   EXPECT_STREQ(ZorLoadString(1, 2, 5000, &out), "");     // past its end
   EXPECT_STREQ(ZorLoadString(424242, 2, 1, &out), "");   // a module without a catalogue
   EXPECT_STREQ(ZorGetStringIndexCst(1, 2, 1, &out), "Memory");
