@@ -18,7 +18,9 @@
 // position, free entries exactly "free", and the extents tiling the data
 // area from data start to the end of the file (no overlap, no lost space).
 //
-// Half of the seeds keep the file on disk, the others on the in-memory
+// Half of the seeds run with a large resident working set, so that the
+// cache keeps its small limit and evicts (a quiet process would raise the
+// limit instead). Half of the seeds keep the file on disk, the others on the in-memory
 // fault stream. Ids out of range and free entries must raise 23.
 #include <zorvane/bfile.h>
 #include <zorvane/bget.h>
@@ -38,6 +40,7 @@
 
 #include "support/fault_stream.h"
 #include "support/temp_files.h"
+#include "support/working_set.h"
 
 using namespace zorvane;
 
@@ -333,6 +336,7 @@ class BFileModel {
   }
 
   int32_t Seed() const { return static_cast<int32_t>(_seed); }
+  bool CacheKeptItsLimit() const { return _cacheArg < 0 || _file.GetCacheLimit() == _cacheArg; }
   size_t Blocks() const { return _model.size(); }
 
  private:
@@ -543,6 +547,11 @@ class BFileModel {
     _held.clear();
     const bool needed = _file.NeedCompact(mode);
     _Note("compact", mode, needed);
+    // Compaction refuses a directory that its check rejects; in the middle
+    // of a transaction too the directory must pass.
+    ZorVerif v;
+    v.Init(false, 0);
+    ASSERT_TRUE(_file.CheckDir(&v)) << "depth " << _depth << "\n" << VerifText(v) << _Entries();
     ASSERT_EQ(_file.Compact(mode, false, false), needed);
     ASSERT_EQ(_file.GetCrashFlag(false), 0);
     if (_depth == 0) {
@@ -656,6 +665,7 @@ class BFileModel {
     else
       _file.OpenOnStream(&_stream, &_fsa, flags, cache, kFileType, kSignature);
     _flags = flags;
+    _cacheArg = cache;
     _Note("open flags", flags, static_cast<size_t>(cache));
   }
 
@@ -672,6 +682,18 @@ class BFileModel {
   }
 
  private:
+  // The directory as the file sees it, for failure messages.
+  std::string _Entries() {
+    std::string s;
+    for (int32_t id = 1; id <= _DirCount(); ++id) {
+      sZorBfBRef e;
+      if (!_file.GetEntry(id, &e)) continue;
+      s += "  " + std::to_string(id) + ": pos " + std::to_string(e.GetPos()) + " capacity " + std::to_string(e.capacity) +
+           " size " + std::to_string(e.size) + " flags " + std::to_string(e.flags) + "\n";
+    }
+    return s;
+  }
+
   std::string _Image() { return _onDisk ? zortest::ReadFile(_dir.File("model.zbf")) : _stream.Image(); }
 
   int32_t _DirCount() { return _file.GetNbBlock(nullptr, nullptr); }
@@ -724,6 +746,7 @@ class BFileModel {
   zortest::FaultStream _stream;
   ZorBFile _file;
   int32_t _flags = 0;
+  int32_t _cacheArg = 0;
   int32_t _depth = 0;
   Model _model;
   int32_t _user[64] = {};
@@ -753,6 +776,8 @@ bool StepAndCheck(BFileModel* model, int step, bool onDisk) {
 
 void RunSeed(uint32_t seed, bool onDisk, int steps) {
   SCOPED_TRACE("seed " + std::to_string(seed) + (onDisk ? " on disk" : " on the fault stream"));
+  const bool busy = seed % 2;
+  std::unique_ptr<zortest::BusyWorkingSet> pressure(busy ? new zortest::BusyWorkingSet() : nullptr);
   BFileModel model(seed, onDisk);
   for (int step = 0; step < steps; ++step) {
     SCOPED_TRACE("step " + std::to_string(step));
@@ -761,6 +786,7 @@ void RunSeed(uint32_t seed, bool onDisk, int steps) {
       FAIL();
     }
   }
+  if (busy) EXPECT_TRUE(model.CacheKeptItsLimit()) << "the cache limit grew in a busy process";
   ASSERT_NO_FATAL_FAILURE(model.Reopen());
 }
 
