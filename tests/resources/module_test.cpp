@@ -295,6 +295,21 @@ TEST(ModuleRsrc, FindRsrcItemAgainstASetModel) {
   }
 }
 
+// The plug-in's own catalogue (plugin_messages, UTF-8 files) reaches
+// ZorLoadString through its resource table, in cp1252.
+TEST(ModuleRsrc, PluginTextsThroughTheCatalogue) {
+  UseTestModules();
+  string text;
+  EXPECT_STREQ(ZorLoadString(zortest::kPluginId, 1, 1, &text), "Module d'essai");
+  EXPECT_STREQ(ZorLoadString(zortest::kPluginId, 1, 2, &text), "D\xe9marrage du module ^0i");
+  EXPECT_STREQ(ZorLoadString("]4242,1,5", &text), "Arr\xeat");
+  EXPECT_STREQ(ZorLoadString(zortest::kPluginId, 7, 3, &text), "Troisi\xe8me");
+  EXPECT_STREQ(ZorLoadString(zortest::kPluginId, 1, 3, &text), "<ind\xe9" "fini>");  // inside the index, no text
+  EXPECT_STREQ(ZorLoadString(zortest::kPluginId, 1, 6, &text), "");               // past the index
+  EXPECT_STREQ(ZorLoadString(zortest::kPluginId, 2, 1, &text), "");               // no such list
+  EXPECT_STREQ(ZorLoadString(zortest::kBareId, 1, 1, &text), "");                 // no table of its own
+}
+
 // ---------------------------------------------------------------- type map and dependencies
 
 TEST(ModuleTypes, TypeListEntersTheMapSorted) {
