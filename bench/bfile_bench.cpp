@@ -18,8 +18,9 @@
 // The argument of the writing phases is the durability: 1 flushes to the
 // disk at every commit (block file opened normally; SQLite synchronous=FULL
 // with its default rollback journal), 0 leaves it to the operating system
-// (open flag ZorBfOpenNoFlush; synchronous=OFF). BM_<phase>_PeerWal is SQLite
-// with a write-ahead log, printed alone by bench/run.
+// (open flag ZorBfOpenNoFlush; synchronous=OFF). The PeerWal side is SQLite
+// with a write-ahead log, printed alone by bench/run. Jobs are named
+// BM_bfile_<phase>_<side>, so that `bench/run <build> bfile` selects them.
 //
 // Each phase starts from a stored stage (created, rewritten, deleted) built
 // once per engine, outside the timing, with durability off and synced to
@@ -538,7 +539,7 @@ void RegisterPhase(const char* phase, std::initializer_list<Side> sides, std::in
   if (list.empty()) list.push_back(-1);
   for (int64_t a : list) {
     for (const Side& side : sides) {
-      const std::string name = std::string("BM_") + phase + "_" + side.name;
+      const std::string name = std::string("BM_bfile_") + phase + "_" + side.name;
       benchmark::internal::Benchmark* b = benchmark::RegisterBenchmark(name.c_str(), side.fn);
       if (a >= 0) b->Arg(a);
       b->Unit(benchmark::kMillisecond);
@@ -564,6 +565,7 @@ int main(int argc, char** argv) {
                 {1});
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  Work();  // the workload is drawn before any timing
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;
