@@ -25,6 +25,8 @@
 //
 // Positions and capacities appear in the texts through the catalogue's
 // 32-bit placeholders: beyond 2 GiB they print wrapped.
+#include "storage/bfile_maint.h"
+
 #include <zorvane/bfile.h>
 #include <zorvane/event_journal.h>
 #include <zorvane/messages.h>
@@ -145,13 +147,12 @@ struct ZorBFile::Checker {
   // ----------------------------------------------------------- CheckDir
   void CheckEntry(int32_t id, uint64_t dataStart, uint64_t fileSize) {
     sZorBfBRef& e = f._Entry(id);
-    if (!e.IsFree() && (e.size > e.capacity || e.size > kZorBfMaxBlockSize)) Report(false, kMsgOutside, id);
+    if (bfile::IsPlacementDamaged(e, dataStart, fileSize)) Report(false, kMsgOutside, id);
     if (!e.HasPos()) return;
     if (e.IsFree() && e.capacity == 0) {
       FreeWithData(id);
       return;
     }
-    if (e.GetPos() < dataStart || e.GetPos() + e.capacity > fileSize) Report(false, kMsgOutside, id);
     if (e.IsFree()) return;
     if (e.owner == ZorBfAnyOwner) Report(false, kMsgBadOwner, id);
     if (e.type == ZorBfAnyType || e.type == ZorBfKeepType) Report(false, kMsgBadType, id);
@@ -179,6 +180,11 @@ struct ZorBFile::Checker {
     Report(true, kMsgCloseRepaired);
     string text;
     ZorLogEvent(ZorLoadString(1, kGroup, kMsgCloseRepaired, &text), ZorEvtAlert);
+  }
+
+  bool PlacementDamaged() const {
+    auto entryAt = [this](int32_t id) -> const sZorBfBRef& { return f._Entry(id); };
+    return bfile::AnyPlacementDamaged(f._DirCount(), entryAt, f._DataStart(), f._FileSize());
   }
 
   // ----------------------------------------------------------- CheckCrossBlock
@@ -302,8 +308,8 @@ bool ZorBFile::CheckBlockOwnerType(ZorVerif* verif) {
     c.Report(repair, repair ? kMsgDeleted : kMsgBadBlock, id);
   }
   const bool sound = c.Finish();
-  // Compact refuses a damaged directory; the check reports, never raises.
-  if (deleted && CheckDir(nullptr)) Compact(ZorBfCompactAny, false, true);
+  // Compact refuses damaged placements; the check reports, never raises.
+  if (deleted && !c.PlacementDamaged()) Compact(ZorBfCompactAny, false, true);
   return sound;
 }
 

@@ -35,6 +35,7 @@
 // flush, which appends them after the write point. Dirty blocks are not
 // copied: the flush writes their cached data at their new position.
 #include "storage/bfile_internal.h"
+#include "storage/bfile_maint.h"
 
 #include <zorvane/bfile.h>
 #include <zorvane/format.h>
@@ -85,6 +86,11 @@ struct ZorBFile::Compactor {
   const char* Title(string* dst) const {
     string name;
     return ZorFormString(dst, 1, kReportGroup, kMsgTitle, f._path.GetPath(ZorFsaPathDisplay, &name));
+  }
+
+  bool PlacementDamaged() {
+    auto entryAt = [this](int32_t id) -> const sZorBfBRef& { return f._Entry(id); };
+    return bfile::AnyPlacementDamaged(f._DirCount(), entryAt, f._DataStart(), f._FileSize());
   }
 
   // The crash counter goes up and reaches the disk before anything moves.
@@ -219,9 +225,9 @@ bool ZorBFile::Compact(eZorBfCompact mode, bool showMsg, bool showProgress, ZorP
     if (showMsg) c.Alert(kMsgReadOnly);
     return false;
   }
-  // Moving blocks trusts their extents: a damaged directory is refused
-  // before anything changes (check and repair it first).
-  if (!CheckDir(nullptr)) _Raise(32);
+  // Moving blocks trusts their extents and sizes: damaged ones are refused
+  // before anything changes (check and repair the file first).
+  if (c.PlacementDamaged()) _Raise(32);
   ZorProgress headless;
   if (showProgress) c.display = display ? display : &headless;
   c.Run();
