@@ -32,6 +32,7 @@
 #include <zorvane/exception.h>
 #include <zorvane/fsa.h>
 #include <zorvane/module.h>
+#include <zorvane/resource.h>
 #include <zorvane/string.h>
 
 namespace zorvane {
@@ -223,7 +224,7 @@ int32_t CompareTypes(const void* a, const void* b, int32_t) {
 
 // Enters the module's type list into the type map (caller holds the lock).
 void LoadTypes(Registry& reg, int32_t id) {
-  const std::vector<int32_t> keys = modules::DescInts(id, ZorRsrcIdTypeList);
+  const std::vector<int32_t> keys = modules::DescInts(id, ZorRsrcMTypeList, ZorRsrcIdTypeList);
   for (size_t i = 0; i + 1 < keys.size(); i += 2) {
     const sZorMType entry{keys[i], keys[i + 1], id};
     const int32_t at = reg.types.DicoEx(

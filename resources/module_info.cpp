@@ -6,8 +6,8 @@
 //   major << 16 | minor << 8 | patch; other modules report none (0, "").
 // - A module has no language of its own until one is set (ZorSetModuleLang);
 //   its language pack is the sub-directory "<lang>" of its directory.
-// - The dependency list is resource ZorRsrcIdDepList of the module's
-//   description section: int32 module ids, little-endian.
+// - The dependency list is resource (ZorRsrcDepList, ZorRsrcIdDepList) of
+//   the module: int32 module ids, little-endian.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -20,6 +20,7 @@
 #include <zorvane/bget.h>
 #include <zorvane/fsa.h>
 #include <zorvane/module.h>
+#include <zorvane/resource.h>
 #include <zorvane/string.h>
 
 #ifndef ZOR_VERSION
@@ -83,7 +84,7 @@ int32_t ZorGetDepIds(int32_t id, ZorBGet* out, bool recursive) {
   std::vector<int32_t> seen;
   std::vector<int32_t> pending{id};
   for (size_t next = 0; next < pending.size(); ++next) {
-    for (int32_t dep : modules::DescInts(pending[next], ZorRsrcIdDepList)) {
+    for (int32_t dep : modules::DescInts(pending[next], ZorRsrcDepList, ZorRsrcIdDepList)) {
       if (dep == id || std::find(seen.begin(), seen.end(), dep) != seen.end()) continue;
       seen.push_back(dep);
       if (recursive) pending.push_back(dep);

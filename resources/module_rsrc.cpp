@@ -9,12 +9,15 @@
 #include <link.h>
 
 #include <algorithm>
+#include <exception>
 #include <string>
 #include <tuple>
 
 #include "platform/little_endian.h"
 #include "resources/module_loader.h"
+#include <zorvane/handle.h>
 #include <zorvane/module.h>
+#include <zorvane/resource.h>
 
 namespace zorvane {
 namespace modules {
@@ -55,15 +58,18 @@ std::string InstancePath(void* instance) {
   return lm->l_name;
 }
 
-std::vector<int32_t> DescInts(int32_t module, uint32_t rsrcId) {
+std::vector<int32_t> DescInts(int32_t module, int32_t type, int32_t rsrcId) {
   std::vector<int32_t> values;
-  const sZorRsrcItem* item = nullptr;
-  if (!ZorFindRsrcItem(ZorGetRsrcTable(ZorGetRsrcInstance(module, true)), ZorRsrcSectionModuleDesc, rsrcId, 1036,
-                       &item))
+  ZorRsrc rsrc;
+  try {
+    if (!rsrc.Init(type, module, rsrcId, ZorRsrcQuiet)) return values;
+  } catch (const std::exception&) {  // an unreadable loose file: none
     return values;
-  for (uint32_t at = 0; at + 4 <= item->size; at += 4) {
-    values.push_back(static_cast<int32_t>(platform::GetLE32(item->data + at)));
   }
+  const ZorHandle* h = rsrc.GetHandle();
+  const auto* bytes = static_cast<const uint8_t*>(h->GetDatas());
+  for (uint32_t at = 0; at + 4 <= h->GetSize(); at += 4)
+    values.push_back(static_cast<int32_t>(platform::GetLE32(bytes + at)));
   return values;
 }
 

@@ -76,16 +76,10 @@ enum : int32_t {
   ZorSendLoad = 0x1,           // ZorSendModuleMessage: load the module when needed
 };
 
-// Section type numbers inside a module's resource table.
-enum : uint32_t {
-  ZorRsrcSectionBase = 1000,      // section type = 1000 + resource type ...
-  ZorRsrcSectionModuleDesc = 1001 // ... except 7, 11 and 14, kept with the description (1)
-};
-// Resource identifiers inside the section ZorRsrcSectionModuleDesc.
-enum : uint32_t {
-  ZorRsrcIdModuleDesc = 1,
+// Identifiers of the module's own description resources (types 7 and 14,
+// kept in the section with the module description).
+enum : int32_t {
   ZorRsrcIdTypeList = 7,    // int32 pairs, little-endian: the module's type keys
-  ZorRsrcIdDescData = 11,
   ZorRsrcIdDepList = 14,    // int32 module ids, little-endian
 };
 

@@ -26,6 +26,7 @@
 
 #include <zorvane/zorvane.h>
 
+#include "support/temp_files.h"
 #include "tests/resources/plugins/test_plugin.h"
 
 using namespace zorvane;
@@ -66,12 +67,13 @@ struct DebugCapture {
   std::vector<std::string> lines;
   ZorDebugSink previous;
   DebugCapture() {
-    previous = ZorSetDebugSink([](const char* text, void* self) { static_cast<DebugCapture*>(self)->lines.push_back(text); },
-                               this);
+    previous = ZorSetDebugSink(
+        [](const char* text, void* self) { static_cast<DebugCapture*>(self)->lines.push_back(text); }, this);
   }
   ~DebugCapture() { ZorSetDebugSink(previous, nullptr); }
   bool Has(const std::string& part) const {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(part) != std::string::npos; });
   }
 };
 
@@ -349,6 +351,33 @@ TEST(ModuleTypes, DependencyListEachModuleOnce) {
   EXPECT_TRUE(ZorGetDepList(zortest::kPluginId, nullptr, false));
   EXPECT_EQ(seen, (std::vector<int32_t>{ZorKernelModuleId, zortest::kBareId}));
   ZorSetDepListFiller(previous);
+}
+
+// A module without a library still has its loose description files: a
+// dependency list in its directory of a development tree, followed into the
+// plug-in's own list when recursive.
+TEST(ModuleTypes, LooseDependencyListAndRecursion) {
+  UseTestModules();
+  ASSERT_NE(ZorGetModuleInstance(zortest::kPluginId, true), nullptr);  // loaded before the root moves
+  ASSERT_NE(ZorGetModuleInstance(zortest::kBareId, true), nullptr);
+  zortest::TempDir tree;
+  std::filesystem::create_directory(tree.File("zortest_loose"));
+  const int32_t ids[] = {zortest::kPluginId, 4260, ZorKernelModuleId, zortest::kPluginId};
+  tree.Make("zortest_loose/14.MDesc", std::string(reinterpret_cast<const char*>(ids), sizeof ids));
+  ZorFsa root;
+  ASSERT_TRUE(root.InitFromSysPath(tree.Path().c_str(), true));
+  ZorFsa::KRegister(ZorKFsaModules, &root);
+  Register(4260, "zortest_loose", 0);
+  auto list = [](bool recursive) {
+    ZorBGet out;
+    std::vector<int32_t> v;
+    const int32_t n = ZorGetDepIds(4260, &out, recursive);
+    for (int32_t i = 1; i <= n; ++i) v.push_back(*static_cast<int32_t*>(out[i]));
+    return v;
+  };
+  EXPECT_EQ(list(false), (std::vector<int32_t>{zortest::kPluginId, ZorKernelModuleId}));
+  EXPECT_EQ(list(true), (std::vector<int32_t>{zortest::kPluginId, ZorKernelModuleId, zortest::kBareId}));
+  ZorFsa::KUnRegister(ZorKFsaModules);
 }
 
 // ---------------------------------------------------------------- names and places
