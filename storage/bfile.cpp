@@ -388,6 +388,7 @@ void ZorBFile::_ReadDirectory() {
     _cache.assign(count, nullptr);
   }
   for (size_t i = 0; i < count; ++i) _dir[i].Load(bytes.data() + i * kZorBfEntrySize);
+  _writtenCount = static_cast<uint32_t>(count);
 }
 
 // ------------------------------------------------------------ close

@@ -9,7 +9,9 @@
 //   3. the changed directory entries lowest..highest in ONE write;
 //   4. the header, when dirty -- with copy-on-write after another barrier,
 //      so that a new directory count never reaches the disk before the
-//      entries it makes visible;
+//      entries it makes visible; and when such a transaction also changed
+//      entries the header already counted, those leave together with the
+//      header in one write (a killed process leaves one state or the other);
 //   5. the OS flush, unless ZorBfOpenNoFlush.
 // Between 1 and 3, extents given up in the transaction (flag 0x10) become
 // free, and the area reserved for the directory grows when the directory no
@@ -258,6 +260,23 @@ void ZorBFile::_WriteEntries(int32_t low, int32_t high) {
 void ZorBFile::_WriteDirectoryRange(uint32_t oldDataStart) {
   if (_changedLow == 0x7FFFFFFF && _changedHigh == 0) return;
   if (_changedLow < 1 || _changedLow > _changedHigh || _changedHigh > _DirCount()) _RaiseInternal(2);
+  const bool copyOnWrite = (_openFlags & ZorBfOpenCopyOnWrite) != 0;
+  const int32_t written = static_cast<int32_t>(_writtenCount);
+  if (copyOnWrite && _DataStart() == oldDataStart && (_state & kHeaderDirty) && _changedLow <= written) {
+    // The entries past the count on disk are invisible until the header
+    // counts them: they go first. Then the header and the changed entries
+    // it already counted leave in one write, so that a process killed
+    // during the flush leaves the old state or the new one, not a mix.
+    const int32_t existing = std::min(_changedHigh, written);
+    if (_changedHigh > existing) {
+      _WriteEntries(existing + 1, _changedHigh);
+      _Barrier();
+    }
+    _WriteHeaderWithEntries(existing);
+    _changedLow = 0x7FFFFFFF;
+    _changedHigh = 0;
+    return;
+  }
   int32_t split = _changedHigh;
   if ((_openFlags & ZorBfOpenCopyOnWrite) && _DataStart() > oldDataStart) {
     const int32_t oldRoom = static_cast<int32_t>((oldDataStart - kZorBfHeaderSize) / kZorBfEntrySize);
@@ -272,15 +291,35 @@ void ZorBFile::_WriteDirectoryRange(uint32_t oldDataStart) {
   _changedHigh = 0;
 }
 
-void ZorBFile::_WriteHeader() {
-  if (!(_state & kHeaderDirty)) return;
+void ZorBFile::_PrepareHeaderWrite() {
   if (_state & kBumpCounter) {
     _state &= ~kBumpCounter;
     platform::PutLE64(_header + kZorBfHdrUpdate, platform::GetLE64(_header + kZorBfHdrUpdate) + 1);
   }
   if (std::memcmp(_header, "ZorBFile", 8) != 0) _RaiseInternal(1);
+}
+
+void ZorBFile::_WriteHeader() {
+  if (!(_state & kHeaderDirty)) return;
+  _PrepareHeaderWrite();
   _WriteAt(0, _header, kZorBfHeaderSize);
   _state &= ~kHeaderDirty;
+  _writtenCount = _Hdr32(kZorBfHdrDirCount);
+  _SendMsg(0);
+}
+
+void ZorBFile::_WriteHeaderWithEntries(int32_t high) {
+  _PrepareHeaderWrite();
+  std::vector<uint8_t> bytes(kZorBfHeaderSize + static_cast<size_t>(high) * kZorBfEntrySize);
+  std::memcpy(bytes.data(), _header, kZorBfHeaderSize);
+  for (int32_t id = 1; id <= high; ++id)
+    _Entry(id).Store(bytes.data() + kZorBfHeaderSize + static_cast<size_t>(id - 1) * kZorBfEntrySize);
+  if (IsDistant())
+    _WriteRange(0, bytes.data(), static_cast<uint32_t>(bytes.size()), false);
+  else
+    _WriteAt(0, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  _state &= ~kHeaderDirty;
+  _writtenCount = _Hdr32(kZorBfHdrDirCount);
   _SendMsg(0);
 }
 

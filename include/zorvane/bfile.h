@@ -393,6 +393,8 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   void _MoveBlockToEnd(int32_t id);
   void _WriteEntries(int32_t low, int32_t high);
   void _WriteDirectoryRange(uint32_t oldDataStart);
+  void _PrepareHeaderWrite();
+  void _WriteHeaderWithEntries(int32_t high);  // one write: header + entries 1..high
   void _Barrier();  // copy-on-write: data durable before the directory
 
   // ---- free space (bfile_space.cpp)
@@ -441,6 +443,7 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   bool _purgerRegistered = false;
   bool _flushing = false;
   bool _unsynced = false;  // writes since the last OS flush
+  uint32_t _writtenCount = 0;  // directory count of the header last written (or read)
   mutable int32_t _readDepth = 0;
 };
 
