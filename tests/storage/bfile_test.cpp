@@ -3,9 +3,10 @@
 // copy-on-write placement, and every error code from a real trigger.
 //
 // Most tests run on the fault-injecting in-memory stream, which records each
-// write; the format tests decode the bytes with an independent reader
-// (tests/storage/bfile_layout.py through Python's struct) and a model test
-// compares random operations with a map of expected contents.
+// write; the format tests decode the stored bytes field by field, apart from
+// the library's own entry reader; a model test compares random operations
+// with a map of expected contents, and the copy-on-write tests check every
+// write against the directory that a power cut would fall back to.
 #include <zorvane/bfile.h>
 #include <zorvane/bget.h>
 #include <zorvane/exception.h>
@@ -1027,6 +1028,34 @@ TEST(BFileCopyOnWrite, DirectoryGrowthNeverOverwritesWhatTheOldDirectoryReferenc
   EXPECT_EQ(Pattern(900, 77), Text(out));
   f.BReadCopy(ids[29], &out);
   EXPECT_EQ(Pattern(900, 29), Text(out));
+}
+
+// A killed process stops between writes, never inside one: the header and
+// the entries it already counted commit in one write, after the new entries.
+TEST(BFileCopyOnWrite, HeaderAndCountedEntriesCommitInOneWrite) {
+  CowFile c(-1);
+  std::vector<int32_t> ids;
+  for (int i = 0; i < 5; ++i) {
+    ZorHandle h = Bytes(Pattern(500, static_cast<uint32_t>(i)));
+    ids.push_back(c.file.BCreate(&h, 1, 1, 0, true));
+  }
+  c.stream.Start();
+  c.file.StartTransaction();
+  ZorHandle changed = Bytes(Pattern(500, 50));
+  c.file.BWriteCopy(ids[3], &changed, 0);
+  ZorHandle added = Bytes("new");
+  c.file.BCreate(&added, 1, 1, 0, true);
+  c.file.EndTransaction();
+  EXPECT_EQ("", c.stream.Violation(c.file.GetDataStart()));
+  const auto& w = c.stream.Writes();
+  ASSERT_GE(w.size(), 2u);
+  const auto& last = w.back();
+  EXPECT_EQ(0u, last.offset);
+  EXPECT_EQ(980u + 5u * 24u, last.length);  // header + entries 1..5 (4 changed, 6 is new)
+  bool newEntriesBefore = false;
+  for (size_t i = 0; i + 1 < w.size(); ++i)
+    if (w[i].offset >= 980 + 5 * 24 && w[i].offset < 25600) newEntriesBefore = true;
+  EXPECT_TRUE(newEntriesBefore);
 }
 
 TEST(BFileCopyOnWrite, ExtentsFreedInATransactionAreReusedOnlyAfterItsFlush) {
