@@ -234,7 +234,7 @@ void RunKills(bool copyOnWrite, int rounds, uint32_t seed, Tally* t) {
     if (rng() % 4) flags |= ZorBfOpenNoFlush;
     const int32_t cache = static_cast<int32_t>(3 + rng() % 16);
     const bool duringOpen = rng() % 10 == 0;
-    const int delay = static_cast<int>(rng() % (duringOpen ? 3000 : 40000));
+    const int delay = static_cast<int>(rng() % (duringOpen ? 3000 : 80000));
     const Round r = KillWriter(path, g, flags, cache, delay, duringOpen);
     ASSERT_FALSE(r.exitedByItself) << "the writer failed (flags " << flags << ")";
     ++t->kills;

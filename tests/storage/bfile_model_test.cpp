@@ -175,6 +175,7 @@ class BFileModel {
     _touched.clear();
     const uint32_t op = _rng() % 100;
     _Note("step", static_cast<int32_t>(op));
+    _maxBlocks = std::max(_maxBlocks, _model.size());
     if (op < 18) Create();
     else if (op < 34) RewriteShared();
     else if (op < 42) RewriteCopy();
@@ -308,6 +309,7 @@ class BFileModel {
     _held.clear();
     _file.Close(ZorBfCloseNormal);
     _depth = 0;
+    ++_reopens;
     // On a failure of the image the file is reopened all the same: the run
     // stops at the end of the step.
     CheckImage(_Image(), _model, _user, true);
@@ -336,6 +338,10 @@ class BFileModel {
   }
 
   int32_t Seed() const { return static_cast<int32_t>(_seed); }
+  std::string Summary() const {
+    return std::to_string(_reopens) + " reopens, " + std::to_string(_compactions) + " compactions, up to " +
+           std::to_string(_maxBlocks) + " blocks";
+  }
   bool CacheKeptItsLimit() const { return _cacheArg < 0 || _file.GetCacheLimit() == _cacheArg; }
   size_t Blocks() const { return _model.size(); }
 
@@ -547,6 +553,7 @@ class BFileModel {
     _held.clear();
     const bool needed = _file.NeedCompact(mode);
     _Note("compact", mode, needed);
+    _compactions += needed;
     // Compaction refuses a directory that its check rejects; in the middle
     // of a transaction too the directory must pass.
     ZorVerif v;
@@ -747,6 +754,8 @@ class BFileModel {
   ZorBFile _file;
   int32_t _flags = 0;
   int32_t _cacheArg = 0;
+  int _reopens = 0, _compactions = 0;
+  size_t _maxBlocks = 0;
   int32_t _depth = 0;
   Model _model;
   int32_t _user[64] = {};
@@ -786,8 +795,12 @@ void RunSeed(uint32_t seed, bool onDisk, int steps) {
       FAIL();
     }
   }
-  if (busy) EXPECT_TRUE(model.CacheKeptItsLimit()) << "the cache limit grew in a busy process";
+  if (busy) {
+    EXPECT_TRUE(model.CacheKeptItsLimit()) << "the cache limit grew in a busy process";
+  }
   ASSERT_NO_FATAL_FAILURE(model.Reopen());
+  printf("[ model ] seed %u%s%s: %d steps, %s\n", seed, onDisk ? " on disk" : " on the fault stream",
+         busy ? " (busy process)" : "", steps, model.Summary().c_str());
 }
 
 }  // namespace
