@@ -270,7 +270,8 @@ class PowerCutRun {
 
  private:
   void _Open() {
-    _file.OpenOnStream(&_stream, nullptr, ZorBfOpenCopyOnWrite | ZorBfOpenCloseNormal,
+    const int32_t round = _rng() % 3 == 0 ? ZorBfOpenRound1K : 0;
+    _file.OpenOnStream(&_stream, nullptr, ZorBfOpenCopyOnWrite | ZorBfOpenCloseNormal | round,
                        static_cast<int32_t>(3 + _rng() % 8), kFileType, kSignature);
   }
 
