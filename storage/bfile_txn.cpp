@@ -24,6 +24,7 @@
 // A transaction that wrote nothing does not flush the OS buffers.
 #include <zorvane/bfile.h>
 
+#include <zorvane/exception.h>
 #include <zorvane/purger.h>
 
 #include <algorithm>
@@ -86,17 +87,21 @@ void* ZorBFile::Lock(ZorLock* guard) {
   return this;
 }
 
-// Called by a guard's release, possibly from a destructor: while an
-// exception is already on its way the failure of the flush is dropped.
+// Called by a guard's release, most often from its destructor, where an
+// exception would end the program (twice so while another one unwinds). A
+// failing flush is therefore reported on the debug channel, not raised: the
+// transaction is closed, the directory on disk is still the last good one,
+// and the blocks that were not written stay dirty for the next flush.
+// Callers that must see the failure end the transaction themselves
+// (EndTransaction raises).
 void ZorBFile::Unlock() {
-  if (std::uncaught_exceptions() > 0) {
-    try {
-      EndTransaction();
-    } catch (...) {
-    }
-    return;
+  try {
+    EndTransaction();
+  } catch (const ZorEBasic& e) {
+    ZorDebugPrintExc(&e);
+  } catch (const std::exception& e) {
+    ZorDebugPrint("ZorBFile: ^0s\n", e.what());
   }
-  EndTransaction();
 }
 
 // ------------------------------------------------------------ the flush

@@ -285,7 +285,10 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   int32_t GetDirtyCount() const { return _dirtyCount; }
 
   // ------------------------------------------------------------ interfaces
-  // Lock starts a transaction, Unlock ends it.
+  // Lock starts a transaction, Unlock ends it. Unlock never raises (a guard
+  // releases from its destructor): a failing flush goes to the debug
+  // channel and its dirty blocks stay for the next flush; EndTransaction is
+  // the call that raises.
   void* Lock(ZorLock* guard) override;
   void Unlock() override;
   // Gives cached memory back (see storage/bfile_cache.cpp).

@@ -24,6 +24,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -716,6 +717,36 @@ TEST(BFileTransactions, ALockGuardIsOneTransaction) {
   }
   EXPECT_EQ(0, m.file.CountTransaction());
   EXPECT_EQ(1, m.stream.Flushes());
+}
+
+TEST(BFileTransactions, AGuardReleasedWhileUnwindingNeverThrowsASecondTime) {
+  MemFile m;
+  const int32_t id = m.Create("before");
+  try {
+    ZorLock guard;
+    m.file.Lock(&guard);
+    ZorHandle h = Bytes("after");
+    m.file.BWriteCopy(id, &h, 0);
+    m.stream.FailAt(FaultStream::Op::kWrite, 1);
+    throw std::runtime_error("the caller's own failure");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_TRUE(m.stream.Fired());
+  EXPECT_EQ(0, m.file.CountTransaction());
+  // Same on a normal exit: the block is still dirty, its write fails again,
+  // and the failure is reported, not raised.
+  {
+    ZorLock guard;
+    m.file.Lock(&guard);
+    m.stream.FailAt(FaultStream::Op::kWrite, 1);
+  }
+  EXPECT_TRUE(m.stream.Fired());
+  EXPECT_EQ(1, m.file.GetDirtyCount());
+  // The next transaction writes it.
+  m.file.StartTransaction();
+  m.file.EndTransaction();
+  m.Reopen();
+  EXPECT_EQ("after", m.Read(id));
 }
 
 // A stream that also records where, among the writes, each OS flush fell.
