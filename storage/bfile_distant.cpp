@@ -161,7 +161,7 @@ struct ZorBFile::DistantSync {
     const uint64_t bytes = uint64_t{count} * kZorBfEntrySize;
     // Another process left what this one cannot read as a directory.
     if (count > kZorBfMaxEntries || kZorBfHeaderSize + bytes > f._stream->GetSize()) f._Raise(32);
-    const uint32_t from = withHeader ? 0 : kZorBfHeaderSize;
+    const uint32_t from = withHeader ? 0u : static_cast<uint32_t>(kZorBfHeaderSize);
     std::vector<uint8_t> raw(kZorBfHeaderSize - from + bytes);
     f._ReadAt(from, raw.data(), static_cast<uint32_t>(raw.size()));
     const uint8_t* entries = raw.data() + (kZorBfHeaderSize - from);
