@@ -1396,7 +1396,9 @@ void CheckLayout(const std::string& img) {
     if (e.pos == 0) continue;
     ASSERT_GE(e.pos, dataStart) << id;
     ASSERT_LE(e.pos + e.capacity, img.size()) << id;
-    if (!(e.flags & ZorBfFlagFree)) ASSERT_LE(e.size, e.capacity) << id;
+    if (!(e.flags & ZorBfFlagFree)) {
+      ASSERT_LE(e.size, e.capacity) << id;
+    }
     all.push_back({e.pos, e.pos + e.capacity, static_cast<int32_t>(id)});
   }
   std::sort(all.begin(), all.end(), [](const Extent& a, const Extent& b) { return a.begin < b.begin; });
