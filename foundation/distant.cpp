@@ -244,20 +244,14 @@ void ZorDistantLink::AfterAcquire(int dataFd) {
   _newRuns.clear();
   if (_logFd < 0) _OpenLog();
   if (!_LockLog(false)) return;  // no log: no writer has ever opened the file
-  struct Unlock {
-    ZorDistantLink* link;
-    ~Unlock() {
-      if (link) link->_UnlockLog();
-    }
-  } unlock{this};
+  LogLockGuard unlock{this};
   LogHeader h;
   const bool valid = _ReadHeader(&h);
   const bool orphan = valid && h.writer != 0;
   const bool everything = !valid || orphan || !_ReadNewEntries(h);
   _generation = h.generation;
   _seen = h.next;
-  unlock.link = nullptr;
-  _UnlockLog();
+  unlock.Release();
   if (orphan && _writable && _logWritable) _ClearOrphanMark();
   _holding = _writable;
   if (everything) {
@@ -273,10 +267,7 @@ void ZorDistantLink::AfterAcquire(int dataFd) {
 // A writer died inside its bracket: a new generation tells every process.
 void ZorDistantLink::_ClearOrphanMark() {
   _LockLog(true);
-  struct Unlock {
-    ZorDistantLink* link;
-    ~Unlock() { link->_UnlockLog(); }
-  } unlock{this};
+  LogLockGuard unlock{this};
   LogHeader h;
   if (_ReadHeader(&h) && h.writer == 0) return;
   _ResetLog(&h);
@@ -287,10 +278,7 @@ void ZorDistantLink::_ClearOrphanMark() {
 void ZorDistantLink::BeforeChange() {
   if (!_holding || _announced || !_logWritable) return;
   _LockLog(true);
-  struct Unlock {
-    ZorDistantLink* link;
-    ~Unlock() { link->_UnlockLog(); }
-  } unlock{this};
+  LogLockGuard unlock{this};
   LogHeader h;
   if (!_ReadHeader(&h)) _ResetLog(&h);
   h.writer = _mark;
@@ -306,10 +294,7 @@ void ZorDistantLink::BeforeRelease(int dataFd) {
   if (!_writable || _pending.empty()) return;
   if (_network && fdatasync(dataFd) != 0) _Raise(errno);
   _LockLog(true);
-  struct Unlock {
-    ZorDistantLink* link;
-    ~Unlock() { link->_UnlockLog(); }
-  } unlock{this};
+  LogLockGuard unlock{this};
   LogHeader h;
   // A mark not this link's own is a dead writer's: start a new generation.
   if (!_ReadHeader(&h) || (h.writer != 0 && h.writer != _mark)) _ResetLog(&h);

@@ -61,6 +61,16 @@ class ZorDistantLink {
   void _OpenLog();
   bool _LockLog(bool exclusive);
   void _UnlockLog();
+  // Releases the change log's lock taken by _LockLog at the end of a scope,
+  // or earlier through Release.
+  struct LogLockGuard {
+    ZorDistantLink* link;
+    ~LogLockGuard() { Release(); }
+    void Release() {
+      if (link) link->_UnlockLog();
+      link = nullptr;
+    }
+  };
   bool _ReadHeader(LogHeader* h) const;
   void _WriteHeader(const LogHeader& h);
   void _ResetLog(LogHeader* h);
