@@ -65,11 +65,11 @@ HookSlot& Hook() {
 
 // The message of the pattern constructors: a message reference is replaced
 // by its entry, then the arguments are formatted in.
-std::string FormatMessage(const char* pattern, va_list args) {
+std::string FormatMessage(const char* pattern, const ZorFormArgs& args) {
   if (!pattern) return std::string();
   string loaded, message;
   ZorLoadString(pattern, &loaded);
-  ZorFormStringV(&message, loaded.CStr(), args);
+  ZorFormStringArgs(&message, loaded.CStr(), args);
   return message.CStr();
 }
 
@@ -286,12 +286,10 @@ ZorEBasic::ZorEBasic(const char* srcFile, uint32_t srcLine, int32_t module, int6
   _report();
 }
 
-ZorEBasic::ZorEBasic(const char* srcFile, uint32_t srcLine, int64_t err, const char* pattern, ...)
+ZorEBasic::ZorEBasic(const char* srcFile, uint32_t srcLine, int64_t err, const char* pattern,
+                     const ZorFormArgs& args)
     : ZorException(kLibrary, err, nullptr, nullptr, srcFile, srcLine, false) {
-  va_list args;
-  va_start(args, pattern);
   _setMsg(FormatMessage(pattern, args).c_str());
-  va_end(args);
   _report();
 }
 

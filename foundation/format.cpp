@@ -3,25 +3,28 @@
 // The pattern syntax is described in zorvane/format.h. Formatting runs in two
 // passes over the pattern:
 //
-// 1. A scan finds the highest argument index that a well-formed placeholder
-//    uses, and exactly that many argument slots are read, in order.
-//    Arguments are addressed by index, so they cannot be consumed one
-//    placeholder at a time as printf does.
+// 1. The arguments become an array of slots and a count. The template entry
+//    points pack them with their count (ZorFormArgs). The va_list forms
+//    cannot know the count: a scan finds the highest argument index that a
+//    well-formed placeholder uses, and exactly that many slots are read, in
+//    order (arguments are addressed by index, so they cannot be consumed one
+//    placeholder at a time as printf does).
 // 2. The pattern is copied to an output buffer, each placeholder replaced by
 //    the text of its argument, justified to its width.
 //
 // Argument slots. On x86-64 every variadic argument, whatever its type,
 // occupies one 8-byte slot (a general register or a stack word), and
-// va_arg(ap, uint64_t) reads it whole. Each slot is then interpreted by the
-// placeholder's type: the low 32 bits for the 32-bit types (i I x a p b w o
-// O), a pointer for all the others (texts, 64-bit values, decimals, dates,
-// GUIDs, the four values of y). This replaces the 32-bit slots of the Windows design, in
-// which 64-bit values could not travel directly either. A slot is never read
-// beyond those the pattern uses: reading past the caller's arguments would
-// take whatever lies in the registers or on the stack.
+// va_arg(ap, uint64_t) reads it whole; ZorFormArgs widens each argument to
+// the same 8 bytes. Each slot is then interpreted by the placeholder's type:
+// the low 32 bits for the 32-bit types (i I x a p b w o O), a pointer for all
+// the others (texts, 64-bit values, decimals, dates, GUIDs, the four values of
+// y). This replaces the 32-bit slots of the Windows design, in which 64-bit
+// values could not travel directly either. A slot past the count is never
+// read: it would take whatever lies in the registers or on the stack.
 //
-// Errors. A malformed placeholder is copied literally and reported on the
-// debug channel; formatting goes on after it. An argument that cannot be
+// Errors. A malformed placeholder, or one whose index is past the arguments
+// given, is copied literally and reported on the debug channel; formatting
+// goes on after it. An argument that cannot be
 // read (an unreadable pointer, a character above 255, anything that throws
 // while one placeholder is produced) ends the formatting: the rest of the
 // pattern, from the failing "^", is appended unformatted. FormatV never
@@ -54,7 +57,7 @@ namespace {
 using platform::ZorIsBadPtr;
 using platform::ZorIsBadStringPtr;
 
-constexpr int kMaxSlots = 10;
+constexpr int kMaxSlots = ZorFormArgs::kMaxArgs;
 // Debug-channel texts and the internal error of type w: for developers, never
 // shown to users (the error is caught inside the formatter).
 constexpr char kPatternError[] = "FormatV incorrect ^0s\n";
@@ -392,15 +395,9 @@ bool EmitPlaceholder(const Placeholder& ph, Producer* producer, Output* out) {
   }
 }
 
-void FormatInto(Output* out, const char* pattern, va_list args) {
+// Formats with `count` argument slots; a placeholder past them is malformed.
+void FormatInto(Output* out, const char* pattern, const uint64_t* slots, int count) {
   if (pattern == nullptr) return;
-  uint64_t slots[kMaxSlots];
-  const int count = CountSlots(pattern);
-  va_list ap;
-  va_copy(ap, args);
-  for (int i = 0; i < count; ++i) slots[i] = va_arg(ap, uint64_t);
-  va_end(ap);
-
   Producer producer(slots);
   const char* p = pattern;
   for (;;) {
@@ -411,7 +408,9 @@ void FormatInto(Output* out, const char* pattern, va_list args) {
     }
     out->Append(p, static_cast<size_t>(caret - p));
     Placeholder ph;
-    switch (ScanPlaceholder(caret, &ph)) {
+    Scan scan = ScanPlaceholder(caret, &ph);
+    if (scan == Scan::kPlaceholder && ph.index >= count) scan = Scan::kMalformed;
+    switch (scan) {
       case Scan::kCaret:
         out->Append("^", 1);
         break;
@@ -431,21 +430,39 @@ void FormatInto(Output* out, const char* pattern, va_list args) {
   }
 }
 
+// The slots of a va_list: as many as the pattern names.
+class VaSlots {
+ public:
+  VaSlots(const char* pattern, va_list args) {
+    _count = pattern ? CountSlots(pattern) : 0;
+    va_list ap;
+    va_copy(ap, args);
+    for (int i = 0; i < _count; ++i) _slots[i] = va_arg(ap, uint64_t);
+    va_end(ap);
+  }
+  const uint64_t* Slots() const { return _slots; }
+  int Count() const { return _count; }
+
+ private:
+  uint64_t _slots[kMaxSlots] = {};
+  int _count;
+};
+
 // Formats into a string. Memory exhaustion while copying literal text is
 // the one failure left: the result then keeps what was formatted so far.
-const char* FormatToString(string* dst, const char* pattern, va_list args) {
+const char* FormatToString(string* dst, const char* pattern, const uint64_t* slots, int count) {
   Output out;
   try {
-    FormatInto(&out, pattern, args);
+    FormatInto(&out, pattern, slots, count);
   } catch (...) {
   }
   return dst->Assign(out.Data(), static_cast<int32_t>(out.Len()));
 }
 
-char* FormatToBuffer(char* dst, const char* pattern, va_list args) {
+char* FormatToBuffer(char* dst, const char* pattern, const uint64_t* slots, int count) {
   Output out;
   try {
-    FormatInto(&out, pattern, args);
+    FormatInto(&out, pattern, slots, count);
   } catch (...) {
   }
   memcpy(dst, out.Data(), out.Len());
@@ -453,60 +470,46 @@ char* FormatToBuffer(char* dst, const char* pattern, va_list args) {
   return dst;
 }
 
+const char* FormatCatalogue(string* dst, int32_t module, int32_t group, int32_t index, const ZorFormArgs& args) {
+  string pattern;
+  ZorLoadString(module, group, index, &pattern);
+  return FormatToString(dst, pattern.CStr(), args.Slots(), args.Count());
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- entry points
 
-const char* string::FormatV(const char* pattern, va_list args) { return FormatToString(this, pattern, args); }
-
-const char* string::Format(const char* pattern, ...) {
-  va_list args;
-  va_start(args, pattern);
-  FormatToString(this, pattern, args);
-  va_end(args);
-  return CStr();
+const char* string::FormatV(const char* pattern, va_list args) {
+  const VaSlots slots(pattern, args);
+  return FormatToString(this, pattern, slots.Slots(), slots.Count());
 }
 
-const char* string::Format(int32_t module, int32_t group, int32_t index, ...) {
-  string pattern;
-  ZorLoadString(module, group, index, &pattern);
-  va_list args;
-  va_start(args, index);
-  FormatToString(this, pattern.CStr(), args);
-  va_end(args);
-  return CStr();
+const char* string::FormatArgs(const char* pattern, const ZorFormArgs& args) {
+  return FormatToString(this, pattern, args.Slots(), args.Count());
 }
 
-const char* ZorFormStringV(string* dst, const char* pattern, va_list args) {
-  return FormatToString(dst, pattern, args);
+const char* string::FormatArgs(int32_t module, int32_t group, int32_t index, const ZorFormArgs& args) {
+  return FormatCatalogue(this, module, group, index, args);
 }
 
-const char* ZorFormString(string* dst, const char* pattern, ...) {
-  va_list args;
-  va_start(args, pattern);
-  FormatToString(dst, pattern, args);
-  va_end(args);
-  return dst->CStr();
+const char* ZorFormStringV(string* dst, const char* pattern, va_list args) { return dst->FormatV(pattern, args); }
+
+const char* ZorFormStringArgs(string* dst, const char* pattern, const ZorFormArgs& args) {
+  return dst->FormatArgs(pattern, args);
 }
 
-const char* ZorFormString(string* dst, int32_t module, int32_t group, int32_t index, ...) {
-  string pattern;
-  ZorLoadString(module, group, index, &pattern);
-  va_list args;
-  va_start(args, index);
-  FormatToString(dst, pattern.CStr(), args);
-  va_end(args);
-  return dst->CStr();
+const char* ZorFormStringArgs(string* dst, int32_t module, int32_t group, int32_t index, const ZorFormArgs& args) {
+  return FormatCatalogue(dst, module, group, index, args);
 }
 
-char* ZorFormStringV(char* dst, const char* pattern, va_list args) { return FormatToBuffer(dst, pattern, args); }
+char* ZorFormStringV(char* dst, const char* pattern, va_list args) {
+  const VaSlots slots(pattern, args);
+  return FormatToBuffer(dst, pattern, slots.Slots(), slots.Count());
+}
 
-char* ZorFormString(char* dst, const char* pattern, ...) {
-  va_list args;
-  va_start(args, pattern);
-  FormatToBuffer(dst, pattern, args);
-  va_end(args);
-  return dst;
+char* ZorFormStringArgs(char* dst, const char* pattern, const ZorFormArgs& args) {
+  return FormatToBuffer(dst, pattern, args.Slots(), args.Count());
 }
 
 }  // namespace zorvane

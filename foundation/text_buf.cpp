@@ -86,12 +86,10 @@ uint32_t ZorTextBuf::AddTextV(const char* pattern, va_list args) {
   return AddText(text.CStr(), static_cast<int32_t>(text.Len()));
 }
 
-uint32_t ZorTextBuf::AddTextEx(const char* pattern, ...) {
-  va_list args;
-  va_start(args, pattern);
-  const uint32_t at = AddTextV(pattern, args);
-  va_end(args);
-  return at;
+uint32_t ZorTextBuf::AddTextArgs(const char* pattern, const ZorFormArgs& args) {
+  string text;
+  text.FormatArgs(pattern, args);
+  return AddText(text.CStr(), static_cast<int32_t>(text.Len()));
 }
 
 uint32_t ZorTextBuf::CatTextV(const char* pattern, va_list args) {
@@ -100,12 +98,10 @@ uint32_t ZorTextBuf::CatTextV(const char* pattern, va_list args) {
   return CatText(text.CStr(), static_cast<int32_t>(text.Len()));
 }
 
-uint32_t ZorTextBuf::CatTextEx(const char* pattern, ...) {
-  va_list args;
-  va_start(args, pattern);
-  const uint32_t at = CatTextV(pattern, args);
-  va_end(args);
-  return at;
+uint32_t ZorTextBuf::CatTextArgs(const char* pattern, const ZorFormArgs& args) {
+  string text;
+  text.FormatArgs(pattern, args);
+  return CatText(text.CStr(), static_cast<int32_t>(text.Len()));
 }
 
 uint32_t ZorTextBuf::AddDupText(const char* s, int32_t n) {

@@ -15,7 +15,6 @@
 #include <zorvane/ui.h>
 
 #include <atomic>
-#include <cstdarg>
 #include <cstdio>
 
 namespace zorvane {
@@ -63,12 +62,12 @@ void SendToSink(const char* text) {
   if (sink) sink(text, gDebug.context.load());
 }
 
-void FormatToSink(const char* pattern, va_list args) {
+void FormatToSink(const char* pattern, const ZorFormArgs& args) {
   if (!gDebug.sink.load() || !pattern || tDebugDepth > 1) return;
   ++tDebugDepth;
   try {
     string text;
-    SendToSink(ZorFormStringV(&text, pattern, args));
+    SendToSink(ZorFormStringArgs(&text, pattern, args));
   } catch (...) {
   }
   --tDebugDepth;
@@ -113,19 +112,7 @@ ZorDebugSink ZorSetDebugSink(ZorDebugSink sink, void* context) {
   return gDebug.sink.exchange(sink);
 }
 
-void ZorDebugPrint(const char* pattern, ...) {
-  va_list args;
-  va_start(args, pattern);
-  FormatToSink(pattern, args);
-  va_end(args);
-}
-
-void ZorDebugPrintAt(int32_t, int32_t, const char* pattern, ...) {
-  va_list args;
-  va_start(args, pattern);
-  FormatToSink(pattern, args);
-  va_end(args);
-}
+void ZorDebugPrintArgs(const char* pattern, const ZorFormArgs& args) { FormatToSink(pattern, args); }
 
 void ZorDebugPrintStr(const char* text, bool newLine) {
   if (!gDebug.sink.load()) return;

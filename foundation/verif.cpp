@@ -10,7 +10,6 @@
 #include <zorvane/string.h>
 #include <zorvane/verif.h>
 
-#include <cstdarg>
 #include <string>
 #include <vector>
 
@@ -39,10 +38,9 @@ const char* Give(const std::string& text, string* out) {
   return out->CStr();
 }
 
-std::string FormatMessage(int32_t module, int32_t group, int32_t id, va_list args) {
-  string pattern, text;
-  ZorLoadString(module, group, id, &pattern);
-  ZorFormStringV(&text, pattern.CStr(), args);
+std::string FormatMessage(int32_t module, int32_t group, int32_t id, const ZorFormArgs& args) {
+  string text;
+  ZorFormStringArgs(&text, module, group, id, args);
   return std::string(text.CStr(), text.Len());
 }
 
@@ -74,12 +72,8 @@ int32_t ZorVerif::AddSection(const char* title) {
   return GetNbSection();
 }
 
-int32_t ZorVerif::AddSectionMsg(int32_t module, int32_t group, int32_t id, ...) {
-  va_list args;
-  va_start(args, id);
-  const std::string title = FormatMessage(module, group, id, args);
-  va_end(args);
-  return AddSection(title.c_str());
+int32_t ZorVerif::AddSectionMsgArgs(int32_t module, int32_t group, int32_t id, const ZorFormArgs& args) {
+  return AddSection(FormatMessage(module, group, id, args).c_str());
 }
 
 int32_t ZorVerif::AddItem(eZorVerifType type, const char* comment, int32_t field, int64_t err) {
@@ -87,13 +81,9 @@ int32_t ZorVerif::AddItem(eZorVerifType type, const char* comment, int32_t field
   return static_cast<int32_t>(_impl->items.size());
 }
 
-int32_t ZorVerif::AddItemMsg(eZorVerifType type, int32_t field, int64_t err, int32_t module, int32_t group, int32_t id,
-                             ...) {
-  va_list args;
-  va_start(args, id);
-  const std::string comment = FormatMessage(module, group, id, args);
-  va_end(args);
-  return AddItem(type, comment.c_str(), field, err);
+int32_t ZorVerif::AddItemMsgArgs(eZorVerifType type, int32_t field, int64_t err, int32_t module, int32_t group,
+                                 int32_t id, const ZorFormArgs& args) {
+  return AddItem(type, FormatMessage(module, group, id, args).c_str(), field, err);
 }
 
 void ZorVerif::AddComment(const char* text) {

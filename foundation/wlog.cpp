@@ -28,7 +28,6 @@
 #include <zorvane/ui.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -176,10 +175,10 @@ void ZorWLog::Trash() {
 
 // ---------------------------------------------------------------- writing
 
-void ZorWLog::_WriteV(char kind, const char* label, const char* pattern, va_list args) {
+void ZorWLog::_Write(char kind, const char* label, const char* pattern, const ZorFormArgs& args) {
   if (!_init) return;
   string text;
-  if (pattern) ZorFormStringV(&text, pattern, args);
+  if (pattern) ZorFormStringArgs(&text, pattern, args);
   _WriteLine(kind, label, text.CStr());
 }
 
@@ -223,28 +222,12 @@ void ZorWLog::_Purge() {
   Clear(static_cast<uint32_t>(std::min<uint64_t>(size / 3 * 2, kMaxKeep)));
 }
 
-#define ZOR_WLOG_WRITER(Name, kind)                          \
-  void ZorWLog::Name(const char* label, const char* pattern, ...) { \
-    va_list args;                                           \
-    va_start(args, pattern);                                \
-    _WriteV(kind, label, pattern, args);                    \
-    va_end(args);                                           \
-  }
-ZOR_WLOG_WRITER(WriteTitle, 'T')
-ZOR_WLOG_WRITER(WriteWarn, 'W')
-ZOR_WLOG_WRITER(WriteNote, 'N')
-ZOR_WLOG_WRITER(WriteDebug, 'D')
-#undef ZOR_WLOG_WRITER
-
-void ZorWLog::StartTitle(ZorLock* guard, const char* label, const char* pattern, ...) {
+void ZorWLog::_StartTitle(ZorLock* guard, const char* label, const char* pattern, const ZorFormArgs& args) {
   if (!_init) return;
   ++_titleLevel;
   if (guard) guard->Init(&_endTitle, _titleLevel);
   ZorAddStrOptLong(&_optLine, "LogTitleLevel", _titleLevel);
-  va_list args;
-  va_start(args, pattern);
-  _WriteV('T', label, pattern, args);
-  va_end(args);
+  _Write('T', label, pattern, args);
 }
 
 // Runs from a guard's release, often in a destructor: a failure to write the
@@ -260,17 +243,14 @@ void ZorWLog::_EndTitle(int32_t level) {
   }
 }
 
-void ZorWLog::WriteErr(const char* label, int64_t err, const char* pattern, ...) {
+void ZorWLog::_WriteErr(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args) {
   if (!_init) return;
   if (err != kNoErrorCode) {
     string codeText;
     ZorAddStrOptQuad(&_optLine, "LogErrCode", err);
     ZorAddStrOpt(&_optLine, "LogErrCodeLib", ZorErrToString(err, &codeText));
   }
-  va_list args;
-  va_start(args, pattern);
-  _WriteV('E', label, pattern, args);
-  va_end(args);
+  _Write('E', label, pattern, args);
 }
 
 void ZorWLog::WriteErr(const ZorException* e) {
@@ -411,15 +391,8 @@ ZorWLog* ZorWLog::_S_GetFramLog() {
   }
 }
 
-void ZorWLog::S_FramLogErr(const char* label, int64_t err, const char* pattern, ...) {
-  ZorWLog* log = _S_GetFramLog();
-  if (!log || !log->IsInit()) return;
-  string text;
-  va_list args;
-  va_start(args, pattern);
-  if (pattern) ZorFormStringV(&text, pattern, args);
-  va_end(args);
-  log->WriteErr(label, err, pattern ? "^0s" : nullptr, text.CStr());
+void ZorWLog::_S_FramLogErr(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args) {
+  if (ZorWLog* log = _S_GetFramLog()) log->_WriteErr(label, err, pattern, args);
 }
 
 void ZorWLog::S_FramLogErr(const ZorException* e) {

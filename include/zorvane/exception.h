@@ -20,6 +20,7 @@
 #pragma once
 
 #include <zorvane/date.h>
+#include <zorvane/form_args.h>
 #include <zorvane/fsa.h>
 #include <zorvane/types.h>
 
@@ -114,8 +115,11 @@ class ZOR_API ZorEBasic : public ZorException {
   ZorEBasic(const char* srcFile, uint32_t srcLine, int32_t module, int64_t err, int32_t txtModule,
             int32_t txtGroup, int32_t txtIndex, const ZorFsa* path);
   // 4. module 1; the message is the pattern formatted with the arguments (a
-  //    null pattern leaves it empty).
-  ZorEBasic(const char* srcFile, uint32_t srcLine, int64_t err, const char* pattern, ...);
+  //    null pattern leaves it empty; a placeholder past the arguments stays
+  //    as it is written).
+  template <class... A>
+  ZorEBasic(const char* srcFile, uint32_t srcLine, int64_t err, const char* pattern, A... args)
+      : ZorEBasic(srcFile, srcLine, err, pattern, ZorFormArgs::Of(args...)) {}
   // 5. module 1; the message is the catalogue entry formatted with the
   //    arguments.
   ZorEBasic(const char* srcFile, uint32_t srcLine, int64_t err, int32_t txtModule, int32_t txtGroup,
@@ -123,6 +127,10 @@ class ZOR_API ZorEBasic : public ZorException {
   // 6. as 5, with the path concerned.
   ZorEBasic(const char* srcFile, uint32_t srcLine, int64_t err, int32_t txtModule, int32_t txtGroup,
             int32_t txtIndex, const ZorFsa* path, ...);
+
+ private:
+  // Form 4 with its arguments counted.
+  ZorEBasic(const char* srcFile, uint32_t srcLine, int64_t err, const char* pattern, const ZorFormArgs& args);
 };
 
 // An internal fault; its full text always carries the source location.
@@ -172,8 +180,15 @@ ZOR_API int64_t ZorWinErrToZor(uint32_t winErr);
 // (ZorSetDebugSink in <zorvane/ui.h>). ZorDebugPrintAt's two numbers placed
 // the text in a debugging window on Windows; they are accepted and ignored.
 // ZorDebugPrintStr adds a line feed when asked.
-ZOR_API void ZorDebugPrint(const char* pattern, ...);
-ZOR_API void ZorDebugPrintAt(int32_t x, int32_t y, const char* pattern, ...);
+ZOR_API void ZorDebugPrintArgs(const char* pattern, const ZorFormArgs& args);
+template <class... A>
+void ZorDebugPrint(const char* pattern, A... args) {
+  ZorDebugPrintArgs(pattern, ZorFormArgs::Of(args...));
+}
+template <class... A>
+void ZorDebugPrintAt(int32_t /*x*/, int32_t /*y*/, const char* pattern, A... args) {
+  ZorDebugPrintArgs(pattern, ZorFormArgs::Of(args...));
+}
 ZOR_API void ZorDebugPrintStr(const char* text, bool newLine);
 // "exception <code> (<module name>): <full text>" on the debug channel.
 ZOR_API void ZorDebugPrintExc(const ZorEBasic* e);

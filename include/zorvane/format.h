@@ -25,9 +25,12 @@
 // character above 255) stops the formatting: the rest of the pattern is
 // copied from the failing "^" on. The formatter never throws.
 //
-// Argument passing: each argument is one variadic slot; 32-bit integers are
-// passed as such, everything 64-bit or larger by pointer, and never a
-// floating-point value (it would travel in another register class).
+// Argument passing: 32-bit integers are passed as such, everything 64-bit or
+// larger by pointer, never a floating-point value. The variadic entry points
+// are templates that count their arguments (zorvane/form_args.h): a
+// placeholder past the arguments given is copied as it stands, like a
+// malformed one. The va_list forms cannot know the count: they read as many
+// arguments as the pattern names, which their caller must have passed.
 //
 // Option strings. A list of options separated by spaces or line feeds, each
 // "-name" (a flag) or "-name=value", the value being a number, a quoted text
@@ -38,6 +41,7 @@
 // missing.
 #pragma once
 
+#include <zorvane/form_args.h>
 #include <zorvane/types.h>
 
 #include <cstdarg>
@@ -48,13 +52,27 @@ class string;
 class decimal;
 
 // ---------------------------------------------------------------- formatting
-ZOR_API const char* ZorFormString(string* dst, const char* pattern, ...);
+ZOR_API const char* ZorFormStringArgs(string* dst, const char* pattern, const ZorFormArgs& args);
 ZOR_API const char* ZorFormStringV(string* dst, const char* pattern, va_list args);
 // The pattern is entry (module, group, index) of the message catalogue.
-ZOR_API const char* ZorFormString(string* dst, int32_t module, int32_t group, int32_t index, ...);
+ZOR_API const char* ZorFormStringArgs(string* dst, int32_t module, int32_t group, int32_t index,
+                                      const ZorFormArgs& args);
 // Into a caller's buffer, which must be large enough; returns dst.
-ZOR_API char* ZorFormString(char* dst, const char* pattern, ...);
+ZOR_API char* ZorFormStringArgs(char* dst, const char* pattern, const ZorFormArgs& args);
 ZOR_API char* ZorFormStringV(char* dst, const char* pattern, va_list args);
+
+template <class... A>
+const char* ZorFormString(string* dst, const char* pattern, A... args) {
+  return ZorFormStringArgs(dst, pattern, ZorFormArgs::Of(args...));
+}
+template <class... A>
+const char* ZorFormString(string* dst, int32_t module, int32_t group, int32_t index, A... args) {
+  return ZorFormStringArgs(dst, module, group, index, ZorFormArgs::Of(args...));
+}
+template <class... A>
+char* ZorFormString(char* dst, const char* pattern, A... args) {
+  return ZorFormStringArgs(dst, pattern, ZorFormArgs::Of(args...));
+}
 
 // ---------------------------------------------------------------- numbers to text
 // Each fills dst and returns its text.

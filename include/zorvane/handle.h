@@ -14,6 +14,7 @@
 // locking or reading a handle without a block (size 0) gives back.
 #pragma once
 
+#include <zorvane/form_args.h>
 #include <zorvane/types.h>
 
 #include <cstdarg>
@@ -227,13 +228,21 @@ class ZOR_API ZorTextBuf : public iZorLockable {
   uint32_t AddText(const char* s, int32_t n = -1);
   uint32_t AddChar(char c);
   // Formats the message pattern (zorvane/format.h) with the arguments, then adds.
-  uint32_t AddTextEx(const char* pattern, ...);
+  template <class... A>
+  uint32_t AddTextEx(const char* pattern, A... args) {
+    return AddTextArgs(pattern, ZorFormArgs::Of(args...));
+  }
+  uint32_t AddTextArgs(const char* pattern, const ZorFormArgs& args);
   uint32_t AddTextV(const char* pattern, va_list args);
   uint32_t AddDupText(const char* s, int32_t n = -1);
   // Appends without terminator.
   uint32_t CatText(const char* s, int32_t n = -1);
   uint32_t CatChar(char c);
-  uint32_t CatTextEx(const char* pattern, ...);
+  template <class... A>
+  uint32_t CatTextEx(const char* pattern, A... args) {
+    return CatTextArgs(pattern, ZorFormArgs::Of(args...));
+  }
+  uint32_t CatTextArgs(const char* pattern, const ZorFormArgs& args);
   uint32_t CatTextV(const char* pattern, va_list args);
   uint32_t CatZTerm();
 

@@ -15,6 +15,7 @@
 // explicit; there is no UTF-8 inside a `string`.
 #pragma once
 
+#include <zorvane/form_args.h>
 #include <zorvane/types.h>
 
 #include <cstdarg>
@@ -129,10 +130,20 @@ class ZOR_API string {
   const char* Encrypt(const char* key, uint32_t mode, string* dst = nullptr);
   const char* Decrypt(const char* key, uint32_t mode, string* dst = nullptr);
 
-  // Message formatting (see zorvane/format.h for the pattern syntax).
-  const char* Format(const char* pattern, ...);
+  // Message formatting (see zorvane/format.h for the pattern syntax and for
+  // the counting of the arguments).
+  template <class... A>
+  const char* Format(const char* pattern, A... args) {
+    return FormatArgs(pattern, ZorFormArgs::Of(args...));
+  }
+  // The pattern is entry (module, group, index) of the message catalogue.
+  template <class... A>
+  const char* Format(int32_t module, int32_t group, int32_t index, A... args) {
+    return FormatArgs(module, group, index, ZorFormArgs::Of(args...));
+  }
   const char* FormatV(const char* pattern, va_list args);
-  const char* Format(int32_t module, int32_t group, int32_t index, ...);
+  const char* FormatArgs(const char* pattern, const ZorFormArgs& args);
+  const char* FormatArgs(int32_t module, int32_t group, int32_t index, const ZorFormArgs& args);
 
   // ------------------------------------------------------------ search and comparison
   bool StartWith(const char* s, bool ignoreCase = false) const;

@@ -15,6 +15,7 @@
 // everything it holds; it is used by one thread at a time.
 #pragma once
 
+#include <zorvane/form_args.h>
 #include <zorvane/types.h>
 
 namespace zorvane {
@@ -60,10 +61,20 @@ class ZOR_API ZorVerif {
   int32_t AddSection(const char* title);
   // The title is catalogue message (module, group, id) formatted with the
   // arguments (zorvane/format.h).
-  int32_t AddSectionMsg(int32_t module, int32_t group, int32_t id, ...);
+  template <class... A>
+  int32_t AddSectionMsg(int32_t module, int32_t group, int32_t id, A... args) {
+    return AddSectionMsgArgs(module, group, id, ZorFormArgs::Of(args...));
+  }
+  int32_t AddSectionMsgArgs(int32_t module, int32_t group, int32_t id, const ZorFormArgs& args);
   // An item of the current section; returns its number (from 1).
   int32_t AddItem(eZorVerifType type, const char* comment, int32_t field = 0, int64_t err = 0);
-  int32_t AddItemMsg(eZorVerifType type, int32_t field, int64_t err, int32_t module, int32_t group, int32_t id, ...);
+  template <class... A>
+  int32_t AddItemMsg(eZorVerifType type, int32_t field, int64_t err, int32_t module, int32_t group, int32_t id,
+                     A... args) {
+    return AddItemMsgArgs(type, field, err, module, group, id, ZorFormArgs::Of(args...));
+  }
+  int32_t AddItemMsgArgs(eZorVerifType type, int32_t field, int64_t err, int32_t module, int32_t group, int32_t id,
+                         const ZorFormArgs& args);
   // A comment line under the last item, or under the current section when
   // it has no item yet.
   void AddComment(const char* text);

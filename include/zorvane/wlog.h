@@ -17,6 +17,7 @@
 // hold a call-back on the object itself.
 #pragma once
 
+#include <zorvane/form_args.h>
 #include <zorvane/fsa.h>
 #include <zorvane/handle.h>
 #include <zorvane/string.h>
@@ -65,22 +66,41 @@ class ZOR_API ZorWLog {
   // ------------------------------------------------------------ writing
   // Each writes one line, or nothing while the log is not initialised. A
   // null pattern means no text; otherwise the text is the pattern formatted
-  // with the arguments (zorvane/format.h).
-  void WriteTitle(const char* label, const char* pattern, ...);
+  // with the arguments (zorvane/format.h; a placeholder past them stays as
+  // it is written).
+  template <class... A>
+  void WriteTitle(const char* label, const char* pattern, A... args) {
+    _Write('T', label, pattern, ZorFormArgs::Of(args...));
+  }
   // A title line that opens a level: the level goes up by one and the line
   // carries the option LogTitleLevel. Releasing `guard` writes the title
   // line "END" of that level and closes it. The log must outlive the guard.
-  void StartTitle(ZorLock* guard, const char* label, const char* pattern, ...);
+  template <class... A>
+  void StartTitle(ZorLock* guard, const char* label, const char* pattern, A... args) {
+    _StartTitle(guard, label, pattern, ZorFormArgs::Of(args...));
+  }
   // An error line; unless err is (1, 1004) it carries the options LogErrCode
   // (the code in decimal) and LogErrCodeLib (its text).
-  void WriteErr(const char* label, int64_t err, const char* pattern, ...);
+  template <class... A>
+  void WriteErr(const char* label, int64_t err, const char* pattern, A... args) {
+    _WriteErr(label, err, pattern, ZorFormArgs::Of(args...));
+  }
   // An error line for an exception: options LogErrCode, LogSrcLine,
   // LogSrcFile and LogSrcPath (when the exception has a path), label
   // "Exception", text "<code's text>: <message>".
   void WriteErr(const ZorException* e);
-  void WriteWarn(const char* label, const char* pattern, ...);
-  void WriteNote(const char* label, const char* pattern, ...);
-  void WriteDebug(const char* label, const char* pattern, ...);
+  template <class... A>
+  void WriteWarn(const char* label, const char* pattern, A... args) {
+    _Write('W', label, pattern, ZorFormArgs::Of(args...));
+  }
+  template <class... A>
+  void WriteNote(const char* label, const char* pattern, A... args) {
+    _Write('N', label, pattern, ZorFormArgs::Of(args...));
+  }
+  template <class... A>
+  void WriteDebug(const char* label, const char* pattern, A... args) {
+    _Write('D', label, pattern, ZorFormArgs::Of(args...));
+  }
   // Pending options for the next line: LogSrcLine (line != 0), LogSrcFile,
   // LogSrcFn (non-empty texts), LogSrcPath (an initialised path).
   void AddErrLineInfo(uint32_t line, const char* file, const char* function, const ZorFsa* path);
@@ -128,11 +148,17 @@ class ZOR_API ZorWLog {
   // a failure to open it gives null (in safe mode after showing it).
   static ZorWLog* _S_GetFramLog();
   // An error line in that log, when there is one.
-  static void S_FramLogErr(const char* label, int64_t err, const char* pattern, ...);
+  template <class... A>
+  static void S_FramLogErr(const char* label, int64_t err, const char* pattern, A... args) {
+    _S_FramLogErr(label, err, pattern, ZorFormArgs::Of(args...));
+  }
   static void S_FramLogErr(const ZorException* e);
 
  private:
-  void _WriteV(char kind, const char* label, const char* pattern, va_list args);
+  void _Write(char kind, const char* label, const char* pattern, const ZorFormArgs& args);
+  void _StartTitle(ZorLock* guard, const char* label, const char* pattern, const ZorFormArgs& args);
+  void _WriteErr(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args);
+  static void _S_FramLogErr(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args);
   void _WriteLine(char kind, const char* label, const char* text);
   void _EndTitle(int32_t level);
   void _Purge();

@@ -4,6 +4,7 @@
 #include <zorvane/types.h>
 #include <zorvane/doc_config.h>
 #include <zorvane/memory.h>
+#include <zorvane/form_args.h>
 #include <zorvane/string.h>
 #include <zorvane/format.h>
 #include <zorvane/handle.h>

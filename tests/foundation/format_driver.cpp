@@ -1,6 +1,7 @@
 // Reads formatting cases from stdin, one per line, and prints for each the
 // result in hexadecimal and the number of debug-channel messages it caused:
-//     <pattern hex> TAB <arg 0> TAB ... <arg 9>
+//     <pattern hex> TAB <arg 0> TAB ... <arg n-1>      (n from 0 to 10)
+// The formatter is called with exactly the n arguments of the line.
 // Each argument is "n:<signed 32-bit>", "q:<signed 64-bit>" (passed by
 // pointer), "s:<text hex>", "g:<16 bytes hex>", "y:a,b,c,d", or one of the
 // bad ones "s:null", "s:bug", "p:low", "p:noaccess" and "y:null". Integer
@@ -11,9 +12,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -75,6 +79,26 @@ uint64_t Slot(const std::string& arg, Storage* st) {
   exit(2);
 }
 
+// Both entry points with the first N slots as the arguments; returns the
+// debug messages of the first.
+template <size_t... I>
+int FormatWith(zorvane::string* out, char* buffer, const char* pattern, const uint64_t* s, std::index_sequence<I...>) {
+  g_debugCount = 0;
+  zorvane::ZorFormString(out, pattern, s[I]...);
+  const int debugCount = g_debugCount;
+  zorvane::ZorFormString(buffer, pattern, s[I]...);
+  return debugCount;
+}
+template <size_t N>
+int FormatN(zorvane::string* out, char* buffer, const char* pattern, const uint64_t* s) {
+  return FormatWith(out, buffer, pattern, s, std::make_index_sequence<N>{});
+}
+template <size_t... N>
+constexpr auto FormTable(std::index_sequence<N...>) {
+  return std::array{&FormatN<N>...};
+}
+constexpr auto kFormatN = FormTable(std::make_index_sequence<11>{});
+
 }  // namespace
 
 int main() {
@@ -89,12 +113,10 @@ int main() {
     std::vector<std::string> fields = Split(text, '\t');
     std::string pattern = FromHex(fields[0]);
     uint64_t s[10] = {};
-    for (size_t i = 1; i < fields.size() && i <= 10; ++i) s[i - 1] = Slot(fields[i], &st);
-    g_debugCount = 0;
-    zorvane::ZorFormString(&out, pattern.c_str(), s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7], s[8], s[9]);
-    const int debugCount = g_debugCount;
+    const size_t n = std::min<size_t>(fields.size() - 1, 10);
+    for (size_t i = 0; i < n; ++i) s[i] = Slot(fields[i + 1], &st);
     static char buffer[1 << 18];
-    zorvane::ZorFormString(buffer, pattern.c_str(), s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7], s[8], s[9]);
+    const int debugCount = kFormatN[n](&out, buffer, pattern.c_str(), s);
     if (strcmp(buffer, out.CStr()) != 0) printf("buffer-differs:");
     for (uint32_t i = 0; i < out.Len(); ++i) printf("%02x", static_cast<unsigned char>(out[i]));
     printf("\t%d\n", debugCount);

@@ -124,6 +124,8 @@ TEST(Pnv, ParametersAndList) {
   pnv.AddTxt("Bare", "");
   pnv.GetList(&out);
   EXPECT_EQ(Str(out), "NotFound" + kSep + "Fichier ^0 introuvable\nThree" + kSep + "^2/^1/^0 ^^0 ^5\nBare");
+  pnv.AddTxt("Past", "^5s|^9q|^4");  // typed placeholders past the five texts stay as written
+  EXPECT_STREQ(pnv.GetPrm(&out, "Past", "a", "b", "c", "d", "e"), "^5s|^9q|e");
 }
 
 // ---------------------------------------------------------------- resource texts

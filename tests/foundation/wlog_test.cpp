@@ -144,13 +144,15 @@ TEST_F(LogTest, EveryKindInFixedDateModeByteForByte) {
   log.WriteErr("Save", ZorErr(1, 1004), "failed ^0s", "twice");
   log.WriteNote("tab\there", "text \"q\"");
   log.WriteNote(nullptr, "caf\xE9");
+  log.WriteWarn("H", "H=^0s ^1i", "x");  // a placeholder past the arguments stays as written
   const std::string expected = kStamp + "\tN\tDb\tok\r\n" +
                                kStamp + "\tT\tSection\r\n" +
                                kStamp + "\tW\t\tno label\r\n" +
                                kStamp + "\tD\tx=^0i\tv=42\r\n" +
                                kStamp + "\tE\tSave\tfailed twice\r\n" +
                                kStamp + "\tN\t\"tab\there\"\ttext \"q\"\r\n" +
-                               kStamp + "\tN\t\t\"caf\xE9\"\r\n";
+                               kStamp + "\tN\t\t\"caf\xE9\"\r\n" +
+                               kStamp + "\tW\tH\tH=x ^1i\r\n";
   EXPECT_EQ(Content(), expected);
 }
 
