@@ -107,27 +107,30 @@ class ZOR_API ZorDelegate {
 };
 
 // Release guard: keeps a lockable locked, or holds a delegate to call, until
-// Trash() or the destructor releases it once. The target is not owned and
-// must outlive the guard. A copy is a second guard on the same target that
-// releases again (hand a guard over by moving it, which detaches the source).
+// it is released, once. The target is not owned and must outlive the guard.
+// Copies share the one release: Trash() or the destructor of a copy only
+// drops that copy, and the last copy to go releases the target. Detach()
+// drops a copy without releasing (when it was the last one, nothing is ever
+// released). A move hands the guard over and leaves the source empty. The
+// reference value belongs to the copy it is set on: set it before copying.
 class ZOR_API ZorLock {
  public:
   enum : uint32_t { kRef = 1, kDelegate = 2, kLockable = 4 };
 
   ZorLock() = default;
   explicit ZorLock(const iZorLockable* target) { Init(target); }
-  ZorLock(const ZorLock&) = default;
+  ZorLock(const ZorLock& other);
   ZorLock& operator=(const ZorLock& other);
   ZorLock(ZorLock&& other) noexcept;
   ZorLock& operator=(ZorLock&& other) noexcept;
   ~ZorLock() { Trash(); }
 
-  // Each Init first releases what the guard held.
+  // Each Init first releases (or drops) what the guard held.
   void Init(const iZorLockable* target);
   void Init(const ZorDelegate* delegate, int32_t arg);
   bool IsInit() const { return _flags != 0; }
   void Trash();
-  void Detach() { _flags = 0; }
+  void Detach();
 
   void _SetRef(int32_t ref) {
     _ref = ref;
@@ -137,10 +140,16 @@ class ZOR_API ZorLock {
   uint32_t GetFlags() const { return _flags; }
 
  private:
+  void _CopyFrom(const ZorLock& other);
+  bool _Leave();
+
   const void* _target = nullptr;
   uint32_t _flags = 0;
   int32_t _ref = 0;
   int32_t _arg = 0;
+  // The number of copies holding the guard, shared by them; created by the
+  // first copy (null while the guard has never been copied).
+  mutable int32_t* _copies = nullptr;
 };
 
 // Value class holding one handle record (null when not initialised). Copies

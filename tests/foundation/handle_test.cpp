@@ -2,6 +2,7 @@
 // resizing and the byte-range edits.
 #include <zorvane/exception.h>
 #include <zorvane/handle.h>
+#include <zorvane/stream.h>
 #include <zorvane/memory.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "support/alloc_probe.h"
+#include "support/temp_files.h"
 
 using namespace zorvane;
 using zortest::IsLiveBlock;
@@ -312,12 +314,43 @@ TEST(Lock, ReInitReleasesThePreviousTargetAndMoveHandsOver) {
   EXPECT_FALSE(guard.IsInit());
   moved.Trash();
   EXPECT_EQ(b.unlocks, 1);
+}
 
-  // A copy is a second guard on the same target.
-  ZorLock first(&a);
-  { ZorLock second(first); }
-  first.Trash();
-  EXPECT_EQ(a.unlocks, 3);
+TEST(Lock, CopiesShareOneReleaseByTheLastCopy) {
+  RecordingLockable a;
+  {
+    ZorLock first(&a);
+    ZorLock second(first);
+    ZorLock third;
+    third = second;
+    third = third;
+    ZorLock moved(std::move(second));  // takes second's share
+    EXPECT_FALSE(second.IsInit());
+    first.Trash();
+    third.Init(&a);  // drops its share first
+    third.Detach();
+    EXPECT_EQ(a.unlocks, 0);
+  }
+  EXPECT_EQ(a.unlocks, 1);  // by `moved`, the last copy
+  {
+    ZorLock first(&a);
+    ZorLock second(first);
+    first.Detach();
+    second.Detach();  // the last copy detached: nothing is released
+  }
+  EXPECT_EQ(a.unlocks, 1);
+
+  // The guard of a stream that ZorOpenStream created deletes the stream.
+  zortest::TempDir dir;
+  dir.Make("f.txt", "abc");
+  const ZorFsa path = dir.Fsa("f.txt");
+  ZorLock guard;
+  iZorStream* stream = ZorOpenStream(&path, ZorPermRead, &guard, 0);
+  {
+    const ZorLock copy(guard);
+    guard.Trash();
+    EXPECT_EQ(stream->GetSize(), 3u);
+  }
 }
 
 TEST(Lock, ReferenceValueReleasesThroughUnlockRef) {
