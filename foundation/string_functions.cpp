@@ -257,8 +257,19 @@ int32_t ZorStrICmp(const char* a, const char* b) {
 int32_t ZorStrICmpN(const char* a, const char* b, uint32_t n) {
   for (uint32_t i = 0; i < n; ++i) {
     const uint8_t x = U8(a[i]), y = U8(b[i]);
-    if (x != y && kUpper[x] != kUpper[y])
-      return static_cast<int32_t>(kWeight[x]) - static_cast<int32_t>(kWeight[y]);
+    if (kUpper[x] != kUpper[y]) return Difference(x, y);
+    if (x == 0) return 0;
+  }
+  return 0;
+}
+
+// Keys are fixed-length byte strings: a 0 byte is a byte like any other.
+int32_t ZorCompIndex(const void* a, const void* b, int32_t len) {
+  const auto* p = static_cast<const uint8_t*>(a);
+  const auto* q = static_cast<const uint8_t*>(b);
+  for (int32_t i = 0; i < len; ++i) {
+    const uint8_t x = p[i], y = q[i];
+    if (kUpper[x] != kUpper[y]) return static_cast<int32_t>(kWeight[x]) - static_cast<int32_t>(kWeight[y]);
   }
   return 0;
 }
@@ -275,8 +286,11 @@ bool ZorStrIEq(const char* a, const char* b) {
 }
 
 bool ZorStrIEqN(const char* a, const char* b, uint32_t n) {
-  for (uint32_t i = 0; i < n; ++i)
-    if (kUpper[U8(a[i])] != kUpper[U8(b[i])]) return false;
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint8_t x = U8(a[i]);
+    if (kUpper[x] != kUpper[U8(b[i])]) return false;
+    if (x == 0) return true;
+  }
   return true;
 }
 

@@ -86,8 +86,8 @@ struct UuidKey {
 // Index keys: case-insensitive over the whole length, NULs included.
 struct IndexKey {
   uint32_t len;
-  int Compare(const char* a, const char* b) const { return ZorStrICmpN(a, b, len); }
-  bool Equal(const char* a, const char* b) const { return ZorStrICmpN(a, b, len) == 0; }
+  int Compare(const char* a, const char* b) const { return ZorCompIndex(a, b, static_cast<int32_t>(len)); }
+  bool Equal(const char* a, const char* b) const { return Compare(a, b) == 0; }
 };
 
 struct CustomKey {

@@ -134,7 +134,7 @@ class ZOR_API ZorBGet : public iZorLockable {
   void SortEx(ZorCompareFn fn, bool descending, int32_t len);
 
   // Index keys of len bytes at offset, in the collation of index keys
-  // (case-insensitive over the whole length, as ZorStrICmpN).
+  // (ZorCompIndex: case-insensitive over the whole length, NULs included).
   int32_t DicoIndex(uint32_t offset, const void* key, int32_t len) const;
   void SortIndex(uint32_t offset, int32_t len);
 

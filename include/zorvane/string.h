@@ -227,14 +227,24 @@ ZOR_API char* ZorStrFill(char* dst, uint32_t n, char c);  // no terminator
 ZOR_API char* ZorStrUpper(char* s, bool plain = false);
 ZOR_API char* ZorStrLower(char* s);
 
+// Orderings: the weight difference at the first differing byte; a text that
+// ends first is below (-1), the other one above (1). The "I" forms take two
+// bytes as equal when their upper-case mappings are. The "N" forms look at
+// most n bytes; all but ZorStrCmpN stop at the end of a text.
 ZOR_API int32_t ZorStrCmp(const char* a, const char* b);
-ZOR_API int32_t ZorStrCmpN(const char* a, const char* b, uint32_t n);
+ZOR_API int32_t ZorStrCmpN(const char* a, const char* b, uint32_t n);  // over n bytes, NULs included
 ZOR_API int32_t ZorStrICmp(const char* a, const char* b);
 ZOR_API int32_t ZorStrICmpN(const char* a, const char* b, uint32_t n);
 ZOR_API bool ZorStrEq(const char* a, const char* b);
 ZOR_API bool ZorStrEqN(const char* a, const char* b, uint32_t n);
 ZOR_API bool ZorStrIEq(const char* a, const char* b);
 ZOR_API bool ZorStrIEqN(const char* a, const char* b, uint32_t n);
+// The collation of index keys: len bytes compared as ZorStrICmpN compares
+// characters, but without stopping at a 0 byte (keys are fixed-length byte
+// strings); the weight difference of the original bytes at the first
+// position whose upper-case mappings differ, else 0. The signature is that of
+// a caller's comparison (ZorCompareFn), so it can be handed to DicoEx.
+ZOR_API int32_t ZorCompIndex(const void* a, const void* b, int32_t len);
 
 ZOR_API const char* ZorStrChr(const char* s, char c);
 ZOR_API const char* ZorStrRChr(const char* s, char c);

@@ -3,7 +3,10 @@
 //
 //   string_text_driver tables      one line per byte 0-255:
 //                                  "byte lower upper plain utf8 oem weight"
-//   string_text_driver cmp         "hexA hexB" -> "cmp icmp ieq" (signs)
+//   string_text_driver cmp         "hexA hexB n" -> "cmp icmp ieq icmpN ieqN ICmp(n)"
+//                                  (signs; the texts are followed by unlike
+//                                  bytes past their terminators)
+//   string_text_driver key         "hexA hexB" (same length) -> sign of ZorCompIndex
 //   string_text_driver sort|isort  hex words -> the words sorted by
 //                                  ZorStrCmp / ZorStrICmp
 //   string_text_driver utf8dec     hex UTF-8 -> hex cp1252, "-" when empty
@@ -57,12 +60,33 @@ void Tables() {
   }
 }
 
+// The text, its terminator and then `junk` bytes up to 32: what lies past the
+// end must never decide a comparison.
+std::vector<char> Padded(const std::string& text, char junk) {
+  std::vector<char> out(text.size() + 32, junk);
+  std::copy(text.begin(), text.end(), out.begin());
+  out[text.size()] = 0;
+  return out;
+}
+
 void Compare() {
   std::string a, b;
+  uint32_t n;
+  while (std::cin >> a >> b >> n) {
+    const std::vector<char> x = Padded(a == "-" ? "" : Unhex(a), 'x');
+    const std::vector<char> y = Padded(b == "-" ? "" : Unhex(b), 'Y');
+    std::printf("%d %d %d %d %d %d\n", Sign(zorvane::ZorStrCmp(x.data(), y.data())),
+                Sign(zorvane::ZorStrICmp(x.data(), y.data())), zorvane::ZorStrIEq(x.data(), y.data()) ? 1 : 0,
+                Sign(zorvane::ZorStrICmpN(x.data(), y.data(), n)), zorvane::ZorStrIEqN(x.data(), y.data(), n) ? 1 : 0,
+                Sign(string(x.data()).ICmp(y.data(), n)));
+  }
+}
+
+void CompareKeys() {
+  std::string a, b;
   while (std::cin >> a >> b) {
-    const std::string x = a == "-" ? "" : Unhex(a), y = b == "-" ? "" : Unhex(b);
-    std::printf("%d %d %d\n", Sign(zorvane::ZorStrCmp(x.c_str(), y.c_str())),
-                Sign(zorvane::ZorStrICmp(x.c_str(), y.c_str())), zorvane::ZorStrIEq(x.c_str(), y.c_str()) ? 1 : 0);
+    const std::string x = Unhex(a), y = Unhex(b);
+    std::printf("%d\n", Sign(zorvane::ZorCompIndex(x.data(), y.data(), static_cast<int32_t>(x.size()))));
   }
 }
 
@@ -108,6 +132,7 @@ int main(int argc, char** argv) {
   const std::string job = argc > 1 ? argv[1] : "";
   if (job == "tables") Tables();
   else if (job == "cmp") Compare();
+  else if (job == "key") CompareKeys();
   else if (job == "sort") Sort(false);
   else if (job == "isort") Sort(true);
   else if (job == "utf8dec") Utf8Decode();

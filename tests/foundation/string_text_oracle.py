@@ -172,10 +172,31 @@ for _ in range(6000):
     r = rng.random()
     b = variant(a) if r < 0.5 else (a + random_word() if r < 0.6 else random_word())
     pairs.append((a, b) if rng.random() < 0.5 else (b, a))
-for (a, b), line in zip(pairs, run("cmp", ["%s %s" % (hexs(a), hexs(b)) for a, b in pairs])):
-    want = "%d %d %d" % (cmp_model(a, b, False), cmp_model(a, b, True),
-                         1 if len(a) == len(b) and all(UP[x] == UP[y] for x, y in zip(a, b)) else 0)
-    check("compare %s %s" % (a.hex(), b.hex()), line, want)
+limits = [rng.choice([0, 1, 3, 8, 40]) for _ in pairs]  # the "N" forms stop at a terminator first
+lines = ["%s %s %d" % (hexs(a), hexs(b), n) for (a, b), n in zip(pairs, limits)]
+for (a, b), n, line in zip(pairs, limits, run("cmp", lines)):
+    icmp_n = cmp_model(a[:n], b[:n], True)
+    want = "%d %d %d %d %d %d" % (cmp_model(a, b, False), cmp_model(a, b, True),
+                                  1 if len(a) == len(b) and all(UP[x] == UP[y] for x, y in zip(a, b)) else 0,
+                                  icmp_n, 1 if icmp_n == 0 else 0, icmp_n)
+    check("compare %s %s %d" % (a.hex(), b.hex(), n), line, want)
+
+
+def key_model(a, b):
+    """Index keys: every byte counts, 0 included."""
+    for x, y in zip(a, b):
+        if UP[x] != UP[y]:
+            return sign(W[x] - W[y])
+    return 0
+
+
+keys = []
+for _ in range(6000):
+    a = bytes(rng.choice([0, 0, rng.randrange(256), rng.choice(LETTERS)]) for _ in range(rng.randint(1, 12)))
+    keys.append((a, variant(a).ljust(len(a), b"\0")[:len(a)] if rng.random() < 0.7 else
+                 bytes(rng.randrange(256) for _ in a)))
+for (a, b), line in zip(keys, run("key", ["%s %s" % (a.hex(), b.hex()) for a, b in keys])):
+    check("key %s %s" % (a.hex(), b.hex()), line, str(key_model(a, b)))
 
 # ---------------------------------------------------------------- UTF-8
 def expected_decode(data):
