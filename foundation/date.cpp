@@ -4,7 +4,8 @@
 // The value is a day number plus the time of day as a fraction (see
 // date_calendar.h for the formulas and the rounding of reads). Every part is
 // read from SplitValue, so day and time always agree with each other; the
-// empty date (exactly 0) reads as zeros everywhere. Nothing here reads the
+// empty date (exactly 0), and any value that is not a moment of the calendar
+// (calendar::Readable), reads as zeros everywhere. Nothing here reads the
 // document configuration except the week rule of Get(ZorDateGetWeek) and the
 // work date.
 //
@@ -38,7 +39,7 @@ struct Parts {
 
 Parts ReadParts(double v) {
   Parts p;
-  if (v == 0) return p;
+  if (!calendar::Readable(v)) return p;
   const calendar::Split sp = SplitValue(v);
   const calendar::Civil c = CivilFromDay(sp.day);
   p.d = c.d;
@@ -111,7 +112,8 @@ void date::SetTime(const date* other) {
 void date::Get(int32_t* d, int32_t* m, int32_t* y, int32_t* dayOfYear, eZorWeekDay* wd, bool* leap) const {
   calendar::Civil c{0, 0, 0, 0};
   int64_t day = 0;
-  if (_value != 0) {
+  const bool readable = calendar::Readable(_value);
+  if (readable) {
     day = SplitValue(_value).day;
     c = CivilFromDay(day);
   }
@@ -119,8 +121,8 @@ void date::Get(int32_t* d, int32_t* m, int32_t* y, int32_t* dayOfYear, eZorWeekD
   if (m) *m = c.m;
   if (y) *y = c.y;
   if (dayOfYear) *dayOfYear = c.dayOfYear;
-  if (wd) *wd = static_cast<eZorWeekDay>(_value == 0 ? 0 : calendar::SundayIndex(day));
-  if (leap) *leap = _value != 0 && calendar::IsLeap(c.y);
+  if (wd) *wd = static_cast<eZorWeekDay>(readable ? calendar::SundayIndex(day) : 0);
+  if (leap) *leap = readable && calendar::IsLeap(c.y);
 }
 
 void date::GetTime(int32_t* h, int32_t* min, int32_t* s) const {
@@ -131,7 +133,7 @@ void date::GetTime(int32_t* h, int32_t* min, int32_t* s) const {
 }
 
 int32_t date::Get(eZorDateGet what) const {
-  if (_value == 0) return 0;
+  if (!calendar::Readable(_value)) return 0;
   const Parts p = ReadParts(_value);
   switch (what) {
     case ZorDateGetDay: return p.d;
@@ -216,7 +218,7 @@ void date::GetSysTime(sZorSysTime* st) const {
   const Parts p = ReadParts(_value);
   st->wYear = static_cast<uint16_t>(p.y);
   st->wMonth = static_cast<uint16_t>(p.m);
-  st->wDayOfWeek = static_cast<uint16_t>(_value == 0 ? 0 : calendar::SundayIndex(p.day));
+  st->wDayOfWeek = static_cast<uint16_t>(p.day == 0 ? 0 : calendar::SundayIndex(p.day));
   st->wDay = static_cast<uint16_t>(p.d);
   st->wHour = static_cast<uint16_t>(p.h);
   st->wMinute = static_cast<uint16_t>(p.min);
@@ -288,7 +290,7 @@ bool date::Borne(const date* a, const date* b) {
 }
 
 int64_t ZorHashDate(const date* d, eZorDateGet what) {
-  if (d == nullptr || d->IsEmpty()) return 0;
+  if (d == nullptr || !calendar::Readable(d->GetValue())) return 0;
   const Parts p = ReadParts(d->GetValue());
   switch (what) {
     case ZorDateGetDay: return p.day;

@@ -22,6 +22,8 @@ namespace zorvane::calendar {
 
 constexpr int32_t kFirstYear = 1600;
 constexpr int32_t kLastYear = 9999;
+constexpr int64_t kFirstDay = 5;        // 1 January 1600
+constexpr int64_t kLastDay = 3068041;   // 31 December 9999
 constexpr double kQuantum = 3068038.0;
 constexpr double kHalfSecond = 1.0 / 172800.0;
 // Values whose magnitude reaches this are not dates; reading them gives zeros.
@@ -125,6 +127,15 @@ inline Split SplitValue(double v) {
   int32_t s = static_cast<int32_t>((r - day) * 86400.0);
   if (s > 86399) s = 86399;
   return {static_cast<int64_t>(day), s};
+}
+
+// Whether a value reads as a moment of the calendar: its day (after the
+// rounding to the second) lies from 1 January 1600 to 31 December 9999. The
+// empty date, NaN, infinities and values out of that range do not; their
+// parts read as zeros and their texts are empty.
+inline bool Readable(double v) {
+  const int64_t day = SplitValue(v).day;
+  return day >= kFirstDay && day <= kLastDay;
 }
 
 // The value of a day number and the time kept from another value: the part

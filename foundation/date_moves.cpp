@@ -244,12 +244,13 @@ void date::Set(eZorDate code, const date* ref, int32_t n) {
 }
 
 bool date::IsDayOff(bool saturdayOff, bool holidaysOff) const {
-  if (_value == 0) return false;
+  if (!calendar::Readable(_value)) return false;
   return DayOff(calendar::SplitValue(_value).day, saturdayOff, holidaysOff);
 }
 
 int32_t date::GetNbDayWork(const date* from, const date* to, bool saturdayOff, bool holidaysOff) {
-  if (from == nullptr || to == nullptr || from->IsEmpty() || to->IsEmpty()) return 0;
+  if (from == nullptr || to == nullptr || !calendar::Readable(from->_value) || !calendar::Readable(to->_value))
+    return 0;
   const int64_t first = calendar::SplitValue(from->_value).day;
   const int64_t last = calendar::SplitValue(to->_value).day;
   int32_t count = 0;

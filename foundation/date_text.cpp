@@ -195,7 +195,7 @@ bool PutTextPiece(Writer* out, char c, const Moment& t, const FormatRules& rules
 }
 
 const char* FormatValue(const date& value, const char* pattern, const FormatRules& rules, string* dst) {
-  if (value.IsEmpty() || pattern == nullptr) return dst->Clear();
+  if (!calendar::Readable(value.GetValue()) || pattern == nullptr) return dst->Clear();
   // The pattern may live in dst itself: read it from a copy then.
   string copy;
   if (pattern >= dst->CStr() && pattern <= dst->CStr() + dst->Len()) pattern = copy.Assign(pattern);
@@ -304,7 +304,7 @@ Dmy Assign(const Fields& f, eZorDateOrder order) {
 // Month and year of the reference, or of the work date without one.
 void Completion(const date* ref, int32_t* m, int32_t* y) {
   date source;
-  if (ref != nullptr && !ref->IsEmpty()) {
+  if (ref != nullptr && calendar::Readable(ref->GetValue())) {
     source = *ref;
   } else {
     source.WorkDate();
@@ -415,9 +415,9 @@ const char* date::DelayStr(string* dst) const {
 }
 
 const char* date::GetRelativeStr(string* dst, const date* ref) const {
-  if (IsEmpty()) return dst->Clear();
+  if (!calendar::Readable(_value)) return dst->Clear();
   date base;
-  if (ref != nullptr && !ref->IsEmpty()) {
+  if (ref != nullptr && calendar::Readable(ref->_value)) {
     base = *ref;
   } else {
     base.Today(false, true);
@@ -473,7 +473,7 @@ bool date::SetTimeStamp(const char* text) {
 }
 
 const char* date::ToTimeStampStr(string* dst) const {
-  if (IsEmpty()) return dst->Clear();
+  if (!calendar::Readable(_value)) return dst->Clear();
   const Moment t = ReadMoment(_value);
   Writer out(dst);
   out.Number(t.y);

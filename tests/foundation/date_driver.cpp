@@ -4,7 +4,8 @@
 //   cfg   order twoDigit pivot eom weekRule seps workDate dateSep timeSep
 //   day   N                  -> d m y doy wd week quarter half daysInYear daysInMonth leap
 //   set   d m y              -> ok value
-//   sec   N s                -> value h min s minuteOfDay secondOfDay
+//   sec   N s                -> value h min s minuteOfDay secondOfDay (s < 0: the time is
+//                                 not set, the value is read as it is)
 //   move  code value n       -> value, or "E" when the move raises
 //   parse order text ref     -> ok value (order 0: the configured order; ref 0: none)
 //   kparse text              -> ok value (kernel form)
@@ -79,7 +80,7 @@ void Day(const std::vector<std::string>& f) {
 void Second(const std::vector<std::string>& f) {
   date d = D(f[1]);
   const int32_t s = I(f[2]);
-  d.SetTime(s / 3600, s / 60 % 60, s % 60);
+  if (s >= 0) d.SetTime(s / 3600, s / 60 % 60, s % 60);
   int32_t h, mi, se;
   d.GetTime(&h, &mi, &se);
   std::printf("%.17g %d %d %d %d %d\n", d.GetValue(), h, mi, se, d.Get(ZorDateGetMinuteOfDay),

@@ -10,6 +10,7 @@ calendar.monthrange. Parsing and formatting are compared with models written
 from the rules of the date texts. Usage: date_oracle.py DRIVERS_DIR"""
 import calendar
 import datetime
+import math
 import os
 import random
 import subprocess
@@ -70,6 +71,11 @@ def split(v):
 
 def with_time(day, v):
     return float(day) + (v - split(v)[0])
+
+
+def readable(v):
+    """A value whose parts can be read: its day, rounded to the second, is in the calendar."""
+    return math.isfinite(v) and FIRST <= split(v)[0] <= LAST
 
 
 def sunday_index(d):
@@ -147,6 +153,30 @@ def check_set_parts():
             n = 0
         expected.append('%d %s' % (1 if n else 0, g17(n)))
     check('set(d, m, y)', cmds, expected)
+
+
+# Values that are no moment of the calendar (day 0 included: a time without a
+# date) and values at its rims that round into it.
+OUT_OF_CALENDAR = [float('nan'), float('inf'), float('-inf'), -1e9, 1e300, -1e300, -1.0, 0.25, 4.0,
+                   FIRST - 0.5, LAST + 1.0, LAST + 1 - HALF / 4, 1e8, 5e7, -5e-7]
+IN_CALENDAR_EDGES = [FIRST - HALF / 4, float(FIRST), LAST + 0.5, LAST + 1 - 3 * HALF]
+
+
+def check_out_of_calendar():
+    """Every part reads as 0 and every text is empty, as for the empty date."""
+    cmds, expected = [cfg()], [None]
+    for v in OUT_OF_CALENDAR:
+        assert not readable(v)
+        cmds.append(('day', g17(v)))
+        expected.append(' '.join(['0'] * 11))
+        cmds.append(('sec', g17(v), -1))
+        expected.append('%s 0 0 0 0 0' % g17(v))
+    for v in IN_CALENDAR_EDGES:
+        assert readable(v)
+        n, s = split(v)
+        cmds.append(('sec', g17(v), -1))
+        expected.append('%s %d %d %d %d %d' % (g17(v), s // 3600, s // 60 % 60, s % 60, s // 60, s))
+    check('values out of the calendar', cmds, expected)
 
 
 def check_seconds():
@@ -478,7 +508,7 @@ SHORT_MONTHS = ['Jan', 'Fev', 'Mar', 'Avr', 'Mai', 'Jun', 'Jul', 'Aou', 'Sep', '
 
 
 def format_model(v, pattern, date_sep, time_sep, pivot):
-    if v == 0:
+    if not readable(v):
         return ''
     n, s = split(v)
     t = to_date(n)
@@ -542,6 +572,10 @@ def check_formatting():
             pattern = pattern.replace('\t', '')
             cmds.append(('fmt', g17(v), pattern))
             expected.append(format_model(v, pattern, date_sep, time_sep, pivot))
+    for v in OUT_OF_CALENDAR + IN_CALENDAR_EDGES:
+        for pattern in ('D/M/CY H:I:S', 'J j O o x W T E c y Z', 'DMY'):
+            cmds.append(('fmt', g17(v), pattern))
+            expected.append(format_model(v, pattern, '.', '.', 0))
     long_pattern = "J D O CY H:I:S " * 40
     v = random_value()
     cmds.append(('fmt', g17(v), long_pattern))
@@ -623,6 +657,7 @@ def main():
     check_day_parts()
     check_set_parts()
     check_seconds()
+    check_out_of_calendar()
     check_moves()
     check_month_moves()
     check_easter()
