@@ -19,6 +19,7 @@
 #include <zorvane/exception.h>
 #include <zorvane/format.h>
 #include <zorvane/messages.h>
+#include <zorvane/module.h>
 #include <zorvane/string.h>
 #include <zorvane/ui.h>
 
@@ -118,16 +119,6 @@ const char* SourceFileName(const std::string& srcFile) {
   return srcFile.c_str() + (sep == std::string::npos ? 0 : sep + 1);
 }
 
-// The name of a module for the debug channel. There is no module registry
-// yet: the library itself is "zorvane", any other module shows its number.
-void ModuleName(int32_t module, string* dst) {
-  if (module == kLibrary) {
-    *dst = "zorvane";
-  } else {
-    ZorLongToStr(module, dst);
-  }
-}
-
 }  // namespace
 
 // ------------------------------------------------------------------ ZorException
@@ -204,7 +195,7 @@ const char* ZorException::GetFullText(string* dst, bool force) const {
     *dst += SourceFileName(_srcFile);
     *dst += " (";
     *dst += ZorLongToStr(static_cast<int32_t>(_srcLine), &part);
-    *dst += ')';
+    *dst += ")\n";
   }
   return dst->CStr();
 }
@@ -368,7 +359,7 @@ void ZorErrDisplay(int64_t err) {
 void ZorDebugPrintExc(const ZorEBasic* e) {
   if (!e) return;
   string name, text;
-  ModuleName(e->GetModuleId(), &name);
+  ZorGetModuleName(e->GetModuleId(), ZorNameModule, &name);
   e->GetFullText(&text, true);
   const int64_t code = e->GetError();
   ZorDebugPrint("exception ^0X (^1s): ^2s\n", &code, name.CStr(), text.CStr());

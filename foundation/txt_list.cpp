@@ -139,8 +139,7 @@ const char* Part(const sZorTxtItem& it, uint32_t kind, char sep, string* dst) {
     case ZorTxtKindIdText: {
       string whole;
       Part(it, ZorTxtKindText, sep, &whole);
-      if (!(it.flags & ZorTxtHasId)) return dst->Assign(whole);
-      ZorLongToStr(it.id, dst);
+      Part(it, ZorTxtKindId, sep, dst);  // empty without an identifier
       *dst += sep;
       *dst += whole;
       return dst->CStr();
@@ -428,7 +427,9 @@ const char* ZorTxtList::GetText(string* dst, uint32_t kind, char idChar, char se
   const sZorTxtItem* slots = _Slots();
   for (int32_t i = 0, n = GetNbItem(); i < n; ++i) {
     if (i > 0) out += sep;
-    out += txt_item::Part(slots[i], kind, idChar, &part);
+    // An item without identifier is written as its text alone, as Init reads it.
+    const bool bare = kind == ZorTxtKindIdText && !(slots[i].flags & ZorTxtHasId);
+    out += txt_item::Part(slots[i], bare ? ZorTxtKindText : kind, idChar, &part);
   }
   *dst = std::move(out);
   return dst->CStr();

@@ -385,13 +385,6 @@ bool ZorGetModuleFsa(int32_t id, ZorFsa* out) {
   return true;
 }
 
-const char* ZorGetModuleName(int32_t id, eZorNameType, string* out) {
-  Registry& reg = TheRegistry();
-  Guard lock(reg.mutex);
-  const sZorModuleInfo* rec = Record(reg, id);
-  return out->Assign(rec ? rec->name : "");
-}
-
 int32_t ZorGetModuleFromName(const char* name, string* out) {
   if (out) out->Clear();
   if (!name) return 0;

@@ -2,8 +2,16 @@
 // dependencies, whether a file is a module; and the library's own entry
 // point.
 //
-// - The library's version is ZOR_VERSION ("major.minor.patch"), numbered
-//   major << 16 | minor << 8 | patch; other modules report none (0, "").
+// - A module describes itself in its description resource (ZorRsrcModuleDesc,
+//   id 1): an option string (zorvane/format.h) whose keys are the names of
+//   its name types:
+//     -Version='2.5.1' -PubName='Compta generale' -DevName='Compta' -CId=compta
+//     -PubComment='...' -DevComment='...' -Trigger='...'
+//   Every key is optional. A module without a public, developer or C name
+//   of its own is known by its registered (file) name under those types.
+// - Versions are "major.minor.patch", numbered major << 16 | minor << 8 |
+//   patch: the library's is ZOR_VERSION, another module's the Version of its
+//   description (0 and "" without one).
 // - A module has no language of its own until one is set (ZorSetModuleLang);
 //   its language pack is the sub-directory "<lang>" of its directory.
 // - The dependency list is resource (ZorRsrcDepList, ZorRsrcIdDepList) of
@@ -14,10 +22,12 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "resources/module_loader.h"
 #include <zorvane/bget.h>
+#include <zorvane/format.h>
 #include <zorvane/fsa.h>
 #include <zorvane/module.h>
 #include <zorvane/resource.h>
@@ -48,12 +58,59 @@ uint32_t VersionNumber(const char* text) {
   return (major & 0xFFFF) << 16 | (minor & 0xFF) << 8 | (patch & 0xFF);
 }
 
+constexpr int32_t kDescId = 1;
+
+// The key of a name type in the module description; null for none.
+const char* DescKey(eZorNameType type) {
+  switch (type) {
+    case ZorNamePublic: return "PubName";
+    case ZorNameDev: return "DevName";
+    case ZorNameCId: return "CId";
+    case ZorNameVersion: return "Version";
+    case ZorNamePubComment: return "PubComment";
+    case ZorNameDevComment: return "DevComment";
+    case ZorNameTrigger: return "Trigger";
+    default: return nullptr;
+  }
+}
+
+// The value of `key` in the description of a registered module ("" when
+// the module, its description or the key is missing).
+const char* DescValue(int32_t id, const char* key, string* out) {
+  out->Clear();
+  if (!key || !ZorIsModulePresent(id)) return out->CStr();
+  const std::string desc = modules::DescBytes(id, ZorRsrcModuleDesc, kDescId);
+  ZorGetStrOpt(desc.c_str(), key, out);
+  return out->CStr();
+}
+
+bool IsNameOfModule(eZorNameType type) {
+  return type == ZorNamePublic || type == ZorNameDev || type == ZorNameCId;
+}
+
 }  // namespace
 
 uint32_t ZorGetModuleVersion(int32_t id, string* out) {
-  const bool kernel = id == ZorKernelModuleId;
-  if (out) out->Assign(kernel ? ZOR_VERSION : "");
-  return kernel ? VersionNumber(ZOR_VERSION) : 0;
+  string text;
+  if (id == ZorKernelModuleId)
+    text = ZOR_VERSION;
+  else
+    DescValue(id, DescKey(ZorNameVersion), &text);
+  const uint32_t number = VersionNumber(text.CStr());
+  if (out) *out = std::move(text);
+  return number;
+}
+
+const char* ZorGetModuleName(int32_t id, eZorNameType type, string* out) {
+  sZorModuleInfo info;
+  if (!ZorGetModuleInfo(id, &info)) return out->Clear();
+  if (type == ZorNameModule) return out->Assign(info.name);
+  if (type == ZorNameVersion) {
+    ZorGetModuleVersion(id, out);
+    return out->CStr();
+  }
+  if (DescValue(id, DescKey(type), out)[0] || !IsNameOfModule(type)) return out->CStr();
+  return out->Assign(info.name);
 }
 
 int32_t ZorGetModuleLang(int32_t id, bool) {

@@ -18,9 +18,12 @@ const std::string& KernelPath();
 void* OwnSymbol(void* instance, const char* name);
 // The path of an instance's file; "" when unknown.
 std::string InstancePath(void* instance);
-// The little-endian int32 values of the module's description resource
-// (type, id): its type list or dependency list, wherever the resource
-// loader finds it (own section or development tree); empty when absent.
+// The bytes of one of the module's description resources (type, id),
+// wherever the resource loader finds it (own section or development tree);
+// empty when absent or unreadable.
+std::string DescBytes(int32_t module, int32_t type, int32_t rsrcId);
+// The little-endian int32 values of such a resource: its type list or
+// dependency list.
 std::vector<int32_t> DescInts(int32_t module, int32_t type, int32_t rsrcId);
 
 }  // namespace zorvane::modules

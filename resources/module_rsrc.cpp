@@ -58,18 +58,23 @@ std::string InstancePath(void* instance) {
   return lm->l_name;
 }
 
-std::vector<int32_t> DescInts(int32_t module, int32_t type, int32_t rsrcId) {
-  std::vector<int32_t> values;
+std::string DescBytes(int32_t module, int32_t type, int32_t rsrcId) {
   ZorRsrc rsrc;
   try {
-    if (!rsrc.Init(type, module, rsrcId, ZorRsrcQuiet)) return values;
+    if (!rsrc.Init(type, module, rsrcId, ZorRsrcQuiet)) return {};
   } catch (const std::exception&) {  // an unreadable loose file: none
-    return values;
+    return {};
   }
   const ZorHandle* h = rsrc.GetHandle();
-  const auto* bytes = static_cast<const uint8_t*>(h->GetDatas());
-  for (uint32_t at = 0; at + 4 <= h->GetSize(); at += 4)
-    values.push_back(static_cast<int32_t>(platform::GetLE32(bytes + at)));
+  if (!h->GetSize()) return {};
+  return std::string(static_cast<const char*>(h->GetDatas()), h->GetSize());
+}
+
+std::vector<int32_t> DescInts(int32_t module, int32_t type, int32_t rsrcId) {
+  const std::string bytes = DescBytes(module, type, rsrcId);
+  std::vector<int32_t> values;
+  for (size_t at = 0; at + 4 <= bytes.size(); at += 4)
+    values.push_back(static_cast<int32_t>(platform::GetLE32(bytes.data() + at)));
   return values;
 }
 

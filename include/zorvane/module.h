@@ -200,15 +200,20 @@ ZOR_API bool ZorGetModulesRoot(ZorFsa* out);
 ZOR_API void* ZorGetModuleInstance(int32_t id, bool load);
 // The instance whose section holds the module's resources; null when none.
 ZOR_API void* ZorGetRsrcInstance(int32_t moduleId, bool load);
-// ZorNameModule (and any other type): the registered name; "" when unknown.
+// The module's name of the given type: ZorNameModule the registered (file)
+// name; ZorNameVersion the version text; the others from the module's
+// description resource, where the public, developer and C names default to
+// the registered name and comments and trigger to "". "" for an unknown
+// module.
 ZOR_API const char* ZorGetModuleName(int32_t id, eZorNameType type, string* out);
 // The id of the module named `name` (a bare name, or a library path whose
 // base name is taken); 0 when none. `out` (optional) gets the stored name.
 ZOR_API int32_t ZorGetModuleFromName(const char* name, string* out);
 // The path of the module's library file (system form); "" when unknown.
 ZOR_API const char* ZorGetModulePath(int32_t id, string* out);
-// The module's version as major << 16 | minor << 8 | patch (0 when unknown),
-// its text in `out` when given.
+// The module's version as major << 16 | minor << 8 | patch, its text
+// "major.minor.patch" in `out` when given: the library's own, or the Version
+// of a module's description resource (0 and "" without one).
 ZOR_API uint32_t ZorGetModuleVersion(int32_t id, string* out);
 // The module's own language, -1 when it has none (the default).
 ZOR_API int32_t ZorGetModuleLang(int32_t id, bool reload = false);

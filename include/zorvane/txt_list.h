@@ -9,10 +9,9 @@
 //
 // Parts of an item are chosen by a kind: ZorTxtKindId (the identifier in
 // decimal, empty without one), ZorTxtKindCode, ZorTxtKindLabel,
-// ZorTxtKindText (the whole stored text) and ZorTxtKindIdText (identifier,
-// a separator character and the whole stored text; without identifier the
-// stored text alone, so that the result reads back through Init). Any other
-// kind selects the empty text.
+// ZorTxtKindText (the whole stored text) and ZorTxtKindIdText (the
+// identifier part, a separator character and the whole stored text, so
+// ":text" without identifier). Any other kind selects the empty text.
 //
 // An index outside 1..count raises ZorEBasic (1, 18).
 #pragma once
@@ -163,8 +162,9 @@ class ZOR_API ZorTxtList : private ZorBGet {
   // kind 273) and returns the identifier (0 without one).
   int32_t GetItem(int32_t index, string* dst, uint32_t kind, char sep = ':') const;
   // The part of every item joined by sep; idChar is the separator of kind
-  // 273. GetText(dst, 273, idChar, sep) reads back through Init(text,
-  // idChar, sep) when no code contains sep or starts like an identifier.
+  // 273, where an item without identifier is written as its text alone, so
+  // that GetText(dst, 273, idChar, sep) reads back through Init(text, idChar,
+  // sep) when no code contains sep or starts like an identifier.
   const char* GetText(string* dst, uint32_t kind, char idChar, char sep) const;
   // Hands every item to the sink; returns the count.
   int32_t GetList(iZorTxtListSink* rows) const;

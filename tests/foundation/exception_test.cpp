@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <string>
 #include <vector>
 
@@ -154,11 +156,11 @@ TEST(ExceptionText, FullTextPartsInOrder) {
   const string crashMsg("boom");
   const ZorECrash crash(1, ZorErr(1, 15), &crashMsg, nullptr, "a\\b\\ZorDates", 77);
   EXPECT_EQ(std::string(crash.GetFullText(&s, false)),
-            errLabel + ErrText(ZorErr(1, 15)) + "\n" + msgLabel + "boom\n" + srcLabel + "ZorDates (77)");
+            errLabel + ErrText(ZorErr(1, 15)) + "\n" + msgLabel + "boom\n" + srcLabel + "ZorDates (77)\n");
   ZorDocConfig verbose = quiet;
   verbose.debugLevel = 2;
   ZorDocConfigScope debug(verbose);
-  EXPECT_EQ(std::string(full.GetFullText(&s, false)), withPath + srcLabel + "ZorTables (12)");
+  EXPECT_EQ(std::string(full.GetFullText(&s, false)), withPath + srcLabel + "ZorTables (12)\n");
 }
 
 TEST(ExceptionText, SpecialCodesAreNeverShown) {
@@ -281,14 +283,22 @@ TEST(ExceptionDebug, ChannelIsSilentUntilASinkIsSet) {
   ZorDebugPrintStr("line", true);
   const ZorEBasic e("src\\Dbg", 8, ZorErr(1, 17), "z");
   ZorDebugPrintExc(&e);
+  sZorModuleInfo compta;  // a registered module is named by its registered name
+  compta.id = 77;
+  std::strcpy(compta.name, "compta");
+  ZorRegisterModule(nullptr, &compta, false);
+  const string msg("m");
+  const ZorEBasic ofModule(77, ZorErr(1, 5), &msg, nullptr, "src\\Dbg", 9);
+  ZorDebugPrintExc(&ofModule);
   ZorSetDebugSink(previous, nullptr);
 
-  ASSERT_EQ(seen.size(), 4u);
+  ASSERT_EQ(seen.size(), 5u);
   EXPECT_EQ(seen[0], "seen 2");
   EXPECT_EQ(seen[1], "at");
   EXPECT_EQ(seen[2], "line\n");
   string full;
   EXPECT_EQ(seen[3], "exception 0x100000011 (zorvane): " + std::string(e.GetFullText(&full, true)) + "\n");
+  EXPECT_EQ(seen[4], "exception 0x100000005 (compta): " + std::string(ofModule.GetFullText(&full, true)) + "\n");
 }
 
 TEST(ExceptionUi, UserBreakFlag) {

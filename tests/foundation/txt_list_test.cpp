@@ -35,7 +35,7 @@ struct Model {
       case 16: return codeFlag ? code : "";
       case 256: return labelFlag ? label : "";
       case 272: return codeFlag || labelFlag ? Text() : "";
-      case 273: return hasId ? std::to_string(id) + sep + Part(272, sep) : Part(272, sep);
+      case 273: return Part(1, sep) + sep + Part(272, sep);
       default: return "";
     }
   }

@@ -232,7 +232,7 @@ TEST(ModuleRsrc, PluginTableHoldsItsOwnFiles) {
   EXPECT_NE(table, ZorGetRsrcTable(ZorGetRsrcInstance(ZorKernelModuleId, false)));
   const std::string dir = ZOR_TEST_PLUGIN_RSRC;
   const std::tuple<const char*, uint32_t, uint32_t> files[] = {
-      {"5.Bin", 1037, 5}, {"300.Bin", 1037, 300}, {"7.MDesc", 1001, 7}, {"14.MDesc", 1001, 14}};
+      {"5.Bin", 1037, 5}, {"300.Bin", 1037, 300}, {"1.MDesc", 1001, 1}, {"7.MDesc", 1001, 7}, {"14.MDesc", 1001, 14}};
   for (const auto& [file, section, id] : files) {
     SCOPED_TRACE(file);
     const sZorRsrcItem* item = nullptr;
@@ -391,6 +391,19 @@ TEST(ModulePlaces, DirectoryNameAndLanguagePack) {
   EXPECT_FALSE(ZorGetModuleFsa(777777, &dir));
   EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNameModule, &text), "zortest_plugin");
   EXPECT_STREQ(ZorGetModuleName(777777, ZorNameModule, &text), "");
+  // The other names come from the module's description (1.MDesc), the names
+  // of the module defaulting to its file name.
+  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNamePublic, &text), "Module de test");
+  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNameDev, &text), "zortest_plugin");
+  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNameCId, &text), "zortest");
+  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNameVersion, &text), "2.5.1");
+  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNamePubComment, &text), "");
+  EXPECT_STREQ(ZorGetModuleName(zortest::kBareId, ZorNamePublic, &text), "zortest_bare");
+  EXPECT_STREQ(ZorGetModuleName(777777, ZorNamePublic, &text), "");
+  EXPECT_EQ(ZorGetModuleVersion(zortest::kPluginId, &text), (2u << 16) | (5u << 8) | 1u);
+  EXPECT_STREQ(text.CStr(), "2.5.1");
+  EXPECT_EQ(ZorGetModuleVersion(zortest::kBareId, &text), 0u);
+  EXPECT_STREQ(text.CStr(), "");
   EXPECT_EQ(ZorGetModuleFromName("/elsewhere/ZORTEST_Plugin.so", &text), zortest::kPluginId);
   EXPECT_STREQ(text.CStr(), "zortest_plugin");
   EXPECT_EQ(ZorGetModuleFromName("zortest_bare", nullptr), zortest::kBareId);
