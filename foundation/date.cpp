@@ -18,6 +18,7 @@
 // - Unix time reads the date as UTC; UTCToLocalTime and LocalTimeToUTC convert
 //   with the process's time zone (localtime_r, mktime, timegm).
 #include <zorvane/date.h>
+#include <zorvane/exception.h>
 
 #include <ctime>
 
@@ -215,6 +216,7 @@ int64_t date::ToUnixTimeTS() const {
 }
 
 void date::GetSysTime(sZorSysTime* st) const {
+  ZorNotNull(st, "ZorDates");
   const Parts p = ReadParts(_value);
   st->wYear = static_cast<uint16_t>(p.y);
   st->wMonth = static_cast<uint16_t>(p.m);
@@ -227,6 +229,7 @@ void date::GetSysTime(sZorSysTime* st) const {
 }
 
 int32_t date::GetTimeZone(sZorTimeZone* tz) {
+  ZorNotNull(tz, "ZorDates");
   tzset();
   const time_t now = time(nullptr);
   struct tm t {};

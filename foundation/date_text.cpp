@@ -37,6 +37,7 @@ namespace zorvane {
 
 namespace {
 
+constexpr const char* kSource = "ZorDates";
 constexpr int32_t kNamesGroup = 105;
 constexpr int32_t kShortWeekDay = 1;   // + weekday (0 = Sunday)
 constexpr int32_t kLongWeekDay = 8;
@@ -52,7 +53,7 @@ constexpr int32_t kInDays = 49;        // "Dans ^0i jours"
 // Collects the pieces of one text and hands them to the caller's string.
 class Writer {
  public:
-  explicit Writer(string* dst) : _dst(dst) {}
+  explicit Writer(string* dst) : _dst(ZorNotNull(dst, kSource)) {}
   void Put(char c) {
     if (_n == sizeof(_buf)) Flush();
     _buf[_n++] = c;
@@ -195,6 +196,7 @@ bool PutTextPiece(Writer* out, char c, const Moment& t, const FormatRules& rules
 }
 
 const char* FormatValue(const date& value, const char* pattern, const FormatRules& rules, string* dst) {
+  ZorNotNull(dst, kSource);
   if (!calendar::Readable(value.GetValue()) || pattern == nullptr) return dst->Clear();
   // The pattern may live in dst itself: read it from a copy then.
   string copy;
@@ -415,6 +417,7 @@ const char* date::DelayStr(string* dst) const {
 }
 
 const char* date::GetRelativeStr(string* dst, const date* ref) const {
+  ZorNotNull(dst, kSource);
   if (!calendar::Readable(_value)) return dst->Clear();
   date base;
   if (ref != nullptr && calendar::Readable(ref->_value)) {
@@ -431,12 +434,14 @@ const char* date::GetRelativeStr(string* dst, const date* ref) const {
 }
 
 const char* date::GetDayName(int32_t weekday, string* dst, bool longName, bool mondayFirst) {
+  ZorNotNull(dst, kSource);
   if (weekday < 0 || weekday > 6) return dst->Clear();
   const int32_t sunday0 = mondayFirst ? (weekday + 1) % 7 : weekday;
   return ZorLoadString(1, kNamesGroup, (longName ? kLongWeekDay : kShortWeekDay) + sunday0, dst);
 }
 
 const char* date::GetMonthName(int32_t month, string* dst, bool longName) {
+  ZorNotNull(dst, kSource);
   if (month < 1 || month > 12) return dst->Clear();
   return ZorLoadString(1, kNamesGroup, (longName ? kLongMonth : kShortMonth) + month, dst);
 }
@@ -473,6 +478,7 @@ bool date::SetTimeStamp(const char* text) {
 }
 
 const char* date::ToTimeStampStr(string* dst) const {
+  ZorNotNull(dst, kSource);
   if (!calendar::Readable(_value)) return dst->Clear();
   const Moment t = ReadMoment(_value);
   Writer out(dst);

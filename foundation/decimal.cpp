@@ -115,9 +115,14 @@ inline decimal& Store(decimal* d, double v, eZorLogType type) {
   return *d;
 }
 
+// An operand of the typed operations: a null pointer is no value.
+const decimal& Operand(const decimal* d) { return *ZorNotNull(d, kSource); }
+
 double EuroRateOr(const decimal* rate) { return rate ? rate->_getDouble() : decimal::CurEuroRate(); }
 
 }  // namespace
+
+void decimal::_RefuseNull() { ZorRaiseBadParam(kSource); }
 
 // ---------------------------------------------------------------- free functions
 
@@ -131,6 +136,8 @@ double ZorRoundTo(double value, double step, eZorLogType type, eZorRound mode) {
 }
 
 void ZorAnnuity(decimal* result, const decimal* ratePerc, int32_t periods, eZorLogType type) {
+  ZorNotNull(result, kSource);
+  ZorNotNull(ratePerc, kSource);
   const double capital = result->_getDouble();
   double payment = 0;
   if (periods > 0) {
@@ -202,11 +209,11 @@ decimal& decimal::RoundTo(const decimal& step, eZorRound mode, eZorLogType type)
 
 
 decimal& decimal::Div(const decimal* d, eZorLogType type, bool raise) {
-  if (d->IsNull()) {
+  if (Operand(d).IsNull()) {
     _value = FailValue(kErrZeroDiv, raise, __LINE__);
     return *this;
   }
-  return Store(this, _value / d->_value, type);
+  return Store(this, _value / Operand(d)._value, type);
 }
 
 decimal& decimal::Div(int32_t n, eZorLogType type, bool raise) {
@@ -218,33 +225,33 @@ decimal& decimal::Div(int32_t n, eZorLogType type, bool raise) {
 }
 
 decimal& decimal::Pow(const decimal* exponent, eZorLogType type) {
-  return Store(this, std::pow(_value, exponent->_value), type);
+  return Store(this, std::pow(_value, Operand(exponent)._value), type);
 }
 decimal& decimal::Pow(int32_t exponent, eZorLogType type) {
   return Store(this, std::pow(_value, static_cast<double>(exponent)), type);
 }
 decimal& decimal::Pow10(const decimal* exponent, eZorLogType type) {
-  return Store(this, std::pow(10.0, exponent->_value), type);
+  return Store(this, std::pow(10.0, Operand(exponent)._value), type);
 }
 decimal& decimal::Pow10(int32_t exponent, eZorLogType type) {
   return Store(this, std::pow(10.0, static_cast<double>(exponent)), type);
 }
-decimal& decimal::Exp(const decimal* x, eZorLogType type) { return Store(this, std::exp(x->_value), type); }
+decimal& decimal::Exp(const decimal* x, eZorLogType type) { return Store(this, std::exp(Operand(x)._value), type); }
 
 decimal& decimal::Ln(const decimal* x, eZorLogType type, bool raise) {
-  if (x->IsNegative() || x->IsNull()) {
+  if (Operand(x).IsNegative() || Operand(x).IsNull()) {
     _value = FailValue(kErrOverflow, raise, __LINE__);
     return *this;
   }
-  return Store(this, std::log(x->_value), type);
+  return Store(this, std::log(Operand(x)._value), type);
 }
 
 decimal& decimal::Log10(const decimal* x, eZorLogType type, bool raise) {
-  if (x->IsNegative() || x->IsNull()) {
+  if (Operand(x).IsNegative() || Operand(x).IsNull()) {
     _value = FailValue(kErrOverflow, raise, __LINE__);
     return *this;
   }
-  return Store(this, std::log10(x->_value), type);
+  return Store(this, std::log10(Operand(x)._value), type);
 }
 
 decimal& decimal::Sqr(eZorLogType type, bool raise) {
@@ -274,11 +281,11 @@ decimal& decimal::SqrN(int32_t n, eZorLogType type, bool raise) {
 }
 
 decimal& decimal::Ratio(const decimal* a, const decimal* b, eZorLogType type, bool raise) {
-  if (b->IsNull()) {
+  if (Operand(b).IsNull()) {
     _value = FailValue(kErrOverflow, raise, __LINE__);
     return *this;
   }
-  return Store(this, a->_value * Dec_100._value / b->_value, type);
+  return Store(this, Operand(a)._value * Dec_100._value / Operand(b)._value, type);
 }
 
 decimal& decimal::Fact(int32_t n, eZorLogType type, bool raise) {
@@ -291,67 +298,67 @@ decimal& decimal::Fact(int32_t n, eZorLogType type, bool raise) {
   return Store(this, product, type);
 }
 
-decimal& decimal::Sin(const decimal* radians, eZorLogType type) { return Store(this, std::sin(radians->_value), type); }
-decimal& decimal::Cos(const decimal* radians, eZorLogType type) { return Store(this, std::cos(radians->_value), type); }
-decimal& decimal::Tan(const decimal* radians, eZorLogType type) { return Store(this, std::tan(radians->_value), type); }
+decimal& decimal::Sin(const decimal* radians, eZorLogType type) { return Store(this, std::sin(Operand(radians)._value), type); }
+decimal& decimal::Cos(const decimal* radians, eZorLogType type) { return Store(this, std::cos(Operand(radians)._value), type); }
+decimal& decimal::Tan(const decimal* radians, eZorLogType type) { return Store(this, std::tan(Operand(radians)._value), type); }
 
 // ---------------------------------------------------------------- business
 
 decimal& decimal::Perc(const decimal* a, const decimal* b, eZorLogType type) {
-  return Store(this, a->_value * b->_value / Dec_100._value, type);
+  return Store(this, Operand(a)._value * Operand(b)._value / Dec_100._value, type);
 }
 
 decimal& decimal::AddPerc(const decimal* rate, eZorLogType type, bool subtract) {
-  const double r = subtract ? -rate->_value : rate->_value;
+  const double r = subtract ? -Operand(rate)._value : Operand(rate)._value;
   return Store(this, _value + _value * r / Dec_100._value, type);
 }
 
 decimal& decimal::TTC(const decimal* ht, const decimal* rate, eZorLogType type) {
-  return Store(this, ht->_value * rate->_value / Dec_100._value + ht->_value, type);
+  return Store(this, Operand(ht)._value * Operand(rate)._value / Dec_100._value + Operand(ht)._value, type);
 }
 
 decimal& decimal::HT(const decimal* ttc, const decimal* rate, eZorLogType type) {
-  if (ttc->IsNull()) {
+  if (Operand(ttc).IsNull()) {
     _value = 0;
     return *this;
   }
-  if (rate->IsNull()) return Store(this, ttc->_value, type);
-  const double divisor = RoundTyped(Dec_100._value + rate->_value, kZorLogTypeFloat, kZorRoundNearest);
+  if (Operand(rate).IsNull()) return Store(this, Operand(ttc)._value, type);
+  const double divisor = RoundTyped(Dec_100._value + Operand(rate)._value, kZorLogTypeFloat, kZorRoundNearest);
   if (IsNullValue(divisor)) {
     _value = 0;
     return *this;
   }
-  _value = RoundTyped(ttc->_value * Dec_100._value / divisor, type, kZorRoundEven);
+  _value = RoundTyped(Operand(ttc)._value * Dec_100._value / divisor, type, kZorRoundEven);
   return *this;
 }
 
 decimal& decimal::TVAPerc(const decimal* ht, const decimal* ttc, eZorLogType type) {
-  if (ht->_value == ttc->_value || ht->IsNull()) {
+  if (Operand(ht)._value == Operand(ttc)._value || Operand(ht).IsNull()) {
     _value = 0;
     return *this;
   }
-  return Store(this, (ttc->_value - ht->_value) * Dec_100._value / ht->_value, type);
+  return Store(this, (Operand(ttc)._value - Operand(ht)._value) * Dec_100._value / Operand(ht)._value, type);
 }
 
 decimal& decimal::TVAFromHT(const decimal* ht, const decimal* rate, eZorLogType type) {
-  return Store(this, ht->_value * rate->_value / Dec_100._value, type);
+  return Store(this, Operand(ht)._value * Operand(rate)._value / Dec_100._value, type);
 }
 
 decimal& decimal::TVAFromTTC(const decimal* ttc, const decimal* rate, eZorLogType type) {
   decimal ht;
   ht.HT(ttc, rate, type);
-  return Store(this, ttc->_value - ht._value, type);
+  return Store(this, Operand(ttc)._value - ht._value, type);
 }
 
 decimal& decimal::ToEuro(const decimal* value, const decimal* rate) {
   const double r = EuroRateOr(rate);
-  const double v = IsNullValue(r) ? value->_value : value->_value / r;
+  const double v = IsNullValue(r) ? Operand(value)._value : Operand(value)._value / r;
   _value = RoundTyped(v, kZorLogTypeDec2, kZorRoundEven);
   return *this;
 }
 
 decimal& decimal::ToMoney(const decimal* value, const decimal* rate) {
-  return Store(this, value->_value * EuroRateOr(rate), kZorLogTypeMoney);
+  return Store(this, Operand(value)._value * EuroRateOr(rate), kZorLogTypeMoney);
 }
 
 // ---------------------------------------------------------------- comparison
@@ -367,7 +374,7 @@ int32_t decimal::Cmp(double other, eZorLogType type, eZorRound mode) const {
 }
 
 int32_t decimal::Cmp(const decimal* other, eZorLogType type, eZorRound mode) const {
-  return Cmp(other->_value, type, mode);
+  return Cmp(Operand(other)._value, type, mode);
 }
 
 // ---------------------------------------------------------------- operators

@@ -22,6 +22,7 @@
 #include <zorvane/decimal.h>
 
 #include <zorvane/doc_config.h>
+#include <zorvane/exception.h>
 #include <zorvane/string.h>
 
 #include <cmath>
@@ -270,6 +271,7 @@ const char* decimal::ToStr(string* dst, eZorLogType type) const {
 }
 
 const char* decimal::ToStr(string* dst, eZorLogType type, bool showZero, char thousandsSep, char decimalSep) const {
+  ZorNotNull(dst, "ZorDecimal");
   const int32_t resolved = ResolveType(type);
   const int32_t n = DecimalsOf(resolved);
   if (n < 0) return dst->Clear();
@@ -290,6 +292,7 @@ const char* decimal::ToStr(string* dst, eZorLogType type, bool showZero, char th
 }
 
 const char* decimal::ToKernel(string* dst, eZorLogType type) const {
+  ZorNotNull(dst, "ZorDecimal");
   const int32_t resolved = ResolveType(type);
   const int32_t n = DecimalsOf(resolved);
   if (n < 0) return dst->Clear();

@@ -35,6 +35,7 @@ namespace zorvane {
 namespace {
 
 constexpr int32_t kLibrary = 1;
+constexpr const char* kSource = "ZorException";
 constexpr int32_t kErrGroup = 2;          // code texts of family 1 and of modules
 constexpr int32_t kSpecialGroup = 103;    // texts of the special codes, number - 999
 constexpr int32_t kReportGroup = 104;     // labels of the full text
@@ -158,13 +159,14 @@ ZorException::~ZorException() = default;
 
 void ZorException::_setMsg(const char* msg) { _message.assign(msg ? msg : ""); }
 
-const char* ZorException::GetMsg(string* dst) const { return dst->Assign(_message.c_str()); }
+const char* ZorException::GetMsg(string* dst) const { return ZorNotNull(dst, kSource)->Assign(_message.c_str()); }
 
-const char* ZorException::GetFile(string* dst) const { return dst->Assign(_srcFile.c_str()); }
+const char* ZorException::GetFile(string* dst) const { return ZorNotNull(dst, kSource)->Assign(_srcFile.c_str()); }
 
 bool ZorException::IsSpecial() const { return ZorErrIsSpecial(_error); }
 
 const char* ZorException::ToString(string* dst) const {
+  ZorNotNull(dst, kSource);
   ZorErrToString(_error, dst);
   if (!_message.empty()) {
     if (!dst->IsEmpty()) *dst += " : ";
@@ -174,6 +176,7 @@ const char* ZorException::ToString(string* dst) const {
 }
 
 const char* ZorException::GetFullText(string* dst, bool force) const {
+  ZorNotNull(dst, kSource);
   dst->Clear();
   if (!force && IsSpecial()) return dst->CStr();
   string part;
@@ -323,6 +326,10 @@ ZorECrashDoc::ZorECrashDoc(int32_t module, int64_t err, bool withDoc, const char
   _report();
 }
 
+void ZorRaiseBadParam(const char* srcFile, uint32_t srcLine) {
+  throw ZorEBasic(srcFile, srcLine, kLibrary, ZorErr(kLibrary, 23), static_cast<const char*>(nullptr), nullptr);
+}
+
 void ZorRaiseCrash(const char* srcFile, uint32_t srcLine, eZorException kind, int64_t err, const char* msg) {
   const string message(msg);
   throw ZorECrash(kind, err, &message, srcFile, srcLine);
@@ -335,6 +342,7 @@ bool ZorErrIsSpecial(int64_t err) {
 }
 
 const char* ZorErrToString(int64_t err, string* dst) {
+  ZorNotNull(dst, kSource);
   const int32_t family = ZorErrFamily(err);
   const uint32_t number = static_cast<uint32_t>(ZorErrNumber(err));
   if (number == 0) {

@@ -451,6 +451,7 @@ class VaSlots {
 // Formats into a string. Memory exhaustion while copying literal text is
 // the one failure left: the result then keeps what was formatted so far.
 const char* FormatToString(string* dst, const char* pattern, const uint64_t* slots, int count) {
+  ZorNotNull(dst, kSourceName);
   Output out;
   try {
     FormatInto(&out, pattern, slots, count);
@@ -460,6 +461,7 @@ const char* FormatToString(string* dst, const char* pattern, const uint64_t* slo
 }
 
 char* FormatToBuffer(char* dst, const char* pattern, const uint64_t* slots, int count) {
+  ZorNotNull(dst, kSourceName);
   Output out;
   try {
     FormatInto(&out, pattern, slots, count);
@@ -493,10 +495,12 @@ const char* string::FormatArgs(int32_t module, int32_t group, int32_t index, con
   return FormatCatalogue(this, module, group, index, args);
 }
 
-const char* ZorFormStringV(string* dst, const char* pattern, va_list args) { return dst->FormatV(pattern, args); }
+const char* ZorFormStringV(string* dst, const char* pattern, va_list args) {
+  return ZorNotNull(dst, kSourceName)->FormatV(pattern, args);
+}
 
 const char* ZorFormStringArgs(string* dst, const char* pattern, const ZorFormArgs& args) {
-  return dst->FormatArgs(pattern, args);
+  return ZorNotNull(dst, kSourceName)->FormatArgs(pattern, args);
 }
 
 const char* ZorFormStringArgs(string* dst, int32_t module, int32_t group, int32_t index, const ZorFormArgs& args) {

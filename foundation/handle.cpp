@@ -27,6 +27,7 @@ namespace zorvane {
 namespace {
 
 constexpr uint32_t kDying = 0xFFFFFFFFu;
+constexpr const char* kSource = "memory\\ZorHandle";
 
 handle_t* NewRecord(void* data, uint32_t size, uint32_t references, uint32_t foreign) {
   auto* h = static_cast<handle_t*>(ZorMemAlloc(sizeof(handle_t)));
@@ -74,6 +75,7 @@ handle_t* ZorAllocHandle(uint32_t size) {
 }
 
 handle_t* ZorCreateHandleFromDataPtr(void* data, uint32_t size) {
+  if (size && !data) ZorRaiseBadParam(kSource);
   return NewRecord(data, size, 0, 1);
 }
 
@@ -107,7 +109,7 @@ bool ZorIsHandlePurgeable(const handle_t* h) { return h && h->purgeable; }
 void* ZorGetHandleDatas(const handle_t* h) { return DataOrNone(h); }
 
 void ZorSetHandleSize(handle_t* h, uint32_t n) {
-  assert(h);
+  ZorNotNull(h, kSource);
   if (n == h->size && (n == 0 || h->data)) return;
   if (h->foreign) {
     // The caller's memory stays where it is: the record gets a block of its own.
@@ -135,7 +137,8 @@ void* ZorSetHandleSizeLock(handle_t* h, uint32_t n) {
 }
 
 void ZorCopyHandle(handle_t* dst, const handle_t* src) {
-  assert(dst && src);
+  ZorNotNull(dst, kSource);
+  ZorNotNull(src, kSource);
   if (dst == src) return;
   void* data = src->foreign ? src->data : CopyBlock(src->data, src->size);
   if (!dst->foreign) ZorMemFree(dst->data);
@@ -146,7 +149,7 @@ void ZorCopyHandle(handle_t* dst, const handle_t* src) {
 }
 
 handle_t* ZorDupHandle(const handle_t* src) {
-  assert(src);
+  if (!src) return nullptr;
   if (src->foreign) return NewRecord(src->data, src->size, 0, 1);
   void* data = CopyBlock(src->data, src->size);
   try {
@@ -187,6 +190,7 @@ void ZorHandle::Init(uint32_t size) {
 }
 
 void ZorHandle::Init(const void* data, uint32_t size) {
+  if (size) ZorNotNull(data, kSource);
   Init(size);
   if (!size) return;
   ZorLock guard;
@@ -301,6 +305,7 @@ int32_t ZorHandle::ReplaceData(int32_t from, int32_t to, const void* src, int32_
   const int64_t f = from < 0 ? 0 : (from > size ? size : from);
   const int64_t t = to < f ? f : (to > size ? size : to);
   const uint32_t count = n > 0 ? static_cast<uint32_t>(n) : 0;
+  if (count) ZorNotNull(src, kSource);
   const int64_t newSize = CheckedSize(static_cast<uint64_t>(size - (t - f) + count));
   const int64_t tail = size - t;
 
@@ -320,6 +325,7 @@ int32_t ZorHandle::ReplaceData(int32_t from, int32_t to, const void* src, int32_
 
 void ZorHandle::AppendData(uint32_t n, const void* src, uint32_t* used, uint32_t reserve) {
   if (n == 0) return;
+  ZorNotNull(src, kSource);
   const uint32_t at = used ? *used : GetSize();
   const int64_t inside = OffsetInside(_h, src);
   const uint64_t end = static_cast<uint64_t>(at) + n;

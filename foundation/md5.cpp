@@ -12,6 +12,7 @@
 // of one call. The round functions use the forms that need the fewest
 // dependent operations (F as a select through XOR, G as a sum of two
 // disjoint masks).
+#include <zorvane/exception.h>
 #include <zorvane/md5.h>
 #include <zorvane/string.h>
 
@@ -144,7 +145,7 @@ void ZorMD5::Init() {
 
 void ZorMD5::Update(const void* data, uint32_t n) {
   if (n == 0) return;
-  const auto* p = static_cast<const uint8_t*>(data);
+  const auto* p = static_cast<const uint8_t*>(ZorNotNull(data, "ZorMD5"));
   const uint32_t used = static_cast<uint32_t>(_count % 64);
   _count += n;
   if (used != 0) {
@@ -186,7 +187,8 @@ const char* ZorMD5::S_Digest(const void* data, uint32_t n, string* dst) {
 
 const char* ZorMD5::S_ToHex(const uint8_t digest[kDigestSize], string* dst) {
   static constexpr char kDigits[] = "0123456789abcdef";
-  char* out = dst->BufferAlloc(kHexSize);
+  ZorNotNull(digest, "ZorMD5");
+  char* out = ZorNotNull(dst, "ZorMD5")->BufferAlloc(kHexSize);
   for (uint32_t i = 0; i < kDigestSize; ++i) {
     out[2 * i] = kDigits[digest[i] >> 4];
     out[2 * i + 1] = kDigits[digest[i] & 15];

@@ -28,6 +28,11 @@ constexpr const char* kMemSource = "memory\\ZorMemoryManagement";
   throw ZorEBasic(kMemSource, line, 1, ZorErr(1, 1), nullptr, nullptr);
 }
 
+// A range of n bytes needs an address unless it is empty.
+void CheckRange(const void* p, uint32_t n, uint32_t line = __builtin_LINE()) {
+  if (n && !p) ZorRaiseBadParam(kMemSource, line);
+}
+
 struct StackBounds {
   const char* low = nullptr;
   const char* high = nullptr;
@@ -81,30 +86,41 @@ void* ZorMemRealloc(void* p, uint32_t size) {
 void ZorMemFree(void* p) { std::free(p); }
 
 char* ZorCopyMemory(void* dst, const void* src, uint32_t n) {
+  CheckRange(dst, n);
+  CheckRange(src, n);
   if (dst != src && n) std::memcpy(dst, src, n);
   return static_cast<char*>(dst) + n;
 }
 
 char* ZorMoveMemory(void* dst, const void* src, uint32_t n) {
+  CheckRange(dst, n);
+  CheckRange(src, n);
   if (dst != src && n) std::memmove(dst, src, n);
   return static_cast<char*>(dst) + n;
 }
 
 void ZorZeroMemory(void* p, uint32_t n) {
+  CheckRange(p, n);
   if (n) std::memset(p, 0, n);
 }
 
 void ZorFillMemory(void* p, uint32_t n, uint8_t byte) {
+  CheckRange(p, n);
   if (n) std::memset(p, byte, n);
 }
 
 int16_t ZorCmpMemory(const void* a, const void* b, uint32_t n) {
   if (!n) return 0;
+  CheckRange(a, n);
+  CheckRange(b, n);
   const int r = std::memcmp(a, b, n);
   return static_cast<int16_t>(r < 0 ? -1 : (r > 0 ? 1 : 0));
 }
 
 void ZorSwapMemoryBuf(void* a, void* b, uint32_t n, void* tmp) {
+  CheckRange(a, n);
+  CheckRange(b, n);
+  CheckRange(tmp, n);
   if (a == b || !n) return;
   std::memcpy(tmp, a, n);
   std::memcpy(a, b, n);
@@ -112,6 +128,8 @@ void ZorSwapMemoryBuf(void* a, void* b, uint32_t n, void* tmp) {
 }
 
 void ZorSwapMemory(void* a, void* b, uint32_t n) {
+  CheckRange(a, n);
+  CheckRange(b, n);
   if (n <= 255) {
     unsigned char tmp[256];
     ZorSwapMemoryBuf(a, b, n, tmp);
@@ -131,7 +149,7 @@ bool ZorIsStackPtr(const void* p) {
   const char here = 0;
   const char* top = &here;  // the stack grows down: live frames lie above
   const char* q = static_cast<const char*>(p);
-  return q >= top && q < bounds.high;
+  return q && q >= top && q < bounds.high;
 }
 
 static uint32_t ClampTo32(int64_t v) {

@@ -7,6 +7,7 @@
 #include "foundation/number_text.h"
 #include "resources/message_catalogue.h"
 
+#include <zorvane/exception.h>
 #include <zorvane/format.h>
 #include <zorvane/string.h>
 
@@ -81,8 +82,10 @@ size_t WriteHex(uint64_t v, char* out, bool prefix, int minDigits) {
 
 namespace {
 
+constexpr const char* kSource = "string\\ZorString";
+
 const char* AssignDigits(string* dst, const char* digits, size_t n) {
-  return dst->Assign(digits, static_cast<int32_t>(n));
+  return ZorNotNull(dst, kSource)->Assign(digits, static_cast<int32_t>(n));
 }
 
 int HexValue(char c) {
@@ -100,7 +103,7 @@ const char* ZorLongToStr(int32_t v, string* dst) {
 }
 
 const char* ZorLongToStrNz(int32_t v, string* dst) {
-  if (v == 0) return dst->Clear();
+  if (v == 0) return ZorNotNull(dst, kSource)->Clear();
   return ZorLongToStr(v, dst);
 }
 
@@ -115,7 +118,7 @@ const char* ZorQuadToStr(int64_t v, string* dst) {
 }
 
 const char* ZorQuadToStrNz(int64_t v, string* dst) {
-  if (v == 0) return dst->Clear();
+  if (v == 0) return ZorNotNull(dst, kSource)->Clear();
   return ZorQuadToStr(v, dst);
 }
 
@@ -138,6 +141,7 @@ int64_t ZorStrHexToQuad(const char* text) {
 // trailing zeros removed, when it shows at all.
 const char* ZorLongToSize(int32_t bytes, string* dst) {
   constexpr int32_t kUnitModule = 1, kUnitGroup = 106;
+  ZorNotNull(dst, kSource);
   uint32_t value = bytes < 0 ? 0u - static_cast<uint32_t>(bytes) : static_cast<uint32_t>(bytes);
   int32_t unit = value <= 1 ? 1 : 2;
   uint32_t remainder = 0;

@@ -16,6 +16,7 @@
 // Writers replace: an option is always removed (every occurrence) before it
 // is written again, so a name occurs at most once in what they build.
 #include <zorvane/decimal.h>
+#include <zorvane/exception.h>
 #include <zorvane/format.h>
 #include <zorvane/string.h>
 
@@ -28,6 +29,7 @@ namespace zorvane {
 namespace {
 
 constexpr size_t kNotFound = static_cast<size_t>(-1);
+constexpr const char* kSource = "string\\ZorStrOpt";
 
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 32 || c == 127; }
 bool IsQuote(char c) { return c == '\'' || c == '"'; }
@@ -129,7 +131,8 @@ void RemoveAll(string* dst, const char* name) {
 // The common start of every writer: base, removal, then " -name" when the
 // name is not empty (false when it is).
 bool BeginOption(string* dst, const char* name, const char* base) {
-  if (base != nullptr) dst->Assign(base);
+  if (base != nullptr) ZorNotNull(dst, kSource)->Assign(base);
+  ZorNotNull(dst, kSource);
   if (name == nullptr || *name == 0) return false;
   RemoveAll(dst, name);
   if (!dst->IsEmpty() && (*dst)[dst->Len() - 1] != '\n') *dst += ' ';
@@ -282,7 +285,8 @@ const char* ZorAddStrCDataOpt(string* dst, const char* name, const char* value, 
 }
 
 const char* ZorDelStrOpt(string* dst, const char* name, const char* base) {
-  if (base != nullptr) dst->Assign(base);
+  if (base != nullptr) ZorNotNull(dst, kSource)->Assign(base);
+  ZorNotNull(dst, kSource);
   if (name != nullptr && *name != 0) RemoveAll(dst, name);
   return dst->CStr();
 }

@@ -13,6 +13,7 @@
 // Operations that take a pointer may be handed a pointer into this string's
 // own text; Assign and Insert detect it and work from a copy or in place.
 // Ranges are clamped to the text wherever the interface says so.
+#include <zorvane/exception.h>
 #include <zorvane/handle.h>
 #include <zorvane/memory.h>
 #include <zorvane/messages.h>
@@ -26,6 +27,8 @@
 namespace zorvane {
 
 namespace {
+
+constexpr const char* kSource = "string\\ZorString";
 
 // Length of p limited to n characters (n < 0: no limit).
 uint32_t BoundedLen(const char* p, int32_t n) {
@@ -157,8 +160,10 @@ uint32_t string::BufferCalcLen() {
   return _len;
 }
 
+// Size 0 leaves no room even for the terminator: nothing is written.
 char* string::CopyToBuffer(char* dst, uint32_t size) const {
-  assert(size >= 1);
+  if (size == 0) return dst;
+  ZorNotNull(dst, kSource);
   const uint32_t n = _len < size - 1 ? _len : size - 1;
   std::memcpy(dst, _text, n);
   dst[n] = 0;
@@ -337,15 +342,17 @@ const char* string::TruncDot(uint32_t n, int32_t mode) {
 }
 
 const char* string::Left(string* dst, uint32_t n) const {
-  return dst->Assign(_text, static_cast<int32_t>(n < _len ? n : _len));
+  return ZorNotNull(dst, kSource)->Assign(_text, static_cast<int32_t>(n < _len ? n : _len));
 }
 
 const char* string::Right(string* dst, uint32_t n) const {
+  ZorNotNull(dst, kSource);
   const uint32_t count = n < _len ? n : _len;
   return dst->Assign(_text + (_len - count), static_cast<int32_t>(count));
 }
 
 const char* string::Mid(string* dst, uint32_t from, uint32_t to) const {
+  ZorNotNull(dst, kSource);
   if (to > _len) to = _len;
   if (from > _len || to <= from) return dst->Clear();
   return dst->Assign(_text + from, static_cast<int32_t>(to - from));
@@ -523,7 +530,7 @@ int32_t string::ReplaceStr(const char* find, const char* repl, bool caseSensitiv
 }
 
 int32_t string::Cmp(const char* s) const { return ZorStrCmp(_text, s ? s : ""); }
-int32_t string::Cmp(const char* s, uint32_t n) const { return ZorStrCmpN(_text, s ? s : "", n); }
+int32_t string::Cmp(const char* s, uint32_t n) const { return ZorStrCmpN(_text, s, n); }
 int32_t string::ICmp(const char* s) const { return ZorStrICmp(_text, s ? s : ""); }
 int32_t string::ICmp(const char* s, uint32_t n) const { return ZorStrICmpN(_text, s ? s : "", n); }
 

@@ -15,6 +15,7 @@
 // non-zero byte therefore stays non-zero (a scrambled text is still a C string
 // of the same length), a zero byte passes unchanged, and chaining on the
 // output makes one changed byte alter everything after it.
+#include <zorvane/exception.h>
 #include <zorvane/memory.h>
 #include <zorvane/string.h>
 
@@ -26,6 +27,8 @@
 namespace zorvane {
 
 namespace {
+
+constexpr const char* kSource = "string\\ZorString";
 
 // ---------------------------------------------------------------- UTF-8
 
@@ -110,6 +113,7 @@ uint32_t NextKeyByte(uint64_t& state) {
 }  // namespace
 
 const char* ZorEncodeToUTF8(const char* text, string* out) {
+  ZorNotNull(out, kSource);
   const uint32_t n = text ? ZorStrLen(text) : 0;
   string r;
   char* w = r.BufferAlloc(static_cast<int32_t>(3 * n));
@@ -121,6 +125,7 @@ const char* ZorEncodeToUTF8(const char* text, string* out) {
 }
 
 const char* ZorDecodefromUTF8(const char* utf8, string* out) {
+  ZorNotNull(out, kSource);
   const uint32_t n = utf8 ? ZorStrLen(utf8) : 0;
   string r;
   char* w = r.BufferAlloc(static_cast<int32_t>(n));
@@ -136,6 +141,7 @@ const char* ZorDecodefromUTF8(const char* utf8, string* out) {
 }
 
 const char* ZorGetUTF8FromCode(uint32_t code, string* out) {
+  ZorNotNull(out, kSource);
   uint32_t u = code & 0xFFFF;
   if (u == 0) return out->Clear();
   if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;  // a lone surrogate has no UTF-8 form
@@ -145,7 +151,8 @@ const char* ZorGetUTF8FromCode(uint32_t code, string* out) {
 }
 
 const char* ZorBase64Encode(const void* data, uint32_t size, string* out) {
-  const auto* in = static_cast<const uint8_t*>(data);
+  ZorNotNull(out, kSource);
+  const auto* in = static_cast<const uint8_t*>(size ? ZorNotNull(data, kSource) : data);
   string r;
   char* w = r.BufferAlloc(static_cast<int32_t>((size + 2) / 3 * 4));
   for (uint32_t i = 0; i < size; i += 3) {
@@ -165,7 +172,8 @@ uint32_t ZorBase64DecodedMax(uint32_t textLen) { return textLen / 4 * 3 + 3; }
 // Four symbols give three bytes; the padding may only close the text, and a
 // final group of two or three symbols stands for one or two bytes.
 int32_t ZorBase64Decode(const char* text, uint32_t textLen, void* dst, uint32_t dstSize) {
-  auto* w = static_cast<uint8_t*>(dst);
+  if (textLen) ZorNotNull(text, kSource);
+  auto* w = static_cast<uint8_t*>(dstSize ? ZorNotNull(dst, kSource) : dst);
   uint32_t written = 0, acc = 0, symbols = 0, pads = 0;
   for (uint32_t i = 0; i < textLen; ++i) {
     const int8_t v = kB64Values[static_cast<uint8_t>(text[i])];
@@ -195,6 +203,7 @@ int32_t ZorBase64Decode(const char* text, uint32_t textLen, void* dst, uint32_t 
 }
 
 char* ZorRandString(char* data, uint32_t len, const char* key) {
+  if (len) ZorNotNull(data, kSource);
   uint64_t state = KeySeed(key);
   uint32_t prev = 0;
   for (uint32_t i = 0; i < len; ++i) {
@@ -207,6 +216,7 @@ char* ZorRandString(char* data, uint32_t len, const char* key) {
 }
 
 char* ZorRandString2(char* data, uint32_t len, const char* key) {
+  if (len) ZorNotNull(data, kSource);
   uint64_t state = KeySeed(key);
   uint32_t prev = 0;
   for (uint32_t i = 0; i < len; ++i) {

@@ -15,6 +15,11 @@
 // return the weight difference of the unmapped bytes.
 //
 // Character classes come from the platform's CT_CTYPE1 table of cp1252.
+//
+// A null text reads as the empty text; a null destination, and a null
+// source where bytes must be read past any terminator (the "N" forms that
+// ignore terminators), are refused with (1, 23).
+#include <zorvane/exception.h>
 #include <zorvane/memory.h>
 #include <zorvane/string.h>
 
@@ -119,6 +124,10 @@ static_assert(kUpper['a'] == 'A' && kLower[0x9F] == 0xFF && kLower[0xD8] == 0xD8
 
 inline uint8_t U8(char c) { return static_cast<uint8_t>(c); }
 
+constexpr const char* kSource = "string\\ZorString";
+
+inline const char* Text(const char* s) { return s ? s : ""; }
+
 // Result at the first position where a and b differ (a != b as bytes).
 inline int32_t Difference(uint8_t a, uint8_t b) {
   if (a == 0) return -1;
@@ -185,13 +194,17 @@ uint16_t ZorGetChType(char c) { return CharType(c); }
 
 // ---------------------------------------------------------------- C strings
 
-uint32_t ZorStrLen(const char* s) { return static_cast<uint32_t>(std::strlen(s)); }
+uint32_t ZorStrLen(const char* s) { return s ? static_cast<uint32_t>(std::strlen(s)) : 0; }
 uint32_t ZorStrSize(const char* s) { return ZorStrLen(s) + 1; }
 bool ZorStrIsEmpty(const char* s) { return !s || !*s; }
-char* ZorStrCpy(char* dst, const char* src) { return std::strcpy(dst, src); }
-char* ZorStrCat(char* dst, const char* src) { return std::strcat(dst, src); }
+char* ZorStrCpy(char* dst, const char* src) { return std::strcpy(ZorNotNull(dst, kSource), Text(src)); }
+char* ZorStrCat(char* dst, const char* src) { return std::strcat(ZorNotNull(dst, kSource), Text(src)); }
 
+// Size 0 leaves no room even for the terminator: nothing is written.
 char* ZorStrCpyN(char* dst, const char* src, uint32_t size) {
+  if (size == 0) return dst;
+  ZorNotNull(dst, kSource);
+  src = Text(src);
   const size_t n = strnlen(src, size - 1);
   std::memcpy(dst, src, n);
   dst[n] = 0;
@@ -199,23 +212,23 @@ char* ZorStrCpyN(char* dst, const char* src, uint32_t size) {
 }
 
 char* ZorStrFill(char* dst, uint32_t n, char c) {
-  std::memset(dst, U8(c), n);
+  if (n) std::memset(ZorNotNull(dst, kSource), U8(c), n);
   return dst;
 }
 
 char* ZorStrUpper(char* s, bool plain) {
   const Table& t = plain ? kPlainUpper : kUpper;
-  for (char* p = s; *p; ++p) *p = static_cast<char>(t[U8(*p)]);
+  for (char* p = s; p && *p; ++p) *p = static_cast<char>(t[U8(*p)]);
   return s;
 }
 
 char* ZorStrLower(char* s) {
-  for (char* p = s; *p; ++p) *p = static_cast<char>(kLower[U8(*p)]);
+  for (char* p = s; p && *p; ++p) *p = static_cast<char>(kLower[U8(*p)]);
   return s;
 }
 
 int32_t ZorStrCmp(const char* a, const char* b) {
-  for (;; ++a, ++b) {
+  for (a = Text(a), b = Text(b);; ++a, ++b) {
     const uint8_t x = U8(*a), y = U8(*b);
     if (x != y) return Difference(x, y);
     if (x == 0) return 0;
@@ -223,6 +236,7 @@ int32_t ZorStrCmp(const char* a, const char* b) {
 }
 
 int32_t ZorStrCmpN(const char* a, const char* b, uint32_t n) {
+  if (n && (!a || !b)) ZorRaiseBadParam(kSource);
   for (uint32_t i = 0; i < n; ++i) {
     const uint8_t x = U8(a[i]), y = U8(b[i]);
     if (x != y) return static_cast<int32_t>(kWeight[x]) - static_cast<int32_t>(kWeight[y]);
@@ -234,6 +248,8 @@ int32_t ZorStrCmpN(const char* a, const char* b, uint32_t n) {
 // byte that differs or ends the text decides. Other bytes go through the
 // table.
 int32_t ZorStrICmp(const char* a, const char* b) {
+  a = Text(a);
+  b = Text(b);
   for (;;) {
 #if defined(__SSE2__)
     uint32_t k;
@@ -255,6 +271,8 @@ int32_t ZorStrICmp(const char* a, const char* b) {
 }
 
 int32_t ZorStrICmpN(const char* a, const char* b, uint32_t n) {
+  a = Text(a);
+  b = Text(b);
   for (uint32_t i = 0; i < n; ++i) {
     const uint8_t x = U8(a[i]), y = U8(b[i]);
     if (kUpper[x] != kUpper[y]) return Difference(x, y);
@@ -265,6 +283,7 @@ int32_t ZorStrICmpN(const char* a, const char* b, uint32_t n) {
 
 // Keys are fixed-length byte strings: a 0 byte is a byte like any other.
 int32_t ZorCompIndex(const void* a, const void* b, int32_t len) {
+  if (len > 0 && (!a || !b)) ZorRaiseBadParam(kSource);
   const auto* p = static_cast<const uint8_t*>(a);
   const auto* q = static_cast<const uint8_t*>(b);
   for (int32_t i = 0; i < len; ++i) {
@@ -274,11 +293,11 @@ int32_t ZorCompIndex(const void* a, const void* b, int32_t len) {
   return 0;
 }
 
-bool ZorStrEq(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
-bool ZorStrEqN(const char* a, const char* b, uint32_t n) { return std::memcmp(a, b, n) == 0; }
+bool ZorStrEq(const char* a, const char* b) { return std::strcmp(Text(a), Text(b)) == 0; }
+bool ZorStrEqN(const char* a, const char* b, uint32_t n) { return ZorCmpMemory(a, b, n) == 0; }
 
 bool ZorStrIEq(const char* a, const char* b) {
-  for (;; ++a, ++b) {
+  for (a = Text(a), b = Text(b);; ++a, ++b) {
     const uint8_t x = U8(*a), y = U8(*b);
     if (kUpper[x] != kUpper[y]) return false;
     if (x == 0) return true;
@@ -286,6 +305,8 @@ bool ZorStrIEq(const char* a, const char* b) {
 }
 
 bool ZorStrIEqN(const char* a, const char* b, uint32_t n) {
+  a = Text(a);
+  b = Text(b);
   for (uint32_t i = 0; i < n; ++i) {
     const uint8_t x = U8(a[i]);
     if (kUpper[x] != kUpper[U8(b[i])]) return false;
@@ -294,11 +315,14 @@ bool ZorStrIEqN(const char* a, const char* b, uint32_t n) {
   return true;
 }
 
-const char* ZorStrChr(const char* s, char c) { return std::strchr(s, c); }
-const char* ZorStrRChr(const char* s, char c) { return std::strrchr(s, c); }
-const char* ZorStrStr(const char* hay, const char* needle) { return std::strstr(hay, needle); }
+// Searches in a null text find nothing; a null needle is the empty text.
+const char* ZorStrChr(const char* s, char c) { return s ? std::strchr(s, c) : nullptr; }
+const char* ZorStrRChr(const char* s, char c) { return s ? std::strrchr(s, c) : nullptr; }
+const char* ZorStrStr(const char* hay, const char* needle) { return hay ? std::strstr(hay, Text(needle)) : nullptr; }
 
 const char* ZorStrFind(const char* hay, const char* needle, bool ignoreCase) {
+  if (!hay) return nullptr;
+  needle = Text(needle);
   if (!ignoreCase) return std::strstr(hay, needle);
   const size_t n = std::strlen(needle);
   const uint8_t first = kUpper[U8(needle[0])];
@@ -312,7 +336,7 @@ bool ZorStrContains(const char* hay, const char* needle, bool ignoreCase) {
 }
 
 bool ZorStrReplace(char* s, char from, char to) {
-  if (from == 0) return false;
+  if (from == 0 || !s) return false;
   char* p = std::strchr(s, from);
   if (!p) return false;
   if (to != 0) {
@@ -327,6 +351,7 @@ bool ZorStrReplace(char* s, char from, char to) {
 }
 
 char* ZorStrDup(const char* s) {
+  s = Text(s);
   const uint32_t size = ZorStrSize(s);
   char* copy = static_cast<char*>(ZorMemAlloc(size));
   std::memcpy(copy, s, size);
@@ -352,8 +377,8 @@ char EscapeLetter(char c, bool quotes) {
 }  // namespace
 
 char* ZorEscapeString(const char* src, char* dst, bool quotes) {
-  char* w = dst;
-  for (; *src; ++src) {
+  char* w = ZorNotNull(dst, kSource);
+  for (src = Text(src); *src; ++src) {
     if (const char e = EscapeLetter(*src, quotes)) {
       *w++ = '\\';
       *w++ = e;
@@ -366,6 +391,7 @@ char* ZorEscapeString(const char* src, char* dst, bool quotes) {
 }
 
 const char* ZorEscapeString(const char* src, string* dst, bool quotes) {
+  ZorNotNull(dst, kSource);
   string out;
   char* buf = out.BufferAlloc(static_cast<int32_t>(2 * ZorStrLen(src)));
   ZorEscapeString(src, buf, quotes);
@@ -390,8 +416,8 @@ static char UnEscapeLetter(char e) {
 }
 
 char* ZorUnEscapeString(const char* src, char* dst) {
-  char* w = dst;
-  for (; *src; ++src) {
+  char* w = ZorNotNull(dst, kSource);
+  for (src = Text(src); *src; ++src) {
     const char c = src[0] == '\\' ? UnEscapeLetter(src[1]) : 0;
     *w++ = c ? c : *src;
     if (c) ++src;
@@ -401,6 +427,7 @@ char* ZorUnEscapeString(const char* src, char* dst) {
 }
 
 const char* ZorUnEscapeString(const char* src, string* dst) {
+  ZorNotNull(dst, kSource);
   string out;
   char* buf = out.BufferAlloc(static_cast<int32_t>(ZorStrLen(src)));
   ZorUnEscapeString(src, buf);

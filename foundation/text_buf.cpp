@@ -8,6 +8,7 @@
 // 0 byte so that offset 0 is the empty text. _locked caches the data pointer
 // between Lock and Unlock (the no-data address for an empty block) and
 // follows the block when an append moves it.
+#include <zorvane/exception.h>
 #include <zorvane/handle.h>
 #include <zorvane/string.h>
 
@@ -125,7 +126,7 @@ char* ZorTextBuf::GetText(uint32_t offset) const {
 }
 
 const char* ZorTextBuf::GetString(string* dst) const {
-  char* out = dst->BufferAlloc(static_cast<int32_t>(_used));
+  char* out = ZorNotNull(dst, "memory\\ZorTextBuf")->BufferAlloc(static_cast<int32_t>(_used));
   if (_used) std::memcpy(out, _h.GetDatas(), _used);
   return dst->CStr();
 }

@@ -290,6 +290,7 @@ void ZorTxtList::Init(const char* text, char idChar, char sepChar) {
 }
 
 void ZorTxtList::Init(const ZorFsa* file, char idChar, char sepChar) {
+  ZorNotNull(file, kSource);
   ZorHandle bytes;
   {
     ZorLock guard;
@@ -417,12 +418,14 @@ const char* ZorTxtList::GetItemText(int32_t index) const { return txt_item::Text
 const sZorTxtItem* ZorTxtList::GetRecord(int32_t index) const { return _Item(index); }
 
 int32_t ZorTxtList::GetItem(int32_t index, string* dst, uint32_t kind, char sep) const {
+  ZorNotNull(dst, kSource);
   const sZorTxtItem* it = _Item(index);
   txt_item::Part(*it, kind, sep, dst);
   return it->id;
 }
 
 const char* ZorTxtList::GetText(string* dst, uint32_t kind, char idChar, char sep) const {
+  ZorNotNull(dst, kSource);
   string out, part;
   const sZorTxtItem* slots = _Slots();
   for (int32_t i = 0, n = GetNbItem(); i < n; ++i) {

@@ -3,6 +3,7 @@
 // The text form writes the three leading integers most significant digit
 // first, so the stored little-endian bytes 0-3, 4-5 and 6-7 are read in
 // reverse; bytes 8-15 are written in order, split 2 + 6 by a dash.
+#include <zorvane/exception.h>
 #include <zorvane/string.h>
 #include <zorvane/uuid.h>
 
@@ -18,6 +19,7 @@ namespace {
 // Byte of the value shown at each of the 16 two-digit places of the text.
 constexpr int kTextOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
 constexpr char kHexUpper[] = "0123456789ABCDEF";
+constexpr const char* kSource = "ZorUuid";
 
 bool DashBefore(int place) { return place == 4 || place == 6 || place == 8 || place == 10; }
 
@@ -44,7 +46,13 @@ bool ParseBare(const char* text, uint8_t* out) {
 
 }  // namespace
 
-void ZorUuid::SetBytes(const void* bytes) { std::memcpy(_bytes, bytes, kSize); }
+// A null source is no identifier: the nil one.
+void ZorUuid::SetBytes(const void* bytes) {
+  if (bytes)
+    std::memcpy(_bytes, bytes, kSize);
+  else
+    Clear();
+}
 
 void ZorUuid::Clear() { std::memset(_bytes, 0, kSize); }
 
@@ -68,7 +76,8 @@ ZorUuid ZorUuid::S_New() {
 }
 
 uint32_t ZorUuid::S_GuidToText(const void* guid, char* out, bool braces) {
-  const auto* g = static_cast<const uint8_t*>(guid);
+  const auto* g = static_cast<const uint8_t*>(ZorNotNull(guid, kSource));
+  ZorNotNull(out, kSource);
   uint32_t len = 0;
   if (braces) out[len++] = '{';
   for (int place = 0; place < 16; ++place) {
@@ -84,7 +93,7 @@ uint32_t ZorUuid::S_GuidToText(const void* guid, char* out, bool braces) {
 const char* ZorUuid::GetValueStr(string* dst, bool braces) const {
   char text[kBracedTextLen];
   const uint32_t len = S_GuidToText(_bytes, text, braces);
-  return dst->Assign(text, static_cast<int32_t>(len));
+  return ZorNotNull(dst, kSource)->Assign(text, static_cast<int32_t>(len));
 }
 
 bool ZorUuid::SetValueStr(const char* text) {
@@ -101,8 +110,8 @@ bool ZorUuid::SetValueStr(const char* text) {
 }
 
 int32_t ZorUuid::S_CmpGuid(const void* a, const void* b) {
-  const auto* x = static_cast<const uint8_t*>(a);
-  const auto* y = static_cast<const uint8_t*>(b);
+  const auto* x = static_cast<const uint8_t*>(ZorNotNull(a, kSource));
+  const auto* y = static_cast<const uint8_t*>(ZorNotNull(b, kSource));
   const uint32_t d1x = platform::GetLE32(x), d1y = platform::GetLE32(y);
   if (d1x != d1y) return d1x < d1y ? -1 : 1;
   for (int at = 4; at < 8; at += 2) {
@@ -113,6 +122,8 @@ int32_t ZorUuid::S_CmpGuid(const void* a, const void* b) {
   return tail < 0 ? -1 : (tail > 0 ? 1 : 0);
 }
 
-bool ZorUuid::S_IsGuidEqual(const void* a, const void* b) { return std::memcmp(a, b, kSize) == 0; }
+bool ZorUuid::S_IsGuidEqual(const void* a, const void* b) {
+  return std::memcmp(ZorNotNull(a, kSource), ZorNotNull(b, kSource), kSize) == 0;
+}
 
 }  // namespace zorvane

@@ -5,6 +5,7 @@
 // texts are kept as the bytes given (code page 1252). Section 0 exists from
 // the start without a title, so that items and comments added before any
 // section have a home; GetNbSection does not count it.
+#include <zorvane/exception.h>
 #include <zorvane/format.h>
 #include <zorvane/messages.h>
 #include <zorvane/string.h>
@@ -34,7 +35,7 @@ void AppendLine(std::string* block, const char* text) {
 }
 
 const char* Give(const std::string& text, string* out) {
-  *out = string(text.c_str(), static_cast<int32_t>(text.size()));
+  *ZorNotNull(out, "ZorVerif") = string(text.c_str(), static_cast<int32_t>(text.size()));
   return out->CStr();
 }
 

@@ -121,6 +121,7 @@ ZorWLog* g_stdLog = nullptr;
 
 const char* ZorStrQuote(string* dst, const char* src, char sep, char eol, const char* special, bool trim,
                         bool highBytes) {
+  ZorNotNull(dst, kSource);
   const char* p = src ? src : "";
   const char* end = p + ZorStrLen(p);
   if (trim) {
@@ -146,6 +147,7 @@ ZorWLog::ZorWLog() : _endTitle(ZorDelegate::Member<&ZorWLog::_EndTitle>(this)) {
 ZorWLog::~ZorWLog() { Trash(); }
 
 void ZorWLog::Init(const ZorFsa* path, uint32_t flags) {
+  ZorNotNull(path, kSource);
   _optPerm.Clear();
   _optLine.Clear();
   _Close();
@@ -307,6 +309,7 @@ void ZorWLog::Clear(uint32_t keep) {
 }
 
 const char* ZorWLog::GetLogContent(string* dst) {
+  ZorNotNull(dst, kSource);
   dst->Clear();
   if (!_init) return dst->CStr();
   const uint64_t size = _stream->GetSize();
@@ -318,6 +321,7 @@ const char* ZorWLog::GetLogContent(string* dst) {
 }
 
 const char* ZorWLog::GetLogInfo(string* dst) {
+  ZorNotNull(dst, kSource);
   dst->Clear();
   if (!_init) return dst->CStr();
   string content, text;
@@ -347,6 +351,7 @@ void ZorWLog::Display(bool infoOnly, bool /*wait*/) {
 }
 
 void ZorWLog::GetFsa(ZorFsa* dst) const {
+  ZorNotNull(dst, kSource);
   if (_path.IsInit())
     *dst = _path;
   else

@@ -97,6 +97,7 @@ KernelModule& Kernel() {
 }
 
 constexpr char kKernelName[] = "zorvane";
+constexpr char kSource[] = "ZorModules";
 constexpr char kLibExt[] = ".so";
 
 struct Registry {
@@ -283,6 +284,7 @@ bool ZorGetModuleInfo(int32_t id, sZorModuleInfo* out) {
 }
 
 int32_t ZorGetModuleIds(ZorBGet* out) {
+  ZorNotNull(out, kSource);
   Registry& reg = TheRegistry();
   Guard lock(reg.mutex);
   out->Reset(0, sizeof(int32_t));
@@ -320,6 +322,7 @@ void* ZorGetModuleInstance(int32_t id, bool load) {
 void* ZorGetRsrcInstance(int32_t moduleId, bool load) { return ZorGetModuleInstance(moduleId, load); }
 
 int32_t ZorFindMTypes(int32_t id, ZorBGet* out) {
+  ZorNotNull(out, kSource);
   Registry& reg = TheRegistry();
   Guard lock(reg.mutex);
   out->Reset(0, sizeof(sZorMType));
@@ -365,6 +368,7 @@ void ZorFreeUnusedModules() {}
 // ------------------------------------------------------------------ names and places
 
 bool ZorGetModulesRoot(ZorFsa* out) {
+  ZorNotNull(out, kSource);
   if (out->InitFromKFsa(ZorKFsaModules)) return true;
   const char* env = std::getenv("ZORVANE_MODULES");
   std::string dir = env && env[0] ? env : modules::KernelPath();
@@ -377,6 +381,7 @@ bool ZorGetModulesRoot(ZorFsa* out) {
 }
 
 bool ZorGetModuleFsa(int32_t id, ZorFsa* out) {
+  ZorNotNull(out, kSource);
   string name;
   if (!ZorGetModuleName(id, ZorNameModule, &name)[0]) return false;
   ZorFsa root;
@@ -405,6 +410,7 @@ int32_t ZorGetModuleFromName(const char* name, string* out) {
 }
 
 const char* ZorGetModulePath(int32_t id, string* out) {
+  ZorNotNull(out, kSource);
   if (id == ZorKernelModuleId) return out->Assign(modules::KernelPath().c_str());
   if (void* instance = ZorGetModuleInstance(id, false)) return out->Assign(modules::InstancePath(instance).c_str());
   string name;

@@ -27,6 +27,7 @@
 
 #include "resources/module_loader.h"
 #include <zorvane/bget.h>
+#include <zorvane/exception.h>
 #include <zorvane/format.h>
 #include <zorvane/fsa.h>
 #include <zorvane/module.h>
@@ -59,6 +60,7 @@ uint32_t VersionNumber(const char* text) {
 }
 
 constexpr int32_t kDescId = 1;
+constexpr char kSource[] = "ZorModules";
 
 // The key of a name type in the module description; null for none.
 const char* DescKey(eZorNameType type) {
@@ -102,6 +104,7 @@ uint32_t ZorGetModuleVersion(int32_t id, string* out) {
 }
 
 const char* ZorGetModuleName(int32_t id, eZorNameType type, string* out) {
+  ZorNotNull(out, kSource);
   sZorModuleInfo info;
   if (!ZorGetModuleInfo(id, &info)) return out->Clear();
   if (type == ZorNameModule) return out->Assign(info.name);
@@ -130,6 +133,7 @@ void ZorSetModuleLang(int32_t id, int32_t lang) {
 }
 
 bool ZorGetLangPackFsa(int32_t module, int32_t lang, ZorFsa* out) {
+  ZorNotNull(out, kSource);
   ZorFsa dir;
   if (lang < 0 || !ZorGetModuleFsa(module, &dir)) return false;
   out->InitFromParent(&dir, std::to_string(lang).c_str());
@@ -137,6 +141,7 @@ bool ZorGetLangPackFsa(int32_t module, int32_t lang, ZorFsa* out) {
 }
 
 int32_t ZorGetDepIds(int32_t id, ZorBGet* out, bool recursive) {
+  ZorNotNull(out, kSource);
   out->Reset(0, sizeof(int32_t));
   std::vector<int32_t> seen;
   std::vector<int32_t> pending{id};

@@ -36,6 +36,12 @@ constexpr uint32_t kItemSizeAt = 16;
   throw ZorEBasic(kSource, line, 1, ZorErr(1, 19), nullptr, nullptr);
 }
 
+// Item numbers run from 1 to the count; the data operations also take 0, the
+// array's own data. Anything else, or an array not initialised, is refused.
+void CheckItem(const ZorBDyn& a, int32_t i, bool ownData, uint32_t line = __builtin_LINE()) {
+  if (!a.IsInit() || i < (ownData ? 0 : 1) || i > a.GetNbItem()) ZorRaiseBadParam(kSource, line);
+}
+
 bool PointsInto(const ZorHandle& h, const void* p) {
   const auto* base = static_cast<const char*>(h.GetDatas());
   const auto* q = static_cast<const char*>(p);
@@ -135,6 +141,7 @@ void ZorBDyn::Trash() {
 }
 
 void ZorBDyn::GetHandle(ZorHandle* out, bool detach) {
+  ZorNotNull(out, kSource);
   if (!IsInit()) {
     out->Trash();
     return;
@@ -156,6 +163,8 @@ void ZorBDyn::GetHandle(ZorHandle* out, bool detach) {
 }
 
 void ZorBDyn::Save(ZorHandle* heap, ZorHandle* items) const {
+  ZorNotNull(heap, kSource);
+  ZorNotNull(items, kSource);
   items->Trash();
   heap->Trash();
   if (!IsInit()) return;
@@ -200,20 +209,33 @@ bool ZorBDyn::Copy(const ZorBDyn* src) {
 
 uint32_t ZorBDyn::GetItemSize() const { return _items.GetItemSize(); }
 
-void ZorBDyn::Get(int32_t i, void* fixedOut) const { _items.SubGet(i, fixedOut, kRefSize, GetFixedSize()); }
+void ZorBDyn::Get(int32_t i, void* fixedOut) const {
+  CheckItem(*this, i, false);
+  if (GetFixedSize()) ZorNotNull(fixedOut, kSource);
+  _items.SubGet(i, fixedOut, kRefSize, GetFixedSize());
+}
 
-void ZorBDyn::Set(int32_t i, const void* fixed) { _items.SubSet(i, fixed, kRefSize, GetFixedSize()); }
+void ZorBDyn::Set(int32_t i, const void* fixed) {
+  CheckItem(*this, i, false);
+  if (GetFixedSize()) ZorNotNull(fixed, kSource);
+  _items.SubSet(i, fixed, kRefSize, GetFixedSize());
+}
 
 int32_t ZorBDyn::Ins(int32_t i, const void* fixed) {
   return _items.SubIns(i, fixed, kRefSize, fixed ? GetFixedSize() : 0);
 }
 
 void ZorBDyn::Del(int32_t i) {
+  CheckItem(*this, i, false);
   DelData(i);
   _items.Del(i);
 }
 
-void ZorBDyn::Swap(int32_t i, int32_t j) { _items.Swap(i, j); }
+void ZorBDyn::Swap(int32_t i, int32_t j) {
+  CheckItem(*this, i, false);
+  CheckItem(*this, j, false);
+  _items.Swap(i, j);
+}
 
 // ------------------------------------------------------------------ variable data
 
@@ -253,6 +275,7 @@ void ZorBDyn::_DeleteRange(Ref range) {
 }
 
 bool ZorBDyn::GetData(int32_t i, ZorHandle* out) const {
+  ZorNotNull(out, kSource);
   void* data;
   int32_t len;
   GetDataEx(i, &data, &len);
@@ -261,9 +284,14 @@ bool ZorBDyn::GetData(int32_t i, ZorHandle* out) const {
   return len > 0;
 }
 
-bool ZorBDyn::HasData(int32_t i) const { return _GetRef(i).len > 0; }
+bool ZorBDyn::HasData(int32_t i) const {
+  CheckItem(*this, i, true);
+  return _GetRef(i).len > 0;
+}
 
 void ZorBDyn::SetData(int32_t i, const void* data, uint32_t len) {
+  CheckItem(*this, i, true);
+  if (len) ZorNotNull(data, kSource);
   const Ref old = _GetRef(i);
   if (len && len == old.len) {
     std::memmove(static_cast<char*>(_heap.GetDatas()) + old.offset, data, len);
@@ -286,6 +314,7 @@ void ZorBDyn::SetData(int32_t i, const ZorHandle* data) {
 void ZorBDyn::DelData(int32_t i) { SetData(i, nullptr, 0); }
 
 void* ZorBDyn::GetDataEx(int32_t i, void** ptr, int32_t* len) const {
+  CheckItem(*this, i, true);
   const Ref ref = _GetRef(i);
   if (ptr) *ptr = ref.len ? static_cast<char*>(_heap.GetDatas()) + ref.offset : nullptr;
   if (len) *len = static_cast<int32_t>(ref.len);
@@ -295,10 +324,12 @@ void* ZorBDyn::GetDataEx(int32_t i, void** ptr, int32_t* len) const {
 // ------------------------------------------------------------------ search, version, pinning
 
 int32_t ZorBDyn::Dico(uint32_t offset, const void* key, uint32_t len) const {
+  if (len) ZorNotNull(key, kSource);
   return _items.Dico(kZorPhysTypeBlob, kRefSize + offset, key, static_cast<int32_t>(len));
 }
 
 int32_t ZorBDyn::Find(uint32_t offset, const void* key, uint32_t len) const {
+  if (len) ZorNotNull(key, kSource);
   return _items.Find(kZorPhysTypeBlob, kRefSize + offset, key, false, static_cast<int32_t>(len));
 }
 
@@ -308,6 +339,7 @@ int32_t ZorBDyn::GetVersion() const {
 }
 
 void ZorBDyn::SetVersion(int32_t version) {
+  if (!IsInit()) ZorRaiseBadParam(kSource);
   platform::PutLE32(static_cast<char*>(_items.GetHandle()->GetDatas()) + kVersionAt, static_cast<uint32_t>(version));
 }
 

@@ -20,9 +20,11 @@
 // against this layout and rejected as a whole with ZorEBasic (1, 19) when it
 // does not hold.
 //
-// Item numbers are the caller's to keep in range; the data operations also
-// accept item 0, the array's own data. Pointers from GetDataEx and Lock stay
-// valid until the next change of the array.
+// Item numbers run from 1 to the count; the data operations also accept
+// item 0, the array's own data. Any other number, a null where data or a
+// result is expected, or an array that is not initialised is refused with
+// ZorEBasic (1, 23). Pointers from GetDataEx and Lock stay valid until the
+// next change of the array.
 #pragma once
 
 #include <zorvane/bget.h>

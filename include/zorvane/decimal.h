@@ -84,12 +84,13 @@ class ZOR_API decimal {
   // ------------------------------------------------------------ typed arithmetic
   // Each result is rounded to `type` with kZorRoundNearest. The most used
   // ones are inline: they run once per amount in sums and scripts.
-  decimal& Set(const decimal* d, eZorLogType type) { return _storeTyped(d->_value, type); }
-  decimal& Add(const decimal* d, eZorLogType type) { return _storeTyped(_value + d->_value, type); }
+  // A null operand is refused with ZorEBasic (1, 23).
+  decimal& Set(const decimal* d, eZorLogType type) { return _storeTyped(_Of(d), type); }
+  decimal& Add(const decimal* d, eZorLogType type) { return _storeTyped(_value + _Of(d), type); }
   decimal& Add(int32_t n, eZorLogType type) { return _storeTyped(_value + n, type); }
-  decimal& Sub(const decimal* d, eZorLogType type) { return _storeTyped(_value - d->_value, type); }
+  decimal& Sub(const decimal* d, eZorLogType type) { return _storeTyped(_value - _Of(d), type); }
   decimal& Sub(int32_t n, eZorLogType type) { return _storeTyped(_value - n, type); }
-  decimal& Mul(const decimal* d, eZorLogType type) { return _storeTyped(_value * d->_value, type); }
+  decimal& Mul(const decimal* d, eZorLogType type) { return _storeTyped(_value * _Of(d), type); }
   decimal& Mul(int32_t n, eZorLogType type) { return _storeTyped(_value * n, type); }
   decimal& Div(const decimal* d, eZorLogType type, bool raise);
   decimal& Div(int32_t n, eZorLogType type, bool raise);
@@ -189,6 +190,11 @@ class ZOR_API decimal {
   bool Set(const char* text, eZorLogType type, bool allowSign, char thousandsSep, char decimalSep);
 
  private:
+  static double _Of(const decimal* d) {
+    if (!d) _RefuseNull();
+    return d->_value;
+  }
+  [[noreturn]] static void _RefuseNull();
   // SetValue with the types that have a factor rounded in place; type 6 and
   // the types without a factor take the library's path.
   decimal& _storeTyped(double v, eZorLogType type) {

@@ -162,6 +162,17 @@ class ZOR_API ZorECrashDoc : public ZorException {
   ZorDoc* _doc = nullptr;
 };
 
+// Throws ZorEBasic (module 1, code (1, 23), no message): the refusal of a bad
+// argument, such as a null pointer where an exported function needs data or
+// a place for its result, or an item number out of range.
+[[noreturn]] ZOR_API void ZorRaiseBadParam(const char* srcFile, uint32_t srcLine = __builtin_LINE());
+// Returns p, or refuses a null p as ZorRaiseBadParam does.
+template <class T>
+T* ZorNotNull(T* p, const char* srcFile, uint32_t srcLine = __builtin_LINE()) {
+  if (!p) ZorRaiseBadParam(srcFile, srcLine);
+  return p;
+}
+
 // Throws ZorECrash (module 1) of the given kind with a message text (may be
 // null): the helper for internal faults, whose constructors take a `string`.
 [[noreturn]] ZOR_API void ZorRaiseCrash(const char* srcFile, uint32_t srcLine, eZorException kind, int64_t err,
