@@ -3,7 +3,7 @@
 //
 //   string_text_driver tables      one line per byte 0-255:
 //                                  "byte lower upper plain utf8 oem weight"
-//   string_text_driver cmp         "hexA hexB n" -> "cmp icmp ieq icmpN ieqN ICmp(n)"
+//   string_text_driver cmp         "hexA hexB n" -> "cmp icmp ieq icmpN ieqN ICmp(n) eqN"
 //                                  (signs; the texts are followed by unlike
 //                                  bytes past their terminators)
 //   string_text_driver key         "hexA hexB" (same length) -> sign of ZorCompIndex
@@ -75,10 +75,11 @@ void Compare() {
   while (std::cin >> a >> b >> n) {
     const std::vector<char> x = Padded(a == "-" ? "" : Unhex(a), 'x');
     const std::vector<char> y = Padded(b == "-" ? "" : Unhex(b), 'Y');
-    std::printf("%d %d %d %d %d %d\n", Sign(zorvane::ZorStrCmp(x.data(), y.data())),
+    const uint32_t within = std::min<uint32_t>(n, static_cast<uint32_t>(std::min(x.size(), y.size())));
+    std::printf("%d %d %d %d %d %d %d\n", Sign(zorvane::ZorStrCmp(x.data(), y.data())),
                 Sign(zorvane::ZorStrICmp(x.data(), y.data())), zorvane::ZorStrIEq(x.data(), y.data()) ? 1 : 0,
                 Sign(zorvane::ZorStrICmpN(x.data(), y.data(), n)), zorvane::ZorStrIEqN(x.data(), y.data(), n) ? 1 : 0,
-                Sign(string(x.data()).ICmp(y.data(), n)));
+                Sign(string(x.data()).ICmp(y.data(), n)), zorvane::ZorStrEqN(x.data(), y.data(), within) ? 1 : 0);
   }
 }
 
