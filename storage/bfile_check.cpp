@@ -122,7 +122,8 @@ struct ZorBFile::Checker {
 
   bool CanRepair() const { return verif && verif->CanRepair() && f.IsWriteEnable(); }
 
-  // With a verifier, every kBreakPollStep steps: the user may cancel.
+  // With a verifier, at step 0 and every kBreakPollStep steps after it: the
+  // user may cancel.
   void Poll(size_t step) const {
     if (verif && step % kBreakPollStep == 0 && ZorIsUserBreak()) ZorProgress::S_RaiseCancel("ZorBFile", __LINE__);
   }
@@ -162,7 +163,7 @@ struct ZorBFile::Checker {
   std::vector<Extent> SortedExtents() const {
     std::vector<Extent> out;
     for (int32_t id = 1; id <= f._DirCount(); ++id) {
-      Poll(static_cast<size_t>(id));
+      Poll(static_cast<size_t>(id - 1));
       const sZorBfBRef& e = f._Entry(id);
       if (e.HasPos() && e.capacity != 0) out.push_back({e.GetPos(), e.GetPos() + e.capacity, id});
     }
@@ -260,7 +261,7 @@ struct ZorBFile::Checker {
     uint64_t walk = f._DataStart();
     size_t step = 0;
     for (const Extent& x : SortedExtents()) {
-      Poll(++step);
+      Poll(step++);
       if (x.pos > walk && walk < fileSize) lost.emplace_back(walk, std::min(x.pos, fileSize));
       walk = std::max(walk, x.end);
     }
@@ -315,7 +316,7 @@ bool ZorBFile::CheckDir(ZorVerif* verif) {
   const uint64_t dataStart = _DataStart();
   const uint64_t fileSize = _FileSize();
   for (int32_t id = 1; id <= _DirCount() && !c.Stop(); ++id) {
-    c.Poll(static_cast<size_t>(id));
+    c.Poll(static_cast<size_t>(id - 1));
     c.CheckEntry(id, dataStart, fileSize);
   }
   if (c.Stop()) return false;
@@ -353,7 +354,7 @@ bool ZorBFile::CheckBlockOwnerType(ZorVerif* verif) {
   const bool repair = c.CanRepair();
   bool deleted = false;
   for (int32_t id = 1; id <= _DirCount() && !c.Stop(); ++id) {
-    c.Poll(static_cast<size_t>(id));
+    c.Poll(static_cast<size_t>(id - 1));
     if (_Entry(id).IsFree() || Checker::IsKnownKind(_Entry(id), described)) continue;
     if (repair) {
       c.BeginRepair();

@@ -27,7 +27,9 @@ struct StressArgs {
 };
 
 int RunStress(const StressArgs& a) {
-  const ZorFsa path = ToolPath(a.path, a.force ? PathUse::kOutput : PathUse::kNewFile);
+  const ZorFsa path = ToolPath(a.path, PathUse::kOutput);
+  if (!a.force && ZorFsaCmd(&path, ZorFsaCmdQuiet).Exists())
+    throw ToolError{a.path, "already exists; pass --force to empty it"};
   string text;
   sZorBfStressOptions options;
   options.processes = a.processes;
