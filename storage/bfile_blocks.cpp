@@ -401,6 +401,7 @@ bool ZorBFile::_CommitEmptyFile() {
   _changedHigh = 0;
   _SetHdr32(kZorBfHdrDirCount, 0);
   _DropFreeLists();
+  _Space()->Recency().clear();
   _SetHeaderDirty();
   return true;
 }

@@ -269,8 +269,11 @@ struct ZorBFile::Checker {
     return lost;
   }
 
+  // Not while the directory is cut short: a new entry would need the count
+  // that only CheckDir's repair may set.
   bool CanRepairLost() const {
-    return CanRepair() && verif->GetMode() >= kMinLostRepairMode && ZorGetCheckLevel() >= kMinLostRepairLevel;
+    return CanRepair() && verif->GetMode() >= kMinLostRepairMode && ZorGetCheckLevel() >= kMinLostRepairLevel &&
+           f._missingEntries == 0;
   }
 
   // Declares [from, to) free space; false when the directory is full.

@@ -34,8 +34,12 @@ std::string Refusal(mode_t mode, PathUse use) {
 // counter left set or a failed directory check (32), an unknown version.
 bool IsDamage(int64_t err) { return err == ZorErr(1, 32) || err == ZorErr(1, 33) || err == ZorErr(1, 34); }
 
+// A command that concerns no path (messages) gives "".
 void Print(const char* command, const std::string& path, const std::string& text) {
-  std::fprintf(stderr, "zorvane %s: %s: %s\n", command, path.empty() ? "\"\"" : path.c_str(), text.c_str());
+  if (path.empty())
+    std::fprintf(stderr, "zorvane %s: %s\n", command, text.c_str());
+  else
+    std::fprintf(stderr, "zorvane %s: %s: %s\n", command, path.c_str(), text.c_str());
 }
 
 }  // namespace
@@ -51,7 +55,7 @@ std::string PathText(const ZorFsa& path) {
 }
 
 ZorFsa ToolPath(const std::string& arg, PathUse use) {
-  if (arg.empty()) throw ToolError{arg, "empty path", kExitUsage};
+  if (arg.empty()) throw ToolError{"\"\"", "empty path", kExitUsage};
   struct stat st {};
   if (::stat(arg.c_str(), &st) == 0) {
     if (std::string why = Refusal(st.st_mode, use); !why.empty()) throw ToolError{arg, why};
@@ -83,6 +87,7 @@ int RunReported(const char* command, const std::string& path, const std::functio
     }
     string text;
     std::string line = Utf8(e.ToString(&text));
+    if (e.GetError() == ZorErr(-1, 32)) line += "\n  another process has the file open; close it there first";
     if (IsDamage(e.GetError()))
       line += "\n  the block file is damaged: `zorvane bfile check --repair " + where +
               "` repairs what can be repaired; `zorvane bfile salvage " + where +
