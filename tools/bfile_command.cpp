@@ -49,7 +49,9 @@ struct BFileArgs {
   int mode = ZorBfCompactAny;
 };
 
-constexpr int32_t kInspectFlags = ZorBfOpenTolerant | ZorBfOpenCheckBadClose;
+// Every opening closes normally even when a command fails or is cancelled:
+// what was done is written and the open marker cleared.
+constexpr int32_t kInspectFlags = ZorBfOpenTolerant | ZorBfOpenCheckBadClose | ZorBfOpenCloseNormal;
 constexpr int32_t kRepairMode = 5;
 constexpr int32_t kRepairLevel = 2;
 
@@ -185,7 +187,7 @@ int RunCheck(const BFileArgs& a) {
 // ---------------------------------------------------------------- compact
 int RunCompact(const BFileArgs& a) {
   ZorBFile f;
-  OpenFile(f, ToolPath(a.path, PathUse::kFile), true, 0);
+  OpenFile(f, ToolPath(a.path, PathUse::kFile), true, ZorBfOpenCloseNormal);
   const uint64_t before = f.GetSize(nullptr, nullptr, nullptr);
   TerminalProgress bar;
   const bool done = f.Compact(static_cast<eZorBfCompact>(a.mode), true, true, TerminalOrNull(&bar));
