@@ -204,19 +204,21 @@ def scenario_salvage(tmp):
     f.entries[2].pos = f.size + 100                            # outside the file
     f.entries[5].size = 700                                    # above the capacity
     f.entries[6].flags, f.entries[6].size = bf.FREE, 0
-    for e in (f.entries[2], f.entries[5], f.entries[6]):
+    f.entries[7].owner = bf.ANY_OWNER                          # a reserved value, and the last id
+    for e in f.entries[2:]:
         f.put_entry(e)
     f.data[12:16] = (2).to_bytes(4, "little")                   # crash counter 2
     src, dst = os.path.join(tmp, "bad.zbf"), os.path.join(tmp, "new.zbf")
     f.save(src)
     rc, out, err = run("salvage", src, dst)
-    want(rc == 0 and "kept 5 blocks and dropped 2" in out, "salvage: exit %d\n%s%s" % (rc, out, err))
-    for bid in (3, 6):
-        want(bf.form(MSGS[5], bid) in out, "dropped block %d not reported" % bid)
+    want(rc == 0 and "kept 4 blocks and dropped 3" in out, "salvage: exit %d\n%s%s" % (rc, out, err))
+    for text in (bf.form(MSGS[21], src, dst), bf.form(MSGS[5], 3), bf.form(MSGS[5], 6), bf.form(MSGS[3], 8),
+                 bf.form(MSGS[20], 4, 3)):
+        want(text in out, "%r missing from the report:\n%s" % (text, out))
     g = bf.BFile.load(dst)
     want(g.count == 8 and g.crash == 0 and g.overlaps() == [] and g.lost() == [], "layout of the new file")
     for old, new in zip(f.entries, g.entries):
-        if old.id in (3, 6, 7):
+        if old.id in (3, 6, 7, 8):
             want(new.free and new.pos == 0 and new.capacity == 0, "id %d must be an empty slot" % old.id)
         else:
             want((new.owner, new.type, new.flags, new.capacity, g.block(new)) ==
