@@ -199,8 +199,8 @@ struct ZorBFile::Checker {
   // The header counts entries that a tolerant opening could not read.
   void CheckMissingEntries() {
     if (f._missingEntries == 0) return;
-    const int32_t read = f._DirCount();
-    const int32_t recorded = read + static_cast<int32_t>(f._missingEntries);
+    const uint32_t read = static_cast<uint32_t>(f._DirCount());
+    const uint32_t recorded = read + f._missingEntries;  // the header's 32-bit count
     if (!CanRepair()) {
       Report(false, kMsgShortDirectory, recorded, read);
       return;

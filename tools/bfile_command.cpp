@@ -90,8 +90,8 @@ void PrintSummary(ZorBFile& f) {
   const uint64_t dataArea = size > f.GetDataStart() ? size - f.GetDataStart() : 0;
   std::printf("file size: %" PRIu64 "\ndata start: %u\n", size, f.GetDataStart());
   std::printf("entries: %d (used %d, free with space %d, empty slots %d)\n", count, used, freeWithSpace, emptySlots);
-  if (f.GetRecordedDirCount() != count)
-    std::printf("entries past the end of the file: %d\n", f.GetRecordedDirCount() - count);
+  if (f.GetRecordedDirCount() != static_cast<uint32_t>(count))
+    std::printf("entries past the end of the file: %u\n", f.GetRecordedDirCount() - static_cast<uint32_t>(count));
   std::printf("stored bytes: %d\nreserved bytes: %u\n", usedBytes, reserved);
   std::printf("spare room in blocks: %u\n", reserved - static_cast<uint32_t>(usedBytes));
   std::printf("space outside blocks: %" PRIu64 "\n", dataArea > reserved ? dataArea - reserved : 0);

@@ -282,7 +282,7 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   bool CheckCrossBlock(ZorVerif* verif);
   // The header's directory count: above GetDirCount() after a tolerant
   // opening of a file that ends inside its directory (CheckDir reports it).
-  int32_t GetRecordedDirCount() const { return _DirCount() + static_cast<int32_t>(_missingEntries); }
+  uint32_t GetRecordedDirCount() const { return static_cast<uint32_t>(_DirCount()) + _missingEntries; }
 
   // Rescues a block file that no longer opens: every used block whose entry
   // and extent are sound is copied from `in`, read raw (header and

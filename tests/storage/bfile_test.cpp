@@ -343,7 +343,7 @@ TEST(BFileOpen, ACutDirectoryIsShortenedOnlyByTheReportedRepair) {
   ZorBFile f;
   f.OpenOnStream(&m.stream, nullptr, ZorBfOpenTolerant, -1, -1, -1);
   EXPECT_EQ(3u, DirCount(m.stream.Image()));
-  EXPECT_EQ(3, f.GetRecordedDirCount());
+  EXPECT_EQ(3u, f.GetRecordedDirCount());
   EXPECT_CODE(32, f.BCreate(nullptr, 1, 1, 0, true));
   ZorVerif v;
   v.Init(true, 0);
