@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of bfile_open_fuzz: small block files built byte by
-byte from the file layout (980-byte header, 24-byte directory entries, block
-extents), independently of the library. Usage: fuzz/make_bfile_corpus.py
-[output-dir] (default: fuzz/corpus/bfile_open next to this script).
+"""Writes the seed corpus of bfile_open_fuzz (and of bfile_salvage_fuzz,
+given fuzz/corpus/bfile_salvage): small block files built byte by byte from
+the file layout (980-byte header, 24-byte directory entries, block extents),
+independently of the library. Usage: fuzz/make_bfile_corpus.py [output-dir]
+(default: fuzz/corpus/bfile_open next to this script).
 
 Seeds:
   empty          a fresh file: header, empty directory, 25,600 bytes

@@ -270,6 +270,8 @@ void ZorBFile::_ResetState(int32_t openFlags, int32_t cacheBlocks) {
   _readDepth = 0;
   _flushing = false;
   _unsynced = false;
+  _missingEntries = 0;
+  _emptyPending = false;
   std::memset(_header, 0, sizeof _header);
 }
 
@@ -310,7 +312,9 @@ void ZorBFile::_OpenCommon(int32_t openFlags, int32_t, int32_t fileType, int32_t
     if (IsDistant()) _stream->BeginExclusive();
     try {
       _CheckHeaderAtOpen(fileType, signature);
-      if (!IsDistant() && IsWriteEnable()) _MarkOpen();
+      // A read-only opening marks the header image too (never written), so
+      // that it sees the bad close a writable opening would.
+      if (!IsDistant()) _MarkOpen();
       _state |= kBumpCounter;
       _ReadDirectory();
       if (!CheckDir(nullptr) && !(openFlags & ZorBfOpenTolerant)) _Raise(32);
@@ -366,16 +370,21 @@ void ZorBFile::_MarkOpen() {
 }
 
 // Reads count x 24 bytes after the header. A count that does not fit in the
-// file is refused (32), or, for a tolerant opening, cut to what the file
-// holds so that the repair tools can look at the rest.
+// file is refused (32), or, for a tolerant opening, only the entries the
+// file holds are read so that the repair tools can look at them. The header
+// keeps the recorded count: the directory is shortened on disk only by the
+// repair of CheckDir, which reports it, and until then nothing may add an
+// entry (_ResizeDirectory).
 void ZorBFile::_ReadDirectory() {
-  uint64_t count = _Hdr32(kZorBfHdrDirCount);
+  const uint64_t recorded = _Hdr32(kZorBfHdrDirCount);
   const uint64_t size = _FileSize();
   const uint64_t room = size > kZorBfHeaderSize ? (size - kZorBfHeaderSize) / kZorBfEntrySize : 0;
+  uint64_t count = recorded;
+  _missingEntries = 0;
   if (count > kZorBfMaxEntries || count > room) {
     if (!(_openFlags & ZorBfOpenTolerant)) _Raise(32);
     count = std::min<uint64_t>(std::min<uint64_t>(count, room), kZorBfMaxEntries);
-    _SetHdr32(kZorBfHdrDirCount, static_cast<uint32_t>(count));
+    _missingEntries = static_cast<uint32_t>(recorded - count);
   }
   std::vector<uint8_t> bytes(count * kZorBfEntrySize);
   _ReadAt(kZorBfHeaderSize, bytes.data(), static_cast<uint32_t>(bytes.size()));

@@ -62,6 +62,9 @@ void ZorBFile::_RecordChange(int32_t id) {
 }
 
 void ZorBFile::_ResizeDirectory(int32_t count) {
+  // The header still counts entries that the file does not hold: a new
+  // count would drop them unreported (CheckDir repairs that first).
+  if (_missingEntries != 0) _Raise(32);
   auto resize = [&] {
     _dir.resize(static_cast<size_t>(count));
     _cache.resize(static_cast<size_t>(count), nullptr);
@@ -345,6 +348,7 @@ void ZorBFile::EmptyFile(bool resetCounter) {
   _ReleaseAll(false);
   _dir.clear();
   _cache.clear();
+  _missingEntries = 0;
   _changedLow = 0x7FFFFFFF;
   _changedHigh = 0;
   _SetHdr32(kZorBfHdrDirCount, 0);
@@ -352,16 +356,21 @@ void ZorBFile::EmptyFile(bool resetCounter) {
   _SetHdr32(kZorBfHdrDataStart, kZorBfInitialDataStart);
   _DropFreeLists();
   _Space()->Recency().clear();
-  if (_openFlags & ZorBfOpenCopyOnWrite)
+  if (_openFlags & ZorBfOpenCopyOnWrite) {
     _ReleaseDataArea();
-  else
+    _emptyPending = true;
+  } else {
     _SetFileSize(kZorBfInitialDataStart);
+  }
   _SetHeaderDirty();
 }
 
 // Copy-on-write: the directory on disk references the old data area until
 // this transaction is flushed, so the area is not truncated; it becomes
-// entries released at the flush (free space from then on).
+// entries released at the flush, so that blocks created later in the same
+// transaction land after it. When the transaction ends with no block at all,
+// the flush drops those entries instead and cuts the file once the empty
+// header is on disk (_CommitEmptyFile).
 void ZorBFile::_ReleaseDataArea() {
   constexpr uint64_t kPiece = 0x80000000u;
   uint64_t pos = kZorBfInitialDataStart;
@@ -375,6 +384,26 @@ void ZorBFile::_ReleaseDataArea() {
     e.flags = ZorBfFlagFree | ZorBfFlagRelease;
     pos += capacity;
   }
+}
+
+// At the flush of a transaction that emptied a copy-on-write file: true when
+// the file is still empty (no used entry), after which the directory is
+// empty again and only the header changes on disk. The header write is the
+// commit point; a crash before it leaves the old file whole.
+bool ZorBFile::_CommitEmptyFile() {
+  if (!_emptyPending) return false;
+  _emptyPending = false;
+  for (const sZorBfBRef& e : _dir)
+    if (!e.IsFree()) return false;
+  _dir.clear();
+  _cache.clear();
+  _changedLow = 0x7FFFFFFF;
+  _changedHigh = 0;
+  _SetHdr32(kZorBfHdrDirCount, 0);
+  _DropFreeLists();
+  _Space()->Recency().clear();
+  _SetHeaderDirty();
+  return true;
 }
 
 // ------------------------------------------------------------ questions

@@ -13,15 +13,26 @@
 // above the capacity or the block size limit (a read allocates `size` bytes,
 // even for a block without an extent), a free entry
 // that keeps a position without capacity, stored values reserved for the
-// wildcards.
+// wildcards. It also reports a directory that a tolerant opening could not
+// read whole (the header counts entries past the end of the file); its
+// repair sets the count to what was read and says which entries it dropped.
 //
 // Extents are compared in position order: CheckCrossBlock sweeps the sorted
-// extents keeping those still open, so that its cost is the sort plus one
-// step per overlapping pair (each pair reported once, lower id first, in id
-// order); CheckLostSpace walks the same order from data start to the end of
-// the file. Space covered by any entry's extent, used or free, is accounted
+// extents keeping the one that reaches furthest; an extent that starts
+// before that end overlaps it and is reported with it, lower id first. So
+// each extent gives at most one pair, every block involved in an overlap
+// appears in some pair, and the cost is the sort: a directory of identical
+// entries gives count - 1 pairs, of which the first kMaxOverlapItems (in id
+// order) are items and the rest one more item that counts them.
+// CheckLostSpace walks the same order from data start to the end of the
+// file. Space covered by any entry's extent, used or free, is accounted
 // for; where extents overlap, the walk continues after the furthest end, so
 // that a repair never declares free a byte that some block still holds.
+//
+// With a verifier the checks are long work: their read-only loops poll the
+// process-wide user break and raise the cancellation error (1, 1000); a
+// repair under way is still written by the transaction's end, so the file
+// stays consistent.
 //
 // Positions and capacities appear in the texts through the catalogue's
 // 32-bit placeholders: beyond 2 GiB they print wrapped.
@@ -30,7 +41,9 @@
 #include <zorvane/bfile.h>
 #include <zorvane/event_journal.h>
 #include <zorvane/messages.h>
+#include <zorvane/progress.h>
 #include <zorvane/string.h>
+#include <zorvane/ui.h>
 #include <zorvane/verif.h>
 
 #include <algorithm>
@@ -58,6 +71,9 @@ enum : int32_t {
   kTitleOwnerType = 13,
   kMsgBadBlock = 14,
   kMsgDeleted = 15,
+  kMsgShortDirectory = 16,
+  kMsgEntriesDropped = 17,
+  kMsgMoreOverlaps = 18,
 };
 
 // Owner and type rules of the files of type 2 (databases).
@@ -68,6 +84,10 @@ constexpr int32_t kMinLostRepairLevel = 2;
 
 // Lost-space repairs cut a range into entries of at most this capacity.
 constexpr uint64_t kMaxEntryCapacity = 0xFFFFFFFFu;
+// Overlaps reported one by one; the rest are counted in one more item.
+constexpr size_t kMaxOverlapItems = 1000;
+// Entries between two looks at the user break.
+constexpr int32_t kBreakPollStep = 4096;
 
 struct Extent {
   uint64_t pos;
@@ -101,6 +121,12 @@ struct ZorBFile::Checker {
   }
 
   bool CanRepair() const { return verif && verif->CanRepair() && f.IsWriteEnable(); }
+
+  // With a verifier, at step 0 and every kBreakPollStep steps after it: the
+  // user may cancel.
+  void Poll(size_t step) const {
+    if (verif && step % kBreakPollStep == 0 && ZorIsUserBreak()) ZorProgress::S_RaiseCancel("ZorBFile", __LINE__);
+  }
 
   void Section(int32_t title) {
     if (!verif) return;
@@ -137,6 +163,7 @@ struct ZorBFile::Checker {
   std::vector<Extent> SortedExtents() const {
     std::vector<Extent> out;
     for (int32_t id = 1; id <= f._DirCount(); ++id) {
+      Poll(static_cast<size_t>(id - 1));
       const sZorBfBRef& e = f._Entry(id);
       if (e.HasPos() && e.capacity != 0) out.push_back({e.GetPos(), e.GetPos() + e.capacity, id});
     }
@@ -169,6 +196,22 @@ struct ZorBFile::Checker {
     Report(repair, kMsgFreeWithData);
   }
 
+  // The header counts entries that a tolerant opening could not read.
+  void CheckMissingEntries() {
+    if (f._missingEntries == 0) return;
+    const uint32_t read = static_cast<uint32_t>(f._DirCount());
+    const uint32_t recorded = read + f._missingEntries;  // the header's 32-bit count
+    if (!CanRepair()) {
+      Report(false, kMsgShortDirectory, recorded, read);
+      return;
+    }
+    BeginRepair();
+    f._missingEntries = 0;
+    f._SetHdr32(kZorBfHdrDirCount, static_cast<uint32_t>(read));
+    f._SetHeaderDirty();
+    Report(true, kMsgEntriesDropped, read + 1, recorded);
+  }
+
   void CheckBadClose() {
     if (!verif || !(f._openFlags & ZorBfOpenCheckBadClose) || IsServerMode()) return;
     if (!(f._Hdr32(kZorBfHdrState) & kZorBfStateBadClose)) return;
@@ -188,16 +231,19 @@ struct ZorBFile::Checker {
   }
 
   // ----------------------------------------------------------- CheckCrossBlock
-  // Every intersecting pair as (lower id, higher id), in id order.
+  // The overlapping pairs of the sweep, (lower id, higher id), in id order.
   std::vector<std::pair<int32_t, int32_t>> Overlaps() const {
     const std::vector<Extent> extents = SortedExtents();
     std::vector<std::pair<int32_t, int32_t>> pairs;
-    std::vector<const Extent*> open;  // extents that end after the current start
-    for (const Extent& x : extents) {
-      std::erase_if(open, [&](const Extent* o) { return o->end <= x.pos; });
-      for (const Extent* o : open) pairs.emplace_back(std::min(o->id, x.id), std::max(o->id, x.id));
-      if (!pairs.empty() && !verif) break;
-      open.push_back(&x);
+    const Extent* furthest = nullptr;
+    for (size_t i = 0; i < extents.size(); ++i) {
+      Poll(i);
+      const Extent& x = extents[i];
+      if (furthest && x.pos < furthest->end) {
+        pairs.emplace_back(std::min(furthest->id, x.id), std::max(furthest->id, x.id));
+        if (!verif) break;
+      }
+      if (!furthest || x.end > furthest->end) furthest = &x;
     }
     std::sort(pairs.begin(), pairs.end());
     return pairs;
@@ -213,7 +259,9 @@ struct ZorBFile::Checker {
   std::vector<std::pair<uint64_t, uint64_t>> LostRanges(uint64_t fileSize) const {
     std::vector<std::pair<uint64_t, uint64_t>> lost;
     uint64_t walk = f._DataStart();
+    size_t step = 0;
     for (const Extent& x : SortedExtents()) {
+      Poll(step++);
       if (x.pos > walk && walk < fileSize) lost.emplace_back(walk, std::min(x.pos, fileSize));
       walk = std::max(walk, x.end);
     }
@@ -221,8 +269,11 @@ struct ZorBFile::Checker {
     return lost;
   }
 
+  // Not while the directory is cut short: a new entry would need the count
+  // that only CheckDir's repair may set.
   bool CanRepairLost() const {
-    return CanRepair() && verif->GetMode() >= kMinLostRepairMode && ZorGetCheckLevel() >= kMinLostRepairLevel;
+    return CanRepair() && verif->GetMode() >= kMinLostRepairMode && ZorGetCheckLevel() >= kMinLostRepairLevel &&
+           f._missingEntries == 0;
   }
 
   // Declares [from, to) free space; false when the directory is full.
@@ -267,7 +318,12 @@ bool ZorBFile::CheckDir(ZorVerif* verif) {
   c.Section(kTitleDir);
   const uint64_t dataStart = _DataStart();
   const uint64_t fileSize = _FileSize();
-  for (int32_t id = 1; id <= _DirCount() && !c.Stop(); ++id) c.CheckEntry(id, dataStart, fileSize);
+  for (int32_t id = 1; id <= _DirCount() && !c.Stop(); ++id) {
+    c.Poll(static_cast<size_t>(id - 1));
+    c.CheckEntry(id, dataStart, fileSize);
+  }
+  if (c.Stop()) return false;
+  c.CheckMissingEntries();
   if (c.Stop()) return false;
   c.CheckBadClose();
   return c.Finish();
@@ -276,7 +332,9 @@ bool ZorBFile::CheckDir(ZorVerif* verif) {
 bool ZorBFile::CheckCrossBlock(ZorVerif* verif) {
   Checker c(*this, verif);
   c.Section(kTitleCross);
-  for (const auto& [a, b] : c.Overlaps()) c.ReportOverlap(a, b);
+  const std::vector<std::pair<int32_t, int32_t>> pairs = c.Overlaps();
+  for (size_t i = 0; i < pairs.size() && i < kMaxOverlapItems; ++i) c.ReportOverlap(pairs[i].first, pairs[i].second);
+  if (pairs.size() > kMaxOverlapItems) c.Report(false, kMsgMoreOverlaps, pairs.size() - kMaxOverlapItems);
   return c.Finish();
 }
 
@@ -299,6 +357,7 @@ bool ZorBFile::CheckBlockOwnerType(ZorVerif* verif) {
   const bool repair = c.CanRepair();
   bool deleted = false;
   for (int32_t id = 1; id <= _DirCount() && !c.Stop(); ++id) {
+    c.Poll(static_cast<size_t>(id - 1));
     if (_Entry(id).IsFree() || Checker::IsKnownKind(_Entry(id), described)) continue;
     if (repair) {
       c.BeginRepair();

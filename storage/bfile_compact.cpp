@@ -212,7 +212,11 @@ bool ZorBFile::NeedCompact(eZorBfCompact mode) {
   uint64_t waste = 0;
   for (int32_t id = 1; id <= _DirCount(); ++id) waste += EntryWaste(_Entry(id), mode);
   if (mode != ZorBfCompact10Percent) return waste != 0;
-  return waste * 10 >= _FileSize();  // at least 10 % of the file
+  // In whole hundredths of the file, as the stored format's tools count it:
+  // 3,000 bytes of 30,050 are 10 of its 300-byte hundredths.
+  const uint64_t hundredth = _FileSize() / 100;
+  if (hundredth == 0) return waste != 0;
+  return waste / hundredth >= 10;
 }
 
 bool ZorBFile::Compact(eZorBfCompact mode, bool showMsg, bool showProgress, ZorProgress* display) {

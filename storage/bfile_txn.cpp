@@ -12,7 +12,11 @@
 //      entries it makes visible; and when such a transaction also changed
 //      entries the header already counted, those leave together with the
 //      header in one write (a killed process leaves one state or the other);
-//   5. the OS flush, unless ZorBfOpenNoFlush.
+//   5. the OS flush, unless ZorBfOpenNoFlush;
+//   6. after EmptyFile under copy-on-write, when the transaction left the
+//      file empty: the cut of the old data area, now that the empty header
+//      is durable (a crash before leaves the old file, after it the empty
+//      one, at worst with its old bytes as lost space).
 // Between 1 and 3, extents given up in the transaction (flag 0x10) become
 // free, and the area reserved for the directory grows when the directory no
 // longer fits its step of 1,000 entries: blocks starting inside the new area
@@ -114,6 +118,7 @@ void ZorBFile::FlushTransaction() {
     ~Flushing() { flag = false; }
   } flushing(_flushing);
   try {
+    const bool emptied = _CommitEmptyFile();
     _FlushDirtyBlocks();
     _ReleaseAtFlush();
     const uint32_t oldDataStart = _DataStart();
@@ -125,6 +130,11 @@ void ZorBFile::FlushTransaction() {
     if (_state & kHeaderDirty) _Barrier();
     _WriteHeader();
     if (!(_openFlags & ZorBfOpenNoFlush) && _unsynced) _OsFlush();
+    if (emptied) {
+      // The empty header is durable: the old data area may go.
+      _SetFileSize(kZorBfInitialDataStart);
+      if (!(_openFlags & ZorBfOpenNoFlush)) _OsFlush();
+    }
   } catch (const std::bad_alloc&) {
     _Raise(1);
   }

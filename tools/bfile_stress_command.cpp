@@ -1,15 +1,16 @@
-// `zorvane bfile stress FILE [--processes N] [--transactions M] [--seed S]`:
-// proves that a block file can be shared by several processes where FILE
-// lives (ZorBfStress). FILE is created or emptied, N forked processes run M
+// `zorvane bfile stress FILE [--processes N] [--transactions M] [--seed S]
+// [--force]`: proves that a block file can be shared by several processes
+// where FILE lives (ZorBfStress). FILE is created (an existing file is
+// refused, or with --force emptied), N forked processes run M
 // transactions each on it as a distant file, and the verification report
 // is printed; exit 1 on any discrepancy. On a local disk the file is
 // forced distant, so the sharing protocol is exercised there too.
 #include "tools/bfile_stress_command.h"
+#include "tools/tool_support.h"
 
 #include <zorvane/zorvane.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -22,13 +23,14 @@ struct StressArgs {
   int32_t processes = 4;
   int32_t transactions = 500;
   uint32_t seed = 1;
+  bool force = false;
 };
 
 int RunStress(const StressArgs& a) {
-  string text, utf8;
-  ZorDecodefromUTF8(std::filesystem::absolute(a.path).lexically_normal().c_str(), &text);
-  ZorFsa path;
-  path.InitFromPath(text.CStr());
+  const ZorFsa path = ToolPath(a.path, PathUse::kOutput);
+  if (!a.force && ZorFsaCmd(&path, ZorFsaCmdQuiet).Exists())
+    throw ToolError{a.path, "already exists; pass --force to empty it"};
+  string text;
   sZorBfStressOptions options;
   options.processes = a.processes;
   options.transactions = a.transactions;
@@ -36,19 +38,8 @@ int RunStress(const StressArgs& a) {
   ZorVerif report;
   report.Init(false);
   const bool clean = ZorBfStress(&path, &options, nullptr, &report);
-  std::printf("%s", ZorEncodeToUTF8(report.GetText(&text), &utf8));
+  std::fputs(Utf8(report.GetText(&text)).c_str(), stdout);
   return clean ? 0 : 1;
-}
-
-int RunReporting(const StressArgs& a) {
-  try {
-    return RunStress(a);
-  } catch (const ZorException& e) {
-    string text, utf8;
-    e.ToString(&text);
-    std::fprintf(stderr, "zorvane bfile stress: %s\n", ZorEncodeToUTF8(text.CStr(), &utf8));
-    return 1;
-  }
 }
 
 }  // namespace
@@ -56,7 +47,8 @@ int RunReporting(const StressArgs& a) {
 void AddBfileStressCommand(CLI::App& bfile, int& exitCode) {
   auto args = std::make_shared<StressArgs>();
   CLI::App* cmd = bfile.add_subcommand("stress", "Several processes share a block file: run a workload, verify it");
-  cmd->add_option("FILE", args->path, "Block file to create (an existing file is emptied)")->required();
+  cmd->add_option("FILE", args->path, "Block file to create (an existing one only with --force)")->required();
+  cmd->add_flag("--force", args->force, "Empty FILE when it exists");
   cmd->add_option("--processes", args->processes, "Processes sharing the file")
       ->check(CLI::Range(1, 64))
       ->capture_default_str();
@@ -64,7 +56,9 @@ void AddBfileStressCommand(CLI::App& bfile, int& exitCode) {
       ->check(CLI::Range(1, 10000000))
       ->capture_default_str();
   cmd->add_option("--seed", args->seed, "Seed of the workload's choices")->capture_default_str();
-  cmd->callback([args, &exitCode]() { exitCode = RunReporting(*args); });
+  cmd->callback([args, &exitCode]() {
+    exitCode = RunReported("bfile stress", args->path, [&] { return RunStress(*args); });
+  });
 }
 
 }  // namespace zorvane::tool

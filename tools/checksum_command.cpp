@@ -8,21 +8,21 @@
 // checksum file holds. --write also stores that file beside the checked
 // files; --check recomputes the checksum with the options stored there and
 // exits 1 when it differs or there is none. Whether PATH is a file or a
-// directory is read from the file system. While the work runs longer than a
-// second and stderr is a terminal, a progress bar is drawn there; Ctrl-C
-// cancels.
+// directory is read from the file system; anything else (a FIFO, a
+// device) is refused. While the work runs longer than a second and stderr
+// is a terminal, a progress bar is drawn there; Ctrl-C cancels (exit 130).
 //
 // Command-line texts are UTF-8 and library texts cp1252: arguments are
 // decoded on the way in, results encoded on the way out.
 #include "tools/commands.h"
 #include "tools/terminal_progress.h"
+#include "tools/tool_support.h"
 
 #include <zorvane/zorvane.h>
 
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 namespace zorvane::tool {
@@ -60,12 +60,8 @@ int RunCheck(const ZorFsa& path, ZorProgress* display) {
 
 int RunChecksum(const ChecksumArgs& a) {
   string text;
-  ZorDecodefromUTF8(std::filesystem::absolute(a.path).lexically_normal().c_str(), &text);
-  ZorFsa path;
-  path.InitFromPath(text.CStr());
-  // The library counts a missing file as an empty one; here it is an error,
-  // which asking for its size raises.
-  ZorFsaCmd(&path).GetLogSize();
+  // The library counts a missing file as an empty one; here it is an error.
+  const ZorFsa path = ToolPath(a.path, PathUse::kFileOrDir);
   TerminalProgress bar;
   ZorProgress* display = isatty(STDERR_FILENO) ? &bar : nullptr;
   if (a.check) return RunCheck(path, display);
@@ -78,19 +74,6 @@ int RunChecksum(const ChecksumArgs& a) {
   PrintUtf8(sum.GetCheckSum(&text, a.full));
   if (a.write) sum.GenCheckSumFile();
   return 0;
-}
-
-// Library errors are reported here so that their cp1252 text reaches the
-// terminal as UTF-8.
-int RunReporting(const ChecksumArgs& a) {
-  try {
-    return RunChecksum(a);
-  } catch (const ZorException& e) {
-    string text, utf8;
-    e.ToString(&text);
-    std::fprintf(stderr, "zorvane checksum: %s\n", ZorEncodeToUTF8(text.CStr(), &utf8));
-    return 1;
-  }
 }
 
 }  // namespace
@@ -106,7 +89,9 @@ void AddChecksumCommand(CLI::App& app, int& exitCode) {
   CLI::Option* write = cmd->add_flag("--write", args->write, "Also store the checksum file beside the files");
   cmd->add_flag("--check", args->check, "Compare with the stored checksum file (exit 1 when it differs)")
       ->excludes(write);
-  cmd->callback([args, &exitCode]() { exitCode = RunReporting(*args); });
+  cmd->callback([args, &exitCode]() {
+    exitCode = RunReported("checksum", args->path, [&] { return RunChecksum(*args); });
+  });
 }
 
 }  // namespace zorvane::tool

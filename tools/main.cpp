@@ -1,9 +1,18 @@
 // zorvane: the command-line tool of the library.
 //
-// Exit codes: 0 success, 1 a command failed, 2 a usage error.
+// Exit codes: 0 success, 1 a command failed, 2 a usage error, 130 cancelled
+// by Ctrl-C.
+//
+// Ctrl-C sets the library's user break: long work polls it and stops
+// cleanly (files closed, consistent) with the cancellation error, which the
+// commands turn into exit 130. A second Ctrl-C, for work that is stuck in a
+// system call, ends the process at once.
 #include "tools/commands.h"
+#include "tools/tool_support.h"
 
 #include <zorvane/zorvane.h>
+
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -11,7 +20,10 @@
 
 namespace {
 
-void OnInterrupt(int) { zorvane::ZorSetUserBreak(true); }
+void OnInterrupt(int) {
+  if (zorvane::ZorIsUserBreak()) _exit(zorvane::tool::kExitCancelled);
+  zorvane::ZorSetUserBreak(true);
+}
 
 }  // namespace
 

@@ -7,8 +7,10 @@
 // message has none. The text is escaped as in the catalogue's source files
 // (\\ \n \r \t), so every message stays on one line. Without --group every
 // string list of the module is listed in group order. Module 1 (the
-// library) by default. A group that does not exist fails with exit 1.
+// library) by default. A group that does not exist fails with exit 1;
+// Ctrl-C stops the listing (exit 130).
 #include "tools/commands.h"
+#include "tools/tool_support.h"
 
 #include <zorvane/zorvane.h>
 
@@ -48,7 +50,9 @@ std::string Escaped(const char* cp1252) {
   return out;
 }
 
+// False (stop) once the user pressed Ctrl-C.
 bool PrintMessage(void* context, int32_t id, const char* text, const char* symbol) {
+  if (ZorIsUserBreak()) return false;
   const auto* printer = static_cast<const Printer*>(context);
   std::printf("%d %d %s %s\n", printer->group, id, *symbol ? symbol : "-", Escaped(text).c_str());
   return true;
@@ -82,6 +86,7 @@ int RunMessages(const MessagesArgs& a) {
     Printer printer{group};
     if (!ListExists(a.module, group)) return ReportMissing(MessagesArgs{a.module, group});
     ZorForEachString(a.module, group, &PrintMessage, &printer);
+    PollBreak();
   }
   return 0;
 }
@@ -93,7 +98,7 @@ void AddMessagesCommand(CLI::App& app, int& exitCode) {
   CLI::App* cmd = app.add_subcommand("messages", "List the texts of a module's string lists as UTF-8");
   cmd->add_option("--module", args->module, "Module id (1: the library)");
   cmd->add_option("--group", args->group, "Only this string list");
-  cmd->callback([args, &exitCode]() { exitCode = RunMessages(*args); });
+  cmd->callback([args, &exitCode]() { exitCode = RunReported("messages", "", [&] { return RunMessages(*args); }); });
 }
 
 }  // namespace zorvane::tool

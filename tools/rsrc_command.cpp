@@ -5,13 +5,14 @@
 //
 // Data that cannot be packed (under 32 bytes, or not shrinking enough) is
 // copied as it stands, with a note on stderr. Unpacking a file that is not
-// a valid envelope writes nothing and exits 1.
+// a valid envelope writes nothing and exits 1. IN must be a regular file and
+// OUT missing or a regular file (a FIFO would block for good).
 #include "tools/commands.h"
+#include "tools/tool_support.h"
 
 #include <zorvane/zorvane.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -27,14 +28,6 @@ struct RsrcArgs {
   std::string in;
   std::string out;
 };
-
-ZorFsa PathOf(const std::string& utf8) {
-  string text;
-  ZorDecodefromUTF8(std::filesystem::absolute(utf8).lexically_normal().c_str(), &text);
-  ZorFsa path;
-  path.InitFromPath(text.CStr());
-  return path;
-}
 
 void ReadWhole(const ZorFsa& path, ZorHandle* h) {
   ZorLock guard;
@@ -53,7 +46,7 @@ void Note(const char* cp1252) {
 }
 
 int Run(const RsrcArgs& a, bool pack) {
-  const ZorFsa in = PathOf(a.in), out = PathOf(a.out);
+  const ZorFsa in = ToolPath(a.in, PathUse::kFile), out = ToolPath(a.out, PathUse::kOutput);
   ZorHandle data;
   ReadWhole(in, &data);
   string name, text;
@@ -67,24 +60,15 @@ int Run(const RsrcArgs& a, bool pack) {
   return 0;
 }
 
-// Library errors are reported here so that their cp1252 text reaches the
-// terminal as UTF-8.
-int RunReporting(const RsrcArgs& a, bool pack) {
-  try {
-    return Run(a, pack);
-  } catch (const ZorException& e) {
-    string text;
-    Note(e.ToString(&text));
-    return 1;
-  }
-}
-
 void AddStep(CLI::App* rsrc, const char* name, const char* help, bool pack, int& exitCode) {
   auto args = std::make_shared<RsrcArgs>();
   CLI::App* cmd = rsrc->add_subcommand(name, help);
   cmd->add_option("IN", args->in, "Input file")->required();
   cmd->add_option("OUT", args->out, "Output file")->required();
-  cmd->callback([args, pack, &exitCode]() { exitCode = RunReporting(*args, pack); });
+  const std::string label = std::string("rsrc ") + name;
+  cmd->callback([args, pack, label, &exitCode]() {
+    exitCode = RunReported(label.c_str(), args->in, [&] { return Run(*args, pack); });
+  });
 }
 
 }  // namespace

@@ -159,6 +159,13 @@ ZOR_API void ZorSetCheckLevel(int32_t level);
 ZOR_API int32_t ZorGetCheckBadOpen();
 ZOR_API void ZorSetCheckBadOpen(int32_t value);
 
+// What ZorBFile::Salvage did.
+struct sZorBfSalvage {
+  int32_t kept = 0;     // used blocks copied into the new file
+  int32_t dropped = 0;  // used entries left behind: damaged or unreadable
+  int32_t missing = 0;  // entries the header counts past the end of the file
+};
+
 // --------------------------------------------------------------- the file
 
 class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
@@ -273,6 +280,22 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   bool CheckBlockOwnerType(ZorVerif* verif);
   bool CheckLostSpace(ZorVerif* verif);
   bool CheckCrossBlock(ZorVerif* verif);
+  // The header's directory count: above GetDirCount() after a tolerant
+  // opening of a file that ends inside its directory (CheckDir reports it).
+  uint32_t GetRecordedDirCount() const { return static_cast<uint32_t>(_DirCount()) + _missingEntries; }
+
+  // Rescues a block file that no longer opens: every used block whose entry
+  // and extent are sound is copied from `in`, read raw (header and
+  // directory, nothing else trusted), into the new file `out` (which must
+  // not exist) under the same id, with its owner, type, stored flags and
+  // capacity; free and dropped ids stay free empty slots, and the header's
+  // identity (type, identifier, signature, release, creation string, user
+  // array) is copied. The report (may be null) gets a section with an item
+  // per dropped block and a summary note; `display` (may be null) shows the
+  // progress and lets the user cancel (1, 1000). Raises 36 when `in` is not
+  // a block file; on any error `out` is removed.
+  static void Salvage(const ZorFsa* in, const ZorFsa* out, ZorVerif* report, ZorProgress* display,
+                      sZorBfSalvage* result);
 
   // A copy of directory entry `id` (free ones included); false outside
   // 1..GetDirCount().
@@ -300,6 +323,7 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   struct Compactor;    // storage/bfile_compact.cpp
   struct Checker;      // storage/bfile_check.cpp
   struct DistantSync;  // storage/bfile_distant.cpp
+  struct Salvager;     // storage/bfile_salvage.cpp
 
   // State bits.
   enum : uint32_t {
@@ -354,6 +378,7 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   void _RecordChange(int32_t id);
   void _FreeEntry(int32_t id);  // the deletion algorithm
   void _ReleaseDataArea();      // EmptyFile under copy-on-write
+  bool _CommitEmptyFile();      // at the flush: true when the file is to be cut
   uint32_t _RoundCapacity(uint64_t capacity) const;
   int32_t _FindSpace(uint32_t need);  // CBlockSpace lookup, damaged extents refused
   int32_t _FindOrMakeEntry(uint32_t need, bool allowSplit);
@@ -447,6 +472,8 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   bool _flushing = false;
   bool _unsynced = false;  // writes since the last OS flush
   uint32_t _writtenCount = 0;  // directory count of the header last written (or read)
+  uint32_t _missingEntries = 0;  // tolerant opening: entries the header counts past the end of the file
+  bool _emptyPending = false;  // EmptyFile under copy-on-write: the file is cut after the flush
   mutable int32_t _readDepth = 0;
 };
 

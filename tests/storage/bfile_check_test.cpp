@@ -12,6 +12,7 @@
 #include "platform/little_endian.h"
 #include "support/fault_stream.h"
 #include "support/progress_double.h"
+#include "support/temp_files.h"
 
 #include <chrono>
 #include <cstring>
@@ -195,6 +196,42 @@ TEST_F(BFileCheckTest, NeedCompactTenPercentThreshold) {
   EXPECT_FALSE(file->NeedCompact(ZorBfCompact10Percent));
   EXPECT_TRUE(file->NeedCompact(ZorBfCompactAny));
   EXPECT_FALSE(file->NeedCompact(static_cast<eZorBfCompact>(4)));
+  // Counted in whole hundredths: 3,000 of 30,050 bytes is 10 of 300.
+  file->EmptyFile(false);
+  New(1450, 4450);
+  Reopen(0);
+  ASSERT_EQ(stream.Image().size(), 30050u);
+  EXPECT_TRUE(file->NeedCompact(ZorBfCompact10Percent));
+}
+
+// With a verifier the checks are cancellable work; without one (the check
+// of an opening) they are not.
+TEST_F(BFileCheckTest, TheUserBreakCancelsChecksWithAVerifier) {
+  New(100);
+  file->SetFType(2);  // CheckBlockOwnerType looks at database files only
+  ZorSetUserBreak(true);
+  for (auto check : {&ZorBFile::CheckDir, &ZorBFile::CheckCrossBlock, &ZorBFile::CheckLostSpace,
+                     &ZorBFile::CheckBlockOwnerType})
+    EXPECT_EQ(ZorErr(1, 1000), ErrorOf([&] { Items(check); }));
+  EXPECT_TRUE(file->CheckDir(nullptr));
+  ZorSetUserBreak(false);
+}
+
+// A cancelled salvage leaves no half-made file behind.
+TEST(BFileSalvage, ACancelledSalvageLeavesNoOutput) {
+  zortest::TempDir dir;
+  const ZorFsa in(dir.File("in.zbf").c_str()), out(dir.File("out.zbf").c_str());
+  ZorBFile::Create(&in, 0, 0, nullptr, ZorFsaCreateNew);
+  {
+    ZorBFile f;
+    f.Open(&in, ZorPermReadWrite, ZorShareExclusive, 0, -1, -1, -1);
+    f.BCreate(nullptr, 1, 1, 0, true);
+    f.Close(ZorBfCloseNormal);
+  }
+  ZorSetUserBreak(true);
+  EXPECT_EQ(ZorErr(1, 1000), ErrorOf([&] { ZorBFile::Salvage(&in, &out, nullptr, nullptr, nullptr); }));
+  ZorSetUserBreak(false);
+  EXPECT_FALSE(ZorFsaCmd(&out).Exists());
 }
 
 // ---------------------------------------------------------------- Compact

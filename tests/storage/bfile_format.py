@@ -52,7 +52,10 @@ class BFile:
          self.update, self.ftype, self.guid, self.signature, self.user_rel, crea) = HEADER.unpack_from(data, 0)
         self.crea = crea.split(b"\0")[0]
         self.entries = []
-        for i in range(self.count):
+        # Entries the header counts past the end of the file.
+        held = max(0, (len(data) - HEADER_SIZE) // ENTRY_SIZE)
+        self.missing = max(0, self.count - held)
+        for i in range(self.count - self.missing):
             pos, cap, size, owner, _slot, typ, flags, hi = ENTRY.unpack_from(data, HEADER_SIZE + i * ENTRY_SIZE)
             self.entries.append(Entry(i + 1, pos | (hi << 32), cap, size, owner, typ, flags))
 
@@ -109,7 +112,9 @@ class BFile:
     def need_compact(self, mode):
         w = self.waste(mode)
         if mode == 1:
-            return w * 10 >= self.size
+            # Waste counted in whole hundredths of the file.
+            hundredth = self.size // 100
+            return w // hundredth >= 10 if hundredth else w != 0
         return w != 0 if mode in (2, 3) else False
 
     def overlaps(self):
@@ -121,6 +126,21 @@ class BFile:
                 if p1 < e2 and p2 < e1:
                     pairs.add((min(a, b), max(a, b)))
         return sorted(pairs)
+
+    def overlap_report(self, cap=1000):
+        """What the cross-block check reports: extents taken by position
+        (then id); one that starts before the furthest end reached so far is
+        paired with the first extent that reached it. Pairs lower id first,
+        in id order; beyond `cap` pairs only their number (the second
+        result)."""
+        furthest, pairs = None, []
+        for e in sorted((e for e in self.entries if e.pos and e.capacity), key=lambda e: (e.pos, e.id)):
+            if furthest and e.pos < furthest.end:
+                pairs.append((min(e.id, furthest.id), max(e.id, furthest.id)))
+            if furthest is None or e.end > furthest.end:
+                furthest = e
+        pairs.sort()
+        return pairs[:cap], max(0, len(pairs) - cap)
 
     def lost(self):
         """Byte ranges of [data start, end of file) that no extent covers."""
@@ -142,15 +162,17 @@ class BFile:
         """(message id, block id) in report order; 12 without a block id."""
         out = []
         for e in self.entries:
-            if not e.free and (e.size > e.capacity or e.size > MAX_BLOCK):
+            # One "outside" item per entry, for its size or its extent.
+            bad_size = not e.free and (e.size > e.capacity or e.size > MAX_BLOCK)
+            bad_extent = e.pos and not (e.free and e.capacity == 0) and \
+                (e.pos < self.data_start or e.end > self.size)
+            if bad_size or bad_extent:
                 out.append((5, e.id))
             if not e.pos:
                 continue
             if e.free and e.capacity == 0:
                 out.append((12, None))
                 continue
-            if e.pos < self.data_start or e.end > self.size:
-                out.append((5, e.id))
             if e.free:
                 continue
             if e.owner == ANY_OWNER:
@@ -238,13 +260,19 @@ def expected_report(f, path, msgs, check_bad_close=False, repair=False, lost_rep
     out = [("S", form(msgs[6], path))]
     for msg, bid in f.dir_faults():
         out.append((fixed, msgs[12]) if msg == 12 else ("E", form(msgs[msg], bid)))
+    if f.missing:
+        held = f.count - f.missing
+        out.append(("R", form(msgs[17], held + 1, f.count)) if repair else ("E", form(msgs[16], f.count, held)))
     if check_bad_close and f.state & STATE_BAD_CLOSE:
         out.append((fixed, msgs[11] if repair else msgs[1]))
     out.append(("S", form(msgs[10], path)))
     ent = {e.id: e for e in f.entries}
-    for a, b in f.overlaps():
+    pairs, more = f.overlap_report()
+    for a, b in pairs:
         x, y = ent[a], ent[b]
         out.append(("E", form(msgs[8], a, x.pos, x.capacity, b, y.pos, y.capacity)))
+    if more:
+        out.append(("E", form(msgs[18], more)))
     out.append(("S", form(msgs[9], path)))
     for lo, hi in f.lost():
         out.append(("R" if repair and lost_repair else "E", form(msgs[7], lo, hi)))

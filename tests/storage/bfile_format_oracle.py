@@ -16,7 +16,8 @@ is then read back raw and compared with the model, and:
   in database files) are checked; the report must hold exactly the sections
   and messages re-derived from the raw bytes (texts formatted here from the
   catalogue sources), and a plain open must fail with 32 exactly when the
-  directory check finds a fault;
+  directory check finds a fault; the overlapping pairs reported must be
+  real ones (brute force over every pair) and name every block involved;
 - repairs (lost space at mode 5 and check level 2, free entries holding
   data, bad close, unknown block kinds) are checked on the raw bytes after
   the file is closed; on arbitrary damage they must at least run cleanly.
@@ -245,6 +246,11 @@ def round_damage(drv, rng, case, path, tmp):
     items, results = drv.report("check 0 0 0")
     want = bf.expected_report(f, bad, MSGS, check_bad_close=True)
     expect(case, "report", items, want)
+    # The overlaps reported are real ones and name every block involved in
+    # one (brute force over every pair).
+    reported, truth = set(f.overlap_report(cap=len(f.entries))[0]), set(f.overlaps())
+    expect(case, "reported overlaps are real", reported - truth, set())
+    expect(case, "blocks in overlaps", {i for p in reported for i in p}, {i for p in truth for i in p})
     faults_seen[0] += sum(1 for kind, _ in want if kind != "S")
     quick = [int(x) for x in drv("quick").split()]
     expect(case, "results without verifier",

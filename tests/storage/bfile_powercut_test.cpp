@@ -2,7 +2,7 @@
 //
 // A random workload of transactions (creates, rewrites that grow and shrink
 // blocks, duplicates, deletes, purges and uncaching that write dirty blocks
-// in the middle of a transaction, the occasional compaction) runs on the
+// in the middle of a transaction, the occasional compaction or emptying) runs on the
 // fault-injecting stream with a tiny cache. At a random write, size change
 // or flush of a transaction the power fails: the image that survives is the
 // last flushed image plus a random subset of the later writes, some of them
@@ -305,6 +305,7 @@ class PowerCutRun {
       _Note("uncache all");
     }
     else if (op < 97 && alone) Compact();
+    else if (op == 97) EmptyFile();
     else Create();
   }
 
@@ -377,6 +378,14 @@ class PowerCutRun {
     _file.BMultiDelete(owner, type);
     _Note("multi delete " + std::to_string(owner) + " " + std::to_string(type));
     std::erase_if(_working, [&](const auto& kv) { return kv.second.owner == owner && kv.second.type == type; });
+  }
+
+  // Alone, the header is the commit point and the file is cut after it;
+  // inside a transaction, blocks created after it land past the old area.
+  void EmptyFile() {
+    _file.EmptyFile(false);
+    _working.clear();
+    _Note("empty file");
   }
 
   void Compact() {

@@ -14,6 +14,7 @@
 #include <zorvane/messages_bus.h>
 #include <zorvane/purger.h>
 #include <zorvane/string.h>
+#include <zorvane/verif.h>
 
 #include <gtest/gtest.h>
 
@@ -328,6 +329,29 @@ TEST(BFileOpen, HugeDirectoryCountIsRefusedWithoutAllocating) {
   EXPECT_CODE(32, f.OpenOnStream(&m.stream, nullptr, 0, -1, -1, -1));
   f.OpenOnStream(&m.stream, nullptr, ZorBfOpenTolerant, -1, -1, -1);
   EXPECT_EQ((25600 - 980) / 24, f.GetNbBlock(nullptr, nullptr));
+}
+
+// A file cut inside its directory: the tolerant opening reads what is left
+// and keeps the recorded count; nothing may add an entry (which would
+// shorten the count unreported) until the repair of CheckDir has said what
+// it dropped.
+TEST(BFileOpen, ACutDirectoryIsShortenedOnlyByTheReportedRepair) {
+  MemFile m;
+  for (int i = 0; i < 3; ++i) m.Create("x");
+  m.file.Close(ZorBfCloseNormal);
+  m.stream.SetImage(m.stream.Image().substr(0, 980 + 24 + 10));
+  ZorBFile f;
+  f.OpenOnStream(&m.stream, nullptr, ZorBfOpenTolerant, -1, -1, -1);
+  EXPECT_EQ(3u, DirCount(m.stream.Image()));
+  EXPECT_EQ(3u, f.GetRecordedDirCount());
+  EXPECT_CODE(32, f.BCreate(nullptr, 1, 1, 0, true));
+  ZorVerif v;
+  v.Init(true, 0);
+  EXPECT_FALSE(f.CheckDir(&v));
+  EXPECT_EQ(1, v.GetNbItem(kZorVerifRepaired));
+  EXPECT_EQ(2, f.BCreate(nullptr, 1, 1, 0, true));
+  f.Close(ZorBfCloseNormal);
+  EXPECT_EQ(2u, DirCount(m.stream.Image()));
 }
 
 TEST(BFileOpen, AbsurdBlockExtentIsAnErrorNotACrash) {
@@ -1184,12 +1208,24 @@ TEST(BFileCache, UsedCountsOutsideReferencesAndEmptyFileRefusesThem) {
   EXPECT_EQ(25600u, m.stream.Image().size());
 }
 
+// Emptied on its own, the file ends as a new one, its old blocks intact
+// until the empty header is on disk; a block created after EmptyFile in the
+// same transaction lands after the old area, which becomes free space.
 TEST(BFileCache, EmptyFileUnderCopyOnWriteFreesTheOldAreaAtTheFlush) {
   CowFile c(8);
-  for (int i = 0; i < 3; ++i) {
-    ZorHandle h = Bytes(Pattern(5000, static_cast<uint32_t>(i)));
-    c.file.BCreate(&h, 1, 1, 0, true);
-  }
+  auto fill = [&] {
+    for (int i = 0; i < 3; ++i) {
+      ZorHandle h = Bytes(Pattern(5000, static_cast<uint32_t>(i)));
+      c.file.BCreate(&h, 1, 1, 0, true);
+    }
+  };
+  fill();
+  c.stream.Start();
+  c.file.EmptyFile(false);
+  EXPECT_EQ("", c.stream.Violation(c.file.GetDataStart()));
+  EXPECT_EQ(0u, DirCount(c.stream.Image()));
+  EXPECT_EQ(25600u, c.stream.Image().size());
+  fill();
   c.stream.Start();
   c.file.StartTransaction();
   c.file.EmptyFile(false);

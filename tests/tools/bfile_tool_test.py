@@ -3,8 +3,10 @@
 the independent format writer of tests/storage/bfile_format.py.
 
 Usage: bfile_tool_test.py TOOL SCENARIO  (info, dump, check, repair, compact,
-usage). Exits non-zero with a message on the first mismatch."""
+usage, truncated, badclose, overlaps, salvage, paths, interrupt). Exits
+non-zero with a message on the first mismatch."""
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -16,8 +18,8 @@ TOOL = sys.argv[1]
 MSGS = bf.catalogue(239)
 
 
-def run(*args):
-    p = subprocess.run([TOOL, "bfile"] + list(args), capture_output=True, text=True)
+def run(*args, top="bfile"):
+    p = subprocess.run([TOOL] + ([top] if top else []) + list(args), capture_output=True, text=True, timeout=60)
     return p.returncode, p.stdout, p.stderr
 
 
@@ -96,8 +98,13 @@ def scenario_repair(tmp):
     lost = f.lost()
     rc, out, _ = run("check", path)
     want(rc == 1, "check before repair: exit %d" % rc)
+    before = bytes(f.data)
     rc, out, err = run("check", "--repair", path)
     want(rc == 0, "check --repair: exit %d\n%s%s" % (rc, out, err))
+    want(open(path + ".bak", "rb").read() == before, "FILE.bak is not the file before the repair")
+    want("repair removed 0 of 2 blocks" in out, "removal count missing:\n" + out)
+    rc, _, err = run("check", "--repair", path)
+    want(rc == 1 and path + ".bak" in err, "a second repair must refuse the existing backup: %d %r" % (rc, err))
     g = bf.BFile.load(path)
     want(g.crash == 0, "crash counter after repair: %d" % g.crash)
     want(g.lost() == [], "lost space after repair: %r" % g.lost())
@@ -120,7 +127,8 @@ def scenario_compact(tmp):
     g.data[12:16] = (1).to_bytes(4, "little")
     g.save(path)
     rc, out, err = run("compact", path)
-    want(rc == 1 and err, "compact of a crashed file: exit %d, stderr %r" % (rc, err))
+    want(rc == 1 and path in err and "check --repair" in err and "salvage" in err,
+         "compact of a crashed file: exit %d, stderr %r" % (rc, err))
 
 
 def scenario_usage(tmp):
@@ -130,6 +138,127 @@ def scenario_usage(tmp):
     want(run("info")[0] == 2, "missing FILE")
     rc, _, err = run("info", path + ".missing")
     want(rc == 1 and err, "missing file: exit %d" % rc)
+
+
+def scenario_truncated(tmp):
+    """A file cut inside its directory: the checks say so, the repair says
+    which entries it dropped and keeps the file as it was in FILE.bak; a
+    database file without table descriptions loses every block to a repair,
+    which the read-only check announces."""
+    path, f = sample(tmp, ftype=2)
+    whole = bytes(f.data)
+    with open(path, "r+b") as fh:
+        fh.truncate(1000)
+    rc, out, _ = run("check", path)
+    want(rc == 1 and bf.form(MSGS[16], 4, 0) in out, "check of a cut file: exit %d\n%s" % (rc, out))
+    want(os.path.getsize(path) == 1000, "a read-only check changed the file")
+    rc, out, err = run("check", "--repair", "--no-backup", path)
+    want(rc == 0 and bf.form(MSGS[17], 1, 4) in out, "repair of a cut file: exit %d\n%s%s" % (rc, out, err))
+    want(not os.path.exists(path + ".bak") and bf.BFile.load(path).count == 0, "--no-backup or count")
+    with open(path, "wb") as fh:
+        fh.write(whole)
+    rc, out, _ = run("check", path)
+    want(rc == 1 and "check --repair would delete 2 of 2 blocks" in out, "announce:\n" + out)
+    rc, out, _ = run("check", "--repair", path)
+    want("repair removed 2 of 2 blocks" in out and open(path + ".bak", "rb").read() == whole, "removal:\n" + out)
+
+
+def scenario_badclose(tmp):
+    """A writer that never closed: a read-only look sees the bad close."""
+    path, f = sample(tmp)
+    f.put_state(bf.STATE_OPEN)
+    f.save(path)
+    rc, out, _ = run("info", path)
+    want(fields(out).get("bad close") == "yes", "info: %r" % fields(out).get("bad close"))
+    rc, out, _ = run("check", path)
+    want(rc == 1 and MSGS[1] in out, "read-only check: exit %d\n%s" % (rc, out))
+    want(bf.BFile.load(path).data == f.data, "a read-only look changed the file")
+
+
+def scenario_overlaps(tmp):
+    """2,000 identical extents: 1,000 items and one that counts the rest."""
+    f = bf.new_file()
+    f.data_start, n = 49152, 2000
+    f.resize(f.data_start + 100)
+    for i in range(n):
+        f.entries.append(bf.Entry(i + 1, f.data_start, 100, 10, 7, 3, 0))
+    f.data[24:32] = f.data_start.to_bytes(4, "little") + n.to_bytes(4, "little")
+    f.count = n
+    for e in f.entries:
+        f.put_entry(e)
+    path = os.path.join(tmp, "same.zbf")
+    f.save(path)
+    rc, out, _ = run("check", path)
+    lines = out.splitlines()
+    want(rc == 1 and sum(1 for l in lines if "se chevauche" in l) == 1000, "overlap items: %d" % len(lines))
+    want(bf.form(MSGS[18], n - 1 - 1000) in out, "count of the rest missing")
+    first = next(l for l in lines if "se chevauche" in l)
+    want(bf.form(MSGS[8], 1, f.data_start, 100, 2, f.data_start, 100) in first, "first pair: " + first)
+
+
+def scenario_salvage(tmp):
+    """Damage without a repair path: the sound blocks keep their ids, tags,
+    flags and bytes in a new file; the others become empty slots."""
+    blocks = [(7, 3, bytes([i + 1]) * (300 + i), 600, bf.NO_COMPACT if i == 4 else 0) for i in range(8)]
+    f = bf.build(blocks)
+    f.entries[2].pos = f.size + 100                            # outside the file
+    f.entries[5].size = 700                                    # above the capacity
+    f.entries[6].flags, f.entries[6].size = bf.FREE, 0
+    f.entries[7].owner = bf.ANY_OWNER                          # a reserved value, and the last id
+    for e in f.entries[2:]:
+        f.put_entry(e)
+    f.data[12:16] = (2).to_bytes(4, "little")                   # crash counter 2
+    src, dst = os.path.join(tmp, "bad.zbf"), os.path.join(tmp, "new.zbf")
+    f.save(src)
+    rc, out, err = run("salvage", src, dst)
+    want(rc == 0 and "kept 4 blocks and dropped 3" in out, "salvage: exit %d\n%s%s" % (rc, out, err))
+    for text in (bf.form(MSGS[21], src, dst), bf.form(MSGS[5], 3), bf.form(MSGS[5], 6), bf.form(MSGS[3], 8),
+                 bf.form(MSGS[20], 4, 3)):
+        want(text in out, "%r missing from the report:\n%s" % (text, out))
+    g = bf.BFile.load(dst)
+    want(g.count == 8 and g.crash == 0 and g.overlaps() == [] and g.lost() == [], "layout of the new file")
+    for old, new in zip(f.entries, g.entries):
+        if old.id in (3, 6, 7, 8):
+            want(new.free and new.pos == 0 and new.capacity == 0, "id %d must be an empty slot" % old.id)
+        else:
+            want((new.owner, new.type, new.flags, new.capacity, g.block(new)) ==
+                 (old.owner, old.type, old.flags, old.capacity, f.block(old)), "block %d differs" % old.id)
+    want(run("check", dst)[0] == 0, "the new file must check clean")
+    rc, _, err = run("salvage", src, dst)
+    want(rc == 1 and dst in err, "an existing OUT must be refused: %d %r" % (rc, err))
+    want(bf.BFile.load(src).data == f.data, "salvage changed its input")
+
+
+def scenario_paths(tmp):
+    """What is neither a regular file nor a directory is refused before any
+    open (a FIFO would block for good); every error names its path."""
+    fifo = os.path.join(tmp, "pipe")
+    os.mkfifo(fifo)
+    path, _ = sample(tmp)
+    for args in (["bfile", "info", fifo], ["checksum", fifo], ["rsrc", "pack", fifo, path + ".x"],
+                 ["rsrc", "pack", path, fifo], ["bfile", "salvage", fifo, path + ".y"]):
+        rc, _, err = run(*args, top=None)
+        want(rc == 1 and fifo in err and "FIFO" in err, "%r: exit %d, stderr %r" % (args, rc, err))
+    rc, _, err = run("info", "")
+    want(rc == 2 and '""' in err and "filesystem" not in err, "empty path: %d %r" % (rc, err))
+    before = open(path, "rb").read()
+    rc, _, err = run("stress", path)
+    want(rc == 1 and path in err and "--force" in err and open(path, "rb").read() == before,
+         "stress over an existing file: exit %d, stderr %r" % (rc, err))
+
+
+def scenario_interrupt(tmp):
+    """Ctrl-C cancels long work with exit 130: dump blocks on a full pipe,
+    the signal lands, the listing stops."""
+    f = bf.build([(1, 1, b"", 0, bf.FREE)] * 20000)
+    path = os.path.join(tmp, "long.zbf")
+    f.save(path)
+    p = subprocess.Popen([TOOL, "bfile", "dump", path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    p.stdout.readline()
+    p.send_signal(signal.SIGINT)
+    rest, err = p.communicate(timeout=60)
+    want(p.returncode == 130 and rest.count(b"\n") < 19999 and b"interrupted" in err,
+         "exit %d after %d lines, stderr %r" % (p.returncode, rest.count(b"\n"), err))
 
 
 if __name__ == "__main__":
