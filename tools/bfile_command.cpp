@@ -27,7 +27,6 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 namespace zorvane::tool {
@@ -50,10 +49,7 @@ std::string Utf8(const char* cp1252) {
 }
 
 ZorFsa PathOf(const std::string& arg) {
-  string text;
-  ZorDecodefromUTF8(std::filesystem::absolute(arg).lexically_normal().c_str(), &text);
-  ZorFsa path;
-  path.InitFromPath(text.CStr());
+  ZorFsa path = PathArgument(arg);
   // A missing file is an error here, not a file to create.
   ZorFsaCmd(&path).GetLogSize();
   return path;

@@ -5,11 +5,11 @@
 // is printed; exit 1 on any discrepancy. On a local disk the file is
 // forced distant, so the sharing protocol is exercised there too.
 #include "tools/bfile_stress_command.h"
+#include "tools/commands.h"
 
 #include <zorvane/zorvane.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -26,9 +26,7 @@ struct StressArgs {
 
 int RunStress(const StressArgs& a) {
   string text, utf8;
-  ZorDecodefromUTF8(std::filesystem::absolute(a.path).lexically_normal().c_str(), &text);
-  ZorFsa path;
-  path.InitFromPath(text.CStr());
+  const ZorFsa path = PathArgument(a.path);
   sZorBfStressOptions options;
   options.processes = a.processes;
   options.transactions = a.transactions;

@@ -22,7 +22,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 namespace zorvane::tool {
@@ -59,10 +58,7 @@ int RunCheck(const ZorFsa& path, ZorProgress* display) {
 }
 
 int RunChecksum(const ChecksumArgs& a) {
-  string text;
-  ZorDecodefromUTF8(std::filesystem::absolute(a.path).lexically_normal().c_str(), &text);
-  ZorFsa path;
-  path.InitFromPath(text.CStr());
+  const ZorFsa path = PathArgument(a.path);
   // The library counts a missing file as an empty one; here it is an error,
   // which asking for its size raises.
   ZorFsaCmd(&path).GetLogSize();
@@ -75,6 +71,7 @@ int RunChecksum(const ChecksumArgs& a) {
   ZorAddStrOptBool(&options, "AutoDetect", true);
   sum.Init(&path, false, options.CStr());
   sum.CalcCheckSum(true, display);
+  string text;
   PrintUtf8(sum.GetCheckSum(&text, a.full));
   if (a.write) sum.GenCheckSumFile();
   return 0;

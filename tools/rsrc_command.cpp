@@ -11,7 +11,6 @@
 #include <zorvane/zorvane.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -27,14 +26,6 @@ struct RsrcArgs {
   std::string in;
   std::string out;
 };
-
-ZorFsa PathOf(const std::string& utf8) {
-  string text;
-  ZorDecodefromUTF8(std::filesystem::absolute(utf8).lexically_normal().c_str(), &text);
-  ZorFsa path;
-  path.InitFromPath(text.CStr());
-  return path;
-}
 
 void ReadWhole(const ZorFsa& path, ZorHandle* h) {
   ZorLock guard;
@@ -53,7 +44,7 @@ void Note(const char* cp1252) {
 }
 
 int Run(const RsrcArgs& a, bool pack) {
-  const ZorFsa in = PathOf(a.in), out = PathOf(a.out);
+  const ZorFsa in = PathArgument(a.in), out = PathArgument(a.out);
   ZorHandle data;
   ReadWhole(in, &data);
   string name, text;
