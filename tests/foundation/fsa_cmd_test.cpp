@@ -212,10 +212,11 @@ TEST_F(FsaCmdTest, RemoveAndRename) {
   EXPECT_TRUE(cmd.Remove());
   EXPECT_FALSE(cmd.Exists());
 
-  // On a case-sensitive file system only the named twin goes.
+  // On a case-sensitive file system only the named twin goes, whichever
+  // spelling the process met first.
   Write("B.txt", "upper");
   Write("b.txt", "lower");
-  const ZorFsa lower = Path("b.txt");
+  const ZorFsa upper = Path("B.txt"), lower = Path("b.txt");
   EXPECT_TRUE(ZorFsaCmd(&lower).Remove());
   EXPECT_EQ(Read("B.txt"), "upper");
   EXPECT_FALSE(ZorFsaCmd(&lower).Exists());
