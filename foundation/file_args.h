@@ -28,6 +28,6 @@ T* NonNull(T* p, const char* srcFile, uint32_t srcLine, const char* argument) {
 }
 
 // *path when it is set; RaiseNullArg for null, RaiseEmptyPath when unset.
-const ZorFsa& SetPath(const ZorFsa* path, const char* srcFile, uint32_t srcLine, const char* argument);
+const ZorFsa& RequirePath(const ZorFsa* path, const char* srcFile, uint32_t srcLine, const char* argument);
 
 }  // namespace zorvane::files

@@ -195,7 +195,7 @@ ZorFileCheckSum::~ZorFileCheckSum() = default;
 
 void ZorFileCheckSum::Init(const ZorFsa* path, bool isDir, const char* options) {
   auto w = std::make_unique<Work>();
-  w->path = files::SetPath(path, kSource, __LINE__, "ZorFileCheckSum::Init(path)");
+  w->path = files::RequirePath(path, kSource, __LINE__, "ZorFileCheckSum::Init(path)");
   w->options = options;
   w->noName = ZorGetStrOptBool(options, "NoFileName");
   w->noContent = ZorGetStrOptBool(options, "NoContent");
@@ -298,7 +298,7 @@ const char* ZorFileCheckSum::GetCheckSum(string* dst, bool full) {
 // ---------------------------------------------------------------- checksum files
 
 void ZorFileCheckSum::S_GetCheckSumFile(const ZorFsa* path, bool isDir, ZorFsa* dst) {
-  files::SetPath(path, kSource, __LINE__, "ZorFileCheckSum::S_GetCheckSumFile(path)");
+  files::RequirePath(path, kSource, __LINE__, "ZorFileCheckSum::S_GetCheckSumFile(path)");
   files::NonNull(dst, kSource, __LINE__, "ZorFileCheckSum::S_GetCheckSumFile(dst)");
   if (isDir) return dst->InitFromParent(path, kCheckSumFileName);
   string name;
@@ -346,7 +346,7 @@ bool ZorFileCheckSum::S_CheckCheckSum(const ZorFsa* path, bool showProgress, Zor
 }
 
 bool ZorFileCheckSum::S_GetInfo(const ZorFsa* path, string* dst) {
-  files::SetPath(path, kSource, __LINE__, "ZorFileCheckSum::S_GetInfo(path)");
+  files::RequirePath(path, kSource, __LINE__, "ZorFileCheckSum::S_GetInfo(path)");
   files::NonNull(dst, kSource, __LINE__, "ZorFileCheckSum::S_GetInfo(dst)");
   ZorFsa file;
   S_GetCheckSumFile(path, IsDirectory(path), &file);

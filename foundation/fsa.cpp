@@ -418,7 +418,7 @@ void RaiseEmptyPath(const char* srcFile, uint32_t srcLine) {
   throw ZorEBasic(srcFile, srcLine, ZorErr(1, 38), 1, kFilesTextGroup, kEmptyPathText);
 }
 
-const ZorFsa& SetPath(const ZorFsa* path, const char* srcFile, uint32_t srcLine, const char* argument) {
+const ZorFsa& RequirePath(const ZorFsa* path, const char* srcFile, uint32_t srcLine, const char* argument) {
   if (!NonNull(path, srcFile, srcLine, argument)->IsInit()) RaiseEmptyPath(srcFile, srcLine);
   return *path;
 }
@@ -490,7 +490,7 @@ bool ZorFsa::InitFromSysPath(const char* utf8, bool quiet) {
 }
 
 void ZorFsa::InitFromParent(const ZorFsa* parent, const char* name) {
-  files::SetPath(parent, kSource, __LINE__, "ZorFsa::InitFromParent(parent)");
+  files::RequirePath(parent, kSource, __LINE__, "ZorFsa::InitFromParent(parent)");
   std::string rest(name ? name : "");
   for (char& c : rest)
     if (c == '\\') c = '/';

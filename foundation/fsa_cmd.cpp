@@ -209,8 +209,8 @@ int RenamePath(const ZorFsa& from, const ZorFsa& to, bool replace) {
 
 // Checks the arguments of a copy or move between two paths.
 void CheckPair(const ZorFsa* from, const ZorFsa* to) {
-  files::SetPath(from, kSource, __LINE__, "ZorFsaCmd(from)");
-  files::SetPath(to, kSource, __LINE__, "ZorFsaCmd(to)");
+  files::RequirePath(from, kSource, __LINE__, "ZorFsaCmd::Copy/Move/Rename(from)");
+  files::RequirePath(to, kSource, __LINE__, "ZorFsaCmd::Copy/Move/Rename(to)");
   if (*from == *to || from->IsAncestor(to)) FailWin(platform::kWinErrInvalidParameter, from, __LINE__);
 }
 
@@ -453,8 +453,10 @@ void ZorFsaCmd::Move(const ZorFsa* from, const ZorFsa* to, uint32_t flags) {
 bool ZorFsaCmd::S_CompareFile(const ZorFsa* a, const ZorFsa* b) {
   Fd fa, fb;
   struct stat sa {}, sb {};
-  OpenRegular(files::SetPath(a, kSource, __LINE__, "ZorFsaCmd::S_CompareFile(a)"), O_RDONLY, 0, &fa, &sa, __LINE__);
-  OpenRegular(files::SetPath(b, kSource, __LINE__, "ZorFsaCmd::S_CompareFile(b)"), O_RDONLY, 0, &fb, &sb, __LINE__);
+  files::RequirePath(a, kSource, __LINE__, "ZorFsaCmd::S_CompareFile(a)");
+  files::RequirePath(b, kSource, __LINE__, "ZorFsaCmd::S_CompareFile(b)");
+  OpenRegular(*a, O_RDONLY, 0, &fa, &sa, __LINE__);
+  OpenRegular(*b, O_RDONLY, 0, &fb, &sb, __LINE__);
   if (sa.st_size != sb.st_size) return false;
   static thread_local char bufA[1 << 16], bufB[1 << 16];
   for (;;) {

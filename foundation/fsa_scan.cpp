@@ -131,7 +131,7 @@ void ZorFsaScan::Init(const ZorFsa* dir, uint32_t flags) {
   auto s = std::make_unique<State>();
   s->flags = flags;
   Level root;
-  root.dir = files::SetPath(dir, kSource, __LINE__, "ZorFsaScan::Init(dir)");
+  root.dir = files::RequirePath(dir, kSource, __LINE__, "ZorFsaScan::Init(dir)");
   if (!ReadLevel(&root, flags & ZorFsaScanHidden)) platform::RaiseErrno(kSource, __LINE__, errno, dir);
   s->stack.push_back(std::move(root));
   _state = std::move(s);

@@ -379,8 +379,8 @@ TEST_F(FsaCmdTest, ScanVisitsAModelTreeInOrder) {
       ZorDecodefromUTF8(list[i - 1].first.c_str(), &a);
       ZorDecodefromUTF8(list[i].first.c_str(), &b);
       const int32_t c = ZorStrICmp(a.CStr(), b.CStr());
-      const bool ordered = list[i - 1].second != list[i].second ? !list[i - 1].second
-                                                                : c < 0 || (c == 0 && ZorStrCmp(a.CStr(), b.CStr()) < 0);
+      const bool byName = c < 0 || (c == 0 && ZorStrCmp(a.CStr(), b.CStr()) < 0);
+      const bool ordered = list[i - 1].second != list[i].second ? !list[i - 1].second : byName;
       EXPECT_TRUE(ordered) << parent << ": " << list[i - 1].first << " before " << list[i].first;
     }
   }
