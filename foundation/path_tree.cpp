@@ -209,31 +209,34 @@ struct ZorPathTree::State {
     }
   }
 
-  // True when the children of `index` compare without case; asks the rule
-  // the first time (see the top of the file). `lock` holds `mutex`.
+  // True when the children of `index` compare without case. `lock` holds
+  // `mutex`.
   bool ChildrenFold(int32_t index, std::unique_lock<std::mutex>& lock) {
-    NameCase known = ChildrenOf(index);
-    if (known == NameCase::kUnknown) {
-      NameCase answer = NameCase::kFolded;
-      if (index != 0 && At(index).parent != 0 && At(At(index).parent).absent) {
-        answer = NameCase::kUnknown;
-      } else if (rule) {
-        std::string path;
-        AppendPath(index, &path);
-        ++At(index).refs;
-        lock.unlock();
-        answer = rule(path);
-        lock.lock();
-        --At(index).refs;  // a child is found or added next, which holds it
-      }
-      Entry& e = At(index);
-      if (e.children == NameCase::kUnknown) {
-        e.absent = answer == NameCase::kUnknown;
-        e.children = e.absent ? ChildrenOf(e.parent) : answer;
-      }
-      known = e.children;
+    const NameCase known = ChildrenOf(index);
+    return (known != NameCase::kUnknown ? known : LearnChildren(index, lock)) == NameCase::kFolded;
+  }
+
+  // Asks the rule how the children of `index` compare (see the top of the
+  // file); once per entry, so kept out of the look-up loop.
+  [[gnu::noinline]] NameCase LearnChildren(int32_t index, std::unique_lock<std::mutex>& lock) {
+    NameCase answer = NameCase::kFolded;
+    if (index != 0 && At(index).parent != 0 && At(At(index).parent).absent) {
+      answer = NameCase::kUnknown;
+    } else if (rule) {
+      std::string path;
+      AppendPath(index, &path);
+      ++At(index).refs;
+      lock.unlock();
+      answer = rule(path);
+      lock.lock();
+      --At(index).refs;  // a child is found or added next, which holds it
     }
-    return known == NameCase::kFolded;
+    Entry& e = At(index);
+    if (e.children == NameCase::kUnknown) {
+      e.absent = answer == NameCase::kUnknown;
+      e.children = e.absent ? ChildrenOf(e.parent) : answer;
+    }
+    return e.children;
   }
 };
 
