@@ -66,6 +66,7 @@
 #include <zorvane/exception.h>
 
 #include "foundation/std_stream.h"
+#include "platform/file_system.h"
 #include "platform/little_endian.h"
 #include "platform/os_error.h"
 
@@ -100,10 +101,6 @@ constexpr uint64_t kToEnd = ~uint64_t{0};
 constexpr uint64_t kMaxTrackedChunks = uint64_t{1} << 28;
 // More runs than this in one publication become one "everything" entry.
 constexpr size_t kMaxRunsPerPublication = kCapacity / 4;
-
-// Filesystem magics not all in <linux/magic.h>.
-constexpr uint32_t kCifsMagic = 0xFF534D42;
-constexpr uint32_t kSmb2Magic = 0xFE534D42;
 
 std::atomic<bool> g_forceDistant{false};
 
@@ -153,7 +150,8 @@ bool ZorDistantLink::IsNetworkFile(int fd) {
   struct statfs fs;
   if (fstatfs(fd, &fs) != 0) return false;
   const auto type = static_cast<uint32_t>(fs.f_type);
-  return type == NFS_SUPER_MAGIC || type == SMB_SUPER_MAGIC || type == kCifsMagic || type == kSmb2Magic;
+  return type == NFS_SUPER_MAGIC || type == SMB_SUPER_MAGIC || type == platform::kCifsMagic ||
+         type == platform::kSmb2Magic;
 }
 
 bool ZorDistantLink::IsDistantFile(int fd) { return g_forceDistant || IsNetworkFile(fd); }

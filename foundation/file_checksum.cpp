@@ -24,6 +24,7 @@
 #include <zorvane/stream.h>
 #include <zorvane/string.h>
 
+#include "foundation/file_args.h"
 #include "platform/host.h"
 #include "platform/little_endian.h"
 #include "platform/ticks.h"
@@ -89,6 +90,7 @@ bool ReadText(const ZorFsa* file, string* dst) {
 
 struct ZorFileCheckSum::Work {
   ZorFsa path;
+  ZorFsa checkSumFile;  // of a tree: left out of its own digest
   string options;
   bool isDir = false;
   bool noName = false, noContent = false, noSize = false, noCancel = false;
@@ -139,10 +141,9 @@ void ZorFileCheckSum::Work::ScanOne() {
     return;
   }
   if (scan.IsDir()) return;
+  if (p == checkSumFile) return;
   string rel;
-  scan.GetRelPath(&rel);
-  if (ZorStrIEq(rel.CStr(), kCheckSumFileName)) return;
-  AddFile(p, rel.CStr(), scan.GetSize());
+  AddFile(p, scan.GetRelPath(&rel), scan.GetSize());
 }
 
 void ZorFileCheckSum::Work::AddSize(uint64_t size) {
@@ -194,7 +195,7 @@ ZorFileCheckSum::~ZorFileCheckSum() = default;
 
 void ZorFileCheckSum::Init(const ZorFsa* path, bool isDir, const char* options) {
   auto w = std::make_unique<Work>();
-  w->path = *path;
+  w->path = files::RequirePath(path, kSource, __LINE__, "ZorFileCheckSum::Init(path)");
   w->options = options;
   w->noName = ZorGetStrOptBool(options, "NoFileName");
   w->noContent = ZorGetStrOptBool(options, "NoContent");
@@ -202,6 +203,7 @@ void ZorFileCheckSum::Init(const ZorFsa* path, bool isDir, const char* options) 
   w->noCancel = ZorGetStrOptBool(options, "NoCancel");
   w->isDir = ZorGetStrOptBool(options, "AutoDetect") ? IsDirectory(path) : isDir;
   if (w->isDir) {
+    S_GetCheckSumFile(path, true, &w->checkSumFile);
     w->scan.Init(path, ZorFsaScanRecurse | ZorFsaScanHidden);
     w->phase = Phase::kScan;
   } else {
@@ -273,6 +275,7 @@ void ZorFileCheckSum::CalcCheckSum(bool showProgress, ZorProgress* display) {
 }
 
 const char* ZorFileCheckSum::GetCheckSum(string* dst, bool full) {
+  files::NonNull(dst, kSource, __LINE__, "ZorFileCheckSum::GetCheckSum(dst)");
   if (!_work) return dst->Clear();
   while (!DoIdle(1000)) {
   }
@@ -295,6 +298,8 @@ const char* ZorFileCheckSum::GetCheckSum(string* dst, bool full) {
 // ---------------------------------------------------------------- checksum files
 
 void ZorFileCheckSum::S_GetCheckSumFile(const ZorFsa* path, bool isDir, ZorFsa* dst) {
+  files::RequirePath(path, kSource, __LINE__, "ZorFileCheckSum::S_GetCheckSumFile(path)");
+  files::NonNull(dst, kSource, __LINE__, "ZorFileCheckSum::S_GetCheckSumFile(dst)");
   if (isDir) return dst->InitFromParent(path, kCheckSumFileName);
   string name;
   path->GetName(&name);
@@ -313,6 +318,7 @@ void ZorFileCheckSum::GenCheckSumFile() {
 }
 
 bool ZorFileCheckSum::ReadCheckSumFile(string* dst) const {
+  files::NonNull(dst, kSource, __LINE__, "ZorFileCheckSum::ReadCheckSumFile(dst)");
   dst->Clear();
   if (!_work) return false;
   ZorFsa file;
@@ -340,6 +346,8 @@ bool ZorFileCheckSum::S_CheckCheckSum(const ZorFsa* path, bool showProgress, Zor
 }
 
 bool ZorFileCheckSum::S_GetInfo(const ZorFsa* path, string* dst) {
+  files::RequirePath(path, kSource, __LINE__, "ZorFileCheckSum::S_GetInfo(path)");
+  files::NonNull(dst, kSource, __LINE__, "ZorFileCheckSum::S_GetInfo(dst)");
   ZorFsa file;
   S_GetCheckSumFile(path, IsDirectory(path), &file);
   return ReadText(&file, dst);

@@ -35,8 +35,16 @@
 // "C:/Data/a.txt" and a share "//srv/share/a.txt"; Linux reads the last as
 // "/srv/share/a.txt". A local root alone ends with "/" ("/", "C:/"). Local
 // kind 0 texts are cp1252; GetSysPath gives them in UTF-8 for the system.
-// Note that names compare case-insensitively: on a case-sensitive file
-// system, "/x/A" and "/x/a" are one path, spelled as it was first seen.
+//
+// Identity follows the file system. Below the POSIX root "!Cos!", a
+// directory's names compare as its file system compares them (statfs of the
+// directory, or of its nearest existing ancestor when it does not exist):
+// "/x/A.txt" and "/x/a.txt" are two paths on ext4, one on vfat. Every other
+// root names no file of this system (drive letters, "\\server\share", the
+// other media) and compares without case, as Windows does. The tree asks
+// once per directory entry and keeps the answer while the entry lives, so a
+// look-up costs no system call; a file system mounted over a directory that
+// the tree already holds is seen once that entry has been released.
 //
 // Well-known paths: a registry of code -> (path, public name) under its own
 // small lock. Code 115, the standard log, is built in: $ZORVANE_LOG when set,
@@ -48,6 +56,7 @@
 #include <zorvane/fsa.h>
 #include <zorvane/string.h>
 
+#include "foundation/file_args.h"
 #include "foundation/path_tree.h"
 
 #include <algorithm>
@@ -64,6 +73,9 @@ namespace {
 
 constexpr const char* kSource = "ZorFsa";
 constexpr size_t kMarkerLen = 5;
+constexpr int32_t kFilesTextGroup = 216;
+constexpr int32_t kNullArgText = 64;
+constexpr int32_t kEmptyPathText = 65;
 
 enum class SysRule { KeepSlash, Backslash, Internal, AfterFirst };
 
@@ -97,6 +109,19 @@ const RootKind& kCnxRoot = kRoots[4];
 
 ZorPathTree& Tree() { return ZorPathTree::Process(); }
 
+// The process tree's case rule (see the top of the file). `internal` is the
+// internal form of a directory entry; the POSIX root is "!Cos!" alone, the
+// shares "!Cos!//server".
+platform::NameCase CaseBelow(const std::string& internal) {
+  const std::string_view text(internal);
+  const bool posix = text.substr(0, kMarkerLen) == kLocalRoot.marker &&
+                     (text.size() == kMarkerLen || (text[kMarkerLen] == '/' && text.substr(kMarkerLen, 2) != "//"));
+  if (!posix) return platform::NameCase::kFolded;
+  string utf8;
+  const std::string sys = text.size() == kMarkerLen ? std::string("/") : internal.substr(kMarkerLen);
+  return platform::NameCaseAt(ZorEncodeToUTF8(sys.c_str(), &utf8));
+}
+
 const RootKind* FindRoot(std::string_view text) {
   if (text.size() < kMarkerLen) return nullptr;
   for (const RootKind& r : kRoots)
@@ -110,7 +135,8 @@ bool LooksLikeMarker(std::string_view text) {
 
 // The message is the refused text as it stands (never read as a reference).
 [[noreturn]] void Refuse(int32_t number, const char* text, uint32_t line) {
-  const string msg(text ? text : "");
+  if (!text || !text[0]) files::RaiseEmptyPath(kSource, line);
+  const string msg(text);
   throw ZorEBasic(1, ZorErr(1, number), &msg, nullptr, kSource, line);
 }
 
@@ -380,6 +406,30 @@ std::string_view NamePart(std::string_view name, int32_t kind) {
 
 }  // namespace
 
+// ---------------------------------------------------------------- refusals
+
+namespace files {
+
+void RaiseNullArg(const char* srcFile, uint32_t srcLine, const char* argument) {
+  throw ZorEBasic(srcFile, srcLine, ZorErr(1, 23), 1, kFilesTextGroup, kNullArgText, argument);
+}
+
+void RaiseEmptyPath(const char* srcFile, uint32_t srcLine) {
+  throw ZorEBasic(srcFile, srcLine, ZorErr(1, 38), 1, kFilesTextGroup, kEmptyPathText);
+}
+
+const ZorFsa& RequirePath(const ZorFsa* path, const char* srcFile, uint32_t srcLine, const char* argument) {
+  if (!NonNull(path, srcFile, srcLine, argument)->IsInit()) RaiseEmptyPath(srcFile, srcLine);
+  return *path;
+}
+
+}  // namespace files
+
+ZorPathTree& ZorPathTree::Process() {
+  static ZorPathTree* const tree = new ZorPathTree(CaseBelow);
+  return *tree;
+}
+
 // ---------------------------------------------------------------- life
 
 ZorFsa::ZorFsa(const char* path) { InitFromPath(path); }
@@ -440,7 +490,7 @@ bool ZorFsa::InitFromSysPath(const char* utf8, bool quiet) {
 }
 
 void ZorFsa::InitFromParent(const ZorFsa* parent, const char* name) {
-  if (!parent || !parent->IsInit()) Refuse(38, name, __LINE__);
+  files::RequirePath(parent, kSource, __LINE__, "ZorFsa::InitFromParent(parent)");
   std::string rest(name ? name : "");
   for (char& c : rest)
     if (c == '\\') c = '/';
@@ -480,6 +530,7 @@ void ZorFsa::ChangeToChild(const char* name) { InitFromParent(this, name); }
 bool ZorFsa::ChangeParent() { return InitFromChild(this); }
 
 void ZorFsa::ChangeParent(const ZorFsa* newParent) {
+  files::NonNull(newParent, kSource, __LINE__, "ZorFsa::ChangeParent(newParent)");
   if (!IsInit() || IsRoot()) return;
   string name;
   Tree().Name(_index, &name);
@@ -505,6 +556,7 @@ bool ZorFsa::SrvToCnx() {
 // ---------------------------------------------------------------- reading
 
 const char* ZorFsa::GetPath(int32_t kind, string* dst) const {
+  files::NonNull(dst, kSource, __LINE__, "ZorFsa::GetPath(dst)");
   if (!IsInit()) return dst->Clear();
   std::string text = InternalText(_index);
   const RootKind& root = RootOf(text);
@@ -514,12 +566,14 @@ const char* ZorFsa::GetPath(int32_t kind, string* dst) const {
 }
 
 const char* ZorFsa::GetSysPath(string* dst) const {
+  files::NonNull(dst, kSource, __LINE__, "ZorFsa::GetSysPath(dst)");
   string text;
   GetPath(ZorFsaPathSys, &text);
   return ZorEncodeToUTF8(text.CStr(), dst);
 }
 
 const char* ZorFsa::GetName(string* dst, int32_t kind) const {
+  files::NonNull(dst, kSource, __LINE__, "ZorFsa::GetName(dst)");
   if (!IsInit()) return dst->Clear();
   string name;
   Tree().Name(_index, &name);
@@ -554,6 +608,7 @@ bool ZorFsa::IsVirtual() const {
 }
 
 const char* ZorFsa::KillRoot(const char* path, string* dst) {
+  files::NonNull(dst, kSource, __LINE__, "ZorFsa::KillRoot(dst)");
   const char* text = path ? path : "";
   return dst->Assign(FindRoot(text) ? text + kMarkerLen : text);
 }
@@ -587,6 +642,7 @@ bool ZorFsa::KExiste(int32_t code) {
 }
 
 const char* ZorFsa::KGetPubName(int32_t code, string* dst) {
+  files::NonNull(dst, kSource, __LINE__, "ZorFsa::KGetPubName(dst)");
   std::string name;
   {
     Registry& reg = TheRegistry();

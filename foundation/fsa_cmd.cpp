@@ -6,12 +6,17 @@
 // table of platform/os_error.h, with the path concerned and the source
 // "ZorFiles". Copies go through copy_file_range (the kernel may share or
 // clone the blocks) and fall back to read/write where it is refused; a copy
-// that fails removes the partial target. Unique names use upper-case letters
-// and digits only and are checked back through the path tree, so that the
-// case-insensitive tree never hands back another file of the same letters.
+// that fails removes the partial target. Files are opened for their bytes
+// only when they are regular ones (platform/file_system.h): a FIFO or a
+// device is refused instead of blocking the copy. Unique names use upper-case
+// letters and digits only and are checked back through the path tree, so
+// that a directory that folds case never hands back another file of the same
+// letters.
 #include <zorvane/fsa_cmd.h>
 #include <zorvane/string.h>
 
+#include "foundation/file_args.h"
+#include "platform/file_system.h"
 #include "platform/os_error.h"
 
 #include <cerrno>
@@ -43,10 +48,14 @@ constexpr size_t kCopyBlock = 1 << 20;
   platform::RaiseWinErr(kSource, line, winErr, path);
 }
 
-// The UTF-8 text of a path for the system calls.
+// The UTF-8 text of a path for the system calls; an unset path is refused
+// rather than handed over as "".
 struct SysPath {
   string text;
-  explicit SysPath(const ZorFsa& path) { path.GetSysPath(&text); }
+  explicit SysPath(const ZorFsa& path) {
+    if (!path.IsInit()) files::RaiseEmptyPath(kSource, __LINE__);
+    path.GetSysPath(&text);
+  }
   const char* c_str() const { return text.CStr(); }
 };
 
@@ -73,6 +82,7 @@ struct timespec SysTime(const date& d) {
 // Closes a descriptor when it goes out of scope.
 struct Fd {
   int fd = -1;
+  Fd() = default;
   explicit Fd(int f) : fd(f) {}
   ~Fd() {
     if (fd >= 0) close(fd);
@@ -80,6 +90,14 @@ struct Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
 };
+
+// Opens a regular file for its bytes (see the top of the file); raises
+// what refuses it.
+void OpenRegular(const ZorFsa& path, int flags, mode_t mode, Fd* fd, struct stat* st, uint32_t line) {
+  uint32_t winErr = 0;
+  fd->fd = platform::OpenRegularFile(SysPath(path).c_str(), flags, mode, st, &winErr);
+  if (fd->fd < 0) FailWin(winErr, &path, line);
+}
 
 bool IsDirectory(const ZorFsa& path) {
   struct stat st {};
@@ -137,13 +155,12 @@ bool CopyBytes(int from, int to) {
 }
 
 void CopyFile(const ZorFsa& from, const ZorFsa& to, uint32_t flags) {
-  Fd in(open(SysPath(from).c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st {};
-  if (in.fd < 0 || fstat(in.fd, &st) != 0) Fail(errno, &from, __LINE__);
+  Fd in, out;
+  struct stat st {}, existing {};
+  OpenRegular(from, O_RDONLY, 0, &in, &st, __LINE__);
   const int excl = (flags & ZorFsaCopyReplace) ? O_TRUNC : O_EXCL;
   const SysPath target(to);
-  Fd out(open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | excl, st.st_mode & 07777));
-  if (out.fd < 0) Fail(errno, &to, __LINE__);
+  OpenRegular(to, O_WRONLY | O_CREAT | excl, st.st_mode & 07777, &out, &existing, __LINE__);
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   if (!CopyBytes(in.fd, out.fd) || fchmod(out.fd, st.st_mode & 07777) != 0 || futimens(out.fd, times) != 0) {
     const int err = errno;
@@ -192,8 +209,9 @@ int RenamePath(const ZorFsa& from, const ZorFsa& to, bool replace) {
 
 // Checks the arguments of a copy or move between two paths.
 void CheckPair(const ZorFsa* from, const ZorFsa* to) {
-  if (!from || !from->IsInit() || !to || !to->IsInit() || *from == *to || from->IsAncestor(to))
-    FailWin(platform::kWinErrInvalidParameter, from, __LINE__);
+  files::RequirePath(from, kSource, __LINE__, "ZorFsaCmd::Copy/Move/Rename(from)");
+  files::RequirePath(to, kSource, __LINE__, "ZorFsaCmd::Copy/Move/Rename(to)");
+  if (*from == *to || from->IsAncestor(to)) FailWin(platform::kWinErrInvalidParameter, from, __LINE__);
 }
 
 // Six characters from [0-9A-Z], different on every call.
@@ -249,6 +267,7 @@ const ZorFsaCmd::State& ZorFsaCmd::_stat() {
 // Raises the state's error, unless the file is missing and the object quiet.
 void ZorFsaCmd::_require(const State& s) {
   if (s.err == 0) return;
+  if (!_path.IsInit()) files::RaiseEmptyPath(kSource, __LINE__);
   if ((_flags & ZorFsaCmdQuiet) && (s.err == ENOENT || s.err == ENOTDIR)) return;
   Fail(s.err, &_path, __LINE__);
 }
@@ -274,6 +293,7 @@ int64_t ZorFsaCmd::GetPhysSize() {
 }
 
 bool ZorFsaCmd::GetCreation(date* dst) {
+  files::NonNull(dst, kSource, __LINE__, "ZorFsaCmd::GetCreation(dst)");
   const State& s = _stat();
   _require(s);
   dst->Clear();
@@ -285,6 +305,7 @@ bool ZorFsaCmd::GetCreation(date* dst) {
 }
 
 bool ZorFsaCmd::GetModif(date* dst) {
+  files::NonNull(dst, kSource, __LINE__, "ZorFsaCmd::GetModif(dst)");
   const State& s = _stat();
   _require(s);
   dst->Clear();
@@ -304,7 +325,7 @@ uint64_t ZorFsaCmd::GetDiskFreeSpaceA() {
 }
 
 bool ZorFsaCmd::GetInfos(sZorFsaInfo* info) {
-  *info = sZorFsaInfo();
+  *files::NonNull(info, kSource, __LINE__, "ZorFsaCmd::GetInfos(info)") = sZorFsaInfo();
   const State& s = _stat();
   _require(s);
   if (s.err) return false;
@@ -323,9 +344,10 @@ bool ZorFsaCmd::GetInfos(sZorFsaInfo* info) {
 }
 
 void ZorFsaCmd::SetInfos(const sZorFsaInfo* info) {
+  files::NonNull(info, kSource, __LINE__, "ZorFsaCmd::SetInfos(info)");
+  const SysPath path(_path);
   const State& s = _stat();
   if (s.err) Fail(s.err, &_path, __LINE__);
-  const SysPath path(_path);
   const struct timespec times[2] = {SysTime(info->access), SysTime(info->modification)};
   if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) Fail(errno, &_path, __LINE__);
   // Read-only clears every write bit; clearing it gives the owner write back.
@@ -349,8 +371,9 @@ bool ZorFsaCmd::Create_File(int32_t creation) {
   if (errno != EEXIST || mode == ZorFsaCreateNew) Fail(errno, &_path, __LINE__);
   if (IsDir()) FailWin(platform::kWinErrAccessDenied, &_path, __LINE__);
   if (mode == ZorFsaCreateAlways) {
-    Fd existing(open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    if (existing.fd < 0) Fail(errno, &_path, __LINE__);
+    Fd existing;
+    struct stat st {};
+    OpenRegular(_path, O_WRONLY | O_TRUNC, 0, &existing, &st, __LINE__);
     RefreshState();
   }
   return false;
@@ -366,6 +389,7 @@ bool ZorFsaCmd::Create_Dir(int32_t creation) {
 }
 
 void ZorFsaCmd::Create_UniqueFile(const char* prefix, const char* ext, ZorFsa* created) {
+  files::NonNull(created, kSource, __LINE__, "ZorFsaCmd::Create_UniqueFile(created)");
   for (int attempt = 0; attempt < 100; ++attempt) {
     char unique[7];
     UniqueChars(unique);
@@ -427,12 +451,12 @@ void ZorFsaCmd::Move(const ZorFsa* from, const ZorFsa* to, uint32_t flags) {
 }
 
 bool ZorFsaCmd::S_CompareFile(const ZorFsa* a, const ZorFsa* b) {
-  Fd fa(open(SysPath(*a).c_str(), O_RDONLY | O_CLOEXEC));
-  if (fa.fd < 0) Fail(errno, a, __LINE__);
-  Fd fb(open(SysPath(*b).c_str(), O_RDONLY | O_CLOEXEC));
-  if (fb.fd < 0) Fail(errno, b, __LINE__);
+  Fd fa, fb;
   struct stat sa {}, sb {};
-  if (fstat(fa.fd, &sa) != 0 || fstat(fb.fd, &sb) != 0) Fail(errno, a, __LINE__);
+  files::RequirePath(a, kSource, __LINE__, "ZorFsaCmd::S_CompareFile(a)");
+  files::RequirePath(b, kSource, __LINE__, "ZorFsaCmd::S_CompareFile(b)");
+  OpenRegular(*a, O_RDONLY, 0, &fa, &sa, __LINE__);
+  OpenRegular(*b, O_RDONLY, 0, &fb, &sb, __LINE__);
   if (sa.st_size != sb.st_size) return false;
   static thread_local char bufA[1 << 16], bufB[1 << 16];
   for (;;) {
@@ -455,11 +479,13 @@ bool ZorFsaCmd::S_IsFilePath(const char* text) {
 }
 
 void ZorFsaCmd::S_GetTempDir(ZorFsa* dir) {
+  files::NonNull(dir, kSource, __LINE__, "ZorFsaCmd::S_GetTempDir(dir)");
   const char* tmp = std::getenv("TMPDIR");
   if (!tmp || tmp[0] != '/' || !dir->InitFromSysPath(tmp, true)) dir->InitFromPath("/tmp");
 }
 
 void ZorFsaCmd::S_OpenTempo(ZorFsa* created, const char* prefix, const char* ext) {
+  files::NonNull(created, kSource, __LINE__, "ZorFsaCmd::S_OpenTempo(created)");
   ZorFsa dir;
   S_GetTempDir(&dir);
   ZorFsaCmd(&dir).Create_UniqueFile(prefix ? prefix : "zor", ext ? ext : ".tmp", created);

@@ -11,10 +11,12 @@
 // Entries are skipped when a path could not name them faithfully: names that
 // are not UTF-8 held by cp1252, names with a backslash or trailing spaces
 // (the path tree reads both otherwise), and a name that equals an earlier one
-// of the same directory but for case (the tree would give the same path).
+// of the same directory but for case where the tree gives both one path (a
+// directory that folds case; on a case-sensitive one both are listed).
 #include <zorvane/fsa_cmd.h>
 #include <zorvane/string.h>
 
+#include "foundation/file_args.h"
 #include "platform/os_error.h"
 
 #include <algorithm>
@@ -59,6 +61,15 @@ bool UsableName(const char* utf8, bool hidden, string* name) {
   return !ZorStrChr(name->CStr(), '\\') && name->CStr()[name->Len() - 1] != ' ';
 }
 
+// Drops the second of two neighbours whose names differ only in case when the
+// path tree makes them one path (see the top of the file).
+void DropCaseTwins(const ZorFsa& dir, std::vector<Item>* items) {
+  auto twin = [&dir](const Item& a, const Item& b) {
+    return a.isDir == b.isDir && ZorStrIEq(a.name.CStr(), b.name.CStr()) && dir / a.name == dir / b.name;
+  };
+  items->erase(std::unique(items->begin(), items->end(), twin), items->end());
+}
+
 // Reads and sorts a directory; false (errno set) when it cannot be read.
 bool ReadLevel(Level* level, bool hidden) {
   string sys;
@@ -85,8 +96,7 @@ bool ReadLevel(Level* level, bool hidden) {
   }
   closedir(d);
   std::sort(level->items.begin(), level->items.end(), Before);
-  auto twin = [](const Item& a, const Item& b) { return a.isDir == b.isDir && ZorStrIEq(a.name.CStr(), b.name.CStr()); };
-  level->items.erase(std::unique(level->items.begin(), level->items.end(), twin), level->items.end());
+  DropCaseTwins(level->dir, &level->items);
   return true;
 }
 
@@ -121,9 +131,8 @@ void ZorFsaScan::Init(const ZorFsa* dir, uint32_t flags) {
   auto s = std::make_unique<State>();
   s->flags = flags;
   Level root;
-  if (dir) root.dir = *dir;
-  if (!dir || !dir->IsInit() || !ReadLevel(&root, flags & ZorFsaScanHidden))
-    platform::RaiseErrno(kSource, __LINE__, dir && dir->IsInit() ? errno : ENOENT, dir);
+  root.dir = files::RequirePath(dir, kSource, __LINE__, "ZorFsaScan::Init(dir)");
+  if (!ReadLevel(&root, flags & ZorFsaScanHidden)) platform::RaiseErrno(kSource, __LINE__, errno, dir);
   s->stack.push_back(std::move(root));
   _state = std::move(s);
 }
@@ -133,6 +142,7 @@ bool ZorFsaScan::IsInit() const { return _state != nullptr; }
 void ZorFsaScan::Trash() { _state.reset(); }
 
 bool ZorFsaScan::Next(ZorFsa* path) {
+  files::NonNull(path, kSource, __LINE__, "ZorFsaScan::Next(path)");
   if (!_state) return false;
   State& s = *_state;
   while (!s.stack.empty()) {
@@ -155,6 +165,7 @@ bool ZorFsaScan::IsDir() const { return _state && _state->current.isDir; }
 int64_t ZorFsaScan::GetSize() const { return _state ? _state->current.size : 0; }
 
 const char* ZorFsaScan::GetRelPath(string* dst) const {
+  files::NonNull(dst, kSource, __LINE__, "ZorFsaScan::GetRelPath(dst)");
   return dst->Assign(_state ? _state->currentRel.c_str() : "");
 }
 

@@ -10,16 +10,26 @@
 //
 // Lookup: `slots` is an open-addressing hash set (linear probing, capacity a
 // power of two, at most half full) of the indexes of live entries, hashed on
-// (parent index, upper-cased name). Upper-casing uses the same table as the
-// library's case-insensitive comparison, so two names that ZorStrIEq finds
-// equal always hash alike. Removal shifts the following run back, so no
-// tombstones are needed.
+// (parent index, name). Below a parent that folds case the name is hashed
+// upper-cased, with the same table as the library's case-insensitive
+// comparison, so two names that ZorStrIEq finds equal always hash alike;
+// below one that does not, the bytes are hashed and compared as they are.
+// Removal shifts the following run back, so no tombstones are needed.
+//
+// Case rules: an entry learns how its children compare (`children`) the first
+// time a name is looked up below it, so an entry with children always knows,
+// and its children's hashes were made by that answer. The rule may ask the
+// file system, so Acquire drops the lock around it, holding a reference on
+// the entry meanwhile so that nobody frees it; two threads may both ask, the
+// first answer stays. An entry the rule finds absent passes that on: its
+// children are absent too and take its answer without asking.
 //
 // Every public member takes `mutex`; nothing inside calls back out of this
 // file while holding it except the allocator.
 #include "foundation/path_tree.h"
 
 #include <cassert>
+#include <cstring>
 #include <mutex>
 #include <queue>
 #include <vector>
@@ -28,10 +38,14 @@ namespace zorvane {
 
 namespace {
 
+using NameCase = platform::NameCase;
+
 struct Entry {
   int32_t parent = 0;
   int32_t refs = 0;
   uint32_t hash = 0;
+  NameCase children = NameCase::kUnknown;  // how the names below compare
+  bool absent = false;  // names nothing: neither do its children, who are not asked
   string name;
 };
 
@@ -48,11 +62,21 @@ const UpperTable& Upper() {
   return table;
 }
 
-uint32_t HashName(int32_t parent, std::string_view name) {
-  const uint8_t* up = Upper().map;
+uint32_t HashName(int32_t parent, std::string_view name, bool fold) {
   uint32_t h = 2166136261u ^ static_cast<uint32_t>(parent) * 0x9E3779B1u;
-  for (char c : name) h = (h ^ up[static_cast<uint8_t>(c)]) * 16777619u;
+  if (fold) {
+    const uint8_t* up = Upper().map;
+    for (char c : name) h = (h ^ up[static_cast<uint8_t>(c)]) * 16777619u;
+  } else {
+    for (char c : name) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+  }
   return h ^ (h >> 15);
+}
+
+bool SameName(const string& a, std::string_view b, bool fold) {
+  if (a.Len() != b.size()) return false;
+  const uint32_t n = static_cast<uint32_t>(b.size());
+  return fold ? ZorStrIEqN(a.CStr(), b.data(), n) : std::memcmp(a.CStr(), b.data(), n) == 0;
 }
 
 }  // namespace
@@ -65,6 +89,7 @@ struct Slot {
 };
 
 struct ZorPathTree::State {
+  CaseRule rule = nullptr;
   mutable std::mutex mutex;
   std::vector<Entry> entries;
   std::priority_queue<int32_t> freeSlots;
@@ -81,18 +106,18 @@ struct ZorPathTree::State {
   }
   size_t Mask() const { return slots.size() - 1; }
 
-  bool Matches(const Entry& e, int32_t parent, std::string_view name, uint32_t hash) const {
-    return e.hash == hash && e.parent == parent && e.name.Len() == name.size() &&
-           ZorStrIEqN(e.name.CStr(), name.data(), static_cast<uint32_t>(name.size()));
-  }
-
-  int32_t Find(int32_t parent, std::string_view name, uint32_t hash) const {
+  int32_t Find(int32_t parent, std::string_view name, uint32_t hash, bool fold) const {
     for (size_t i = hash & Mask();; i = (i + 1) & Mask()) {
       const Slot& slot = slots[i];
       if (slot.index == 0) return 0;
-      if (slot.hash == hash && Matches(At(slot.index), parent, name, hash)) return slot.index;
+      if (slot.hash != hash) continue;
+      const Entry& e = At(slot.index);
+      if (e.parent == parent && SameName(e.name, name, fold)) return slot.index;
     }
   }
+
+  // How the children of `index` compare, when known (roots: without case).
+  NameCase ChildrenOf(int32_t index) const { return index == 0 ? NameCase::kFolded : At(index).children; }
 
   void InsertSlot(Slot slot) {
     size_t i = slot.hash & Mask();
@@ -141,6 +166,8 @@ struct ZorPathTree::State {
     e.parent = parent;
     e.hash = hash;
     e.refs = 0;
+    e.children = NameCase::kUnknown;
+    e.absent = false;
     InsertSlot(Slot{index, hash});
     ++live;
     if (parent != 0) ++At(parent).refs;
@@ -152,6 +179,7 @@ struct ZorPathTree::State {
     Entry& e = At(index);
     e.name.Clear();
     e.parent = 0;
+    e.children = NameCase::kUnknown;
     --live;
     if (static_cast<size_t>(index) != entries.size()) {
       freeSlots.push(index);
@@ -169,25 +197,62 @@ struct ZorPathTree::State {
     for (; index != 0; index = At(index).parent) ++depth;
     return depth;
   }
+
+  void AppendPath(int32_t index, std::string* dst) const {
+    const Entry* chain[kMaxDepth];
+    uint32_t n = 0;
+    for (; index != 0 && n < kMaxDepth; index = At(index).parent) chain[n++] = &At(index);
+    while (n > 0) {
+      const Entry& e = *chain[--n];
+      dst->append(e.name.CStr(), e.name.Len());
+      if (n > 0) dst->push_back('/');
+    }
+  }
+
+  // True when the children of `index` compare without case. `lock` holds
+  // `mutex`.
+  bool ChildrenFold(int32_t index, std::unique_lock<std::mutex>& lock) {
+    const NameCase known = ChildrenOf(index);
+    return (known != NameCase::kUnknown ? known : LearnChildren(index, lock)) == NameCase::kFolded;
+  }
+
+  // Asks the rule how the children of `index` compare (see the top of the
+  // file); once per entry, so kept out of the look-up loop.
+  [[gnu::noinline]] NameCase LearnChildren(int32_t index, std::unique_lock<std::mutex>& lock) {
+    NameCase answer = NameCase::kFolded;
+    if (index != 0 && At(index).parent != 0 && At(At(index).parent).absent) {
+      answer = NameCase::kUnknown;
+    } else if (rule) {
+      std::string path;
+      AppendPath(index, &path);
+      ++At(index).refs;
+      lock.unlock();
+      answer = rule(path);
+      lock.lock();
+      --At(index).refs;  // a child is found or added next, which holds it
+    }
+    Entry& e = At(index);
+    if (e.children == NameCase::kUnknown) {
+      e.absent = answer == NameCase::kUnknown;
+      e.children = e.absent ? ChildrenOf(e.parent) : answer;
+    }
+    return e.children;
+  }
 };
 
-ZorPathTree::ZorPathTree() : _state(std::make_unique<State>()) {}
+ZorPathTree::ZorPathTree(CaseRule rule) : _state(std::make_unique<State>()) { _state->rule = rule; }
 ZorPathTree::~ZorPathTree() = default;
-
-ZorPathTree& ZorPathTree::Process() {
-  static ZorPathTree* const tree = new ZorPathTree;
-  return *tree;
-}
 
 int32_t ZorPathTree::Acquire(int32_t parent, const std::string_view* names, size_t n) {
   State& s = *_state;
-  std::lock_guard<std::mutex> lock(s.mutex);
+  std::unique_lock<std::mutex> lock(s.mutex);
   if (s.DepthOf(parent) + n > kMaxDepth) return 0;
   int32_t cur = parent;
   for (size_t i = 0; i < n; ++i) {
     assert(!names[i].empty());
-    const uint32_t hash = HashName(cur, names[i]);
-    const int32_t found = s.Find(cur, names[i], hash);
+    const bool fold = s.ChildrenFold(cur, lock);
+    const uint32_t hash = HashName(cur, names[i], fold);
+    const int32_t found = s.Find(cur, names[i], hash, fold);
     cur = found != 0 ? found : s.Add(cur, names[i], hash);
   }
   if (cur != 0) ++s.At(cur).refs;
@@ -230,16 +295,8 @@ uint32_t ZorPathTree::Depth(int32_t index) const {
 }
 
 void ZorPathTree::AppendPath(int32_t index, std::string* dst) const {
-  const State& s = *_state;
-  std::lock_guard<std::mutex> lock(s.mutex);
-  const Entry* chain[kMaxDepth];
-  uint32_t n = 0;
-  for (; index != 0 && n < kMaxDepth; index = s.At(index).parent) chain[n++] = &s.At(index);
-  while (n > 0) {
-    const Entry& e = *chain[--n];
-    dst->append(e.name.CStr(), e.name.Len());
-    if (n > 0) dst->push_back('/');
-  }
+  std::lock_guard<std::mutex> lock(_state->mutex);
+  _state->AppendPath(index, dst);
 }
 
 const char* ZorPathTree::Name(int32_t index, string* dst) const {

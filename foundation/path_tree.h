@@ -6,12 +6,20 @@
 // Every public member takes the tree's one mutex, so callers on any thread may
 // use it; indexes stay valid while the caller holds a reference on them.
 //
+// Whether two names under one parent are the same component depends on the
+// parent: a case rule, asked once per entry the first time a name is looked
+// up below it, says whether its children compare with or without case (a
+// directory of a case-sensitive file system, or of one that folds case).
+// Roots always compare without case.
+//
 // The class is exported only so that tests can drive a private instance; it
 // is not part of the public interface.
 #pragma once
 
 #include <zorvane/string.h>
 #include <zorvane/types.h>
+
+#include "platform/file_system.h"
 
 #include <memory>
 #include <string>
@@ -24,20 +32,31 @@ class ZOR_API ZorPathTree {
   // The longest chain of components a path may have.
   static constexpr uint32_t kMaxDepth = 1024;
 
-  ZorPathTree();
+  using NameCase = platform::NameCase;
+  // The case rule: how the children of the entry whose components, joined
+  // by "/", are `path` compare their names. kUnknown: the entry names
+  // nothing that exists; its children compare as its own name does among
+  // its siblings, and so on below it without asking again. Called without
+  // the tree's lock; it must not use the tree.
+  using CaseRule = NameCase (*)(const std::string& path);
+
+  // rule null: every name compares without case.
+  explicit ZorPathTree(CaseRule rule = nullptr);
   ~ZorPathTree();
   ZorPathTree(const ZorPathTree&) = delete;
   ZorPathTree& operator=(const ZorPathTree&) = delete;
 
-  // The process-wide tree; never destroyed, so that paths held by static
-  // objects may be released at any point of the process exit.
+  // The process-wide tree, with the file system's case rule (defined beside
+  // ZorFsa, which knows what the roots name); never destroyed, so that paths
+  // held by static objects may be released at any point of the process exit.
   static ZorPathTree& Process();
 
   // Walks down from `parent` (0: among the roots) through `names`, finding
-  // each component case-insensitively or adding it, and returns the last
-  // entry with one reference taken for the caller (`parent` itself, with one
-  // more reference, when n is 0). The caller holds a reference on `parent`.
-  // Names are non-empty. Returns 0 when the chain would pass kMaxDepth.
+  // each component by its parent's case rule or adding it, and returns the
+  // last entry with one reference taken for the caller (`parent` itself, with
+  // one more reference, when n is 0). The caller holds a reference on
+  // `parent`. Names are non-empty. Returns 0 when the chain would pass
+  // kMaxDepth.
   int32_t Acquire(int32_t parent, const std::string_view* names, size_t n);
   // One more reference on a live entry.
   void AddRef(int32_t index);

@@ -35,7 +35,9 @@
 #include <zorvane/string.h>
 
 #include "foundation/distant.h"
+#include "foundation/file_args.h"
 #include "foundation/std_stream.h"
+#include "platform/file_system.h"
 #include "platform/os_error.h"
 
 #include <fcntl.h>
@@ -229,29 +231,32 @@ void ZorStdStream::_Raise(int err) const { platform::RaiseErrno(kSource, __LINE_
 void ZorStdStream::_RaiseWin(uint32_t winErr) const { platform::RaiseWinErr(kSource, __LINE__, winErr, &_path); }
 
 // An open that failed: false with ZorStmNoRaise, else the error.
-bool ZorStdStream::_Fail(int err, uint32_t winErr) {
+bool ZorStdStream::_Fail(uint32_t winErr) {
   const bool noRaise = (_flags & ZorStmNoRaise) != 0;
   _CloseQuietly();
   if (noRaise) return false;
-  if (winErr) _RaiseWin(winErr);
-  _Raise(err);
+  _RaiseWin(winErr);
 }
 
 bool ZorStdStream::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags) {
+  files::NonNull(path, kSource, __LINE__, "ZorStdStream::Init(path)");
   Close();
   if (!IsValidPerm(perm)) return false;
+  if (!path->IsInit()) {
+    if (flags & ZorStmNoRaise) return false;
+    files::RaiseEmptyPath(kSource, __LINE__);
+  }
   _path = *path;
   string text;
   _osPath = path->GetSysPath(&text);
   _perm = perm;
   _flags = flags;
   if ((flags & ZorStmAsync) && !_IsWritable()) _flags |= ZorStmReadAhead;
-  _fd = open(_osPath.c_str(), (_IsWritable() ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  if (_fd < 0) return _Fail(errno, errno == ENOENT ? platform::WinErrFromErrnoAt(ENOENT, _osPath.c_str()) : 0);
   struct stat st;
-  if (fstat(_fd, &st) != 0) return _Fail(errno, 0);
-  if (S_ISDIR(st.st_mode)) return _Fail(EISDIR, 0);
-  if (!TakeShareMode(_fd, perm)) return _Fail(0, platform::kWinErrSharingViolation);
+  uint32_t winErr = 0;
+  _fd = platform::OpenRegularFile(_osPath.c_str(), _IsWritable() ? O_RDWR : O_RDONLY, 0, &st, &winErr);
+  if (_fd < 0) return _Fail(winErr);
+  if (!TakeShareMode(_fd, perm)) return _Fail(platform::kWinErrSharingViolation);
   // A scratch file is read and written in order; every other file is
   // addressed at random (blocks, records), where read-ahead only wastes.
   if (!(flags & ZorStmTemporary)) posix_fadvise(_fd, 0, 0, POSIX_FADV_RANDOM);
@@ -265,7 +270,7 @@ bool ZorStdStream::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags)
         _CloseQuietly();
         throw;
       }
-      return _Fail(0, 0);
+      return _Fail(0);
     }
   }
   if ((_flags & ZorStmAsync) && _openSize > kAsyncThreadThreshold)
@@ -415,6 +420,8 @@ int32_t ZorStdStream::_DistantCommand(eZorStreamCmd cmd, void* a1, void* a2, voi
         _distant->SetCallback(static_cast<const ZorDelegate*>(a1), reinterpret_cast<ZorStreamChangeFn>(a2), a3);
       return 0;
     case ZorStmCmdIsRangeChanged:
+      files::NonNull(a1, kSource, __LINE__, "ZorStmCmdIsRangeChanged(offset)");
+      files::NonNull(a2, kSource, __LINE__, "ZorStmCmdIsRangeChanged(length)");
       return _distant && _distant->IsRangeChanged(static_cast<uint64_t>(*static_cast<const int64_t*>(a1)),
                                                   *static_cast<const uint32_t*>(a2));
     case ZorStmCmdGetChunkSize:

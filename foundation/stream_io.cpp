@@ -9,6 +9,7 @@
 #include <zorvane/exception.h>
 #include <zorvane/stream.h>
 
+#include "foundation/file_args.h"
 #include "platform/os_error.h"
 
 #include <algorithm>
@@ -27,7 +28,7 @@ constexpr uint32_t kCopyBlock = 1u << 20;
 }  // namespace
 
 iZorStream* ZorOpenStream(const ZorFsa* path, eZorStreamPerm perm, ZorLock* guard, uint32_t flags) {
-  const eZorFsaMedia media = path->GetPathMedia();
+  const eZorFsaMedia media = files::NonNull(path, kSource, __LINE__, "ZorOpenStream(path)")->GetPathMedia();
   if (media != ZorFsaMediaLocal && media != ZorFsaMediaCnx) {
     if (flags & ZorStmNoRaise) return nullptr;
     throw ZorEBasic(kSource, __LINE__, 1, ZorErr(1, 87), 1, kFilesTextGroup, kNoFileServiceText, path);
@@ -43,6 +44,8 @@ iZorStream* ZorOpenStream(const ZorFsa* path, eZorStreamPerm perm, ZorLock* guar
 }
 
 int32_t ZorReadHandle(iZorStream* s, ZorHandle* h, int64_t offset, int32_t n) {
+  files::NonNull(s, kSource, __LINE__, "ZorReadHandle(s)");
+  files::NonNull(h, kSource, __LINE__, "ZorReadHandle(h)");
   const uint64_t pos = offset >= 0 ? s->Seek(offset, ZorSeekSet) : s->Seek(0, ZorSeekCur);
   if (n < 0) {
     const uint64_t size = s->GetSize();
@@ -57,6 +60,8 @@ int32_t ZorReadHandle(iZorStream* s, ZorHandle* h, int64_t offset, int32_t n) {
 }
 
 void ZorWriteHandle(iZorStream* s, ZorHandle* h, int64_t offset, bool truncate) {
+  files::NonNull(s, kSource, __LINE__, "ZorWriteHandle(s)");
+  files::NonNull(h, kSource, __LINE__, "ZorWriteHandle(h)");
   if (offset >= 0) s->Seek(offset, ZorSeekSet);
   const uint32_t size = h->IsInit() ? h->GetSize() : 0;
   if (size > 0) {
@@ -67,12 +72,16 @@ void ZorWriteHandle(iZorStream* s, ZorHandle* h, int64_t offset, bool truncate) 
 }
 
 void ZorWriteString(iZorStream* s, const char* text, int32_t n) {
+  files::NonNull(s, kSource, __LINE__, "ZorWriteString(s)");
+  if (n > 0) files::NonNull(text, kSource, __LINE__, "ZorWriteString(text)");
   const size_t len = n < 0 ? (text ? strlen(text) : 0) : static_cast<size_t>(n);
   if (len > UINT32_MAX) platform::RaiseWinErr(kSource, __LINE__, platform::kWinErrInvalidParameter, nullptr);
   if (len > 0) s->Write(text, static_cast<uint32_t>(len));
 }
 
 int64_t ZorCopyS2L(iZorStream* src, iZorStream* dst, int64_t n) {
+  files::NonNull(src, kSource, __LINE__, "ZorCopyS2L(src)");
+  files::NonNull(dst, kSource, __LINE__, "ZorCopyS2L(dst)");
   std::unique_ptr<char[]> buf(new char[kCopyBlock]);
   int64_t copied = 0;
   while (n < 0 || copied < n) {

@@ -14,6 +14,7 @@ namespace zorvane::platform {
 
 // The Windows error numbers that the file layer produces by itself.
 enum : uint32_t {
+  kWinErrInvalidFunction = 1,    // an operation the file does not support (not a regular file)
   kWinErrFileNotFound = 2,
   kWinErrPathNotFound = 3,
   kWinErrAccessDenied = 5,

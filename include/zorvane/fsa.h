@@ -2,9 +2,11 @@
 //
 // Every path of the process is a chain of components (root first) held in one
 // shared tree, so that equal paths are one entry: two ZorFsa name the same
-// file exactly when their indexes are equal (names compare case-insensitively
-// by the library's collation, so "/Data/A.txt" and "/data/a.TXT" are the same
-// entry and keep the spelling under which they were first seen).
+// file exactly when their indexes are equal. Names compare as the file system
+// that holds them does: on a case-sensitive one (ext4, tmpfs ...)
+// "/data/A.txt" and "/data/a.txt" are two files; on one that folds case
+// (vfat, exfat, SMB shares), and for Windows-shaped texts ("C:\Data",
+// "\\server\share"), they are one entry, spelled as it was first seen.
 //
 // A ZorFsa owns one reference on its entry: copying adds one, Trash() and the
 // destructor release it. The tree is guarded by one lock; a ZorFsa value itself

@@ -168,7 +168,7 @@ class ZOR_API ZorStdStream : public iZorStream {
  private:
   [[noreturn]] void _Raise(int err) const;
   [[noreturn]] void _RaiseWin(uint32_t winErr) const;
-  bool _Fail(int err, uint32_t winErr);
+  bool _Fail(uint32_t winErr);
   bool _IsWritable() const { return (_perm & ZorPermAccessMask) == ZorPermReadWrite; }
   void _CheckWritable() const;
   uint64_t _FileSize() const;

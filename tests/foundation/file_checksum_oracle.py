@@ -3,13 +3,15 @@
 
 Random trees (nested directories, empty files, files around the 16384-byte
 block size, a hidden file, a checksum file at the top that must be left out
-and one lower down that must be counted) are summed with every combination
-of NoFileName, NoSize and NoContent, as trees and as single files. The
-digest layout: for each file, depth first with the files of a directory
-(sorted by name) before its sub-directories, the path relative to the tree
-(or the file's name), its size as 8 little-endian bytes, its content.
-Names are lower-case letters and digits, on which the library's collation
-and Python's byte order agree. Usage: file_checksum_oracle.py DRIVERS_DIR"""
+and one lower down that must be counted, case twins such as "zorvane.chk"
+and "ZORVANE.CHK", two files on a case-sensitive file system) are summed
+with every combination of NoFileName, NoSize and NoContent, as trees and as
+single files. The digest layout: for each file, depth first with the files
+of a directory (sorted by name case-insensitively, lower case first) before
+its sub-directories, the path relative to the tree (or the file's name), its
+size as 8 little-endian bytes, its content. Names are letters and digits,
+which the library's collation orders as Python orders them lower-cased.
+Usage: file_checksum_oracle.py DRIVERS_DIR"""
 import hashlib, itertools, os, random, shutil, struct, subprocess, sys, tempfile
 
 DRIVER = os.path.join(sys.argv[1], "file_checksum_driver")
@@ -45,7 +47,8 @@ def build(top, depth):
 
 def files_in_order(top, rel=""):
     here = os.path.join(top, rel)
-    names = sorted(os.listdir(here))
+    # The collation puts a lower-case letter before its capital.
+    names = sorted(os.listdir(here), key=lambda n: (n.lower(), n.swapcase()))
     out = []
     for n in names:
         if os.path.isfile(os.path.join(here, n)) and not (rel == "" and n == CHECKSUM_FILE):
@@ -80,7 +83,8 @@ def cases_of_tree(top):
     names = files_in_order(top)
     for flags, options in option_sets():
         yield top, "dir", options, (expected(top, names, *flags), len(names))
-    for rel in names[:3]:
+    twins = [n for n in names if n != n.lower()]
+    for rel in names[:3] + twins:
         path = os.path.join(top, rel)
         for flags, options in option_sets():
             yield path, "file", options, (expected(os.path.dirname(path), [os.path.basename(path)], *flags), 1)
@@ -113,6 +117,12 @@ with tempfile.TemporaryDirectory(prefix="zor_chk_oracle_") as root:
                 f.write("counted\n")
             with open(os.path.join(top, ".hidden"), "wb") as f:
                 f.write(b"hidden files are counted")
+        for name in [random_name(), CHECKSUM_FILE]:
+            if os.path.isdir(os.path.join(top, name)):
+                continue
+            for twin in (name, name.upper()):
+                with open(os.path.join(top, twin), "wb") as f:
+                    f.write(twin.encode() * rng.randint(1, 3))
     cases = [c for i in range(6) for c in cases_of_tree(os.path.join(root, "t%d" % i))]
     check(cases)
 

@@ -4,10 +4,12 @@
 #include <zorvane/zorvane.h>
 
 #include "foundation/path_tree.h"
+#include "support/temp_files.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -43,18 +45,23 @@ struct EnvScope {
 
 }  // namespace
 
-TEST(FsaIdentity, SameTextSameEntryWhateverTheCase) {
-  const ZorFsa a("/Data/Compta/Base.zdb");
-  const ZorFsa b("/data/COMPTA/base.ZDB");
-  const ZorFsa c("\\data\\compta\\base.zdb");
+TEST(FsaIdentity, CaseFollowsTheFileSystemAndWindowsTextsFold) {
+  // Windows-shaped texts name no file here and fold case as Windows does.
+  const ZorFsa a("C:\\Data\\Compta\\Base.zdb");
+  const ZorFsa b("c:/data/COMPTA/base.ZDB");
   EXPECT_EQ(a, b);
-  EXPECT_EQ(a, c);
-  EXPECT_EQ(Text(b, ZorFsaPathSys), "/Data/Compta/Base.zdb");  // the first spelling
-  EXPECT_NE(a, ZorFsa("/data/compta/base.zdb2"));
-  EXPECT_EQ(ZorFsa("C:\\Data\\x"), ZorFsa("c:/DATA/X"));
+  EXPECT_EQ(Text(b, ZorFsaPathSys), "C:/Data/Compta/Base.zdb");  // the first spelling
+  EXPECT_NE(a, ZorFsa("c:/data/compta/base.zdb2"));
   EXPECT_NE(ZorFsa("C:/x"), ZorFsa("D:/x"));
+  EXPECT_EQ(ZorFsa("\\\\Srv\\Share\\f"), ZorFsa("//srv/SHARE/F"));
+  EXPECT_EQ(ZorFsa("!Htp!Example.org/A"), ZorFsa("!htp!example.ORG/a"));
   // Accented letters fold too (cp1252 e acute / E acute).
-  EXPECT_EQ(ZorFsa("/caf\xe9"), ZorFsa("/CAF\xc9"));
+  EXPECT_EQ(ZorFsa("C:/caf\xe9"), ZorFsa("c:/CAF\xc9"));
+  // The test machine's own file systems compare names byte for byte, also
+  // below a directory that does not exist yet.
+  EXPECT_NE(ZorFsa("/tmp/A.txt"), ZorFsa("/tmp/a.txt"));
+  EXPECT_NE(ZorFsa("/fsa_case/Data/x"), ZorFsa("/fsa_case/data/x"));
+  EXPECT_EQ(ZorFsa("/fsa_case/Data/x"), ZorFsa("\\fsa_case\\Data\\x"));
 }
 
 TEST(FsaIdentity, CopiesShareAndTheLastReleaseFreesTheChain) {
@@ -148,6 +155,7 @@ TEST(FsaText, RandomTextsReadBackFromTheirInternalForm) {
 TEST(FsaText, RefusedTexts) {
   std::string message;
   EXPECT_EQ(RefusalCode("", &message), ZorErr(1, 38));
+  EXPECT_EQ(message, "Le chemin d'acc\xe8s est vide.");
   EXPECT_EQ(RefusalCode("relative/file.txt", &message), ZorErr(1, 38));
   EXPECT_EQ(message, "relative/file.txt");
   EXPECT_EQ(RefusalCode("C:"), ZorErr(1, 38));
@@ -204,7 +212,7 @@ TEST(FsaNavigation, ParentsChildrenNamesAndRenames) {
 
   ZorFsa up;
   ASSERT_TRUE(up.InitFromChild(&file));
-  EXPECT_EQ(up, dir / "sub");
+  EXPECT_EQ(up, dir / "Sub");
   ZorFsa walker = file;
   while (walker.ChangeParent()) {
   }
@@ -278,18 +286,88 @@ TEST(FsaWellKnown, RegistrationsByCodeAndName) {
 TEST(FsaThreads, ConcurrentCopiesOfSharedPaths) {
   // Copies made and dropped on several threads must leave the counts right.
   const uint32_t before = Live();
-  const ZorFsa shared("/fsa_threads/shared/file");
+  const ZorFsa shared("C:/fsa_threads/shared/file");
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&shared, t] {
       for (int i = 0; i < 2000; ++i) {
         ZorFsa copy = shared;
         ZorFsa child = copy / ("c" + std::to_string(i % 7 + t)).c_str();
-        ZorFsa again(("/FSA_THREADS/shared/file/C" + std::to_string(i % 7 + t)).c_str());
+        ZorFsa again(("c:/FSA_THREADS/shared/file/C" + std::to_string(i % 7 + t)).c_str());
         if (again != child) std::abort();
       }
     });
   }
   for (std::thread& th : threads) th.join();
   EXPECT_EQ(Live(), before + 4);
+}
+
+TEST(FsaArguments, NullPointersAndUnsetPathsAreRefused) {
+  // Every public function of paths, file commands, scans, streams and
+  // checksums: a null pointer is (1, 23), an unset path (1, 38).
+  zortest::TempDir dir;
+  dir.Make("f", "abc");
+  const ZorFsa file = dir.Fsa("f"), unset;
+  ZorLock guard;
+  iZorStream* s = ZorOpenStream(&file, ZorPermReadWrite | ZorShareReadWrite, &guard, 0);
+  ZorHandle h;
+  string text;
+  sZorFsaInfo info;
+  ZorFsa out;
+  ZorFsaCmd cmd(&file);
+  ZorFsaScan scan;
+  ZorFileCheckSum sum;
+  constexpr int64_t kNull = ZorErr(1, 23), kUnset = ZorErr(1, 38);
+  const std::tuple<const char*, int64_t, std::function<void()>> cases[] = {
+      {"ZorOpenStream", kNull, [&] { ZorOpenStream(nullptr, ZorPermRead, &guard, ZorStmNoRaise); }},
+      {"ZorOpenStream unset", kUnset, [&] { ZorOpenStream(&unset, ZorPermRead, &guard, 0); }},
+      {"ZorStdStream::Init", kNull, [&] { ZorStdStream().Init(nullptr, ZorPermRead, 0); }},
+      {"ZorReadHandle s", kNull, [&] { ZorReadHandle(nullptr, &h, 0, 1); }},
+      {"ZorWriteHandle s", kNull, [&] { ZorWriteHandle(nullptr, &h, 0, false); }},
+      {"ZorWriteString s", kNull, [&] { ZorWriteString(nullptr, "x", 1); }},
+      {"ZorWriteString text", kNull, [&] { ZorWriteString(s, nullptr, 3); }},
+      {"ZorCopyS2L dst", kNull, [&] { ZorCopyS2L(s, nullptr, 1); }},
+      {"IsRangeChanged", kNull, [&] { s->Command(ZorStmCmdIsRangeChanged, nullptr, nullptr, nullptr, nullptr); }},
+      {"GetPath", kNull, [&] { file.GetPath(0, nullptr); }},
+      {"GetSysPath", kNull, [&] { file.GetSysPath(nullptr); }},
+      {"GetName", kNull, [&] { file.GetName(nullptr); }},
+      {"KillRoot", kNull, [&] { ZorFsa::KillRoot("!Cos!/x", nullptr); }},
+      {"KGetPubName", kNull, [&] { ZorFsa::KGetPubName(ZorKFsaStdLog, nullptr); }},
+      {"InitFromParent", kNull, [&] { out.InitFromParent(nullptr, "x"); }},
+      {"InitFromParent unset", kUnset, [&] { out.InitFromParent(&unset, "x"); }},
+      {"ChangeParent", kNull, [&] { out.ChangeParent(nullptr); }},
+      {"GetCreation", kNull, [&] { cmd.GetCreation(nullptr); }},
+      {"GetInfos", kNull, [&] { cmd.GetInfos(nullptr); }},
+      {"SetInfos", kNull, [&] { cmd.SetInfos(nullptr); }},
+      {"Create_UniqueFile", kNull, [&] { cmd.Create_UniqueFile("p", ".x", nullptr); }},
+      {"Rename", kNull, [&] { cmd.Rename(nullptr); }},
+      {"Copy", kNull, [&] { ZorFsaCmd::Copy(nullptr, &file); }},
+      {"Move", kNull, [&] { ZorFsaCmd::Move(&file, nullptr); }},
+      {"S_CompareFile", kNull, [&] { ZorFsaCmd::S_CompareFile(nullptr, &file); }},
+      {"S_OpenTempo", kNull, [&] { ZorFsaCmd::S_OpenTempo(nullptr); }},
+      {"S_GetTempDir", kNull, [&] { ZorFsaCmd::S_GetTempDir(nullptr); }},
+      {"Create_File unset", kUnset, [&] { ZorFsaCmd(&unset).Create_File(ZorFsaCreateAlways); }},
+      {"GetLogSize unset", kUnset, [&] { ZorFsaCmd(nullptr, ZorFsaCmdQuiet).GetLogSize(); }},
+      {"Remove unset", kUnset, [&] { ZorFsaCmd().Remove(); }},
+      {"ZorFsaScan::Init", kNull, [&] { scan.Init(nullptr); }},
+      {"ZorFsaScan::Init unset", kUnset, [&] { scan.Init(&unset); }},
+      {"ZorFsaScan::Next", kNull, [&] { scan.Next(nullptr); }},
+      {"ZorFileCheckSum::Init", kNull, [&] { sum.Init(nullptr, false); }},
+      {"ZorFileCheckSum::Init unset", kUnset, [&] { sum.Init(&unset, false); }},
+      {"GetCheckSum", kNull, [&] { sum.GetCheckSum(nullptr, false); }},
+      {"ReadCheckSumFile", kNull, [&] { sum.ReadCheckSumFile(nullptr); }},
+      {"S_GetCheckSumFile dst", kNull, [&] { ZorFileCheckSum::S_GetCheckSumFile(&file, false, nullptr); }},
+      {"S_GenCheckSum", kNull, [&] { ZorFileCheckSum::S_GenCheckSum(nullptr, nullptr); }},
+      {"S_CheckCheckSum", kNull, [&] { ZorFileCheckSum::S_CheckCheckSum(nullptr); }},
+      {"S_GetInfo dst", kNull, [&] { ZorFileCheckSum::S_GetInfo(&file, nullptr); }},
+  };
+  for (const auto& [name, code, call] : cases) {
+    try {
+      call();
+      ADD_FAILURE() << name << " was accepted";
+    } catch (const ZorEBasic& e) {
+      EXPECT_EQ(e.GetError(), code) << name;
+      if (code == kNull) EXPECT_EQ(std::string(e.GetMsgText()).rfind("Argument absent : ", 0), 0u) << name;
+    }
+  }
 }

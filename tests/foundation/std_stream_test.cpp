@@ -2,6 +2,7 @@
 // reads and writes against an in-memory model, asynchronous mode, opening by
 // ZorOpenStream and the stream helpers.
 #include <zorvane/exception.h>
+#include <zorvane/fsa_cmd.h>
 #include <zorvane/stream.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <random>
 #include <string>
 
@@ -201,6 +203,40 @@ TEST(StdStreamOpen, MissingFileAndBadArguments) {
   EXPECT_EQ(ErrorOf([&] { s.Write("x", 1); }), ZorErr(-1, 5));
   EXPECT_EQ(ErrorOf([&] { s.SetSize(0); }), ZorErr(-1, 5));
   EXPECT_EQ(ErrorOf([&] { s.Seek(-1, ZorSeekSet); }), ZorErr(-1, 87));
+}
+
+TEST(StdStreamOpen, WhatIsNotARegularFileIsRefusedAtOnce) {
+  // A FIFO would block the open until a writer came: the alarm ends a
+  // hanging test instead of waiting for ever.
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  dir.Make("f", "abc");
+  const ZorFsa fifo = dir.Fsa("fifo"), device("/dev/null"), file = dir.Fsa("f"), copy = dir.Fsa("copy");
+  ZorLock guard;
+  const std::pair<const char*, std::function<void()>> cases[] = {
+      {"read", [&] { ZorOpenStream(&fifo, ZorPermRead, &guard, 0); }},
+      {"read/write", [&] { ZorOpenStream(&fifo, Perm(ZorPermReadWrite, ZorShareRead), &guard, 0); }},
+      {"device", [&] { ZorOpenStream(&device, ZorPermRead, &guard, 0); }},
+      {"emptied", [&] { ZorFsaCmd(&fifo).Create_File(ZorFsaCreateAlways); }},
+      {"copied from", [&] { ZorFsaCmd::Copy(&fifo, &copy); }},
+      {"copied onto", [&] { ZorFsaCmd::Copy(&file, &fifo, ZorFsaCopyReplace); }},
+      {"compared", [&] { ZorFsaCmd::S_CompareFile(&file, &fifo); }},
+  };
+  alarm(20);
+  for (const auto& [name, open] : cases) {
+    ZorFsa where;
+    try {
+      open();
+      ADD_FAILURE() << name << " was accepted";
+    } catch (const ZorEBasic& e) {
+      EXPECT_EQ(e.GetError(), ZorErr(-1, 1)) << name;
+      where = *e.GetFsa();
+    }
+    EXPECT_TRUE(where == fifo || where == device) << name;
+  }
+  EXPECT_EQ(ZorOpenStream(&fifo, ZorPermRead, &guard, ZorStmNoRaise), nullptr);
+  alarm(0);
+  EXPECT_FALSE(ZorFsaCmd(&copy).Exists());
 }
 
 TEST(StdStreamOpen, GuardOwnsTheStreamAndTheLastUnlockCloses) {
