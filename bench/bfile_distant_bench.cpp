@@ -11,7 +11,7 @@
 //   creates a 300-byte block (copy-on-write). Counter bytes_per_tx: bytes
 //   the block file wrote, through a counting stream, with differential
 //   writes (distant) and with plain ones (the same file local).
-#include <zorvane/bfile.h>
+#include <zorvane/block_file.h>
 #include <zorvane/stream.h>
 
 #include <benchmark/benchmark.h>

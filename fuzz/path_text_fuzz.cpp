@@ -4,7 +4,7 @@
 // paths that held it.
 #include <zorvane/zorvane.h>
 
-#include "foundation/path_tree.h"
+#include "foundation/files/path_tree.h"
 
 #include <cstdlib>
 #include <string>

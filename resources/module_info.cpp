@@ -26,10 +26,10 @@
 #include <vector>
 
 #include "resources/module_loader.h"
-#include <zorvane/bget.h>
+#include <zorvane/block_array.h>
 #include <zorvane/exception.h>
 #include <zorvane/format.h>
-#include <zorvane/fsa.h>
+#include <zorvane/path.h>
 #include <zorvane/module.h>
 #include <zorvane/resource.h>
 #include <zorvane/string.h>

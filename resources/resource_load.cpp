@@ -15,10 +15,10 @@
 // ZorUnzipHandle, which leaves bytes that are not an envelope alone.
 #include <zorvane/resource.h>
 
-#include <zorvane/dyna.h>
+#include <zorvane/cell_container.h>
 #include <zorvane/exception.h>
-#include <zorvane/fsa.h>
-#include <zorvane/fsa_cmd.h>
+#include <zorvane/path.h>
+#include <zorvane/file_commands.h>
 #include <zorvane/module.h>
 #include <zorvane/stream.h>
 #include <zorvane/string.h>

@@ -13,7 +13,7 @@
 #include <zorvane/resource.h>
 
 #include "platform/little_endian.h"
-#include "resources/dyna_cells.h"
+#include "resources/cell_layout.h"
 
 #include <cstring>
 #include <vector>

@@ -21,7 +21,7 @@
 
 #include <zorvane/date.h>
 #include <zorvane/form_args.h>
-#include <zorvane/fsa.h>
+#include <zorvane/path.h>
 #include <zorvane/types.h>
 
 #include <exception>

@@ -13,7 +13,7 @@
 // delegate is not owned and must outlive the copy. One thread at a time.
 #pragma once
 
-#include <zorvane/fsa.h>
+#include <zorvane/path.h>
 #include <zorvane/handle.h>
 #include <zorvane/types.h>
 

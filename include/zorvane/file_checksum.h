@@ -27,7 +27,7 @@
 // thread at a time.
 #pragma once
 
-#include <zorvane/fsa.h>
+#include <zorvane/path.h>
 #include <zorvane/types.h>
 
 #include <memory>

@@ -20,12 +20,12 @@
 // channel.
 //
 // A module's resources are one sorted table in its own object
-// (zorvane/rsrc_table.h), found from its instance by ZorGetRsrcTable.
+// (zorvane/resource_table.h), found from its instance by ZorGetRsrcTable.
 #pragma once
 
 #include <zorvane/handle.h>
 #include <zorvane/name_type.h>
-#include <zorvane/rsrc_table.h>
+#include <zorvane/resource_table.h>
 #include <zorvane/types.h>
 
 // The name of a module library's entry point: extern "C" ZorModule* (void).

@@ -3,7 +3,7 @@
 // and the packed envelope that most of them are shipped in.
 //
 // A resource is addressed by (type, module, id). Its bytes come from the
-// module's own resource section (<zorvane/rsrc_table.h>) when that holds it,
+// module's own resource section (<zorvane/resource_table.h>) when that holds it,
 // else from a loose file "<id><ext>" in the module's directory (or in its
 // language pack) of a development tree. Loaded bytes that form a packed
 // envelope are unpacked.

@@ -19,7 +19,7 @@
 // which byte ranges may differ from what this process last read or wrote.
 #pragma once
 
-#include <zorvane/fsa.h>
+#include <zorvane/path.h>
 #include <zorvane/handle.h>
 #include <zorvane/types.h>
 

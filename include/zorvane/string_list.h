@@ -1,7 +1,7 @@
 // String lists: the resources (type 4) that hold a module's numbered
 // messages, and the look-ups over them.
 //
-// A string list is a cell container (<zorvane/dyna.h>):
+// A string list is a cell container (<zorvane/cell_container.h>):
 //   (1, 1, 1)  long: the group number       (1, 2, 1)  text: the category
 //   (1, 3, 1)  text: the description
 //   (2, n, 0)  long: flags of message n (1)  (2, n, 1)  text: message n

@@ -16,7 +16,7 @@ Usage: compile_messages.py --strlist-dir OUTDIR MODULEDIR [--raw]
 
 writes each group file of one module directory as a string-list resource
 "<group>.StrList" in OUTDIR (and removes other .StrList files there). A
-string list is a cell container (resources/dyna.cpp: cells "<iiiI" kind, line, column, size, then
+string list is a cell container (resources/cell_container.cpp: cells "<iiiI" kind, line, column, size, then
 the data) holding, in this order:
 
     (1, 1, 1)  long: the group number

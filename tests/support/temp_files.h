@@ -3,7 +3,7 @@
 // and a helper that runs a function in a forked child process.
 #pragma once
 
-#include <zorvane/fsa.h>
+#include <zorvane/path.h>
 
 #include <fcntl.h>
 #include <sys/wait.h>

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """`zorvane bfile info|check|compact|dump` on files written byte by byte by
-the independent format writer of tests/storage/bfile_format.py.
+the independent format writer of tests/storage/block_file/block_file_format.py.
 
 Usage: bfile_tool_test.py TOOL SCENARIO  (info, dump, check, repair, compact,
 usage, truncated, badclose, overlaps, salvage, paths, interrupt). Exits
@@ -11,8 +11,8 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "storage"))
-import bfile_format as bf  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "storage", "block_file"))
+import block_file_format as bf  # noqa: E402
 
 TOOL = sys.argv[1]
 MSGS = bf.catalogue(239)

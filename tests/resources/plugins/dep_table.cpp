@@ -1,7 +1,7 @@
 // A shared library with a resource table, loaded as a dependency of the bare
 // plug-in: a symbol search from the plug-in finds this table, which is not
 // the plug-in's own.
-#include <zorvane/rsrc_table.h>
+#include <zorvane/resource_table.h>
 
 namespace {
 const uint8_t kBytes[] = {'d', 'e', 'p'};

@@ -1,0 +1,515 @@
+// The local-file stream (ZorStdStream).
+//
+// The stream owns one descriptor and keeps its own position: every read and
+// write is a pread/pwrite at that position, so the kernel's file offset is
+// never used and a background thread may work on the same descriptor.
+//
+// Share modes. Windows refuses an open whose access another opener does not
+// share, or whose sharing does not allow another opener's access. Each
+// opener holds shared OFD locks on sentinel bytes (file_stream.h) saying what
+// it does (reads, writes) and what it denies (reading, writing); an open is
+// refused with the sharing violation (32) when a byte it must find free is
+// held by someone else. Taking one's own bytes and testing the others' are
+// two steps, so the opener takes first and tests after: of two racing
+// openers at least one sees the other and backs off, and neither can both
+// succeed. A refused attempt releases everything and retries after a short
+// random pause, so that two racers that both backed off do not both fail.
+//
+// Byte-range locks are exclusive OFD locks that fail at once (33) on a
+// conflict; a read-only descriptor cannot hold an exclusive lock, so a
+// read-only stream takes a shared one (it still excludes every writer's
+// lock). As everywhere on POSIX, the locks are advisory: they exclude other
+// locks, not reads and writes.
+//
+// Asynchronous mode (flag ZorStmAsync): Seek follows the asynchronous rules
+// (whence 2 leaves the position alone), GetSize gives the size the stream
+// recorded (size at open, grown by writes, set by SetSize), and closing a
+// writable stream sets the file to that size. For a file over 4 MB a
+// background thread helps sequential work: it asks the kernel to read ahead
+// of the position of a read-only stream (ZorStmReadAhead) and starts the
+// write-back of what a writable stream wrote, so that Flush finds little to
+// do. It only ever gives advice to the kernel; the stream's own calls do the
+// work, so its results never depend on the thread.
+#include <zorvane/exception.h>
+#include <zorvane/stream.h>
+#include <zorvane/string.h>
+
+#include "foundation/files/distant_stream.h"
+#include "foundation/files/file_args.h"
+#include "foundation/files/file_stream.h"
+#include "platform/file_system.h"
+#include "platform/os_error.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <thread>
+
+namespace zorvane {
+
+namespace streams {
+
+int OfdLock(int fd, LockKind kind, off_t start, off_t len, bool wait) {
+  struct flock fl = {};
+  fl.l_type = kind == LockKind::kShared ? F_RDLCK : kind == LockKind::kExclusive ? F_WRLCK : F_UNLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = start;
+  fl.l_len = len;
+  while (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) != 0) {
+    if (errno != EINTR) return errno == EACCES ? EAGAIN : errno;
+  }
+  return 0;
+}
+
+bool OfdIsHeldByOther(int fd, off_t start, off_t len) {
+  struct flock fl = {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = start;
+  fl.l_len = len;
+  if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+  return fl.l_type != F_UNLCK;
+}
+
+}  // namespace streams
+
+namespace {
+
+using streams::kSentinelBase;
+using streams::LockKind;
+
+constexpr char kSource[] = "ZorFiles";
+constexpr uint64_t kAsyncThreadThreshold = 0x400000;
+constexpr int kShareAttempts = 5;
+
+uint32_t Access(uint32_t perm) { return perm & ZorPermAccessMask; }
+uint32_t Share(uint32_t perm) { return perm & ZorPermShareMask; }
+
+bool IsValidPerm(uint32_t perm) {
+  const uint32_t share = Share(perm);
+  return Access(perm) <= ZorPermReadWrite &&
+         (share == ZorShareExclusive || share == ZorShareRead || share == ZorShareReadWrite);
+}
+
+// The sentinel bytes an opener with perm holds, as a bit set of the
+// kSentinel* indexes, and those it needs free of other openers.
+uint32_t HeldSentinels(uint32_t perm) {
+  uint32_t held = 1u << streams::kSentinelHasRead;
+  if (Access(perm) == ZorPermReadWrite) held |= 1u << streams::kSentinelHasWrite;
+  if (Share(perm) == ZorShareExclusive) held |= 1u << streams::kSentinelDenyRead;
+  if (Share(perm) != ZorShareReadWrite) held |= 1u << streams::kSentinelDenyWrite;
+  return held;
+}
+
+uint32_t ForbiddenSentinels(uint32_t perm) {
+  uint32_t forbidden = 1u << streams::kSentinelDenyRead;
+  if (Access(perm) == ZorPermReadWrite) forbidden |= 1u << streams::kSentinelDenyWrite;
+  if (Share(perm) == ZorShareExclusive) forbidden |= 1u << streams::kSentinelHasRead;
+  if (Share(perm) != ZorShareReadWrite) forbidden |= 1u << streams::kSentinelHasWrite;
+  return forbidden;
+}
+
+void SetSentinels(int fd, uint32_t set, LockKind kind) {
+  for (off_t i = 0; i < 8; ++i)
+    if (set & (1u << i)) streams::OfdLock(fd, kind, kSentinelBase + i, 1, false);
+}
+
+bool AnySentinelHeldByOther(int fd, uint32_t set) {
+  for (off_t i = 0; i < 8; ++i)
+    if ((set & (1u << i)) && streams::OfdIsHeldByOther(fd, kSentinelBase + i, 1)) return true;
+  return false;
+}
+
+void PauseBeforeRetry() {
+  static thread_local std::minstd_rand rng(static_cast<uint32_t>(getpid()) * 2654435761u ^
+                                           static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&rng)));
+  std::this_thread::sleep_for(std::chrono::microseconds(200 + rng() % 1800));
+}
+
+// Takes the share-mode locks of perm on fd; false on a sharing conflict.
+bool TakeShareMode(int fd, uint32_t perm) {
+  const uint32_t held = HeldSentinels(perm);
+  const uint32_t forbidden = ForbiddenSentinels(perm);
+  for (int attempt = 0; attempt < kShareAttempts; ++attempt) {
+    if (attempt > 0) PauseBeforeRetry();
+    SetSentinels(fd, held, LockKind::kShared);
+    if (!AnySentinelHeldByOther(fd, forbidden)) return true;
+    SetSentinels(fd, held, LockKind::kRelease);
+  }
+  return false;
+}
+
+}  // namespace
+
+// The background helper of a large asynchronous file: see the file comment.
+class ZorAsyncHelper {
+ public:
+  ZorAsyncHelper(int fd, bool readAhead, uint64_t pos)
+      : _fd(fd), _readAhead(readAhead), _pos(pos), _done(pos), _thread([this] { _Run(); }) {}
+  ~ZorAsyncHelper() {
+    {
+      std::lock_guard<std::mutex> lk(_m);
+      _stop = true;
+    }
+    _cv.notify_one();
+    _thread.join();
+  }
+
+  void Moved(uint64_t pos, bool wrote) {
+    {
+      std::lock_guard<std::mutex> lk(_m);
+      _pos = pos;
+      if (wrote) _written = std::max(_written, pos);
+    }
+    _cv.notify_one();
+  }
+
+ private:
+  static constexpr uint64_t kWindow = 8u << 20;     // read ahead this far past the position
+  static constexpr uint64_t kWriteBatch = 4u << 20;  // start write-back per this much
+
+  bool _HasWork() const {
+    if (_readAhead) return _pos < _done - std::min(_done, kWindow / 2) || _pos + kWindow / 2 > _done;
+    return _written >= _done + kWriteBatch;
+  }
+
+  void _Run() {
+    std::unique_lock<std::mutex> lk(_m);
+    for (;;) {
+      _cv.wait(lk, [this] { return _stop || _HasWork(); });
+      if (_stop) return;
+      const uint64_t pos = _pos, from = _done, written = _written;
+      lk.unlock();
+      uint64_t done;
+      if (_readAhead) {
+        const uint64_t start = pos < from && from - pos <= kWindow ? from : pos;
+        posix_fadvise(_fd, static_cast<off_t>(start), static_cast<off_t>(pos + kWindow - start),
+                      POSIX_FADV_WILLNEED);
+        done = pos + kWindow;
+      } else {
+        sync_file_range(_fd, static_cast<off_t>(from), static_cast<off_t>(written - from), SYNC_FILE_RANGE_WRITE);
+        done = written;
+      }
+      lk.lock();
+      _done = done;
+    }
+  }
+
+  int _fd;
+  bool _readAhead;
+  std::mutex _m;
+  std::condition_variable _cv;
+  bool _stop = false;
+  uint64_t _pos;          // the stream's position
+  uint64_t _written = 0;  // the end of what the stream wrote
+  uint64_t _done;         // read ahead up to, or write-back started up to
+  std::thread _thread;
+};
+
+ZorStdStream::ZorStdStream() = default;
+
+ZorStdStream::~ZorStdStream() {
+  try {
+    Close();
+  } catch (...) {
+    // A destructor has nobody to report to; Close() says it to those who ask.
+  }
+  _CloseQuietly();
+}
+
+bool ZorStdStream::Idle() { return false; }
+
+void ZorStdStream::_Raise(int err) const { platform::RaiseErrno(kSource, __LINE__, err, &_path); }
+
+void ZorStdStream::_RaiseWin(uint32_t winErr) const { platform::RaiseWinErr(kSource, __LINE__, winErr, &_path); }
+
+// An open that failed: false with ZorStmNoRaise, else the error.
+bool ZorStdStream::_Fail(uint32_t winErr) {
+  const bool noRaise = (_flags & ZorStmNoRaise) != 0;
+  _CloseQuietly();
+  if (noRaise) return false;
+  _RaiseWin(winErr);
+}
+
+bool ZorStdStream::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags) {
+  files::NonNull(path, kSource, __LINE__, "ZorStdStream::Init(path)");
+  Close();
+  if (!IsValidPerm(perm)) return false;
+  if (!path->IsInit()) {
+    if (flags & ZorStmNoRaise) return false;
+    files::RaiseEmptyPath(kSource, __LINE__);
+  }
+  _path = *path;
+  string text;
+  _osPath = path->GetSysPath(&text);
+  _perm = perm;
+  _flags = flags;
+  if ((flags & ZorStmAsync) && !_IsWritable()) _flags |= ZorStmReadAhead;
+  struct stat st;
+  uint32_t winErr = 0;
+  _fd = platform::OpenRegularFile(_osPath.c_str(), _IsWritable() ? O_RDWR : O_RDONLY, 0, &st, &winErr);
+  if (_fd < 0) return _Fail(winErr);
+  if (!TakeShareMode(_fd, perm)) return _Fail(platform::kWinErrSharingViolation);
+  // A scratch file is read and written in order; every other file is
+  // addressed at random (blocks, records), where read-ahead only wastes.
+  if (!(flags & ZorStmTemporary)) posix_fadvise(_fd, 0, 0, POSIX_FADV_RANDOM);
+  _openSize = static_cast<uint64_t>(st.st_size);
+  _pos = 0;
+  if (ZorDistantLink::IsDistantFile(_fd)) {
+    try {
+      _distant = new ZorDistantLink(this, &_path, _fd, _osPath, _IsWritable());
+    } catch (const ZorEBasic&) {
+      if (!(_flags & ZorStmNoRaise)) {
+        _CloseQuietly();
+        throw;
+      }
+      return _Fail(0);
+    }
+  }
+  if ((_flags & ZorStmAsync) && _openSize > kAsyncThreadThreshold)
+    _async = new ZorAsyncHelper(_fd, (_flags & ZorStmReadAhead) != 0, 0);
+  return true;
+}
+
+void ZorStdStream::_CheckWritable() const {
+  if (_fd < 0) _Raise(EBADF);
+  if (!_IsWritable()) _RaiseWin(platform::kWinErrAccessDenied);
+}
+
+uint64_t ZorStdStream::_FileSize() const {
+  struct stat st;
+  if (fstat(_fd, &st) != 0) _Raise(errno);
+  return static_cast<uint64_t>(st.st_size);
+}
+
+uint32_t ZorStdStream::Read(void* buf, uint32_t n) {
+  if (_fd < 0) _Raise(EBADF);
+  const uint64_t start = _pos;
+  uint32_t done = 0;
+  while (done < n) {
+    const ssize_t r = pread(_fd, static_cast<char*>(buf) + done, n - done, static_cast<off_t>(start + done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      _Raise(errno);
+    }
+    if (r == 0) break;
+    done += static_cast<uint32_t>(r);
+  }
+  _pos = start + done;
+  // A short read reached the end: the chunk it ended in was read whole.
+  if (_distant) _distant->NoteRead(start, done, done < n ? start + done : UINT64_MAX);
+  if (_async) _async->Moved(_pos, false);
+  return done;
+}
+
+void ZorStdStream::Write(const void* buf, uint32_t n) {
+  _CheckWritable();
+  if (_distant) _distant->BeforeChange();
+  const uint64_t start = _pos;
+  uint32_t done = 0;
+  while (done < n) {
+    const ssize_t r = pwrite(_fd, static_cast<const char*>(buf) + done, n - done, static_cast<off_t>(start + done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      _Raise(errno);
+    }
+    done += static_cast<uint32_t>(r);
+  }
+  _pos = start + n;
+  if (_flags & ZorStmAsync) _openSize = std::max(_openSize, _pos);
+  if (_distant) _distant->NoteWrite(start, n);
+  if (_async) _async->Moved(_pos, true);
+}
+
+uint64_t ZorStdStream::Seek(int64_t offset, eZorSeek whence) {
+  if (_fd < 0) _Raise(EBADF);
+  int64_t base;
+  if (_flags & ZorStmAsync) {
+    // The kept position: from the end leaves it where it is.
+    if (whence == ZorSeekEnd) return _pos;
+    base = whence == ZorSeekSet ? 0 : static_cast<int64_t>(_pos);
+  } else {
+    if (whence < ZorSeekSet || whence > ZorSeekEnd) _Raise(EINVAL);
+    base = whence == ZorSeekSet ? 0 : whence == ZorSeekCur ? static_cast<int64_t>(_pos)
+                                                           : static_cast<int64_t>(_FileSize());
+  }
+  if (offset < 0 ? static_cast<uint64_t>(base) < 0 - static_cast<uint64_t>(offset) : offset > INT64_MAX - base)
+    _Raise(EINVAL);
+  _pos = static_cast<uint64_t>(base + offset);
+  return _pos;
+}
+
+uint64_t ZorStdStream::GetSize() {
+  if (_fd < 0) _Raise(EBADF);
+  return (_flags & ZorStmAsync) ? _openSize : _FileSize();
+}
+
+void ZorStdStream::SetSize(uint64_t size) {
+  _CheckWritable();
+  if (_distant) _distant->BeforeChange();
+  const uint64_t old = _distant ? _FileSize() : 0;
+  while (ftruncate(_fd, static_cast<off_t>(size)) != 0)
+    if (errno != EINTR) _Raise(errno);
+  if (_flags & ZorStmAsync) _openSize = size;
+  if (_distant) _distant->NoteSize(old, size);
+}
+
+void ZorStdStream::Flush() {
+  if (_fd < 0) _Raise(EBADF);
+  if (!_IsWritable() || (_flags & ZorStmTemporary)) return;
+  if (fdatasync(_fd) != 0) _Raise(errno);
+}
+
+void ZorStdStream::Lock(int64_t offset, uint32_t length) {
+  if (_fd < 0) _Raise(EBADF);
+  if (offset < 0) _Raise(EINVAL);
+  if (length == 0) return;  // an empty range conflicts with nothing
+  const LockKind kind = _IsWritable() ? LockKind::kExclusive : LockKind::kShared;
+  const int err = streams::OfdLock(_fd, kind, offset, length, false);
+  if (err == EAGAIN) _RaiseWin(platform::kWinErrLockViolation);
+  if (err) _Raise(err);
+}
+
+void ZorStdStream::UnLock(int64_t offset, uint32_t length) {
+  if (_fd < 0) _Raise(EBADF);
+  if (offset < 0) _Raise(EINVAL);
+  if (length == 0) return;
+  const int err = streams::OfdLock(_fd, LockKind::kRelease, offset, length, false);
+  if (err) _Raise(err);
+}
+
+void ZorStdStream::_BeginExclusive() {
+  if (_fd < 0) _Raise(EBADF);
+  if (_bracket++ > 0) return;
+  const LockKind kind = _IsWritable() ? LockKind::kExclusive : LockKind::kShared;
+  const int err = streams::OfdLock(_fd, kind, kSentinelBase + streams::kSentinelBracket, 1, true);
+  if (err) {
+    _bracket = 0;
+    _Raise(err);
+  }
+  if (!_distant) return;
+  try {
+    _distant->AfterAcquire(_fd);
+  } catch (...) {
+    _bracket = 0;
+    streams::OfdLock(_fd, LockKind::kRelease, kSentinelBase + streams::kSentinelBracket, 1, false);
+    throw;
+  }
+}
+
+void ZorStdStream::_EndExclusive() {
+  if (_fd < 0 || _bracket == 0 || --_bracket > 0) return;
+  struct Release {
+    int fd;
+    ~Release() { streams::OfdLock(fd, LockKind::kRelease, kSentinelBase + streams::kSentinelBracket, 1, false); }
+  } release{_fd};
+  if (_distant) _distant->BeforeRelease(_fd);
+}
+
+int32_t ZorStdStream::_DistantCommand(eZorStreamCmd cmd, void* a1, void* a2, void* a3) {
+  switch (cmd) {
+    case ZorStmCmdSetChangeCallback:
+      if (_distant)
+        _distant->SetCallback(static_cast<const ZorDelegate*>(a1), reinterpret_cast<ZorStreamChangeFn>(a2), a3);
+      return 0;
+    case ZorStmCmdIsRangeChanged:
+      files::NonNull(a1, kSource, __LINE__, "ZorStmCmdIsRangeChanged(offset)");
+      files::NonNull(a2, kSource, __LINE__, "ZorStmCmdIsRangeChanged(length)");
+      return _distant && _distant->IsRangeChanged(static_cast<uint64_t>(*static_cast<const int64_t*>(a1)),
+                                                  *static_cast<const uint32_t*>(a2));
+    case ZorStmCmdGetChunkSize:
+      return _distant ? static_cast<int32_t>(ZorDistantLink::kChunkSize) : 0;
+    default:
+      return _distant != nullptr;
+  }
+}
+
+int32_t ZorStdStream::Command(eZorStreamCmd cmd, void* a1, void* a2, void* a3, void*) {
+  switch (cmd) {
+    case ZorStmCmdIsReadOnly:
+      return !_IsWritable();
+    case ZorStmCmdBeginExclusive:
+      _BeginExclusive();
+      return 0;
+    case ZorStmCmdEndExclusive:
+      _EndExclusive();
+      return 0;
+    case ZorStmCmdSetChangeCallback:
+    case ZorStmCmdIsRangeChanged:
+    case ZorStmCmdGetChunkSize:
+    case ZorStmCmdIsDistant:
+      return _DistantCommand(cmd, a1, a2, a3);
+    case ZorStmCmdGetDescriptor:
+      return _fd;
+  }
+  return 0;
+}
+
+void ZorStdStream::Close() {
+  if (_fd < 0) return;
+  delete _async;
+  _async = nullptr;
+  // What can still fail here (publishing the last writes of a distant file)
+  // must not keep the descriptor open: the failure is raised after closing.
+  int err = 0;
+  if ((_flags & ZorStmAsync) && _IsWritable() && _openSize != _FileSize() &&
+      ftruncate(_fd, static_cast<off_t>(_openSize)) != 0)
+    err = errno;
+  if (_bracket > 0) {
+    _bracket = 1;
+    try {
+      _EndExclusive();
+    } catch (...) {
+      err = err ? err : EIO;
+    }
+  }
+  if (_distant) {
+    try {
+      _distant->PublishOutsideBracket(_fd);
+    } catch (...) {
+      err = err ? err : EIO;
+    }
+    if (_flags & ZorStmDeleteOnClose) _distant->RemoveLog();
+  }
+  if ((_flags & ZorStmDeleteOnClose) && unlink(_osPath.c_str()) != 0 && !err) err = errno;
+  _CloseQuietly();
+  if (err) _Raise(err);
+}
+
+void ZorStdStream::_CloseQuietly() {
+  delete _async;
+  _async = nullptr;
+  delete _distant;
+  _distant = nullptr;
+  if (_fd >= 0) close(_fd);
+  _fd = -1;
+  _bracket = 0;
+  _pos = 0;
+  _openSize = 0;
+}
+
+void* ZorStdStream::Lock(ZorLock* guard) {
+  ++_locks;
+  if (guard) guard->Init(this);
+  return this;
+}
+
+void ZorStdStream::Unlock() {
+  if (_locks > 0 && --_locks > 0) return;
+  // Called from guards, often in destructors: a failure to close is dropped
+  // here (the descriptor is closed anyway); Close() reports it to its callers.
+  try {
+    Close();
+  } catch (...) {
+  }
+  if (_selfOwned) delete this;
+}
+
+}  // namespace zorvane

@@ -1,0 +1,596 @@
+// ZorBFile: the block operations and the directory they change.
+//
+// Entries: a used entry has flag 0x01 clear; it may lack a position (a new
+// block not yet written). A free entry either owns an extent (position and
+// capacity: reusable free space) or is an empty slot (no position, no
+// capacity). Every change of an entry widens the changed range
+// [_changedLow, _changedHigh] that the flush writes in one piece.
+//
+// Space for a new block is the best free extent (split when at least 64 KiB
+// would remain), else an empty slot, else a new entry at the end of the
+// directory; the position of a block placed in an empty slot or a new entry
+// is decided when it is written (cache.cpp). With copy-on-write an
+// extent that the directory on disk still references is never handed out
+// before the flush: a deleted block's extent is released at the flush.
+//
+// Mutating operations run in a transaction of their own (nested in the
+// caller's when there is one), begun before the id is checked: on a distant
+// file the beginning may bring in the directory another process committed. Id errors (23) are not raised when the
+// process-wide check level is 2 or more; the operation then does nothing.
+#include <zorvane/block_file.h>
+
+#include <zorvane/block_array.h>
+#include <zorvane/purger.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/little_endian.h"
+#include "storage/block_file/block_file_impl.h"
+#include "storage/block_file/block_space.h"
+
+namespace zorvane {
+
+namespace {
+
+constexpr uint32_t kSplitThreshold = 65536;
+constexpr uint32_t kDefaultCapacity = 1024;
+constexpr uint32_t kKeepFlags = ZorBfFlagNoCompact | 0xE0;  // flags a moved block keeps
+
+// The caller's handle record, without changing its reference count.
+handle_t* RecordOf(ZorHandle* handle) {
+  handle_t* h = handle->Detach();
+  handle->Attach(h);
+  ZorReleaseHandle(h);
+  return h;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ directory
+
+bool ZorBFile::_CheckId(int32_t id, bool allowFree) const {
+  if (_ValidId(id) && (allowFree || !_Entry(id).IsFree())) return true;
+  if (ZorGetCheckLevel() >= 2) return false;
+  _Raise(23);
+}
+
+void ZorBFile::_RecordChange(int32_t id) {
+  _changedLow = std::min(_changedLow, id);
+  _changedHigh = std::max(_changedHigh, id);
+  _SendMsg(id);
+}
+
+void ZorBFile::_ResizeDirectory(int32_t count) {
+  // The header still counts entries that the file does not hold: a new
+  // count would drop them unreported (CheckDir repairs that first).
+  if (_missingEntries != 0) _Raise(32);
+  auto resize = [&] {
+    _dir.resize(static_cast<size_t>(count));
+    _cache.resize(static_cast<size_t>(count), nullptr);
+  };
+  if (_openFlags & ZorBfOpenCopyOnWrite) {
+    ZorDelayPurger delay;
+    resize();
+  } else {
+    resize();
+  }
+  _SetHdr32(kZorBfHdrDirCount, static_cast<uint32_t>(count));
+  _SetHeaderDirty();
+}
+
+int32_t ZorBFile::_AppendEntry() {
+  if (_DirCount() >= static_cast<int32_t>(kZorBfMaxEntries)) _Raise(16);
+  _ResizeDirectory(_DirCount() + 1);
+  _RecordChange(_DirCount());
+  return _DirCount();
+}
+
+uint32_t ZorBFile::_RoundCapacity(uint64_t capacity) const {
+  if (capacity == 0) capacity = kDefaultCapacity;
+  if (_openFlags & ZorBfOpenRound1K) capacity = (capacity + 1023) & ~uint64_t(1023);
+  if (capacity > 0xFFFFFFFFull) _Raise(16);
+  return static_cast<uint32_t>(capacity);
+}
+
+// The free-space lookup, refusing extents that a damaged directory places
+// outside [data start, end of file): such an entry is turned into an empty
+// slot instead of being written into.
+int32_t ZorBFile::_FindSpace(uint32_t need) {
+  for (;;) {
+    const int32_t found = _Space()->Find(_dir, need);
+    if (found <= 0) return found;
+    sZorBfBRef& e = _Entry(found);
+    if (e.GetPos() >= _DataStart() && e.GetPos() + e.capacity <= _FileSize()) return found;
+    e.SetPos(0);
+    e.capacity = 0;
+    e.size = 0;
+    _RecordChange(found);
+    _AddEmptySlot(found);
+  }
+}
+
+// An entry for a block of `need` bytes: a reused extent (split when enough
+// remains), an empty slot or a new entry. The entry comes back cleared with
+// its position (or none) and capacity set.
+int32_t ZorBFile::_FindOrMakeEntry(uint32_t need, bool allowSplit) {
+  const int32_t found = _FindSpace(need);
+  if (found > 0) {
+    const uint64_t pos = _Entry(found).GetPos();
+    uint32_t capacity = _Entry(found).capacity;
+    if (allowSplit && capacity - need >= kSplitThreshold) {
+      int32_t rest = _Space()->TakeEmpty(_dir);
+      if (rest == 0) rest = _AppendEntry();
+      sZorBfBRef& r = _Entry(rest);
+      r = sZorBfBRef{};
+      r.SetPos(pos + need);
+      r.capacity = capacity - need;
+      r.flags = ZorBfFlagFree;
+      _AddFreeSpace(rest);
+      _RecordChange(rest);
+      capacity = need;
+    }
+    sZorBfBRef& e = _Entry(found);
+    e = sZorBfBRef{};
+    e.SetPos(pos);
+    e.capacity = capacity;
+    return found;
+  }
+  const int32_t id = found < 0 ? -found : _AppendEntry();
+  sZorBfBRef& e = _Entry(id);
+  e = sZorBfBRef{};
+  e.capacity = need;
+  return id;
+}
+
+// The deletion rule. With copy-on-write, an extent that the directory on
+// disk may reference is released at the flush only.
+void ZorBFile::_FreeEntry(int32_t id) {
+  _DropCached(id);
+  sZorBfBRef& e = _Entry(id);
+  e.size = 0;
+  const bool hasExtent = e.HasPos() && e.capacity != 0;
+  const bool defer = hasExtent && (_openFlags & ZorBfOpenCopyOnWrite) && !(e.flags & ZorBfFlagPlaced);
+  if (defer) {
+    e.flags = ZorBfFlagFree | ZorBfFlagRelease;
+  } else if (hasExtent) {
+    e.flags = ZorBfFlagFree;
+    _AddFreeSpace(id);
+  } else {
+    e.flags = ZorBfFlagFree;
+    e.SetPos(0);
+    e.capacity = 0;
+    _AddEmptySlot(id);
+  }
+  _RecordChange(id);
+}
+
+// ------------------------------------------------------------ create, read
+
+int32_t ZorBFile::BCreate(ZorHandle* data, int32_t owner, int16_t type, uint32_t reserve, bool compact) {
+  const bool withData = data && data->IsInit();
+  const uint32_t size = withData ? data->GetSize() : 0;
+  if (size > kZorBfMaxBlockSize) _Raise(16);
+  bfile::Txn txn(this);
+  const uint32_t need = _RoundCapacity(std::max(reserve, size));
+  const int32_t id = _FindOrMakeEntry(need, true);
+  {
+    sZorBfBRef& e = _Entry(id);
+    e.owner = owner;
+    e.type = type;
+    e.size = size;
+    e.flags = static_cast<uint8_t>((compact ? 0 : ZorBfFlagNoCompact) | ZorBfFlagDirty | ZorBfFlagPlaced);
+    ++_dirtyCount;
+  }
+  if (withData) {
+    _MakeRoom();
+    handle_t* h = RecordOf(data);
+    ZorAddHandleRef(h);
+    _SetCached(id, h);
+  }
+  _RecordChange(id);
+  return id;
+}
+
+void ZorBFile::BRead(int32_t id, ZorHandle* out) {
+  _ReadScope scope(this);
+  if (!_CheckId(id, false)) return;
+  handle_t* h = _LoadBlock(id);
+  h->purgeable = 0;
+  out->Attach(h);
+  h->purgeable = 1;
+  _Touch(id);
+  _SendMsg(id);
+}
+
+void ZorBFile::BReadCopy(int32_t id, ZorHandle* out) {
+  _ReadScope scope(this);
+  if (!_CheckId(id, false)) return;
+  handle_t* h = _LoadBlock(id);
+  h->purgeable = 0;
+  const uint32_t n = ZorGetHandleSize(h);
+  ZorHandle copy;
+  copy.Init(n);
+  if (n != 0) std::memcpy(copy.GetDatas(), ZorGetHandleDatas(h), n);
+  *out = std::move(copy);
+  h->purgeable = 1;
+  _Touch(id);
+  _SendMsg(id);
+}
+
+// ------------------------------------------------------------ write
+
+void ZorBFile::BWrite(int32_t id, int32_t reserve) {
+  bfile::Txn txn(this);
+  if (!_CheckId(id, false)) return;
+  if (!_Cached(id)) {
+    if (ZorGetCheckLevel() >= 2) return;
+    _Raise(23);
+  }
+  handle_t* h = _Cached(id);
+  const uint32_t length = ZorGetHandleSize(h);
+  if (length > kZorBfMaxBlockSize) _Raise(16);
+  {
+    const sZorBfBRef& e = _Entry(id);
+    if (IsDistant() && length == e.size && e.HasPos() && length != 0 &&
+        !_WriteRange(static_cast<int64_t>(e.GetPos()), ZorGetHandleDatas(h), length, true))
+      return;
+  }
+  _MarkDirty(id);
+  const uint64_t wanted = uint64_t(length) + static_cast<uint64_t>(std::max(reserve, 0));
+  if (length > _Entry(id).capacity) {
+    if (!_Entry(id).HasPos())
+      _Entry(id).capacity = _RoundCapacity(wanted);
+    else
+      _MoveGrownBlock(id, _RoundCapacity(wanted));
+  }
+  _Entry(id).size = length;
+  _Touch(id);
+  _RecordChange(id);
+}
+
+void ZorBFile::_MarkDirty(int32_t id) {
+  sZorBfBRef& e = _Entry(id);
+  if (e.flags & ZorBfFlagDirty) return;
+  if (handle_t* h = _Cached(id)) ZorAddHandleRef(h);
+  e.flags |= ZorBfFlagDirty;
+  ++_dirtyCount;
+}
+
+// A grown block with an extent gets a new placement under the same id; the
+// old extent goes to another entry, released at the flush.
+void ZorBFile::_MoveGrownBlock(int32_t id, uint32_t newCapacity) {
+  const int32_t other = _FindOrMakeEntry(newCapacity, true);
+  sZorBfBRef& b = _Entry(id);
+  sZorBfBRef& o = _Entry(other);
+  const uint64_t oldPos = b.GetPos();
+  const uint32_t oldCapacity = b.capacity;
+  b.SetPos(o.GetPos());
+  b.capacity = o.capacity;
+  b.flags = static_cast<uint8_t>((b.flags & kKeepFlags) | ZorBfFlagDirty | ZorBfFlagPlaced);
+  o = sZorBfBRef{};
+  if (oldCapacity != 0) o.SetPos(oldPos);
+  o.capacity = oldCapacity;
+  o.flags = ZorBfFlagFree | ZorBfFlagRelease;
+  _RecordChange(other);
+}
+
+void ZorBFile::BWriteCopy(int32_t id, ZorHandle* data, int32_t reserve) {
+  bfile::Txn txn(this);
+  if (!_CheckId(id, false)) return;
+  handle_t* h = _Cached(id);
+  if (!h) {
+    _MakeRoom();
+    h = ZorAllocHandle(0);
+    _SetCached(id, h);
+  }
+  if (data && data->IsInit()) {
+    ZorCopyHandle(h, RecordOf(data));
+  } else {
+    ZorSetHandleSize(h, 0);
+  }
+  BWrite(id, reserve);
+}
+
+int32_t ZorBFile::BDuplicate(int32_t id, int32_t owner, int16_t type, uint32_t reserve) {
+  bfile::Txn txn(this);
+  if (!_CheckId(id, false)) return 0;
+  handle_t* h = _LoadBlock(id);
+  const sZorBfBRef src = _Entry(id);
+  const uint32_t n = ZorGetHandleSize(h);
+  ZorHandle copy;
+  copy.Init(n);
+  if (n != 0) std::memcpy(copy.GetDatas(), ZorGetHandleDatas(h), n);
+  const uint32_t room = reserve == 0 ? n : reserve == 0xFFFFFFFFu ? src.capacity : reserve;
+  return BCreate(&copy, owner == ZorBfKeepOwner ? src.owner : owner, type == ZorBfKeepType ? src.type : type,
+                 room, !(src.flags & ZorBfFlagNoCompact));
+}
+
+// ------------------------------------------------------------ delete
+
+void ZorBFile::BDelete(int32_t id) {
+  bfile::Txn txn(this);
+  if (!_CheckId(id, true) || _Entry(id).IsFree()) return;
+  _FreeEntry(id);
+}
+
+void ZorBFile::BMultiDelete(int32_t owner, int16_t type) {
+  if (owner == ZorBfKeepOwner || type == ZorBfKeepType) return;
+  if (owner == ZorBfAnyOwner && type == ZorBfAnyType) {
+    EmptyFile(false);
+    return;
+  }
+  bfile::Txn txn(this);
+  for (int32_t id = 1; id <= _DirCount(); ++id) {
+    const sZorBfBRef& e = _Entry(id);
+    if (!e.IsFree() && bfile::OwnerMatches(owner, e.owner) && bfile::TypeMatches(type, e.type)) _FreeEntry(id);
+  }
+}
+
+void ZorBFile::BRangeDelete(int32_t ownerFrom, int32_t ownerTo, int16_t typeFrom, int16_t typeTo) {
+  bfile::Txn txn(this);
+  for (int32_t id = 1; id <= _DirCount(); ++id) {
+    const sZorBfBRef& e = _Entry(id);
+    if (!e.IsFree() && bfile::OwnerInRange(ownerFrom, ownerTo, e.owner) &&
+        bfile::TypeInRange(typeFrom, typeTo, e.type))
+      _FreeEntry(id);
+  }
+}
+
+void ZorBFile::EmptyFile(bool resetCounter) {
+  _RequireWrite();
+  for (int32_t id = 1; id <= _DirCount(); ++id) {
+    handle_t* h = _Cached(id);
+    const uint32_t own = (_Entry(id).flags & ZorBfFlagDirty) ? 2 : 1;
+    if (h && ZorGetRefCount(h) != own) _Raise(22);
+  }
+  bfile::Txn txn(this);
+  _ReleaseAll(false);
+  _dir.clear();
+  _cache.clear();
+  _missingEntries = 0;
+  _changedLow = 0x7FFFFFFF;
+  _changedHigh = 0;
+  _SetHdr32(kZorBfHdrDirCount, 0);
+  if (resetCounter) platform::PutLE64(_header + kZorBfHdrUpdate, 0);
+  _SetHdr32(kZorBfHdrDataStart, kZorBfInitialDataStart);
+  _DropFreeLists();
+  _Space()->Recency().clear();
+  if (_openFlags & ZorBfOpenCopyOnWrite) {
+    _ReleaseDataArea();
+    _emptyPending = true;
+  } else {
+    _SetFileSize(kZorBfInitialDataStart);
+  }
+  _SetHeaderDirty();
+}
+
+// Copy-on-write: the directory on disk references the old data area until
+// this transaction is flushed, so the area is not truncated; it becomes
+// entries released at the flush, so that blocks created later in the same
+// transaction land after it. When the transaction ends with no block at all,
+// the flush drops those entries instead and cuts the file once the empty
+// header is on disk (_CommitEmptyFile).
+void ZorBFile::_ReleaseDataArea() {
+  constexpr uint64_t kPiece = 0x80000000u;
+  uint64_t pos = kZorBfInitialDataStart;
+  const uint64_t end = _FileSize();
+  while (pos < end) {
+    const uint32_t capacity = static_cast<uint32_t>(std::min(end - pos, kPiece));
+    const int32_t id = _AppendEntry();
+    sZorBfBRef& e = _Entry(id);
+    e.SetPos(pos);
+    e.capacity = capacity;
+    e.flags = ZorBfFlagFree | ZorBfFlagRelease;
+    pos += capacity;
+  }
+}
+
+// At the flush of a transaction that emptied a copy-on-write file: true when
+// the file is still empty (no used entry), after which the directory is
+// empty again and only the header changes on disk. The header write is the
+// commit point; a crash before it leaves the old file whole.
+bool ZorBFile::_CommitEmptyFile() {
+  if (!_emptyPending) return false;
+  _emptyPending = false;
+  for (const sZorBfBRef& e : _dir)
+    if (!e.IsFree()) return false;
+  _dir.clear();
+  _cache.clear();
+  _changedLow = 0x7FFFFFFF;
+  _changedHigh = 0;
+  _SetHdr32(kZorBfHdrDirCount, 0);
+  _DropFreeLists();
+  _Space()->Recency().clear();
+  _SetHeaderDirty();
+  return true;
+}
+
+// ------------------------------------------------------------ questions
+
+int32_t ZorBFile::BUsed(int32_t id) {
+  _ReadScope scope(this);
+  auto outside = [this](int32_t i) -> int32_t {
+    handle_t* h = _Cached(i);
+    if (!h) return 0;
+    const int32_t own = (_Entry(i).flags & ZorBfFlagDirty) ? 2 : 1;
+    return static_cast<int32_t>(ZorGetRefCount(h)) - own;
+  };
+  if (id == 0) {
+    int32_t n = 0;
+    for (int32_t i = 1; i <= _DirCount(); ++i) n += outside(i) > 0 ? 1 : 0;
+    return n;
+  }
+  return _IsUsed(id) ? outside(id) : 0;
+}
+
+bool ZorBFile::BExist(int32_t id, int32_t* count) {
+  _ReadScope scope(this);
+  if (id != 0) return _IsUsed(id);
+  int32_t n = 0;
+  for (const sZorBfBRef& e : _dir) n += e.IsFree() ? 0 : 1;
+  if (count) *count = n;
+  return true;
+}
+
+int32_t ZorBFile::BGetSize(int32_t id) {
+  _ReadScope scope(this);
+  if (!_IsUsed(id)) return 0;
+  if (handle_t* h = _Cached(id)) return static_cast<int32_t>(ZorGetHandleSize(h));
+  return static_cast<int32_t>(_Entry(id).size);
+}
+
+void ZorBFile::BUncach(int32_t id) {
+  if (!_IsUsed(id)) return;
+  _Uncache(id);
+}
+
+void ZorBFile::BMultiUncach(int32_t owner, int16_t type) {
+  for (int32_t id = 1; id <= _DirCount(); ++id) {
+    const sZorBfBRef& e = _Entry(id);
+    if (!e.IsFree() && _Cached(id) && bfile::OwnerMatches(owner, e.owner) && bfile::TypeMatches(type, e.type))
+      _Uncache(id);
+  }
+}
+
+bool ZorBFile::BIsCompact(int32_t id) {
+  _ReadScope scope(this);
+  if (!_CheckId(id, false)) return false;
+  return !(_Entry(id).flags & ZorBfFlagNoCompact);
+}
+
+bool ZorBFile::GetBlockInfo(int32_t id, int32_t* owner, int16_t* type, int32_t* size, uint32_t* capacity,
+                            uint8_t* flags) {
+  _ReadScope scope(this);
+  if (!_IsUsed(id)) return false;
+  const sZorBfBRef& e = _Entry(id);
+  if (owner) *owner = e.owner;
+  if (type) *type = e.type;
+  if (size) *size = static_cast<int32_t>(e.size);
+  if (capacity) *capacity = e.capacity;
+  if (flags) *flags = e.flags;
+  return true;
+}
+
+bool ZorBFile::GetEntry(int32_t id, sZorBfBRef* out) const {
+  _ReadScope scope(this);
+  if (!_ValidId(id)) return false;
+  *out = _Entry(id);
+  return true;
+}
+
+int32_t ZorBFile::GetNbBlock(int32_t* freeWithSpace, int32_t* emptySlots) {
+  _ReadScope scope(this);
+  int32_t withSpace = 0, empty = 0;
+  for (const sZorBfBRef& e : _dir) {
+    if (!e.IsFree()) continue;
+    if (e.HasPos())
+      ++withSpace;
+    else
+      ++empty;
+  }
+  if (freeWithSpace) *freeWithSpace = withSpace;
+  if (emptySlots) *emptySlots = empty;
+  return _DirCount();
+}
+
+uint64_t ZorBFile::GetSize(int32_t* dirBytes, int32_t* usedBytes, uint32_t* reservedBytes) {
+  _ReadScope scope(this);
+  uint64_t used = 0, reserved = 0;
+  for (const sZorBfBRef& e : _dir) {
+    if (e.IsFree()) continue;
+    used += e.size;
+    reserved += e.capacity;
+  }
+  if (dirBytes) *dirBytes = _DirCount() * static_cast<int32_t>(kZorBfEntrySize);
+  if (usedBytes) *usedBytes = static_cast<int32_t>(std::min<uint64_t>(used, 0x7FFFFFFF));
+  if (reservedBytes) *reservedBytes = static_cast<uint32_t>(std::min<uint64_t>(reserved, 0xFFFFFFFF));
+  return IsOpen() ? _FileSize() : 0;
+}
+
+int32_t ZorBFile::BGetOTBlockId(int32_t owner, int16_t type, int32_t need) {
+  _ReadScope scope(this);
+  for (int32_t id = 1; id <= _DirCount(); ++id) {
+    const sZorBfBRef& e = _Entry(id);
+    if (e.IsFree() || !bfile::OwnerMatches(owner, e.owner) || !bfile::TypeMatches(type, e.type)) continue;
+    if (int64_t(e.size) + need <= int64_t(e.capacity)) return id;
+  }
+  return 0;
+}
+
+void ZorBFile::BGetID(int32_t ownerFrom, int32_t ownerTo, int16_t typeFrom, int16_t typeTo, ZorBGet* out,
+                      int32_t offset, bool zero) {
+  _ReadScope scope(this);
+  for (int32_t id = 1; id <= _DirCount(); ++id) {
+    const sZorBfBRef& e = _Entry(id);
+    if (e.IsFree() || !bfile::OwnerInRange(ownerFrom, ownerTo, e.owner) ||
+        !bfile::TypeInRange(typeFrom, typeTo, e.type))
+      continue;
+    uint8_t bytes[4];
+    platform::PutLE32(bytes, static_cast<uint32_t>(id));
+    out->SubIns(out->GetNbItem() + 1, bytes, static_cast<uint32_t>(offset), 4, zero);
+  }
+}
+
+// ------------------------------------------------------------ tags
+
+void ZorBFile::BSetCompact(int32_t id, bool compact, int32_t owner, int16_t type) {
+  auto apply = [&](int32_t i) {
+    sZorBfBRef& e = _Entry(i);
+    const uint8_t flags = compact ? static_cast<uint8_t>(e.flags & ~ZorBfFlagNoCompact)
+                                  : static_cast<uint8_t>(e.flags | ZorBfFlagNoCompact);
+    if (flags == e.flags) return;
+    e.flags = flags;
+    _RecordChange(i);
+  };
+  if (id != 0) {
+    bfile::Txn txn(this);
+    if (_CheckId(id, false)) apply(id);
+    return;
+  }
+  bfile::Txn txn(this);
+  for (int32_t i = 1; i <= _DirCount(); ++i) {
+    const sZorBfBRef& e = _Entry(i);
+    if (!e.IsFree() && bfile::OwnerMatches(owner, e.owner) && bfile::TypeMatches(type, e.type)) apply(i);
+  }
+}
+
+void ZorBFile::BSetOwner(int32_t id, int32_t owner) {
+  bfile::Txn txn(this);
+  if (!_CheckId(id, false) || _Entry(id).owner == owner) return;
+  _Entry(id).owner = owner;
+  _RecordChange(id);
+}
+
+void ZorBFile::BSetType(int32_t id, int16_t type) {
+  bfile::Txn txn(this);
+  if (!_CheckId(id, false) || _Entry(id).type == type) return;
+  _Entry(id).type = type;
+  _RecordChange(id);
+}
+
+void ZorBFile::BChangeOwner(int32_t oldOwner, int32_t newOwner, int16_t typeLow, int16_t typeHigh) {
+  bfile::Txn txn(this);
+  for (int32_t id = 1; id <= _DirCount(); ++id) {
+    sZorBfBRef& e = _Entry(id);
+    if (e.IsFree() || !bfile::OwnerMatches(oldOwner, e.owner) || !bfile::TypeInRange(typeLow, typeHigh, e.type))
+      continue;
+    if (e.owner == newOwner) continue;
+    e.owner = newOwner;
+    _RecordChange(id);
+  }
+}
+
+void ZorBFile::BChangeType(int16_t oldType, int16_t newType, int32_t ownerLow, int32_t ownerHigh) {
+  bfile::Txn txn(this);
+  for (int32_t id = 1; id <= _DirCount(); ++id) {
+    sZorBfBRef& e = _Entry(id);
+    if (e.IsFree() || !bfile::TypeMatches(oldType, e.type) || !bfile::OwnerInRange(ownerLow, ownerHigh, e.owner))
+      continue;
+    if (e.type == newType) continue;
+    e.type = newType;
+    _RecordChange(id);
+  }
+}
+
+}  // namespace zorvane

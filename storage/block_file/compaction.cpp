@@ -1,0 +1,241 @@
+// Compaction of a block file: measuring the space it wastes and sliding every
+// block towards data start so that the file ends at its last extent.
+//
+// Waste is the spare capacity of used entries (capacity - size; blocks marked
+// not compactable count only in mode 3) plus the extents of free entries.
+//
+// Compact works in two phases:
+//   1. a read-only scan lists every used entry that has an extent as
+//      (position, id) and notes the largest block (cancellable: nothing has
+//      changed yet but the crash counter);
+//   2. every other entry loses its extent, then the listed blocks are taken in
+//      position order and copied down to the write point, which starts at
+//      data start and advances by each block's (possibly reduced) capacity.
+// The write point never passes the position of the block being placed, and
+// blocks are disjoint, so a copy only overwrites space of blocks already
+// placed, free space, or the block's own old extent; a block is read whole
+// into the buffer before it is written, so overlapping its own old extent is
+// harmless. The file is then cut at the write point and the free lists are
+// dropped (they are rebuilt from the directory when next needed).
+//
+// Crash safety. Moving blocks overwrites extents that the directory on disk
+// still points to -- in a copy-on-write file (ZorBfOpenCopyOnWrite) too,
+// whose promise never to overwrite an extent of the last written directory
+// compaction deliberately breaks. What protects the file is the crash
+// counter: it is raised and on disk (written and flushed) before the first
+// block moves, and lowered only after the transaction that writes the new
+// directory has reached the disk. An interrupted compaction therefore leaves
+// a file that refuses to open (error 32) until it is checked and repaired
+// (opened with ZorBfOpenTolerant, counter reset by GetCrashFlag(true)). When
+// a write fails mid-way, the directory as rearranged so far is still written:
+// every placed block is at its new place and every other block at its old
+// one, which is the state of the disk.
+//
+// Blocks without an extent (new in the current transaction) are left to the
+// flush, which appends them after the write point. Dirty blocks are not
+// copied: the flush writes their cached data at their new position.
+#include "storage/block_file/block_file_impl.h"
+#include "storage/block_file/maintenance.h"
+
+#include <zorvane/block_file.h>
+#include <zorvane/format.h>
+#include <zorvane/progress.h>
+#include <zorvane/string.h>
+#include <zorvane/ui.h>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace zorvane {
+
+namespace {
+
+constexpr int32_t kReportGroup = 104;
+constexpr int32_t kMsgNoNeed = 37;
+constexpr int32_t kMsgReadOnly = 85;
+constexpr int32_t kMsgTitle = 306;
+constexpr int32_t kScanStep = 4096;  // entries per progress step in the scan
+
+// The waste an entry contributes in a mode.
+uint64_t EntryWaste(const sZorBfBRef& e, eZorBfCompact mode) {
+  if (!e.HasPos()) return 0;
+  if (e.IsFree()) return e.capacity;
+  if ((e.flags & ZorBfFlagNoCompact) && mode != ZorBfCompactAll) return 0;
+  return e.capacity > e.size ? e.capacity - e.size : 0;
+}
+
+}  // namespace
+
+struct ZorBFile::Compactor {
+  Compactor(ZorBFile& file, eZorBfCompact m) : f(file), mode(m) {}
+
+  ZorBFile& f;
+  eZorBfCompact mode;
+  ZorProgress* display = nullptr;  // null: no progress shown
+  std::vector<std::pair<uint64_t, int32_t>> blocks;  // (position, id) of used entries with an extent
+  uint32_t largest = 0;
+  std::vector<uint8_t> buffer;
+
+  void Alert(int32_t id) const {
+    string name, text;
+    f._path.GetPath(ZorFsaPathDisplay, &name);
+    ZorMessageBox(ZorFormString(&text, 1, kReportGroup, id, name.CStr()), nullptr, ZorMbAlert);
+  }
+
+  const char* Title(string* dst) const {
+    string name;
+    return ZorFormString(dst, 1, kReportGroup, kMsgTitle, f._path.GetPath(ZorFsaPathDisplay, &name));
+  }
+
+  bool PlacementDamaged() {
+    auto entryAt = [this](int32_t id) -> const sZorBfBRef& { return f._Entry(id); };
+    return bfile::AnyPlacementDamaged(f._DirCount(), entryAt, f._DataStart(), f._FileSize());
+  }
+
+  // The crash counter goes up and reaches the disk before anything moves.
+  // Outside a transaction SetSecuFlag writes and flushes the header itself;
+  // inside a caller's transaction it only marks it dirty.
+  void RaiseCrashCounter() {
+    const bool inside = f._depth != 0;
+    f.SetSecuFlag();
+    if (!inside) return;
+    f._WriteHeader();
+    f._OsFlush();
+  }
+
+  // Phase 1: read-only. Returns false when the user cancelled.
+  bool Scan() {
+    string title;
+    if (display) display->Begin(Title(&title), f._DirCount());
+    for (int32_t id = 1; id <= f._DirCount(); ++id) {
+      const sZorBfBRef& e = f._Entry(id);
+      if (!e.IsFree() && e.HasPos() && e.capacity != 0) {
+        blocks.emplace_back(e.GetPos(), id);
+        largest = std::max(largest, std::min(e.size, e.capacity));
+      }
+      if (display && id % kScanStep == 0 && display->Step(kScanStep)) return false;
+    }
+    if (display && display->Step(f._DirCount() % kScanStep)) return false;
+    if (display) display->End();
+    std::sort(blocks.begin(), blocks.end());
+    return true;
+  }
+
+  // Every entry that has an extent and is not listed loses it.
+  void ClearUnlisted() {
+    for (int32_t id = 1; id <= f._DirCount(); ++id) {
+      sZorBfBRef& e = f._Entry(id);
+      if (!e.HasPos() || (!e.IsFree() && e.capacity != 0)) continue;
+      e.SetPos(0);
+      e.capacity = 0;
+      e.size = e.IsFree() ? 0 : e.size;
+      f._RecordChange(id);
+    }
+  }
+
+  void Copy(int32_t id, uint64_t from, uint64_t to) {
+    const sZorBfBRef& e = f._Entry(id);
+    const uint32_t n = std::min(e.size, e.capacity);
+    if (n == 0 || (e.flags & ZorBfFlagDirty)) return;
+    f._ReadAt(from, buffer.data(), n);
+    f._WriteAt(to, buffer.data(), n);
+  }
+
+  // Places one block at the write point; returns the new write point.
+  uint64_t Place(uint64_t pos, int32_t id, uint64_t writePoint) {
+    sZorBfBRef& e = f._Entry(id);
+    if (pos < writePoint) {
+      // Only in a damaged directory (overlapping extents, or an extent below
+      // data start): the block stays, and nothing is placed over it.
+      return std::max(writePoint, pos + e.capacity);
+    }
+    if (pos > writePoint) {
+      Copy(id, pos, writePoint);
+      e.SetPos(writePoint);
+    }
+    if (!(e.flags & ZorBfFlagNoCompact) || mode == ZorBfCompactAll) {
+      e.capacity = e.size;
+      if (e.size == 0) e.SetPos(0);
+    }
+    f._RecordChange(id);
+    return writePoint + e.capacity;
+  }
+
+  // Phase 2: not cancellable, the disk changes from here on.
+  void Move() {
+    string title;
+    if (display) display->Begin(Title(&title), static_cast<int64_t>(blocks.size()), false);
+    ClearUnlisted();
+    buffer.resize(largest);
+    uint64_t writePoint = f._DataStart();
+    for (const auto& [pos, id] : blocks) {
+      writePoint = Place(pos, id, writePoint);
+      if (display) display->Step();
+    }
+    std::vector<uint8_t>().swap(buffer);
+    // Moved data reach the disk before the directory that points to them.
+    if (!(f._openFlags & ZorBfOpenNoFlush)) f._OsFlush();
+    f._SetFileSize(writePoint);
+    f._DropFreeLists();
+    if (display) display->End();
+  }
+
+  // Runs both phases inside one transaction; the new directory is written by
+  // its flush, and only then is the crash counter lowered. On an error the
+  // transaction still ends (quietly), so the directory as rearranged so far
+  // is written, and the counter stays raised.
+  void Run() {
+    RaiseCrashCounter();
+    bool cancelled = false;
+    {
+      bfile::Txn txn(&f);
+      EndDisplay end{display};
+      cancelled = !Scan();
+      if (!cancelled) Move();
+    }
+    f.ClrSecuFlag();
+    if (cancelled) ZorProgress::S_RaiseCancel(bfile::kSource, __LINE__);
+  }
+
+  // Ends the display however the phases end (a second End does nothing).
+  struct EndDisplay {
+    ZorProgress* display;
+    ~EndDisplay() {
+      if (display) display->End();
+    }
+  };
+};
+
+bool ZorBFile::NeedCompact(eZorBfCompact mode) {
+  if (mode != ZorBfCompact10Percent && mode != ZorBfCompactAny && mode != ZorBfCompactAll) return false;
+  uint64_t waste = 0;
+  for (int32_t id = 1; id <= _DirCount(); ++id) waste += EntryWaste(_Entry(id), mode);
+  if (mode != ZorBfCompact10Percent) return waste != 0;
+  // In whole hundredths of the file, as the stored format's tools count it:
+  // 3,000 bytes of 30,050 are 10 of its 300-byte hundredths.
+  const uint64_t hundredth = _FileSize() / 100;
+  if (hundredth == 0) return waste != 0;
+  return waste / hundredth >= 10;
+}
+
+bool ZorBFile::Compact(eZorBfCompact mode, bool showMsg, bool showProgress, ZorProgress* display) {
+  Compactor c(*this, mode);
+  if (!NeedCompact(mode)) {
+    if (showMsg) c.Alert(kMsgNoNeed);
+    return false;
+  }
+  if (!IsWriteEnable()) {
+    if (showMsg) c.Alert(kMsgReadOnly);
+    return false;
+  }
+  // Moving blocks trusts their extents and sizes: damaged ones are refused
+  // before anything changes (check and repair the file first).
+  if (c.PlacementDamaged()) _Raise(32);
+  ZorProgress headless;
+  if (showProgress) c.display = display ? display : &headless;
+  c.Run();
+  return true;
+}
+
+}  // namespace zorvane

@@ -1,0 +1,307 @@
+// Block files shared by several processes ("distant" files: a network drive,
+// or any file while ZorSetForceDistant is on).
+//
+// Protocol. Each process keeps its own header image, directory and cache.
+// The stream serialises the processes: commands 2 and 3 bracket exclusive
+// access (shared for a read-only stream), and inside command 2 the stream
+// calls _OnStreamChanged when another process may have written since this
+// one last held the file; IsRangeChanged then tells which byte ranges may
+// differ from what this process last read or wrote. Outermost transactions
+// take the bracket (StartTransaction / EndTransaction), so every
+// transaction starts from the state the previous one published and
+// publishes whole: block data, then directory, then header, then command 3.
+//
+// Readers. A read made outside a transaction (BRead, BGetSize, the header
+// getters ...) takes the bracket around itself through _ReadScope: it
+// revalidates first and therefore sees the last committed transaction
+// whole, never half of one being flushed. A read-only stream takes the
+// bracket shared, so readers do not wait for each other, only for writers.
+// Several reads that must agree with each other belong in one transaction:
+// between two bracketed reads another process may commit. The same holds
+// for read-modify-write: BRead, change, BWrite outside a transaction may
+// lose another process's update made in between (the revalidation at the
+// BWrite's own transaction re-reads a held block in place).
+//
+// Revalidation (_OnStreamChanged). When neither the header nor the
+// directory region changed, only cached blocks whose data region changed
+// are refreshed. Otherwise the header and the whole directory are read
+// again; a cached block survives when it is still used at the same place
+// with the same size and unchanged data. When the stream cannot tell what
+// changed (a process died inside its bracket, among others), a writer also
+// cuts off the end of the file that no entry covers: blocks the dead
+// process appended and never committed. Refreshing a block drops it when
+// only the cache references it; a block a caller holds (BRead shares the
+// cached memory) is re-read into the same handle, so the caller sees the
+// new bytes. A held block that was deleted by the other process, or whose
+// new size would move memory the caller has locked, is detached from the
+// cache instead: the caller keeps the old bytes, the next BRead reads anew.
+// No block is dirty at revalidation: the callback runs when the bracket is
+// taken, at the start of an outermost transaction or of a read, and dirty
+// blocks exist only inside transactions.
+//
+// Differential writes (_WriteRange). Block data and the directory range of
+// a flush reach a distant file in chunks of the stream's preferred size
+// (2,048 when it has none, clamped to 1,024..32,768), aligned on that size.
+// A chunk the stream reports unchanged is read back and compared; identical
+// chunks are skipped, so a transaction that rewrites the whole directory
+// range for two changed entries writes two chunks. A chunk that another
+// process may have changed is written without comparing, and so is a chunk
+// at or past the end of the file. Adjacent chunks to write go out in one
+// write. Compare-only mode (BWrite of a block at unchanged length) writes
+// nothing and tells whether any chunk differs, so an unchanged rewrite
+// leaves the block clean.
+#include <zorvane/block_file.h>
+
+#include "platform/little_endian.h"
+#include "storage/block_file/block_space.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <vector>
+
+namespace zorvane {
+
+namespace {
+
+constexpr uint32_t kDefaultChunk = 2048;
+constexpr uint32_t kMinChunk = 1024;
+constexpr uint32_t kMaxChunk = 32768;
+constexpr char kMagic[8] = {'Z', 'o', 'r', 'B', 'F', 'i', 'l', 'e'};
+
+}  // namespace
+
+struct ZorBFile::DistantSync {
+  // ------------------------------------------------------------ chunks
+  static uint32_t ChunkSize(ZorBFile& f) {
+    const uint32_t preferred = f._stream->GetChunkSize();
+    return preferred == 0 ? kDefaultChunk : std::clamp(preferred, kMinChunk, kMaxChunk);
+  }
+
+  // Whether the file holds exactly data[0, n) at pos. Only asked of ranges
+  // the stream does not report changed by another process.
+  static bool SameOnDisk(ZorBFile& f, uint64_t pos, const uint8_t* data, uint32_t n, std::vector<uint8_t>* buf) {
+    if (f._stream->IsRangeChanged(static_cast<int64_t>(pos), n)) return false;
+    buf->resize(n);
+    f._stream->Seek(static_cast<int64_t>(pos), ZorSeekSet);
+    return f._stream->Read(buf->data(), n) == n && memcmp(buf->data(), data, n) == 0;
+  }
+
+  static void WriteOut(ZorBFile& f, uint64_t from, uint64_t to, uint64_t pos, const uint8_t* src) {
+    if (to <= from) return;
+    f._stream->Seek(static_cast<int64_t>(from), ZorSeekSet);
+    f._stream->Write(src + (from - pos), static_cast<uint32_t>(to - from));
+  }
+
+  // The differential write (see the file comment); true when a chunk differed.
+  static bool WriteRange(ZorBFile& f, uint64_t pos, const uint8_t* src, uint32_t n, bool compareOnly) {
+    const uint32_t chunk = ChunkSize(f);
+    const uint64_t fileEnd = f._stream->GetSize();
+    const uint64_t end = pos + n;
+    std::vector<uint8_t> buf;
+    bool differs = false;
+    uint64_t runFrom = pos, runTo = pos;  // chunks to write, not yet written
+    for (uint64_t at = pos; at < end;) {
+      const uint64_t next = std::min(end, (at / chunk + 1) * chunk);
+      const auto len = static_cast<uint32_t>(next - at);
+      if (next > fileEnd || !SameOnDisk(f, at, src + (at - pos), len, &buf)) {
+        differs = true;
+        if (compareOnly) return true;
+        if (runTo != at) {
+          WriteOut(f, runFrom, runTo, pos, src);
+          runFrom = at;
+        }
+        runTo = next;
+      }
+      at = next;
+    }
+    WriteOut(f, runFrom, runTo, pos, src);
+    return differs;
+  }
+
+  // ------------------------------------------------------------ blocks
+  static bool DataChanged(ZorBFile& f, const sZorBfBRef& e) {
+    return e.size != 0 && e.HasPos() && f._stream->IsRangeChanged(static_cast<int64_t>(e.GetPos()), e.size);
+  }
+
+  // Whether a block whose stored bytes changed leaves the cache (only the
+  // cache holds it) rather than being re-read in place.
+  static bool CanDrop(ZorBFile& f, int32_t id) {
+    const handle_t* h = f._Cached(id);
+    return ZorGetRefCount(h) == 1 && ZorIsHandlePurgeable(h);
+  }
+
+  static void Refresh(ZorBFile& f, int32_t id) {
+    assert(!(f._Entry(id).flags & ZorBfFlagDirty));
+    if (CanDrop(f, id))
+      f._DropCached(id);
+    else
+      f._ReloadBlock(id);
+  }
+
+  // Header and directory unchanged: only the data of cached blocks may differ.
+  static void RefreshChangedBlocks(ZorBFile& f) {
+    for (int32_t id = 1; id <= f._DirCount(); ++id)
+      if (f._Cached(id) && DataChanged(f, f._Entry(id))) Refresh(f, id);
+  }
+
+  // ------------------------------------------------------------ directory
+  static void ReadHeader(ZorBFile& f, uint8_t* header) {
+    f._ReadAt(0, header, kZorBfHeaderSize);
+    if (memcmp(header + kZorBfHdrMagic, kMagic, sizeof kMagic) != 0) f._RaiseInternal(2);
+  }
+
+  // The directory as the file holds it for the header's count. With
+  // withHeader, header and directory are read again in one piece, so that
+  // the stream knows the chunks they cover whole as current and the next
+  // revalidation does not take them for changed; the header comes from
+  // that read.
+  static std::vector<sZorBfBRef> ReadDirectory(ZorBFile& f, uint8_t* header, bool withHeader) {
+    const uint32_t count = platform::GetLE32(header + kZorBfHdrDirCount);
+    const uint64_t bytes = uint64_t{count} * kZorBfEntrySize;
+    // Another process left what this one cannot read as a directory.
+    if (count > kZorBfMaxEntries || kZorBfHeaderSize + bytes > f._stream->GetSize()) f._Raise(32);
+    const uint32_t from = withHeader ? 0u : static_cast<uint32_t>(kZorBfHeaderSize);
+    std::vector<uint8_t> raw(kZorBfHeaderSize - from + bytes);
+    f._ReadAt(from, raw.data(), static_cast<uint32_t>(raw.size()));
+    const uint8_t* entries = raw.data() + (kZorBfHeaderSize - from);
+    if (withHeader) {
+      memcpy(header, raw.data(), kZorBfHeaderSize);
+      if (platform::GetLE32(header + kZorBfHdrDirCount) != count) f._RaiseInternal(2);
+    }
+    std::vector<sZorBfBRef> dir(count);
+    for (uint32_t i = 0; i < count; ++i) dir[i].Load(entries + size_t{i} * kZorBfEntrySize);
+    return dir;
+  }
+
+  enum class Fate { kKeep, kReload, kDrop };
+
+  // What becomes of a cached block when the directory is replaced by dir.
+  static Fate FateOf(ZorBFile& f, int32_t id, const std::vector<sZorBfBRef>& dir) {
+    if (static_cast<size_t>(id) > dir.size()) return Fate::kDrop;
+    const sZorBfBRef& now = dir[static_cast<size_t>(id - 1)];
+    if (now.IsFree()) return Fate::kDrop;
+    const sZorBfBRef& was = f._Entry(id);
+    if (now.size == was.size && now.GetPos() == was.GetPos() && !DataChanged(f, now)) return Fate::kKeep;
+    return CanDrop(f, id) ? Fate::kDrop : Fate::kReload;
+  }
+
+  // Replaces header and directory by what the file holds; cached blocks
+  // are kept, re-read or dropped as the new entries say.
+  static void Reload(ZorBFile& f, bool headerChanged) {
+    uint8_t header[kZorBfHeaderSize];
+    if (headerChanged)
+      ReadHeader(f, header);
+    else
+      memcpy(header, f._header, sizeof header);
+    std::vector<sZorBfBRef> dir = ReadDirectory(f, header, headerChanged);
+    std::vector<int32_t> keep, reload;
+    for (int32_t id = 1; id <= f._DirCount(); ++id) {
+      if (!f._Cached(id)) continue;
+      switch (FateOf(f, id, dir)) {
+        case Fate::kKeep: keep.push_back(id); break;
+        case Fate::kReload: reload.push_back(id); break;
+        case Fate::kDrop: f._DropCached(id); break;
+      }
+    }
+    Install(f, header, std::move(dir));
+    for (const int32_t id : reload) f._ReloadBlock(id);
+    for (const int32_t id : keep) f._Touch(id);
+    f._SendMsg(0);
+  }
+
+  // After news of unknown extent (a writer that died inside its bracket,
+  // among others) the file may end with bytes no entry covers: the blocks
+  // the dead writer appended. Under the exclusive bracket the directory
+  // just read is the whole truth, so they are cut off.
+  static void TrimTail(ZorBFile& f) {
+    uint64_t end = f._DataStart();
+    for (const sZorBfBRef& e : f._dir)
+      if (e.HasPos()) end = std::max(end, e.GetPos() + e.capacity);
+    if (f._FileSize() > end) f._SetFileSize(end);
+  }
+
+  static void Install(ZorBFile& f, const uint8_t* header, std::vector<sZorBfBRef> dir) {
+    f._dir = std::move(dir);
+    f._cache.resize(f._dir.size(), nullptr);
+    memcpy(f._header, header, kZorBfHeaderSize);
+    f._state &= ~kHeaderDirty;
+    f._changedLow = 0x7FFFFFFF;
+    f._changedHigh = 0;
+    f._DropFreeLists();
+    f._Space()->CompactRecency([&f](int32_t index) {
+      return static_cast<size_t>(index) < f._cache.size() && f._cache[static_cast<size_t>(index)] != nullptr;
+    });
+  }
+};
+
+void ZorBFile::_StreamChangedThunk(void* context, iZorStream*, bool everything) {
+  static_cast<ZorBFile*>(context)->_OnStreamChanged(everything);
+}
+
+void ZorBFile::_OnStreamChanged(bool everything) {
+  // During Open the header is not read yet: what it reads will be current.
+  if (!_stream || memcmp(_header + kZorBfHdrMagic, kMagic, sizeof kMagic) != 0) return;
+  _fileSize = 0;
+  const bool header = everything || _stream->IsRangeChanged(0, kZorBfHeaderSize);
+  const uint64_t dirBytes = uint64_t(_DirCount()) * kZorBfEntrySize;
+  const bool directory =
+      everything || (dirBytes != 0 && _stream->IsRangeChanged(kZorBfHeaderSize, static_cast<uint32_t>(dirBytes)));
+  if (header || directory)
+    DistantSync::Reload(*this, header);
+  else
+    DistantSync::RefreshChangedBlocks(*this);
+  if (everything && IsWriteEnable()) DistantSync::TrimTail(*this);
+}
+
+// Re-reads a cached block into its own handle, so that a caller sharing it
+// sees the stored bytes. Memory a caller has locked is never moved: when
+// the stored size would need that, the cache lets the block go instead.
+void ZorBFile::_ReloadBlock(int32_t id) {
+  handle_t* h = _Cached(id);
+  const sZorBfBRef& e = _Entry(id);
+  const bool moves = e.size != h->size && (h->foreign || e.size > h->capacity || e.size < h->capacity / 4);
+  if (moves && ZorIsHandleLocked(h)) {
+    _DropCached(id);
+    return;
+  }
+  ZorSetHandleSize(h, e.size);
+  if (e.size != 0 && e.HasPos()) _ReadAt(e.GetPos(), ZorGetHandleDatas(h), e.size);
+  _Touch(id);
+  _SendMsg(id);
+}
+
+bool ZorBFile::_BeginRead() const {
+  if (!_stream || !IsDistant() || _depth != 0 || _readDepth > 0) return false;
+  ++_readDepth;
+  try {
+    _stream->BeginExclusive();
+  } catch (...) {
+    --_readDepth;
+    throw;
+  }
+  return true;
+}
+
+void ZorBFile::_EndRead() const {
+  --_readDepth;
+  // Called from a scope's destructor: the stream releases its lock even
+  // when publishing fails, and a read has nothing to publish.
+  try {
+    _stream->EndExclusive();
+  } catch (...) {
+  }
+}
+
+bool ZorBFile::_WriteRange(int64_t pos, const void* data, uint32_t n, bool compareOnly) {
+  if (!IsDistant()) {
+    if (compareOnly) return true;
+    _stream->Seek(pos, ZorSeekSet);
+    _stream->Write(data, n);
+    return true;
+  }
+  return DistantSync::WriteRange(*this, static_cast<uint64_t>(pos), static_cast<const uint8_t*>(data), n,
+                                 compareOnly);
+}
+
+}  // namespace zorvane

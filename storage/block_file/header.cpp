@@ -1,0 +1,185 @@
+// ZorBFile: the header image -- its fields, the setters, the safety counters
+// (crash counter, bad close, bad-open count, open marker) and the change
+// messages.
+//
+// The image in memory is the truth while the file is open; it reaches the
+// disk when a transaction ends with the header dirty (or at once for the
+// counters of an opening and of the backup mode). Every change goes through
+// one transaction so that, outside any other, it is written immediately.
+#include <zorvane/block_file.h>
+
+#include <zorvane/string.h>
+
+#include <cstring>
+
+#include "platform/little_endian.h"
+#include "storage/block_file/block_file_impl.h"
+
+namespace zorvane {
+
+using platform::GetLE32;
+using platform::GetLE64;
+using platform::PutLE32;
+
+uint32_t ZorBFile::_Hdr32(uint32_t offset) const { return GetLE32(_header + offset); }
+void ZorBFile::_SetHdr32(uint32_t offset, uint32_t value) { PutLE32(_header + offset, value); }
+
+// A setter that does nothing for an unchanged value, else stores it in one
+// transaction.
+void ZorBFile::_SetHdrValue(uint32_t offset, int32_t value) {
+  if (static_cast<int32_t>(_Hdr32(offset)) == value) return;
+  _RequireWrite();
+  bfile::Txn txn(this);
+  _SetHdr32(offset, static_cast<uint32_t>(value));
+  _SetHeaderDirty();
+}
+
+int32_t ZorBFile::GetFType() const {
+  _ReadScope scope(this);
+  return static_cast<int32_t>(_Hdr32(kZorBfHdrFileType));
+}
+int32_t ZorBFile::GetFGuId() const {
+  _ReadScope scope(this);
+  return static_cast<int32_t>(_Hdr32(kZorBfHdrGuid));
+}
+int32_t ZorBFile::GetSignature() const {
+  _ReadScope scope(this);
+  return static_cast<int32_t>(_Hdr32(kZorBfHdrSignature));
+}
+int32_t ZorBFile::GetUserRel() const {
+  _ReadScope scope(this);
+  return static_cast<int32_t>(_Hdr32(kZorBfHdrUserRel));
+}
+uint64_t ZorBFile::GetUpdateCounter() const {
+  _ReadScope scope(this);
+  return GetLE64(_header + kZorBfHdrUpdate);
+}
+uint32_t ZorBFile::GetDataStart() const { return _DataStart(); }
+
+const char* ZorBFile::GetCreaStr(string* dst) const {
+  _ReadScope scope(this);
+  const char* text = reinterpret_cast<const char*>(_header + kZorBfHdrCreaStr);
+  return dst->Assign(text, static_cast<int32_t>(strnlen(text, kZorBfMaxCreaStr)));
+}
+
+int32_t ZorBFile::GetUserData(int32_t index) const {
+  _ReadScope scope(this);
+  if (index < 0 || index >= 64) return 0;
+  return static_cast<int32_t>(_Hdr32(kZorBfHdrUserArray + 4 * static_cast<uint32_t>(index)));
+}
+
+void ZorBFile::GetUserArray(int32_t* out64) const {
+  _ReadScope scope(this);
+  for (uint32_t i = 0; i < 64; ++i) out64[i] = static_cast<int32_t>(_Hdr32(kZorBfHdrUserArray + 4 * i));
+}
+
+void ZorBFile::SetFType(int32_t value) { _SetHdrValue(kZorBfHdrFileType, value); }
+void ZorBFile::SetFGuId(int32_t value) { _SetHdrValue(kZorBfHdrGuid, value); }
+void ZorBFile::SetSignature(int32_t value) { _SetHdrValue(kZorBfHdrSignature, value); }
+void ZorBFile::SetUserRel(int32_t value) { _SetHdrValue(kZorBfHdrUserRel, value); }
+
+void ZorBFile::SetUserData(int32_t index, int32_t value) {
+  if (index < 0 || index >= 64) _Raise(23);
+  _SetHdrValue(kZorBfHdrUserArray + 4 * static_cast<uint32_t>(index), value);
+}
+
+// Creation strings longer than 35 characters are truncated.
+void ZorBFile::SetCreaStr(const char* text) {
+  _RequireWrite();
+  bfile::Txn txn(this);
+  std::memset(_header + kZorBfHdrCreaStr, 0, kZorBfMaxCreaStr + 1);
+  if (text) std::memcpy(_header + kZorBfHdrCreaStr, text, strnlen(text, kZorBfMaxCreaStr));
+  _SetHeaderDirty();
+}
+
+void ZorBFile::SetUserArray(const int32_t* in64) {
+  _RequireWrite();
+  bfile::Txn txn(this);
+  for (uint32_t i = 0; i < 64; ++i) _SetHdr32(kZorBfHdrUserArray + 4 * i, static_cast<uint32_t>(in64[i]));
+  _SetHeaderDirty();
+}
+
+// ------------------------------------------------------------ safety counters
+
+void ZorBFile::SetSecuFlag() {
+  const uint32_t n = _Hdr32(kZorBfHdrCrash);
+  if (n == 0) {
+    _RequireWrite();
+    bfile::Txn txn(this);
+    _SetHdr32(kZorBfHdrCrash, 1);
+    _SetHeaderDirty();
+    return;
+  }
+  _SetHdr32(kZorBfHdrCrash, n + 1);
+}
+
+void ZorBFile::ClrSecuFlag() {
+  const uint32_t n = _Hdr32(kZorBfHdrCrash);
+  if (n == 0) return;
+  if (n == 1) {
+    _RequireWrite();
+    bfile::Txn txn(this);
+    _SetHdr32(kZorBfHdrCrash, 0);
+    _SetHeaderDirty();
+    return;
+  }
+  _SetHdr32(kZorBfHdrCrash, n - 1);
+}
+
+int32_t ZorBFile::GetCrashFlag(bool reset) {
+  const int32_t n = static_cast<int32_t>(_Hdr32(kZorBfHdrCrash));
+  if (reset && n == 1) {
+    _RequireWrite();
+    bfile::Txn txn(this);
+    _SetHdr32(kZorBfHdrCrash, 0);
+    _SetHeaderDirty();
+  }
+  return n;
+}
+
+bool ZorBFile::IsBadClose(bool reset) {
+  const uint32_t bits = _Hdr32(kZorBfHdrState);
+  const bool bad = (bits & kZorBfStateBadClose) != 0;
+  if (reset && bad) {
+    _RequireWrite();
+    bfile::Txn txn(this);
+    _SetHdr32(kZorBfHdrState, bits & ~kZorBfStateBadClose);
+    _SetHeaderDirty();
+  }
+  return bad;
+}
+
+int32_t ZorBFile::BadOpenCount(bool reset) {
+  const int32_t n = static_cast<int32_t>(_Hdr32(kZorBfHdrBadOpen));
+  if (reset && n != 0) {
+    _RequireWrite();
+    bfile::Txn txn(this);
+    _SetHdr32(kZorBfHdrBadOpen, 0);
+    _SetHeaderDirty();
+  }
+  return n;
+}
+
+// The backup mode makes the file on disk look cleanly closed while a copy is
+// taken, then marks it open again.
+iZorStream* ZorBFile::SetModeBackup(bool backup) {
+  if (!IsWriteEnable() || !IsOpen()) return _stream;
+  const uint32_t bits = _Hdr32(kZorBfHdrState);
+  const uint32_t wanted = backup ? (bits & ~kZorBfStateOpenMarker) : (bits | kZorBfStateOpenMarker);
+  _SetHdr32(kZorBfHdrState, wanted);
+  _SetHeaderDirty();
+  _WriteHeader();
+  if (!(_openFlags & ZorBfOpenNoFlush)) _OsFlush();
+  return _stream;
+}
+
+void ZorBFile::SetDoMsg(bool on) {
+  _msgCount += on ? 1 : -1;
+  if (_msgCount < 0) _msgCount = 0;
+  if (_msgCount > 0)
+    _state |= kDoMsg;
+  else
+    _state &= ~kDoMsg;
+}
+
+}  // namespace zorvane

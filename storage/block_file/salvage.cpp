@@ -1,0 +1,203 @@
+// Salvage: copying the sound blocks of a damaged block file into a new one.
+//
+// Some damage has no repair path (an extent outside the file, a size above
+// the capacity, a crash counter above 1): the file never opens again, yet
+// most of its blocks are usually intact. Salvage trusts nothing but the
+// magic. It reads the header and as much of the directory as the file holds
+// and judges each used entry on its own: an entry is sound when its size
+// fits its capacity and the block size limit, its owner and type are not the
+// reserved wildcards, and its extent (when it has bytes) lies after the
+// directory that was read and inside the file. The header's data start is
+// not trusted. Overlapping extents are not judged: both blocks are copied,
+// and the checks of the source say which ones overlapped.
+//
+// The new file is built in two transactions. The first lays out the whole
+// directory as empty slots, so that the area reserved for it is in place and
+// no block ever has to move; the second appends each sound block at the end
+// of the file, padded to its capacity, and fills its entry. Blocks are read
+// and written one at a time through one buffer. The new file is the
+// caller's to keep only once everything went well: on any error (the user's
+// cancellation included) it is removed.
+#include <zorvane/block_file.h>
+
+#include <zorvane/exception.h>
+#include <zorvane/format.h>
+#include <zorvane/file_commands.h>
+#include <zorvane/progress.h>
+#include <zorvane/string.h>
+#include <zorvane/verification.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "platform/little_endian.h"
+#include "storage/block_file/block_file_impl.h"
+#include "storage/block_file/maintenance.h"
+
+namespace zorvane {
+
+namespace {
+
+constexpr int32_t kGroup = 239;
+enum : int32_t {
+  kMsgBadOwner = 3,
+  kMsgBadType = 4,
+  kMsgOutside = 5,
+  kMsgShortDirectory = 16,
+  kMsgUnreadable = 19,
+  kMsgSummary = 20,
+  kTitle = 21,
+};
+
+[[noreturn]] void RaiseFor(const ZorFsa* path, int32_t code, uint32_t line = __builtin_LINE()) {
+  throw ZorEBasic(bfile::kSource, line, 1, ZorErr(1, code), static_cast<const char*>(nullptr), path);
+}
+
+// The message saying why a used entry cannot be copied, or 0.
+int32_t Flaw(const sZorBfBRef& e, uint64_t lowest, uint64_t fileSize) {
+  if (bfile::IsPlacementDamaged(e, lowest, fileSize) || (e.size != 0 && !e.HasPos())) return kMsgOutside;
+  if (e.owner == ZorBfAnyOwner) return kMsgBadOwner;
+  if (e.type == ZorBfAnyType || e.type == ZorBfKeepType) return kMsgBadType;
+  return 0;
+}
+
+}  // namespace
+
+struct ZorBFile::Salvager {
+  Salvager(const ZorFsa* source, ZorVerif* r) : inPath(source), report(r) {}
+
+  const ZorFsa* inPath;
+  ZorVerif* report;
+  sZorBfSalvage counts;
+  iZorStream* in = nullptr;
+  uint8_t header[kZorBfHeaderSize] = {};
+  std::vector<sZorBfBRef> dir;
+  uint64_t fileSize = 0;
+  uint32_t recorded = 0;
+  ZorBFile out;
+  std::vector<uint8_t> buffer;
+
+  template <typename... Args>
+  void Item(eZorVerifType type, int32_t msg, Args... args) {
+    if (report) report->AddItemMsg(type, 0, 0, 1, kGroup, msg, static_cast<int32_t>(args)...);
+  }
+
+  // The header and the entries the file holds.
+  void ReadSource() {
+    fileSize = in->GetSize();
+    in->Seek(0, ZorSeekSet);
+    if (in->Read(header, kZorBfHeaderSize) != kZorBfHeaderSize || std::memcmp(header, "ZorBFile", 8) != 0)
+      RaiseFor(inPath, 36);
+    recorded = platform::GetLE32(header + kZorBfHdrDirCount);
+    const uint64_t room = (fileSize - kZorBfHeaderSize) / kZorBfEntrySize;
+    const uint64_t count = std::min<uint64_t>({recorded, room, kZorBfMaxEntries});
+    counts.missing = static_cast<int32_t>(std::min<uint64_t>(recorded - count, std::numeric_limits<int32_t>::max()));
+    std::vector<uint8_t> bytes(count * kZorBfEntrySize);
+    if (!bytes.empty() && in->Read(bytes.data(), static_cast<uint32_t>(bytes.size())) != bytes.size())
+      RaiseFor(inPath, 32);
+    dir.resize(count);
+    for (size_t i = 0; i < count; ++i) dir[i].Load(bytes.data() + i * kZorBfEntrySize);
+  }
+
+  // The new file with the source's identity and every id as an empty slot.
+  void CreateOut(const ZorFsa* outPath) {
+    out.Open(outPath, ZorPermReadWrite, ZorShareExclusive, 0, -1, -1, -1);
+    constexpr uint32_t kIdentity = kZorBfHdrFileType;  // from there to the end: identity, user array, reserved
+    std::memcpy(out._header + kIdentity, header + kIdentity, kZorBfHeaderSize - kIdentity);
+    bfile::Txn txn(&out);
+    out._SetHeaderDirty();
+    const int32_t count = static_cast<int32_t>(dir.size());
+    if (count == 0) return;
+    out._ResizeDirectory(count);
+    for (int32_t id = 1; id <= count; ++id) out._Entry(id).flags = ZorBfFlagFree;
+    out._RecordChange(1);
+    out._RecordChange(count);
+  }
+
+  // Copies one sound entry; false when its bytes cannot be read.
+  bool Copy(int32_t id, const sZorBfBRef& e) {
+    buffer.resize(e.size);
+    if (e.size != 0) {
+      try {
+        in->Seek(static_cast<int64_t>(e.GetPos()), ZorSeekSet);
+        if (in->Read(buffer.data(), e.size) != e.size) return false;
+      } catch (const ZorEBasic&) {
+        return false;
+      }
+    }
+    sZorBfBRef& d = out._Entry(id);
+    d = sZorBfBRef{};
+    d.owner = e.owner;
+    d.type = e.type;
+    d.size = e.size;
+    d.flags = static_cast<uint8_t>(e.flags & ~(ZorBfFlagFree | ZorBfFlagMemoryOnly));
+    if (e.HasPos() && e.capacity != 0) {
+      const uint64_t at = out._AppendPoint();
+      if (!bfile::ExtentFits(at, e.capacity)) out._Raise(16);
+      out._WriteAt(at, buffer.data(), e.size);
+      out._WriteZeros(at + e.size, e.capacity - e.size);
+      out._fileSize = at + e.capacity;
+      d.SetPos(at);
+      d.capacity = e.capacity;
+    }
+    out._RecordChange(id);
+    return true;
+  }
+
+  void CopyBlocks(ZorProgress* display) {
+    const uint64_t lowest = kZorBfHeaderSize + dir.size() * kZorBfEntrySize;
+    string title, inName, outName;
+    display->Begin(ZorFormString(&title, 1, kGroup, kTitle, inPath->GetPath(ZorFsaPathDisplay, &inName),
+                                 out._path.GetPath(ZorFsaPathDisplay, &outName)),
+                   static_cast<int64_t>(dir.size()));
+    bfile::Txn txn(&out);
+    for (int32_t id = 1; id <= static_cast<int32_t>(dir.size()); ++id) {
+      if (display->Step()) ZorProgress::S_RaiseCancel(bfile::kSource, __LINE__);
+      const sZorBfBRef& e = dir[static_cast<size_t>(id - 1)];
+      if (e.IsFree()) continue;
+      const int32_t flaw = Flaw(e, lowest, fileSize);
+      if (flaw == 0 && Copy(id, e)) {
+        ++counts.kept;
+        continue;
+      }
+      ++counts.dropped;
+      Item(kZorVerifIrreparable, flaw ? flaw : kMsgUnreadable, id);
+    }
+    display->End();
+  }
+
+  void Run(const ZorFsa* outPath, ZorProgress* display) {
+    if (report) {
+      string inName, outName;
+      report->AddSectionMsg(1, kGroup, kTitle, inPath->GetPath(ZorFsaPathDisplay, &inName),
+                            outPath->GetPath(ZorFsaPathDisplay, &outName));
+    }
+    ZorLock guard;
+    in = ZorOpenStream(inPath, ZorPermRead | ZorShareRead, &guard, 0);
+    ReadSource();
+    if (counts.missing != 0) Item(kZorVerifIrreparable, kMsgShortDirectory, recorded, dir.size());
+    CreateOut(outPath);
+    CopyBlocks(display);
+    out.Close(ZorBfCloseNormal);
+    Item(kZorVerifNote, kMsgSummary, counts.kept, counts.dropped);
+  }
+};
+
+void ZorBFile::Salvage(const ZorFsa* in, const ZorFsa* out, ZorVerif* report, ZorProgress* display,
+                       sZorBfSalvage* result) {
+  ZorBFile::Create(out, 0, 0, nullptr, ZorFsaCreateNew);
+  Salvager s(in, report);
+  ZorProgress headless;
+  try {
+    s.Run(out, display ? display : &headless);
+  } catch (...) {
+    if (s.out.IsOpen()) s.out.Close(ZorBfCloseAbandon);
+    ZorFsaCmd(out, ZorFsaCmdQuiet).Remove();
+    throw;
+  }
+  if (result) *result = s.counts;
+}
+
+}  // namespace zorvane

@@ -1,0 +1,309 @@
+#!/usr/bin/env python3
+"""Checks ZorDyna's stored form against an independent reader and writer
+built on Python's struct module.
+
+The model keeps the run as a list of cells (kind, line, column, bytes) plus
+an unreadable tail, writes it with struct.pack('<iiiI') and reads the
+driver's bytes back with struct.unpack_from. It follows the container's
+rules: empty or zero values are not stored, the first cell at a place wins,
+a value of a new size is removed and appended, appending drops an
+unreadable tail, structural edits keep the cells' order.
+
+Three parts: a fixed build whose bytes are also written out by hand below,
+random operation sequences compared answer by answer and byte by byte, and
+outside bytes (valid cells, then garbage) read, checked and repaired.
+Usage: dyna_oracle.py DRIVERS_DIR"""
+import os, random, struct, subprocess, sys
+
+DRIVER = os.path.join(sys.argv[1], "cell_container_driver")
+ANY = -2**31
+rng = random.Random(6101)
+
+
+def pack_cell(k, l, c, data):
+    return struct.pack("<iiiI", k, l, c, len(data)) + data
+
+
+class Run:
+    def __init__(self, raw=b""):
+        self.cells, at = [], 0
+        while len(raw) - at >= 16:
+            k, l, c, s = struct.unpack_from("<iiiI", raw, at)
+            if s > len(raw) - at - 16:
+                break
+            self.cells.append([k, l, c, raw[at + 16:at + 16 + s]])
+            at += 16 + s
+        self.tail = raw[at:]
+
+    def bytes(self):
+        return b"".join(pack_cell(*cell) for cell in self.cells) + self.tail
+
+    def find(self, k, l, c):
+        for i, cell in enumerate(self.cells):
+            if cell[:3] == [k, l, c]:
+                return i
+        return None
+
+    def append(self, k, l, c, data):
+        self.tail = b""
+        self.cells.append([k, l, c, data])
+
+    def set(self, k, l, c, data):
+        i = self.find(k, l, c)
+        if i is None:
+            if not data:
+                return 0
+            self.append(k, l, c, data)
+            return 1
+        old = self.cells[i][3]
+        if len(old) == len(data) and data:
+            if old == data:
+                return 0
+            self.cells[i][3] = data
+            return 1
+        del self.cells[i]
+        if data:
+            self.append(k, l, c, data)
+        return 1
+
+    def ins(self, k, l, c, data):
+        if not data:
+            return 0
+        self.append(k, l, c, data)
+        return 1
+
+    def rewrite(self, rule):
+        """rule(cell) -> None to drop, else the new (k, l, c)."""
+        changed, kept = False, []
+        for cell in self.cells:
+            place = rule(*cell[:3])
+            if place is None:
+                changed = True
+                continue
+            changed |= list(place) != cell[:3]
+            kept.append(list(place) + [cell[3]])
+        self.cells = kept
+        return int(changed)
+
+
+def kind_is(want, k):
+    return want == ANY or want == k
+
+
+def structure(run, op, a, b, c):
+    if op in ("IL", "IC", "DL", "DC") and c < 1:
+        return 0
+    if op == "IL":
+        return run.rewrite(lambda k, l, col: (k, l + c if kind_is(a, k) and l >= b else l, col))
+    if op == "IC":
+        return run.rewrite(lambda k, l, col: (k, l, col + c if kind_is(a, k) and col >= b else col))
+    if op in ("DL", "DC"):
+        def rule(k, l, col):
+            v = l if op == "DL" else col
+            if not kind_is(a, k) or v < b:
+                return (k, l, col)
+            if v <= b + c - 1:
+                return None
+            return (k, l - c, col) if op == "DL" else (k, l, col - c)
+        return run.rewrite(rule)
+    if op in ("SL", "SC"):
+        if b == c:
+            return 0
+        sw = lambda v: c if v == b else b if v == c else v
+        if op == "SL":
+            return run.rewrite(lambda k, l, col: (k, sw(l) if kind_is(a, k) else l, col))
+        return run.rewrite(lambda k, l, col: (k, l, sw(col) if kind_is(a, k) else col))
+    if op == "X":
+        return run.rewrite(lambda k, l, col: (k, col, l) if kind_is(a, k) else (k, l, col))
+    if op == "CK":
+        if a == b or ANY in (a, b):
+            return 0
+        moved = {(l, col) for k, l, col, _ in run.cells if k == a}
+        if not moved:
+            return 0
+        return run.rewrite(lambda k, l, col: None if k == b and (l, col) in moved else ((b if k == a else k), l, col))
+    if op == "DK":
+        if a == ANY:
+            return run.rewrite(lambda k, l, col: None)
+        return run.rewrite(lambda k, l, col: None if k == a else ((k - 1 if b and k > a else k), l, col))
+    if op == "CP":
+        vals = sorted({cell[1] if a else cell[2] for cell in run.cells})
+        num = {v: i + 1 for i, v in enumerate(vals)}
+        return run.rewrite(lambda k, l, col: (k, num[l], col) if a else (k, l, num[col]))
+    raise ValueError(op)
+
+
+def clear_box(run, kf, kt, lf, lt, cf, ct):
+    return run.rewrite(lambda k, l, c: None if kf <= k <= kt and lf <= l <= lt and cf <= c <= ct else (k, l, c))
+
+
+def find_text(run, kind, col, text, start):
+    for k, l, c, data in run.cells:
+        if kind_is(kind, k) and c == col and l >= start and data and data[-1] == 0:
+            if data[:data.index(0)].lower() == text.encode().lower():
+                return l
+    return start - 1
+
+
+def dim(run, kind):
+    mine = [cell for cell in run.cells if kind_is(kind, cell[0])]
+    return "%d %d %d" % (max([0] + [c[1] for c in mine]), max([0] + [c[2] for c in mine]), len(mine))
+
+
+def verif(run, repair):
+    seen, bad, kept = set(), 0, []
+    for cell in run.cells:
+        place = tuple(cell[:3])
+        first = place not in seen
+        seen.add(place)
+        if not cell[3] or not first:
+            bad += 1
+            continue
+        kept.append(cell)
+    items = bad + (1 if run.tail else 0)
+    if repair:
+        run.cells, run.tail = kept, b""
+    return "%d %d" % (int(items == 0), items)
+
+
+def hexs(b):
+    return b.hex() if b else "-"
+
+
+# ---------------------------------------------------------------- operations
+
+def typed_value(op):
+    if op == "T":
+        text = rng.choice(["", "a", "Ab", "abc", "TEXT", "zz"])
+        return text or "-", (text.encode() + b"\0") if text else b""
+    if op == "N":
+        v = rng.choice([0, 0, 1, -1, 7, 2**31 - 1, -2**31])
+        return str(v), struct.pack("<i", v) if v else b""
+    if op == "Q":
+        v = rng.choice([0, 1, -5, 2**40, -2**63])
+        return str(v), struct.pack("<q", v) if v else b""
+    if op == "D":
+        v = rng.choice([0.0, -0.0, 1.5, -2.25, 1e300, 5e-324])
+        return v.hex(), struct.pack("<d", v) if v != 0.0 else b""
+    if op == "U":
+        b = rng.choice([bytes(16), rng.randbytes(16)])
+        return b.hex(), b
+    b = rng.randbytes(rng.choice([0, 1, 2, 4, 4, 8, 13]))
+    return hexs(b), b
+
+
+def random_op(run):
+    kinds = [0, 1, 2, 3]
+    k = lambda: rng.choice(kinds + [ANY]) if rng.random() < 0.1 else rng.choice(kinds)
+    n = lambda: rng.randrange(-2, 9)
+    r = rng.random()
+    if r < 0.5:
+        op = rng.choice("SSSTNQDUI")
+        kk, l, c = rng.choice(kinds), n(), n()
+        text, data = typed_value(op)
+        expect = run.ins(kk, l, c, data) if op == "I" else run.set(kk, l, c, data)
+        return "%s %d %d %d %s" % (op, kk, l, c, text), str(expect)
+    if r < 0.6:
+        kk, l, c = rng.choice(kinds), n(), n()
+        i = run.find(kk, l, c)
+        return "G %d %d %d" % (kk, l, c), "1 " + hexs(run.cells[i][3]) if i is not None else "0 -"
+    if r < 0.85:
+        op = rng.choice(["IL", "IC", "DL", "DC", "SL", "SC", "X", "CK", "DK", "CP"])
+        a, b, c = k(), n(), rng.randrange(-1, 4)
+        if op == "CK":
+            b = rng.choice(kinds)
+        if op in ("DK", "CP"):
+            b = rng.randrange(2)
+            a = a if op == "DK" else rng.randrange(2)
+        return "%s %d %d %d" % (op, a, b, c), str(structure(run, op, a, b, c))
+    if r < 0.9:
+        box = sorted([n(), n()]) + sorted([n(), n()]) + sorted([n(), n()])
+        box[0:2] = sorted([rng.choice(kinds), rng.choice(kinds)])
+        return "CB " + " ".join(map(str, box)), str(clear_box(run, *box))
+    if r < 0.95:
+        kk, c, start = k(), n(), n()
+        text = rng.choice(["a", "AB", "abc", "text", "ZZ"])
+        return "F %d %d %s %d" % (kk, c, text, start), str(find_text(run, kk, c, text, start))
+    kk = k()
+    return "M %d" % kk, dim(run, kk)
+
+
+def run_driver(lines):
+    out = subprocess.run([DRIVER], input="\n".join(lines) + "\n", capture_output=True, text=True, check=True)
+    return out.stdout.splitlines()
+
+
+def compare(cmds, expected, what):
+    got = run_driver(cmds)
+    if len(got) != len(expected):
+        sys.exit("%s: %d answers for %d commands" % (what, len(got), len(expected)))
+    for cmd, e, g in zip(cmds, expected, got):
+        if e != g:
+            sys.exit("%s: %r gave %r, expected %r" % (what, cmd, g, e))
+        if cmd == "P" and g != "-":
+            raw = bytes.fromhex(g)
+            if Run(raw).bytes() != raw or Run(raw).tail:
+                sys.exit("%s: the run %s does not parse as whole cells" % (what, g))
+
+
+# ---------------------------------------------------------------- 1. fixed build
+
+fixed = ["T 1 1 1 Hello", "N 1 1 2 42", "Q 2 0 0 -2", "D 1 2 1 " + (0.5).hex(), "S 3 -1 7 00ff",
+         "N 1 1 2 0", "T 1 1 1 Hi", "U 4 1 1 " + bytes(range(16)).hex(), "T 1 1 1 Hi", "P"]
+golden = (struct.pack("<iiiI", 1, 1, 1, 6) + b"Hello\0"
+          + struct.pack("<iiiIq", 2, 0, 0, 8, -2)
+          + struct.pack("<iiiId", 1, 2, 1, 8, 0.5)
+          + struct.pack("<iiiI", 3, -1, 7, 2) + b"\x00\xff")
+golden = golden[22:] + struct.pack("<iiiI", 1, 1, 1, 3) + b"Hi\0" + struct.pack("<iiiI", 4, 1, 1, 16) + bytes(range(16))
+compare(fixed, ["1", "1", "1", "1", "1", "1", "1", "1", "0", golden.hex()], "fixed build")
+
+# ---------------------------------------------------------------- 2. random sequences
+
+for seq in range(60):
+    run, cmds, expected = Run(), ["R"], ["1"]
+    for _ in range(rng.randrange(20, 160)):
+        cmd, e = random_op(run)
+        cmds.append(cmd)
+        expected.append(e)
+        if rng.random() < 0.15:
+            cmds.append("P")
+            expected.append(hexs(run.bytes()))
+    cmds.append("P")
+    expected.append(hexs(run.bytes()))
+    compare(cmds, expected, "sequence %d" % seq)
+
+# ---------------------------------------------------------------- 3. outside bytes
+
+for case in range(300):
+    cells = [[rng.randrange(3), rng.randrange(3), rng.randrange(3), rng.randbytes(rng.choice([0, 1, 4, 9]))]
+             for _ in range(rng.randrange(6))]
+    raw = b"".join(pack_cell(*c) for c in cells)
+    damage = rng.randrange(4)
+    if damage == 1:
+        raw += rng.randbytes(rng.randrange(1, 16))
+    elif damage == 2:
+        raw += struct.pack("<iiiI", 1, 1, 1, rng.choice([1, 100, 0xFFFFFFFF])) + rng.randbytes(rng.randrange(0, 3))
+    elif damage == 3 and raw:
+        raw = raw[:rng.randrange(len(raw))]
+    run = Run(raw)
+    cmds, expected = ["A " + hexs(raw)], ["1"]
+    for _ in range(4):
+        k, l, c = rng.randrange(3), rng.randrange(3), rng.randrange(3)
+        i = run.find(k, l, c)
+        cmds.append("G %d %d %d" % (k, l, c))
+        expected.append("1 " + hexs(run.cells[i][3]) if i is not None else "0 -")
+    cmds.append("M %d" % ANY)
+    expected.append(dim(run, ANY))
+    if rng.random() < 0.3:
+        k, l, c = rng.randrange(3), rng.randrange(3), rng.randrange(3)
+        cmds.append("S %d %d %d 0a0b0c" % (k, l, c))
+        expected.append(str(run.set(k, l, c, b"\x0a\x0b\x0c")))
+    repair = rng.randrange(2)
+    cmds += ["V %d" % repair, "P"]
+    expected.append(verif(run, repair))
+    expected.append(hexs(run.bytes()))
+    got = run_driver(cmds)
+    if got != expected:
+        sys.exit("outside bytes %s: %r, expected %r" % (hexs(raw), got, expected))
+
+print("dyna oracle: fixed build, 60 sequences and 300 outside runs agree")
