@@ -23,6 +23,7 @@
 #include <zorvane/string.h>
 #include <zorvane/ui.h>
 
+#include "foundation/errors/raise.h"
 #include "platform/os_error.h"
 #include "resources/message_catalogue.h"
 
@@ -326,9 +327,19 @@ ZorECrashDoc::ZorECrashDoc(int32_t module, int64_t err, bool withDoc, const char
   _report();
 }
 
-void ZorRaiseBadParam(const char* srcFile, uint32_t srcLine) {
-  throw ZorEBasic(srcFile, srcLine, kLibrary, ZorErr(kLibrary, 23), static_cast<const char*>(nullptr), nullptr);
+void ZorRaise(ZorRaiseSite at, int64_t code, const ZorFsa* path) {
+  throw ZorEBasic(at.source, at.line, kLibrary, code, static_cast<const char*>(nullptr), path);
 }
+
+void ZorRaiseArgs(ZorRaiseSite at, int64_t code, const ZorFsa* path, ZorCatalogueEntry text,
+                  const ZorFormArgs& args) {
+  string pattern, message;
+  ZorLoadString(kLibrary, text.group, text.entry, &pattern);
+  ZorFormStringArgs(&message, pattern.CStr(), args);
+  throw ZorEBasic(at.source, at.line, kLibrary, code, message.CStr(), path);
+}
+
+void ZorRaiseBadParam(const char* srcFile, uint32_t srcLine) { ZorRaise({srcFile, srcLine}, ZorErr(kLibrary, 23)); }
 
 void ZorRaiseCrash(const char* srcFile, uint32_t srcLine, eZorException kind, int64_t err, const char* msg) {
   const string message(msg);
