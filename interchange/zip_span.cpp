@@ -1,65 +1,23 @@
-// The one-shot zlib calls of ZorZipSpan.
-//
-// Both run a single deflate or inflate call with Z_FINISH over the whole
-// input and the whole output room: the call succeeds only when zlib reports
-// the end of the stream, so a destination too small, a truncated or corrupt
-// stream all come back as false, never as a partial result. zlib is initialised with the interface version "1.2.7"; zlib
-// checks only the major number, so any 1.x library accepts it.
+// The one-shot zlib calls of ZorZipSpan, done by the foundation's
+// compression functions (which the packed resource envelope uses too).
 #include <zorvane/zip_span.h>
 
-#include <zorvane/exception.h>
-#include <zorvane/memory.h>
-
-#include <zlib.h>
+#include "foundation/memory/compression.h"
 
 namespace zorvane {
 
-namespace {
-
-constexpr char kZlibInterface[] = "1.2.7";
-
-void PrepareStream(z_stream* z, const void* src, uint32_t srcLen, void* dst, uint32_t dstLen) {
-  *z = z_stream{};
-  z->zalloc = &ZorZipSpan::S_Zalloc;
-  z->zfree = &ZorZipSpan::S_Zfree;
-  z->next_in = static_cast<Bytef*>(const_cast<void*>(src));
-  z->avail_in = srcLen;
-  z->next_out = static_cast<Bytef*>(dst);
-  z->avail_out = dstLen;
-}
-
-}  // namespace
-
 bool ZorZipSpan::S_Compress(void* dst, uint32_t* dstLen, const void* src, uint32_t srcLen, int32_t level) {
-  z_stream z;
-  PrepareStream(&z, src, srcLen, dst, *dstLen);
-  if (deflateInit_(&z, level, kZlibInterface, static_cast<int>(sizeof z)) != Z_OK) return false;
-  const bool done = deflate(&z, Z_FINISH) == Z_STREAM_END;
-  if (done) *dstLen = static_cast<uint32_t>(z.total_out);
-  deflateEnd(&z);
-  return done;
+  return compression::Deflate(dst, dstLen, src, srcLen, level);
 }
 
 bool ZorZipSpan::S_Uncompress(void* dst, uint32_t* dstLen, const void* src, uint32_t srcLen) {
-  z_stream z;
-  PrepareStream(&z, src, srcLen, dst, *dstLen);
-  if (inflateInit_(&z, kZlibInterface, static_cast<int>(sizeof z)) != Z_OK) return false;
-  const bool done = inflate(&z, Z_FINISH) == Z_STREAM_END;
-  if (done) *dstLen = static_cast<uint32_t>(z.total_out);
-  inflateEnd(&z);
-  return done;
+  return compression::Inflate(dst, dstLen, src, srcLen);
 }
 
-void* ZorZipSpan::S_Zalloc(void*, uint32_t items, uint32_t size) {
-  const uint64_t bytes = static_cast<uint64_t>(items) * size;
-  if (bytes == 0 || bytes > UINT32_MAX) return nullptr;
-  try {
-    return ZorMemAlloc(static_cast<uint32_t>(bytes));
-  } catch (const ZorException&) {
-    return nullptr;  // zlib reports Z_MEM_ERROR; nothing may unwind through it
-  }
+void* ZorZipSpan::S_Zalloc(void* opaque, uint32_t items, uint32_t size) {
+  return compression::Alloc(opaque, items, size);
 }
 
-void ZorZipSpan::S_Zfree(void*, void* p) { ZorMemFree(p); }
+void ZorZipSpan::S_Zfree(void* opaque, void* p) { compression::Free(opaque, p); }
 
 }  // namespace zorvane

@@ -19,7 +19,10 @@
 // and within 32 bits, and nothing after. Any other text is an ordinary text.
 #include "resources/message_catalogue.h"
 
+#include "foundation/services/text_source.h"
+
 #include <zorvane/messages.h>
+#include <zorvane/module.h>
 #include <zorvane/resource.h>
 #include <zorvane/string.h>
 
@@ -158,5 +161,27 @@ bool ZorParseMessageRef(const char* text, int32_t* module, int32_t* group, int32
   *id = n;
   return true;
 }
+
+// ---------------------------------------------------------------- text source
+// The foundation and the storage engine read the catalogue through the text
+// source, which this layer installs when the library is loaded.
+
+namespace {
+
+const char* ModuleNameOfType(int32_t module, int32_t nameType, string* out) {
+  return ZorGetModuleName(module, static_cast<eZorNameType>(nameType), out);
+}
+
+const texts::Source kCatalogueSource = {
+    [](int32_t module, int32_t group, int32_t id, string* out) { return ZorLoadString(module, group, id, out); },
+    [](const char* text, string* out) { return ZorLoadString(text, out); },
+    ZorLoadStringIndex,
+    catalogue::Text,
+    ModuleNameOfType,
+};
+
+const bool kInstalled = (texts::Install(&kCatalogueSource), true);
+
+}  // namespace
 
 }  // namespace zorvane

@@ -9,8 +9,7 @@
 // leaves the handle untouched.
 #include <zorvane/resource.h>
 
-#include <zorvane/zip_span.h>
-
+#include "foundation/memory/compression.h"
 #include "platform/little_endian.h"
 
 #include <zlib.h>
@@ -59,7 +58,7 @@ bool ZorZipHandle(ZorHandle* h) {
   if (room > UINT32_MAX) return false;
   std::vector<uint8_t> out(room);
   uint32_t packed = static_cast<uint32_t>(room) - kHeader - kTrailer;
-  if (!ZorZipSpan::S_Compress(out.data() + kHeader, &packed, Bytes(h), size, Z_DEFAULT_COMPRESSION)) return false;
+  if (!compression::Deflate(out.data() + kHeader, &packed, Bytes(h), size, Z_DEFAULT_COMPRESSION)) return false;
   std::memcpy(out.data(), kHead, 2);
   platform::PutLE32(out.data() + 2, size);
   platform::PutLE32(out.data() + kHeader + packed, StreamCrc(out.data() + kHeader, packed));
@@ -78,7 +77,7 @@ bool ZorUnzipHandle(ZorHandle* h) {
   if (size > kMaxExpansion * packed) return false;
   std::vector<uint8_t> out(static_cast<size_t>(size) + 1);  // never empty: zlib refuses a null output
   uint32_t got = size;
-  if (!ZorZipSpan::S_Uncompress(out.data(), &got, stream, packed) || got != size) return false;
+  if (!compression::Inflate(out.data(), &got, stream, packed) || got != size) return false;
   ReplaceContent(h, out.data(), size);
   return true;
 }

@@ -23,6 +23,8 @@
 #include <zorvane/stream.h>
 #include <zorvane/string.h>
 
+#include "foundation/errors/raise.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -63,7 +65,7 @@ bool LoadLooseFile(int32_t type, int32_t module, int32_t id, uint32_t flags, Zor
   ZorFsa path;
   if (!ZorGetRsrcTypeFsa(type, module, id, &path)) {
     if (flags & ZorRsrcQuiet) return false;
-    throw ZorEBasic(kSource, __LINE__, ZorErr(1, kErrRsrc), 1, kTextGroup, kLoadRsrcText, type, module, id, "");
+    ZorRaise(kSource, ZorErr(1, kErrRsrc), nullptr, {kTextGroup, kLoadRsrcText}, type, module, id, "");
   }
   ZorLock guard;
   iZorStream* s = ZorOpenStream(&path, ZorPermRead | ZorShareRead, &guard, ZorStmNoRaise);

@@ -12,6 +12,8 @@
 #include <zorvane/format.h>
 #include <zorvane/string.h>
 
+#include "foundation/errors/raise.h"
+
 #include <iterator>
 
 namespace zorvane {
@@ -55,7 +57,7 @@ const TypeInfo* FindType(int32_t type) {
 
 const TypeInfo& RequireType(int32_t type) {
   const TypeInfo* t = FindType(type);
-  if (!t) throw ZorEBasic(kSource, __LINE__, ZorErr(1, kErrRsrcType), 1, kTextGroup, kBadTypeText, type);
+  if (!t) ZorRaise(kSource, ZorErr(1, kErrRsrcType), nullptr, {kTextGroup, kBadTypeText}, type);
   return *t;
 }
 

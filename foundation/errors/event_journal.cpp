@@ -13,10 +13,10 @@
 // the store itself is driven by one thread at a time.
 #include <zorvane/event_journal.h>
 
-#include <zorvane/messages.h>
 #include <zorvane/string.h>
 
 #include "platform/host.h"
+#include "foundation/services/text_source.h"
 
 #include <atomic>
 #include <climits>
@@ -38,7 +38,7 @@ bool IsKnownRange(int32_t type) { return type >= 0 && type <= kLastType; }
 // A type that the catalogue does not name is recorded as unknown.
 int32_t RecordedType(int32_t type) {
   string name;
-  return IsKnownRange(type) && *ZorLoadString(1, kEventTypeGroup, type, &name) ? type : ZorEvtUnknown;
+  return IsKnownRange(type) && *texts::Load(1, kEventTypeGroup, type, &name) ? type : ZorEvtUnknown;
 }
 
 void DeletePriority(iZorEventStore* store, int32_t priority) {

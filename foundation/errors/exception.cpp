@@ -18,14 +18,13 @@
 #include <zorvane/doc_config.h>
 #include <zorvane/exception.h>
 #include <zorvane/format.h>
-#include <zorvane/messages.h>
-#include <zorvane/module.h>
+#include <zorvane/name_type.h>
 #include <zorvane/string.h>
 #include <zorvane/ui.h>
 
 #include "foundation/errors/raise.h"
 #include "platform/os_error.h"
-#include "resources/message_catalogue.h"
+#include "foundation/services/text_source.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -71,35 +70,35 @@ HookSlot& Hook() {
 std::string FormatMessage(const char* pattern, const ZorFormArgs& args) {
   if (!pattern) return std::string();
   string loaded, message;
-  ZorLoadString(pattern, &loaded);
+  texts::LoadRef(pattern, &loaded);
   ZorFormStringArgs(&message, loaded.CStr(), args);
   return message.CStr();
 }
 
 std::string CatalogueMessage(int32_t module, int32_t group, int32_t index, va_list args) {
   string pattern, message;
-  ZorLoadString(module, group, index, &pattern);
+  texts::Load(module, group, index, &pattern);
   ZorFormStringV(&message, pattern.CStr(), args);
   return message.CStr();
 }
 
 std::string CatalogueText(int32_t module, int32_t group, int32_t index) {
   string text;
-  return ZorLoadString(module, group, index, &text);
+  return texts::Load(module, group, index, &text);
 }
 
 // The text of an operating-system code: its system text and its number.
 void SystemCodeText(uint32_t number, string* dst) {
   // A number without a text of its own (a hole in the list) takes the
   // generic text, not the list's "undefined" text.
-  string text(catalogue::Text(kLibrary, platform::kSystemTextGroup, static_cast<int32_t>(number)));
-  if (text.IsEmpty()) ZorLoadString(kLibrary, kErrGroup, kErrOsText, &text);
+  string text(texts::Defined(kLibrary, platform::kSystemTextGroup, static_cast<int32_t>(number)));
+  if (text.IsEmpty()) texts::Load(kLibrary, kErrGroup, kErrOsText, &text);
   ZorFormString(dst, kLibrary, kReportGroup, kSystemPattern, text.CStr(), number);
 }
 
 void AppendLabel(string* dst, int32_t entry) {
   string label;
-  *dst += ZorLoadString(kLibrary, kReportGroup, entry, &label);
+  *dst += texts::Load(kLibrary, kReportGroup, entry, &label);
 }
 
 // The path part of the full text; a smart path shows without its root,
@@ -331,10 +330,14 @@ void ZorRaise(ZorRaiseSite at, int64_t code, const ZorFsa* path) {
   throw ZorEBasic(at.source, at.line, kLibrary, code, static_cast<const char*>(nullptr), path);
 }
 
+void ZorRaiseMessage(ZorRaiseSite at, int64_t code, const char* message) {
+  throw ZorEBasic(at.source, at.line, kLibrary, code, message, nullptr);
+}
+
 void ZorRaiseArgs(ZorRaiseSite at, int64_t code, const ZorFsa* path, ZorCatalogueEntry text,
                   const ZorFormArgs& args) {
   string pattern, message;
-  ZorLoadString(kLibrary, text.group, text.entry, &pattern);
+  texts::Load(kLibrary, text.group, text.entry, &pattern);
   ZorFormStringArgs(&message, pattern.CStr(), args);
   throw ZorEBasic(at.source, at.line, kLibrary, code, message.CStr(), path);
 }
@@ -357,15 +360,15 @@ const char* ZorErrToString(int64_t err, string* dst) {
   const int32_t family = ZorErrFamily(err);
   const uint32_t number = static_cast<uint32_t>(ZorErrNumber(err));
   if (number == 0) {
-    ZorLoadString(kLibrary, kReportGroup, kNoErrorText, dst);
+    texts::Load(kLibrary, kReportGroup, kNoErrorText, dst);
   } else if (family == -1) {
     SystemCodeText(number, dst);
   } else if (ZorErrIsSpecial(err)) {
-    ZorLoadString(kLibrary, kSpecialGroup, static_cast<int32_t>(number - (kFirstSpecial - 1)), dst);
+    texts::Load(kLibrary, kSpecialGroup, static_cast<int32_t>(number - (kFirstSpecial - 1)), dst);
   } else {
-    dst->Assign(catalogue::Text(family, kErrGroup, static_cast<int32_t>(number)));  // holes take the fallback
+    dst->Assign(texts::Defined(family, kErrGroup, static_cast<int32_t>(number)));  // holes take the fallback
   }
-  if (dst->IsEmpty()) ZorLoadString(kLibrary, kErrGroup, kErrMiscText, dst);
+  if (dst->IsEmpty()) texts::Load(kLibrary, kErrGroup, kErrMiscText, dst);
   return dst->CStr();
 }
 
@@ -378,7 +381,7 @@ void ZorErrDisplay(int64_t err) {
 void ZorDebugPrintExc(const ZorEBasic* e) {
   if (!e) return;
   string name, text;
-  ZorGetModuleName(e->GetModuleId(), ZorNameModule, &name);
+  texts::ModuleName(e->GetModuleId(), ZorNameModule, &name);
   e->GetFullText(&text, true);
   const int64_t code = e->GetError();
   ZorDebugPrint("exception ^0X (^1s): ^2s\n", &code, name.CStr(), text.CStr());

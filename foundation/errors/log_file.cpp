@@ -23,9 +23,11 @@
 #include <zorvane/format.h>
 #include <zorvane/file_commands.h>
 #include <zorvane/global_flags.h>
-#include <zorvane/messages.h>
 #include <zorvane/stream.h>
 #include <zorvane/ui.h>
+
+#include "foundation/errors/raise.h"
+#include "foundation/services/text_source.h"
 
 #include <algorithm>
 #include <cstring>
@@ -313,7 +315,7 @@ const char* ZorWLog::GetLogContent(string* dst) {
   dst->Clear();
   if (!_init) return dst->CStr();
   const uint64_t size = _stream->GetSize();
-  if (size >= 0x7FFFFFFF) throw ZorEBasic(kSource, __LINE__, 1, ZorErr(1, 1), nullptr, nullptr);
+  if (size >= 0x7FFFFFFF) ZorRaise(kSource, ZorErr(1, 1));
   char* p = dst->BufferAlloc(static_cast<int32_t>(size));
   ReadAt(_stream, 0, p, static_cast<uint32_t>(size));
   dst->BufferCalcLen();
@@ -364,7 +366,7 @@ ZorWLog* ZorWLog::S_GetStdLog(bool create) {
   std::lock_guard<std::mutex> hold(g_stdLogMutex);
   if (g_stdLog || !create) return g_stdLog;
   ZorFsa path;
-  if (!path.InitFromKFsa(ZorKFsaStdLog)) throw ZorEBasic(kSource, __LINE__, 1, ZorErr(1, 59), nullptr, nullptr);
+  if (!path.InitFromKFsa(ZorKFsaStdLog)) ZorRaise(kSource, ZorErr(1, 59));
   auto* log = new ZorWLog;
   try {
     log->Init(&path, 0);
@@ -389,7 +391,7 @@ ZorWLog* ZorWLog::_S_GetFramLog() {
   } catch (const ZorException& e) {
     if (ZorHasGlobalFlag(ZorGlobSafeMode)) {
       string text;
-      ZorMessageBox(ZorLoadString(1, kLogGroup, kSafeModeFramLog, &text), "", ZorMbOk);
+      ZorMessageBox(texts::Load(1, kLogGroup, kSafeModeFramLog, &text), "", ZorMbOk);
       e.Display();
     }
     return nullptr;

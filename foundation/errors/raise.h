@@ -35,6 +35,8 @@ struct ZorCatalogueEntry {
 };
 
 [[noreturn]] void ZorRaise(ZorRaiseSite at, int64_t code, const ZorFsa* path = nullptr);
+// With a fixed message text, for the few texts that are not the catalogue's.
+[[noreturn]] void ZorRaiseMessage(ZorRaiseSite at, int64_t code, const char* message);
 [[noreturn]] void ZorRaiseArgs(ZorRaiseSite at, int64_t code, const ZorFsa* path, ZorCatalogueEntry text,
                                const ZorFormArgs& args);
 

@@ -7,9 +7,10 @@
 // section have a home; GetNbSection does not count it.
 #include <zorvane/exception.h>
 #include <zorvane/format.h>
-#include <zorvane/messages.h>
 #include <zorvane/string.h>
 #include <zorvane/verification.h>
+
+#include "foundation/services/text_source.h"
 
 #include <string>
 #include <vector>
@@ -147,7 +148,7 @@ void AppendIndented(std::string* text, const std::string& lines, const char* ind
 
 void AppendItem(std::string* text, const Item& item) {
   string label;
-  ZorLoadStringIndex(1, 121, item.head.type, &label);
+  texts::LoadByKey(1, 121, item.head.type, &label);
   *text += "  ";
   *text += label.CStr();
   *text += ": ";

@@ -19,6 +19,7 @@
 #include <zorvane/string.h>
 #include <zorvane/text_list.h>
 
+#include "foundation/errors/raise.h"
 #include "foundation/lists/text_list_item.h"
 
 #include <cstring>
@@ -150,10 +151,6 @@ const char* Part(const sZorTxtItem& it, uint32_t kind, char sep, string* dst) {
   return dst->Clear();
 }
 
-void RaiseIndex(uint32_t line) {
-  throw ZorEBasic(kSource, line, 1, ZorErr(1, kErrOutRange), static_cast<const char*>(nullptr), nullptr);
-}
-
 }  // namespace txt_item
 
 // ---------------------------------------------------------------- free functions
@@ -255,7 +252,7 @@ void ZorTxtList::Clear() {
 sZorTxtItem* ZorTxtList::_Slots() const { return static_cast<sZorTxtItem*>(GetHandle()->GetDatas()); }
 
 void ZorTxtList::_CheckIndex(int32_t index, int32_t last) const {
-  if (index < 1 || index > last) txt_item::RaiseIndex(__LINE__);
+  if (index < 1 || index > last) ZorRaise(kSource, ZorErr(1, kErrOutRange));
 }
 
 sZorTxtItem* ZorTxtList::_Item(int32_t index) const {
@@ -298,7 +295,7 @@ void ZorTxtList::Init(const ZorFsa* file, char idChar, char sepChar) {
     ZorReadHandle(stream, &bytes, 0, -1);
   }
   const uint32_t size = bytes.GetSize();
-  if (size > 0x7FFFFFFEu) throw ZorEBasic(kSource, __LINE__, 1, ZorErr(1, kErrMemory), nullptr, file);
+  if (size > 0x7FFFFFFEu) ZorRaise(kSource, ZorErr(1, kErrMemory), file);
   const string text(size ? static_cast<const char*>(bytes.GetDatas()) : "", static_cast<int32_t>(size));
   Init(text.CStr(), idChar, sepChar);
 }

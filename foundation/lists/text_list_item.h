@@ -23,7 +23,4 @@ void DeepenText(sZorTxtItem* to);
 // text for kind 273.
 const char* Part(const sZorTxtItem& it, uint32_t kind, char sep, string* dst);
 
-// Raises the index error of the list.
-[[noreturn]] void RaiseIndex(uint32_t line);
-
 }  // namespace zorvane::txt_item

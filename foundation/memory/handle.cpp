@@ -18,6 +18,8 @@
 #include <zorvane/handle.h>
 #include <zorvane/memory.h>
 
+#include "foundation/errors/raise.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cstring>
@@ -271,7 +273,7 @@ namespace {
 // A block past 4 GB cannot exist: the growth fails as a failed reallocation
 // of the global allocator would.
 uint32_t CheckedSize(uint64_t n) {
-  if (n > 0xFFFFFFFFull) throw ZorEBasic("memory\\ZorMemoryManagement", 24, 1, ZorErr(1, 1), nullptr, nullptr);
+  if (n > 0xFFFFFFFFull) ZorRaise({"memory\\ZorMemoryManagement", 24}, ZorErr(1, 1));
   return static_cast<uint32_t>(n);
 }
 

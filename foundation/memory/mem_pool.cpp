@@ -11,6 +11,8 @@
 #include <zorvane/exception.h>
 #include <zorvane/handle.h>
 
+#include "foundation/errors/raise.h"
+
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
@@ -39,9 +41,7 @@ struct PoolState {
   BlockHeader ring{&ring, &ring, this, 0};
 };
 
-[[noreturn]] void RaiseNoMemory(uint32_t line) {
-  throw ZorEBasic("memory\\ZorMemPool", line, 1, ZorErr(1, 1), nullptr, nullptr);
-}
+[[noreturn]] void RaiseNoMemory(uint32_t line) { ZorRaise({"memory\\ZorMemPool", line}, ZorErr(1, 1)); }
 
 BlockHeader* HeaderOf(const void* p) {
   auto* h = reinterpret_cast<BlockHeader*>(static_cast<char*>(const_cast<void*>(p)) - sizeof(BlockHeader));

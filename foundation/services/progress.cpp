@@ -5,6 +5,8 @@
 #include <zorvane/progress.h>
 #include <zorvane/ui.h>
 
+#include "foundation/errors/raise.h"
+
 namespace zorvane {
 
 ZorProgress::~ZorProgress() = default;
@@ -43,7 +45,7 @@ void ZorProgress::End() {
 }
 
 void ZorProgress::S_RaiseCancel(const char* source, uint32_t line) {
-  throw ZorEBasic(source, line, 1, ZorErr(1, 1000), static_cast<const char*>(nullptr), nullptr);
+  ZorRaise({source, line}, ZorErr(1, 1000));
 }
 
 }  // namespace zorvane

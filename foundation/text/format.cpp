@@ -41,14 +41,15 @@
 #include <zorvane/exception.h>
 #include <zorvane/format.h>
 #include <zorvane/memory.h>
-#include <zorvane/messages.h>
 #include <zorvane/string.h>
 #include <zorvane/uuid.h>
 
 #include <cstring>
 
+#include "foundation/errors/raise.h"
 #include "foundation/text/number_text.h"
 #include "platform/pointer_check.h"
+#include "foundation/services/text_source.h"
 
 namespace zorvane {
 
@@ -259,7 +260,7 @@ bool Producer::Text(int index, Piece* piece) {
 }
 
 void Producer::Char(uint32_t v, Piece* piece) {
-  if (v > 255) throw ZorEBasic(kSourceName, __LINE__, 1, kCharRangeCode, kCharRangeError, nullptr);
+  if (v > 255) ZorRaiseMessage(kSourceName, kCharRangeCode, kCharRangeError);
   _buf[0] = v < 32 ? ' ' : static_cast<char>(v);
   Buffered(1, piece);
 }
@@ -474,7 +475,7 @@ char* FormatToBuffer(char* dst, const char* pattern, const uint64_t* slots, int 
 
 const char* FormatCatalogue(string* dst, int32_t module, int32_t group, int32_t index, const ZorFormArgs& args) {
   string pattern;
-  ZorLoadString(module, group, index, &pattern);
+  texts::Load(module, group, index, &pattern);
   return FormatToString(dst, pattern.CStr(), args.Slots(), args.Count());
 }
 

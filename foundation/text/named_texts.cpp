@@ -16,9 +16,11 @@
 #include <zorvane/date.h>
 #include <zorvane/exception.h>
 #include <zorvane/format.h>
-#include <zorvane/messages.h>
 #include <zorvane/named_texts.h>
 #include <zorvane/string.h>
+
+#include "foundation/errors/raise.h"
+#include "foundation/services/text_source.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -37,10 +39,6 @@ constexpr int32_t kMsgUndefined = 158;
 constexpr int32_t kGroupNamedTexts = 995;
 constexpr int32_t kMsgNameInvalid = 1;
 constexpr int32_t kMsgNameExists = 2;
-
-[[noreturn]] void RaiseName(uint32_t line, int64_t err, int32_t group, int32_t msg, const char* name) {
-  throw ZorEBasic(kSource, line, err, 1, group, msg, name ? name : "");
-}
 
 bool IsNameChar(char c) { return ZorIsAlpha(c) || ZorIsDigit(c) || c == '_'; }
 
@@ -209,9 +207,9 @@ bool ZorPnv::IsValidName(const char* name) {
 // ---------------------------------------------------------------- entries
 
 void ZorPnv::_Add(const char* name, const char* value, bool unique) {
-  if (!IsValidName(name)) RaiseName(__LINE__, ZorErr(1, kErrBadData), kGroupNamedTexts, kMsgNameInvalid, name);
+  if (!IsValidName(name)) ZorRaise(kSource, ZorErr(1, kErrBadData), nullptr, {kGroupNamedTexts, kMsgNameInvalid}, name ? name : "");
   if (unique && IsNameExist(name))
-    RaiseName(__LINE__, ZorErr(1, kErrBadData), kGroupNamedTexts, kMsgNameExists, name);
+    ZorRaise(kSource, ZorErr(1, kErrBadData), nullptr, {kGroupNamedTexts, kMsgNameExists}, name);
   if (!_init) Init();
   Add(name, 0, true, value);
 }
@@ -240,13 +238,13 @@ const char* ZorPnv::GetTxt(string* dst, const char* name, char mode) const {
   const int32_t index = name ? Find(name, ZorTxtKindCode) : -1;
   if (index > 0) {
     GetItem(index, dst, ZorTxtKindLabel);
-    if (mode == 'N' && dst->IsEmpty()) ZorLoadString(1, kGroupScript, kMsgUndefined, dst);
+    if (mode == 'N' && dst->IsEmpty()) texts::Load(1, kGroupScript, kMsgUndefined, dst);
     return dst->CStr();
   }
   switch (mode) {
     case 'C': return dst->Assign(name ? name : "");
-    case 'E': RaiseName(__LINE__, ZorErr(1, kErrBadParam), kGroupScript, kMsgNameMissing, name);
-    case 'N': return ZorLoadString(1, kGroupScript, kMsgUndefined, dst);
+    case 'E': ZorRaise(kSource, ZorErr(1, kErrBadParam), nullptr, {kGroupScript, kMsgNameMissing}, name);
+    case 'N': return texts::Load(1, kGroupScript, kMsgUndefined, dst);
     case 'T': {
       string text("T_");
       text += name ? name : "";

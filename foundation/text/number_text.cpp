@@ -5,7 +5,7 @@
 // from a table, and copied once into the destination; nothing here allocates
 // except the destination string's own growth.
 #include "foundation/text/number_text.h"
-#include "resources/message_catalogue.h"
+#include "foundation/services/text_source.h"
 
 #include <zorvane/exception.h>
 #include <zorvane/format.h>
@@ -150,7 +150,7 @@ const char* ZorLongToSize(int32_t bytes, string* dst) {
     value /= 1024;
     ++unit;
   }
-  const char* unitName = catalogue::Text(kUnitModule, kUnitGroup, unit);
+  const char* unitName = texts::Defined(kUnitModule, kUnitGroup, unit);
   const int32_t shown = static_cast<int32_t>(value);  // below 1024 or at most 2^31 / 1024
   const uint32_t fraction = remainder * 100 / 1024;
   if (fraction == 0) {

@@ -16,8 +16,9 @@
 #include <zorvane/exception.h>
 #include <zorvane/handle.h>
 #include <zorvane/memory.h>
-#include <zorvane/messages.h>
 #include <zorvane/string.h>
+
+#include "foundation/services/text_source.h"
 
 #include <algorithm>
 #include <cassert>
@@ -407,7 +408,7 @@ constexpr int32_t kEmptyValueText = 15;  // shown for an empty value
 }  // namespace
 
 const char* string::Load(int32_t module, int32_t group, int32_t index) {
-  return ZorLoadString(module, group, index, this);
+  return texts::Load(module, group, index, this);
 }
 
 const char* string::StdEmpty() {

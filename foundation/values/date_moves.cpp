@@ -20,6 +20,7 @@
 #include <zorvane/date.h>
 #include <zorvane/exception.h>
 
+#include "foundation/errors/raise.h"
 #include "foundation/values/date_calendar.h"
 
 namespace zorvane {
@@ -60,10 +61,6 @@ using calendar::DaysInMonth;
 
 constexpr int64_t kSearchFirst = 5;
 constexpr int64_t kSearchLast = 3068038;
-
-[[noreturn]] void RaiseUnknownMove() {
-  throw ZorEBasic("ZorDates", __LINE__, 1, ZorErr(1, 23), nullptr, nullptr);
-}
 
 bool IsHoliday(const Civil& c, int64_t day) {
   switch (c.m * 100 + c.d) {
@@ -226,7 +223,7 @@ bool InCalendar(double v) { return ZorIsDateValid(v); }
 
 void date::Set(eZorDate code, const date* ref, int32_t n) {
   const int32_t c = code;
-  if (c < ZorDateStored1 || c > ZorDateLastOfHalfMonth || c == 1) RaiseUnknownMove();
+  if (c < ZorDateStored1 || c > ZorDateLastOfHalfMonth || c == 1) ZorRaise("ZorDates", ZorErr(1, 23));
   const double base = ref ? ref->_value : _value;
   if (FixedValue(c, n, this)) return;
   if (!InCalendar(base)) {

@@ -26,12 +26,12 @@
 //   minutes and seconds ("-26:03:04").
 #include <zorvane/date.h>
 #include <zorvane/exception.h>
-#include <zorvane/messages.h>
 #include <zorvane/string.h>
 
 #include <cstring>
 
 #include "foundation/values/date_calendar.h"
+#include "foundation/services/text_source.h"
 
 namespace zorvane {
 
@@ -102,7 +102,7 @@ class Writer {
 
 void PutCatalogue(Writer* out, int32_t id) {
   string text;
-  ZorLoadString(1, kNamesGroup, id, &text);
+  texts::Load(1, kNamesGroup, id, &text);
   out->Put(text.CStr());
 }
 
@@ -428,7 +428,7 @@ const char* date::GetRelativeStr(string* dst, const date* ref) const {
   const int64_t days = Diff(&base, ZorDateDiffDays);
   // 0, -1, +1, -2, +2 have their own words.
   constexpr int32_t kWord[5] = {kToday + 3, kToday + 1, kToday, kToday + 2, kToday + 4};
-  if (days >= -2 && days <= 2) return ZorLoadString(1, kNamesGroup, kWord[days + 2], dst);
+  if (days >= -2 && days <= 2) return texts::Load(1, kNamesGroup, kWord[days + 2], dst);
   const int32_t count = static_cast<int32_t>(days < 0 ? -days : days);
   return dst->Format(1, kNamesGroup, days < 0 ? kDaysAgo : kInDays, count);
 }
@@ -437,13 +437,13 @@ const char* date::GetDayName(int32_t weekday, string* dst, bool longName, bool m
   ZorNotNull(dst, kSource);
   if (weekday < 0 || weekday > 6) return dst->Clear();
   const int32_t sunday0 = mondayFirst ? (weekday + 1) % 7 : weekday;
-  return ZorLoadString(1, kNamesGroup, (longName ? kLongWeekDay : kShortWeekDay) + sunday0, dst);
+  return texts::Load(1, kNamesGroup, (longName ? kLongWeekDay : kShortWeekDay) + sunday0, dst);
 }
 
 const char* date::GetMonthName(int32_t month, string* dst, bool longName) {
   ZorNotNull(dst, kSource);
   if (month < 1 || month > 12) return dst->Clear();
-  return ZorLoadString(1, kNamesGroup, (longName ? kLongMonth : kShortMonth) + month, dst);
+  return texts::Load(1, kNamesGroup, (longName ? kLongMonth : kShortMonth) + month, dst);
 }
 
 bool date::Set(const char* text, const date* ref, bool /*strict*/) {

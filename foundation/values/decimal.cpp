@@ -27,6 +27,7 @@
 
 #include <cmath>
 
+#include "foundation/errors/raise.h"
 #include "foundation/values/decimal_rules.h"
 
 namespace zorvane {
@@ -42,19 +43,15 @@ constexpr int32_t kErrOverflow = 16;  // domain failure
 constexpr int32_t kErrZeroDiv = 17;
 constexpr int32_t kErrNotImpl = 25;   // a type without a rounding factor
 
-[[noreturn]] void Raise(int32_t number, uint32_t line) {
-  throw ZorEBasic(kSource, line, 1, ZorErr(1, number), static_cast<const char*>(nullptr), nullptr);
-}
-
 // 0 for a null value, or raises when asked.
 double FailValue(int32_t number, bool raise, uint32_t line) {
-  if (raise) Raise(number, line);
+  if (raise) ZorRaise({kSource, line}, ZorErr(1, number));
   return 0;
 }
 
 inline double CheckedFactor(eZorLogType type) {
   const double factor = FactorOf(ResolveType(type));
-  if (factor == 0) Raise(kErrNotImpl, __LINE__);
+  if (factor == 0) ZorRaise(kSource, ZorErr(1, kErrNotImpl));
   return factor;
 }
 
@@ -104,7 +101,7 @@ double UnitOf(eZorLogType type) {
     case kZorLogTypeFloat:
       return 1e-8;
     default:
-      Raise(kErrNotImpl, __LINE__);
+      ZorRaise(kSource, ZorErr(1, kErrNotImpl));
   }
 }
 
@@ -366,7 +363,7 @@ decimal& decimal::ToMoney(const decimal* value, const decimal* rate) {
 int32_t decimal::Cmp(double other, eZorLogType type, eZorRound mode) const {
   const int32_t resolved = ResolveType(type);
   const double factor = resolved <= kZorLogTypeInt ? FactorOf(resolved) : 0;
-  if (factor == 0) Raise(kErrNotImpl, __LINE__);
+  if (factor == 0) ZorRaise(kSource, ZorErr(1, kErrNotImpl));
   const double a = RoundScaled(_value * factor, mode);
   const double b = RoundScaled(other * factor, mode);
   if (a < b) return -1;
@@ -384,7 +381,7 @@ decimal decimal::operator-(const decimal& d) const { return decimal(_value - d._
 decimal decimal::operator*(const decimal& d) const { return decimal(_value * d._value, kZorLogTypeFloat); }
 
 decimal decimal::operator/(const decimal& d) const {
-  if (d.IsNull()) Raise(kErrZeroDiv, __LINE__);
+  if (d.IsNull()) ZorRaise(kSource, ZorErr(1, kErrZeroDiv));
   return decimal(_value / d._value, kZorLogTypeFloat);
 }
 
@@ -397,7 +394,7 @@ decimal decimal::operator^(int32_t exponent) const {
 }
 
 decimal& decimal::operator/=(const decimal& d) {
-  if (d.IsNull()) Raise(kErrZeroDiv, __LINE__);
+  if (d.IsNull()) ZorRaise(kSource, ZorErr(1, kErrZeroDiv));
   _value /= d._value;
   return *this;
 }

@@ -15,6 +15,7 @@
 #include <zorvane/exception.h>
 #include <zorvane/memory.h>
 
+#include "foundation/errors/raise.h"
 #include "storage/arrays/item_order.h"
 
 #include <cassert>
@@ -29,7 +30,7 @@ constexpr const char* kSource = "ZorBGet";
 
 // Byte counts of the array are 32-bit; a larger one cannot be allocated.
 uint32_t CheckedBytes(uint64_t n) {
-  if (n > 0x7FFFFFFFull) throw ZorEBasic(kSource, __LINE__, 1, ZorErr(1, 1), nullptr, nullptr);
+  if (n > 0x7FFFFFFFull) ZorRaise(kSource, ZorErr(1, 1));
   return static_cast<uint32_t>(n);
 }
 

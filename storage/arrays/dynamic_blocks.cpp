@@ -15,6 +15,7 @@
 #include <zorvane/dynamic_blocks.h>
 #include <zorvane/exception.h>
 
+#include "foundation/errors/raise.h"
 #include "platform/little_endian.h"
 
 #include <algorithm>
@@ -31,10 +32,6 @@ constexpr uint32_t kVersionAt = 0;
 constexpr uint32_t kCountAt = 4;
 constexpr uint32_t kOwnRefAt = 8;
 constexpr uint32_t kItemSizeAt = 16;
-
-[[noreturn]] void RaiseBadData(uint32_t line) {
-  throw ZorEBasic(kSource, line, 1, ZorErr(1, 19), nullptr, nullptr);
-}
 
 // Item numbers run from 1 to the count; the data operations also take 0, the
 // array's own data. Anything else, or an array not initialised, is refused.
@@ -55,7 +52,7 @@ void CheckHeap(const char* items, uint32_t itemSize, uint32_t n, uint32_t heapLe
   auto take = [&](const char* ref) {
     const uint32_t offset = platform::GetLE32(ref), len = platform::GetLE32(ref + 4);
     if (len == 0) return;
-    if (static_cast<uint64_t>(offset) + len > heapLen) RaiseBadData(__LINE__);
+    if (static_cast<uint64_t>(offset) + len > heapLen) ZorRaise(kSource, ZorErr(1, 19));
     ranges.emplace_back(offset, len);
   };
   take(items + kOwnRefAt);
@@ -63,16 +60,16 @@ void CheckHeap(const char* items, uint32_t itemSize, uint32_t n, uint32_t heapLe
   std::sort(ranges.begin(), ranges.end());
   uint64_t expected = 0;
   for (const auto& [offset, len] : ranges) {
-    if (offset != expected) RaiseBadData(__LINE__);
+    if (offset != expected) ZorRaise(kSource, ZorErr(1, 19));
     expected += len;
   }
-  if (expected != heapLen) RaiseBadData(__LINE__);
+  if (expected != heapLen) ZorRaise(kSource, ZorErr(1, 19));
 }
 
 // The item size of a header, checked to hold the reference.
 uint32_t CheckedItemSize(const char* header) {
   const uint32_t itemSize = platform::GetLE32(header + kItemSizeAt);
-  if (itemSize < ZorBDyn::kRefSize) RaiseBadData(__LINE__);
+  if (itemSize < ZorBDyn::kRefSize) ZorRaise(kSource, ZorErr(1, 19));
   return itemSize;
 }
 
@@ -95,12 +92,12 @@ void ZorBDyn::Init(int32_t fixedSize) {
 
 void ZorBDyn::Init(const ZorHandle* serialised, bool share) {
   const uint32_t size = serialised ? serialised->GetSize() : 0;
-  if (size < kHeaderSize) RaiseBadData(__LINE__);
+  if (size < kHeaderSize) ZorRaise(kSource, ZorErr(1, 19));
   auto* base = static_cast<char*>(serialised->GetDatas());
   const uint32_t itemSize = CheckedItemSize(base);
   const uint32_t n = platform::GetLE32(base + kCountAt);
   const uint64_t itemsEnd = kHeaderSize + static_cast<uint64_t>(n) * itemSize;
-  if (itemsEnd > size) RaiseBadData(__LINE__);
+  if (itemsEnd > size) ZorRaise(kSource, ZorErr(1, 19));
   const auto heapLen = static_cast<uint32_t>(size - itemsEnd);
   CheckHeap(base, itemSize, n, heapLen);
 
@@ -176,10 +173,10 @@ void ZorBDyn::Save(ZorHandle* heap, ZorHandle* items) const {
 
 void ZorBDyn::Load(const ZorHandle* heap, const ZorHandle* items) {
   const uint32_t size = items ? items->GetSize() : 0;
-  if (size < kHeaderSize) RaiseBadData(__LINE__);
+  if (size < kHeaderSize) ZorRaise(kSource, ZorErr(1, 19));
   const auto* base = static_cast<const char*>(items->GetDatas());
   const uint32_t itemSize = CheckedItemSize(base);
-  if ((size - kHeaderSize) % itemSize) RaiseBadData(__LINE__);
+  if ((size - kHeaderSize) % itemSize) ZorRaise(kSource, ZorErr(1, 19));
   const uint32_t heapLen = heap ? heap->GetSize() : 0;
   CheckHeap(base, itemSize, (size - kHeaderSize) / itemSize, heapLen);
 
