@@ -38,7 +38,8 @@ namespace {
 constexpr const char* kSource = "ZorFiles";
 constexpr size_t kCopyBlock = 1 << 20;
 
-platform::Env& Env() { return platform::CurrentEnv(); }
+// The environment of every system call here (one-shot calls: the current one).
+platform::Env& SysEnv() { return platform::CurrentEnv(); }
 
 // A missing directory on the way is "path not found" (3), not 2.
 [[noreturn]] void Fail(int err, const ZorFsa* path, uint32_t line) {
@@ -87,7 +88,7 @@ struct Fd {
   int fd = -1;
   Fd() = default;
   ~Fd() {
-    if (fd >= 0) Env().Close(fd);
+    if (fd >= 0) SysEnv().Close(fd);
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
@@ -97,13 +98,13 @@ struct Fd {
 // what refuses it.
 void OpenRegular(const ZorFsa& path, int flags, mode_t mode, Fd* fd, struct stat* st, uint32_t line) {
   uint32_t winErr = 0;
-  fd->fd = platform::OpenRegularFile(Env(), SysPath(path).c_str(), flags, mode, st, &winErr);
+  fd->fd = platform::OpenRegularFile(SysEnv(), SysPath(path).c_str(), flags, mode, st, &winErr);
   if (fd->fd < 0) FailWin(winErr, &path, line);
 }
 
 bool IsDirectory(const ZorFsa& path) {
   struct stat st {};
-  return Env().PathStat(SysPath(path).c_str(), true, &st) == 0 && S_ISDIR(st.st_mode);
+  return SysEnv().PathStat(SysPath(path).c_str(), true, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Creates `dir` and the missing directories above it.
@@ -111,7 +112,7 @@ void MakeDirs(const ZorFsa& dir) {
   if (IsDirectory(dir)) return;
   ZorFsa parent;
   if (parent.InitFromChild(&dir)) MakeDirs(parent);
-  const int err = Env().MakeDir(SysPath(dir).c_str(), 0777);
+  const int err = SysEnv().MakeDir(SysPath(dir).c_str(), 0777);
   if (err && err != EEXIST) Fail(err, &dir, __LINE__);
 }
 
@@ -124,13 +125,13 @@ void MakeParents(const ZorFsa& path) {
 // without following symbolic links; the first error stops the walk.
 int RemoveTreeAt(const std::string& sysDir) {
   platform::DirListing listing;
-  if (const int err = Env().ListDir(sysDir.c_str(), false, &listing)) return err;
+  if (const int err = SysEnv().ListDir(sysDir.c_str(), false, &listing)) return err;
   for (const platform::DirEntry& e : listing.entries) {
     const std::string child = sysDir + "/" + e.name;
-    const int err = S_ISDIR(e.mode) ? RemoveTreeAt(child) : Env().Unlink(child.c_str());
+    const int err = S_ISDIR(e.mode) ? RemoveTreeAt(child) : SysEnv().Unlink(child.c_str());
     if (err) return err;
   }
-  return Env().RemoveDir(sysDir.c_str());
+  return SysEnv().RemoveDir(sysDir.c_str());
 }
 
 void RemoveTree(const ZorFsa& dir) {
@@ -139,7 +140,7 @@ void RemoveTree(const ZorFsa& dir) {
 
 // Copies the bytes of one open file into another; 0 or the error.
 int CopyBytes(int from, int to) {
-  platform::Env& env = Env();
+  platform::Env& env = SysEnv();
   for (;;) {
     size_t n = 0;
     const int err = env.CopyRange(from, to, kCopyBlock, &n);
@@ -170,10 +171,10 @@ void CopyFile(const ZorFsa& from, const ZorFsa& to, uint32_t flags) {
   OpenRegular(to, O_WRONLY | O_CREAT | excl, st.st_mode & 07777, &out, &existing, __LINE__);
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   int err = CopyBytes(in.fd, out.fd);
-  if (!err) err = Env().SetMode(target.c_str(), st.st_mode & 07777);
-  if (!err) err = Env().SetTimes(target.c_str(), times);
+  if (!err) err = SysEnv().SetMode(target.c_str(), st.st_mode & 07777);
+  if (!err) err = SysEnv().SetTimes(target.c_str(), times);
   if (err) {
-    Env().Unlink(target.c_str());
+    SysEnv().Unlink(target.c_str());
     Fail(err, &to, __LINE__);
   }
 }
@@ -181,7 +182,7 @@ void CopyFile(const ZorFsa& from, const ZorFsa& to, uint32_t flags) {
 void CopyAny(const ZorFsa& from, const ZorFsa& to, uint32_t flags);
 
 void CopyDir(const ZorFsa& from, const ZorFsa& to, uint32_t flags) {
-  const int err = Env().MakeDir(SysPath(to).c_str(), 0777);
+  const int err = SysEnv().MakeDir(SysPath(to).c_str(), 0777);
   if (err && !(err == EEXIST && (flags & ZorFsaCopyReplace) && IsDirectory(to))) Fail(err, &to, __LINE__);
   ZorFsaScan scan;
   scan.Init(&from, ZorFsaScanDirs | ZorFsaScanHidden);
@@ -204,7 +205,7 @@ void CopyAny(const ZorFsa& from, const ZorFsa& to, uint32_t flags) {
 // rename(2) that refuses to replace unless asked; 0 or the error.
 int RenamePath(const ZorFsa& from, const ZorFsa& to, bool replace) {
   const SysPath a(from), b(to);
-  return Env().Rename(a.c_str(), b.c_str(), replace);
+  return SysEnv().Rename(a.c_str(), b.c_str(), replace);
 }
 
 // Checks the arguments of a copy or move between two paths.
@@ -253,7 +254,7 @@ void ZorFsaCmd::RefreshState() { _state.reset(); }
 const ZorFsaCmd::State& ZorFsaCmd::_stat() {
   if (!_state) {
     auto s = std::make_unique<State>();
-    s->err = _path.IsInit() ? Env().PathStatX(SysPath(_path).c_str(), &s->st) : ENOENT;
+    s->err = _path.IsInit() ? SysEnv().PathStatX(SysPath(_path).c_str(), &s->st) : ENOENT;
     _state = std::move(s);
   }
   return *_state;
@@ -273,7 +274,7 @@ bool ZorFsaCmd::Exists() { return _stat().err == 0; }
 
 bool ZorFsaCmd::IsDir() { return Exists() && S_ISDIR(_state->st.stx_mode); }
 
-bool ZorFsaCmd::IsRdWr() { return _path.IsInit() && Env().Access(SysPath(_path).c_str(), R_OK | W_OK) == 0; }
+bool ZorFsaCmd::IsRdWr() { return _path.IsInit() && SysEnv().Access(SysPath(_path).c_str(), R_OK | W_OK) == 0; }
 
 int64_t ZorFsaCmd::GetLogSize() {
   const State& s = _stat();
@@ -312,7 +313,7 @@ bool ZorFsaCmd::GetModif(date* dst) {
 uint64_t ZorFsaCmd::GetDiskFreeSpaceA() {
   ZorFsa at = _path;
   uint64_t bytes = 0;
-  while (const int err = Env().FreeSpaceAt(SysPath(at).c_str(), &bytes))
+  while (const int err = SysEnv().FreeSpaceAt(SysPath(at).c_str(), &bytes))
     if ((err != ENOENT && err != ENOTDIR) || !at.ChangeParent()) Fail(err, &_path, __LINE__);
   return bytes;
 }
@@ -342,12 +343,12 @@ void ZorFsaCmd::SetInfos(const sZorFsaInfo* info) {
   const State& s = _stat();
   if (s.err) Fail(s.err, &_path, __LINE__);
   const struct timespec times[2] = {SysTime(info->access), SysTime(info->modification)};
-  if (const int err = Env().SetTimes(path.c_str(), times)) Fail(err, &_path, __LINE__);
+  if (const int err = SysEnv().SetTimes(path.c_str(), times)) Fail(err, &_path, __LINE__);
   // Read-only clears every write bit; clearing it gives the owner write back.
   const mode_t mode = s.st.stx_mode & 07777;
   const mode_t wanted = (info->attributes & ZorFsaAttrReadOnly) ? mode & ~0222 : ((mode & 0222) ? mode : mode | 0200);
   if (wanted != mode)
-    if (const int err = Env().SetMode(path.c_str(), wanted)) Fail(err, &_path, __LINE__);
+    if (const int err = SysEnv().SetMode(path.c_str(), wanted)) Fail(err, &_path, __LINE__);
   RefreshState();
 }
 
@@ -361,7 +362,7 @@ bool ZorFsaCmd::Create_File(int32_t creation) {
   RefreshState();
   const SysPath path(_path);
   Fd created;
-  const int err = Env().Open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666, &created.fd);
+  const int err = SysEnv().Open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666, &created.fd);
   if (!err) return true;
   if (err != EEXIST || mode == ZorFsaCreateNew) Fail(err, &_path, __LINE__);
   if (IsDir()) FailWin(platform::kWinErrAccessDenied, &_path, __LINE__);
@@ -377,7 +378,7 @@ bool ZorFsaCmd::Create_File(int32_t creation) {
 bool ZorFsaCmd::Create_Dir(int32_t creation) {
   if (creation & ZorFsaCreateParents) MakeParents(_path);
   RefreshState();
-  const int err = Env().MakeDir(SysPath(_path).c_str(), 0777);
+  const int err = SysEnv().MakeDir(SysPath(_path).c_str(), 0777);
   if (!err) return true;
   if (err != EEXIST || (creation & 0xFF) == ZorFsaCreateNew || !IsDir()) Fail(err, &_path, __LINE__);
   return false;
@@ -396,7 +397,7 @@ void ZorFsaCmd::Create_UniqueFile(const char* prefix, const char* ext, ZorFsa* c
     if (!ZorStrEq(candidate.GetName(&spelled), name.CStr())) continue;  // a case twin is known
     const SysPath path(candidate);
     Fd fd;
-    const int err = Env().Open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600, &fd.fd);
+    const int err = SysEnv().Open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600, &fd.fd);
     if (!err) {
       *created = std::move(candidate);
       return;
@@ -410,13 +411,13 @@ bool ZorFsaCmd::Remove(uint32_t flags) {
   RefreshState();
   const SysPath path(_path);
   struct stat st {};
-  if (const int err = Env().PathStat(path.c_str(), false, &st)) {
+  if (const int err = SysEnv().PathStat(path.c_str(), false, &st)) {
     if (err == ENOENT || err == ENOTDIR) return false;
     Fail(err, &_path, __LINE__);
   }
   if (S_ISDIR(st.st_mode) && (flags & ZorFsaRemoveTree)) {
     RemoveTree(_path);
-  } else if (const int err = S_ISDIR(st.st_mode) ? Env().RemoveDir(path.c_str()) : Env().Unlink(path.c_str())) {
+  } else if (const int err = S_ISDIR(st.st_mode) ? SysEnv().RemoveDir(path.c_str()) : SysEnv().Unlink(path.c_str())) {
     Fail(err, &_path, __LINE__);
   }
   return true;
@@ -454,7 +455,7 @@ bool ZorFsaCmd::S_CompareFile(const ZorFsa* a, const ZorFsa* b) {
   OpenRegular(*b, O_RDONLY, 0, &fb, &sb, __LINE__);
   if (sa.st_size != sb.st_size) return false;
   static thread_local char bufA[1 << 16], bufB[1 << 16];
-  platform::Env& env = Env();
+  platform::Env& env = SysEnv();
   for (;;) {
     size_t n = 0;
     if (const int err = env.Read(fa.fd, bufA, sizeof bufA, &n)) Fail(err, a, __LINE__);
