@@ -138,7 +138,8 @@ class Posix final : public Env {
     return 0;
   }
   int Map(int fd, uint64_t offset, size_t length, bool writable, void** address) override {
-    void* p = mmap(nullptr, length, PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED, fd, static_cast<off_t>(offset));
+    const int protection = PROT_READ | (writable ? PROT_WRITE : 0);
+    void* p = mmap(nullptr, length, protection, MAP_SHARED, fd, static_cast<off_t>(offset));
     *address = p == MAP_FAILED ? nullptr : p;
     return p == MAP_FAILED ? errno : 0;
   }

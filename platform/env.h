@@ -185,7 +185,9 @@ class EnvWrapper : public Env {
   int Advise(int fd, uint64_t o, uint64_t n, Advice a) override { return _target->Advise(fd, o, n, a); }
   int StartWriteBack(int fd, uint64_t o, uint64_t n) override { return _target->StartWriteBack(fd, o, n); }
   int Lock(int fd, LockKind k, uint64_t s, uint64_t n, bool w) override { return _target->Lock(fd, k, s, n, w); }
-  int IsLockedByOther(int fd, uint64_t s, uint64_t n, bool* h) override { return _target->IsLockedByOther(fd, s, n, h); }
+  int IsLockedByOther(int fd, uint64_t s, uint64_t n, bool* h) override {
+    return _target->IsLockedByOther(fd, s, n, h);
+  }
   int Map(int fd, uint64_t o, size_t n, bool w, void** a) override { return _target->Map(fd, o, n, w, a); }
   int Unmap(void* a, size_t n) override { return _target->Unmap(a, n); }
   int PathStat(const char* p, bool f, struct stat* st) override { return _target->PathStat(p, f, st); }

@@ -343,7 +343,9 @@ void ZorRaiseErrno(ZorRaiseSite at, int err, const ZorFsa* path) {
   ZorRaise(at, ZorWinErrToZor(platform::WinErrFromErrno(err)), path);
 }
 
-void ZorRaiseWinErr(ZorRaiseSite at, uint32_t winErr, const ZorFsa* path) { ZorRaise(at, ZorWinErrToZor(winErr), path); }
+void ZorRaiseWinErr(ZorRaiseSite at, uint32_t winErr, const ZorFsa* path) {
+  ZorRaise(at, ZorWinErrToZor(winErr), path);
+}
 
 void platform::RaiseErrno(const char* srcFile, uint32_t srcLine, int err, const ZorFsa* path) {
   ZorRaiseErrno({srcFile, srcLine}, err, path);

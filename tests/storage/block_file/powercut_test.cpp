@@ -729,7 +729,8 @@ class FaultRun {
 
   void CheckReopened(const ZorFsa& path) {
     ZorBFile g;
-    ASSERT_NO_THROW(g.Open(&path, ZorPermReadWrite, ZorShareExclusive, ZorBfOpenCopyOnWrite, -1, kFileType, kSignature));
+    ASSERT_NO_THROW(
+        g.Open(&path, ZorPermReadWrite, ZorShareExclusive, ZorBfOpenCopyOnWrite, -1, kFileType, kSignature));
     ZorVerif v;
     v.Init(false, 0);
     g.CheckDir(&v);
