@@ -7,14 +7,11 @@
 // between the two steps. The descriptor then blocks as usual.
 #include "platform/file_system.h"
 
+#include "platform/env.h"
 #include "platform/os_error.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <sys/statfs.h>
-#include <unistd.h>
-
-#include <cerrno>
 
 namespace zorvane::platform {
 
@@ -33,33 +30,33 @@ uint32_t NotRegular(mode_t mode) { return S_ISDIR(mode) ? kWinErrAccessDenied : 
 }  // namespace
 
 NameCase NameCaseAt(const char* sysPath) {
-  struct statfs fs;
-  while (statfs(sysPath, &fs) != 0)
-    if (errno != EINTR) return NameCase::kUnknown;
-  return FoldsCase(static_cast<uint32_t>(fs.f_type)) ? NameCase::kFolded : NameCase::kExact;
+  uint32_t type = 0;
+  if (CurrentEnv().FileSystemAt(sysPath, &type) != 0) return NameCase::kUnknown;
+  return FoldsCase(type) ? NameCase::kFolded : NameCase::kExact;
 }
 
-int OpenRegularFile(const char* sysPath, int flags, mode_t mode, struct stat* st, uint32_t* winErr) {
+int OpenRegularFile(Env& env, const char* sysPath, int flags, mode_t mode, struct stat* st, uint32_t* winErr) {
   // An exclusive creation opens nothing that exists: no need to look first.
   const bool exclusive = (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL);
-  if (!exclusive && stat(sysPath, st) == 0 && !S_ISREG(st->st_mode)) {
+  if (!exclusive && env.PathStat(sysPath, true, st) == 0 && !S_ISREG(st->st_mode)) {
     *winErr = NotRegular(st->st_mode);
     return -1;
   }
-  const int fd = open(sysPath, flags | O_NONBLOCK | O_CLOEXEC, mode);
-  if (fd < 0) {
-    *winErr = WinErrFromErrnoAt(errno, sysPath);
+  int fd = -1;
+  if (const int err = env.Open(sysPath, flags | O_NONBLOCK, mode, &fd)) {
+    *winErr = WinErrFromErrnoAt(err, sysPath);
     return -1;
   }
-  const int status = fcntl(fd, F_GETFL);
-  if (fstat(fd, st) != 0 || status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-    *winErr = WinErrFromErrno(errno);
-    close(fd);
-    return -1;
-  }
-  if (!S_ISREG(st->st_mode)) {
+  int err = env.FileStat(fd, st);
+  if (!err) err = env.SetBlocking(fd);
+  if (!err && !S_ISREG(st->st_mode)) {
+    env.Close(fd);
     *winErr = NotRegular(st->st_mode);
-    close(fd);
+    return -1;
+  }
+  if (err) {
+    env.Close(fd);
+    *winErr = WinErrFromErrno(err);
     return -1;
   }
   return fd;

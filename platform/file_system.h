@@ -16,6 +16,8 @@
 
 namespace zorvane::platform {
 
+class Env;
+
 // statfs f_type values that <linux/magic.h> does not all have.
 constexpr uint32_t kCifsMagic = 0xFF534D42;
 constexpr uint32_t kSmb2Magic = 0xFE534D42;
@@ -27,15 +29,15 @@ enum class NameCase : uint8_t {
 };
 
 // How the file system holding sysPath (UTF-8) compares the names of a
-// directory.
+// directory (asked through the current environment).
 NameCase NameCaseAt(const char* sysPath);
 
-// Opens sysPath (UTF-8) as a regular file with open(2) flags (O_RDONLY,
+// Opens sysPath (UTF-8), through env, as a regular file with open(2) flags (O_RDONLY,
 // O_RDWR, O_WRONLY | O_TRUNC, O_CREAT with `mode` ...; O_CLOEXEC is added).
 // Returns the descriptor, blocking as usual afterwards, with its fstat in
 // *st; or -1 with the Windows error number in *winErr: the system's error,
 // 5 (access denied) for a directory as Windows says, and 1 (invalid
 // function) for any other file that is not a regular one.
-int OpenRegularFile(const char* sysPath, int flags, mode_t mode, struct stat* st, uint32_t* winErr);
+int OpenRegularFile(Env& env, const char* sysPath, int flags, mode_t mode, struct stat* st, uint32_t* winErr);
 
 }  // namespace zorvane::platform

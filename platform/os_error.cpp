@@ -10,7 +10,7 @@
 // failure, so that every errno still gives a text.
 #include "platform/os_error.h"
 
-#include <zorvane/exception.h>
+#include "platform/env.h"
 
 #include <sys/stat.h>
 
@@ -18,9 +18,7 @@
 #include <cstring>
 #include <string>
 
-namespace zorvane {
-
-namespace platform {
+namespace zorvane::platform {
 
 namespace {
 
@@ -60,26 +58,8 @@ uint32_t WinErrFromErrnoAt(int err, const char* sysPath) {
   if (slash == nullptr || slash == sysPath) return kWinErrFileNotFound;
   const std::string parent(sysPath, static_cast<size_t>(slash - sysPath));
   struct stat st;
-  const bool dirExists = stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  const bool dirExists = CurrentEnv().PathStat(parent.c_str(), true, &st) == 0 && S_ISDIR(st.st_mode);
   return dirExists ? kWinErrFileNotFound : kWinErrPathNotFound;
 }
 
-int64_t ZorErrFromErrno(int err) { return ZorWinErrToZor(WinErrFromErrno(err)); }
-
-void RaiseErrno(const char* srcFile, uint32_t srcLine, int err, const ZorFsa* path) {
-  RaiseWinErr(srcFile, srcLine, WinErrFromErrno(err), path);
-}
-
-void RaiseWinErr(const char* srcFile, uint32_t srcLine, uint32_t winErr, const ZorFsa* path) {
-  throw ZorEBasic(srcFile, srcLine, 1, ZorWinErrToZor(winErr), nullptr, path);
-}
-
-}  // namespace platform
-
-int64_t ZorWinErrToZor(uint32_t winErr) {
-  if (winErr == 0) return ZorErr(1, 0);
-  if (winErr == platform::kWinErrCancelled) return ZorErr(1, 1000);
-  return ZorErr(-1, static_cast<int32_t>(winErr));
-}
-
-}  // namespace zorvane
+}  // namespace zorvane::platform

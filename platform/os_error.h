@@ -1,7 +1,9 @@
 // Operating-system errors of the Linux layer. The library's family -1 codes
 // carry Windows error numbers, so every errno is first translated by one
 // table (os_error.cpp) and the texts of those numbers live in the message
-// catalogue (list kSystemTextGroup of module 1).
+// catalogue (list kSystemTextGroup of module 1). This layer only gives
+// numbers; the foundation turns them into codes and raises them
+// (ZorWinErrToZor, ZorRaiseErrno).
 #pragma once
 
 #include <zorvane/types.h>
@@ -38,13 +40,9 @@ uint32_t WinErrFromErrno(int err);
 // text of the path): Linux says ENOENT both for a missing file and for a
 // missing directory on the way, and the second is "path not found" (3).
 uint32_t WinErrFromErrnoAt(int err, const char* sysPath);
-// The same as a library code (through ZorWinErrToZor).
-int64_t ZorErrFromErrno(int err);
 
-// Throws ZorEBasic (module 1) with the code of errno `err` and the file
-// concerned (may be null); srcFile is the source name of the caller.
+// Kept for the block file's stress driver until it raises through
+// ZorRaiseErrno (foundation/errors/raise.h), which defines it.
 [[noreturn]] void RaiseErrno(const char* srcFile, uint32_t srcLine, int err, const ZorFsa* path);
-// The same with a Windows error number.
-[[noreturn]] void RaiseWinErr(const char* srcFile, uint32_t srcLine, uint32_t winErr, const ZorFsa* path);
 
 }  // namespace zorvane::platform

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/ticks.h"
 #include "resources/module_loader.h"
 #include <zorvane/block_array.h>
@@ -165,9 +166,10 @@ void* LoadLibrary(const char* name) {
     DebugLine("ZorGetModule", name);
     return nullptr;
   }
-  dlerror();
-  void* instance = dlopen(path.CStr(), RTLD_NOW | RTLD_LOCAL);
-  if (!instance) DebugLine("ZorGetModule", dlerror());
+  void* instance = nullptr;
+  std::string why;
+  if (platform::CurrentEnv().LoadLibrary(path.CStr(), RTLD_NOW | RTLD_LOCAL, &instance, &why) != 0)
+    DebugLine("ZorGetModule", why.c_str());
   return instance;
 }
 

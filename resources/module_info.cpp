@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/env.h"
 #include "resources/module_loader.h"
 #include <zorvane/block_array.h>
 #include <zorvane/exception.h>
@@ -178,10 +179,11 @@ bool ZorGetDepList(int32_t id, ZorTable* out, bool recursive) {
 
 bool ZorIsZorModule(const char* file) {
   if (!file || !file[0]) return false;
-  void* instance = dlopen(file, RTLD_LAZY | RTLD_LOCAL);
-  if (!instance) return false;
+  platform::Env& env = platform::CurrentEnv();
+  void* instance = nullptr;
+  if (env.LoadLibrary(file, RTLD_LAZY | RTLD_LOCAL, &instance, nullptr) != 0) return false;
   const bool found = modules::OwnSymbol(instance, ZOR_MODULE_ENTRY_NAME) != nullptr;
-  dlclose(instance);
+  env.UnloadLibrary(instance);
   return found;
 }
 

@@ -4,15 +4,16 @@
 // dlsym on a module's handle searches the module and then everything it was
 // loaded with, the library included, so a module without a table would be
 // handed the library's. A symbol counts only when the object that defines
-// it (dladdr1's link map) is the instance's own object (dlinfo's link map).
+// it is the instance's own object. The loader is reached through the
+// environment (platform/env.h).
 #include <dlfcn.h>
-#include <link.h>
 
 #include <algorithm>
 #include <exception>
 #include <string>
 #include <tuple>
 
+#include "platform/env.h"
 #include "platform/little_endian.h"
 #include "resources/module_loader.h"
 #include <zorvane/handle.h>
@@ -28,9 +29,13 @@ int LocateSelf() { return 0; }
 
 void* KernelInstance() {
   static void* const instance = [] {
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<void*>(&LocateSelf), &info) || !info.dli_fname) return static_cast<void*>(nullptr);
-    return dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    platform::Env& env = platform::CurrentEnv();
+    platform::LoadedObject self;
+    void* handle = nullptr;
+    if (env.ObjectOfAddress(reinterpret_cast<const void*>(&LocateSelf), &self) != 0 || self.file.empty() ||
+        env.LoadLibrary(self.file.c_str(), RTLD_LAZY | RTLD_NOLOAD, &handle, nullptr) != 0)
+      return static_cast<void*>(nullptr);
+    return handle;
   }();
   return instance;
 }
@@ -42,20 +47,19 @@ const std::string& KernelPath() {
 
 void* OwnSymbol(void* instance, const char* name) {
   if (!instance) return nullptr;
-  link_map* own = nullptr;
-  if (dlinfo(instance, RTLD_DI_LINKMAP, &own) != 0 || !own) return nullptr;
-  void* sym = dlsym(instance, name);
-  if (!sym) return nullptr;
-  Dl_info info{};
-  link_map* definer = nullptr;
-  if (!dladdr1(sym, &info, reinterpret_cast<void**>(&definer), RTLD_DL_LINKMAP) || definer != own) return nullptr;
+  platform::Env& env = platform::CurrentEnv();
+  platform::LoadedObject own, definer;
+  void* sym = nullptr;
+  if (env.ObjectOfHandle(instance, &own) != 0 || env.FindSymbol(instance, name, &sym) != 0 ||
+      env.ObjectOfAddress(sym, &definer) != 0 || definer.id != own.id)
+    return nullptr;
   return sym;
 }
 
 std::string InstancePath(void* instance) {
-  link_map* lm = nullptr;
-  if (!instance || dlinfo(instance, RTLD_DI_LINKMAP, &lm) != 0 || !lm || !lm->l_name) return {};
-  return lm->l_name;
+  platform::LoadedObject object;
+  if (!instance || platform::CurrentEnv().ObjectOfHandle(instance, &object) != 0) return {};
+  return object.file;
 }
 
 std::string DescBytes(int32_t module, int32_t type, int32_t rsrcId) {

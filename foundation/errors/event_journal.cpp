@@ -88,7 +88,7 @@ void ZorLogEvent(const char* text, int32_t type, uint32_t flags) {
   record.moment.ServerDate(true);
   record.type = RecordedType(type);
   record.text = title.CStr();
-  record.machine = platform::MachineName(&machine);
+  record.machine = ZorDecodefromUTF8(platform::MachineName().c_str(), &machine);
   iZorEventStore* store = (flags & ZorEvtNoStore) ? nullptr : ZorGetEventStore();
   if (!store) return;
   record.user = store->GetUserName(&user);

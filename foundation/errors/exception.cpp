@@ -342,6 +342,18 @@ void ZorRaiseArgs(ZorRaiseSite at, int64_t code, const ZorFsa* path, ZorCatalogu
   throw ZorEBasic(at.source, at.line, kLibrary, code, message.CStr(), path);
 }
 
+void ZorRaiseErrno(ZorRaiseSite at, int err, const ZorFsa* path) {
+  ZorRaise(at, ZorWinErrToZor(platform::WinErrFromErrno(err)), path);
+}
+
+void ZorRaiseWinErr(ZorRaiseSite at, uint32_t winErr, const ZorFsa* path) {
+  ZorRaise(at, ZorWinErrToZor(winErr), path);
+}
+
+void platform::RaiseErrno(const char* srcFile, uint32_t srcLine, int err, const ZorFsa* path) {
+  ZorRaiseErrno({srcFile, srcLine}, err, path);
+}
+
 void ZorRaiseBadParam(const char* srcFile, uint32_t srcLine) { ZorRaise({srcFile, srcLine}, ZorErr(kLibrary, 23)); }
 
 void ZorRaiseCrash(const char* srcFile, uint32_t srcLine, eZorException kind, int64_t err, const char* msg) {
@@ -370,6 +382,12 @@ const char* ZorErrToString(int64_t err, string* dst) {
   }
   if (dst->IsEmpty()) texts::Load(kLibrary, kErrGroup, kErrMiscText, dst);
   return dst->CStr();
+}
+
+int64_t ZorWinErrToZor(uint32_t winErr) {
+  if (winErr == 0) return ZorErr(kLibrary, 0);
+  if (winErr == platform::kWinErrCancelled) return ZorErr(kLibrary, 1000);
+  return ZorErr(-1, static_cast<int32_t>(winErr));
 }
 
 void ZorErrDisplay(int64_t err) {

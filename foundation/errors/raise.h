@@ -11,6 +11,7 @@
 //   ZorRaise(kSource, ZorErr(1, 32), &_path);
 //   ZorRaise(kSource, ZorErr(1, 87), &path, {kFilesGroup, kNoServiceText}, name);
 //   ZorRaise({kSource, line}, ZorErr(1, number));  // a helper passing its caller's line
+//   ZorRaiseErrno(kSource, err, &path);           // a status of the environment
 #pragma once
 
 #include <zorvane/exception.h>
@@ -39,6 +40,11 @@ struct ZorCatalogueEntry {
 [[noreturn]] void ZorRaiseMessage(ZorRaiseSite at, int64_t code, const char* message);
 [[noreturn]] void ZorRaiseArgs(ZorRaiseSite at, int64_t code, const ZorFsa* path, ZorCatalogueEntry text,
                                const ZorFormArgs& args);
+
+// An operating-system failure: an errno value (a status of platform::Env)
+// or a Windows error number, through the platform's table to the code.
+[[noreturn]] void ZorRaiseErrno(ZorRaiseSite at, int err, const ZorFsa* path = nullptr);
+[[noreturn]] void ZorRaiseWinErr(ZorRaiseSite at, uint32_t winErr, const ZorFsa* path = nullptr);
 
 template <class... A>
 [[noreturn]] void ZorRaise(ZorRaiseSite at, int64_t code, const ZorFsa* path, ZorCatalogueEntry text, A... args) {

@@ -65,15 +65,14 @@
 
 #include <zorvane/exception.h>
 
+#include "foundation/errors/raise.h"
 #include "foundation/files/file_stream.h"
+#include "platform/env.h"
 #include "platform/file_system.h"
 #include "platform/little_endian.h"
-#include "platform/os_error.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <sys/statfs.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -89,7 +88,7 @@ using platform::GetLE32;
 using platform::GetLE64;
 using platform::PutLE32;
 using platform::PutLE64;
-using streams::LockKind;
+using platform::LockKind;
 
 constexpr char kSource[] = "ZorFiles";
 constexpr char kMagic[8] = {'Z', 'o', 'r', 'S', 'L', 'o', 'g', '1'};
@@ -103,28 +102,6 @@ constexpr uint64_t kMaxTrackedChunks = uint64_t{1} << 28;
 constexpr size_t kMaxRunsPerPublication = kCapacity / 4;
 
 std::atomic<bool> g_forceDistant{false};
-
-bool ReadAll(int fd, void* buf, size_t n, uint64_t offset) {
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t r = pread(fd, static_cast<char*>(buf) + done, n - done, static_cast<off_t>(offset + done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    done += static_cast<size_t>(r);
-  }
-  return true;
-}
-
-int WriteAll(int fd, const void* buf, size_t n, uint64_t offset) {
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t r = pwrite(fd, static_cast<const char*>(buf) + done, n - done, static_cast<off_t>(offset + done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return errno;
-    done += static_cast<size_t>(r);
-  }
-  return 0;
-}
 
 uint64_t NewGeneration() {
   std::random_device rd;
@@ -146,23 +123,27 @@ struct ZorDistantLink::LogHeader {
 void ZorSetForceDistant(bool force) { g_forceDistant = force; }
 bool ZorGetForceDistant() { return g_forceDistant; }
 
-bool ZorDistantLink::IsNetworkFile(int fd) {
-  struct statfs fs;
-  if (fstatfs(fd, &fs) != 0) return false;
-  const auto type = static_cast<uint32_t>(fs.f_type);
+bool ZorDistantLink::IsNetworkFile(platform::Env& env, int fd) {
+  uint32_t type = 0;
+  if (env.FileSystemOf(fd, &type) != 0) return false;
   return type == NFS_SUPER_MAGIC || type == SMB_SUPER_MAGIC || type == platform::kCifsMagic ||
          type == platform::kSmb2Magic;
 }
 
-bool ZorDistantLink::IsDistantFile(int fd) { return g_forceDistant || IsNetworkFile(fd); }
+bool ZorDistantLink::IsDistantFile(platform::Env& env, int fd) { return g_forceDistant || IsNetworkFile(env, fd); }
 
-ZorDistantLink::ZorDistantLink(iZorStream* owner, const ZorFsa* path, int dataFd, const std::string& osPath,
-                               bool writable)
-    : _owner(owner), _path(path), _logPath(osPath + ".zsl"), _writable(writable), _network(IsNetworkFile(dataFd)) {
+ZorDistantLink::ZorDistantLink(iZorStream* owner, const ZorFsa* path, platform::Env& env, int dataFd,
+                               const std::string& osPath, bool writable)
+    : _owner(owner),
+      _path(path),
+      _env(env),
+      _logPath(osPath + ".zsl"),
+      _writable(writable),
+      _network(IsNetworkFile(env, dataFd)) {
   _mark = NewGeneration();
-  _OpenLog();
+  const int err = _OpenLog();
   // A writer whose changes others could not learn would corrupt their view.
-  if (_writable && !_logWritable) _Raise(_logFd < 0 ? errno : EACCES);
+  if (_writable && !_logWritable) _Raise(_logFd < 0 ? err : EACCES);
   if (_logFd < 0) return;
   LogHeader h;
   _LockLog(_logWritable);
@@ -173,34 +154,64 @@ ZorDistantLink::ZorDistantLink(iZorStream* owner, const ZorFsa* path, int dataFd
 }
 
 ZorDistantLink::~ZorDistantLink() {
-  if (_logFd >= 0) close(_logFd);
+  if (_logFd >= 0) _env.Close(_logFd);
 }
 
-void ZorDistantLink::_Raise(int err) const { platform::RaiseErrno(kSource, __LINE__, err, _path); }
+void ZorDistantLink::_Raise(int err) const { ZorRaiseErrno(kSource, err, _path); }
 
-void ZorDistantLink::_OpenLog() {
+void ZorDistantLink::_Sync(int fd) const {
+  if (const int err = _env.DataSync(fd)) _Raise(err);
+}
+
+// Opens the log, for writing when the link may; the error of the last
+// attempt when it stays closed.
+int ZorDistantLink::_OpenLog() {
+  int err = 0;
   if (_writable) {
-    _logFd = open(_logPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    err = _env.Open(_logPath.c_str(), O_RDWR | O_CREAT, 0666, &_logFd);
     _logWritable = _logFd >= 0;
   }
-  if (_logFd < 0) _logFd = open(_logPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (_logFd < 0) err = _env.Open(_logPath.c_str(), O_RDONLY, 0, &_logFd);
+  return err;
+}
+
+bool ZorDistantLink::_ReadAll(void* buf, size_t n, uint64_t offset) const {
+  size_t done = 0;
+  while (done < n) {
+    size_t r = 0;
+    if (_env.PRead(_logFd, static_cast<char*>(buf) + done, n - done, offset + done, &r) != 0 || r == 0) return false;
+    done += r;
+  }
+  return true;
+}
+
+int ZorDistantLink::_WriteAll(const void* buf, size_t n, uint64_t offset) {
+  size_t done = 0;
+  while (done < n) {
+    size_t r = 0;
+    if (const int err = _env.PWrite(_logFd, static_cast<const char*>(buf) + done, n - done, offset + done, &r))
+      return err;
+    if (r == 0) return EIO;
+    done += r;
+  }
+  return 0;
 }
 
 bool ZorDistantLink::_LockLog(bool exclusive) {
   if (_logFd < 0) return false;
-  const int err = streams::OfdLock(_logFd, exclusive ? LockKind::kExclusive : LockKind::kShared, 0, 1, true);
+  const int err = _env.Lock(_logFd, exclusive ? LockKind::kExclusive : LockKind::kShared, 0, 1, true);
   if (err) _Raise(err);
   return true;
 }
 
 void ZorDistantLink::_UnlockLog() {
-  if (_logFd >= 0) streams::OfdLock(_logFd, LockKind::kRelease, 0, 1, false);
+  if (_logFd >= 0) _env.Lock(_logFd, LockKind::kRelease, 0, 1, false);
 }
 
 bool ZorDistantLink::_ReadHeader(LogHeader* h) const {
   uint8_t b[kHeaderSize];
   *h = LogHeader{};
-  if (!ReadAll(_logFd, b, sizeof b, 0)) return false;
+  if (!_ReadAll(b, sizeof b, 0)) return false;
   if (memcmp(b, kMagic, 8) != 0 || GetLE32(b + 24) != kCapacity || GetLE32(b + 28) != kChunkSize) return false;
   h->generation = GetLE64(b + 8);
   h->next = GetLE64(b + 16);
@@ -216,7 +227,7 @@ void ZorDistantLink::_WriteHeader(const LogHeader& h) {
   PutLE32(b + 24, kCapacity);
   PutLE32(b + 28, kChunkSize);
   PutLE64(b + 32, h.writer);
-  if (const int err = WriteAll(_logFd, b, sizeof b, 0)) _Raise(err);
+  if (const int err = _WriteAll(b, sizeof b, 0)) _Raise(err);
 }
 
 void ZorDistantLink::_ResetLog(LogHeader* h) {
@@ -232,7 +243,7 @@ bool ZorDistantLink::_ReadNewEntries(const LogHeader& h) {
   if (h.generation != _generation || h.next < _seen || h.next - _seen > kCapacity) return false;
   for (uint64_t seq = _seen; seq < h.next; ++seq) {
     uint8_t b[kEntrySize];
-    if (!ReadAll(_logFd, b, sizeof b, SlotOffset(seq)) || GetLE64(b) != seq) return false;
+    if (!_ReadAll(b, sizeof b, SlotOffset(seq)) || GetLE64(b) != seq) return false;
     _newRuns.push_back({GetLE64(b + 8), GetLE64(b + 16)});
   }
   return true;
@@ -281,7 +292,7 @@ void ZorDistantLink::BeforeChange() {
   if (!_ReadHeader(&h)) _ResetLog(&h);
   h.writer = _mark;
   _WriteHeader(h);
-  if (_network && fdatasync(_logFd) != 0) _Raise(errno);
+  if (_network) _Sync(_logFd);
   _generation = h.generation;
   _announced = true;
 }
@@ -290,7 +301,7 @@ void ZorDistantLink::BeforeRelease(int dataFd) {
   _holding = false;
   _announced = false;
   if (!_writable || _pending.empty()) return;
-  if (_network && fdatasync(dataFd) != 0) _Raise(errno);
+  if (_network) _Sync(dataFd);
   _LockLog(true);
   LogLockGuard unlock{this};
   LogHeader h;
@@ -298,22 +309,23 @@ void ZorDistantLink::BeforeRelease(int dataFd) {
   if (!_ReadHeader(&h) || (h.writer != 0 && h.writer != _mark)) _ResetLog(&h);
   h.writer = 0;
   _AppendPending(&h);
-  if (_network && fdatasync(_logFd) != 0) _Raise(errno);
+  if (_network) _Sync(_logFd);
 }
 
 void ZorDistantLink::PublishOutsideBracket(int dataFd) {
   if (!_writable || _pending.empty()) return;
-  const off_t bracket = streams::kSentinelBase + streams::kSentinelBracket;
-  if (const int err = streams::OfdLock(dataFd, LockKind::kExclusive, bracket, 1, true)) _Raise(err);
+  const uint64_t bracket = streams::kSentinelBase + streams::kSentinelBracket;
+  if (const int err = _env.Lock(dataFd, LockKind::kExclusive, bracket, 1, true)) _Raise(err);
   struct Release {
+    platform::Env& env;
     int fd;
-    off_t at;
-    ~Release() { streams::OfdLock(fd, LockKind::kRelease, at, 1, false); }
-  } release{dataFd, bracket};
+    uint64_t at;
+    ~Release() { env.Lock(fd, LockKind::kRelease, at, 1, false); }
+  } release{_env, dataFd, bracket};
   BeforeRelease(dataFd);
 }
 
-void ZorDistantLink::RemoveLog() { unlink(_logPath.c_str()); }
+void ZorDistantLink::RemoveLog() { _env.Unlink(_logPath.c_str()); }
 
 // Writes the pending runs as entries after the header's last one, then the
 // header. This link's own entries are never read back: it has seen them.
@@ -325,7 +337,7 @@ void ZorDistantLink::_AppendPending(LogHeader* h) {
     PutLE64(b, h->next);
     PutLE64(b + 8, r.first);
     PutLE64(b + 16, r.count);
-    if (const int err = WriteAll(_logFd, b, sizeof b, SlotOffset(h->next))) _Raise(err);
+    if (const int err = _WriteAll(b, sizeof b, SlotOffset(h->next))) _Raise(err);
     ++h->next;
   }
   _WriteHeader(*h);
@@ -370,12 +382,12 @@ void ZorDistantLink::_Notify(bool everything) {
 void ZorDistantLink::_DropCache(int dataFd, const std::vector<Run>& runs, bool everything) {
   if (!_network) return;
   if (everything) {
-    posix_fadvise(dataFd, 0, 0, POSIX_FADV_DONTNEED);
+    _env.Advise(dataFd, 0, 0, platform::Advice::kDontNeed);
     return;
   }
   for (const Run& r : runs) {
-    const off_t len = r.count == kToEnd || r.count > kMaxTrackedChunks ? 0 : static_cast<off_t>(r.count * kChunkSize);
-    posix_fadvise(dataFd, static_cast<off_t>(r.first * kChunkSize), len, POSIX_FADV_DONTNEED);
+    const uint64_t len = r.count == kToEnd || r.count > kMaxTrackedChunks ? 0 : r.count * kChunkSize;
+    _env.Advise(dataFd, r.first * kChunkSize, len, platform::Advice::kDontNeed);
   }
 }
 

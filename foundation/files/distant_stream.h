@@ -10,10 +10,14 @@
 
 namespace zorvane {
 
+namespace platform {
+class Env;
+}
+
 // The change tracking of one open distant stream. Owned by its ZorStdStream,
 // which takes and releases the bracket lock itself and tells the link about
 // every read, write and size change. The link owns the descriptor of the
-// change log.
+// change log; it makes its system calls through the stream's environment.
 class ZorDistantLink {
  public:
   static constexpr uint32_t kChunkSize = 4096;
@@ -21,15 +25,16 @@ class ZorDistantLink {
   // Opens (creating it when it may) the change log beside osPath; a log that
   // cannot be used makes every Begin report that everything may have changed.
   // Raises when a writable stream cannot write the log. dataFd: the stream's descriptor.
-  ZorDistantLink(iZorStream* owner, const ZorFsa* path, int dataFd, const std::string& osPath, bool writable);
+  ZorDistantLink(iZorStream* owner, const ZorFsa* path, platform::Env& env, int dataFd, const std::string& osPath,
+                 bool writable);
   ZorDistantLink(const ZorDistantLink&) = delete;
   ZorDistantLink& operator=(const ZorDistantLink&) = delete;
   ~ZorDistantLink();
 
   // The file system of fd is a network one (NFS, SMB, CIFS).
-  static bool IsNetworkFile(int fd);
+  static bool IsNetworkFile(platform::Env& env, int fd);
   // fd must be treated as distant: a network file, or the force switch is on.
-  static bool IsDistantFile(int fd);
+  static bool IsDistantFile(platform::Env& env, int fd);
 
   // Called with the bracket lock just taken: reads what others logged and
   // calls the change callback when something may have changed.
@@ -58,7 +63,9 @@ class ZorDistantLink {
   };
   struct LogHeader;
 
-  void _OpenLog();
+  int _OpenLog();
+  // Makes what was written to fd durable (network file systems only).
+  void _Sync(int fd) const;
   bool _LockLog(bool exclusive);
   void _UnlockLog();
   // Releases the change log's lock taken by _LockLog at the end of a scope,
@@ -71,6 +78,8 @@ class ZorDistantLink {
       link = nullptr;
     }
   };
+  bool _ReadAll(void* buf, size_t n, uint64_t offset) const;
+  int _WriteAll(const void* buf, size_t n, uint64_t offset);
   bool _ReadHeader(LogHeader* h) const;
   void _WriteHeader(const LogHeader& h);
   void _ResetLog(LogHeader* h);
@@ -87,6 +96,7 @@ class ZorDistantLink {
 
   iZorStream* _owner;
   const ZorFsa* _path;
+  platform::Env& _env;
   std::string _logPath;
   int _logFd = -1;
   bool _logWritable = false;

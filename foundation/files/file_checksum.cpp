@@ -25,12 +25,10 @@
 #include <zorvane/string.h>
 
 #include "foundation/files/file_args.h"
+#include "platform/env.h"
 #include "platform/host.h"
 #include "platform/little_endian.h"
 #include "platform/ticks.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <vector>
@@ -166,7 +164,8 @@ void ZorFileCheckSum::Work::StartFile() {
   if (!s) return AddSize(0);
   AddSize(s->GetSize());
   const int32_t fd = s->Command(ZorStmCmdGetDescriptor, nullptr, nullptr, nullptr, nullptr);
-  if (fd >= 0) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // the stream asks for random access
+  // The stream asked for random access; it opened fd through the current environment.
+  if (fd >= 0) platform::CurrentEnv().Advise(fd, 0, 0, platform::Advice::kSequential);
   stream = s;
 }
 
@@ -287,8 +286,8 @@ const char* ZorFileCheckSum::GetCheckSum(string* dst, bool full) {
   ZorAddStrOpt(&text, "ChkSum", hex.CStr());
   ZorAddStrOpt(&text, "GenDate", w.genDate.ToTimeStampStr(&value));
   ZorAddStrOptLong(&text, "NbFile", w.nbFile);
-  ZorAddStrOpt(&text, "Mach", platform::MachineName(&value));
-  ZorAddStrOpt(&text, "User", platform::UserName(&value));
+  ZorAddStrOpt(&text, "Mach", ZorDecodefromUTF8(platform::MachineName().c_str(), &value));
+  ZorAddStrOpt(&text, "User", ZorDecodefromUTF8(platform::UserName().c_str(), &value));
   ZorAddStrOpt(&text, "OrgOptions", w.options.CStr());
   ZorAddStrOpt(&text, w.isDir ? "OrgDirPath" : "OrgFilePath", w.path.GetPath(ZorFsaPathSys, &value));
   ZorAddStrOpt(&text, "Version", ZOR_VERSION);

@@ -2,7 +2,8 @@
 //
 // The object reads the file's state with one statx call the first time a
 // question needs it and keeps it until RefreshState(); every command that
-// changes the file drops it. Failures become ZorEBasic through the errno
+// changes the file drops it. Every system call goes through the current
+// environment (platform/env.h); failures become ZorEBasic through the errno
 // table of platform/os_error.h, with the path concerned and the source
 // "ZorFiles". Copies go through copy_file_range (the kernel may share or
 // clone the blocks) and fall back to read/write where it is refused; a copy
@@ -15,19 +16,19 @@
 #include <zorvane/file_commands.h>
 #include <zorvane/string.h>
 
+#include "foundation/errors/raise.h"
 #include "foundation/files/file_args.h"
+#include "platform/env.h"
 #include "platform/file_system.h"
 #include "platform/os_error.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <ftw.h>
 #include <random>
+#include <string>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace zorvane {
@@ -37,15 +38,18 @@ namespace {
 constexpr const char* kSource = "ZorFiles";
 constexpr size_t kCopyBlock = 1 << 20;
 
+// The environment of every system call here (one-shot calls: the current one).
+platform::Env& SysEnv() { return platform::CurrentEnv(); }
+
 // A missing directory on the way is "path not found" (3), not 2.
 [[noreturn]] void Fail(int err, const ZorFsa* path, uint32_t line) {
   string sysPath;
   if (path) path->GetSysPath(&sysPath);
-  platform::RaiseWinErr(kSource, line, platform::WinErrFromErrnoAt(err, path ? sysPath.CStr() : nullptr), path);
+  ZorRaiseWinErr({kSource, line}, platform::WinErrFromErrnoAt(err, path ? sysPath.CStr() : nullptr), path);
 }
 
 [[noreturn]] void FailWin(uint32_t winErr, const ZorFsa* path, uint32_t line) {
-  platform::RaiseWinErr(kSource, line, winErr, path);
+  ZorRaiseWinErr({kSource, line}, winErr, path);
 }
 
 // The UTF-8 text of a path for the system calls; an unset path is refused
@@ -83,9 +87,8 @@ struct timespec SysTime(const date& d) {
 struct Fd {
   int fd = -1;
   Fd() = default;
-  explicit Fd(int f) : fd(f) {}
   ~Fd() {
-    if (fd >= 0) close(fd);
+    if (fd >= 0) SysEnv().Close(fd);
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
@@ -95,13 +98,13 @@ struct Fd {
 // what refuses it.
 void OpenRegular(const ZorFsa& path, int flags, mode_t mode, Fd* fd, struct stat* st, uint32_t line) {
   uint32_t winErr = 0;
-  fd->fd = platform::OpenRegularFile(SysPath(path).c_str(), flags, mode, st, &winErr);
+  fd->fd = platform::OpenRegularFile(SysEnv(), SysPath(path).c_str(), flags, mode, st, &winErr);
   if (fd->fd < 0) FailWin(winErr, &path, line);
 }
 
 bool IsDirectory(const ZorFsa& path) {
   struct stat st {};
-  return stat(SysPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return SysEnv().PathStat(SysPath(path).c_str(), true, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Creates `dir` and the missing directories above it.
@@ -109,7 +112,8 @@ void MakeDirs(const ZorFsa& dir) {
   if (IsDirectory(dir)) return;
   ZorFsa parent;
   if (parent.InitFromChild(&dir)) MakeDirs(parent);
-  if (mkdir(SysPath(dir).c_str(), 0777) != 0 && errno != EEXIST) Fail(errno, &dir, __LINE__);
+  const int err = SysEnv().MakeDir(SysPath(dir).c_str(), 0777);
+  if (err && err != EEXIST) Fail(err, &dir, __LINE__);
 }
 
 void MakeParents(const ZorFsa& path) {
@@ -117,38 +121,42 @@ void MakeParents(const ZorFsa& path) {
   if (parent.InitFromChild(&path)) MakeDirs(parent);
 }
 
-// Removal of a whole tree, children first; the first error stops the walk.
-thread_local int tlsRemoveError = 0;
-
-int RemoveOne(const char* path, const struct stat*, int type, struct FTW*) {
-  const int rc = type == FTW_DP ? rmdir(path) : unlink(path);
-  if (rc != 0) tlsRemoveError = errno;
-  return rc;
+// Removes the directory sysDir and everything in it, children first,
+// without following symbolic links; the first error stops the walk.
+int RemoveTreeAt(const std::string& sysDir) {
+  platform::DirListing listing;
+  if (const int err = SysEnv().ListDir(sysDir.c_str(), false, &listing)) return err;
+  for (const platform::DirEntry& e : listing.entries) {
+    const std::string child = sysDir + "/" + e.name;
+    const int err = S_ISDIR(e.mode) ? RemoveTreeAt(child) : SysEnv().Unlink(child.c_str());
+    if (err) return err;
+  }
+  return SysEnv().RemoveDir(sysDir.c_str());
 }
 
 void RemoveTree(const ZorFsa& dir) {
-  tlsRemoveError = 0;
-  if (nftw(SysPath(dir).c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS) != 0)
-    Fail(tlsRemoveError ? tlsRemoveError : errno, &dir, __LINE__);
+  if (const int err = RemoveTreeAt(SysPath(dir).c_str())) Fail(err, &dir, __LINE__);
 }
 
-// Copies the bytes of one open file into another.
-bool CopyBytes(int from, int to) {
+// Copies the bytes of one open file into another; 0 or the error.
+int CopyBytes(int from, int to) {
+  platform::Env& env = SysEnv();
   for (;;) {
-    const ssize_t n = copy_file_range(from, nullptr, to, nullptr, kCopyBlock, 0);
-    if (n == 0) return true;
-    if (n > 0) continue;
-    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) break;
-    return false;
+    size_t n = 0;
+    const int err = env.CopyRange(from, to, kCopyBlock, &n);
+    if (err == EXDEV || err == ENOSYS || err == EINVAL || err == EOPNOTSUPP) break;
+    if (err) return err;
+    if (n == 0) return 0;
   }
   static thread_local char buffer[1 << 16];
   for (;;) {
-    const ssize_t n = read(from, buffer, sizeof buffer);
-    if (n == 0) return true;
-    if (n < 0) return false;
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = write(to, buffer + done, static_cast<size_t>(n - done));
-      if (w < 0) return false;
+    size_t n = 0;
+    if (const int err = env.Read(from, buffer, sizeof buffer, &n)) return err;
+    if (n == 0) return 0;
+    for (size_t done = 0; done < n;) {
+      size_t w = 0;
+      if (const int err = env.Write(to, buffer + done, n - done, &w)) return err;
+      if (w == 0) return EIO;
       done += w;
     }
   }
@@ -162,9 +170,11 @@ void CopyFile(const ZorFsa& from, const ZorFsa& to, uint32_t flags) {
   const SysPath target(to);
   OpenRegular(to, O_WRONLY | O_CREAT | excl, st.st_mode & 07777, &out, &existing, __LINE__);
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
-  if (!CopyBytes(in.fd, out.fd) || fchmod(out.fd, st.st_mode & 07777) != 0 || futimens(out.fd, times) != 0) {
-    const int err = errno;
-    unlink(target.c_str());
+  int err = CopyBytes(in.fd, out.fd);
+  if (!err) err = SysEnv().SetMode(target.c_str(), st.st_mode & 07777);
+  if (!err) err = SysEnv().SetTimes(target.c_str(), times);
+  if (err) {
+    SysEnv().Unlink(target.c_str());
     Fail(err, &to, __LINE__);
   }
 }
@@ -172,8 +182,8 @@ void CopyFile(const ZorFsa& from, const ZorFsa& to, uint32_t flags) {
 void CopyAny(const ZorFsa& from, const ZorFsa& to, uint32_t flags);
 
 void CopyDir(const ZorFsa& from, const ZorFsa& to, uint32_t flags) {
-  if (mkdir(SysPath(to).c_str(), 0777) != 0 && !(errno == EEXIST && (flags & ZorFsaCopyReplace) && IsDirectory(to)))
-    Fail(errno, &to, __LINE__);
+  const int err = SysEnv().MakeDir(SysPath(to).c_str(), 0777);
+  if (err && !(err == EEXIST && (flags & ZorFsaCopyReplace) && IsDirectory(to))) Fail(err, &to, __LINE__);
   ZorFsaScan scan;
   scan.Init(&from, ZorFsaScanDirs | ZorFsaScanHidden);
   ZorFsa entry;
@@ -192,19 +202,10 @@ void CopyAny(const ZorFsa& from, const ZorFsa& to, uint32_t flags) {
   }
 }
 
-// rename(2) that refuses to replace unless asked.
+// rename(2) that refuses to replace unless asked; 0 or the error.
 int RenamePath(const ZorFsa& from, const ZorFsa& to, bool replace) {
   const SysPath a(from), b(to);
-  if (replace) return rename(a.c_str(), b.c_str());
-  const int rc = renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE);
-  if (rc == 0 || errno != EINVAL) return rc;
-  // A file system without the no-replace flag: check, then rename.
-  struct stat st {};
-  if (lstat(b.c_str(), &st) == 0) {
-    errno = EEXIST;
-    return -1;
-  }
-  return rename(a.c_str(), b.c_str());
+  return SysEnv().Rename(a.c_str(), b.c_str(), replace);
 }
 
 // Checks the arguments of a copy or move between two paths.
@@ -228,7 +229,7 @@ void UniqueChars(char* dst) {
 // ---------------------------------------------------------------- state
 
 struct ZorFsaCmd::State {
-  int err = 0;  // errno of the statx call, 0 when the file exists
+  int err = 0;  // status of the statx call, 0 when the file exists
   struct statx st {};
 };
 
@@ -253,12 +254,7 @@ void ZorFsaCmd::RefreshState() { _state.reset(); }
 const ZorFsaCmd::State& ZorFsaCmd::_stat() {
   if (!_state) {
     auto s = std::make_unique<State>();
-    const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
-    if (!_path.IsInit()) {
-      s->err = ENOENT;
-    } else if (statx(AT_FDCWD, SysPath(_path).c_str(), 0, mask, &s->st) != 0) {
-      s->err = errno;
-    }
+    s->err = _path.IsInit() ? SysEnv().PathStatX(SysPath(_path).c_str(), &s->st) : ENOENT;
     _state = std::move(s);
   }
   return *_state;
@@ -278,7 +274,7 @@ bool ZorFsaCmd::Exists() { return _stat().err == 0; }
 
 bool ZorFsaCmd::IsDir() { return Exists() && S_ISDIR(_state->st.stx_mode); }
 
-bool ZorFsaCmd::IsRdWr() { return _path.IsInit() && access(SysPath(_path).c_str(), R_OK | W_OK) == 0; }
+bool ZorFsaCmd::IsRdWr() { return _path.IsInit() && SysEnv().Access(SysPath(_path).c_str(), R_OK | W_OK) == 0; }
 
 int64_t ZorFsaCmd::GetLogSize() {
   const State& s = _stat();
@@ -316,12 +312,10 @@ bool ZorFsaCmd::GetModif(date* dst) {
 
 uint64_t ZorFsaCmd::GetDiskFreeSpaceA() {
   ZorFsa at = _path;
-  struct statvfs vfs {};
-  while (statvfs(SysPath(at).c_str(), &vfs) != 0) {
-    const int err = errno;
+  uint64_t bytes = 0;
+  while (const int err = SysEnv().FreeSpaceAt(SysPath(at).c_str(), &bytes))
     if ((err != ENOENT && err != ENOTDIR) || !at.ChangeParent()) Fail(err, &_path, __LINE__);
-  }
-  return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+  return bytes;
 }
 
 bool ZorFsaCmd::GetInfos(sZorFsaInfo* info) {
@@ -349,11 +343,12 @@ void ZorFsaCmd::SetInfos(const sZorFsaInfo* info) {
   const State& s = _stat();
   if (s.err) Fail(s.err, &_path, __LINE__);
   const struct timespec times[2] = {SysTime(info->access), SysTime(info->modification)};
-  if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) Fail(errno, &_path, __LINE__);
+  if (const int err = SysEnv().SetTimes(path.c_str(), times)) Fail(err, &_path, __LINE__);
   // Read-only clears every write bit; clearing it gives the owner write back.
   const mode_t mode = s.st.stx_mode & 07777;
   const mode_t wanted = (info->attributes & ZorFsaAttrReadOnly) ? mode & ~0222 : ((mode & 0222) ? mode : mode | 0200);
-  if (wanted != mode && chmod(path.c_str(), wanted) != 0) Fail(errno, &_path, __LINE__);
+  if (wanted != mode)
+    if (const int err = SysEnv().SetMode(path.c_str(), wanted)) Fail(err, &_path, __LINE__);
   RefreshState();
 }
 
@@ -366,9 +361,10 @@ bool ZorFsaCmd::Create_File(int32_t creation) {
   if (creation & ZorFsaCreateParents) MakeParents(_path);
   RefreshState();
   const SysPath path(_path);
-  Fd created(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-  if (created.fd >= 0) return true;
-  if (errno != EEXIST || mode == ZorFsaCreateNew) Fail(errno, &_path, __LINE__);
+  Fd created;
+  const int err = SysEnv().Open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666, &created.fd);
+  if (!err) return true;
+  if (err != EEXIST || mode == ZorFsaCreateNew) Fail(err, &_path, __LINE__);
   if (IsDir()) FailWin(platform::kWinErrAccessDenied, &_path, __LINE__);
   if (mode == ZorFsaCreateAlways) {
     Fd existing;
@@ -382,8 +378,8 @@ bool ZorFsaCmd::Create_File(int32_t creation) {
 bool ZorFsaCmd::Create_Dir(int32_t creation) {
   if (creation & ZorFsaCreateParents) MakeParents(_path);
   RefreshState();
-  if (mkdir(SysPath(_path).c_str(), 0777) == 0) return true;
-  const int err = errno;
+  const int err = SysEnv().MakeDir(SysPath(_path).c_str(), 0777);
+  if (!err) return true;
   if (err != EEXIST || (creation & 0xFF) == ZorFsaCreateNew || !IsDir()) Fail(err, &_path, __LINE__);
   return false;
 }
@@ -400,12 +396,13 @@ void ZorFsaCmd::Create_UniqueFile(const char* prefix, const char* ext, ZorFsa* c
     string spelled;
     if (!ZorStrEq(candidate.GetName(&spelled), name.CStr())) continue;  // a case twin is known
     const SysPath path(candidate);
-    Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (fd.fd >= 0) {
+    Fd fd;
+    const int err = SysEnv().Open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600, &fd.fd);
+    if (!err) {
       *created = std::move(candidate);
       return;
     }
-    if (errno != EEXIST) Fail(errno, &candidate, __LINE__);
+    if (err != EEXIST) Fail(err, &candidate, __LINE__);
   }
   FailWin(platform::kWinErrFileExists, &_path, __LINE__);
 }
@@ -414,23 +411,21 @@ bool ZorFsaCmd::Remove(uint32_t flags) {
   RefreshState();
   const SysPath path(_path);
   struct stat st {};
-  if (lstat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return false;
-    Fail(errno, &_path, __LINE__);
+  if (const int err = SysEnv().PathStat(path.c_str(), false, &st)) {
+    if (err == ENOENT || err == ENOTDIR) return false;
+    Fail(err, &_path, __LINE__);
   }
-  if (!S_ISDIR(st.st_mode)) {
-    if (unlink(path.c_str()) != 0) Fail(errno, &_path, __LINE__);
-  } else if (flags & ZorFsaRemoveTree) {
+  if (S_ISDIR(st.st_mode) && (flags & ZorFsaRemoveTree)) {
     RemoveTree(_path);
-  } else if (rmdir(path.c_str()) != 0) {
-    Fail(errno, &_path, __LINE__);
+  } else if (const int err = S_ISDIR(st.st_mode) ? SysEnv().RemoveDir(path.c_str()) : SysEnv().Unlink(path.c_str())) {
+    Fail(err, &_path, __LINE__);
   }
   return true;
 }
 
 void ZorFsaCmd::Rename(const ZorFsa* to) {
   CheckPair(&_path, to);
-  if (RenamePath(_path, *to, false) != 0) Fail(errno, &_path, __LINE__);
+  if (const int err = RenamePath(_path, *to, false)) Fail(err, &_path, __LINE__);
   _path = *to;
   RefreshState();
 }
@@ -444,8 +439,9 @@ void ZorFsaCmd::Copy(const ZorFsa* from, const ZorFsa* to, uint32_t flags) {
 
 void ZorFsaCmd::Move(const ZorFsa* from, const ZorFsa* to, uint32_t flags) {
   CheckPair(from, to);
-  if (RenamePath(*from, *to, flags & ZorFsaCopyReplace) == 0) return;
-  if (errno != EXDEV) Fail(errno, from, __LINE__);
+  const int err = RenamePath(*from, *to, flags & ZorFsaCopyReplace);
+  if (!err) return;
+  if (err != EXDEV) Fail(err, from, __LINE__);
   CopyAny(*from, *to, flags);
   ZorFsaCmd(from).Remove(ZorFsaRemoveTree);
 }
@@ -459,17 +455,18 @@ bool ZorFsaCmd::S_CompareFile(const ZorFsa* a, const ZorFsa* b) {
   OpenRegular(*b, O_RDONLY, 0, &fb, &sb, __LINE__);
   if (sa.st_size != sb.st_size) return false;
   static thread_local char bufA[1 << 16], bufB[1 << 16];
+  platform::Env& env = SysEnv();
   for (;;) {
-    const ssize_t n = read(fa.fd, bufA, sizeof bufA);
-    if (n < 0) Fail(errno, a, __LINE__);
+    size_t n = 0;
+    if (const int err = env.Read(fa.fd, bufA, sizeof bufA, &n)) Fail(err, a, __LINE__);
     if (n == 0) return true;
-    for (ssize_t got = 0; got < n;) {
-      const ssize_t m = read(fb.fd, bufB + got, static_cast<size_t>(n - got));
-      if (m < 0) Fail(errno, b, __LINE__);
+    for (size_t got = 0; got < n;) {
+      size_t m = 0;
+      if (const int err = env.Read(fb.fd, bufB + got, n - got, &m)) Fail(err, b, __LINE__);
       if (m == 0) return false;  // b shrank while being read
       got += m;
     }
-    if (std::memcmp(bufA, bufB, static_cast<size_t>(n)) != 0) return false;
+    if (std::memcmp(bufA, bufB, n) != 0) return false;
   }
 }
 

@@ -21,6 +21,9 @@
 // lock). As everywhere on POSIX, the locks are advisory: they exclude other
 // locks, not reads and writes.
 //
+// Every system call goes through the environment that was current when the
+// stream opened its file (platform/env.h).
+//
 // Asynchronous mode (flag ZorStmAsync): Seek follows the asynchronous rules
 // (whence 2 leaves the position alone), GetSize gives the size the stream
 // recorded (size at open, grown by writes, set by SetSize), and closing a
@@ -34,9 +37,11 @@
 #include <zorvane/stream.h>
 #include <zorvane/string.h>
 
+#include "foundation/errors/raise.h"
 #include "foundation/files/distant_stream.h"
 #include "foundation/files/file_args.h"
 #include "foundation/files/file_stream.h"
+#include "platform/env.h"
 #include "platform/file_system.h"
 #include "platform/os_error.h"
 
@@ -54,36 +59,10 @@
 
 namespace zorvane {
 
-namespace streams {
-
-int OfdLock(int fd, LockKind kind, off_t start, off_t len, bool wait) {
-  struct flock fl = {};
-  fl.l_type = kind == LockKind::kShared ? F_RDLCK : kind == LockKind::kExclusive ? F_WRLCK : F_UNLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = start;
-  fl.l_len = len;
-  while (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) != 0) {
-    if (errno != EINTR) return errno == EACCES ? EAGAIN : errno;
-  }
-  return 0;
-}
-
-bool OfdIsHeldByOther(int fd, off_t start, off_t len) {
-  struct flock fl = {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = start;
-  fl.l_len = len;
-  if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
-  return fl.l_type != F_UNLCK;
-}
-
-}  // namespace streams
-
 namespace {
 
+using platform::LockKind;
 using streams::kSentinelBase;
-using streams::LockKind;
 
 constexpr char kSource[] = "ZorFiles";
 constexpr uint64_t kAsyncThreadThreshold = 0x400000;
@@ -116,14 +95,16 @@ uint32_t ForbiddenSentinels(uint32_t perm) {
   return forbidden;
 }
 
-void SetSentinels(int fd, uint32_t set, LockKind kind) {
-  for (off_t i = 0; i < 8; ++i)
-    if (set & (1u << i)) streams::OfdLock(fd, kind, kSentinelBase + i, 1, false);
+void SetSentinels(platform::Env& env, int fd, uint32_t set, LockKind kind) {
+  for (uint64_t i = 0; i < 8; ++i)
+    if (set & (1u << i)) env.Lock(fd, kind, kSentinelBase + i, 1, false);
 }
 
-bool AnySentinelHeldByOther(int fd, uint32_t set) {
-  for (off_t i = 0; i < 8; ++i)
-    if ((set & (1u << i)) && streams::OfdIsHeldByOther(fd, kSentinelBase + i, 1)) return true;
+bool AnySentinelHeldByOther(platform::Env& env, int fd, uint32_t set) {
+  for (uint64_t i = 0; i < 8; ++i) {
+    bool held = false;
+    if ((set & (1u << i)) && env.IsLockedByOther(fd, kSentinelBase + i, 1, &held) == 0 && held) return true;
+  }
   return false;
 }
 
@@ -134,14 +115,14 @@ void PauseBeforeRetry() {
 }
 
 // Takes the share-mode locks of perm on fd; false on a sharing conflict.
-bool TakeShareMode(int fd, uint32_t perm) {
+bool TakeShareMode(platform::Env& env, int fd, uint32_t perm) {
   const uint32_t held = HeldSentinels(perm);
   const uint32_t forbidden = ForbiddenSentinels(perm);
   for (int attempt = 0; attempt < kShareAttempts; ++attempt) {
     if (attempt > 0) PauseBeforeRetry();
-    SetSentinels(fd, held, LockKind::kShared);
-    if (!AnySentinelHeldByOther(fd, forbidden)) return true;
-    SetSentinels(fd, held, LockKind::kRelease);
+    SetSentinels(env, fd, held, LockKind::kShared);
+    if (!AnySentinelHeldByOther(env, fd, forbidden)) return true;
+    SetSentinels(env, fd, held, LockKind::kRelease);
   }
   return false;
 }
@@ -151,8 +132,8 @@ bool TakeShareMode(int fd, uint32_t perm) {
 // The background helper of a large asynchronous file: see the file comment.
 class ZorAsyncHelper {
  public:
-  ZorAsyncHelper(int fd, bool readAhead, uint64_t pos)
-      : _fd(fd), _readAhead(readAhead), _pos(pos), _done(pos), _thread([this] { _Run(); }) {}
+  ZorAsyncHelper(platform::Env* env, int fd, bool readAhead, uint64_t pos)
+      : _env(env), _fd(fd), _readAhead(readAhead), _pos(pos), _done(pos), _thread([this] { _Run(); }) {}
   ~ZorAsyncHelper() {
     {
       std::lock_guard<std::mutex> lk(_m);
@@ -190,11 +171,10 @@ class ZorAsyncHelper {
       uint64_t done;
       if (_readAhead) {
         const uint64_t start = pos < from && from - pos <= kWindow ? from : pos;
-        posix_fadvise(_fd, static_cast<off_t>(start), static_cast<off_t>(pos + kWindow - start),
-                      POSIX_FADV_WILLNEED);
+        _env->Advise(_fd, start, pos + kWindow - start, platform::Advice::kWillNeed);
         done = pos + kWindow;
       } else {
-        sync_file_range(_fd, static_cast<off_t>(from), static_cast<off_t>(written - from), SYNC_FILE_RANGE_WRITE);
+        _env->StartWriteBack(_fd, from, written - from);
         done = written;
       }
       lk.lock();
@@ -202,6 +182,7 @@ class ZorAsyncHelper {
     }
   }
 
+  platform::Env* _env;
   int _fd;
   bool _readAhead;
   std::mutex _m;
@@ -226,9 +207,9 @@ ZorStdStream::~ZorStdStream() {
 
 bool ZorStdStream::Idle() { return false; }
 
-void ZorStdStream::_Raise(int err) const { platform::RaiseErrno(kSource, __LINE__, err, &_path); }
+void ZorStdStream::_Raise(int err) const { ZorRaiseErrno(kSource, err, &_path); }
 
-void ZorStdStream::_RaiseWin(uint32_t winErr) const { platform::RaiseWinErr(kSource, __LINE__, winErr, &_path); }
+void ZorStdStream::_RaiseWin(uint32_t winErr) const { ZorRaiseWinErr(kSource, winErr, &_path); }
 
 // An open that failed: false with ZorStmNoRaise, else the error.
 bool ZorStdStream::_Fail(uint32_t winErr) {
@@ -254,17 +235,18 @@ bool ZorStdStream::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags)
   if ((flags & ZorStmAsync) && !_IsWritable()) _flags |= ZorStmReadAhead;
   struct stat st;
   uint32_t winErr = 0;
-  _fd = platform::OpenRegularFile(_osPath.c_str(), _IsWritable() ? O_RDWR : O_RDONLY, 0, &st, &winErr);
+  _env = &platform::CurrentEnv();
+  _fd = platform::OpenRegularFile(*_env, _osPath.c_str(), _IsWritable() ? O_RDWR : O_RDONLY, 0, &st, &winErr);
   if (_fd < 0) return _Fail(winErr);
-  if (!TakeShareMode(_fd, perm)) return _Fail(platform::kWinErrSharingViolation);
+  if (!TakeShareMode(*_env, _fd, perm)) return _Fail(platform::kWinErrSharingViolation);
   // A scratch file is read and written in order; every other file is
   // addressed at random (blocks, records), where read-ahead only wastes.
-  if (!(flags & ZorStmTemporary)) posix_fadvise(_fd, 0, 0, POSIX_FADV_RANDOM);
+  if (!(flags & ZorStmTemporary)) _env->Advise(_fd, 0, 0, platform::Advice::kRandom);
   _openSize = static_cast<uint64_t>(st.st_size);
   _pos = 0;
-  if (ZorDistantLink::IsDistantFile(_fd)) {
+  if (ZorDistantLink::IsDistantFile(*_env, _fd)) {
     try {
-      _distant = new ZorDistantLink(this, &_path, _fd, _osPath, _IsWritable());
+      _distant = new ZorDistantLink(this, &_path, *_env, _fd, _osPath, _IsWritable());
     } catch (const ZorEBasic&) {
       if (!(_flags & ZorStmNoRaise)) {
         _CloseQuietly();
@@ -274,7 +256,7 @@ bool ZorStdStream::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags)
     }
   }
   if ((_flags & ZorStmAsync) && _openSize > kAsyncThreadThreshold)
-    _async = new ZorAsyncHelper(_fd, (_flags & ZorStmReadAhead) != 0, 0);
+    _async = new ZorAsyncHelper(_env, _fd, (_flags & ZorStmReadAhead) != 0, 0);
   return true;
 }
 
@@ -285,7 +267,7 @@ void ZorStdStream::_CheckWritable() const {
 
 uint64_t ZorStdStream::_FileSize() const {
   struct stat st;
-  if (fstat(_fd, &st) != 0) _Raise(errno);
+  if (const int err = _env->FileStat(_fd, &st)) _Raise(err);
   return static_cast<uint64_t>(st.st_size);
 }
 
@@ -294,11 +276,8 @@ uint32_t ZorStdStream::Read(void* buf, uint32_t n) {
   const uint64_t start = _pos;
   uint32_t done = 0;
   while (done < n) {
-    const ssize_t r = pread(_fd, static_cast<char*>(buf) + done, n - done, static_cast<off_t>(start + done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      _Raise(errno);
-    }
+    size_t r = 0;
+    if (const int err = _env->PRead(_fd, static_cast<char*>(buf) + done, n - done, start + done, &r)) _Raise(err);
     if (r == 0) break;
     done += static_cast<uint32_t>(r);
   }
@@ -315,11 +294,10 @@ void ZorStdStream::Write(const void* buf, uint32_t n) {
   const uint64_t start = _pos;
   uint32_t done = 0;
   while (done < n) {
-    const ssize_t r = pwrite(_fd, static_cast<const char*>(buf) + done, n - done, static_cast<off_t>(start + done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      _Raise(errno);
-    }
+    size_t r = 0;
+    const int err = _env->PWrite(_fd, static_cast<const char*>(buf) + done, n - done, start + done, &r);
+    // A write that stores nothing and reports no error would loop for ever.
+    if (err || r == 0) _Raise(err ? err : EIO);
     done += static_cast<uint32_t>(r);
   }
   _pos = start + n;
@@ -355,8 +333,7 @@ void ZorStdStream::SetSize(uint64_t size) {
   _CheckWritable();
   if (_distant) _distant->BeforeChange();
   const uint64_t old = _distant ? _FileSize() : 0;
-  while (ftruncate(_fd, static_cast<off_t>(size)) != 0)
-    if (errno != EINTR) _Raise(errno);
+  if (const int err = _env->Truncate(_fd, size)) _Raise(err);
   if (_flags & ZorStmAsync) _openSize = size;
   if (_distant) _distant->NoteSize(old, size);
 }
@@ -364,7 +341,7 @@ void ZorStdStream::SetSize(uint64_t size) {
 void ZorStdStream::Flush() {
   if (_fd < 0) _Raise(EBADF);
   if (!_IsWritable() || (_flags & ZorStmTemporary)) return;
-  if (fdatasync(_fd) != 0) _Raise(errno);
+  if (const int err = _env->DataSync(_fd)) _Raise(err);
 }
 
 void ZorStdStream::Lock(int64_t offset, uint32_t length) {
@@ -372,7 +349,7 @@ void ZorStdStream::Lock(int64_t offset, uint32_t length) {
   if (offset < 0) _Raise(EINVAL);
   if (length == 0) return;  // an empty range conflicts with nothing
   const LockKind kind = _IsWritable() ? LockKind::kExclusive : LockKind::kShared;
-  const int err = streams::OfdLock(_fd, kind, offset, length, false);
+  const int err = _env->Lock(_fd, kind, static_cast<uint64_t>(offset), length, false);
   if (err == EAGAIN) _RaiseWin(platform::kWinErrLockViolation);
   if (err) _Raise(err);
 }
@@ -381,7 +358,7 @@ void ZorStdStream::UnLock(int64_t offset, uint32_t length) {
   if (_fd < 0) _Raise(EBADF);
   if (offset < 0) _Raise(EINVAL);
   if (length == 0) return;
-  const int err = streams::OfdLock(_fd, LockKind::kRelease, offset, length, false);
+  const int err = _env->Lock(_fd, LockKind::kRelease, static_cast<uint64_t>(offset), length, false);
   if (err) _Raise(err);
 }
 
@@ -389,7 +366,7 @@ void ZorStdStream::_BeginExclusive() {
   if (_fd < 0) _Raise(EBADF);
   if (_bracket++ > 0) return;
   const LockKind kind = _IsWritable() ? LockKind::kExclusive : LockKind::kShared;
-  const int err = streams::OfdLock(_fd, kind, kSentinelBase + streams::kSentinelBracket, 1, true);
+  const int err = _env->Lock(_fd, kind, kSentinelBase + streams::kSentinelBracket, 1, true);
   if (err) {
     _bracket = 0;
     _Raise(err);
@@ -399,7 +376,7 @@ void ZorStdStream::_BeginExclusive() {
     _distant->AfterAcquire(_fd);
   } catch (...) {
     _bracket = 0;
-    streams::OfdLock(_fd, LockKind::kRelease, kSentinelBase + streams::kSentinelBracket, 1, false);
+    _env->Lock(_fd, LockKind::kRelease, kSentinelBase + streams::kSentinelBracket, 1, false);
     throw;
   }
 }
@@ -407,9 +384,10 @@ void ZorStdStream::_BeginExclusive() {
 void ZorStdStream::_EndExclusive() {
   if (_fd < 0 || _bracket == 0 || --_bracket > 0) return;
   struct Release {
+    platform::Env* env;
     int fd;
-    ~Release() { streams::OfdLock(fd, LockKind::kRelease, kSentinelBase + streams::kSentinelBracket, 1, false); }
-  } release{_fd};
+    ~Release() { env->Lock(fd, LockKind::kRelease, kSentinelBase + streams::kSentinelBracket, 1, false); }
+  } release{_env, _fd};
   if (_distant) _distant->BeforeRelease(_fd);
 }
 
@@ -459,9 +437,7 @@ void ZorStdStream::Close() {
   // What can still fail here (publishing the last writes of a distant file)
   // must not keep the descriptor open: the failure is raised after closing.
   int err = 0;
-  if ((_flags & ZorStmAsync) && _IsWritable() && _openSize != _FileSize() &&
-      ftruncate(_fd, static_cast<off_t>(_openSize)) != 0)
-    err = errno;
+  if ((_flags & ZorStmAsync) && _IsWritable() && _openSize != _FileSize()) err = _env->Truncate(_fd, _openSize);
   if (_bracket > 0) {
     _bracket = 1;
     try {
@@ -478,7 +454,10 @@ void ZorStdStream::Close() {
     }
     if (_flags & ZorStmDeleteOnClose) _distant->RemoveLog();
   }
-  if ((_flags & ZorStmDeleteOnClose) && unlink(_osPath.c_str()) != 0 && !err) err = errno;
+  if (_flags & ZorStmDeleteOnClose) {
+    const int unlinked = _env->Unlink(_osPath.c_str());
+    err = err ? err : unlinked;
+  }
   _CloseQuietly();
   if (err) _Raise(err);
 }
@@ -488,7 +467,7 @@ void ZorStdStream::_CloseQuietly() {
   _async = nullptr;
   delete _distant;
   _distant = nullptr;
-  if (_fd >= 0) close(_fd);
+  if (_fd >= 0) _env->Close(_fd);
   _fd = -1;
   _bracket = 0;
   _pos = 0;

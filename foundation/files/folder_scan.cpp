@@ -16,13 +16,11 @@
 #include <zorvane/file_commands.h>
 #include <zorvane/string.h>
 
+#include "foundation/errors/raise.h"
 #include "foundation/files/file_args.h"
-#include "platform/os_error.h"
+#include "platform/env.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -70,34 +68,25 @@ void DropCaseTwins(const ZorFsa& dir, std::vector<Item>* items) {
   items->erase(std::unique(items->begin(), items->end(), twin), items->end());
 }
 
-// Reads and sorts a directory; false (errno set) when it cannot be read.
-bool ReadLevel(Level* level, bool hidden) {
+// Reads and sorts a directory (symbolic links followed); 0 or the error
+// that keeps it from being read.
+int ReadLevel(Level* level, bool hidden) {
   string sys;
-  const int fd = open(level->dir.GetSysPath(&sys), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  DIR* d = fdopendir(fd);
-  struct stat self {};
-  if (!d || fstat(fd, &self) != 0) {
-    const int err = errno;
-    if (d) closedir(d); else close(fd);
-    errno = err;
-    return false;
-  }
-  level->dev = self.st_dev;
-  level->ino = self.st_ino;
-  while (const struct dirent* e = readdir(d)) {
+  platform::DirListing listing;
+  if (const int err = platform::CurrentEnv().ListDir(level->dir.GetSysPath(&sys), true, &listing)) return err;
+  level->dev = listing.device;
+  level->ino = listing.inode;
+  for (const platform::DirEntry& e : listing.entries) {
     Item item;
-    struct stat st {};
-    if (!UsableName(e->d_name, hidden, &item.name) || fstatat(fd, e->d_name, &st, 0) != 0) continue;
-    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
-    item.isDir = S_ISDIR(st.st_mode);
-    item.size = item.isDir ? 0 : static_cast<int64_t>(st.st_size);
+    if (!UsableName(e.name.c_str(), hidden, &item.name)) continue;
+    if (!S_ISDIR(e.mode) && !S_ISREG(e.mode)) continue;
+    item.isDir = S_ISDIR(e.mode);
+    item.size = item.isDir ? 0 : static_cast<int64_t>(e.size);
     level->items.push_back(std::move(item));
   }
-  closedir(d);
   std::sort(level->items.begin(), level->items.end(), Before);
   DropCaseTwins(level->dir, &level->items);
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -119,7 +108,7 @@ struct ZorFsaScan::State {
     Level level;
     level.dir = dir;
     level.rel = rel + "/";
-    if (!ReadLevel(&level, flags & ZorFsaScanHidden) || OnStack(level.dev, level.ino)) return;
+    if (ReadLevel(&level, flags & ZorFsaScanHidden) != 0 || OnStack(level.dev, level.ino)) return;
     stack.push_back(std::move(level));
   }
 };
@@ -132,7 +121,7 @@ void ZorFsaScan::Init(const ZorFsa* dir, uint32_t flags) {
   s->flags = flags;
   Level root;
   root.dir = files::RequirePath(dir, kSource, __LINE__, "ZorFsaScan::Init(dir)");
-  if (!ReadLevel(&root, flags & ZorFsaScanHidden)) platform::RaiseErrno(kSource, __LINE__, errno, dir);
+  if (const int err = ReadLevel(&root, flags & ZorFsaScanHidden)) ZorRaiseErrno(kSource, err, dir);
   s->stack.push_back(std::move(root));
   _state = std::move(s);
 }

@@ -10,6 +10,7 @@
 #include <zorvane/exception.h>
 #include <zorvane/stream_cache.h>
 
+#include "foundation/errors/raise.h"
 #include "platform/os_error.h"
 
 #include <algorithm>
@@ -43,7 +44,7 @@ class HandleStream : public iZorStream {
   uint64_t Seek(int64_t offset, eZorSeek whence) override {
     const int64_t base = whence == ZorSeekSet ? 0 : whence == ZorSeekCur ? static_cast<int64_t>(_pos)
                                                                          : static_cast<int64_t>(_h.GetSize());
-    if (base + offset < 0) platform::RaiseWinErr(kSource, __LINE__, platform::kWinErrInvalidParameter, nullptr);
+    if (base + offset < 0) ZorRaiseWinErr(kSource, platform::kWinErrInvalidParameter, nullptr);
     _pos = static_cast<uint64_t>(base + offset);
     return _pos;
   }
@@ -64,7 +65,7 @@ class HandleStream : public iZorStream {
 
  private:
   void _Resize(uint64_t size) {
-    if (size > UINT32_MAX) platform::RaiseWinErr(kSource, __LINE__, platform::kWinErrDiskFull, nullptr);
+    if (size > UINT32_MAX) ZorRaiseWinErr(kSource, platform::kWinErrDiskFull, nullptr);
     _h.SetSizeZ(static_cast<uint32_t>(size));
   }
   ZorHandle _h;
@@ -116,7 +117,7 @@ void ZorStreamCache::Init(ZorHandle* h, uint32_t window) {
 }
 
 void ZorStreamCache::_Require() const {
-  if (!_inner) platform::RaiseWinErr(kSource, __LINE__, 6, nullptr);
+  if (!_inner) ZorRaiseWinErr(kSource, 6, nullptr);
 }
 
 bool ZorStreamCache::Idle() { return _inner && _inner->Idle(); }
@@ -201,7 +202,7 @@ uint64_t ZorStreamCache::Seek(int64_t offset, eZorSeek whence) {
   _Require();
   const int64_t base = whence == ZorSeekSet ? 0 : whence == ZorSeekCur ? static_cast<int64_t>(_pos)
                                                                        : static_cast<int64_t>(_size);
-  if (base + offset < 0) platform::RaiseWinErr(kSource, __LINE__, platform::kWinErrInvalidParameter, nullptr);
+  if (base + offset < 0) ZorRaiseWinErr(kSource, platform::kWinErrInvalidParameter, nullptr);
   _pos = static_cast<uint64_t>(base + offset);
   return _pos;
 }

@@ -9,6 +9,7 @@
 #include <zorvane/exception.h>
 #include <zorvane/stream.h>
 
+#include "foundation/errors/raise.h"
 #include "foundation/files/file_args.h"
 #include "platform/os_error.h"
 
@@ -36,7 +37,7 @@ iZorStream* ZorOpenStream(const ZorFsa* path, eZorStreamPerm perm, ZorLock* guar
   auto stream = std::make_unique<ZorStdStream>();
   if (!stream->Init(path, perm, flags)) {
     if (flags & ZorStmNoRaise) return nullptr;
-    platform::RaiseWinErr(kSource, __LINE__, platform::kWinErrInvalidParameter, path);
+    ZorRaiseWinErr(kSource, platform::kWinErrInvalidParameter, path);
   }
   stream->_SetSelfOwned();
   stream->Lock(guard);
@@ -50,7 +51,7 @@ int32_t ZorReadHandle(iZorStream* s, ZorHandle* h, int64_t offset, int32_t n) {
   if (n < 0) {
     const uint64_t size = s->GetSize();
     const uint64_t rest = size > pos ? size - pos : 0;
-    if (rest > INT32_MAX) platform::RaiseWinErr(kSource, __LINE__, platform::kWinErrInvalidParameter, nullptr);
+    if (rest > INT32_MAX) ZorRaiseWinErr(kSource, platform::kWinErrInvalidParameter, nullptr);
     n = static_cast<int32_t>(rest);
   }
   h->Init(static_cast<uint32_t>(n));
@@ -75,7 +76,7 @@ void ZorWriteString(iZorStream* s, const char* text, int32_t n) {
   files::NonNull(s, kSource, __LINE__, "ZorWriteString(s)");
   if (n > 0) files::NonNull(text, kSource, __LINE__, "ZorWriteString(text)");
   const size_t len = n < 0 ? (text ? strlen(text) : 0) : static_cast<size_t>(n);
-  if (len > UINT32_MAX) platform::RaiseWinErr(kSource, __LINE__, platform::kWinErrInvalidParameter, nullptr);
+  if (len > UINT32_MAX) ZorRaiseWinErr(kSource, platform::kWinErrInvalidParameter, nullptr);
   if (len > 0) s->Write(text, static_cast<uint32_t>(len));
 }
 

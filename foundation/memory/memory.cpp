@@ -6,15 +6,14 @@
 // null. A zero-byte request still returns a distinct block.
 //
 // ZorIsStackPtr compares against the stack bounds of the calling thread,
-// read once per thread from the thread attributes.
+// read once per thread from the environment. The memory figures come from
+// the environment too.
 #include <zorvane/exception.h>
 #include <zorvane/memory.h>
 
-#include <pthread.h>
-#include <sys/resource.h>
-#include <sys/sysinfo.h>
+#include "platform/env.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -40,33 +39,13 @@ struct StackBounds {
 
 StackBounds ReadStackBounds() {
   StackBounds b;
-  pthread_attr_t attr;
-  if (pthread_getattr_np(pthread_self(), &attr) != 0) return b;
-  void* addr = nullptr;
+  const void* low = nullptr;
   size_t size = 0;
-  if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
-    b.low = static_cast<const char*>(addr);
+  if (platform::CurrentEnv().ThreadStack(&low, &size) == 0) {
+    b.low = static_cast<const char*>(low);
     b.high = b.low + size;
   }
-  pthread_attr_destroy(&attr);
   return b;
-}
-
-// Reads "<key>: <n> kB" from /proc/self/status; -1 when absent.
-int64_t ProcStatusKb(const char* key) {
-  FILE* f = std::fopen("/proc/self/status", "r");
-  if (!f) return -1;
-  char line[256];
-  const size_t keyLen = std::strlen(key);
-  int64_t value = -1;
-  while (std::fgets(line, sizeof line, f)) {
-    if (std::strncmp(line, key, keyLen) == 0 && line[keyLen] == ':') {
-      value = std::strtoll(line + keyLen + 1, nullptr, 10);
-      break;
-    }
-  }
-  std::fclose(f);
-  return value;
 }
 
 }  // namespace
@@ -156,30 +135,27 @@ static uint32_t ClampTo32(int64_t v) {
   return v > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<uint32_t>(v < 0 ? 0 : v);
 }
 
-static uint64_t AddressSpaceLimit() {
-  struct rlimit rl;
-  if (getrlimit(RLIMIT_AS, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) return rl.rlim_cur;
+static uint64_t AddressSpaceLimit(platform::Env& env) {
+  uint64_t limit = UINT64_MAX;
+  if (env.AddressSpaceLimit(&limit) == 0 && limit != UINT64_MAX) return limit;
   return uint64_t{1} << 47;
 }
 
 bool ZorGetMemInfo(sZorMemInfo* info) {
-  struct sysinfo si;
-  if (!info || sysinfo(&si) != 0) return false;
-  const int64_t unit = si.mem_unit ? si.mem_unit : 1;
-  info->totalPhys = static_cast<int64_t>(si.totalram) * unit;
-  info->availPhys = static_cast<int64_t>(si.freeram + si.bufferram) * unit;
-  info->totalSwap = static_cast<int64_t>(si.totalswap) * unit;
-  info->availSwap = static_cast<int64_t>(si.freeswap) * unit;
+  platform::Env& env = platform::CurrentEnv();
+  platform::MemoryFigures m;
+  if (!info || env.GetMemoryFigures(&m) != 0) return false;
+  info->totalPhys = static_cast<int64_t>(m.totalPhys);
+  info->availPhys = static_cast<int64_t>(m.availPhys);
+  info->totalSwap = static_cast<int64_t>(m.totalSwap);
+  info->availSwap = static_cast<int64_t>(m.availSwap);
   info->memoryLoad = info->totalPhys
       ? static_cast<uint32_t>(100 - info->availPhys * 100 / info->totalPhys) : 0;
-  const int64_t rss = ProcStatusKb("VmRSS");
-  const int64_t vsz = ProcStatusKb("VmSize");
-  const int64_t peak = ProcStatusKb("VmHWM");
-  info->processResident = rss < 0 ? 0 : rss * 1024;
-  info->processVirtual = vsz < 0 ? 0 : vsz * 1024;
+  info->processResident = std::max<int64_t>(m.resident, 0);
+  info->processVirtual = std::max<int64_t>(m.virtualSize, 0);
   info->workingSet = ClampTo32(info->processResident);
-  info->peakWorkingSet = ClampTo32(peak < 0 ? 0 : peak * 1024);
-  info->totalVirtual = AddressSpaceLimit();
+  info->peakWorkingSet = ClampTo32(std::max<int64_t>(m.peakResident, 0));
+  info->totalVirtual = AddressSpaceLimit(env);
   return true;
 }
 

@@ -126,6 +126,9 @@ class ZOR_API iZorStream : public iZorLockable {
 
 class ZorDistantLink;
 class ZorAsyncHelper;
+namespace platform {
+class Env;
+}
 
 // The local-file stream. Owns its descriptor and its path; the file must
 // exist (ZorFsaCmd::Create_File creates it). Share modes hold between every
@@ -178,6 +181,7 @@ class ZOR_API ZorStdStream : public iZorStream {
   void _CloseQuietly();
 
   int _fd = -1;
+  platform::Env* _env = nullptr;  // the environment that opened _fd
   uint32_t _flags = 0;
   uint32_t _perm = 0;
   uint64_t _pos = 0;        // asynchronous mode: the kept position

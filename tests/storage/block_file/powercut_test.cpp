@@ -41,7 +41,10 @@
 #include <random>
 #include <vector>
 
+#include "platform/env.h"
+#include "support/fault_env.h"
 #include "support/fault_stream.h"
+#include "support/temp_files.h"
 #include "support/working_set.h"
 
 using namespace zorvane;
@@ -578,4 +581,209 @@ TEST(BFilePowerCut, DirectoryGrowthSurvivesACut) {
     RunUnits(&run, seed, 10);
   }
   Print("directory growth", tally, start);
+}
+
+
+// ---------------------------------------------------------------- system-call faults
+//
+// A real file, opened through the fault-injecting environment with a tiny
+// cache (dirty blocks are written in the middle of transactions too): a few
+// committed transactions of creates, rewrites, deletes and reads, then a
+// fault. A full disk, a read error, a failing sync and a write torn by a
+// device that goes away must each raise the library error of its errno.
+// The file, closed and reopened with the real environment, must open
+// normally, pass the directory checks, and hold for every block what the
+// last committed transaction left, what the failed one had done so far, or
+// what its failing operation was writing. Writes cut short without an error
+// must simply be completed. A fault that tears a write of the directory
+// itself (the header and entries are rewritten in place) is the case the
+// format cannot protect against, as above: the reopened file is not judged.
+//
+// Resumed runs clear the fault once it has struck (the device comes back,
+// space is freed): the file is then used on, or closed normally, and must
+// stay as consistent.
+namespace {
+
+enum class Fault { kDiskFull, kReadError, kSyncError, kTornWrite, kShortWrite };
+
+class FaultRun {
+ public:
+  FaultRun(Fault fault, uint32_t seed, bool resume) : _fault(fault), _seed(seed), _resume(resume), _rng(seed) {}
+
+  void Run() {
+    SCOPED_TRACE("fault " + std::to_string(static_cast<int>(_fault)) + " seed " + std::to_string(_seed) +
+                 (_resume ? " resumed" : ""));
+    zortest::TempDir dir;
+    const ZorFsa path = dir.Fsa("fault.zbf");
+    ZorBFile::Create(&path, kFileType, kSignature, "fault", ZorFsaCreateAlways);
+    int64_t raised = 0;
+    {
+      zortest::FaultEnv env;
+      platform::ScopedEnv scope(&env);
+      ZorBFile f;
+      f.Open(&path, ZorPermReadWrite, ZorShareExclusive, ZorBfOpenCopyOnWrite, static_cast<int32_t>(3 + _rng() % 4),
+             kFileType, kSignature);
+      for (int n = 2 + static_cast<int>(_rng() % 6); n > 0; --n) Commit(&f);
+      Arm(&env);
+      for (int n = 0, after = 0; n < 30 && !raised && !(env.Fired() && ++after > 2); ++n) {
+        try {
+          Commit(&f);
+        } catch (const ZorException& e) {
+          raised = e.GetError();
+        }
+      }
+      ASSERT_TRUE(env.Fired());
+      _dirTorn = _fault != Fault::kShortWrite && env.CutAt() < kZorBfInitialDataStart;
+      if (_resume) env.Disarm();
+      if (_resume && _rng() % 2) {
+        ASSERT_NO_FATAL_FAILURE(GoOn(&f));
+      }
+      try {
+        f.Close(_fault == Fault::kShortWrite || _resume ? ZorBfCloseNormal : ZorBfCloseAbandon);
+      } catch (const ZorException&) {  // the fault strikes again
+      }
+    }
+    const int64_t expected = _fault == Fault::kShortWrite ? 0 : ZorErr(-1, _fault == Fault::kDiskFull ? 112 : 1117);
+    EXPECT_EQ(raised, expected);
+    if (!_dirTorn) CheckReopened(path);
+  }
+
+ private:
+  void Arm(zortest::FaultEnv* env) {
+    const int nth = 1 + static_cast<int>(_rng() % 6);
+    switch (_fault) {
+      case Fault::kDiskFull: return env->FillDiskAfter(_rng() % 60000);
+      case Fault::kReadError: return env->FailReadAt(nth);
+      case Fault::kSyncError: return env->FailSyncAt(nth % 4 + 1);
+      case Fault::kTornWrite: return env->ShortWriteAt(nth, true);
+      case Fault::kShortWrite: return env->ShortWriteAt(nth, false);
+    }
+  }
+
+  // One transaction; a library error leaves it open, as a caller's would be.
+  void Commit(ZorBFile* f) {
+    _working = _committed;
+    f->BMultiUncach(ZorBfAnyOwner, ZorBfAnyType);  // reads go to the disk
+    f->StartTransaction();
+    for (int n = 1 + static_cast<int>(_rng() % 6); n > 0; --n) Operation(f);
+    f->EndTransaction();
+    _committed = _working;
+  }
+
+  // After a fault: the failed transaction ends as it stands, then a new
+  // block is committed beside it.
+  void GoOn(ZorBFile* f) {
+    if (f->CountTransaction() > 0) f->EndTransaction();
+    const Block b{4, 1, Data()};
+    ZorHandle h;
+    h.Init(b.data.data(), static_cast<uint32_t>(b.data.size()));
+    f->StartTransaction();
+    const int32_t id = f->BCreate(&h, b.owner, b.type, 0, true);
+    f->EndTransaction();
+    _committed = _working;
+    _committed[id] = _working[id] = b;
+  }
+
+  Bytes Data() {
+    Bytes b(_rng() % 10 ? _rng() % 6000 : 66000 + _rng() % 6000);
+    for (auto& x : b) x = static_cast<uint8_t>(_rng());
+    return b;
+  }
+
+  // Each operation records what it is about to do (_pending) until it returns.
+  void Operation(ZorBFile* f) {
+    const uint32_t op = _rng() % 100;
+    int32_t id = 0;
+    if (!_working.empty()) id = std::next(_working.begin(), static_cast<ptrdiff_t>(_rng() % _working.size()))->first;
+    ZorHandle h;
+    if (op < 40 || !id) {
+      const Block b{1 + static_cast<int32_t>(_rng() % 3), 1, Data()};
+      h.Init(b.data.data(), static_cast<uint32_t>(b.data.size()));
+      _pending = {0, b};
+      _working[f->BCreate(&h, b.owner, b.type, 0, true)] = b;
+    } else if (op < 75) {
+      Block b = _working[id];
+      b.data = Data();
+      h.Init(b.data.data(), static_cast<uint32_t>(b.data.size()));
+      _pending = {id, b};
+      f->BWriteCopy(id, &h, 0);
+      _working[id] = b;
+    } else if (op < 88) {
+      _pending = {id, std::nullopt};
+      f->BDelete(id);
+      _working.erase(id);
+    } else {
+      _pending = {id, _working[id]};
+      f->BReadCopy(id, &h);
+      ASSERT_EQ(HandleBytes(h), _working[id].data) << "block " << id;
+    }
+    _pending = {-1, std::nullopt};
+  }
+
+  // What a block of the reopened file may hold (see the top of this part).
+  bool Acceptable(int32_t id, const std::optional<Block>& got) const {
+    auto in = [&](const Model& m) { return m.count(id) ? got == m.at(id) : !got; };
+    const bool pendingHere = _pending.first == id || (_pending.first == 0 && !_working.count(id));
+    return in(_committed) || in(_working) || (pendingHere && got == _pending.second);
+  }
+
+  void CheckReopened(const ZorFsa& path) {
+    ZorBFile g;
+    ASSERT_NO_THROW(
+        g.Open(&path, ZorPermReadWrite, ZorShareExclusive, ZorBfOpenCopyOnWrite, -1, kFileType, kSignature));
+    ZorVerif v;
+    v.Init(false, 0);
+    g.CheckDir(&v);
+    g.CheckCrossBlock(&v);
+    string report;
+    EXPECT_EQ(v.GetNbFault(), 0) << v.GetText(&report);
+    auto last = [](const Model& m) { return m.empty() ? 0 : m.rbegin()->first; };
+    const int32_t n = std::max({g.GetNbBlock(nullptr, nullptr), last(_working), last(_committed)});
+    for (int32_t id = 1; id <= n; ++id) {
+      std::optional<Block> got;
+      Block b{};
+      if (g.GetBlockInfo(id, &b.owner, &b.type, nullptr, nullptr, nullptr)) {
+        ZorHandle h;
+        g.BReadCopy(id, &h);
+        b.data = HandleBytes(h);
+        got = b;
+      }
+      EXPECT_TRUE(Acceptable(id, got)) << "block " << id << (got ? " holds neither state" : " is missing");
+      if (_fault == Fault::kShortWrite) {
+        EXPECT_TRUE(got == (_committed.count(id) ? std::optional<Block>(_committed.at(id)) : std::nullopt)) << id;
+      }
+    }
+    g.Close(ZorBfCloseNormal);
+  }
+
+  Fault _fault;
+  uint32_t _seed;
+  bool _resume;
+  bool _dirTorn = false;
+  Rng _rng;
+  Model _committed, _working;
+  std::pair<int32_t, std::optional<Block>> _pending{-1, std::nullopt};  // id (0: a new one) and content
+};
+
+constexpr Fault kFaults[] = {Fault::kDiskFull, Fault::kReadError, Fault::kSyncError, Fault::kTornWrite,
+                             Fault::kShortWrite};
+
+}  // namespace
+
+TEST(BFileSystemFaults, AFaultRaisesAndLeavesTheCommittedState) {
+  for (Fault fault : kFaults)
+    for (uint32_t seed = 1; seed <= 10 && !HasFatalFailure(); ++seed) FaultRun(fault, seed, false).Run();
+}
+
+// Fails today, to be enabled once the block file recovers from these: a
+// BCreate whose cache eviction failed leaves its entry behind, and the next
+// flush stores it as a block of zeros; a normal close after a failed flush
+// writes the failed transaction's header, whose count takes in entries that
+// were never written (read back as empty blocks) or a free extent over a
+// live block; a failed flush leaves the cached file size past the file's
+// end, so that a later flush writes an extent that the next open finds
+// outside the file (32).
+TEST(BFileSystemFaults, DISABLED_TheFileStaysConsistentAfterAFault) {
+  for (Fault fault : kFaults)
+    for (uint32_t seed = 1; seed <= 40; ++seed) FaultRun(fault, seed, true).Run();
 }
