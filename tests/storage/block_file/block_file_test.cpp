@@ -1591,9 +1591,12 @@ TEST(BFileSafety, BackupModeMakesTheFileLookClosed) {
 TEST(BFileSafety, ChangeMessagesFlowWhileEnabled) {
   struct Seen {
     std::vector<int64_t> blocks;
+    std::set<void*> senders;
   } seen;
-  auto listener = [](void* ctx, int32_t msg, int32_t sub, void*, int64_t a, int64_t, int64_t, int64_t, int64_t) {
-    if (msg == 43 && sub == 37) static_cast<Seen*>(ctx)->blocks.push_back(a);
+  auto listener = [](void* ctx, int32_t msg, int32_t sub, void* obj, int64_t a, int64_t, int64_t, int64_t, int64_t) {
+    if (msg != 43 || sub != 37) return;
+    static_cast<Seen*>(ctx)->blocks.push_back(a);
+    static_cast<Seen*>(ctx)->senders.insert(obj);
   };
   ZorMessageListener previous = ZorSetMessageListener(listener, &seen);
   MemFile m;
@@ -1609,6 +1612,7 @@ TEST(BFileSafety, ChangeMessagesFlowWhileEnabled) {
   EXPECT_NE(seen.blocks.end(), std::find(seen.blocks.begin(), seen.blocks.end(), id));
   EXPECT_NE(seen.blocks.end(), std::find(seen.blocks.begin(), seen.blocks.end(), 0));
   EXPECT_EQ(whileOn, seen.blocks.size());
+  EXPECT_EQ(std::set<void*>{&m.file}, seen.senders);  // the file object itself
 }
 
 // ------------------------------------------------------------ close, distant seams
