@@ -1,7 +1,9 @@
 // The log file ZorWLog and the quoting rule of its fields.
 //
 // A log is an append-only text file of CR LF terminated lines (the layout is
-// in zorvane/log_file.h). Invariants kept by every member:
+// in zorvane/log_file.h). Its state lives in ZorWLog::Rep, which also writes
+// the lines; ZorWLog's members work through it. Invariants kept by every
+// member:
 // - `_init` is true exactly while `_stream` is open (pinned once by
 //   `_streamLock`); every write is a no-op otherwise.
 // - Each line is built whole in memory and written at the current end of the
@@ -119,6 +121,31 @@ ZorWLog* g_stdLog = nullptr;
 
 }  // namespace
 
+// The title guards call back the representation, which lives as long as
+// the log.
+struct ZorWLog::Rep {
+  Rep() : _endTitle(ZorDelegate::Member<&Rep::_EndTitle>(this)) {}
+
+  void _WriteLine(char kind, const char* label, const char* text);
+  void _EndTitle(int32_t level);
+  void _Purge();
+  void Clear(uint32_t keep);
+  void _Append(const string& line);
+  void _Close();
+
+  bool _init = false;
+  bool _fixedDate = false;
+  bool _echo = false;
+  string _optPerm;
+  string _optLine;
+  iZorStream* _stream = nullptr;
+  ZorLock _streamLock;
+  int32_t _titleLevel = 0;
+  uint32_t _purgeLimit = kPurgeLimit;
+  ZorFsa _path;
+  ZorDelegate _endTitle;
+};
+
 // ---------------------------------------------------------------- quoting
 
 const char* ZorStrQuote(string* dst, const char* src, char sep, char eol, const char* special, bool trim,
@@ -144,49 +171,54 @@ const char* ZorStrQuote(string* dst, const char* src, char sep, char eol, const 
 
 // ---------------------------------------------------------------- life
 
-ZorWLog::ZorWLog() : _endTitle(ZorDelegate::Member<&ZorWLog::_EndTitle>(this)) {}
+ZorWLog::ZorWLog() : _rep(new Rep) {}
 
-ZorWLog::~ZorWLog() { Trash(); }
+ZorWLog::~ZorWLog() {
+  Trash();
+  delete _rep;
+}
 
 void ZorWLog::Init(const ZorFsa* path, uint32_t flags) {
   ZorNotNull(path, kSource);
-  _optPerm.Clear();
-  _optLine.Clear();
-  _Close();
-  _titleLevel = 0;
-  _fixedDate = (flags & ZorWLogFixedDate) != 0;
-  _echo = (flags & ZorWLogEcho) != 0;
-  _purgeLimit = (flags & ZorWLogNoPurge) ? 0 : kPurgeLimit;
-  _path = *path;
-  PrepareFile(_path, (flags & ZorWLogReset) != 0);
-  _stream = ZorOpenStream(&_path, ZorPermReadWrite | ZorShareReadWrite, &_streamLock, 0);
-  _init = true;
+  _rep->_optPerm.Clear();
+  _rep->_optLine.Clear();
+  _rep->_Close();
+  _rep->_titleLevel = 0;
+  _rep->_fixedDate = (flags & ZorWLogFixedDate) != 0;
+  _rep->_echo = (flags & ZorWLogEcho) != 0;
+  _rep->_purgeLimit = (flags & ZorWLogNoPurge) ? 0 : kPurgeLimit;
+  _rep->_path = *path;
+  PrepareFile(_rep->_path, (flags & ZorWLogReset) != 0);
+  _rep->_stream = ZorOpenStream(&_rep->_path, ZorPermReadWrite | ZorShareReadWrite, &_rep->_streamLock, 0);
+  _rep->_init = true;
 }
 
-void ZorWLog::_Close() {
+void ZorWLog::Rep::_Close() {
   _init = false;
   _stream = nullptr;
   _streamLock.Trash();
 }
 
 void ZorWLog::Trash() {
-  _Close();
-  _optPerm.Clear();
-  _optLine.Clear();
-  _titleLevel = 0;
-  _path.Trash();
+  _rep->_Close();
+  _rep->_optPerm.Clear();
+  _rep->_optLine.Clear();
+  _rep->_titleLevel = 0;
+  _rep->_path.Trash();
 }
+
+bool ZorWLog::IsInit() const { return _rep->_init; }
 
 // ---------------------------------------------------------------- writing
 
 void ZorWLog::_Write(char kind, const char* label, const char* pattern, const ZorFormArgs& args) {
-  if (!_init) return;
+  if (!_rep->_init) return;
   string text;
   if (pattern) ZorFormStringArgs(&text, pattern, args);
-  _WriteLine(kind, label, text.CStr());
+  _rep->_WriteLine(kind, label, text.CStr());
 }
 
-void ZorWLog::_WriteLine(char kind, const char* label, const char* text) {
+void ZorWLog::Rep::_WriteLine(char kind, const char* label, const char* text) {
   if (!_init) return;
   string options;
   JoinOptions(&options, _optPerm, _optLine);
@@ -214,12 +246,12 @@ void ZorWLog::_WriteLine(char kind, const char* label, const char* text) {
   _Append(line);
 }
 
-void ZorWLog::_Append(const string& line) {
+void ZorWLog::Rep::_Append(const string& line) {
   _stream->Seek(0, ZorSeekEnd);
   _stream->Write(line.CStr(), line.Len());
 }
 
-void ZorWLog::_Purge() {
+void ZorWLog::Rep::_Purge() {
   if (_purgeLimit == 0) return;
   const uint64_t size = _stream->GetSize();
   if (size <= _purgeLimit) return;
@@ -227,16 +259,16 @@ void ZorWLog::_Purge() {
 }
 
 void ZorWLog::_StartTitle(ZorLock* guard, const char* label, const char* pattern, const ZorFormArgs& args) {
-  if (!_init) return;
-  ++_titleLevel;
-  if (guard) guard->Init(&_endTitle, _titleLevel);
-  ZorAddStrOptLong(&_optLine, "LogTitleLevel", _titleLevel);
+  if (!_rep->_init) return;
+  ++_rep->_titleLevel;
+  if (guard) guard->Init(&_rep->_endTitle, _rep->_titleLevel);
+  ZorAddStrOptLong(&_rep->_optLine, "LogTitleLevel", _rep->_titleLevel);
   _Write('T', label, pattern, args);
 }
 
 // Runs from a guard's release, often in a destructor: a failure to write the
 // END line is dropped rather than thrown out of it.
-void ZorWLog::_EndTitle(int32_t level) {
+void ZorWLog::Rep::_EndTitle(int32_t level) {
   const int32_t current = _titleLevel;
   _titleLevel = std::max(level - 1, 0);
   if (!_init) return;
@@ -248,30 +280,30 @@ void ZorWLog::_EndTitle(int32_t level) {
 }
 
 void ZorWLog::_WriteErr(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args) {
-  if (!_init) return;
+  if (!_rep->_init) return;
   if (err != kNoErrorCode) {
     string codeText;
-    ZorAddStrOptQuad(&_optLine, "LogErrCode", err);
-    ZorAddStrOpt(&_optLine, "LogErrCodeLib", ZorErrToString(err, &codeText));
+    ZorAddStrOptQuad(&_rep->_optLine, "LogErrCode", err);
+    ZorAddStrOpt(&_rep->_optLine, "LogErrCodeLib", ZorErrToString(err, &codeText));
   }
   _Write('E', label, pattern, args);
 }
 
 void ZorWLog::WriteErr(const ZorException* e) {
-  if (!_init || !e) return;
+  if (!_rep->_init || !e) return;
   string codeText, msg;
-  ZorAddStrOptQuad(&_optLine, "LogErrCode", e->GetError());
+  ZorAddStrOptQuad(&_rep->_optLine, "LogErrCode", e->GetError());
   AddErrLineInfo(e->GetLine(), e->GetFileText(), nullptr, e->GetFsa());
   WriteErr("Exception", kNoErrorCode, "^0s: ^1s", ZorErrToString(e->GetError(), &codeText), e->GetMsg(&msg));
 }
 
 void ZorWLog::AddErrLineInfo(uint32_t line, const char* file, const char* function, const ZorFsa* path) {
-  if (line != 0) ZorAddStrOptLong(&_optLine, "LogSrcLine", static_cast<int32_t>(line));
-  if (!ZorStrIsEmpty(file)) ZorAddStrOpt(&_optLine, "LogSrcFile", file);
-  if (!ZorStrIsEmpty(function)) ZorAddStrOpt(&_optLine, "LogSrcFn", function);
+  if (line != 0) ZorAddStrOptLong(&_rep->_optLine, "LogSrcLine", static_cast<int32_t>(line));
+  if (!ZorStrIsEmpty(file)) ZorAddStrOpt(&_rep->_optLine, "LogSrcFile", file);
+  if (!ZorStrIsEmpty(function)) ZorAddStrOpt(&_rep->_optLine, "LogSrcFn", function);
   if (path && path->IsInit()) {
     string text;
-    ZorAddStrOpt(&_optLine, "LogSrcPath", path->GetPath(ZorFsaPathInternal, &text));
+    ZorAddStrOpt(&_rep->_optLine, "LogSrcPath", path->GetPath(ZorFsaPathInternal, &text));
   }
 }
 
@@ -279,29 +311,34 @@ void ZorWLog::AddErrLineInfo(uint32_t line, const char* file, const char* functi
 
 void ZorWLog::SetOptionPerm(const char* name, const string* value) {
   if (value)
-    ZorAddStrOpt(&_optPerm, name, value->CStr());
+    ZorAddStrOpt(&_rep->_optPerm, name, value->CStr());
   else
-    ZorDelStrOpt(&_optPerm, name);
+    ZorDelStrOpt(&_rep->_optPerm, name);
 }
 
-void ZorWLog::SetOptionLine(const char* name, bool on) { ZorAddStrOptBool(&_optLine, name, on); }
+void ZorWLog::SetOptionLine(const char* name, bool on) { ZorAddStrOptBool(&_rep->_optLine, name, on); }
 
 void ZorWLog::SetOptionLine(const char* name, const char* value) {
   if (value)
-    ZorAddStrOpt(&_optLine, name, value);
+    ZorAddStrOpt(&_rep->_optLine, name, value);
   else
-    ZorDelStrOpt(&_optLine, name);
+    ZorDelStrOpt(&_rep->_optLine, name);
 }
+
+const char* ZorWLog::GetOptPermStr() const { return _rep->_optPerm.CStr(); }
+const char* ZorWLog::GetOptLineStr() const { return _rep->_optLine.CStr(); }
 
 // ---------------------------------------------------------------- size and content
 
 uint32_t ZorWLog::SetAutoPurge(uint32_t limit) {
-  const uint32_t previous = _purgeLimit;
-  if (limit != kReadOnlyPurge) _purgeLimit = limit;
+  const uint32_t previous = _rep->_purgeLimit;
+  if (limit != kReadOnlyPurge) _rep->_purgeLimit = limit;
   return previous;
 }
 
-void ZorWLog::Clear(uint32_t keep) {
+void ZorWLog::Clear(uint32_t keep) { _rep->Clear(keep); }
+
+void ZorWLog::Rep::Clear(uint32_t keep) {
   if (!_init) return;
   const uint64_t size = _stream->GetSize();
   if (size <= keep) return;
@@ -313,11 +350,11 @@ void ZorWLog::Clear(uint32_t keep) {
 const char* ZorWLog::GetLogContent(string* dst) {
   ZorNotNull(dst, kSource);
   dst->Clear();
-  if (!_init) return dst->CStr();
-  const uint64_t size = _stream->GetSize();
+  if (!_rep->_init) return dst->CStr();
+  const uint64_t size = _rep->_stream->GetSize();
   if (size >= 0x7FFFFFFF) ZorRaise(kSource, ZorErr(1, 1));
   char* p = dst->BufferAlloc(static_cast<int32_t>(size));
-  ReadAt(_stream, 0, p, static_cast<uint32_t>(size));
+  ReadAt(_rep->_stream, 0, p, static_cast<uint32_t>(size));
   dst->BufferCalcLen();
   return dst->CStr();
 }
@@ -325,7 +362,7 @@ const char* ZorWLog::GetLogContent(string* dst) {
 const char* ZorWLog::GetLogInfo(string* dst) {
   ZorNotNull(dst, kSource);
   dst->Clear();
-  if (!_init) return dst->CStr();
+  if (!_rep->_init) return dst->CStr();
   string content, text;
   GetLogContent(&content);
   int32_t lines = 0, chars = 0;
@@ -335,30 +372,32 @@ const char* ZorWLog::GetLogInfo(string* dst) {
     else if (content[i] != '\r')
       ++chars;
   }
-  ZorAddStrOpt(dst, "Path", _path.GetPath(ZorFsaPathDisplay, &text));
-  ZorAddStrOptQuad(dst, "Size", static_cast<int64_t>(_stream->GetSize()));
+  ZorAddStrOpt(dst, "Path", _rep->_path.GetPath(ZorFsaPathDisplay, &text));
+  ZorAddStrOptQuad(dst, "Size", static_cast<int64_t>(_rep->_stream->GetSize()));
   ZorAddStrOptLong(dst, "NbLin", lines);
   ZorAddStrOptLong(dst, "NbChar", chars);
   return dst->CStr();
 }
 
 void ZorWLog::Display(bool infoOnly, bool /*wait*/) {
-  if (!_init) return;
+  if (!_rep->_init) return;
   string text, title;
   if (infoOnly)
     GetLogInfo(&text);
   else
     GetLogContent(&text);
-  ZorMessageBox(text.CStr(), _path.GetName(&title), ZorMbOk);
+  ZorMessageBox(text.CStr(), _rep->_path.GetName(&title), ZorMbOk);
 }
 
 void ZorWLog::GetFsa(ZorFsa* dst) const {
   ZorNotNull(dst, kSource);
-  if (_path.IsInit())
-    *dst = _path;
+  if (_rep->_path.IsInit())
+    *dst = _rep->_path;
   else
     dst->Trash();
 }
+
+int32_t ZorWLog::GetTitleLevel() const { return _rep->_titleLevel; }
 
 // ---------------------------------------------------------------- shared logs
 

@@ -28,8 +28,6 @@
 #include <zorvane/stream.h>
 #include <zorvane/types.h>
 
-#include <vector>
-
 namespace zorvane {
 
 class string;
@@ -37,7 +35,6 @@ class ZorBGet;
 class ZorVerif;
 class ZorProgress;
 class iMobUco;
-class CBlockSpace;
 
 // --------------------------------------------------------------- constants
 
@@ -196,15 +193,15 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   void OpenOnStream(iZorStream* stream, const ZorFsa* pathForMessages, int32_t openFlags, int32_t cacheBlocks,
                     int32_t fileType, int32_t signature);
   void Close(eZorBfClose mode);
-  bool IsOpen() const { return _stream != nullptr; }
+  bool IsOpen() const;
 
-  const ZorFsa* GetFsa() const { return &_path; }
-  bool IsWriteEnable() const { return (_state & kWriteEnable) != 0; }
-  bool IsDistant() const { return (_state & kDistant) != 0; }
-  bool WasOpen() const { return (_state & kWasOpen) != 0; }
+  const ZorFsa* GetFsa() const;
+  bool IsWriteEnable() const;
+  bool IsDistant() const;
+  bool WasOpen() const;
   void UpdateDoc() {}
-  iZorStream* GetStream() const { return _stream; }
-  int32_t GetOpenFlags() const { return _openFlags; }
+  iZorStream* GetStream() const;
+  int32_t GetOpenFlags() const;
 
   // ------------------------------------------------------------ header
   int32_t GetFType() const;
@@ -232,13 +229,13 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   void ClrSecuFlag();
   iZorStream* SetModeBackup(bool backup);
   void SetDoMsg(bool on);
-  void SetDisableFlush() { _openFlags |= ZorBfOpenNoFlush; }
+  void SetDisableFlush();
 
   // ------------------------------------------------------------ transactions
   void StartTransaction();
   void EndTransaction();
   void FlushTransaction();
-  int32_t CountTransaction() const { return _depth; }
+  int32_t CountTransaction() const;
 
   // ------------------------------------------------------------ blocks
   int32_t BCreate(ZorHandle* data, int32_t owner, int16_t type, uint32_t reserve, bool compact);
@@ -282,7 +279,7 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   bool CheckCrossBlock(ZorVerif* verif);
   // The header's directory count: above GetDirCount() after a tolerant
   // opening of a file that ends inside its directory (CheckDir reports it).
-  uint32_t GetRecordedDirCount() const { return static_cast<uint32_t>(_DirCount()) + _missingEntries; }
+  uint32_t GetRecordedDirCount() const;
 
   // Rescues a block file that no longer opens: every used block whose entry
   // and extent are sound is copied from `in`, read raw (header and
@@ -300,12 +297,12 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   // A copy of directory entry `id` (free ones included); false outside
   // 1..GetDirCount().
   bool GetEntry(int32_t id, sZorBfBRef* out) const;
-  int32_t GetDirCount() const { return static_cast<int32_t>(_dir.size()); }
+  int32_t GetDirCount() const;
 
   // ------------------------------------------------------------ cache figures
-  int32_t GetCacheCount() const { return _cachedCount; }
-  int32_t GetCacheLimit() const { return _cacheLimit; }
-  int32_t GetDirtyCount() const { return _dirtyCount; }
+  int32_t GetCacheCount() const;
+  int32_t GetCacheLimit() const;
+  int32_t GetDirtyCount() const;
 
   // ------------------------------------------------------------ interfaces
   // Lock starts a transaction, Unlock ends it. Unlock never raises (a guard
@@ -317,164 +314,12 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   // Gives cached memory back (see storage/block_file/cache.cpp).
   bool Purge(int32_t bytes) override;
 
+  // The state of the file and the code that works on it, behind one
+  // pointer (storage/block_file/block_file_impl.h).
+  struct Rep;
+
  private:
-  friend class ZorBFileTestAccess;
-  // Helpers of the maintenance and distant files, defined there.
-  struct Compactor;    // storage/block_file/compaction.cpp
-  struct Checker;      // storage/block_file/checks.cpp
-  struct DistantSync;  // storage/block_file/distant_sharing.cpp
-  struct Salvager;     // storage/block_file/salvage.cpp
-
-  // State bits.
-  enum : uint32_t {
-    kHeaderDirty = 0x01,
-    kBumpCounter = 0x02,
-    kWasOpen = 0x04,
-    kWriteEnable = 0x08,
-    kDistant = 0x10,
-    kDoMsg = 0x40,
-  };
-  static constexpr int32_t kNoTransaction = 0x7FFFFFFF;
-
-  // ---- errors (block_file.cpp)
-  // ZorEBasic (1, code) with the path; the line is the caller's.
-  [[noreturn]] void _Raise(int32_t code, uint32_t line = __builtin_LINE()) const;
-  // ZorECrash (1, 13) with catalogue text 1 ("erreur interne") or 2
-  // ("internal error") of the block file's group.
-  [[noreturn]] void _RaiseInternal(int32_t textId, uint32_t line = __builtin_LINE()) const;
-  void _RequireWrite() const;  // 24 unless write enabled
-  void _SendMsg(int32_t blockId);
-
-  // ---- open / close (block_file.cpp)
-  void _OpenStream(const ZorFsa* path, eZorStreamPerm access, eZorStreamPerm sharing, int32_t cacheBlocks);
-  void _OpenCommon(int32_t openFlags, int32_t cacheBlocks, int32_t fileType, int32_t signature);
-  void _ResetState(int32_t openFlags, int32_t cacheBlocks);
-  void _CheckHeaderAtOpen(int32_t fileType, int32_t signature);
-  void _MarkOpen();
-  void _ReadDirectory();
-  void _ReleaseAll(bool closing);
-  void _CloseStream(eZorBfClose mode);
-  void _Clear();
-
-  // ---- header image (block_file.cpp)
-  uint32_t _Hdr32(uint32_t offset) const;
-  void _SetHdr32(uint32_t offset, uint32_t value);
-  void _SetHdrValue(uint32_t offset, int32_t value);  // setter helper: lock, store, dirty
-  void _SetHeaderDirty() { _state |= kHeaderDirty; }
-  void _WriteHeader();
-  uint32_t _DataStart() const { return _Hdr32(kZorBfHdrDataStart); }
-
-  // ---- directory (blocks.cpp)
-  int32_t _DirCount() const { return static_cast<int32_t>(_dir.size()); }
-  sZorBfBRef& _Entry(int32_t id) { return _dir[static_cast<size_t>(id - 1)]; }
-  const sZorBfBRef& _Entry(int32_t id) const { return _dir[static_cast<size_t>(id - 1)]; }
-  bool _ValidId(int32_t id) const { return id >= 1 && id <= _DirCount(); }
-  bool _IsUsed(int32_t id) const { return _ValidId(id) && !_Entry(id).IsFree(); }
-  // Raises 23 (unless the check level is 2 or more) when id is not a used
-  // entry (or, allowFree, not a valid one); returns whether to go on.
-  bool _CheckId(int32_t id, bool allowFree) const;
-  int32_t _AppendEntry();  // a new empty entry; 16 past the limit
-  void _ResizeDirectory(int32_t count);
-  void _RecordChange(int32_t id);
-  void _FreeEntry(int32_t id);  // the deletion algorithm
-  void _ReleaseDataArea();      // EmptyFile under copy-on-write
-  bool _CommitEmptyFile();      // at the flush: true when the file is to be cut
-  uint32_t _RoundCapacity(uint64_t capacity) const;
-  int32_t _FindSpace(uint32_t need);  // CBlockSpace lookup, damaged extents refused
-  int32_t _FindOrMakeEntry(uint32_t need, bool allowSplit);
-  void _MoveGrownBlock(int32_t id, uint32_t newCapacity);
-
-  // ---- file access (block_file.cpp)
-  uint64_t _FileSize();
-  void _SetFileSize(uint64_t size);  // the stream's size and the cached size
-  void _ReadAt(uint64_t pos, void* buf, uint32_t n);
-  void _WriteAt(uint64_t pos, const void* buf, uint32_t n);
-  void _WriteZeros(uint64_t pos, uint64_t n);
-  void _OsFlush();
-
-  // ---- cache (cache.cpp)
-  handle_t* _Cached(int32_t id) const { return _cache[static_cast<size_t>(id - 1)]; }
-  handle_t* _LoadBlock(int32_t id);  // cached handle, reading it when needed
-  void _SetCached(int32_t id, handle_t* h);
-  void _MakeRoom();
-  void _Touch(int32_t id);
-  void _Uncache(int32_t id);  // the uncaching rule
-  void _DropCached(int32_t id);  // releases the cache's references, forgets dirtiness
-  void _WriteBlock(int32_t id);  // writing one dirty block
-  void _WriteSorted(std::vector<int32_t>& ids);
-  void _MarkDirty(int32_t id);
-  void _PlaceCopyOnWrite(int32_t id);
-  uint64_t _AppendPoint();  // end of file, extended to data start first
-  uint64_t _PlaceAppend(int32_t id);  // the padding the caller writes
-  struct BlockOut {  // what writing one block puts where
-    uint64_t pos = 0;
-    const uint8_t* data = nullptr;
-    uint32_t size = 0;
-    uint64_t pad = 0;  // zeros after the data (a block appended with spare room)
-  };
-  BlockOut _PrepareWrite(int32_t id);
-  void _WriteOut(const BlockOut& out);
-  void _FinishWrite(int32_t id);
-  bool _FlushDirtyBlocks();  // true when something was written
-  void _ReleaseAtFlush();
-  bool _GrowReservedArea();  // true when blocks were moved
-  void _MoveBlockToEnd(int32_t id);
-  void _WriteEntries(int32_t low, int32_t high);
-  void _WriteDirectoryRange(uint32_t oldDataStart);
-  void _PrepareHeaderWrite();
-  void _WriteHeaderWithEntries(int32_t high);  // one write: header + entries 1..high
-  void _Barrier();  // copy-on-write: data durable before the directory
-
-  // ---- free space (block_space.cpp)
-  CBlockSpace* _Space();
-  void _DropFreeLists();
-  void _AddFreeSpace(int32_t id);
-  void _AddEmptySlot(int32_t id);
-
-  // ---- distant files (distant_sharing.cpp)
-  static void _StreamChangedThunk(void* context, iZorStream* stream, bool everything);
-  void _OnStreamChanged(bool everything);
-  bool _WriteRange(int64_t pos, const void* data, uint32_t n, bool compareOnly);
-  void _ReloadBlock(int32_t id);
-  // A distant file outside any transaction: reads run inside the stream's
-  // bracket so that the change callback revalidates first.
-  bool _BeginRead() const;  // true when a bracket was begun
-  void _EndRead() const;
-  struct _ReadScope {
-    const ZorBFile* f;
-    bool began;
-    explicit _ReadScope(const ZorBFile* file) : f(file), began(file->_BeginRead()) {}
-    ~_ReadScope() {
-      if (began) f->_EndRead();
-    }
-    _ReadScope(const _ReadScope&) = delete;
-    _ReadScope& operator=(const _ReadScope&) = delete;
-  };
-
-  ZorFsa _path;
-  iZorStream* _stream = nullptr;
-  bool _ownsStream = false;
-  uint8_t _header[kZorBfHeaderSize] = {};
-  std::vector<sZorBfBRef> _dir;
-  std::vector<handle_t*> _cache;  // per entry: the cached handle or null
-  int32_t _openFlags = 0;
-  uint32_t _state = 0;
-  int32_t _depth = 0;
-  int32_t _cachedCount = 0;
-  int32_t _cacheLimit = 0;
-  int32_t _dirtyCount = 0;
-  int32_t _changedLow = 0x7FFFFFFF;
-  int32_t _changedHigh = 0;
-  uint64_t _fileSize = 0;  // 0: not known
-  int32_t _msgCount = 0;
-  CBlockSpace* _space = nullptr;
-  bool _purgerRegistered = false;
-  bool _flushing = false;
-  bool _unsynced = false;  // writes since the last OS flush
-  uint32_t _writtenCount = 0;  // directory count of the header last written (or read)
-  uint32_t _missingEntries = 0;  // tolerant opening: entries the header counts past the end of the file
-  bool _emptyPending = false;  // EmptyFile under copy-on-write: the file is cut after the flush
-  mutable int32_t _readDepth = 0;
+  Rep* _rep;  // owned, for the object's whole life
 };
 
 }  // namespace zorvane

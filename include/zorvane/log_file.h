@@ -25,7 +25,6 @@
 
 namespace zorvane {
 
-class iZorStream;
 class ZorException;
 
 // Quotes `src` into dst for a separated text: the text is trimmed of leading
@@ -60,7 +59,7 @@ class ZOR_API ZorWLog {
   // Re-initialising first clears both option strings and closes the previous
   // file. Raises the stream's errors.
   void Init(const ZorFsa* path, uint32_t flags = 0);
-  bool IsInit() const { return _init; }
+  bool IsInit() const;
   void Trash();
 
   // ------------------------------------------------------------ writing
@@ -112,8 +111,8 @@ class ZOR_API ZorWLog {
   void SetOptionLine(const char* name, bool on);
   // A valued option for the next line only; a null value removes it.
   void SetOptionLine(const char* name, const char* value);
-  const char* GetOptPermStr() const { return _optPerm.CStr(); }
-  const char* GetOptLineStr() const { return _optLine.CStr(); }
+  const char* GetOptPermStr() const;
+  const char* GetOptLineStr() const;
 
   // ------------------------------------------------------------ size and content
   // Sets the automatic purge limit (0: none) and returns the previous one;
@@ -134,7 +133,7 @@ class ZOR_API ZorWLog {
   void Display(bool infoOnly, bool wait);
   // Copies the log's path into dst (uninitialised when the log is not).
   void GetFsa(ZorFsa* dst) const;
-  int32_t GetTitleLevel() const { return _titleLevel; }
+  int32_t GetTitleLevel() const;
 
   // ------------------------------------------------------------ shared logs
   // The process-wide standard log, opened on first use at the well-known
@@ -155,27 +154,15 @@ class ZOR_API ZorWLog {
   static void S_FramLogErr(const ZorException* e);
 
  private:
+  // What the templates above call, their arguments counted.
   void _Write(char kind, const char* label, const char* pattern, const ZorFormArgs& args);
   void _StartTitle(ZorLock* guard, const char* label, const char* pattern, const ZorFormArgs& args);
   void _WriteErr(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args);
   static void _S_FramLogErr(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args);
-  void _WriteLine(char kind, const char* label, const char* text);
-  void _EndTitle(int32_t level);
-  void _Purge();
-  void _Append(const string& line);
-  void _Close();
 
-  bool _init = false;
-  bool _fixedDate = false;
-  bool _echo = false;
-  string _optPerm;
-  string _optLine;
-  iZorStream* _stream = nullptr;
-  ZorLock _streamLock;
-  int32_t _titleLevel = 0;
-  uint32_t _purgeLimit = kPurgeLimit;
-  ZorFsa _path;
-  ZorDelegate _endTitle;
+  // The log's state and its line writing (foundation/errors/log_file.cpp).
+  struct Rep;
+  Rep* _rep;  // owned, for the object's whole life
 };
 
 }  // namespace zorvane

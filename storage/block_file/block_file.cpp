@@ -1,486 +1,172 @@
-// ZorBFile: creating, probing, opening and closing block files; the stored
-// form of directory entries; the errors; raw file access.
-//
-// An open file has a stream, a 980-byte header image and a directory of
-// `count` entries mirrored in memory (`_dir`), with one cache pointer per
-// entry (`_cache`). Opening reads the header and the whole directory, after
-// checking that the recorded count fits in the file, so that a damaged or
-// hostile file is refused with an error rather than trusted: nothing is ever
-// allocated for a recorded size before it is checked against the file size.
-//
-// A local file opened for writing carries the open marker (header state bit
-// 4) from its opening until a normal close; finding it already set at open
-// means the previous user did not close the file properly. The update
-// counter grows by one per opening, at its first header write.
+// ZorBFile, the public face of the block file: every member forwards to the
+// file's representation (block_file_impl.h says where each part lives).
+// Only Lock stays here, because it hands out the object itself.
 #include <zorvane/block_file.h>
 
-#include <zorvane/exception.h>
-#include <zorvane/file_commands.h>
-#include <zorvane/messages.h>
-#include <zorvane/messages_bus.h>
-#include <zorvane/string.h>
-
-#include <algorithm>
-#include <atomic>
-#include <cstring>
-#include <random>
-
-#include "platform/little_endian.h"
-#include "platform/ticks.h"
 #include "storage/block_file/block_file_impl.h"
-#include "storage/block_file/block_space.h"
 
 namespace zorvane {
 
-using platform::GetLE16;
-using platform::GetLE32;
-using platform::PutLE16;
-using platform::PutLE32;
-using platform::PutLE64;
+ZorBFile::ZorBFile() : _rep(new Rep(this)) {}
+ZorBFile::~ZorBFile() { delete _rep; }
 
-namespace {
-
-constexpr char kMagic[8] = {'Z', 'o', 'r', 'B', 'F', 'i', 'l', 'e'};
-constexpr uint32_t kStreamOpt40000 = 0x40000;
-
-std::atomic<int32_t> g_checkLevel{0};
-std::atomic<int32_t> g_checkBadOpen{1};
-
-int32_t NewFileId() {
-  std::random_device rd;
-  const uint32_t r = rd() ^ (platform::TickCount() * 2654435761u);
-  return static_cast<int32_t>(r);
-}
-
-void BuildHeader(uint8_t* h, int32_t fileType, int32_t signature, const char* creaStr) {
-  std::memset(h, 0, kZorBfHeaderSize);
-  std::memcpy(h + kZorBfHdrMagic, kMagic, sizeof kMagic);
-  PutLE32(h + kZorBfHdrVersion, 1);
-  PutLE32(h + kZorBfHdrDataStart, kZorBfInitialDataStart);
-  PutLE32(h + kZorBfHdrFileType, static_cast<uint32_t>(fileType));
-  PutLE32(h + kZorBfHdrGuid, static_cast<uint32_t>(NewFileId()));
-  PutLE32(h + kZorBfHdrSignature, static_cast<uint32_t>(signature));
-  if (creaStr) std::memcpy(h + kZorBfHdrCreaStr, creaStr, strnlen(creaStr, kZorBfMaxCreaStr));
-}
-
-// The probe's verdict on a header: 0 or the error number.
-int32_t ProbeHeader(const uint8_t* h, uint32_t got, int32_t fileType, int32_t signature) {
-  if (got < kZorBfHeaderSize || std::memcmp(h, kMagic, sizeof kMagic) != 0) return 36;
-  if (fileType != -1 && static_cast<int32_t>(GetLE32(h + kZorBfHdrFileType)) != fileType) return 36;
-  if (signature != -1 && static_cast<int32_t>(GetLE32(h + kZorBfHdrSignature)) != signature) return 36;
-  if (GetLE32(h + kZorBfHdrCrash) != 0) return 32;
-  const int32_t version = static_cast<int32_t>(GetLE32(h + kZorBfHdrVersion));
-  if (version > 1) return 33;
-  if (version < 1) return 34;
-  return 0;
-}
-
-int64_t ShowOrReturn(int64_t err, bool showMsg) {
-  if (!showMsg) return err;
-  ZorErrDisplay(err);
-  return ZorErr(1, 1000);
-}
-
-}  // namespace
-
-// ------------------------------------------------------------ settings
-
-int32_t ZorGetCheckLevel() { return g_checkLevel.load(); }
-void ZorSetCheckLevel(int32_t level) { g_checkLevel.store(level); }
-int32_t ZorGetCheckBadOpen() { return g_checkBadOpen.load(); }
-void ZorSetCheckBadOpen(int32_t value) { g_checkBadOpen.store(value); }
-
-// ------------------------------------------------------------ entries
-
-void sZorBfBRef::Load(const void* bytes) {
-  const auto* b = static_cast<const uint8_t*>(bytes);
-  pos = GetLE32(b);
-  capacity = GetLE32(b + 4);
-  size = GetLE32(b + 8);
-  owner = static_cast<int32_t>(GetLE32(b + 12));
-  cacheSlot = 0;
-  type = static_cast<int16_t>(GetLE16(b + 20));
-  flags = static_cast<uint8_t>(b[22] & ~ZorBfFlagMemoryOnly);
-  hiPos = b[23];
-}
-
-void sZorBfBRef::Store(void* bytes) const {
-  auto* b = static_cast<uint8_t*>(bytes);
-  PutLE32(b, pos);
-  PutLE32(b + 4, capacity);
-  PutLE32(b + 8, size);
-  PutLE32(b + 12, static_cast<uint32_t>(owner));
-  PutLE32(b + 16, 0);
-  PutLE16(b + 20, static_cast<uint16_t>(type));
-  b[22] = static_cast<uint8_t>(flags & ~ZorBfFlagMemoryOnly);
-  b[23] = hiPos;
-}
-
-// ------------------------------------------------------------ errors
-
-void ZorBFile::_Raise(int32_t code, uint32_t line) const {
-  throw ZorEBasic(bfile::kSource, line, 1, ZorErr(1, code), static_cast<const char*>(nullptr), &_path);
-}
-
-void ZorBFile::_RaiseInternal(int32_t textId, uint32_t line) const {
-  string text;
-  ZorLoadString(1, bfile::kTextGroup, textId, &text);
-  throw ZorECrash(1, ZorErr(1, 13), &text, &_path, bfile::kSource, line);
-}
-
-void ZorBFile::_RequireWrite() const {
-  if (!IsWriteEnable()) _Raise(24);
-}
-
-void ZorBFile::_SendMsg(int32_t blockId) {
-  if (_state & kDoMsg)
-    ZorSendMessage(bfile::kMsgFileChanged, bfile::kMsgFileChangedSub, this, blockId, 0, 0, 0, 0);
-}
-
-// ------------------------------------------------------------ file access
-
-uint64_t ZorBFile::_FileSize() {
-  if (IsDistant()) return _fileSize = _stream->GetSize();
-  if (_fileSize == 0) _fileSize = _stream->GetSize();
-  return _fileSize;
-}
-
-void ZorBFile::_SetFileSize(uint64_t size) {
-  _stream->SetSize(size);
-  _fileSize = size;
-  _unsynced = true;
-}
-
-void ZorBFile::_ReadAt(uint64_t pos, void* buf, uint32_t n) {
-  if (n == 0) return;
-  _stream->Seek(static_cast<int64_t>(pos), ZorSeekSet);
-  if (_stream->Read(buf, n) != n) _Raise(32);
-}
-
-void ZorBFile::_WriteAt(uint64_t pos, const void* buf, uint32_t n) {
-  if (n == 0) return;
-  _stream->Seek(static_cast<int64_t>(pos), ZorSeekSet);
-  _stream->Write(buf, n);
-  _unsynced = true;
-}
-
-void ZorBFile::_WriteZeros(uint64_t pos, uint64_t n) {
-  const uint8_t* zeros = _Space()->Zeros();
-  while (n > 0) {
-    const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(n, CBlockSpace::kZeroBufferSize));
-    _WriteAt(pos, zeros, piece);
-    pos += piece;
-    n -= piece;
-  }
-}
-
-void ZorBFile::_OsFlush() {
-  _stream->Flush();
-  _unsynced = false;
-}
-
-// ------------------------------------------------------------ life
-
-ZorBFile::ZorBFile() = default;
-
-ZorBFile::~ZorBFile() {
-  if (!IsOpen()) return;
-  try {
-    Close((_openFlags & ZorBfOpenCloseNormal) ? ZorBfCloseNormal : ZorBfCloseAbandon);
-  } catch (...) {
-    _ReleaseAll(true);
-    _CloseStream(ZorBfCloseAbandon);
-    _Clear();
-  }
-}
-
-void ZorBFile::CreateOnStream(iZorStream* stream, int32_t fileType, int32_t signature, const char* creaStr) {
-  uint8_t header[kZorBfHeaderSize];
-  BuildHeader(header, fileType, signature, creaStr);
-  stream->BeginExclusive();
-  try {
-    stream->SetSize(kZorBfInitialDataStart);
-    stream->Seek(0, ZorSeekSet);
-    stream->Write(header, kZorBfHeaderSize);
-  } catch (...) {
-    stream->EndExclusive();
-    throw;
-  }
-  stream->EndExclusive();
-}
+// ------------------------------------------------------------ static
 
 void ZorBFile::Create(const ZorFsa* path, int32_t fileType, int32_t signature, const char* creaStr,
                       eZorFsaCreation creation, bool, iMobUco*) {
-  ZorFsaCmd cmd(path);
-  cmd.Create_File(creation);
-  iZorStream* stream = ZorOpenStream(path, ZorPermReadWrite | ZorShareExclusive, nullptr, 0);
-  try {
-    CreateOnStream(stream, fileType, signature, creaStr);
-    stream->Flush();
-  } catch (...) {
-    stream->Unlock();
-    throw;
-  }
-  stream->Unlock();
+  Rep::Create(path, fileType, signature, creaStr, creation);
 }
-
+void ZorBFile::CreateOnStream(iZorStream* stream, int32_t fileType, int32_t signature, const char* creaStr) {
+  Rep::CreateOnStream(stream, fileType, signature, creaStr);
+}
 int64_t ZorBFile::Is(const ZorFsa* path, bool showMsg, int32_t fileType, int32_t signature, int32_t* outType,
                      int32_t* outSignature, int64_t* outCounter) {
-  ZorFsaCmd cmd(path, ZorFsaCmdQuiet);
-  if (!cmd.Exists() || cmd.IsDir()) return ShowOrReturn(ZorErr(1, 41), showMsg);
-  uint8_t h[kZorBfHeaderSize] = {};
-  uint32_t got = 0;
-  try {
-    iZorStream* s = ZorOpenStream(path, ZorPermRead | ZorShareReadWrite, nullptr, 0);
-    try {
-      got = s->Read(h, kZorBfHeaderSize);
-    } catch (...) {
-      s->Unlock();
-      throw;
-    }
-    s->Unlock();
-  } catch (const ZorException& e) {
-    if (showMsg) {
-      e.Display();
-      return ZorErr(1, 1000);
-    }
-    return e.GetError();
-  }
-  const int32_t verdict = ProbeHeader(h, got, fileType, signature);
-  if (verdict != 0) return ShowOrReturn(ZorErr(1, verdict), showMsg);
-  if (outType) *outType = static_cast<int32_t>(GetLE32(h + kZorBfHdrFileType));
-  if (outSignature) *outSignature = static_cast<int32_t>(GetLE32(h + kZorBfHdrSignature));
-  if (outCounter) *outCounter = static_cast<int64_t>(platform::GetLE64(h + kZorBfHdrUpdate));
-  return 0;
+  return Rep::Is(path, showMsg, fileType, signature, outType, outSignature, outCounter);
+}
+void ZorBFile::Salvage(const ZorFsa* in, const ZorFsa* out, ZorVerif* report, ZorProgress* display,
+                       sZorBfSalvage* result) {
+  Rep::Salvage(in, out, report, display, result);
 }
 
-// ------------------------------------------------------------ open
-
-void ZorBFile::_ResetState(int32_t openFlags, int32_t cacheBlocks) {
-  _cacheLimit = cacheBlocks == -1 ? bfile::DefaultCacheLimit() : std::max<int32_t>(cacheBlocks, 0);
-  _openFlags = openFlags;
-  _state = 0;
-  _fileSize = 0;
-  _depth = (openFlags & ZorBfOpenNoTransaction) ? kNoTransaction : 0;
-  _changedLow = 0x7FFFFFFF;
-  _changedHigh = 0;
-  _cachedCount = 0;
-  _dirtyCount = 0;
-  _msgCount = 0;
-  _readDepth = 0;
-  _flushing = false;
-  _unsynced = false;
-  _missingEntries = 0;
-  _emptyPending = false;
-  std::memset(_header, 0, sizeof _header);
-}
+// ------------------------------------------------------------ open, close
 
 void ZorBFile::Open(const ZorFsa* path, eZorStreamPerm access, eZorStreamPerm sharing, int32_t openFlags,
                     int32_t cacheBlocks, int32_t fileType, int32_t signature) {
-  if (IsOpen()) Close((_openFlags & ZorBfOpenCloseNormal) ? ZorBfCloseNormal : ZorBfCloseAbandon);
-  _ResetState(openFlags, cacheBlocks);
-  _path = *path;
-  uint32_t options = 0;
-  if (cacheBlocks < 0) options |= ZorStmExtend;
-  if (openFlags & ZorBfOpenNoTransaction) options |= ZorStmDeleteOnClose | ZorStmTemporary;
-  if (openFlags & ZorBfOpenStreamOpt40000) options |= kStreamOpt40000;
-  _stream = ZorOpenStream(path, access | sharing, nullptr, options);
-  _ownsStream = true;
-  if (path->GetPathMedia() == ZorFsaMediaCnx) _state |= kDistant;
-  _OpenCommon(openFlags, cacheBlocks, fileType, signature);
+  _rep->Open(path, access, sharing, openFlags, cacheBlocks, fileType, signature);
 }
-
 void ZorBFile::OpenOnStream(iZorStream* stream, const ZorFsa* pathForMessages, int32_t openFlags,
                             int32_t cacheBlocks, int32_t fileType, int32_t signature) {
-  if (IsOpen()) Close((_openFlags & ZorBfOpenCloseNormal) ? ZorBfCloseNormal : ZorBfCloseAbandon);
-  _ResetState(openFlags, cacheBlocks);
-  if (pathForMessages) _path = *pathForMessages;
-  _stream = stream;
-  _ownsStream = false;
-  _OpenCommon(openFlags, cacheBlocks, fileType, signature);
+  _rep->OpenOnStream(stream, pathForMessages, openFlags, cacheBlocks, fileType, signature);
+}
+void ZorBFile::Close(eZorBfClose mode) { _rep->Close(mode); }
+bool ZorBFile::IsOpen() const { return _rep->IsOpen(); }
+const ZorFsa* ZorBFile::GetFsa() const { return &_rep->_path; }
+bool ZorBFile::IsWriteEnable() const { return _rep->IsWriteEnable(); }
+bool ZorBFile::IsDistant() const { return _rep->IsDistant(); }
+bool ZorBFile::WasOpen() const { return _rep->WasOpen(); }
+iZorStream* ZorBFile::GetStream() const { return _rep->_stream; }
+int32_t ZorBFile::GetOpenFlags() const { return _rep->_openFlags; }
+
+// ------------------------------------------------------------ header
+
+int32_t ZorBFile::GetFType() const { return _rep->GetFType(); }
+int32_t ZorBFile::GetFGuId() const { return _rep->GetFGuId(); }
+int32_t ZorBFile::GetSignature() const { return _rep->GetSignature(); }
+int32_t ZorBFile::GetUserRel() const { return _rep->GetUserRel(); }
+const char* ZorBFile::GetCreaStr(string* dst) const { return _rep->GetCreaStr(dst); }
+int32_t ZorBFile::GetUserData(int32_t index) const { return _rep->GetUserData(index); }
+void ZorBFile::GetUserArray(int32_t* out64) const { _rep->GetUserArray(out64); }
+void ZorBFile::SetFType(int32_t value) { _rep->SetFType(value); }
+void ZorBFile::SetFGuId(int32_t value) { _rep->SetFGuId(value); }
+void ZorBFile::SetSignature(int32_t value) { _rep->SetSignature(value); }
+void ZorBFile::SetUserRel(int32_t value) { _rep->SetUserRel(value); }
+void ZorBFile::SetCreaStr(const char* text) { _rep->SetCreaStr(text); }
+void ZorBFile::SetUserData(int32_t index, int32_t value) { _rep->SetUserData(index, value); }
+void ZorBFile::SetUserArray(const int32_t* in64) { _rep->SetUserArray(in64); }
+uint64_t ZorBFile::GetUpdateCounter() const { return _rep->GetUpdateCounter(); }
+uint32_t ZorBFile::GetDataStart() const { return _rep->_DataStart(); }
+
+// ------------------------------------------------------------ safety
+
+int32_t ZorBFile::GetCrashFlag(bool reset) { return _rep->GetCrashFlag(reset); }
+bool ZorBFile::IsBadClose(bool reset) { return _rep->IsBadClose(reset); }
+int32_t ZorBFile::BadOpenCount(bool reset) { return _rep->BadOpenCount(reset); }
+void ZorBFile::SetSecuFlag() { _rep->SetSecuFlag(); }
+void ZorBFile::ClrSecuFlag() { _rep->ClrSecuFlag(); }
+iZorStream* ZorBFile::SetModeBackup(bool backup) { return _rep->SetModeBackup(backup); }
+void ZorBFile::SetDoMsg(bool on) { _rep->SetDoMsg(on); }
+void ZorBFile::SetDisableFlush() { _rep->_openFlags |= ZorBfOpenNoFlush; }
+
+// ------------------------------------------------------------ transactions
+
+void ZorBFile::StartTransaction() { _rep->StartTransaction(); }
+void ZorBFile::EndTransaction() { _rep->EndTransaction(); }
+void ZorBFile::FlushTransaction() { _rep->FlushTransaction(); }
+int32_t ZorBFile::CountTransaction() const { return _rep->_depth; }
+
+// ------------------------------------------------------------ blocks
+
+int32_t ZorBFile::BCreate(ZorHandle* data, int32_t owner, int16_t type, uint32_t reserve, bool compact) {
+  return _rep->BCreate(data, owner, type, reserve, compact);
+}
+void ZorBFile::BRead(int32_t id, ZorHandle* out) { _rep->BRead(id, out); }
+void ZorBFile::BReadCopy(int32_t id, ZorHandle* out) { _rep->BReadCopy(id, out); }
+void ZorBFile::BWrite(int32_t id, int32_t reserve) { _rep->BWrite(id, reserve); }
+void ZorBFile::BWriteCopy(int32_t id, ZorHandle* data, int32_t reserve) { _rep->BWriteCopy(id, data, reserve); }
+int32_t ZorBFile::BDuplicate(int32_t id, int32_t owner, int16_t type, uint32_t reserve) {
+  return _rep->BDuplicate(id, owner, type, reserve);
+}
+void ZorBFile::BDelete(int32_t id) { _rep->BDelete(id); }
+void ZorBFile::BMultiDelete(int32_t owner, int16_t type) { _rep->BMultiDelete(owner, type); }
+void ZorBFile::BRangeDelete(int32_t ownerFrom, int32_t ownerTo, int16_t typeFrom, int16_t typeTo) {
+  _rep->BRangeDelete(ownerFrom, ownerTo, typeFrom, typeTo);
+}
+int32_t ZorBFile::BUsed(int32_t id) { return _rep->BUsed(id); }
+bool ZorBFile::BExist(int32_t id, int32_t* count) { return _rep->BExist(id, count); }
+int32_t ZorBFile::BGetSize(int32_t id) { return _rep->BGetSize(id); }
+void ZorBFile::BUncach(int32_t id) { _rep->BUncach(id); }
+void ZorBFile::BMultiUncach(int32_t owner, int16_t type) { _rep->BMultiUncach(owner, type); }
+bool ZorBFile::BIsCompact(int32_t id) { return _rep->BIsCompact(id); }
+void ZorBFile::BSetCompact(int32_t id, bool compact, int32_t owner, int16_t type) {
+  _rep->BSetCompact(id, compact, owner, type);
+}
+void ZorBFile::BSetOwner(int32_t id, int32_t owner) { _rep->BSetOwner(id, owner); }
+void ZorBFile::BSetType(int32_t id, int16_t type) { _rep->BSetType(id, type); }
+void ZorBFile::BChangeOwner(int32_t oldOwner, int32_t newOwner, int16_t typeLow, int16_t typeHigh) {
+  _rep->BChangeOwner(oldOwner, newOwner, typeLow, typeHigh);
+}
+void ZorBFile::BChangeType(int16_t oldType, int16_t newType, int32_t ownerLow, int32_t ownerHigh) {
+  _rep->BChangeType(oldType, newType, ownerLow, ownerHigh);
+}
+int32_t ZorBFile::BGetOTBlockId(int32_t owner, int16_t type, int32_t need) {
+  return _rep->BGetOTBlockId(owner, type, need);
+}
+void ZorBFile::BGetID(int32_t ownerFrom, int32_t ownerTo, int16_t typeFrom, int16_t typeTo, ZorBGet* out,
+                      int32_t offset, bool zero) {
+  _rep->BGetID(ownerFrom, ownerTo, typeFrom, typeTo, out, offset, zero);
+}
+void ZorBFile::EmptyFile(bool resetCounter) { _rep->EmptyFile(resetCounter); }
+int32_t ZorBFile::GetNbBlock(int32_t* freeWithSpace, int32_t* emptySlots) {
+  return _rep->GetNbBlock(freeWithSpace, emptySlots);
+}
+bool ZorBFile::GetBlockInfo(int32_t id, int32_t* owner, int16_t* type, int32_t* size, uint32_t* capacity,
+                            uint8_t* flags) {
+  return _rep->GetBlockInfo(id, owner, type, size, capacity, flags);
+}
+uint64_t ZorBFile::GetSize(int32_t* dirBytes, int32_t* usedBytes, uint32_t* reservedBytes) {
+  return _rep->GetSize(dirBytes, usedBytes, reservedBytes);
 }
 
-// Steps shared by both openings once the stream is there. A failure leaves
-// the object closed (an owned stream is closed).
-void ZorBFile::_OpenCommon(int32_t openFlags, int32_t, int32_t fileType, int32_t signature) {
-  try {
-    if (_stream->IsDistant()) _state |= kDistant;
-    if (!_stream->IsReadOnly()) _state |= kWriteEnable;
-    // A distant file is read inside the stream's bracket so that the header
-    // and the directory come from one committed state; the change callback
-    // is registered once they are in memory.
-    if (IsDistant()) _stream->BeginExclusive();
-    try {
-      _CheckHeaderAtOpen(fileType, signature);
-      // A read-only opening marks the header image too (never written), so
-      // that it sees the bad close a writable opening would.
-      if (!IsDistant()) _MarkOpen();
-      _state |= kBumpCounter;
-      _ReadDirectory();
-      if (!CheckDir(nullptr) && !(openFlags & ZorBfOpenTolerant)) _Raise(32);
-      if (IsDistant()) {
-        _stream->Command(ZorStmCmdSetChangeCallback, nullptr, reinterpret_cast<void*>(&_StreamChangedThunk),
-                         this, nullptr);
-      }
-    } catch (...) {
-      if (IsDistant()) _stream->EndExclusive();
-      throw;
-    }
-    if (IsDistant()) _stream->EndExclusive();
-    _Space();
-    ZorRegisterPurger(this);
-    _purgerRegistered = true;
-    if (IsWriteEnable()) {
-      _SetHeaderDirty();
-      if (!IsDistant()) _WriteHeader();
-    }
-  } catch (...) {
-    _ReleaseAll(true);
-    _CloseStream(ZorBfCloseNormal);
-    _Clear();
-    throw;
-  }
-}
+// ------------------------------------------------------------ maintenance
 
-void ZorBFile::_CheckHeaderAtOpen(int32_t fileType, int32_t signature) {
-  _stream->Seek(0, ZorSeekSet);
-  const uint32_t got = _stream->Read(_header, kZorBfHeaderSize);
-  if (got < sizeof kMagic || std::memcmp(_header, kMagic, sizeof kMagic) != 0) _Raise(36);
-  const bool tolerant = (_openFlags & ZorBfOpenTolerant) != 0;
-  if (got < kZorBfHeaderSize) {
-    if (!tolerant) _Raise(32);
-    std::memset(_header + got, 0, kZorBfHeaderSize - got);
-  }
-  if (tolerant) return;
-  const int32_t version = static_cast<int32_t>(_Hdr32(kZorBfHdrVersion));
-  if (version > 1) _Raise(33);
-  if (version < 1) _Raise(34);
-  if (_Hdr32(kZorBfHdrCrash) != 0) _Raise(32);
-  if (fileType != -1 && static_cast<int32_t>(_Hdr32(kZorBfHdrFileType)) != fileType) _Raise(36);
-  if (signature != -1 && static_cast<int32_t>(_Hdr32(kZorBfHdrSignature)) != signature) _Raise(36);
+bool ZorBFile::NeedCompact(eZorBfCompact mode) { return _rep->NeedCompact(mode); }
+bool ZorBFile::Compact(eZorBfCompact mode, bool showMsg, bool showProgress, ZorProgress* display) {
+  return _rep->Compact(mode, showMsg, showProgress, display);
 }
-
-void ZorBFile::_MarkOpen() {
-  uint32_t bits = _Hdr32(kZorBfHdrState);
-  if (bits & kZorBfStateOpenMarker) {
-    _SetHdr32(kZorBfHdrBadOpen, _Hdr32(kZorBfHdrBadOpen) + 1);
-    if (ZorGetCheckBadOpen() != 0) bits |= kZorBfStateBadClose;
-  }
-  _SetHdr32(kZorBfHdrState, bits | kZorBfStateOpenMarker);
+bool ZorBFile::CheckDir(ZorVerif* verif) { return _rep->CheckDir(verif); }
+bool ZorBFile::CheckBlockOwnerType(ZorVerif* verif) { return _rep->CheckBlockOwnerType(verif); }
+bool ZorBFile::CheckLostSpace(ZorVerif* verif) { return _rep->CheckLostSpace(verif); }
+bool ZorBFile::CheckCrossBlock(ZorVerif* verif) { return _rep->CheckCrossBlock(verif); }
+uint32_t ZorBFile::GetRecordedDirCount() const {
+  return static_cast<uint32_t>(_rep->_DirCount()) + _rep->_missingEntries;
 }
+bool ZorBFile::GetEntry(int32_t id, sZorBfBRef* out) const { return _rep->GetEntry(id, out); }
+int32_t ZorBFile::GetDirCount() const { return _rep->_DirCount(); }
 
-// Reads count x 24 bytes after the header. A count that does not fit in the
-// file is refused (32), or, for a tolerant opening, only the entries the
-// file holds are read so that the repair tools can look at them. The header
-// keeps the recorded count: the directory is shortened on disk only by the
-// repair of CheckDir, which reports it, and until then nothing may add an
-// entry (_ResizeDirectory).
-void ZorBFile::_ReadDirectory() {
-  const uint64_t recorded = _Hdr32(kZorBfHdrDirCount);
-  const uint64_t size = _FileSize();
-  const uint64_t room = size > kZorBfHeaderSize ? (size - kZorBfHeaderSize) / kZorBfEntrySize : 0;
-  uint64_t count = recorded;
-  _missingEntries = 0;
-  if (count > kZorBfMaxEntries || count > room) {
-    if (!(_openFlags & ZorBfOpenTolerant)) _Raise(32);
-    count = std::min<uint64_t>(std::min<uint64_t>(count, room), kZorBfMaxEntries);
-    _missingEntries = static_cast<uint32_t>(recorded - count);
-  }
-  std::vector<uint8_t> bytes(count * kZorBfEntrySize);
-  _ReadAt(kZorBfHeaderSize, bytes.data(), static_cast<uint32_t>(bytes.size()));
-  if (_openFlags & ZorBfOpenCopyOnWrite) {
-    ZorDelayPurger delay;
-    _dir.assign(count, sZorBfBRef{});
-    _cache.assign(count, nullptr);
-  } else {
-    _dir.assign(count, sZorBfBRef{});
-    _cache.assign(count, nullptr);
-  }
-  for (size_t i = 0; i < count; ++i) _dir[i].Load(bytes.data() + i * kZorBfEntrySize);
-  _writtenCount = static_cast<uint32_t>(count);
+// ------------------------------------------------------------ cache figures
+
+int32_t ZorBFile::GetCacheCount() const { return _rep->_cachedCount; }
+int32_t ZorBFile::GetCacheLimit() const { return _rep->_cacheLimit; }
+int32_t ZorBFile::GetDirtyCount() const { return _rep->_dirtyCount; }
+
+// ------------------------------------------------------------ interfaces
+
+void* ZorBFile::Lock(ZorLock* guard) {
+  _rep->StartTransaction();
+  if (guard) guard->Init(this);
+  return this;
 }
-
-// ------------------------------------------------------------ close
-
-void ZorBFile::Close(eZorBfClose mode) {
-  if (!IsOpen()) return;
-  std::exception_ptr failure;
-  try {
-    while (_depth != kNoTransaction && _depth > 0) EndTransaction();
-  } catch (...) {
-    failure = std::current_exception();
-    _depth = 0;
-  }
-  _ReleaseAll(true);
-  try {
-    if (mode == ZorBfCloseNormal && IsWriteEnable() && (_Hdr32(kZorBfHdrState) & kZorBfStateOpenMarker)) {
-      _SetHdr32(kZorBfHdrState, _Hdr32(kZorBfHdrState) & ~kZorBfStateOpenMarker);
-      _SetHeaderDirty();
-      _WriteHeader();
-      if (!(_openFlags & ZorBfOpenNoFlush)) _OsFlush();
-    }
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-  }
-  _CloseStream(mode);
-  _Clear();
-  if (failure) std::rethrow_exception(failure);
-}
-
-// Releases every cached handle: the cache's reference and, for a dirty
-// block, the dirty reference (its data are lost: only a flush writes them).
-void ZorBFile::_ReleaseAll(bool closing) {
-  if (closing && _purgerRegistered) {
-    ZorUnregisterPurger(this);
-    _purgerRegistered = false;
-  }
-  for (size_t i = 0; i < _dir.size(); ++i) {
-    handle_t* h = _cache[i];
-    if (_dir[i].flags & ZorBfFlagDirty) {
-      _dir[i].flags &= static_cast<uint8_t>(~ZorBfFlagDirty);
-      if (h) ZorReleaseHandle(h);
-    }
-    if (h) {
-      _cache[i] = nullptr;
-      ZorReleaseHandle(h);
-    }
-  }
-  _cachedCount = 0;
-  _dirtyCount = 0;
-}
-
-void ZorBFile::_CloseStream(eZorBfClose mode) {
-  if (!_stream) return;
-  iZorStream* s = _stream;
-  _stream = nullptr;
-  if (IsDistant()) s->Command(ZorStmCmdSetChangeCallback, nullptr, nullptr, nullptr, nullptr);
-  if (!_ownsStream) return;
-  try {
-    s->Unlock();
-  } catch (...) {
-  }
-  if (mode == ZorBfCloseRemove && !(_openFlags & ZorBfOpenNoTransaction) && _path.IsInit()) {
-    ZorFsaCmd cmd(&_path, ZorFsaCmdQuiet);
-    cmd.Remove();
-  }
-}
-
-void ZorBFile::_Clear() {
-  _stream = nullptr;
-  _ownsStream = false;
-  _dir.clear();
-  _dir.shrink_to_fit();
-  _cache.clear();
-  _cache.shrink_to_fit();
-  _path.Trash();
-  delete _space;
-  _space = nullptr;
-  _state = 0;
-  _cachedCount = 0;
-  _dirtyCount = 0;
-  _changedLow = 0x7FFFFFFF;
-  _changedHigh = 0;
-  _fileSize = 0;
-}
+void ZorBFile::Unlock() { _rep->Unlock(); }
+bool ZorBFile::Purge(int32_t bytes) { return _rep->Purge(bytes); }
 
 }  // namespace zorvane

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+#include "storage/block_file/block_file_impl.h"
+
 namespace zorvane {
 
 CBlockSpace::CBlockSpace() : _zeros(kZeroBufferSize, 0) {
@@ -105,20 +107,20 @@ int32_t CBlockSpace::TakeEmpty(const std::vector<sZorBfBRef>& dir) {
 
 // ------------------------------------------------------------ ZorBFile side
 
-CBlockSpace* ZorBFile::_Space() {
+CBlockSpace* ZorBFile::Rep::_Space() {
   if (!_space) _space = new CBlockSpace();
   return _space;
 }
 
-void ZorBFile::_DropFreeLists() {
+void ZorBFile::Rep::_DropFreeLists() {
   if (_space) _space->Drop();
 }
 
-void ZorBFile::_AddFreeSpace(int32_t id) {
+void ZorBFile::Rep::_AddFreeSpace(int32_t id) {
   if (_space) _space->AddFree(id - 1);
 }
 
-void ZorBFile::_AddEmptySlot(int32_t id) {
+void ZorBFile::Rep::_AddEmptySlot(int32_t id) {
   if (_space) _space->AddEmpty(id - 1);
 }
 

@@ -25,11 +25,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "foundation/errors/raise.h"
 #include "platform/little_endian.h"
 #include "storage/block_file/block_file_impl.h"
 #include "storage/block_file/block_space.h"
 
 namespace zorvane {
+
+using bfile::kSource;
 
 namespace {
 
@@ -49,22 +52,22 @@ handle_t* RecordOf(ZorHandle* handle) {
 
 // ------------------------------------------------------------ directory
 
-bool ZorBFile::_CheckId(int32_t id, bool allowFree) const {
+bool ZorBFile::Rep::_CheckId(int32_t id, bool allowFree) const {
   if (_ValidId(id) && (allowFree || !_Entry(id).IsFree())) return true;
   if (ZorGetCheckLevel() >= 2) return false;
-  _Raise(23);
+  ZorRaise(kSource, ZorErr(1, 23), &_path);
 }
 
-void ZorBFile::_RecordChange(int32_t id) {
+void ZorBFile::Rep::_RecordChange(int32_t id) {
   _changedLow = std::min(_changedLow, id);
   _changedHigh = std::max(_changedHigh, id);
   _SendMsg(id);
 }
 
-void ZorBFile::_ResizeDirectory(int32_t count) {
+void ZorBFile::Rep::_ResizeDirectory(int32_t count) {
   // The header still counts entries that the file does not hold: a new
   // count would drop them unreported (CheckDir repairs that first).
-  if (_missingEntries != 0) _Raise(32);
+  if (_missingEntries != 0) ZorRaise(kSource, ZorErr(1, 32), &_path);
   auto resize = [&] {
     _dir.resize(static_cast<size_t>(count));
     _cache.resize(static_cast<size_t>(count), nullptr);
@@ -79,24 +82,24 @@ void ZorBFile::_ResizeDirectory(int32_t count) {
   _SetHeaderDirty();
 }
 
-int32_t ZorBFile::_AppendEntry() {
-  if (_DirCount() >= static_cast<int32_t>(kZorBfMaxEntries)) _Raise(16);
+int32_t ZorBFile::Rep::_AppendEntry() {
+  if (_DirCount() >= static_cast<int32_t>(kZorBfMaxEntries)) ZorRaise(kSource, ZorErr(1, 16), &_path);
   _ResizeDirectory(_DirCount() + 1);
   _RecordChange(_DirCount());
   return _DirCount();
 }
 
-uint32_t ZorBFile::_RoundCapacity(uint64_t capacity) const {
+uint32_t ZorBFile::Rep::_RoundCapacity(uint64_t capacity) const {
   if (capacity == 0) capacity = kDefaultCapacity;
   if (_openFlags & ZorBfOpenRound1K) capacity = (capacity + 1023) & ~uint64_t(1023);
-  if (capacity > 0xFFFFFFFFull) _Raise(16);
+  if (capacity > 0xFFFFFFFFull) ZorRaise(kSource, ZorErr(1, 16), &_path);
   return static_cast<uint32_t>(capacity);
 }
 
 // The free-space lookup, refusing extents that a damaged directory places
 // outside [data start, end of file): such an entry is turned into an empty
 // slot instead of being written into.
-int32_t ZorBFile::_FindSpace(uint32_t need) {
+int32_t ZorBFile::Rep::_FindSpace(uint32_t need) {
   for (;;) {
     const int32_t found = _Space()->Find(_dir, need);
     if (found <= 0) return found;
@@ -113,7 +116,7 @@ int32_t ZorBFile::_FindSpace(uint32_t need) {
 // An entry for a block of `need` bytes: a reused extent (split when enough
 // remains), an empty slot or a new entry. The entry comes back cleared with
 // its position (or none) and capacity set.
-int32_t ZorBFile::_FindOrMakeEntry(uint32_t need, bool allowSplit) {
+int32_t ZorBFile::Rep::_FindOrMakeEntry(uint32_t need, bool allowSplit) {
   const int32_t found = _FindSpace(need);
   if (found > 0) {
     const uint64_t pos = _Entry(found).GetPos();
@@ -145,7 +148,7 @@ int32_t ZorBFile::_FindOrMakeEntry(uint32_t need, bool allowSplit) {
 
 // The deletion rule. With copy-on-write, an extent that the directory on
 // disk may reference is released at the flush only.
-void ZorBFile::_FreeEntry(int32_t id) {
+void ZorBFile::Rep::_FreeEntry(int32_t id) {
   _DropCached(id);
   sZorBfBRef& e = _Entry(id);
   e.size = 0;
@@ -167,10 +170,10 @@ void ZorBFile::_FreeEntry(int32_t id) {
 
 // ------------------------------------------------------------ create, read
 
-int32_t ZorBFile::BCreate(ZorHandle* data, int32_t owner, int16_t type, uint32_t reserve, bool compact) {
+int32_t ZorBFile::Rep::BCreate(ZorHandle* data, int32_t owner, int16_t type, uint32_t reserve, bool compact) {
   const bool withData = data && data->IsInit();
   const uint32_t size = withData ? data->GetSize() : 0;
-  if (size > kZorBfMaxBlockSize) _Raise(16);
+  if (size > kZorBfMaxBlockSize) ZorRaise(kSource, ZorErr(1, 16), &_path);
   bfile::Txn txn(this);
   const uint32_t need = _RoundCapacity(std::max(reserve, size));
   const int32_t id = _FindOrMakeEntry(need, true);
@@ -192,7 +195,7 @@ int32_t ZorBFile::BCreate(ZorHandle* data, int32_t owner, int16_t type, uint32_t
   return id;
 }
 
-void ZorBFile::BRead(int32_t id, ZorHandle* out) {
+void ZorBFile::Rep::BRead(int32_t id, ZorHandle* out) {
   _ReadScope scope(this);
   if (!_CheckId(id, false)) return;
   handle_t* h = _LoadBlock(id);
@@ -203,7 +206,7 @@ void ZorBFile::BRead(int32_t id, ZorHandle* out) {
   _SendMsg(id);
 }
 
-void ZorBFile::BReadCopy(int32_t id, ZorHandle* out) {
+void ZorBFile::Rep::BReadCopy(int32_t id, ZorHandle* out) {
   _ReadScope scope(this);
   if (!_CheckId(id, false)) return;
   handle_t* h = _LoadBlock(id);
@@ -220,16 +223,16 @@ void ZorBFile::BReadCopy(int32_t id, ZorHandle* out) {
 
 // ------------------------------------------------------------ write
 
-void ZorBFile::BWrite(int32_t id, int32_t reserve) {
+void ZorBFile::Rep::BWrite(int32_t id, int32_t reserve) {
   bfile::Txn txn(this);
   if (!_CheckId(id, false)) return;
   if (!_Cached(id)) {
     if (ZorGetCheckLevel() >= 2) return;
-    _Raise(23);
+    ZorRaise(kSource, ZorErr(1, 23), &_path);
   }
   handle_t* h = _Cached(id);
   const uint32_t length = ZorGetHandleSize(h);
-  if (length > kZorBfMaxBlockSize) _Raise(16);
+  if (length > kZorBfMaxBlockSize) ZorRaise(kSource, ZorErr(1, 16), &_path);
   {
     const sZorBfBRef& e = _Entry(id);
     if (IsDistant() && length == e.size && e.HasPos() && length != 0 &&
@@ -249,7 +252,7 @@ void ZorBFile::BWrite(int32_t id, int32_t reserve) {
   _RecordChange(id);
 }
 
-void ZorBFile::_MarkDirty(int32_t id) {
+void ZorBFile::Rep::_MarkDirty(int32_t id) {
   sZorBfBRef& e = _Entry(id);
   if (e.flags & ZorBfFlagDirty) return;
   if (handle_t* h = _Cached(id)) ZorAddHandleRef(h);
@@ -259,7 +262,7 @@ void ZorBFile::_MarkDirty(int32_t id) {
 
 // A grown block with an extent gets a new placement under the same id; the
 // old extent goes to another entry, released at the flush.
-void ZorBFile::_MoveGrownBlock(int32_t id, uint32_t newCapacity) {
+void ZorBFile::Rep::_MoveGrownBlock(int32_t id, uint32_t newCapacity) {
   const int32_t other = _FindOrMakeEntry(newCapacity, true);
   sZorBfBRef& b = _Entry(id);
   sZorBfBRef& o = _Entry(other);
@@ -275,7 +278,7 @@ void ZorBFile::_MoveGrownBlock(int32_t id, uint32_t newCapacity) {
   _RecordChange(other);
 }
 
-void ZorBFile::BWriteCopy(int32_t id, ZorHandle* data, int32_t reserve) {
+void ZorBFile::Rep::BWriteCopy(int32_t id, ZorHandle* data, int32_t reserve) {
   bfile::Txn txn(this);
   if (!_CheckId(id, false)) return;
   handle_t* h = _Cached(id);
@@ -292,7 +295,7 @@ void ZorBFile::BWriteCopy(int32_t id, ZorHandle* data, int32_t reserve) {
   BWrite(id, reserve);
 }
 
-int32_t ZorBFile::BDuplicate(int32_t id, int32_t owner, int16_t type, uint32_t reserve) {
+int32_t ZorBFile::Rep::BDuplicate(int32_t id, int32_t owner, int16_t type, uint32_t reserve) {
   bfile::Txn txn(this);
   if (!_CheckId(id, false)) return 0;
   handle_t* h = _LoadBlock(id);
@@ -308,13 +311,13 @@ int32_t ZorBFile::BDuplicate(int32_t id, int32_t owner, int16_t type, uint32_t r
 
 // ------------------------------------------------------------ delete
 
-void ZorBFile::BDelete(int32_t id) {
+void ZorBFile::Rep::BDelete(int32_t id) {
   bfile::Txn txn(this);
   if (!_CheckId(id, true) || _Entry(id).IsFree()) return;
   _FreeEntry(id);
 }
 
-void ZorBFile::BMultiDelete(int32_t owner, int16_t type) {
+void ZorBFile::Rep::BMultiDelete(int32_t owner, int16_t type) {
   if (owner == ZorBfKeepOwner || type == ZorBfKeepType) return;
   if (owner == ZorBfAnyOwner && type == ZorBfAnyType) {
     EmptyFile(false);
@@ -327,7 +330,7 @@ void ZorBFile::BMultiDelete(int32_t owner, int16_t type) {
   }
 }
 
-void ZorBFile::BRangeDelete(int32_t ownerFrom, int32_t ownerTo, int16_t typeFrom, int16_t typeTo) {
+void ZorBFile::Rep::BRangeDelete(int32_t ownerFrom, int32_t ownerTo, int16_t typeFrom, int16_t typeTo) {
   bfile::Txn txn(this);
   for (int32_t id = 1; id <= _DirCount(); ++id) {
     const sZorBfBRef& e = _Entry(id);
@@ -337,12 +340,12 @@ void ZorBFile::BRangeDelete(int32_t ownerFrom, int32_t ownerTo, int16_t typeFrom
   }
 }
 
-void ZorBFile::EmptyFile(bool resetCounter) {
+void ZorBFile::Rep::EmptyFile(bool resetCounter) {
   _RequireWrite();
   for (int32_t id = 1; id <= _DirCount(); ++id) {
     handle_t* h = _Cached(id);
     const uint32_t own = (_Entry(id).flags & ZorBfFlagDirty) ? 2 : 1;
-    if (h && ZorGetRefCount(h) != own) _Raise(22);
+    if (h && ZorGetRefCount(h) != own) ZorRaise(kSource, ZorErr(1, 22), &_path);
   }
   bfile::Txn txn(this);
   _ReleaseAll(false);
@@ -371,7 +374,7 @@ void ZorBFile::EmptyFile(bool resetCounter) {
 // transaction land after it. When the transaction ends with no block at all,
 // the flush drops those entries instead and cuts the file once the empty
 // header is on disk (_CommitEmptyFile).
-void ZorBFile::_ReleaseDataArea() {
+void ZorBFile::Rep::_ReleaseDataArea() {
   constexpr uint64_t kPiece = 0x80000000u;
   uint64_t pos = kZorBfInitialDataStart;
   const uint64_t end = _FileSize();
@@ -390,7 +393,7 @@ void ZorBFile::_ReleaseDataArea() {
 // the file is still empty (no used entry), after which the directory is
 // empty again and only the header changes on disk. The header write is the
 // commit point; a crash before it leaves the old file whole.
-bool ZorBFile::_CommitEmptyFile() {
+bool ZorBFile::Rep::_CommitEmptyFile() {
   if (!_emptyPending) return false;
   _emptyPending = false;
   for (const sZorBfBRef& e : _dir)
@@ -408,7 +411,7 @@ bool ZorBFile::_CommitEmptyFile() {
 
 // ------------------------------------------------------------ questions
 
-int32_t ZorBFile::BUsed(int32_t id) {
+int32_t ZorBFile::Rep::BUsed(int32_t id) {
   _ReadScope scope(this);
   auto outside = [this](int32_t i) -> int32_t {
     handle_t* h = _Cached(i);
@@ -424,7 +427,7 @@ int32_t ZorBFile::BUsed(int32_t id) {
   return _IsUsed(id) ? outside(id) : 0;
 }
 
-bool ZorBFile::BExist(int32_t id, int32_t* count) {
+bool ZorBFile::Rep::BExist(int32_t id, int32_t* count) {
   _ReadScope scope(this);
   if (id != 0) return _IsUsed(id);
   int32_t n = 0;
@@ -433,19 +436,19 @@ bool ZorBFile::BExist(int32_t id, int32_t* count) {
   return true;
 }
 
-int32_t ZorBFile::BGetSize(int32_t id) {
+int32_t ZorBFile::Rep::BGetSize(int32_t id) {
   _ReadScope scope(this);
   if (!_IsUsed(id)) return 0;
   if (handle_t* h = _Cached(id)) return static_cast<int32_t>(ZorGetHandleSize(h));
   return static_cast<int32_t>(_Entry(id).size);
 }
 
-void ZorBFile::BUncach(int32_t id) {
+void ZorBFile::Rep::BUncach(int32_t id) {
   if (!_IsUsed(id)) return;
   _Uncache(id);
 }
 
-void ZorBFile::BMultiUncach(int32_t owner, int16_t type) {
+void ZorBFile::Rep::BMultiUncach(int32_t owner, int16_t type) {
   for (int32_t id = 1; id <= _DirCount(); ++id) {
     const sZorBfBRef& e = _Entry(id);
     if (!e.IsFree() && _Cached(id) && bfile::OwnerMatches(owner, e.owner) && bfile::TypeMatches(type, e.type))
@@ -453,13 +456,13 @@ void ZorBFile::BMultiUncach(int32_t owner, int16_t type) {
   }
 }
 
-bool ZorBFile::BIsCompact(int32_t id) {
+bool ZorBFile::Rep::BIsCompact(int32_t id) {
   _ReadScope scope(this);
   if (!_CheckId(id, false)) return false;
   return !(_Entry(id).flags & ZorBfFlagNoCompact);
 }
 
-bool ZorBFile::GetBlockInfo(int32_t id, int32_t* owner, int16_t* type, int32_t* size, uint32_t* capacity,
+bool ZorBFile::Rep::GetBlockInfo(int32_t id, int32_t* owner, int16_t* type, int32_t* size, uint32_t* capacity,
                             uint8_t* flags) {
   _ReadScope scope(this);
   if (!_IsUsed(id)) return false;
@@ -472,14 +475,14 @@ bool ZorBFile::GetBlockInfo(int32_t id, int32_t* owner, int16_t* type, int32_t* 
   return true;
 }
 
-bool ZorBFile::GetEntry(int32_t id, sZorBfBRef* out) const {
+bool ZorBFile::Rep::GetEntry(int32_t id, sZorBfBRef* out) const {
   _ReadScope scope(this);
   if (!_ValidId(id)) return false;
   *out = _Entry(id);
   return true;
 }
 
-int32_t ZorBFile::GetNbBlock(int32_t* freeWithSpace, int32_t* emptySlots) {
+int32_t ZorBFile::Rep::GetNbBlock(int32_t* freeWithSpace, int32_t* emptySlots) {
   _ReadScope scope(this);
   int32_t withSpace = 0, empty = 0;
   for (const sZorBfBRef& e : _dir) {
@@ -494,7 +497,7 @@ int32_t ZorBFile::GetNbBlock(int32_t* freeWithSpace, int32_t* emptySlots) {
   return _DirCount();
 }
 
-uint64_t ZorBFile::GetSize(int32_t* dirBytes, int32_t* usedBytes, uint32_t* reservedBytes) {
+uint64_t ZorBFile::Rep::GetSize(int32_t* dirBytes, int32_t* usedBytes, uint32_t* reservedBytes) {
   _ReadScope scope(this);
   uint64_t used = 0, reserved = 0;
   for (const sZorBfBRef& e : _dir) {
@@ -508,7 +511,7 @@ uint64_t ZorBFile::GetSize(int32_t* dirBytes, int32_t* usedBytes, uint32_t* rese
   return IsOpen() ? _FileSize() : 0;
 }
 
-int32_t ZorBFile::BGetOTBlockId(int32_t owner, int16_t type, int32_t need) {
+int32_t ZorBFile::Rep::BGetOTBlockId(int32_t owner, int16_t type, int32_t need) {
   _ReadScope scope(this);
   for (int32_t id = 1; id <= _DirCount(); ++id) {
     const sZorBfBRef& e = _Entry(id);
@@ -518,7 +521,7 @@ int32_t ZorBFile::BGetOTBlockId(int32_t owner, int16_t type, int32_t need) {
   return 0;
 }
 
-void ZorBFile::BGetID(int32_t ownerFrom, int32_t ownerTo, int16_t typeFrom, int16_t typeTo, ZorBGet* out,
+void ZorBFile::Rep::BGetID(int32_t ownerFrom, int32_t ownerTo, int16_t typeFrom, int16_t typeTo, ZorBGet* out,
                       int32_t offset, bool zero) {
   _ReadScope scope(this);
   for (int32_t id = 1; id <= _DirCount(); ++id) {
@@ -534,7 +537,7 @@ void ZorBFile::BGetID(int32_t ownerFrom, int32_t ownerTo, int16_t typeFrom, int1
 
 // ------------------------------------------------------------ tags
 
-void ZorBFile::BSetCompact(int32_t id, bool compact, int32_t owner, int16_t type) {
+void ZorBFile::Rep::BSetCompact(int32_t id, bool compact, int32_t owner, int16_t type) {
   auto apply = [&](int32_t i) {
     sZorBfBRef& e = _Entry(i);
     const uint8_t flags = compact ? static_cast<uint8_t>(e.flags & ~ZorBfFlagNoCompact)
@@ -555,21 +558,21 @@ void ZorBFile::BSetCompact(int32_t id, bool compact, int32_t owner, int16_t type
   }
 }
 
-void ZorBFile::BSetOwner(int32_t id, int32_t owner) {
+void ZorBFile::Rep::BSetOwner(int32_t id, int32_t owner) {
   bfile::Txn txn(this);
   if (!_CheckId(id, false) || _Entry(id).owner == owner) return;
   _Entry(id).owner = owner;
   _RecordChange(id);
 }
 
-void ZorBFile::BSetType(int32_t id, int16_t type) {
+void ZorBFile::Rep::BSetType(int32_t id, int16_t type) {
   bfile::Txn txn(this);
   if (!_CheckId(id, false) || _Entry(id).type == type) return;
   _Entry(id).type = type;
   _RecordChange(id);
 }
 
-void ZorBFile::BChangeOwner(int32_t oldOwner, int32_t newOwner, int16_t typeLow, int16_t typeHigh) {
+void ZorBFile::Rep::BChangeOwner(int32_t oldOwner, int32_t newOwner, int16_t typeLow, int16_t typeHigh) {
   bfile::Txn txn(this);
   for (int32_t id = 1; id <= _DirCount(); ++id) {
     sZorBfBRef& e = _Entry(id);
@@ -581,7 +584,7 @@ void ZorBFile::BChangeOwner(int32_t oldOwner, int32_t newOwner, int16_t typeLow,
   }
 }
 
-void ZorBFile::BChangeType(int16_t oldType, int16_t newType, int32_t ownerLow, int32_t ownerHigh) {
+void ZorBFile::Rep::BChangeType(int16_t oldType, int16_t newType, int32_t ownerLow, int32_t ownerHigh) {
   bfile::Txn txn(this);
   for (int32_t id = 1; id <= _DirCount(); ++id) {
     sZorBfBRef& e = _Entry(id);

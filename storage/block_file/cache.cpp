@@ -31,11 +31,14 @@
 #include <cstring>
 #include <limits>
 
+#include "foundation/errors/raise.h"
 #include "platform/ticks.h"
 #include "storage/block_file/block_file_impl.h"
 #include "storage/block_file/block_space.h"
 
 namespace zorvane {
+
+using bfile::kSource;
 
 namespace {
 
@@ -73,11 +76,11 @@ int32_t bfile::DefaultCacheLimit() {
 
 // ------------------------------------------------------------ cache slots
 
-void ZorBFile::_Touch(int32_t id) { _Space()->Touch(id - 1); }
+void ZorBFile::Rep::_Touch(int32_t id) { _Space()->Touch(id - 1); }
 
 // Stores h, whose one reference the cache takes over; a dirty entry gets
 // its extra reference.
-void ZorBFile::_SetCached(int32_t id, handle_t* h) {
+void ZorBFile::Rep::_SetCached(int32_t id, handle_t* h) {
   _cache[static_cast<size_t>(id - 1)] = h;
   if (_Entry(id).flags & ZorBfFlagDirty) ZorAddHandleRef(h);
   h->purgeable = 1;
@@ -86,7 +89,7 @@ void ZorBFile::_SetCached(int32_t id, handle_t* h) {
 }
 
 // Forgets the dirty state and releases the cache's memory.
-void ZorBFile::_DropCached(int32_t id) {
+void ZorBFile::Rep::_DropCached(int32_t id) {
   sZorBfBRef& e = _Entry(id);
   handle_t* h = _Cached(id);
   if (e.flags & ZorBfFlagDirty) {
@@ -103,12 +106,12 @@ void ZorBFile::_DropCached(int32_t id) {
 
 // The cached handle of a used block, read from the file when needed. The
 // recorded extent is checked against the file before anything is allocated.
-handle_t* ZorBFile::_LoadBlock(int32_t id) {
+handle_t* ZorBFile::Rep::_LoadBlock(int32_t id) {
   if (handle_t* h = _Cached(id)) return h;
   {
     const sZorBfBRef& e = _Entry(id);
-    if (e.size > kZorBfMaxBlockSize || e.size > e.capacity) _Raise(32);
-    if (e.HasPos() && e.GetPos() + e.size > _FileSize()) _Raise(32);
+    if (e.size > kZorBfMaxBlockSize || e.size > e.capacity) ZorRaise(kSource, ZorErr(1, 32), &_path);
+    if (e.HasPos() && e.GetPos() + e.size > _FileSize()) ZorRaise(kSource, ZorErr(1, 32), &_path);
   }
   _MakeRoom();
   const sZorBfBRef& e = _Entry(id);
@@ -125,7 +128,7 @@ handle_t* ZorBFile::_LoadBlock(int32_t id) {
 
 // ------------------------------------------------------------ eviction
 
-void ZorBFile::_MakeRoom() {
+void ZorBFile::Rep::_MakeRoom() {
   if (_cachedCount < _cacheLimit) return;
   CBlockSpace* space = _Space();
   const uint32_t now = platform::TickCount();
@@ -182,7 +185,7 @@ void ZorBFile::_MakeRoom() {
 
 // ------------------------------------------------------------ purge
 
-bool ZorBFile::Purge(int32_t bytes) {
+bool ZorBFile::Rep::Purge(int32_t bytes) {
   if (!IsOpen() || _flushing || _cachedCount == 0) return false;
   struct Busy {
     bool& flag;
@@ -215,7 +218,7 @@ bool ZorBFile::Purge(int32_t bytes) {
 
 // ------------------------------------------------------------ uncaching
 
-void ZorBFile::_Uncache(int32_t id) {
+void ZorBFile::Rep::_Uncache(int32_t id) {
   handle_t* h = _Cached(id);
   if (!h) return;
   if (_Entry(id).flags & ZorBfFlagDirty) {
@@ -231,7 +234,7 @@ void ZorBFile::_Uncache(int32_t id) {
 // blocks whose extents follow each other (padding included) go out as one
 // write of at most kGatherBytes; a block is marked clean only once its
 // bytes were handed to the stream.
-void ZorBFile::_WriteSorted(std::vector<int32_t>& ids) {
+void ZorBFile::Rep::_WriteSorted(std::vector<int32_t>& ids) {
   std::stable_sort(ids.begin(), ids.end(),
                    [this](int32_t a, int32_t b) { return WriteOrder(_Entry(a)) < WriteOrder(_Entry(b)); });
   if (IsDistant()) {
@@ -272,7 +275,7 @@ void ZorBFile::_WriteSorted(std::vector<int32_t>& ids) {
 
 // Copy-on-write: trades the block's extent, which the directory on disk
 // references, for a free one (or none: it will be appended).
-void ZorBFile::_PlaceCopyOnWrite(int32_t id) {
+void ZorBFile::Rep::_PlaceCopyOnWrite(int32_t id) {
   if (!_Entry(id).HasPos() || _Entry(id).capacity == 0) {
     _Entry(id).flags |= ZorBfFlagPlaced;
     return;
@@ -300,7 +303,7 @@ void ZorBFile::_PlaceCopyOnWrite(int32_t id) {
 
 // Where appended data go: the end of the file, never below data start (a
 // truncated file is first extended to it).
-uint64_t ZorBFile::_AppendPoint() {
+uint64_t ZorBFile::Rep::_AppendPoint() {
   if (_FileSize() < _DataStart()) _SetFileSize(_DataStart());
   return _FileSize();
 }
@@ -308,10 +311,10 @@ uint64_t ZorBFile::_AppendPoint() {
 // A block without a position goes to the end of the file. Returns the
 // padding the caller writes after the data (the cached file size already
 // counts it), or 0 when the file was extended to the new end at once.
-uint64_t ZorBFile::_PlaceAppend(int32_t id) {
+uint64_t ZorBFile::Rep::_PlaceAppend(int32_t id) {
   sZorBfBRef& e = _Entry(id);
   const uint64_t pos = _AppendPoint();
-  if (!bfile::ExtentFits(pos, e.capacity)) _Raise(16);
+  if (!bfile::ExtentFits(pos, e.capacity)) ZorRaise(kSource, ZorErr(1, 16), &_path);
   e.SetPos(pos);
   _RecordChange(id);
   if (IsDistant() || !_Cached(id) || e.size == 0) {
@@ -323,7 +326,7 @@ uint64_t ZorBFile::_PlaceAppend(int32_t id) {
 }
 
 // Places one dirty block (copy-on-write, append) and tells what to write.
-ZorBFile::BlockOut ZorBFile::_PrepareWrite(int32_t id) {
+ZorBFile::Rep::BlockOut ZorBFile::Rep::_PrepareWrite(int32_t id) {
   if ((_openFlags & ZorBfOpenCopyOnWrite) && !(_Entry(id).flags & ZorBfFlagPlaced)) _PlaceCopyOnWrite(id);
   handle_t* h = _Cached(id);
   if (h && ZorGetHandleSize(h) < _Entry(id).size) {
@@ -341,7 +344,7 @@ ZorBFile::BlockOut ZorBFile::_PrepareWrite(int32_t id) {
   return out;
 }
 
-void ZorBFile::_WriteOut(const BlockOut& out) {
+void ZorBFile::Rep::_WriteOut(const BlockOut& out) {
   if (out.size != 0) {
     if (IsDistant())
       _WriteRange(static_cast<int64_t>(out.pos), out.data, out.size, false);
@@ -352,7 +355,7 @@ void ZorBFile::_WriteOut(const BlockOut& out) {
 }
 
 // The block's data are out: it is clean.
-void ZorBFile::_FinishWrite(int32_t id) {
+void ZorBFile::Rep::_FinishWrite(int32_t id) {
   sZorBfBRef& e = _Entry(id);
   if (e.flags & ZorBfFlagDirty) {
     e.flags &= static_cast<uint8_t>(~ZorBfFlagDirty);
@@ -362,7 +365,7 @@ void ZorBFile::_FinishWrite(int32_t id) {
   _SendMsg(id);
 }
 
-void ZorBFile::_WriteBlock(int32_t id) {
+void ZorBFile::Rep::_WriteBlock(int32_t id) {
   _WriteOut(_PrepareWrite(id));
   _FinishWrite(id);
 }

@@ -36,8 +36,6 @@
 //
 // Positions and capacities appear in the texts through the catalogue's
 // 32-bit placeholders: beyond 2 GiB they print wrapped.
-#include "storage/block_file/maintenance.h"
-
 #include <zorvane/block_file.h>
 #include <zorvane/event_journal.h>
 #include <zorvane/messages.h>
@@ -50,6 +48,9 @@
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include "storage/block_file/block_file_impl.h"
+#include "storage/block_file/maintenance.h"
 
 namespace zorvane {
 
@@ -100,15 +101,13 @@ struct Extent {
 // bit is always checked when the open flag asks for it.
 bool IsServerMode() { return false; }
 
-}  // namespace
-
-struct ZorBFile::Checker {
-  ZorBFile& f;
+struct Checker {
+  ZorBFile::Rep& f;
   ZorVerif* verif;
   bool fault = false;
   bool inTransaction = false;
 
-  Checker(ZorBFile& file, ZorVerif* v) : f(file), verif(v) {}
+  Checker(ZorBFile::Rep& file, ZorVerif* v) : f(file), verif(v) {}
   Checker(const Checker&) = delete;
   Checker& operator=(const Checker&) = delete;
   ~Checker() {
@@ -125,7 +124,7 @@ struct ZorBFile::Checker {
   // With a verifier, at step 0 and every kBreakPollStep steps after it: the
   // user may cancel.
   void Poll(size_t step) const {
-    if (verif && step % kBreakPollStep == 0 && ZorIsUserBreak()) ZorProgress::S_RaiseCancel("ZorBFile", __LINE__);
+    if (verif && step % kBreakPollStep == 0 && ZorIsUserBreak()) ZorProgress::S_RaiseCancel(bfile::kSource, __LINE__);
   }
 
   void Section(int32_t title) {
@@ -313,7 +312,9 @@ struct ZorBFile::Checker {
   }
 };
 
-bool ZorBFile::CheckDir(ZorVerif* verif) {
+}  // namespace
+
+bool ZorBFile::Rep::CheckDir(ZorVerif* verif) {
   Checker c(*this, verif);
   c.Section(kTitleDir);
   const uint64_t dataStart = _DataStart();
@@ -329,7 +330,7 @@ bool ZorBFile::CheckDir(ZorVerif* verif) {
   return c.Finish();
 }
 
-bool ZorBFile::CheckCrossBlock(ZorVerif* verif) {
+bool ZorBFile::Rep::CheckCrossBlock(ZorVerif* verif) {
   Checker c(*this, verif);
   c.Section(kTitleCross);
   const std::vector<std::pair<int32_t, int32_t>> pairs = c.Overlaps();
@@ -338,7 +339,7 @@ bool ZorBFile::CheckCrossBlock(ZorVerif* verif) {
   return c.Finish();
 }
 
-bool ZorBFile::CheckLostSpace(ZorVerif* verif) {
+bool ZorBFile::Rep::CheckLostSpace(ZorVerif* verif) {
   Checker c(*this, verif);
   c.Section(kTitleLost);
   const bool repair = c.CanRepairLost();
@@ -349,7 +350,7 @@ bool ZorBFile::CheckLostSpace(ZorVerif* verif) {
   return c.Finish();
 }
 
-bool ZorBFile::CheckBlockOwnerType(ZorVerif* verif) {
+bool ZorBFile::Rep::CheckBlockOwnerType(ZorVerif* verif) {
   if (GetFType() != kDatabaseFileType) return true;
   Checker c(*this, verif);
   c.Section(kTitleOwnerType);
@@ -368,7 +369,7 @@ bool ZorBFile::CheckBlockOwnerType(ZorVerif* verif) {
   }
   const bool sound = c.Finish();
   // Compact refuses damaged placements; the check reports, never raises.
-  if (deleted && !c.PlacementDamaged()) Compact(ZorBfCompactAny, false, true);
+  if (deleted && !c.PlacementDamaged()) Compact(ZorBfCompactAny, false, true, nullptr);
   return sound;
 }
 

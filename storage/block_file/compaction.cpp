@@ -34,9 +34,6 @@
 // Blocks without an extent (new in the current transaction) are left to the
 // flush, which appends them after the write point. Dirty blocks are not
 // copied: the flush writes their cached data at their new position.
-#include "storage/block_file/block_file_impl.h"
-#include "storage/block_file/maintenance.h"
-
 #include <zorvane/block_file.h>
 #include <zorvane/format.h>
 #include <zorvane/progress.h>
@@ -47,7 +44,13 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/errors/raise.h"
+#include "storage/block_file/block_file_impl.h"
+#include "storage/block_file/maintenance.h"
+
 namespace zorvane {
+
+using bfile::kSource;
 
 namespace {
 
@@ -65,12 +68,10 @@ uint64_t EntryWaste(const sZorBfBRef& e, eZorBfCompact mode) {
   return e.capacity > e.size ? e.capacity - e.size : 0;
 }
 
-}  // namespace
+struct Compactor {
+  Compactor(ZorBFile::Rep& file, eZorBfCompact m) : f(file), mode(m) {}
 
-struct ZorBFile::Compactor {
-  Compactor(ZorBFile& file, eZorBfCompact m) : f(file), mode(m) {}
-
-  ZorBFile& f;
+  ZorBFile::Rep& f;
   eZorBfCompact mode;
   ZorProgress* display = nullptr;  // null: no progress shown
   std::vector<std::pair<uint64_t, int32_t>> blocks;  // (position, id) of used entries with an extent
@@ -195,7 +196,7 @@ struct ZorBFile::Compactor {
       if (!cancelled) Move();
     }
     f.ClrSecuFlag();
-    if (cancelled) ZorProgress::S_RaiseCancel(bfile::kSource, __LINE__);
+    if (cancelled) ZorProgress::S_RaiseCancel(kSource, __LINE__);
   }
 
   // Ends the display however the phases end (a second End does nothing).
@@ -207,7 +208,9 @@ struct ZorBFile::Compactor {
   };
 };
 
-bool ZorBFile::NeedCompact(eZorBfCompact mode) {
+}  // namespace
+
+bool ZorBFile::Rep::NeedCompact(eZorBfCompact mode) {
   if (mode != ZorBfCompact10Percent && mode != ZorBfCompactAny && mode != ZorBfCompactAll) return false;
   uint64_t waste = 0;
   for (int32_t id = 1; id <= _DirCount(); ++id) waste += EntryWaste(_Entry(id), mode);
@@ -219,7 +222,7 @@ bool ZorBFile::NeedCompact(eZorBfCompact mode) {
   return waste / hundredth >= 10;
 }
 
-bool ZorBFile::Compact(eZorBfCompact mode, bool showMsg, bool showProgress, ZorProgress* display) {
+bool ZorBFile::Rep::Compact(eZorBfCompact mode, bool showMsg, bool showProgress, ZorProgress* display) {
   Compactor c(*this, mode);
   if (!NeedCompact(mode)) {
     if (showMsg) c.Alert(kMsgNoNeed);
@@ -231,7 +234,7 @@ bool ZorBFile::Compact(eZorBfCompact mode, bool showMsg, bool showProgress, ZorP
   }
   // Moving blocks trusts their extents and sizes: damaged ones are refused
   // before anything changes (check and repair the file first).
-  if (c.PlacementDamaged()) _Raise(32);
+  if (c.PlacementDamaged()) ZorRaise(kSource, ZorErr(1, 32), &_path);
   ZorProgress headless;
   if (showProgress) c.display = display ? display : &headless;
   c.Run();

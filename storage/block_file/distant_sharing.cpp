@@ -52,13 +52,15 @@
 // leaves the block clean.
 #include <zorvane/block_file.h>
 
-#include "platform/little_endian.h"
-#include "storage/block_file/block_space.h"
-
 #include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <vector>
+
+#include "foundation/errors/raise.h"
+#include "platform/little_endian.h"
+#include "storage/block_file/block_file_impl.h"
+#include "storage/block_file/block_space.h"
 
 namespace zorvane {
 
@@ -69,32 +71,32 @@ constexpr uint32_t kMinChunk = 1024;
 constexpr uint32_t kMaxChunk = 32768;
 constexpr char kMagic[8] = {'Z', 'o', 'r', 'B', 'F', 'i', 'l', 'e'};
 
-}  // namespace
+using Rep = ZorBFile::Rep;
 
-struct ZorBFile::DistantSync {
+struct DistantSync {
   // ------------------------------------------------------------ chunks
-  static uint32_t ChunkSize(ZorBFile& f) {
+  static uint32_t ChunkSize(Rep& f) {
     const uint32_t preferred = f._stream->GetChunkSize();
     return preferred == 0 ? kDefaultChunk : std::clamp(preferred, kMinChunk, kMaxChunk);
   }
 
   // Whether the file holds exactly data[0, n) at pos. Only asked of ranges
   // the stream does not report changed by another process.
-  static bool SameOnDisk(ZorBFile& f, uint64_t pos, const uint8_t* data, uint32_t n, std::vector<uint8_t>* buf) {
+  static bool SameOnDisk(Rep& f, uint64_t pos, const uint8_t* data, uint32_t n, std::vector<uint8_t>* buf) {
     if (f._stream->IsRangeChanged(static_cast<int64_t>(pos), n)) return false;
     buf->resize(n);
     f._stream->Seek(static_cast<int64_t>(pos), ZorSeekSet);
     return f._stream->Read(buf->data(), n) == n && memcmp(buf->data(), data, n) == 0;
   }
 
-  static void WriteOut(ZorBFile& f, uint64_t from, uint64_t to, uint64_t pos, const uint8_t* src) {
+  static void WriteOut(Rep& f, uint64_t from, uint64_t to, uint64_t pos, const uint8_t* src) {
     if (to <= from) return;
     f._stream->Seek(static_cast<int64_t>(from), ZorSeekSet);
     f._stream->Write(src + (from - pos), static_cast<uint32_t>(to - from));
   }
 
   // The differential write (see the file comment); true when a chunk differed.
-  static bool WriteRange(ZorBFile& f, uint64_t pos, const uint8_t* src, uint32_t n, bool compareOnly) {
+  static bool WriteRange(Rep& f, uint64_t pos, const uint8_t* src, uint32_t n, bool compareOnly) {
     const uint32_t chunk = ChunkSize(f);
     const uint64_t fileEnd = f._stream->GetSize();
     const uint64_t end = pos + n;
@@ -120,18 +122,18 @@ struct ZorBFile::DistantSync {
   }
 
   // ------------------------------------------------------------ blocks
-  static bool DataChanged(ZorBFile& f, const sZorBfBRef& e) {
+  static bool DataChanged(Rep& f, const sZorBfBRef& e) {
     return e.size != 0 && e.HasPos() && f._stream->IsRangeChanged(static_cast<int64_t>(e.GetPos()), e.size);
   }
 
   // Whether a block whose stored bytes changed leaves the cache (only the
   // cache holds it) rather than being re-read in place.
-  static bool CanDrop(ZorBFile& f, int32_t id) {
+  static bool CanDrop(Rep& f, int32_t id) {
     const handle_t* h = f._Cached(id);
     return ZorGetRefCount(h) == 1 && ZorIsHandlePurgeable(h);
   }
 
-  static void Refresh(ZorBFile& f, int32_t id) {
+  static void Refresh(Rep& f, int32_t id) {
     assert(!(f._Entry(id).flags & ZorBfFlagDirty));
     if (CanDrop(f, id))
       f._DropCached(id);
@@ -140,13 +142,13 @@ struct ZorBFile::DistantSync {
   }
 
   // Header and directory unchanged: only the data of cached blocks may differ.
-  static void RefreshChangedBlocks(ZorBFile& f) {
+  static void RefreshChangedBlocks(Rep& f) {
     for (int32_t id = 1; id <= f._DirCount(); ++id)
       if (f._Cached(id) && DataChanged(f, f._Entry(id))) Refresh(f, id);
   }
 
   // ------------------------------------------------------------ directory
-  static void ReadHeader(ZorBFile& f, uint8_t* header) {
+  static void ReadHeader(Rep& f, uint8_t* header) {
     f._ReadAt(0, header, kZorBfHeaderSize);
     if (memcmp(header + kZorBfHdrMagic, kMagic, sizeof kMagic) != 0) f._RaiseInternal(2);
   }
@@ -156,11 +158,12 @@ struct ZorBFile::DistantSync {
   // the stream knows the chunks they cover whole as current and the next
   // revalidation does not take them for changed; the header comes from
   // that read.
-  static std::vector<sZorBfBRef> ReadDirectory(ZorBFile& f, uint8_t* header, bool withHeader) {
+  static std::vector<sZorBfBRef> ReadDirectory(Rep& f, uint8_t* header, bool withHeader) {
     const uint32_t count = platform::GetLE32(header + kZorBfHdrDirCount);
     const uint64_t bytes = uint64_t{count} * kZorBfEntrySize;
     // Another process left what this one cannot read as a directory.
-    if (count > kZorBfMaxEntries || kZorBfHeaderSize + bytes > f._stream->GetSize()) f._Raise(32);
+    if (count > kZorBfMaxEntries || kZorBfHeaderSize + bytes > f._stream->GetSize())
+      ZorRaise(bfile::kSource, ZorErr(1, 32), &f._path);
     const uint32_t from = withHeader ? 0u : static_cast<uint32_t>(kZorBfHeaderSize);
     std::vector<uint8_t> raw(kZorBfHeaderSize - from + bytes);
     f._ReadAt(from, raw.data(), static_cast<uint32_t>(raw.size()));
@@ -177,7 +180,7 @@ struct ZorBFile::DistantSync {
   enum class Fate { kKeep, kReload, kDrop };
 
   // What becomes of a cached block when the directory is replaced by dir.
-  static Fate FateOf(ZorBFile& f, int32_t id, const std::vector<sZorBfBRef>& dir) {
+  static Fate FateOf(Rep& f, int32_t id, const std::vector<sZorBfBRef>& dir) {
     if (static_cast<size_t>(id) > dir.size()) return Fate::kDrop;
     const sZorBfBRef& now = dir[static_cast<size_t>(id - 1)];
     if (now.IsFree()) return Fate::kDrop;
@@ -188,7 +191,7 @@ struct ZorBFile::DistantSync {
 
   // Replaces header and directory by what the file holds; cached blocks
   // are kept, re-read or dropped as the new entries say.
-  static void Reload(ZorBFile& f, bool headerChanged) {
+  static void Reload(Rep& f, bool headerChanged) {
     uint8_t header[kZorBfHeaderSize];
     if (headerChanged)
       ReadHeader(f, header);
@@ -214,18 +217,18 @@ struct ZorBFile::DistantSync {
   // among others) the file may end with bytes no entry covers: the blocks
   // the dead writer appended. Under the exclusive bracket the directory
   // just read is the whole truth, so they are cut off.
-  static void TrimTail(ZorBFile& f) {
+  static void TrimTail(Rep& f) {
     uint64_t end = f._DataStart();
     for (const sZorBfBRef& e : f._dir)
       if (e.HasPos()) end = std::max(end, e.GetPos() + e.capacity);
     if (f._FileSize() > end) f._SetFileSize(end);
   }
 
-  static void Install(ZorBFile& f, const uint8_t* header, std::vector<sZorBfBRef> dir) {
+  static void Install(Rep& f, const uint8_t* header, std::vector<sZorBfBRef> dir) {
     f._dir = std::move(dir);
     f._cache.resize(f._dir.size(), nullptr);
     memcpy(f._header, header, kZorBfHeaderSize);
-    f._state &= ~kHeaderDirty;
+    f._state &= ~Rep::kHeaderDirty;
     f._changedLow = 0x7FFFFFFF;
     f._changedHigh = 0;
     f._DropFreeLists();
@@ -235,11 +238,13 @@ struct ZorBFile::DistantSync {
   }
 };
 
-void ZorBFile::_StreamChangedThunk(void* context, iZorStream*, bool everything) {
-  static_cast<ZorBFile*>(context)->_OnStreamChanged(everything);
+}  // namespace
+
+void ZorBFile::Rep::_StreamChangedThunk(void* context, iZorStream*, bool everything) {
+  static_cast<Rep*>(context)->_OnStreamChanged(everything);
 }
 
-void ZorBFile::_OnStreamChanged(bool everything) {
+void ZorBFile::Rep::_OnStreamChanged(bool everything) {
   // During Open the header is not read yet: what it reads will be current.
   if (!_stream || memcmp(_header + kZorBfHdrMagic, kMagic, sizeof kMagic) != 0) return;
   _fileSize = 0;
@@ -257,7 +262,7 @@ void ZorBFile::_OnStreamChanged(bool everything) {
 // Re-reads a cached block into its own handle, so that a caller sharing it
 // sees the stored bytes. Memory a caller has locked is never moved: when
 // the stored size would need that, the cache lets the block go instead.
-void ZorBFile::_ReloadBlock(int32_t id) {
+void ZorBFile::Rep::_ReloadBlock(int32_t id) {
   handle_t* h = _Cached(id);
   const sZorBfBRef& e = _Entry(id);
   const bool moves = e.size != h->size && (h->foreign || e.size > h->capacity || e.size < h->capacity / 4);
@@ -271,7 +276,7 @@ void ZorBFile::_ReloadBlock(int32_t id) {
   _SendMsg(id);
 }
 
-bool ZorBFile::_BeginRead() const {
+bool ZorBFile::Rep::_BeginRead() const {
   if (!_stream || !IsDistant() || _depth != 0 || _readDepth > 0) return false;
   ++_readDepth;
   try {
@@ -283,7 +288,7 @@ bool ZorBFile::_BeginRead() const {
   return true;
 }
 
-void ZorBFile::_EndRead() const {
+void ZorBFile::Rep::_EndRead() const {
   --_readDepth;
   // Called from a scope's destructor: the stream releases its lock even
   // when publishing fails, and a read has nothing to publish.
@@ -293,7 +298,7 @@ void ZorBFile::_EndRead() const {
   }
 }
 
-bool ZorBFile::_WriteRange(int64_t pos, const void* data, uint32_t n, bool compareOnly) {
+bool ZorBFile::Rep::_WriteRange(int64_t pos, const void* data, uint32_t n, bool compareOnly) {
   if (!IsDistant()) {
     if (compareOnly) return true;
     _stream->Seek(pos, ZorSeekSet);

@@ -12,6 +12,7 @@
 
 #include <cstring>
 
+#include "foundation/errors/raise.h"
 #include "platform/little_endian.h"
 #include "storage/block_file/block_file_impl.h"
 
@@ -21,12 +22,12 @@ using platform::GetLE32;
 using platform::GetLE64;
 using platform::PutLE32;
 
-uint32_t ZorBFile::_Hdr32(uint32_t offset) const { return GetLE32(_header + offset); }
-void ZorBFile::_SetHdr32(uint32_t offset, uint32_t value) { PutLE32(_header + offset, value); }
+uint32_t ZorBFile::Rep::_Hdr32(uint32_t offset) const { return GetLE32(_header + offset); }
+void ZorBFile::Rep::_SetHdr32(uint32_t offset, uint32_t value) { PutLE32(_header + offset, value); }
 
 // A setter that does nothing for an unchanged value, else stores it in one
 // transaction.
-void ZorBFile::_SetHdrValue(uint32_t offset, int32_t value) {
+void ZorBFile::Rep::_SetHdrValue(uint32_t offset, int32_t value) {
   if (static_cast<int32_t>(_Hdr32(offset)) == value) return;
   _RequireWrite();
   bfile::Txn txn(this);
@@ -34,57 +35,56 @@ void ZorBFile::_SetHdrValue(uint32_t offset, int32_t value) {
   _SetHeaderDirty();
 }
 
-int32_t ZorBFile::GetFType() const {
+int32_t ZorBFile::Rep::GetFType() const {
   _ReadScope scope(this);
   return static_cast<int32_t>(_Hdr32(kZorBfHdrFileType));
 }
-int32_t ZorBFile::GetFGuId() const {
+int32_t ZorBFile::Rep::GetFGuId() const {
   _ReadScope scope(this);
   return static_cast<int32_t>(_Hdr32(kZorBfHdrGuid));
 }
-int32_t ZorBFile::GetSignature() const {
+int32_t ZorBFile::Rep::GetSignature() const {
   _ReadScope scope(this);
   return static_cast<int32_t>(_Hdr32(kZorBfHdrSignature));
 }
-int32_t ZorBFile::GetUserRel() const {
+int32_t ZorBFile::Rep::GetUserRel() const {
   _ReadScope scope(this);
   return static_cast<int32_t>(_Hdr32(kZorBfHdrUserRel));
 }
-uint64_t ZorBFile::GetUpdateCounter() const {
+uint64_t ZorBFile::Rep::GetUpdateCounter() const {
   _ReadScope scope(this);
   return GetLE64(_header + kZorBfHdrUpdate);
 }
-uint32_t ZorBFile::GetDataStart() const { return _DataStart(); }
 
-const char* ZorBFile::GetCreaStr(string* dst) const {
+const char* ZorBFile::Rep::GetCreaStr(string* dst) const {
   _ReadScope scope(this);
   const char* text = reinterpret_cast<const char*>(_header + kZorBfHdrCreaStr);
   return dst->Assign(text, static_cast<int32_t>(strnlen(text, kZorBfMaxCreaStr)));
 }
 
-int32_t ZorBFile::GetUserData(int32_t index) const {
+int32_t ZorBFile::Rep::GetUserData(int32_t index) const {
   _ReadScope scope(this);
   if (index < 0 || index >= 64) return 0;
   return static_cast<int32_t>(_Hdr32(kZorBfHdrUserArray + 4 * static_cast<uint32_t>(index)));
 }
 
-void ZorBFile::GetUserArray(int32_t* out64) const {
+void ZorBFile::Rep::GetUserArray(int32_t* out64) const {
   _ReadScope scope(this);
   for (uint32_t i = 0; i < 64; ++i) out64[i] = static_cast<int32_t>(_Hdr32(kZorBfHdrUserArray + 4 * i));
 }
 
-void ZorBFile::SetFType(int32_t value) { _SetHdrValue(kZorBfHdrFileType, value); }
-void ZorBFile::SetFGuId(int32_t value) { _SetHdrValue(kZorBfHdrGuid, value); }
-void ZorBFile::SetSignature(int32_t value) { _SetHdrValue(kZorBfHdrSignature, value); }
-void ZorBFile::SetUserRel(int32_t value) { _SetHdrValue(kZorBfHdrUserRel, value); }
+void ZorBFile::Rep::SetFType(int32_t value) { _SetHdrValue(kZorBfHdrFileType, value); }
+void ZorBFile::Rep::SetFGuId(int32_t value) { _SetHdrValue(kZorBfHdrGuid, value); }
+void ZorBFile::Rep::SetSignature(int32_t value) { _SetHdrValue(kZorBfHdrSignature, value); }
+void ZorBFile::Rep::SetUserRel(int32_t value) { _SetHdrValue(kZorBfHdrUserRel, value); }
 
-void ZorBFile::SetUserData(int32_t index, int32_t value) {
-  if (index < 0 || index >= 64) _Raise(23);
+void ZorBFile::Rep::SetUserData(int32_t index, int32_t value) {
+  if (index < 0 || index >= 64) ZorRaise(bfile::kSource, ZorErr(1, 23), &_path);
   _SetHdrValue(kZorBfHdrUserArray + 4 * static_cast<uint32_t>(index), value);
 }
 
 // Creation strings longer than 35 characters are truncated.
-void ZorBFile::SetCreaStr(const char* text) {
+void ZorBFile::Rep::SetCreaStr(const char* text) {
   _RequireWrite();
   bfile::Txn txn(this);
   std::memset(_header + kZorBfHdrCreaStr, 0, kZorBfMaxCreaStr + 1);
@@ -92,7 +92,7 @@ void ZorBFile::SetCreaStr(const char* text) {
   _SetHeaderDirty();
 }
 
-void ZorBFile::SetUserArray(const int32_t* in64) {
+void ZorBFile::Rep::SetUserArray(const int32_t* in64) {
   _RequireWrite();
   bfile::Txn txn(this);
   for (uint32_t i = 0; i < 64; ++i) _SetHdr32(kZorBfHdrUserArray + 4 * i, static_cast<uint32_t>(in64[i]));
@@ -101,7 +101,7 @@ void ZorBFile::SetUserArray(const int32_t* in64) {
 
 // ------------------------------------------------------------ safety counters
 
-void ZorBFile::SetSecuFlag() {
+void ZorBFile::Rep::SetSecuFlag() {
   const uint32_t n = _Hdr32(kZorBfHdrCrash);
   if (n == 0) {
     _RequireWrite();
@@ -113,7 +113,7 @@ void ZorBFile::SetSecuFlag() {
   _SetHdr32(kZorBfHdrCrash, n + 1);
 }
 
-void ZorBFile::ClrSecuFlag() {
+void ZorBFile::Rep::ClrSecuFlag() {
   const uint32_t n = _Hdr32(kZorBfHdrCrash);
   if (n == 0) return;
   if (n == 1) {
@@ -126,7 +126,7 @@ void ZorBFile::ClrSecuFlag() {
   _SetHdr32(kZorBfHdrCrash, n - 1);
 }
 
-int32_t ZorBFile::GetCrashFlag(bool reset) {
+int32_t ZorBFile::Rep::GetCrashFlag(bool reset) {
   const int32_t n = static_cast<int32_t>(_Hdr32(kZorBfHdrCrash));
   if (reset && n == 1) {
     _RequireWrite();
@@ -137,7 +137,7 @@ int32_t ZorBFile::GetCrashFlag(bool reset) {
   return n;
 }
 
-bool ZorBFile::IsBadClose(bool reset) {
+bool ZorBFile::Rep::IsBadClose(bool reset) {
   const uint32_t bits = _Hdr32(kZorBfHdrState);
   const bool bad = (bits & kZorBfStateBadClose) != 0;
   if (reset && bad) {
@@ -149,7 +149,7 @@ bool ZorBFile::IsBadClose(bool reset) {
   return bad;
 }
 
-int32_t ZorBFile::BadOpenCount(bool reset) {
+int32_t ZorBFile::Rep::BadOpenCount(bool reset) {
   const int32_t n = static_cast<int32_t>(_Hdr32(kZorBfHdrBadOpen));
   if (reset && n != 0) {
     _RequireWrite();
@@ -162,7 +162,7 @@ int32_t ZorBFile::BadOpenCount(bool reset) {
 
 // The backup mode makes the file on disk look cleanly closed while a copy is
 // taken, then marks it open again.
-iZorStream* ZorBFile::SetModeBackup(bool backup) {
+iZorStream* ZorBFile::Rep::SetModeBackup(bool backup) {
   if (!IsWriteEnable() || !IsOpen()) return _stream;
   const uint32_t bits = _Hdr32(kZorBfHdrState);
   const uint32_t wanted = backup ? (bits & ~kZorBfStateOpenMarker) : (bits | kZorBfStateOpenMarker);
@@ -173,7 +173,7 @@ iZorStream* ZorBFile::SetModeBackup(bool backup) {
   return _stream;
 }
 
-void ZorBFile::SetDoMsg(bool on) {
+void ZorBFile::Rep::SetDoMsg(bool on) {
   _msgCount += on ? 1 : -1;
   if (_msgCount < 0) _msgCount = 0;
   if (_msgCount > 0)

@@ -32,11 +32,14 @@
 #include <limits>
 #include <vector>
 
+#include "foundation/errors/raise.h"
 #include "platform/little_endian.h"
 #include "storage/block_file/block_file_impl.h"
 #include "storage/block_file/maintenance.h"
 
 namespace zorvane {
+
+using bfile::kSource;
 
 namespace {
 
@@ -51,10 +54,6 @@ enum : int32_t {
   kTitle = 21,
 };
 
-[[noreturn]] void RaiseFor(const ZorFsa* path, int32_t code, uint32_t line = __builtin_LINE()) {
-  throw ZorEBasic(bfile::kSource, line, 1, ZorErr(1, code), static_cast<const char*>(nullptr), path);
-}
-
 // The message saying why a used entry cannot be copied, or 0.
 int32_t Flaw(const sZorBfBRef& e, uint64_t lowest, uint64_t fileSize) {
   if (bfile::IsPlacementDamaged(e, lowest, fileSize) || (e.size != 0 && !e.HasPos())) return kMsgOutside;
@@ -63,10 +62,8 @@ int32_t Flaw(const sZorBfBRef& e, uint64_t lowest, uint64_t fileSize) {
   return 0;
 }
 
-}  // namespace
-
-struct ZorBFile::Salvager {
-  Salvager(const ZorFsa* source, ZorVerif* r) : inPath(source), report(r) {}
+struct Salvager {
+  Salvager(const ZorFsa* source, ZorVerif* r) : inPath(source), report(r), o(ZorBFile::Rep::Of(out)) {}
 
   const ZorFsa* inPath;
   ZorVerif* report;
@@ -77,6 +74,7 @@ struct ZorBFile::Salvager {
   uint64_t fileSize = 0;
   uint32_t recorded = 0;
   ZorBFile out;
+  ZorBFile::Rep& o;  // out's representation
   std::vector<uint8_t> buffer;
 
   template <typename... Args>
@@ -89,14 +87,14 @@ struct ZorBFile::Salvager {
     fileSize = in->GetSize();
     in->Seek(0, ZorSeekSet);
     if (in->Read(header, kZorBfHeaderSize) != kZorBfHeaderSize || std::memcmp(header, "ZorBFile", 8) != 0)
-      RaiseFor(inPath, 36);
+      ZorRaise(kSource, ZorErr(1, 36), inPath);
     recorded = platform::GetLE32(header + kZorBfHdrDirCount);
     const uint64_t room = (fileSize - kZorBfHeaderSize) / kZorBfEntrySize;
     const uint64_t count = std::min<uint64_t>({recorded, room, kZorBfMaxEntries});
     counts.missing = static_cast<int32_t>(std::min<uint64_t>(recorded - count, std::numeric_limits<int32_t>::max()));
     std::vector<uint8_t> bytes(count * kZorBfEntrySize);
     if (!bytes.empty() && in->Read(bytes.data(), static_cast<uint32_t>(bytes.size())) != bytes.size())
-      RaiseFor(inPath, 32);
+      ZorRaise(kSource, ZorErr(1, 32), inPath);
     dir.resize(count);
     for (size_t i = 0; i < count; ++i) dir[i].Load(bytes.data() + i * kZorBfEntrySize);
   }
@@ -105,15 +103,15 @@ struct ZorBFile::Salvager {
   void CreateOut(const ZorFsa* outPath) {
     out.Open(outPath, ZorPermReadWrite, ZorShareExclusive, 0, -1, -1, -1);
     constexpr uint32_t kIdentity = kZorBfHdrFileType;  // from there to the end: identity, user array, reserved
-    std::memcpy(out._header + kIdentity, header + kIdentity, kZorBfHeaderSize - kIdentity);
-    bfile::Txn txn(&out);
-    out._SetHeaderDirty();
+    std::memcpy(o._header + kIdentity, header + kIdentity, kZorBfHeaderSize - kIdentity);
+    bfile::Txn txn(&o);
+    o._SetHeaderDirty();
     const int32_t count = static_cast<int32_t>(dir.size());
     if (count == 0) return;
-    out._ResizeDirectory(count);
-    for (int32_t id = 1; id <= count; ++id) out._Entry(id).flags = ZorBfFlagFree;
-    out._RecordChange(1);
-    out._RecordChange(count);
+    o._ResizeDirectory(count);
+    for (int32_t id = 1; id <= count; ++id) o._Entry(id).flags = ZorBfFlagFree;
+    o._RecordChange(1);
+    o._RecordChange(count);
   }
 
   // Copies one sound entry; false when its bytes cannot be read.
@@ -127,22 +125,22 @@ struct ZorBFile::Salvager {
         return false;
       }
     }
-    sZorBfBRef& d = out._Entry(id);
+    sZorBfBRef& d = o._Entry(id);
     d = sZorBfBRef{};
     d.owner = e.owner;
     d.type = e.type;
     d.size = e.size;
     d.flags = static_cast<uint8_t>(e.flags & ~(ZorBfFlagFree | ZorBfFlagMemoryOnly));
     if (e.HasPos() && e.capacity != 0) {
-      const uint64_t at = out._AppendPoint();
-      if (!bfile::ExtentFits(at, e.capacity)) out._Raise(16);
-      out._WriteAt(at, buffer.data(), e.size);
-      out._WriteZeros(at + e.size, e.capacity - e.size);
-      out._fileSize = at + e.capacity;
+      const uint64_t at = o._AppendPoint();
+      if (!bfile::ExtentFits(at, e.capacity)) ZorRaise(kSource, ZorErr(1, 16), &o._path);
+      o._WriteAt(at, buffer.data(), e.size);
+      o._WriteZeros(at + e.size, e.capacity - e.size);
+      o._fileSize = at + e.capacity;
       d.SetPos(at);
       d.capacity = e.capacity;
     }
-    out._RecordChange(id);
+    o._RecordChange(id);
     return true;
   }
 
@@ -150,11 +148,11 @@ struct ZorBFile::Salvager {
     const uint64_t lowest = kZorBfHeaderSize + dir.size() * kZorBfEntrySize;
     string title, inName, outName;
     display->Begin(ZorFormString(&title, 1, kGroup, kTitle, inPath->GetPath(ZorFsaPathDisplay, &inName),
-                                 out._path.GetPath(ZorFsaPathDisplay, &outName)),
+                                 o._path.GetPath(ZorFsaPathDisplay, &outName)),
                    static_cast<int64_t>(dir.size()));
-    bfile::Txn txn(&out);
+    bfile::Txn txn(&o);
     for (int32_t id = 1; id <= static_cast<int32_t>(dir.size()); ++id) {
-      if (display->Step()) ZorProgress::S_RaiseCancel(bfile::kSource, __LINE__);
+      if (display->Step()) ZorProgress::S_RaiseCancel(kSource, __LINE__);
       const sZorBfBRef& e = dir[static_cast<size_t>(id - 1)];
       if (e.IsFree()) continue;
       const int32_t flaw = Flaw(e, lowest, fileSize);
@@ -185,9 +183,11 @@ struct ZorBFile::Salvager {
   }
 };
 
-void ZorBFile::Salvage(const ZorFsa* in, const ZorFsa* out, ZorVerif* report, ZorProgress* display,
-                       sZorBfSalvage* result) {
-  ZorBFile::Create(out, 0, 0, nullptr, ZorFsaCreateNew);
+}  // namespace
+
+void ZorBFile::Rep::Salvage(const ZorFsa* in, const ZorFsa* out, ZorVerif* report, ZorProgress* display,
+                            sZorBfSalvage* result) {
+  Create(out, 0, 0, nullptr, ZorFsaCreateNew);
   Salvager s(in, report);
   ZorProgress headless;
   try {

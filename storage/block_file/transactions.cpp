@@ -35,11 +35,14 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/errors/raise.h"
 #include "platform/little_endian.h"
 #include "storage/block_file/block_file_impl.h"
 #include "storage/block_file/block_space.h"
 
 namespace zorvane {
+
+using bfile::kSource;
 
 namespace {
 
@@ -58,7 +61,7 @@ uint32_t ReservedFor(uint32_t count) {
 
 // ------------------------------------------------------------ transactions
 
-void ZorBFile::StartTransaction() {
+void ZorBFile::Rep::StartTransaction() {
   if (_depth == kNoTransaction) return;
   _RequireWrite();
   if (IsDistant() && _depth == 0) _stream->BeginExclusive();
@@ -66,9 +69,9 @@ void ZorBFile::StartTransaction() {
   ZorSuspendDisabler::Raise();
 }
 
-void ZorBFile::EndTransaction() {
+void ZorBFile::Rep::EndTransaction() {
   if (_depth == kNoTransaction) return;
-  if (_depth < 1) _Raise(15);
+  if (_depth < 1) ZorRaise(kSource, ZorErr(1, 15), &_path);
   ZorSuspendDisabler::Lower();
   if (_depth > 1) {
     --_depth;
@@ -85,12 +88,6 @@ void ZorBFile::EndTransaction() {
   if (IsDistant()) _stream->EndExclusive();
 }
 
-void* ZorBFile::Lock(ZorLock* guard) {
-  StartTransaction();
-  if (guard) guard->Init(this);
-  return this;
-}
-
 // Called by a guard's release, most often from its destructor, where an
 // exception would end the program (twice so while another one unwinds). A
 // failing flush is therefore reported on the debug channel, not raised: the
@@ -98,7 +95,7 @@ void* ZorBFile::Lock(ZorLock* guard) {
 // and the blocks that were not written stay dirty for the next flush.
 // Callers that must see the failure end the transaction themselves
 // (EndTransaction raises).
-void ZorBFile::Unlock() {
+void ZorBFile::Rep::Unlock() {
   try {
     EndTransaction();
   } catch (const ZorEBasic& e) {
@@ -110,7 +107,7 @@ void ZorBFile::Unlock() {
 
 // ------------------------------------------------------------ the flush
 
-void ZorBFile::FlushTransaction() {
+void ZorBFile::Rep::FlushTransaction() {
   if (!IsOpen()) return;
   struct Flushing {
     bool& flag;
@@ -136,15 +133,15 @@ void ZorBFile::FlushTransaction() {
       if (!(_openFlags & ZorBfOpenNoFlush)) _OsFlush();
     }
   } catch (const std::bad_alloc&) {
-    _Raise(1);
+    ZorRaise(kSource, ZorErr(1, 1), &_path);
   }
 }
 
-void ZorBFile::_Barrier() {
+void ZorBFile::Rep::_Barrier() {
   if ((_openFlags & ZorBfOpenCopyOnWrite) && !(_openFlags & ZorBfOpenNoFlush) && _unsynced) _OsFlush();
 }
 
-bool ZorBFile::_FlushDirtyBlocks() {
+bool ZorBFile::Rep::_FlushDirtyBlocks() {
   if (_dirtyCount == 0) return false;
   std::vector<int32_t> ids;
   ids.reserve(static_cast<size_t>(_dirtyCount));
@@ -165,7 +162,7 @@ bool ZorBFile::_FlushDirtyBlocks() {
 // will be written before the directory that forgets them. Flags 0x08 and
 // 0x10 are only ever set with a recorded change: the changed range holds
 // every entry that carries them.
-void ZorBFile::_ReleaseAtFlush() {
+void ZorBFile::Rep::_ReleaseAtFlush() {
   const int32_t last = std::min(_changedHigh, _DirCount());
   for (int32_t id = std::max(_changedLow, 1); id <= last; ++id) {
     sZorBfBRef& e = _Entry(id);
@@ -191,7 +188,7 @@ void ZorBFile::_ReleaseAtFlush() {
 // there are given up; what an extent had beyond the new data start stays
 // free space (an empty slot, or a new entry when that does not make the
 // directory outgrow the new area), so that nothing becomes lost space.
-bool ZorBFile::_GrowReservedArea() {
+bool ZorBFile::Rep::_GrowReservedArea() {
   bool moved = false;
   for (uint32_t want = ReservedFor(static_cast<uint32_t>(_DirCount())); want > _DataStart();
        want = ReservedFor(static_cast<uint32_t>(_DirCount()))) {
@@ -234,11 +231,12 @@ bool ZorBFile::_GrowReservedArea() {
 }
 
 // Copies a clean block to the end of the file, padded to its capacity.
-void ZorBFile::_MoveBlockToEnd(int32_t id) {
+void ZorBFile::Rep::_MoveBlockToEnd(int32_t id) {
   sZorBfBRef& e = _Entry(id);
   const uint64_t newPos = _AppendPoint();
-  if (!bfile::ExtentFits(newPos, e.capacity)) _Raise(16);
-  if (e.size > e.capacity || e.size > kZorBfMaxBlockSize || e.GetPos() + e.capacity > newPos) _Raise(32);
+  if (!bfile::ExtentFits(newPos, e.capacity)) ZorRaise(kSource, ZorErr(1, 16), &_path);
+  if (e.size > e.capacity || e.size > kZorBfMaxBlockSize || e.GetPos() + e.capacity > newPos)
+    ZorRaise(kSource, ZorErr(1, 32), &_path);
   std::vector<uint8_t> data;
   const uint8_t* bytes = nullptr;
   if (handle_t* h = _Cached(id); h && ZorGetHandleSize(h) == e.size) {
@@ -260,7 +258,7 @@ void ZorBFile::_MoveBlockToEnd(int32_t id) {
   _RecordChange(id);
 }
 
-void ZorBFile::_WriteEntries(int32_t low, int32_t high) {
+void ZorBFile::Rep::_WriteEntries(int32_t low, int32_t high) {
   if (low > high) return;
   std::vector<uint8_t> bytes(static_cast<size_t>(high - low + 1) * kZorBfEntrySize);
   for (int32_t id = low; id <= high; ++id)
@@ -272,7 +270,7 @@ void ZorBFile::_WriteEntries(int32_t low, int32_t high) {
     _WriteAt(at, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
-void ZorBFile::_WriteDirectoryRange(uint32_t oldDataStart) {
+void ZorBFile::Rep::_WriteDirectoryRange(uint32_t oldDataStart) {
   if (_changedLow == 0x7FFFFFFF && _changedHigh == 0) return;
   if (_changedLow < 1 || _changedLow > _changedHigh || _changedHigh > _DirCount()) _RaiseInternal(2);
   const bool copyOnWrite = (_openFlags & ZorBfOpenCopyOnWrite) != 0;
@@ -306,7 +304,7 @@ void ZorBFile::_WriteDirectoryRange(uint32_t oldDataStart) {
   _changedHigh = 0;
 }
 
-void ZorBFile::_PrepareHeaderWrite() {
+void ZorBFile::Rep::_PrepareHeaderWrite() {
   if (_state & kBumpCounter) {
     _state &= ~kBumpCounter;
     platform::PutLE64(_header + kZorBfHdrUpdate, platform::GetLE64(_header + kZorBfHdrUpdate) + 1);
@@ -314,7 +312,7 @@ void ZorBFile::_PrepareHeaderWrite() {
   if (std::memcmp(_header, "ZorBFile", 8) != 0) _RaiseInternal(1);
 }
 
-void ZorBFile::_WriteHeader() {
+void ZorBFile::Rep::_WriteHeader() {
   if (!(_state & kHeaderDirty)) return;
   _PrepareHeaderWrite();
   _WriteAt(0, _header, kZorBfHeaderSize);
@@ -323,7 +321,7 @@ void ZorBFile::_WriteHeader() {
   _SendMsg(0);
 }
 
-void ZorBFile::_WriteHeaderWithEntries(int32_t high) {
+void ZorBFile::Rep::_WriteHeaderWithEntries(int32_t high) {
   _PrepareHeaderWrite();
   std::vector<uint8_t> bytes(kZorBfHeaderSize + static_cast<size_t>(high) * kZorBfEntrySize);
   std::memcpy(bytes.data(), _header, kZorBfHeaderSize);

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <random>
@@ -29,27 +30,13 @@
 #include <string>
 #include <vector>
 
+#include "storage/block_file/block_file_impl.h"
 #include "support/fault_stream.h"
 #include "support/temp_files.h"
 #include "support/working_set.h"
 
 using namespace zorvane;
 using zortest::FaultStream;
-
-// Reaches the in-memory state that no outside input can damage, to prove
-// that the internal-fault checks fire.
-namespace zorvane {
-class ZorBFileTestAccess {
- public:
-  static void DamageMagic(ZorBFile* f) { f->_header[0] = 'X'; }
-  static void DamageChangedRange(ZorBFile* f) {
-    f->_changedLow = 1;
-    f->_changedHigh = f->_DirCount() + 5;
-  }
-  static void SetFileSize(ZorBFile* f, uint64_t size) { f->_fileSize = size; }
-  static uint8_t Flags(ZorBFile* f, int32_t id) { return f->_Entry(id).flags; }
-};
-}  // namespace zorvane
 
 namespace {
 
@@ -650,11 +637,12 @@ TEST(BFileWrite, GrowthKeepsTheIdAndFreesTheOldExtentAfterTheFlush) {
   EXPECT_EQ(3, owner);
   // The old extent belongs to another entry, released at the flush only.
   const int32_t holder = m.file.GetDirCount();
-  EXPECT_EQ(ZorBfFlagFree | ZorBfFlagRelease, ZorBFileTestAccess::Flags(&m.file, holder));
+  sZorBfBRef e;
+  ASSERT_TRUE(m.file.GetEntry(holder, &e));
+  EXPECT_EQ(ZorBfFlagFree | ZorBfFlagRelease, e.flags);
   const int32_t fresh = m.file.BCreate(nullptr, 1, 1, 1000, true);
   EXPECT_NE(holder, fresh);
   m.file.EndTransaction();
-  sZorBfBRef e;
   ASSERT_TRUE(m.file.GetEntry(holder, &e));
   EXPECT_EQ(ZorBfFlagFree, e.flags);
   EXPECT_EQ(25600u, e.GetPos());
@@ -1372,9 +1360,11 @@ TEST(BFileErrors, EveryCodeFromARealTrigger) {
   EXPECT_EQ(ZorErr(1, 41), ZorBFile::Is(&missing, false, -1, -1));
 }
 
+// The representation's state that no outside input can damage is damaged
+// directly, to prove that the internal-fault checks fire.
 TEST(BFileErrors, InternalFaultsAreCrashesWithTheirTexts) {
   MemFile m;
-  ZorBFileTestAccess::DamageMagic(&m.file);
+  ZorBFile::Rep::Of(m.file)._header[0] = 'X';
   try {
     m.file.SetUserRel(3);
     ADD_FAILURE() << "no fault";
@@ -1385,7 +1375,9 @@ TEST(BFileErrors, InternalFaultsAreCrashesWithTheirTexts) {
   MemFile r;
   r.Create("a");
   r.file.StartTransaction();
-  ZorBFileTestAccess::DamageChangedRange(&r.file);
+  ZorBFile::Rep& rep = ZorBFile::Rep::Of(r.file);
+  rep._changedLow = 1;
+  rep._changedHigh = rep._DirCount() + 5;
   try {
     r.file.EndTransaction();
     ADD_FAILURE() << "no fault";
@@ -1396,11 +1388,17 @@ TEST(BFileErrors, InternalFaultsAreCrashesWithTheirTexts) {
   EXPECT_EQ(0, r.file.CountTransaction());
 }
 
+// A sparse file ending 2 KiB short of 2^40: an appended block of 2 KiB
+// would reach the limit.
 TEST(BFileErrors, AnExtentReachingTwoToTheFortyRaises16) {
-  MemFile m;
-  ZorBFileTestAccess::SetFileSize(&m.file, (uint64_t(1) << 40) - 2048);
-  EXPECT_CODE(16, m.file.BCreate(nullptr, 1, 1, 2048, true));
-  EXPECT_EQ(0, m.file.CountTransaction());
+  zortest::TempDir dir;
+  const ZorFsa path = dir.Fsa("huge.zbf");
+  ZorBFile::Create(&path, 7, 99, "test", ZorFsaCreateAlways);
+  std::filesystem::resize_file(dir.File("huge.zbf"), (uint64_t(1) << 40) - 2048);
+  ZorBFile f;
+  f.Open(&path, ZorPermReadWrite, ZorShareExclusive, 0, -1, 7, 99);
+  EXPECT_CODE(16, f.BCreate(nullptr, 1, 1, 2048, true));
+  EXPECT_EQ(0, f.CountTransaction());
 }
 
 TEST(BFileErrors, AFailedWriteLeavesTheTransactionClosedAndTheDataRetried) {
@@ -1593,9 +1591,12 @@ TEST(BFileSafety, BackupModeMakesTheFileLookClosed) {
 TEST(BFileSafety, ChangeMessagesFlowWhileEnabled) {
   struct Seen {
     std::vector<int64_t> blocks;
+    std::set<void*> senders;
   } seen;
-  auto listener = [](void* ctx, int32_t msg, int32_t sub, void*, int64_t a, int64_t, int64_t, int64_t, int64_t) {
-    if (msg == 43 && sub == 37) static_cast<Seen*>(ctx)->blocks.push_back(a);
+  auto listener = [](void* ctx, int32_t msg, int32_t sub, void* obj, int64_t a, int64_t, int64_t, int64_t, int64_t) {
+    if (msg != 43 || sub != 37) return;
+    static_cast<Seen*>(ctx)->blocks.push_back(a);
+    static_cast<Seen*>(ctx)->senders.insert(obj);
   };
   ZorMessageListener previous = ZorSetMessageListener(listener, &seen);
   MemFile m;
@@ -1611,6 +1612,7 @@ TEST(BFileSafety, ChangeMessagesFlowWhileEnabled) {
   EXPECT_NE(seen.blocks.end(), std::find(seen.blocks.begin(), seen.blocks.end(), id));
   EXPECT_NE(seen.blocks.end(), std::find(seen.blocks.begin(), seen.blocks.end(), 0));
   EXPECT_EQ(whileOn, seen.blocks.size());
+  EXPECT_EQ(std::set<void*>{&m.file}, seen.senders);  // the file object itself
 }
 
 // ------------------------------------------------------------ close, distant seams
