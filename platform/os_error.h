@@ -8,10 +8,6 @@
 
 #include <zorvane/types.h>
 
-namespace zorvane {
-class ZorFsa;
-}
-
 namespace zorvane::platform {
 
 // The Windows error numbers that the file layer produces by itself.
@@ -40,9 +36,5 @@ uint32_t WinErrFromErrno(int err);
 // text of the path): Linux says ENOENT both for a missing file and for a
 // missing directory on the way, and the second is "path not found" (3).
 uint32_t WinErrFromErrnoAt(int err, const char* sysPath);
-
-// Kept for the block file's stress driver until it raises through
-// ZorRaiseErrno (foundation/errors/raise.h), which defines it.
-[[noreturn]] void RaiseErrno(const char* srcFile, uint32_t srcLine, int err, const ZorFsa* path);
 
 }  // namespace zorvane::platform

@@ -350,10 +350,6 @@ void ZorRaiseWinErr(ZorRaiseSite at, uint32_t winErr, const ZorFsa* path) {
   ZorRaise(at, ZorWinErrToZor(winErr), path);
 }
 
-void platform::RaiseErrno(const char* srcFile, uint32_t srcLine, int err, const ZorFsa* path) {
-  ZorRaiseErrno({srcFile, srcLine}, err, path);
-}
-
 void ZorRaiseBadParam(const char* srcFile, uint32_t srcLine) { ZorRaise({srcFile, srcLine}, ZorErr(kLibrary, 23)); }
 
 void ZorRaiseCrash(const char* srcFile, uint32_t srcLine, eZorException kind, int64_t err, const char* msg) {

@@ -25,13 +25,13 @@
 
 #include <zorvane/memory.h>
 
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "foundation/errors/raise.h"
+#include "platform/env.h"
 #include "platform/ticks.h"
 #include "storage/block_file/block_file_impl.h"
 #include "storage/block_file/block_space.h"
@@ -63,10 +63,8 @@ uint64_t WriteOrder(const sZorBfBRef& e) {
 }  // namespace
 
 uint64_t bfile::AddressSpaceBytes() {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-      static_cast<uint64_t>(limit.rlim_cur) < kAssumedAddressSpace)
-    return static_cast<uint64_t>(limit.rlim_cur);
+  uint64_t limit = UINT64_MAX;
+  if (platform::CurrentEnv().AddressSpaceLimit(&limit) == 0 && limit < kAssumedAddressSpace) return limit;
   return kAssumedAddressSpace;
 }
 

@@ -38,7 +38,6 @@
 // 32-bit placeholders: beyond 2 GiB they print wrapped.
 #include <zorvane/block_file.h>
 #include <zorvane/event_journal.h>
-#include <zorvane/messages.h>
 #include <zorvane/progress.h>
 #include <zorvane/string.h>
 #include <zorvane/ui.h>
@@ -49,6 +48,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/services/text_source.h"
 #include "storage/block_file/block_file_impl.h"
 #include "storage/block_file/maintenance.h"
 
@@ -221,7 +221,7 @@ struct Checker {
     f.IsBadClose(true);
     Report(true, kMsgCloseRepaired);
     string text;
-    ZorLogEvent(ZorLoadString(1, kGroup, kMsgCloseRepaired, &text), ZorEvtAlert);
+    ZorLogEvent(texts::Load(1, kGroup, kMsgCloseRepaired, &text), ZorEvtAlert);
   }
 
   bool PlacementDamaged() const {

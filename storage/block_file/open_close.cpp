@@ -17,7 +17,6 @@
 
 #include <zorvane/exception.h>
 #include <zorvane/file_commands.h>
-#include <zorvane/messages.h>
 #include <zorvane/messages_bus.h>
 #include <zorvane/string.h>
 
@@ -26,6 +25,7 @@
 #include <cstring>
 #include <random>
 
+#include "foundation/services/text_source.h"
 #include "foundation/errors/raise.h"
 #include "platform/little_endian.h"
 #include "platform/ticks.h"
@@ -124,7 +124,7 @@ void sZorBfBRef::Store(void* bytes) const {
 
 void ZorBFile::Rep::_RaiseInternal(int32_t textId, uint32_t line) const {
   string text;
-  ZorLoadString(1, bfile::kTextGroup, textId, &text);
+  texts::Load(1, bfile::kTextGroup, textId, &text);
   throw ZorECrash(1, ZorErr(1, 13), &text, &_path, kSource, line);
 }
 

@@ -18,16 +18,16 @@
 
 #include <zorvane/block_file.h>
 #include <zorvane/format.h>
-#include <zorvane/messages.h>
 #include <zorvane/string.h>
 #include <zorvane/verification.h>
 
+#include "foundation/errors/raise.h"
+#include "foundation/services/text_source.h"
+#include "platform/env.h"
 #include "platform/little_endian.h"
-#include "platform/os_error.h"
 
 #include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -143,7 +143,7 @@ class Worker {
     else if (r < 40) _Delete(&recs);
     if (_rng() % 5 == 0) _ReadBack(&recs);
     _Send(recs);
-    if (_index == _opt.killProcess && t == _opt.killInTransaction && _opt.killAfterMs < 0) kill(getpid(), SIGKILL);
+    if (_index == _opt.killProcess && t == _opt.killInTransaction && _opt.killAfterMs < 0) platform::CurrentEnv().Kill(getpid(), SIGKILL);
     _file.EndTransaction();
     _Send({Rec{kCommit, 0, v, 0}});
   }
@@ -202,11 +202,10 @@ class Worker {
     const char* p = reinterpret_cast<const char*>(recs.data());
     size_t left = recs.size() * sizeof(Rec);
     while (left > 0) {
-      const ssize_t n = write(_fd, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) _exit(kExitFailure);
+      size_t n = 0;
+      if (platform::CurrentEnv().Write(_fd, p, left, &n) != 0 || n == 0) _exit(kExitFailure);
       p += n;
-      left -= static_cast<size_t>(n);
+      left -= n;
     }
   }
 
@@ -252,16 +251,17 @@ void CreateFile(const ZorFsa* path) {
 
 void Spawn(const ZorFsa* path, const sZorBfStressOptions& opt, std::vector<Child>* children) {
   for (int32_t i = 1; i <= opt.processes; ++i) {
+    platform::Env& env = platform::CurrentEnv();
     int fds[2];
-    if (pipe(fds) != 0) platform::RaiseErrno(kSource, __LINE__, errno, path);
-    const pid_t pid = fork();
-    if (pid < 0) platform::RaiseErrno(kSource, __LINE__, errno, path);
+    if (const int err = env.MakePipe(fds)) ZorRaiseErrno(kSource, err, path);
+    pid_t pid = 0;
+    if (const int err = env.Fork(&pid)) ZorRaiseErrno(kSource, err, path);
     if (pid == 0) {
-      close(fds[0]);
-      for (const Child& c : *children) close(c.fd);
+      env.Close(fds[0]);
+      for (const Child& c : *children) env.Close(c.fd);
       _exit(RunWorker(path, opt, i, fds[1]));
     }
-    close(fds[1]);
+    env.Close(fds[1]);
     (*children)[static_cast<size_t>(i - 1)].pid = pid;
     (*children)[static_cast<size_t>(i - 1)].fd = fds[0];
   }
@@ -278,6 +278,7 @@ void Absorb(Child* c, const char* bytes, size_t n) {
 
 // Reads every pipe to its end; kills the chosen worker on time.
 void Collect(const sZorBfStressOptions& opt, std::vector<Child>* children) {
+  platform::Env& env = platform::CurrentEnv();
   const auto start = std::chrono::steady_clock::now();
   bool killPending = opt.killProcess > 0 && opt.killAfterMs >= 0;
   size_t open = children->size();
@@ -290,25 +291,27 @@ void Collect(const sZorBfStressOptions& opt, std::vector<Child>* children) {
         fds.push_back({c.fd, POLLIN, 0});
         who.push_back(&c);
       }
-    const int r = poll(fds.data(), fds.size(), killPending ? 1 : -1);
+    int r = 0;
+    env.Poll(fds.data(), fds.size(), killPending ? 1 : -1, &r);
     if (killPending && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(opt.killAfterMs)) {
-      kill((*children)[static_cast<size_t>(opt.killProcess - 1)].pid, SIGKILL);
+      env.Kill((*children)[static_cast<size_t>(opt.killProcess - 1)].pid, SIGKILL);
       killPending = false;
     }
     if (r <= 0) continue;
     for (size_t i = 0; i < fds.size(); ++i) {
       if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      const ssize_t n = read(fds[i].fd, buf.data(), buf.size());
-      if (n > 0) {
-        Absorb(who[i], buf.data(), static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        close(who[i]->fd);
+      size_t n = 0;
+      const int err = env.Read(fds[i].fd, buf.data(), buf.size(), &n);
+      if (err == 0 && n > 0) {
+        Absorb(who[i], buf.data(), n);
+      } else {
+        env.Close(who[i]->fd);
         who[i]->fd = -1;
         --open;
       }
     }
   }
-  for (Child& c : *children) waitpid(c.pid, &c.status, 0);
+  for (Child& c : *children) env.WaitChild(c.pid, &c.status);
 }
 
 // ------------------------------------------------------------ the model
@@ -461,7 +464,7 @@ void Line(ZorVerif* report, bool fault, int32_t id, ...) {
   va_list args;
   va_start(args, id);
   string pattern;
-  ZorLoadString(1, kMessageGroup, id, &pattern);
+  texts::Load(1, kMessageGroup, id, &pattern);
   ZorFormStringV(&text, pattern.CStr(), args);
   va_end(args);
   report->AddItem(fault ? kZorVerifError : kZorVerifNote, text.CStr());
