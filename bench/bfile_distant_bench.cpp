@@ -6,7 +6,7 @@
 //   counter block, create a 1 KB block) on one copy-on-write file; F = 1
 //   flushes the operating-system buffers at each commit, F = 0 does not.
 //   Counter tx_per_s: committed transactions per second of wall time.
-// BM_BytesPerTx_Differential / _Plain: one process, a file of 2,000 blocks
+// BM_BytesPerTx_Differential / _plain: one process, a file of 2,000 blocks
 //   of 200 bytes; each transaction changes one byte of a random block and
 //   creates a 300-byte block (copy-on-write). Counter bytes_per_tx: bytes
 //   the block file wrote, through a counting stream, with differential

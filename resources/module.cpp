@@ -118,8 +118,8 @@ struct Registry {
     kernel.instance = modules::KernelInstance();
     kernel.object = &Kernel();
     records.Ins(0, &kernel);
-    Kernel()._SetModuleId(ZorKernelModuleId);
-    Kernel()._SetInstance(kernel.instance);
+    Kernel()._setModuleId(ZorKernelModuleId);
+    Kernel()._setInstance(kernel.instance);
   }
 };
 
@@ -205,8 +205,8 @@ ZorModule* FindObject(int32_t id, bool load) {
   ZorModule* object = entry();
   sZorModuleInfo* rec = Record(reg, id);
   if (!object || !rec) return nullptr;
-  object->_SetModuleId(id);
-  object->_SetInstance(instance);
+  object->_setModuleId(id);
+  object->_setInstance(instance);
   rec->object = object;
   return object;
 }
@@ -258,8 +258,8 @@ void ZorRegisterModule(ZorModule* object, sZorModuleInfo* info, bool loadTypes) 
   }
   rec = Record(reg, entry.id);
   if (object && rec) {
-    object->_SetModuleId(entry.id);
-    object->_SetInstance(rec->instance);
+    object->_setModuleId(entry.id);
+    object->_setInstance(rec->instance);
   }
 }
 
@@ -302,8 +302,8 @@ void ZorSetAppModule(int32_t id, void* instance, ZorModule* object) {
   reg.appInstance = instance;
   reg.appObject = object;
   if (object) {
-    object->_SetModuleId(id);
-    object->_SetInstance(instance);
+    object->_setModuleId(id);
+    object->_setInstance(instance);
   }
 }
 

@@ -13,17 +13,17 @@ namespace zorvane::tool {
 
 class TerminalProgress : public ZorProgress {
  protected:
-  void _OnBegin() override {
+  void _onBegin() override {
     _start = Clock::now();
     _lastDraw = _start;
   }
-  void _OnStep() override {
+  void _onStep() override {
     const auto now = Clock::now();
     if (now - _start < std::chrono::seconds(1) || now - _lastDraw < std::chrono::milliseconds(100)) return;
     _lastDraw = now;
-    _Draw();
+    _draw();
   }
-  void _OnEnd() override {
+  void _onEnd() override {
     if (_drawn) std::fputs("\r\033[K", stderr);
     _drawn = false;
   }
@@ -31,7 +31,7 @@ class TerminalProgress : public ZorProgress {
  private:
   using Clock = std::chrono::steady_clock;
 
-  void _Draw() {
+  void _draw() {
     constexpr int kWidth = 30;
     const int64_t total = GetTotal();
     const int percent = total > 0 ? static_cast<int>(GetPos() * 100 / total) : 0;

@@ -124,13 +124,13 @@ ZorWLog* g_stdLog = nullptr;
 // The title guards call back the representation, which lives as long as
 // the log.
 struct ZorWLog::Rep {
-  Rep() : _endTitle(ZorDelegate::Member<&Rep::_EndTitle>(this)) {}
+  Rep() : _endTitle(ZorDelegate::Member<&Rep::_onEndTitle>(this)) {}
 
-  void _WriteLine(char kind, const char* label, const char* text);
-  void _EndTitle(int32_t level);
-  void _Purge();
+  void _writeLine(char kind, const char* label, const char* text);
+  void _onEndTitle(int32_t level);
+  void _purge();
   void Clear(uint32_t keep);
-  void _Append(const string& line);
+  void _append(const string& line);
   void _Close();
 
   bool _init = false;
@@ -215,10 +215,10 @@ void ZorWLog::_Write(char kind, const char* label, const char* pattern, const Zo
   if (!_rep->_init) return;
   string text;
   if (pattern) ZorFormStringArgs(&text, pattern, args);
-  _rep->_WriteLine(kind, label, text.CStr());
+  _rep->_writeLine(kind, label, text.CStr());
 }
 
-void ZorWLog::Rep::_WriteLine(char kind, const char* label, const char* text) {
+void ZorWLog::Rep::_writeLine(char kind, const char* label, const char* text) {
   if (!_init) return;
   string options;
   JoinOptions(&options, _optPerm, _optLine);
@@ -242,23 +242,23 @@ void ZorWLog::Rep::_WriteLine(char kind, const char* label, const char* text) {
   }
   if (_echo) ZorDebugPrintStr(line.CStr(), true);
   line += "\r\n";
-  _Purge();
-  _Append(line);
+  _purge();
+  _append(line);
 }
 
-void ZorWLog::Rep::_Append(const string& line) {
+void ZorWLog::Rep::_append(const string& line) {
   _stream->Seek(0, ZorSeekEnd);
   _stream->Write(line.CStr(), line.Len());
 }
 
-void ZorWLog::Rep::_Purge() {
+void ZorWLog::Rep::_purge() {
   if (_purgeLimit == 0) return;
   const uint64_t size = _stream->GetSize();
   if (size <= _purgeLimit) return;
   Clear(static_cast<uint32_t>(std::min<uint64_t>(size / 3 * 2, kMaxKeep)));
 }
 
-void ZorWLog::_StartTitle(ZorLock* guard, const char* label, const char* pattern, const ZorFormArgs& args) {
+void ZorWLog::_startTitle(ZorLock* guard, const char* label, const char* pattern, const ZorFormArgs& args) {
   if (!_rep->_init) return;
   ++_rep->_titleLevel;
   if (guard) guard->Init(&_rep->_endTitle, _rep->_titleLevel);
@@ -268,18 +268,18 @@ void ZorWLog::_StartTitle(ZorLock* guard, const char* label, const char* pattern
 
 // Runs from a guard's release, often in a destructor: a failure to write the
 // END line is dropped rather than thrown out of it.
-void ZorWLog::Rep::_EndTitle(int32_t level) {
+void ZorWLog::Rep::_onEndTitle(int32_t level) {
   const int32_t current = _titleLevel;
   _titleLevel = std::max(level - 1, 0);
   if (!_init) return;
   try {
     ZorAddStrOptLong(&_optLine, "LogTitleLevel", current);
-    _WriteLine('T', "END", nullptr);
+    _writeLine('T', "END", nullptr);
   } catch (const ZorException&) {
   }
 }
 
-void ZorWLog::_WriteErr(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args) {
+void ZorWLog::_writeErr(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args) {
   if (!_rep->_init) return;
   if (err != kNoErrorCode) {
     string codeText;
@@ -437,8 +437,8 @@ ZorWLog* ZorWLog::_S_GetFramLog() {
   }
 }
 
-void ZorWLog::_S_FramLogErr(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args) {
-  if (ZorWLog* log = _S_GetFramLog()) log->_WriteErr(label, err, pattern, args);
+void ZorWLog::_framLogErrArgs(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args) {
+  if (ZorWLog* log = _S_GetFramLog()) log->_writeErr(label, err, pattern, args);
 }
 
 void ZorWLog::S_FramLogErr(const ZorException* e) {

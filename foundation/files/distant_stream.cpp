@@ -141,14 +141,14 @@ ZorDistantLink::ZorDistantLink(iZorStream* owner, const ZorFsa* path, platform::
       _writable(writable),
       _network(IsNetworkFile(env, dataFd)) {
   _mark = NewGeneration();
-  const int err = _OpenLog();
+  const int err = _openLog();
   // A writer whose changes others could not learn would corrupt their view.
-  if (_writable && !_logWritable) _Raise(_logFd < 0 ? err : EACCES);
+  if (_writable && !_logWritable) _raise(_logFd < 0 ? err : EACCES);
   if (_logFd < 0) return;
   LogHeader h;
-  _LockLog(_logWritable);
-  if (!_ReadHeader(&h) && _logWritable) _ResetLog(&h);
-  _UnlockLog();
+  _lockLog(_logWritable);
+  if (!_readHeader(&h) && _logWritable) _resetLog(&h);
+  _unlockLog();
   _generation = h.generation;
   _seen = h.next;
 }
@@ -157,15 +157,15 @@ ZorDistantLink::~ZorDistantLink() {
   if (_logFd >= 0) _env.Close(_logFd);
 }
 
-void ZorDistantLink::_Raise(int err) const { ZorRaiseErrno(kSource, err, _path); }
+void ZorDistantLink::_raise(int err) const { ZorRaiseErrno(kSource, err, _path); }
 
-void ZorDistantLink::_Sync(int fd) const {
-  if (const int err = _env.DataSync(fd)) _Raise(err);
+void ZorDistantLink::_sync(int fd) const {
+  if (const int err = _env.DataSync(fd)) _raise(err);
 }
 
 // Opens the log, for writing when the link may; the error of the last
 // attempt when it stays closed.
-int ZorDistantLink::_OpenLog() {
+int ZorDistantLink::_openLog() {
   int err = 0;
   if (_writable) {
     err = _env.Open(_logPath.c_str(), O_RDWR | O_CREAT, 0666, &_logFd);
@@ -175,7 +175,7 @@ int ZorDistantLink::_OpenLog() {
   return err;
 }
 
-bool ZorDistantLink::_ReadAll(void* buf, size_t n, uint64_t offset) const {
+bool ZorDistantLink::_readAll(void* buf, size_t n, uint64_t offset) const {
   size_t done = 0;
   while (done < n) {
     size_t r = 0;
@@ -185,7 +185,7 @@ bool ZorDistantLink::_ReadAll(void* buf, size_t n, uint64_t offset) const {
   return true;
 }
 
-int ZorDistantLink::_WriteAll(const void* buf, size_t n, uint64_t offset) {
+int ZorDistantLink::_writeAll(const void* buf, size_t n, uint64_t offset) {
   size_t done = 0;
   while (done < n) {
     size_t r = 0;
@@ -197,21 +197,21 @@ int ZorDistantLink::_WriteAll(const void* buf, size_t n, uint64_t offset) {
   return 0;
 }
 
-bool ZorDistantLink::_LockLog(bool exclusive) {
+bool ZorDistantLink::_lockLog(bool exclusive) {
   if (_logFd < 0) return false;
   const int err = _env.Lock(_logFd, exclusive ? LockKind::kExclusive : LockKind::kShared, 0, 1, true);
-  if (err) _Raise(err);
+  if (err) _raise(err);
   return true;
 }
 
-void ZorDistantLink::_UnlockLog() {
+void ZorDistantLink::_unlockLog() {
   if (_logFd >= 0) _env.Lock(_logFd, LockKind::kRelease, 0, 1, false);
 }
 
-bool ZorDistantLink::_ReadHeader(LogHeader* h) const {
+bool ZorDistantLink::_readHeader(LogHeader* h) const {
   uint8_t b[kHeaderSize];
   *h = LogHeader{};
-  if (!_ReadAll(b, sizeof b, 0)) return false;
+  if (!_readAll(b, sizeof b, 0)) return false;
   if (memcmp(b, kMagic, 8) != 0 || GetLE32(b + 24) != kCapacity || GetLE32(b + 28) != kChunkSize) return false;
   h->generation = GetLE64(b + 8);
   h->next = GetLE64(b + 16);
@@ -219,7 +219,7 @@ bool ZorDistantLink::_ReadHeader(LogHeader* h) const {
   return h->generation != 0;
 }
 
-void ZorDistantLink::_WriteHeader(const LogHeader& h) {
+void ZorDistantLink::_writeHeader(const LogHeader& h) {
   uint8_t b[kHeaderSize] = {};
   memcpy(b, kMagic, 8);
   PutLE64(b + 8, h.generation);
@@ -227,23 +227,23 @@ void ZorDistantLink::_WriteHeader(const LogHeader& h) {
   PutLE32(b + 24, kCapacity);
   PutLE32(b + 28, kChunkSize);
   PutLE64(b + 32, h.writer);
-  if (const int err = _WriteAll(b, sizeof b, 0)) _Raise(err);
+  if (const int err = _writeAll(b, sizeof b, 0)) _raise(err);
 }
 
-void ZorDistantLink::_ResetLog(LogHeader* h) {
+void ZorDistantLink::_resetLog(LogHeader* h) {
   h->generation = NewGeneration();
   h->next = 0;
   h->writer = 0;
-  _WriteHeader(*h);
+  _writeHeader(*h);
 }
 
 // Reads the entries this link has not seen into _newRuns; false when that is
 // not possible and everything must be taken as changed.
-bool ZorDistantLink::_ReadNewEntries(const LogHeader& h) {
+bool ZorDistantLink::_readNewEntries(const LogHeader& h) {
   if (h.generation != _generation || h.next < _seen || h.next - _seen > kCapacity) return false;
   for (uint64_t seq = _seen; seq < h.next; ++seq) {
     uint8_t b[kEntrySize];
-    if (!_ReadAll(b, sizeof b, SlotOffset(seq)) || GetLE64(b) != seq) return false;
+    if (!_readAll(b, sizeof b, SlotOffset(seq)) || GetLE64(b) != seq) return false;
     _newRuns.push_back({GetLE64(b + 8), GetLE64(b + 16)});
   }
   return true;
@@ -251,48 +251,48 @@ bool ZorDistantLink::_ReadNewEntries(const LogHeader& h) {
 
 void ZorDistantLink::AfterAcquire(int dataFd) {
   _newRuns.clear();
-  if (_logFd < 0) _OpenLog();
-  if (!_LockLog(false)) return;  // no log: no writer has ever opened the file
+  if (_logFd < 0) _openLog();
+  if (!_lockLog(false)) return;  // no log: no writer has ever opened the file
   LogLockGuard unlock{this};
   LogHeader h;
-  const bool valid = _ReadHeader(&h);
+  const bool valid = _readHeader(&h);
   const bool orphan = valid && h.writer != 0;
-  const bool everything = !valid || orphan || !_ReadNewEntries(h);
+  const bool everything = !valid || orphan || !_readNewEntries(h);
   _generation = h.generation;
   _seen = h.next;
   unlock.Release();
-  if (orphan && _writable && _logWritable) _ClearOrphanMark();
+  if (orphan && _writable && _logWritable) _clearOrphanMark();
   _holding = _writable;
   if (everything) {
-    _MarkAllStale();
+    _markAllStale();
   } else {
-    for (const Run& r : _newRuns) _MarkStale(r.first, r.count);
+    for (const Run& r : _newRuns) _markStale(r.first, r.count);
   }
   if (!everything && _newRuns.empty()) return;
-  _DropCache(dataFd, _newRuns, everything);
-  _Notify(everything);
+  _dropCache(dataFd, _newRuns, everything);
+  _notify(everything);
 }
 
 // A writer died inside its bracket: a new generation tells every process.
-void ZorDistantLink::_ClearOrphanMark() {
-  _LockLog(true);
+void ZorDistantLink::_clearOrphanMark() {
+  _lockLog(true);
   LogLockGuard unlock{this};
   LogHeader h;
-  if (_ReadHeader(&h) && h.writer == 0) return;
-  _ResetLog(&h);
+  if (_readHeader(&h) && h.writer == 0) return;
+  _resetLog(&h);
   _generation = h.generation;
   _seen = h.next;
 }
 
 void ZorDistantLink::BeforeChange() {
   if (!_holding || _announced || !_logWritable) return;
-  _LockLog(true);
+  _lockLog(true);
   LogLockGuard unlock{this};
   LogHeader h;
-  if (!_ReadHeader(&h)) _ResetLog(&h);
+  if (!_readHeader(&h)) _resetLog(&h);
   h.writer = _mark;
-  _WriteHeader(h);
-  if (_network) _Sync(_logFd);
+  _writeHeader(h);
+  if (_network) _sync(_logFd);
   _generation = h.generation;
   _announced = true;
 }
@@ -301,21 +301,21 @@ void ZorDistantLink::BeforeRelease(int dataFd) {
   _holding = false;
   _announced = false;
   if (!_writable || _pending.empty()) return;
-  if (_network) _Sync(dataFd);
-  _LockLog(true);
+  if (_network) _sync(dataFd);
+  _lockLog(true);
   LogLockGuard unlock{this};
   LogHeader h;
   // A mark not this link's own is a dead writer's: start a new generation.
-  if (!_ReadHeader(&h) || (h.writer != 0 && h.writer != _mark)) _ResetLog(&h);
+  if (!_readHeader(&h) || (h.writer != 0 && h.writer != _mark)) _resetLog(&h);
   h.writer = 0;
-  _AppendPending(&h);
-  if (_network) _Sync(_logFd);
+  _appendPending(&h);
+  if (_network) _sync(_logFd);
 }
 
 void ZorDistantLink::PublishOutsideBracket(int dataFd) {
   if (!_writable || _pending.empty()) return;
   const uint64_t bracket = streams::kSentinelBase + streams::kSentinelBracket;
-  if (const int err = _env.Lock(dataFd, LockKind::kExclusive, bracket, 1, true)) _Raise(err);
+  if (const int err = _env.Lock(dataFd, LockKind::kExclusive, bracket, 1, true)) _raise(err);
   struct Release {
     platform::Env& env;
     int fd;
@@ -329,18 +329,18 @@ void ZorDistantLink::RemoveLog() { _env.Unlink(_logPath.c_str()); }
 
 // Writes the pending runs as entries after the header's last one, then the
 // header. This link's own entries are never read back: it has seen them.
-void ZorDistantLink::_AppendPending(LogHeader* h) {
-  std::vector<Run> runs = _PendingRuns();
+void ZorDistantLink::_appendPending(LogHeader* h) {
+  std::vector<Run> runs = _pendingRuns();
   if (runs.size() > kMaxRunsPerPublication) runs.assign(1, Run{0, kToEnd});
   for (const Run& r : runs) {
     uint8_t b[kEntrySize];
     PutLE64(b, h->next);
     PutLE64(b + 8, r.first);
     PutLE64(b + 16, r.count);
-    if (const int err = _WriteAll(b, sizeof b, SlotOffset(h->next))) _Raise(err);
+    if (const int err = _writeAll(b, sizeof b, SlotOffset(h->next))) _raise(err);
     ++h->next;
   }
-  _WriteHeader(*h);
+  _writeHeader(*h);
   _pending.clear();
   // Entries of others before ours were read at command 2, unless this is a
   // publication at close, where nothing more will be read anyway.
@@ -349,7 +349,7 @@ void ZorDistantLink::_AppendPending(LogHeader* h) {
 }
 
 // The pending runs sorted and merged.
-std::vector<ZorDistantLink::Run> ZorDistantLink::_PendingRuns() const {
+std::vector<ZorDistantLink::Run> ZorDistantLink::_pendingRuns() const {
   std::vector<Run> runs = _pending;
   std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
   std::vector<Run> merged;
@@ -370,7 +370,7 @@ void ZorDistantLink::SetCallback(const ZorDelegate* delegate, ZorStreamChangeFn 
   _context = context;
 }
 
-void ZorDistantLink::_Notify(bool everything) {
+void ZorDistantLink::_notify(bool everything) {
   if (_delegate.IsInit())
     _delegate.Call(everything ? 1 : 0);
   else if (_fn)
@@ -379,7 +379,7 @@ void ZorDistantLink::_Notify(bool everything) {
 
 // On a network file system, drops the cached pages of what changed, so that
 // the next reads go to the server whatever the client's cache policy.
-void ZorDistantLink::_DropCache(int dataFd, const std::vector<Run>& runs, bool everything) {
+void ZorDistantLink::_dropCache(int dataFd, const std::vector<Run>& runs, bool everything) {
   if (!_network) return;
   if (everything) {
     _env.Advise(dataFd, 0, 0, platform::Advice::kDontNeed);
@@ -391,12 +391,12 @@ void ZorDistantLink::_DropCache(int dataFd, const std::vector<Run>& runs, bool e
   }
 }
 
-void ZorDistantLink::_MarkAllStale() {
+void ZorDistantLink::_markAllStale() {
   std::fill(_stale.begin(), _stale.end(), uint8_t{1});
   _staleBeyond = true;
 }
 
-void ZorDistantLink::_MarkStale(uint64_t first, uint64_t count) {
+void ZorDistantLink::_markStale(uint64_t first, uint64_t count) {
   if (first >= kMaxTrackedChunks) first = kMaxTrackedChunks;
   const bool toEnd = count == kToEnd || count > kMaxTrackedChunks - first;
   const uint64_t end = toEnd ? std::max<uint64_t>(first, _stale.size()) : first + count;
@@ -405,7 +405,7 @@ void ZorDistantLink::_MarkStale(uint64_t first, uint64_t count) {
   if (toEnd) _staleBeyond = true;
 }
 
-void ZorDistantLink::_MarkFresh(uint64_t first, uint64_t count) {
+void ZorDistantLink::_markFresh(uint64_t first, uint64_t count) {
   if (first >= kMaxTrackedChunks || count == 0) return;
   const uint64_t end = std::min(first + count, kMaxTrackedChunks);
   if (end > _stale.size()) {
@@ -431,7 +431,7 @@ void ZorDistantLink::NoteRead(uint64_t offset, uint64_t length, uint64_t fileEnd
   const uint64_t first = (offset + kChunkSize - 1) / kChunkSize;
   uint64_t end = (offset + length) / kChunkSize;
   if (fileEnd != UINT64_MAX && fileEnd % kChunkSize != 0) end = fileEnd / kChunkSize + 1;
-  if (end > first) _MarkFresh(first, end - first);
+  if (end > first) _markFresh(first, end - first);
 }
 
 void ZorDistantLink::NoteWrite(uint64_t offset, uint64_t length) {
@@ -443,10 +443,10 @@ void ZorDistantLink::NoteWrite(uint64_t offset, uint64_t length) {
     _pending.push_back({first, last - first + 1});
   else
     _pending.back().count = last + 1 - _pending.back().first;
-  if (_pending.size() > 4 * kMaxRunsPerPublication) _pending = _PendingRuns();
+  if (_pending.size() > 4 * kMaxRunsPerPublication) _pending = _pendingRuns();
   const uint64_t whole = (offset + kChunkSize - 1) / kChunkSize;
   const uint64_t wholeEnd = (offset + length) / kChunkSize;
-  if (wholeEnd > whole) _MarkFresh(whole, wholeEnd - whole);
+  if (wholeEnd > whole) _markFresh(whole, wholeEnd - whole);
 }
 
 void ZorDistantLink::NoteSize(uint64_t oldSize, uint64_t newSize) {

@@ -63,36 +63,36 @@ class ZorDistantLink {
   };
   struct LogHeader;
 
-  int _OpenLog();
+  int _openLog();
   // Makes what was written to fd durable (network file systems only).
-  void _Sync(int fd) const;
-  bool _LockLog(bool exclusive);
-  void _UnlockLog();
-  // Releases the change log's lock taken by _LockLog at the end of a scope,
+  void _sync(int fd) const;
+  bool _lockLog(bool exclusive);
+  void _unlockLog();
+  // Releases the change log's lock taken by _lockLog at the end of a scope,
   // or earlier through Release.
   struct LogLockGuard {
     ZorDistantLink* link;
     ~LogLockGuard() { Release(); }
     void Release() {
-      if (link) link->_UnlockLog();
+      if (link) link->_unlockLog();
       link = nullptr;
     }
   };
-  bool _ReadAll(void* buf, size_t n, uint64_t offset) const;
-  int _WriteAll(const void* buf, size_t n, uint64_t offset);
-  bool _ReadHeader(LogHeader* h) const;
-  void _WriteHeader(const LogHeader& h);
-  void _ResetLog(LogHeader* h);
-  void _ClearOrphanMark();
-  bool _ReadNewEntries(const LogHeader& h);
-  void _AppendPending(LogHeader* h);
-  std::vector<Run> _PendingRuns() const;
-  void _MarkStale(uint64_t first, uint64_t count);
-  void _MarkAllStale();
-  void _MarkFresh(uint64_t first, uint64_t count);
-  void _Notify(bool everything);
-  void _DropCache(int dataFd, const std::vector<Run>& runs, bool everything);
-  [[noreturn]] void _Raise(int err) const;
+  bool _readAll(void* buf, size_t n, uint64_t offset) const;
+  int _writeAll(const void* buf, size_t n, uint64_t offset);
+  bool _readHeader(LogHeader* h) const;
+  void _writeHeader(const LogHeader& h);
+  void _resetLog(LogHeader* h);
+  void _clearOrphanMark();
+  bool _readNewEntries(const LogHeader& h);
+  void _appendPending(LogHeader* h);
+  std::vector<Run> _pendingRuns() const;
+  void _markStale(uint64_t first, uint64_t count);
+  void _markAllStale();
+  void _markFresh(uint64_t first, uint64_t count);
+  void _notify(bool everything);
+  void _dropCache(int dataFd, const std::vector<Run>& runs, bool everything);
+  [[noreturn]] void _raise(int err) const;
 
   iZorStream* _owner;
   const ZorFsa* _path;

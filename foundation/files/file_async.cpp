@@ -58,18 +58,18 @@ void ZorFileAsync::_Start() {
   _buf = static_cast<char*>(ZorMemAlloc(_step));
 }
 
-void ZorFileAsync::_Step() {
+void ZorFileAsync::_stepOnce() {
   const uint32_t got = _in->Read(_buf, _step);
   if (got > 0) _out->Write(_buf, got);
   _copied += got;
   if (got < _step) {
     _out->Flush();
     _out->Close();
-    _Finish(0);
+    _finish(0);
   }
 }
 
-void ZorFileAsync::_Finish(int64_t error) {
+void ZorFileAsync::_finish(int64_t error) {
   _error = error;
   _src.Trash();
   _dst.Trash();
@@ -93,9 +93,9 @@ bool ZorFileAsync::Idle() {
     if (_state == kReady)
       _Start();
     else
-      _Step();
+      _stepOnce();
   } catch (const ZorEBasic& e) {
-    _Finish(e.GetError());
+    _finish(e.GetError());
   }
   return _state != kDone;
 }
@@ -106,7 +106,7 @@ void ZorFileAsync::Run() {
 }
 
 void ZorFileAsync::Cancel() {
-  if (_state == kReady || _state == kCopying) _Finish(ZorErr(1, 1000));
+  if (_state == kReady || _state == kCopying) _finish(ZorErr(1, 1000));
 }
 
 const char* ZorFileAsync::GetProgressText(string* dst) const {

@@ -133,7 +133,7 @@ bool TakeShareMode(platform::Env& env, int fd, uint32_t perm) {
 class ZorAsyncHelper {
  public:
   ZorAsyncHelper(platform::Env* env, int fd, bool readAhead, uint64_t pos)
-      : _env(env), _fd(fd), _readAhead(readAhead), _pos(pos), _done(pos), _thread([this] { _Run(); }) {}
+      : _env(env), _fd(fd), _readAhead(readAhead), _pos(pos), _done(pos), _thread([this] { _run(); }) {}
   ~ZorAsyncHelper() {
     {
       std::lock_guard<std::mutex> lk(_m);
@@ -156,15 +156,15 @@ class ZorAsyncHelper {
   static constexpr uint64_t kWindow = 8u << 20;     // read ahead this far past the position
   static constexpr uint64_t kWriteBatch = 4u << 20;  // start write-back per this much
 
-  bool _HasWork() const {
+  bool _hasWork() const {
     if (_readAhead) return _pos < _done - std::min(_done, kWindow / 2) || _pos + kWindow / 2 > _done;
     return _written >= _done + kWriteBatch;
   }
 
-  void _Run() {
+  void _run() {
     std::unique_lock<std::mutex> lk(_m);
     for (;;) {
-      _cv.wait(lk, [this] { return _stop || _HasWork(); });
+      _cv.wait(lk, [this] { return _stop || _hasWork(); });
       if (_stop) return;
       const uint64_t pos = _pos, from = _done, written = _written;
       lk.unlock();
@@ -202,21 +202,21 @@ ZorStdStream::~ZorStdStream() {
   } catch (...) {
     // A destructor has nobody to report to; Close() says it to those who ask.
   }
-  _CloseQuietly();
+  _closeQuietly();
 }
 
 bool ZorStdStream::Idle() { return false; }
 
-void ZorStdStream::_Raise(int err) const { ZorRaiseErrno(kSource, err, &_path); }
+void ZorStdStream::_raise(int err) const { ZorRaiseErrno(kSource, err, &_path); }
 
-void ZorStdStream::_RaiseWin(uint32_t winErr) const { ZorRaiseWinErr(kSource, winErr, &_path); }
+void ZorStdStream::_raiseWin(uint32_t winErr) const { ZorRaiseWinErr(kSource, winErr, &_path); }
 
 // An open that failed: false with ZorStmNoRaise, else the error.
-bool ZorStdStream::_Fail(uint32_t winErr) {
+bool ZorStdStream::_fail(uint32_t winErr) {
   const bool noRaise = (_flags & ZorStmNoRaise) != 0;
-  _CloseQuietly();
+  _closeQuietly();
   if (noRaise) return false;
-  _RaiseWin(winErr);
+  _raiseWin(winErr);
 }
 
 bool ZorStdStream::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags) {
@@ -232,13 +232,13 @@ bool ZorStdStream::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags)
   _osPath = path->GetSysPath(&text);
   _perm = perm;
   _flags = flags;
-  if ((flags & ZorStmAsync) && !_IsWritable()) _flags |= ZorStmReadAhead;
+  if ((flags & ZorStmAsync) && !_isWritable()) _flags |= ZorStmReadAhead;
   struct stat st;
   uint32_t winErr = 0;
   _env = &platform::CurrentEnv();
-  _fd = platform::OpenRegularFile(*_env, _osPath.c_str(), _IsWritable() ? O_RDWR : O_RDONLY, 0, &st, &winErr);
-  if (_fd < 0) return _Fail(winErr);
-  if (!TakeShareMode(*_env, _fd, perm)) return _Fail(platform::kWinErrSharingViolation);
+  _fd = platform::OpenRegularFile(*_env, _osPath.c_str(), _isWritable() ? O_RDWR : O_RDONLY, 0, &st, &winErr);
+  if (_fd < 0) return _fail(winErr);
+  if (!TakeShareMode(*_env, _fd, perm)) return _fail(platform::kWinErrSharingViolation);
   // A scratch file is read and written in order; every other file is
   // addressed at random (blocks, records), where read-ahead only wastes.
   if (!(flags & ZorStmTemporary)) _env->Advise(_fd, 0, 0, platform::Advice::kRandom);
@@ -246,13 +246,13 @@ bool ZorStdStream::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags)
   _pos = 0;
   if (ZorDistantLink::IsDistantFile(*_env, _fd)) {
     try {
-      _distant = new ZorDistantLink(this, &_path, *_env, _fd, _osPath, _IsWritable());
+      _distant = new ZorDistantLink(this, &_path, *_env, _fd, _osPath, _isWritable());
     } catch (const ZorEBasic&) {
       if (!(_flags & ZorStmNoRaise)) {
-        _CloseQuietly();
+        _closeQuietly();
         throw;
       }
-      return _Fail(0);
+      return _fail(0);
     }
   }
   if ((_flags & ZorStmAsync) && _openSize > kAsyncThreadThreshold)
@@ -260,24 +260,24 @@ bool ZorStdStream::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags)
   return true;
 }
 
-void ZorStdStream::_CheckWritable() const {
-  if (_fd < 0) _Raise(EBADF);
-  if (!_IsWritable()) _RaiseWin(platform::kWinErrAccessDenied);
+void ZorStdStream::_checkWritable() const {
+  if (_fd < 0) _raise(EBADF);
+  if (!_isWritable()) _raiseWin(platform::kWinErrAccessDenied);
 }
 
-uint64_t ZorStdStream::_FileSize() const {
+uint64_t ZorStdStream::_fileSize() const {
   struct stat st;
-  if (const int err = _env->FileStat(_fd, &st)) _Raise(err);
+  if (const int err = _env->FileStat(_fd, &st)) _raise(err);
   return static_cast<uint64_t>(st.st_size);
 }
 
 uint32_t ZorStdStream::Read(void* buf, uint32_t n) {
-  if (_fd < 0) _Raise(EBADF);
+  if (_fd < 0) _raise(EBADF);
   const uint64_t start = _pos;
   uint32_t done = 0;
   while (done < n) {
     size_t r = 0;
-    if (const int err = _env->PRead(_fd, static_cast<char*>(buf) + done, n - done, start + done, &r)) _Raise(err);
+    if (const int err = _env->PRead(_fd, static_cast<char*>(buf) + done, n - done, start + done, &r)) _raise(err);
     if (r == 0) break;
     done += static_cast<uint32_t>(r);
   }
@@ -289,7 +289,7 @@ uint32_t ZorStdStream::Read(void* buf, uint32_t n) {
 }
 
 void ZorStdStream::Write(const void* buf, uint32_t n) {
-  _CheckWritable();
+  _checkWritable();
   if (_distant) _distant->BeforeChange();
   const uint64_t start = _pos;
   uint32_t done = 0;
@@ -297,7 +297,7 @@ void ZorStdStream::Write(const void* buf, uint32_t n) {
     size_t r = 0;
     const int err = _env->PWrite(_fd, static_cast<const char*>(buf) + done, n - done, start + done, &r);
     // A write that stores nothing and reports no error would loop for ever.
-    if (err || r == 0) _Raise(err ? err : EIO);
+    if (err || r == 0) _raise(err ? err : EIO);
     done += static_cast<uint32_t>(r);
   }
   _pos = start + n;
@@ -307,69 +307,69 @@ void ZorStdStream::Write(const void* buf, uint32_t n) {
 }
 
 uint64_t ZorStdStream::Seek(int64_t offset, eZorSeek whence) {
-  if (_fd < 0) _Raise(EBADF);
+  if (_fd < 0) _raise(EBADF);
   int64_t base;
   if (_flags & ZorStmAsync) {
     // The kept position: from the end leaves it where it is.
     if (whence == ZorSeekEnd) return _pos;
     base = whence == ZorSeekSet ? 0 : static_cast<int64_t>(_pos);
   } else {
-    if (whence < ZorSeekSet || whence > ZorSeekEnd) _Raise(EINVAL);
+    if (whence < ZorSeekSet || whence > ZorSeekEnd) _raise(EINVAL);
     base = whence == ZorSeekSet ? 0 : whence == ZorSeekCur ? static_cast<int64_t>(_pos)
-                                                           : static_cast<int64_t>(_FileSize());
+                                                           : static_cast<int64_t>(_fileSize());
   }
   if (offset < 0 ? static_cast<uint64_t>(base) < 0 - static_cast<uint64_t>(offset) : offset > INT64_MAX - base)
-    _Raise(EINVAL);
+    _raise(EINVAL);
   _pos = static_cast<uint64_t>(base + offset);
   return _pos;
 }
 
 uint64_t ZorStdStream::GetSize() {
-  if (_fd < 0) _Raise(EBADF);
-  return (_flags & ZorStmAsync) ? _openSize : _FileSize();
+  if (_fd < 0) _raise(EBADF);
+  return (_flags & ZorStmAsync) ? _openSize : _fileSize();
 }
 
 void ZorStdStream::SetSize(uint64_t size) {
-  _CheckWritable();
+  _checkWritable();
   if (_distant) _distant->BeforeChange();
-  const uint64_t old = _distant ? _FileSize() : 0;
-  if (const int err = _env->Truncate(_fd, size)) _Raise(err);
+  const uint64_t old = _distant ? _fileSize() : 0;
+  if (const int err = _env->Truncate(_fd, size)) _raise(err);
   if (_flags & ZorStmAsync) _openSize = size;
   if (_distant) _distant->NoteSize(old, size);
 }
 
 void ZorStdStream::Flush() {
-  if (_fd < 0) _Raise(EBADF);
-  if (!_IsWritable() || (_flags & ZorStmTemporary)) return;
-  if (const int err = _env->DataSync(_fd)) _Raise(err);
+  if (_fd < 0) _raise(EBADF);
+  if (!_isWritable() || (_flags & ZorStmTemporary)) return;
+  if (const int err = _env->DataSync(_fd)) _raise(err);
 }
 
 void ZorStdStream::Lock(int64_t offset, uint32_t length) {
-  if (_fd < 0) _Raise(EBADF);
-  if (offset < 0) _Raise(EINVAL);
+  if (_fd < 0) _raise(EBADF);
+  if (offset < 0) _raise(EINVAL);
   if (length == 0) return;  // an empty range conflicts with nothing
-  const LockKind kind = _IsWritable() ? LockKind::kExclusive : LockKind::kShared;
+  const LockKind kind = _isWritable() ? LockKind::kExclusive : LockKind::kShared;
   const int err = _env->Lock(_fd, kind, static_cast<uint64_t>(offset), length, false);
-  if (err == EAGAIN) _RaiseWin(platform::kWinErrLockViolation);
-  if (err) _Raise(err);
+  if (err == EAGAIN) _raiseWin(platform::kWinErrLockViolation);
+  if (err) _raise(err);
 }
 
 void ZorStdStream::UnLock(int64_t offset, uint32_t length) {
-  if (_fd < 0) _Raise(EBADF);
-  if (offset < 0) _Raise(EINVAL);
+  if (_fd < 0) _raise(EBADF);
+  if (offset < 0) _raise(EINVAL);
   if (length == 0) return;
   const int err = _env->Lock(_fd, LockKind::kRelease, static_cast<uint64_t>(offset), length, false);
-  if (err) _Raise(err);
+  if (err) _raise(err);
 }
 
-void ZorStdStream::_BeginExclusive() {
-  if (_fd < 0) _Raise(EBADF);
+void ZorStdStream::_beginExclusive() {
+  if (_fd < 0) _raise(EBADF);
   if (_bracket++ > 0) return;
-  const LockKind kind = _IsWritable() ? LockKind::kExclusive : LockKind::kShared;
+  const LockKind kind = _isWritable() ? LockKind::kExclusive : LockKind::kShared;
   const int err = _env->Lock(_fd, kind, kSentinelBase + streams::kSentinelBracket, 1, true);
   if (err) {
     _bracket = 0;
-    _Raise(err);
+    _raise(err);
   }
   if (!_distant) return;
   try {
@@ -381,7 +381,7 @@ void ZorStdStream::_BeginExclusive() {
   }
 }
 
-void ZorStdStream::_EndExclusive() {
+void ZorStdStream::_endExclusive() {
   if (_fd < 0 || _bracket == 0 || --_bracket > 0) return;
   struct Release {
     platform::Env* env;
@@ -391,7 +391,7 @@ void ZorStdStream::_EndExclusive() {
   if (_distant) _distant->BeforeRelease(_fd);
 }
 
-int32_t ZorStdStream::_DistantCommand(eZorStreamCmd cmd, void* a1, void* a2, void* a3) {
+int32_t ZorStdStream::_distantCommand(eZorStreamCmd cmd, void* a1, void* a2, void* a3) {
   switch (cmd) {
     case ZorStmCmdSetChangeCallback:
       if (_distant)
@@ -412,18 +412,18 @@ int32_t ZorStdStream::_DistantCommand(eZorStreamCmd cmd, void* a1, void* a2, voi
 int32_t ZorStdStream::Command(eZorStreamCmd cmd, void* a1, void* a2, void* a3, void*) {
   switch (cmd) {
     case ZorStmCmdIsReadOnly:
-      return !_IsWritable();
+      return !_isWritable();
     case ZorStmCmdBeginExclusive:
-      _BeginExclusive();
+      _beginExclusive();
       return 0;
     case ZorStmCmdEndExclusive:
-      _EndExclusive();
+      _endExclusive();
       return 0;
     case ZorStmCmdSetChangeCallback:
     case ZorStmCmdIsRangeChanged:
     case ZorStmCmdGetChunkSize:
     case ZorStmCmdIsDistant:
-      return _DistantCommand(cmd, a1, a2, a3);
+      return _distantCommand(cmd, a1, a2, a3);
     case ZorStmCmdGetDescriptor:
       return _fd;
   }
@@ -437,11 +437,11 @@ void ZorStdStream::Close() {
   // What can still fail here (publishing the last writes of a distant file)
   // must not keep the descriptor open: the failure is raised after closing.
   int err = 0;
-  if ((_flags & ZorStmAsync) && _IsWritable() && _openSize != _FileSize()) err = _env->Truncate(_fd, _openSize);
+  if ((_flags & ZorStmAsync) && _isWritable() && _openSize != _fileSize()) err = _env->Truncate(_fd, _openSize);
   if (_bracket > 0) {
     _bracket = 1;
     try {
-      _EndExclusive();
+      _endExclusive();
     } catch (...) {
       err = err ? err : EIO;
     }
@@ -458,11 +458,11 @@ void ZorStdStream::Close() {
     const int unlinked = _env->Unlink(_osPath.c_str());
     err = err ? err : unlinked;
   }
-  _CloseQuietly();
-  if (err) _Raise(err);
+  _closeQuietly();
+  if (err) _raise(err);
 }
 
-void ZorStdStream::_CloseQuietly() {
+void ZorStdStream::_closeQuietly() {
   delete _async;
   _async = nullptr;
   delete _distant;

@@ -37,7 +37,7 @@ class HandleStream : public iZorStream {
   }
   void Write(const void* buf, uint32_t n) override {
     if (n == 0) return;
-    if (_pos + n > _h.GetSize()) _Resize(_pos + n);
+    if (_pos + n > _h.GetSize()) _resize(_pos + n);
     memcpy(static_cast<char*>(_h.GetDatas()) + _pos, buf, n);
     _pos += n;
   }
@@ -49,7 +49,7 @@ class HandleStream : public iZorStream {
     return _pos;
   }
   uint64_t GetSize() override { return _h.GetSize(); }
-  void SetSize(uint64_t size) override { _Resize(size); }
+  void SetSize(uint64_t size) override { _resize(size); }
   void Flush() override {}
   void Lock(int64_t, uint32_t) override {}
   void UnLock(int64_t, uint32_t) override {}
@@ -64,7 +64,7 @@ class HandleStream : public iZorStream {
   void Unlock() override {}
 
  private:
-  void _Resize(uint64_t size) {
+  void _resize(uint64_t size) {
     if (size > UINT32_MAX) ZorRaiseWinErr(kSource, platform::kWinErrDiskFull, nullptr);
     _h.SetSizeZ(static_cast<uint32_t>(size));
   }
@@ -84,7 +84,7 @@ ZorStreamCache::~ZorStreamCache() {
   }
 }
 
-void ZorStreamCache::_Attach(iZorStream* inner, uint32_t window) {
+void ZorStreamCache::_attach(iZorStream* inner, uint32_t window) {
   _inner = inner;
   _cap = window ? window : kDefaultWindow;
   _buf.reset(new char[_cap]);
@@ -98,7 +98,7 @@ void ZorStreamCache::_Attach(iZorStream* inner, uint32_t window) {
 void ZorStreamCache::Init(iZorStream* inner, uint32_t window) {
   Close();
   inner->Lock(&_pin);
-  _Attach(inner, window);
+  _attach(inner, window);
 }
 
 bool ZorStreamCache::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags) {
@@ -106,38 +106,38 @@ bool ZorStreamCache::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flag
   iZorStream* inner = ZorOpenStream(path, perm, &_pin, flags);
   if (!inner) return false;
   _ownsInner = true;
-  _Attach(inner, 0);
+  _attach(inner, 0);
   return true;
 }
 
 void ZorStreamCache::Init(ZorHandle* h, uint32_t window) {
   Close();
   _owned.reset(new HandleStream(h));
-  _Attach(_owned.get(), window);
+  _attach(_owned.get(), window);
 }
 
-void ZorStreamCache::_Require() const {
+void ZorStreamCache::_require() const {
   if (!_inner) ZorRaiseWinErr(kSource, 6, nullptr);
 }
 
 bool ZorStreamCache::Idle() { return _inner && _inner->Idle(); }
 
 // Passes the written range on; the window stays valid.
-void ZorStreamCache::_WriteBack() {
+void ZorStreamCache::_writeBack() {
   if (_dirtyFrom == _dirtyTo) return;
   _inner->Seek(static_cast<int64_t>(_start + _dirtyFrom), ZorSeekSet);
   _inner->Write(_buf.get() + _dirtyFrom, _dirtyTo - _dirtyFrom);
   _dirtyFrom = _dirtyTo = 0;
 }
 
-void ZorStreamCache::_Forget() {
-  _WriteBack();
+void ZorStreamCache::_forget() {
+  _writeBack();
   _loaded = false;
   _len = 0;
 }
 
-void ZorStreamCache::_Load(uint64_t start) {
-  _Forget();
+void ZorStreamCache::_load(uint64_t start) {
+  _forget();
   _start = start;
   _inner->Seek(static_cast<int64_t>(start), ZorSeekSet);
   const uint64_t avail = _size > start ? _size - start : 0;
@@ -146,16 +146,16 @@ void ZorStreamCache::_Load(uint64_t start) {
   _loaded = true;
 }
 
-uint32_t ZorStreamCache::_ReadDirect(void* buf, uint32_t n) {
-  _Forget();
+uint32_t ZorStreamCache::_readDirect(void* buf, uint32_t n) {
+  _forget();
   _inner->Seek(static_cast<int64_t>(_pos), ZorSeekSet);
   const uint32_t got = _inner->Read(buf, n);
   _pos += got;
   return got;
 }
 
-void ZorStreamCache::_WriteDirect(const void* buf, uint32_t n) {
-  _Forget();
+void ZorStreamCache::_writeDirect(const void* buf, uint32_t n) {
+  _forget();
   _inner->Seek(static_cast<int64_t>(_pos), ZorSeekSet);
   _inner->Write(buf, n);
   _pos += n;
@@ -163,11 +163,11 @@ void ZorStreamCache::_WriteDirect(const void* buf, uint32_t n) {
 }
 
 uint32_t ZorStreamCache::Read(void* buf, uint32_t n) {
-  _Require();
-  if (n >= _cap) return _ReadDirect(buf, n);
+  _require();
+  if (n >= _cap) return _readDirect(buf, n);
   uint32_t done = 0;
   while (done < n && _pos < _size) {
-    if (!_loaded || _pos < _start || _pos >= _start + _cap) _Load(_pos - _pos % _cap);
+    if (!_loaded || _pos < _start || _pos >= _start + _cap) _load(_pos - _pos % _cap);
     const uint64_t at = _pos - _start;
     if (at >= _len) break;  // the underlying stream ended early
     const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(n - done, _len - at));
@@ -179,11 +179,11 @@ uint32_t ZorStreamCache::Read(void* buf, uint32_t n) {
 }
 
 void ZorStreamCache::Write(const void* buf, uint32_t n) {
-  _Require();
-  if (n >= _cap) return _WriteDirect(buf, n);
+  _require();
+  if (n >= _cap) return _writeDirect(buf, n);
   uint32_t done = 0;
   while (done < n) {
-    if (!_loaded || _pos < _start || _pos >= _start + _cap) _Load(_pos - _pos % _cap);
+    if (!_loaded || _pos < _start || _pos >= _start + _cap) _load(_pos - _pos % _cap);
     const uint32_t at = static_cast<uint32_t>(_pos - _start);
     const uint32_t piece = std::min(n - done, _cap - at);
     if (at > _len) memset(_buf.get() + _len, 0, at - _len);
@@ -199,7 +199,7 @@ void ZorStreamCache::Write(const void* buf, uint32_t n) {
 }
 
 uint64_t ZorStreamCache::Seek(int64_t offset, eZorSeek whence) {
-  _Require();
+  _require();
   const int64_t base = whence == ZorSeekSet ? 0 : whence == ZorSeekCur ? static_cast<int64_t>(_pos)
                                                                        : static_cast<int64_t>(_size);
   if (base + offset < 0) ZorRaiseWinErr(kSource, platform::kWinErrInvalidParameter, nullptr);
@@ -208,40 +208,40 @@ uint64_t ZorStreamCache::Seek(int64_t offset, eZorSeek whence) {
 }
 
 uint64_t ZorStreamCache::GetSize() {
-  _Require();
+  _require();
   return _size;
 }
 
 void ZorStreamCache::SetSize(uint64_t size) {
-  _Require();
-  _Forget();
+  _require();
+  _forget();
   _inner->SetSize(size);
   _size = size;
 }
 
 void ZorStreamCache::Flush() {
-  _Require();
-  _WriteBack();
+  _require();
+  _writeBack();
   _inner->Flush();
 }
 
 void ZorStreamCache::Lock(int64_t offset, uint32_t length) {
-  _Require();
+  _require();
   _inner->Lock(offset, length);
 }
 
 void ZorStreamCache::UnLock(int64_t offset, uint32_t length) {
-  _Require();
-  _WriteBack();
+  _require();
+  _writeBack();
   _inner->UnLock(offset, length);
 }
 
 int32_t ZorStreamCache::Command(eZorStreamCmd cmd, void* a1, void* a2, void* a3, void* a4) {
-  _Require();
-  if (cmd == ZorStmCmdEndExclusive || cmd == ZorStmCmdIsRangeChanged) _WriteBack();
+  _require();
+  if (cmd == ZorStmCmdEndExclusive || cmd == ZorStmCmdIsRangeChanged) _writeBack();
   const int32_t r = _inner->Command(cmd, a1, a2, a3, a4);
   if (cmd == ZorStmCmdBeginExclusive) {
-    _Forget();
+    _forget();
     _size = _inner->GetSize();
   }
   return r;
@@ -261,7 +261,7 @@ void ZorStreamCache::Close() {
       c->_len = c->_dirtyFrom = c->_dirtyTo = 0;
     }
   } release{this};
-  _WriteBack();
+  _writeBack();
   if (_ownsInner) _inner->Close();
 }
 

@@ -39,7 +39,7 @@ iZorStream* ZorOpenStream(const ZorFsa* path, eZorStreamPerm perm, ZorLock* guar
     if (flags & ZorStmNoRaise) return nullptr;
     ZorRaiseWinErr(kSource, platform::kWinErrInvalidParameter, path);
   }
-  stream->_SetSelfOwned();
+  stream->_setSelfOwned();
   stream->Lock(guard);
   return stream.release();
 }

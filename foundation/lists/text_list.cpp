@@ -198,7 +198,7 @@ iZorTxtListSink::~iZorTxtListSink() = default;
 
 ZorTxtList::ZorTxtList() : ZorBGet(0, kItemSize) {}
 
-ZorTxtList::ZorTxtList(const ZorTxtList& other) : ZorBGet(0, kItemSize) { _CopyFrom(other); }
+ZorTxtList::ZorTxtList(const ZorTxtList& other) : ZorBGet(0, kItemSize) { _copyFrom(other); }
 
 ZorTxtList::ZorTxtList(ZorTxtList&& other) noexcept : ZorBGet(std::move(other)) {}
 
@@ -220,14 +220,14 @@ ZorTxtList& ZorTxtList::operator=(ZorTxtList&& other) noexcept {
 
 ZorTxtList::~ZorTxtList() { Trash(); }
 
-void ZorTxtList::_CopyFrom(const ZorTxtList& other) {
+void ZorTxtList::_copyFrom(const ZorTxtList& other) {
   other.CopyTo(this);
-  sZorTxtItem* slots = _Slots();
+  sZorTxtItem* slots = _slots();
   const int32_t n = GetNbItem();
   for (int32_t i = 0; i < n; ++i) slots[i].longText = nullptr;  // consistent if a copy fails
   try {
     for (int32_t i = 0; i < n; ++i) {
-      slots[i].longText = other._Slots()[i].longText;
+      slots[i].longText = other._slots()[i].longText;
       txt_item::DeepenText(&slots[i]);
     }
   } catch (...) {
@@ -242,26 +242,26 @@ void ZorTxtList::Trash() {
 }
 
 void ZorTxtList::Clear() {
-  sZorTxtItem* slots = _Slots();
+  sZorTxtItem* slots = _slots();
   for (int32_t i = 0, n = GetNbItem(); i < n; ++i) txt_item::FreeText(&slots[i]);
   ZorBGet::Clear();
 }
 
 // ---------------------------------------------------------------- records
 
-sZorTxtItem* ZorTxtList::_Slots() const { return static_cast<sZorTxtItem*>(GetHandle()->GetDatas()); }
+sZorTxtItem* ZorTxtList::_slots() const { return static_cast<sZorTxtItem*>(GetHandle()->GetDatas()); }
 
-void ZorTxtList::_CheckIndex(int32_t index, int32_t last) const {
+void ZorTxtList::_checkIndex(int32_t index, int32_t last) const {
   if (index < 1 || index > last) ZorRaise(kSource, ZorErr(1, kErrOutRange));
 }
 
-sZorTxtItem* ZorTxtList::_Item(int32_t index) const {
-  _CheckIndex(index, GetNbItem());
-  return &_Slots()[index - 1];
+sZorTxtItem* ZorTxtList::_item(int32_t index) const {
+  _checkIndex(index, GetNbItem());
+  return &_slots()[index - 1];
 }
 
-sZorTxtItem* ZorTxtList::_Insert(int32_t index) {
-  _CheckIndex(index, GetNbItem() + 1);
+sZorTxtItem* ZorTxtList::_insert(int32_t index) {
+  _checkIndex(index, GetNbItem() + 1);
   return static_cast<sZorTxtItem*>((*this)[ZorBGet::Ins(index, nullptr)]);
 }
 
@@ -282,7 +282,7 @@ void ZorTxtList::Init(const char* text, char idChar, char sepChar) {
     p += n;
     if (*p) ++p;
   }
-  _Adopt(staged.Data(), staged.Size());
+  _adopt(staged.Data(), staged.Size());
   staged.Release();
 }
 
@@ -309,11 +309,11 @@ void ZorTxtList::Init(iZorTxtListSource* rows) {
     rows->GetRowText(&text);
     staged.Add(text.CStr(), FlagsOfText(text.CStr()) | (hasId ? ZorTxtHasId : 0), id);
   }
-  _Adopt(staged.Data(), staged.Size());
+  _adopt(staged.Data(), staged.Size());
   staged.Release();
 }
 
-void ZorTxtList::_Adopt(sZorTxtItem* records, int32_t n) {
+void ZorTxtList::_adopt(sZorTxtItem* records, int32_t n) {
   ZorTxtList built;
   built.ZorBGet::Init();
   built.InsRange(1, records, n);
@@ -327,12 +327,12 @@ int32_t ZorTxtList::Add(const char* code, int32_t id, bool noId, const char* lab
 }
 
 int32_t ZorTxtList::Ins(int32_t index, const char* code, int32_t id, bool noId, const char* label) {
-  _CheckIndex(index, GetNbItem() + 1);
+  _checkIndex(index, GetNbItem() + 1);
   string text;
   const bool withLabel = label && label[0];
   uint32_t flags = BuildText(code ? code : "", label, withLabel, &text);
   if (!noId) flags |= ZorTxtHasId;
-  sZorTxtItem* it = _Insert(index);
+  sZorTxtItem* it = _insert(index);
   it->flags = flags;
   it->id = noId ? 0 : id;
   try {
@@ -345,7 +345,7 @@ int32_t ZorTxtList::Ins(int32_t index, const char* code, int32_t id, bool noId, 
 }
 
 void ZorTxtList::Set(int32_t index, const char* code, int32_t id, bool noId, const char* label) {
-  sZorTxtItem* it = _Item(index);
+  sZorTxtItem* it = _item(index);
   string oldCode, oldLabel, text;
   txt_item::Part(*it, ZorTxtKindCode, 0, &oldCode);
   txt_item::Part(*it, ZorTxtKindLabel, 0, &oldLabel);
@@ -361,7 +361,7 @@ void ZorTxtList::Set(int32_t index, const char* code, int32_t id, bool noId, con
 }
 
 void ZorTxtList::Del(int32_t index, int32_t count) {
-  sZorTxtItem* first = _Item(index);
+  sZorTxtItem* first = _item(index);
   const int32_t left = GetNbItem() - index + 1;
   const int32_t n = count < left ? count : left;
   for (int32_t i = 0; i < n; ++i) txt_item::FreeText(&first[i]);
@@ -369,8 +369,8 @@ void ZorTxtList::Del(int32_t index, int32_t count) {
 }
 
 void ZorTxtList::Swap(int32_t a, int32_t b) {
-  _CheckIndex(a, GetNbItem());
-  _CheckIndex(b, GetNbItem());
+  _checkIndex(a, GetNbItem());
+  _checkIndex(b, GetNbItem());
   ZorBGet::Swap(a, b);
 }
 
@@ -379,7 +379,7 @@ void ZorTxtList::Invert() {
 }
 
 void ZorTxtList::ClearItem(int32_t index, uint32_t kind) {
-  sZorTxtItem* it = _Item(index);
+  sZorTxtItem* it = _item(index);
   switch (kind) {
     case ZorTxtKindId:
       it->flags &= ~ZorTxtHasId;
@@ -399,24 +399,24 @@ void ZorTxtList::ClearItem(int32_t index, uint32_t kind) {
 // ---------------------------------------------------------------- reading
 
 bool ZorTxtList::Get(int32_t index, string* code, int32_t* id, string* label) const {
-  const sZorTxtItem* it = _Item(index);
+  const sZorTxtItem* it = _item(index);
   if (code) txt_item::Part(*it, ZorTxtKindCode, 0, code);
   if (label) txt_item::Part(*it, ZorTxtKindLabel, 0, label);
   if (id) *id = it->id;
   return it->flags & ZorTxtHasId;
 }
 
-int32_t ZorTxtList::GetItemId(int32_t index) const { return _Item(index)->id; }
+int32_t ZorTxtList::GetItemId(int32_t index) const { return _item(index)->id; }
 
-uint32_t ZorTxtList::GetItemFlags(int32_t index) const { return _Item(index)->flags; }
+uint32_t ZorTxtList::GetItemFlags(int32_t index) const { return _item(index)->flags; }
 
-const char* ZorTxtList::GetItemText(int32_t index) const { return txt_item::Text(*_Item(index)); }
+const char* ZorTxtList::GetItemText(int32_t index) const { return txt_item::Text(*_item(index)); }
 
-const sZorTxtItem* ZorTxtList::GetRecord(int32_t index) const { return _Item(index); }
+const sZorTxtItem* ZorTxtList::GetRecord(int32_t index) const { return _item(index); }
 
 int32_t ZorTxtList::GetItem(int32_t index, string* dst, uint32_t kind, char sep) const {
   ZorNotNull(dst, kSource);
-  const sZorTxtItem* it = _Item(index);
+  const sZorTxtItem* it = _item(index);
   txt_item::Part(*it, kind, sep, dst);
   return it->id;
 }
@@ -424,7 +424,7 @@ int32_t ZorTxtList::GetItem(int32_t index, string* dst, uint32_t kind, char sep)
 const char* ZorTxtList::GetText(string* dst, uint32_t kind, char idChar, char sep) const {
   ZorNotNull(dst, kSource);
   string out, part;
-  const sZorTxtItem* slots = _Slots();
+  const sZorTxtItem* slots = _slots();
   for (int32_t i = 0, n = GetNbItem(); i < n; ++i) {
     if (i > 0) out += sep;
     // An item without identifier is written as its text alone, as Init reads it.

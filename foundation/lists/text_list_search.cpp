@@ -117,7 +117,7 @@ int32_t ZorTxtList::Find(const char* text, uint32_t kind, int32_t start, int32_t
   q.numeric = kind == ZorTxtKindId && !q.text.IsEmpty() && IsOrdering(q.op);
   q.value = q.numeric ? LeadingValue(q.text.CStr()) : 0;
   string part;
-  const sZorTxtItem* slots = _Slots();
+  const sZorTxtItem* slots = _slots();
   for (int32_t i = start < 1 ? 1 : start; i <= GetNbItem(); ++i)
     if (Matches(slots[i - 1], kind, q, &part)) return i;
   return -1;
@@ -136,7 +136,7 @@ int32_t ZorTxtList::IsUnicItem(uint32_t kind, ZorTxtList* duplicates, char sep) 
   std::vector<std::string> keys(static_cast<size_t>(GetNbItem()));
   std::unordered_map<std::string, int32_t> first;
   string part;
-  const sZorTxtItem* slots = _Slots();
+  const sZorTxtItem* slots = _slots();
   for (int32_t i = 0; i < GetNbItem(); ++i) {
     keys[i] = FoldedKey(txt_item::Part(slots[i], kind, sep, &part));
     first.emplace(keys[i], i);
@@ -153,7 +153,7 @@ int32_t ZorTxtList::IsUnicItem(uint32_t kind, ZorTxtList* duplicates, char sep) 
 
 void ZorTxtList::Sort(bool descending, bool byId) {
   if (GetNbItem() < 2) return;
-  sZorTxtItem* slots = _Slots();
+  sZorTxtItem* slots = _slots();
   std::vector<string> codes;
   if (!byId) {
     codes.resize(static_cast<size_t>(GetNbItem()));
@@ -174,7 +174,7 @@ void ZorTxtList::Sort(bool descending, bool byId) {
 void ZorTxtList::Renum(int32_t first, int32_t step, int32_t from, int32_t to, bool all) {
   uint32_t next = static_cast<uint32_t>(first);  // wraps like the 32-bit identifiers it fills
   const int32_t last = to < GetNbItem() ? to : GetNbItem();
-  sZorTxtItem* slots = _Slots();
+  sZorTxtItem* slots = _slots();
   for (int32_t i = from < 1 ? 1 : from; i <= last; ++i) {
     sZorTxtItem& it = slots[i - 1];
     if (!(it.flags & ZorTxtHasId) && !all) continue;

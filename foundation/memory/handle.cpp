@@ -249,23 +249,23 @@ void ZorHandle::Trash() {
   ZorReleaseHandle(h);
 }
 
-void ZorHandle::_Resize(uint32_t n) {
+void ZorHandle::_resize(uint32_t n) {
   if (_h)
     ZorSetHandleSize(_h, n);
   else
     _h = ZorAllocHandle(n);
 }
 
-void ZorHandle::SetSize(uint32_t n) { _Resize(n); }
+void ZorHandle::SetSize(uint32_t n) { _resize(n); }
 
 void* ZorHandle::SetSizeLock(uint32_t n) {
-  _Resize(n);
+  _resize(n);
   return ZorLockHandle(_h);
 }
 
 void ZorHandle::SetSizeZ(uint32_t n) {
   const uint32_t old = GetSize();
-  _Resize(n);
+  _resize(n);
   if (n > old) std::memset(static_cast<char*>(_h->data) + old, 0, n - old);
 }
 
@@ -283,7 +283,7 @@ uint32_t GrownSize(uint32_t size, int32_t delta) {
 }
 }  // namespace
 
-void ZorHandle::Grow(int32_t delta) { _Resize(GrownSize(GetSize(), delta)); }
+void ZorHandle::Grow(int32_t delta) { _resize(GrownSize(GetSize(), delta)); }
 
 void* ZorHandle::GrowLock(int32_t delta) { return SetSizeLock(GrownSize(GetSize(), delta)); }
 
@@ -317,11 +317,11 @@ int32_t ZorHandle::ReplaceData(int32_t from, int32_t to, const void* src, int32_
     saved.Init(src, count);
     src = saved.GetDatas();
   }
-  if (newSize > size) _Resize(static_cast<uint32_t>(newSize));
+  if (newSize > size) _resize(static_cast<uint32_t>(newSize));
   char* base = static_cast<char*>(_h->data);
   if (tail && newSize != size) std::memmove(base + f + count, base + t, static_cast<size_t>(tail));
   if (count) std::memcpy(base + f, src, count);
-  if (newSize < size) _Resize(static_cast<uint32_t>(newSize));
+  if (newSize < size) _resize(static_cast<uint32_t>(newSize));
   return static_cast<int32_t>(newSize);
 }
 
@@ -333,7 +333,7 @@ void ZorHandle::AppendData(uint32_t n, const void* src, uint32_t* used, uint32_t
   const uint64_t end = static_cast<uint64_t>(at) + n;
   if (end > GetSize()) {
     const uint64_t want = used ? end + reserve : end;
-    _Resize(CheckedSize(want));
+    _resize(CheckedSize(want));
   }
   char* base = static_cast<char*>(_h->data);
   std::memmove(base + at, inside >= 0 ? base + inside : src, n);

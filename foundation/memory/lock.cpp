@@ -20,7 +20,7 @@ namespace zorvane {
 
 void iZorLockable::UnlockRef(ZorLock*) { Unlock(); }
 
-void ZorLock::_CopyFrom(const ZorLock& other) {
+void ZorLock::_copyFrom(const ZorLock& other) {
   _target = other._target;
   _flags = other._flags;
   _ref = other._ref;
@@ -32,7 +32,7 @@ void ZorLock::_CopyFrom(const ZorLock& other) {
 }
 
 // Drops this copy's hold; true when no other copy holds the guard any more.
-bool ZorLock::_Leave() {
+bool ZorLock::_leave() {
   int32_t* copies = std::exchange(_copies, nullptr);
   if (!copies) return true;
   if (std::atomic_ref<int32_t>(*copies).fetch_sub(1) > 1) return false;
@@ -40,12 +40,12 @@ bool ZorLock::_Leave() {
   return true;
 }
 
-ZorLock::ZorLock(const ZorLock& other) { _CopyFrom(other); }
+ZorLock::ZorLock(const ZorLock& other) { _copyFrom(other); }
 
 ZorLock& ZorLock::operator=(const ZorLock& other) {
   if (this != &other) {
     Trash();
-    _CopyFrom(other);
+    _copyFrom(other);
   }
   return *this;
 }
@@ -83,12 +83,12 @@ void ZorLock::Init(const ZorDelegate* delegate, int32_t arg) {
 
 void ZorLock::Detach() {
   _flags = 0;
-  _Leave();
+  _leave();
 }
 
 void ZorLock::Trash() {
   const uint32_t flags = std::exchange(_flags, 0);
-  if (!_Leave()) return;  // another copy still holds the target
+  if (!_leave()) return;  // another copy still holds the target
   if (flags & kLockable) {
     // Lock and Unlock change the target's pin count, not its value: the guard
     // keeps a const pointer as handed over, and releases through it.

@@ -47,7 +47,7 @@ void ZorTextBuf::Trash() {
   _locked = nullptr;
 }
 
-uint32_t ZorTextBuf::_Append(const void* bytes, uint32_t n) {
+uint32_t ZorTextBuf::_append(const void* bytes, uint32_t n) {
   const uint32_t at = _used;
   if (!_h.IsInit()) _h.Init(0u);
   _h.AppendData(n, bytes, &_used, kReserve);
@@ -61,7 +61,7 @@ uint32_t ZorTextBuf::AddText(const char* s, int32_t n) {
     if (_used == 0) CatZTerm();
     return 0;
   }
-  const uint32_t at = _Append(s, len);
+  const uint32_t at = _append(s, len);
   CatZTerm();
   return at;
 }
@@ -69,7 +69,7 @@ uint32_t ZorTextBuf::AddText(const char* s, int32_t n) {
 uint32_t ZorTextBuf::AddChar(char c) { return AddText(&c, c ? 1 : 0); }
 
 // Offset of the text of n bytes s among the texts from offset 1, or 0.
-uint32_t ZorTextBuf::_FindText(const char* s, uint32_t n) {
+uint32_t ZorTextBuf::_findText(const char* s, uint32_t n) {
   const char* base = static_cast<const char*>(_h.GetDatas());
   uint32_t at = 1;
   while (at < _used) {
@@ -108,16 +108,16 @@ uint32_t ZorTextBuf::CatTextArgs(const char* pattern, const ZorFormArgs& args) {
 uint32_t ZorTextBuf::AddDupText(const char* s, int32_t n) {
   const uint32_t len = TextLength(s, n);
   if (len == 0) return AddText(s, 0);
-  const uint32_t found = _FindText(s, len);
+  const uint32_t found = _findText(s, len);
   return found ? found : AddText(s, static_cast<int32_t>(len));
 }
 
 uint32_t ZorTextBuf::CatText(const char* s, int32_t n) {
   const uint32_t len = TextLength(s, n);
-  return len ? _Append(s, len) : _used;
+  return len ? _append(s, len) : _used;
 }
 
-uint32_t ZorTextBuf::CatChar(char c) { return _Append(&c, 1); }
+uint32_t ZorTextBuf::CatChar(char c) { return _append(&c, 1); }
 
 uint32_t ZorTextBuf::CatZTerm() { return CatChar(0); }
 

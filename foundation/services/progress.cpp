@@ -17,31 +17,31 @@ void ZorProgress::Begin(const char* title, int64_t total, bool cancellable) {
   _pos = 0;
   _cancellable = cancellable;
   _running = true;
-  _OnBegin();
+  _onBegin();
 }
 
 void ZorProgress::SetTitle(const char* title) {
   _title = title;
-  if (_running) _OnStep();
+  if (_running) _onStep();
 }
 
 void ZorProgress::SetTotal(int64_t total) {
   _total = total > 0 ? total : 0;
   if (_total != 0 && _pos > _total) _pos = _total;
-  if (_running) _OnStep();
+  if (_running) _onStep();
 }
 
 bool ZorProgress::Step(int64_t n) {
   _pos += n > 0 ? n : 0;
   if (_total != 0 && _pos > _total) _pos = _total;
-  _OnStep();
-  return _cancellable && (ZorIsUserBreak() || _IsCancelAsked());
+  _onStep();
+  return _cancellable && (ZorIsUserBreak() || _isCancelAsked());
 }
 
 void ZorProgress::End() {
   if (!_running) return;
   _running = false;
-  _OnEnd();
+  _onEnd();
 }
 
 void ZorProgress::S_RaiseCancel(const char* source, uint32_t line) {

@@ -206,7 +206,7 @@ bool ZorPnv::IsValidName(const char* name) {
 
 // ---------------------------------------------------------------- entries
 
-void ZorPnv::_Add(const char* name, const char* value, bool unique) {
+void ZorPnv::_add(const char* name, const char* value, bool unique) {
   if (!IsValidName(name)) ZorRaise(kSource, ZorErr(1, kErrBadData), nullptr, {kGroupNamedTexts, kMsgNameInvalid}, name ? name : "");
   if (unique && IsNameExist(name))
     ZorRaise(kSource, ZorErr(1, kErrBadData), nullptr, {kGroupNamedTexts, kMsgNameExists}, name);
@@ -217,7 +217,7 @@ void ZorPnv::_Add(const char* name, const char* value, bool unique) {
 void ZorPnv::AddTxt(const char* name, const char* value, bool unique, bool unescape) {
   string decoded;
   if (unescape && value) value = ZorUnEscapeString(value, &decoded);
-  _Add(name, value, unique);
+  _add(name, value, unique);
 }
 
 bool ZorPnv::UpdateTxt(const char* name, const char* value, bool unescape) {
@@ -282,16 +282,16 @@ void ZorPnv::AddRsrcTxt(const char* text, bool escapes) {
     if (line.comment) continue;
     const bool extends = line.name.IsEmpty() || (line.continuation && open && ZorStrIEq(line.name.CStr(), name.CStr()));
     if (extends) {
-      if (!open && !line.piece.IsEmpty()) work._Add("", nullptr, true);  // a value without a name
+      if (!open && !line.piece.IsEmpty()) work._add("", nullptr, true);  // a value without a name
       value += line.piece;
       continue;
     }
-    if (open) work._Add(name.CStr(), value.CStr(), true);
+    if (open) work._add(name.CStr(), value.CStr(), true);
     name = line.name;
     value = line.piece;
     open = true;
   }
-  if (open) work._Add(name.CStr(), value.CStr(), true);
+  if (open) work._add(name.CStr(), value.CStr(), true);
   *this = std::move(work);
 }
 

@@ -119,7 +119,7 @@ double EuroRateOr(const decimal* rate) { return rate ? rate->_getDouble() : deci
 
 }  // namespace
 
-void decimal::_RefuseNull() { ZorRaiseBadParam(kSource); }
+void decimal::_refuseNull() { ZorRaiseBadParam(kSource); }
 
 // ---------------------------------------------------------------- free functions
 

@@ -78,7 +78,7 @@ class ZOR_API ZorBGet : public iZorLockable {
   // ----------------------------------------------------------- items
   void Get(int32_t i, void* out) const;
   void Set(int32_t i, const void* src);
-  void* operator[](int32_t i) const { return _Item(i); }
+  void* operator[](int32_t i) const { return _item(i); }
   // Inserts before item i (0, or past the end: appends). A null source
   // inserts zeros; the source may lie inside the array. Returns the new
   // item's number.
@@ -139,10 +139,10 @@ class ZOR_API ZorBGet : public iZorLockable {
   void SortIndex(uint32_t offset, int32_t len);
 
  private:
-  char* _Bytes() const;
-  char* _Item(int32_t i) const;
-  void _Prepare();
-  char* _OpenGap(int32_t at, int32_t n);
+  char* _bytes() const;
+  char* _item(int32_t i) const;
+  void _prepare();
+  char* _openGap(int32_t at, int32_t n);
 
   ZorHandle _h;
   uint32_t _headerSize;

@@ -85,12 +85,12 @@ class ZOR_API decimal {
   // Each result is rounded to `type` with kZorRoundNearest. The most used
   // ones are inline: they run once per amount in sums and scripts.
   // A null operand is refused with ZorEBasic (1, 23).
-  decimal& Set(const decimal* d, eZorLogType type) { return _storeTyped(_Of(d), type); }
-  decimal& Add(const decimal* d, eZorLogType type) { return _storeTyped(_value + _Of(d), type); }
+  decimal& Set(const decimal* d, eZorLogType type) { return _storeTyped(_of(d), type); }
+  decimal& Add(const decimal* d, eZorLogType type) { return _storeTyped(_value + _of(d), type); }
   decimal& Add(int32_t n, eZorLogType type) { return _storeTyped(_value + n, type); }
-  decimal& Sub(const decimal* d, eZorLogType type) { return _storeTyped(_value - _Of(d), type); }
+  decimal& Sub(const decimal* d, eZorLogType type) { return _storeTyped(_value - _of(d), type); }
   decimal& Sub(int32_t n, eZorLogType type) { return _storeTyped(_value - n, type); }
-  decimal& Mul(const decimal* d, eZorLogType type) { return _storeTyped(_value * _Of(d), type); }
+  decimal& Mul(const decimal* d, eZorLogType type) { return _storeTyped(_value * _of(d), type); }
   decimal& Mul(int32_t n, eZorLogType type) { return _storeTyped(_value * n, type); }
   decimal& Div(const decimal* d, eZorLogType type, bool raise);
   decimal& Div(int32_t n, eZorLogType type, bool raise);
@@ -190,11 +190,11 @@ class ZOR_API decimal {
   bool Set(const char* text, eZorLogType type, bool allowSign, char thousandsSep, char decimalSep);
 
  private:
-  static double _Of(const decimal* d) {
-    if (!d) _RefuseNull();
+  static double _of(const decimal* d) {
+    if (!d) _refuseNull();
     return d->_value;
   }
-  [[noreturn]] static void _RefuseNull();
+  [[noreturn]] static void _refuseNull();
   // SetValue with the types that have a factor rounded in place; type 6 and
   // the types without a factor take the library's path.
   decimal& _storeTyped(double v, eZorLogType type) {

@@ -114,12 +114,12 @@ class ZOR_API ZorBDyn : public iZorLockable {
     uint32_t offset;
     uint32_t len;
   };
-  char* _RefAt(int32_t i) const;
+  char* _refAt(int32_t i) const;
   Ref _GetRef(int32_t i) const;
   void _SetRef(int32_t i, Ref ref);
-  uint32_t _Append(const void* data, uint32_t len);
-  void _DeleteRange(Ref range);
-  void _Adopt(ZorBGet* items, ZorHandle* heap);
+  uint32_t _append(const void* data, uint32_t len);
+  void _deleteRange(Ref range);
+  void _adopt(ZorBGet* items, ZorHandle* heap);
 
   ZorBGet _items;
   ZorHandle _heap;

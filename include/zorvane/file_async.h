@@ -54,8 +54,8 @@ class ZOR_API ZorFileAsync {
  private:
   enum State { kIdle, kReady, kCopying, kDone };
   void _Start();
-  void _Step();
-  void _Finish(int64_t error);
+  void _stepOnce();
+  void _finish(int64_t error);
 
   ZorFsa _from, _to;
   ZorDelegate _done;

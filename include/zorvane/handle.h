@@ -140,8 +140,8 @@ class ZOR_API ZorLock {
   uint32_t GetFlags() const { return _flags; }
 
  private:
-  void _CopyFrom(const ZorLock& other);
-  bool _Leave();
+  void _copyFrom(const ZorLock& other);
+  bool _leave();
 
   const void* _target = nullptr;
   uint32_t _flags = 0;
@@ -210,7 +210,7 @@ class ZOR_API ZorHandle : public iZorLockable {
   handle_t* GetRecord() const { return _h; }
 
  private:
-  void _Resize(uint32_t n);
+  void _resize(uint32_t n);
   handle_t* _h = nullptr;
 };
 
@@ -264,8 +264,8 @@ class ZOR_API ZorTextBuf : public iZorLockable {
   void Unlock() override;
 
  private:
-  uint32_t _Append(const void* bytes, uint32_t n);
-  uint32_t _FindText(const char* s, uint32_t n);
+  uint32_t _append(const void* bytes, uint32_t n);
+  uint32_t _findText(const char* s, uint32_t n);
 
   ZorHandle _h;
   uint32_t _used = 0;

@@ -76,13 +76,13 @@ class ZOR_API ZorWLog {
   // line "END" of that level and closes it. The log must outlive the guard.
   template <class... A>
   void StartTitle(ZorLock* guard, const char* label, const char* pattern, A... args) {
-    _StartTitle(guard, label, pattern, ZorFormArgs::Of(args...));
+    _startTitle(guard, label, pattern, ZorFormArgs::Of(args...));
   }
   // An error line; unless err is (1, 1004) it carries the options LogErrCode
   // (the code in decimal) and LogErrCodeLib (its text).
   template <class... A>
   void WriteErr(const char* label, int64_t err, const char* pattern, A... args) {
-    _WriteErr(label, err, pattern, ZorFormArgs::Of(args...));
+    _writeErr(label, err, pattern, ZorFormArgs::Of(args...));
   }
   // An error line for an exception: options LogErrCode, LogSrcLine,
   // LogSrcFile and LogSrcPath (when the exception has a path), label
@@ -149,16 +149,16 @@ class ZOR_API ZorWLog {
   // An error line in that log, when there is one.
   template <class... A>
   static void S_FramLogErr(const char* label, int64_t err, const char* pattern, A... args) {
-    _S_FramLogErr(label, err, pattern, ZorFormArgs::Of(args...));
+    _framLogErrArgs(label, err, pattern, ZorFormArgs::Of(args...));
   }
   static void S_FramLogErr(const ZorException* e);
 
  private:
   // What the templates above call, their arguments counted.
   void _Write(char kind, const char* label, const char* pattern, const ZorFormArgs& args);
-  void _StartTitle(ZorLock* guard, const char* label, const char* pattern, const ZorFormArgs& args);
-  void _WriteErr(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args);
-  static void _S_FramLogErr(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args);
+  void _startTitle(ZorLock* guard, const char* label, const char* pattern, const ZorFormArgs& args);
+  void _writeErr(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args);
+  static void _framLogErrArgs(const char* label, int64_t err, const char* pattern, const ZorFormArgs& args);
 
   // The log's state and its line writing (foundation/errors/log_file.cpp).
   struct Rep;

@@ -158,8 +158,8 @@ class ZOR_API ZorModule : public iZorLockable, public iZorInterface {
   uint32_t GetLastUse() const;
 
   // Set by the registry when the object is obtained or registered.
-  void _SetModuleId(int32_t id) { _id = id; }
-  void _SetInstance(void* instance) { _instance = instance; }
+  void _setModuleId(int32_t id) { _id = id; }
+  void _setInstance(void* instance) { _instance = instance; }
 
  private:
   int32_t _id = 0;

@@ -81,7 +81,7 @@ class ZOR_API ZorPnv : public ZorTxtList {
   const char* GetRsrcTxt(string* dst, uint32_t width, uint32_t flags, bool header) const;
 
  private:
-  void _Add(const char* name, const char* value, bool unique);
+  void _add(const char* name, const char* value, bool unique);
 
   bool _init = false;
 };

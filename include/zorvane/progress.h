@@ -10,8 +10,8 @@
 // cancellation decides whether to clear it.
 //
 // This class is the headless display: it keeps the state and shows nothing.
-// A visible display derives from it and draws in _OnBegin, _OnStep and
-// _OnEnd (which Step calls for every advance: a display throttles its own
+// A visible display derives from it and draws in _onBegin, _onStep and
+// _onEnd (which Step calls for every advance: a display throttles its own
 // drawing). The object is used by one thread at a time and owns copies of
 // its texts.
 #pragma once
@@ -51,11 +51,11 @@ class ZOR_API ZorProgress {
   [[noreturn]] static void S_RaiseCancel(const char* source, uint32_t line);
 
  protected:
-  virtual void _OnBegin() {}
-  virtual void _OnStep() {}
-  virtual void _OnEnd() {}
+  virtual void _onBegin() {}
+  virtual void _onStep() {}
+  virtual void _onEnd() {}
   // A cancel asked through the display itself (a button, a key).
-  virtual bool _IsCancelAsked() { return false; }
+  virtual bool _isCancelAsked() { return false; }
 
  private:
   string _title;

@@ -166,19 +166,19 @@ class ZOR_API ZorStdStream : public iZorStream {
   uint64_t GetPosition() const { return _pos; }
 
   // For ZorOpenStream: the last Unlock also deletes the object.
-  void _SetSelfOwned() { _selfOwned = true; }
+  void _setSelfOwned() { _selfOwned = true; }
 
  private:
-  [[noreturn]] void _Raise(int err) const;
-  [[noreturn]] void _RaiseWin(uint32_t winErr) const;
-  bool _Fail(uint32_t winErr);
-  bool _IsWritable() const { return (_perm & ZorPermAccessMask) == ZorPermReadWrite; }
-  void _CheckWritable() const;
-  uint64_t _FileSize() const;
-  void _BeginExclusive();
-  void _EndExclusive();
-  int32_t _DistantCommand(eZorStreamCmd cmd, void* a1, void* a2, void* a3);
-  void _CloseQuietly();
+  [[noreturn]] void _raise(int err) const;
+  [[noreturn]] void _raiseWin(uint32_t winErr) const;
+  bool _fail(uint32_t winErr);
+  bool _isWritable() const { return (_perm & ZorPermAccessMask) == ZorPermReadWrite; }
+  void _checkWritable() const;
+  uint64_t _fileSize() const;
+  void _beginExclusive();
+  void _endExclusive();
+  int32_t _distantCommand(eZorStreamCmd cmd, void* a1, void* a2, void* a3);
+  void _closeQuietly();
 
   int _fd = -1;
   platform::Env* _env = nullptr;  // the environment that opened _fd

@@ -57,13 +57,13 @@ class ZOR_API ZorStreamCache : public iZorStream {
   void Unlock() override;
 
  private:
-  void _Attach(iZorStream* inner, uint32_t window);
-  void _WriteBack();
-  void _Forget();
-  void _Load(uint64_t start);
-  uint32_t _ReadDirect(void* buf, uint32_t n);
-  void _WriteDirect(const void* buf, uint32_t n);
-  void _Require() const;
+  void _attach(iZorStream* inner, uint32_t window);
+  void _writeBack();
+  void _forget();
+  void _load(uint64_t start);
+  uint32_t _readDirect(void* buf, uint32_t n);
+  void _writeDirect(const void* buf, uint32_t n);
+  void _require() const;
 
   iZorStream* _inner = nullptr;
   ZorLock _pin;                          // our lock on _inner

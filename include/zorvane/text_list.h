@@ -193,16 +193,16 @@ class ZOR_API ZorTxtList : private ZorBGet {
   void Renum(int32_t first, int32_t step, int32_t from = 1, int32_t to = 0x7FFFFFFF, bool all = false);
 
  protected:
-  sZorTxtItem* _Item(int32_t index) const;   // checked, 1-based
-  sZorTxtItem* _Slots() const;               // item 1 (the array has no header)
-  void _CheckIndex(int32_t index, int32_t last) const;
-  sZorTxtItem* _Insert(int32_t index);        // a zeroed record at index
+  sZorTxtItem* _item(int32_t index) const;   // checked, 1-based
+  sZorTxtItem* _slots() const;               // item 1 (the array has no header)
+  void _checkIndex(int32_t index, int32_t last) const;
+  sZorTxtItem* _insert(int32_t index);        // a zeroed record at index
 
  private:
-  void _CopyFrom(const ZorTxtList& other);
+  void _copyFrom(const ZorTxtList& other);
   // Replaces the items by n records whose texts the list then owns (when
   // this returns; a failure leaves them to the caller).
-  void _Adopt(sZorTxtItem* records, int32_t n);
+  void _adopt(sZorTxtItem* records, int32_t n);
 };
 
 }  // namespace zorvane

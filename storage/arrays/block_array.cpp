@@ -115,7 +115,7 @@ void ZorBGet::CopyTo(ZorBGet* dst) const {
   dst->_headerSize = _headerSize;
   dst->_itemSize = _itemSize;
   dst->_h.Trash();
-  if (IsInit()) dst->_h.Init(_Bytes(), _h.GetSize());
+  if (IsInit()) dst->_h.Init(_bytes(), _h.GetSize());
 }
 
 int32_t ZorBGet::GetNbItem() const {
@@ -126,7 +126,7 @@ int32_t ZorBGet::GetNbItem() const {
 }
 
 void ZorBGet::SetNbItem(int32_t n, bool zeroNew) {
-  _Prepare();
+  _prepare();
   const uint32_t size = CheckedBytes(_headerSize + static_cast<uint64_t>(n < 0 ? 0 : n) * _itemSize);
   if (zeroNew)
     _h.SetSizeZ(size);
@@ -134,14 +134,14 @@ void ZorBGet::SetNbItem(int32_t n, bool zeroNew) {
     _h.SetSize(size);
 }
 
-char* ZorBGet::_Bytes() const { return static_cast<char*>(_h.GetDatas()); }
+char* ZorBGet::_bytes() const { return static_cast<char*>(_h.GetDatas()); }
 
-char* ZorBGet::_Item(int32_t i) const {
+char* ZorBGet::_item(int32_t i) const {
   assert(i >= 1 && i <= GetNbItem());
-  return _Bytes() + _headerSize + static_cast<size_t>(i - 1) * _itemSize;
+  return _bytes() + _headerSize + static_cast<size_t>(i - 1) * _itemSize;
 }
 
-void ZorBGet::_Prepare() {
+void ZorBGet::_prepare() {
   if (!IsInit())
     Init();
   else if (_h.GetSize() < _headerSize)
@@ -150,36 +150,36 @@ void ZorBGet::_Prepare() {
 
 // Makes room for n items before item `before` (1..count + 1) and returns
 // the first of them; their bytes are left as they were.
-char* ZorBGet::_OpenGap(int32_t before, int32_t n) {
+char* ZorBGet::_openGap(int32_t before, int32_t n) {
   const uint32_t at = _headerSize + static_cast<uint32_t>(before - 1) * _itemSize;
   const uint32_t size = _h.GetSize();
   const uint32_t bytes = CheckedBytes(static_cast<uint64_t>(n) * _itemSize);
   _h.SetSize(CheckedBytes(static_cast<uint64_t>(size) + bytes));
-  char* base = _Bytes();
+  char* base = _bytes();
   std::memmove(base + at + bytes, base + at, size - at);
   return base + at;
 }
 
 // ------------------------------------------------------------------ items
 
-void ZorBGet::Get(int32_t i, void* out) const { std::memcpy(out, _Item(i), _itemSize); }
+void ZorBGet::Get(int32_t i, void* out) const { std::memcpy(out, _item(i), _itemSize); }
 
-void ZorBGet::Set(int32_t i, const void* src) { std::memmove(_Item(i), src, _itemSize); }
+void ZorBGet::Set(int32_t i, const void* src) { std::memmove(_item(i), src, _itemSize); }
 
 int32_t ZorBGet::Ins(int32_t i, const void* src) { return InsRange(i, src, 1); }
 
 int32_t ZorBGet::InsRange(int32_t i, const void* src, int32_t n) {
   if (n <= 0) return 0;
-  _Prepare();
+  _prepare();
   const int32_t count = GetNbItem();
   const int32_t before = (i <= 0 || i > count) ? count + 1 : i;
   const uint32_t bytes = CheckedBytes(static_cast<uint64_t>(n) * _itemSize);
   ZorHandle aside;  // a source inside the array moves with the bytes
-  if (src && PointsInto(_Bytes(), _h.GetSize(), src)) {
+  if (src && PointsInto(_bytes(), _h.GetSize(), src)) {
     aside.Init(src, bytes);
     src = aside.GetDatas();
   }
-  char* gap = _OpenGap(before, n);
+  char* gap = _openGap(before, n);
   if (src)
     std::memcpy(gap, src, bytes);
   else
@@ -187,7 +187,7 @@ int32_t ZorBGet::InsRange(int32_t i, const void* src, int32_t n) {
   return before;
 }
 
-void ZorBGet::ClearItem(int32_t i) { std::memset(_Item(i), 0, _itemSize); }
+void ZorBGet::ClearItem(int32_t i) { std::memset(_item(i), 0, _itemSize); }
 
 void ZorBGet::Del(int32_t i) { DelRange(i, 1); }
 
@@ -195,45 +195,45 @@ void ZorBGet::DelRange(int32_t i, int32_t n) {
   const int32_t count = GetNbItem();
   if (i < 1 || i > count || n <= 0) return;
   if (n > count - i + 1) n = count - i + 1;
-  char* at = _Item(i);
+  char* at = _item(i);
   const uint32_t bytes = static_cast<uint32_t>(n) * _itemSize;
   const uint32_t size = _h.GetSize();
-  const uint32_t tail = size - static_cast<uint32_t>(at - _Bytes()) - bytes;
+  const uint32_t tail = size - static_cast<uint32_t>(at - _bytes()) - bytes;
   std::memmove(at, at + bytes, tail);
   _h.SetSize(size - bytes);
 }
 
 void ZorBGet::Swap(int32_t i, int32_t j) {
-  if (i != j) ZorSwapMemory(_Item(i), _Item(j), _itemSize);
+  if (i != j) ZorSwapMemory(_item(i), _item(j), _itemSize);
 }
 
 // ------------------------------------------------------------------ sub-fields
 
 void ZorBGet::SubGet(int32_t i, void* out, uint32_t offset, uint32_t len) const {
   assert(offset + len <= _itemSize);
-  if (len) std::memcpy(out, _Item(i) + offset, len);
+  if (len) std::memcpy(out, _item(i) + offset, len);
 }
 
 void ZorBGet::SubSet(int32_t i, const void* src, uint32_t offset, uint32_t len) {
   assert(offset + len <= _itemSize);
-  if (len) std::memmove(_Item(i) + offset, src, len);
+  if (len) std::memmove(_item(i) + offset, src, len);
 }
 
 int32_t ZorBGet::SubIns(int32_t i, const void* src, uint32_t offset, uint32_t len, bool /*zero*/) {
   assert(offset + len <= _itemSize);
   ZorHandle aside;
-  if (src && PointsInto(_Bytes(), _h.GetSize(), src)) {
+  if (src && PointsInto(_bytes(), _h.GetSize(), src)) {
     aside.Init(src, len);
     src = aside.GetDatas();
   }
   const int32_t at = InsRange(i, nullptr, 1);
-  if (src && len) std::memcpy(_Item(at) + offset, src, len);
+  if (src && len) std::memcpy(_item(at) + offset, src, len);
   return at;
 }
 
 void ZorBGet::SubClearItem(int32_t i, uint32_t offset, uint32_t len) {
   assert(offset + len <= _itemSize);
-  std::memset(_Item(i) + offset, 0, len);
+  std::memset(_item(i) + offset, 0, len);
 }
 
 int32_t ZorBGet::MultiClear(int32_t from, int32_t to, uint32_t offset, int32_t len) {
@@ -243,7 +243,7 @@ int32_t ZorBGet::MultiClear(int32_t from, int32_t to, uint32_t offset, int32_t l
   if (from > to) return 0;
   const uint32_t n = len < 0 ? _itemSize : static_cast<uint32_t>(len);
   assert(offset + n <= _itemSize);
-  for (int32_t i = from; i <= to; ++i) std::memset(_Item(i) + offset, 0, n);
+  for (int32_t i = from; i <= to; ++i) std::memset(_item(i) + offset, 0, n);
   return to - from + 1;
 }
 
@@ -251,12 +251,12 @@ int32_t ZorBGet::MultiClear(int32_t from, int32_t to, uint32_t offset, int32_t l
 
 void ZorBGet::GetHeader(void* out) const {
   assert(_h.GetSize() >= _headerSize);
-  if (_headerSize) std::memcpy(out, _Bytes(), _headerSize);
+  if (_headerSize) std::memcpy(out, _bytes(), _headerSize);
 }
 
 void ZorBGet::SetHeader(const void* src) {
-  _Prepare();
-  if (_headerSize) std::memmove(_Bytes(), src, _headerSize);
+  _prepare();
+  if (_headerSize) std::memmove(_bytes(), src, _headerSize);
 }
 
 void* ZorBGet::LockHeader(ZorLock* guard) {
@@ -315,7 +315,7 @@ bool WithKey(eZorPhysType type, int32_t len, Job job) {
 int32_t ZorBGet::Dico(eZorPhysType type, uint32_t offset, const void* key, int32_t len) const {
   const int32_t n = GetNbItem();
   if (n == 0) return -1;
-  const char* first = _Item(1) + offset;
+  const char* first = _item(1) + offset;
   int32_t result = (n - 1) / 2 + 1;
   WithKey(type, len, [&](const auto& k) { result = DicoOn(k, first, _itemSize, n, key); });
   return result;
@@ -324,7 +324,7 @@ int32_t ZorBGet::Dico(eZorPhysType type, uint32_t offset, const void* key, int32
 int32_t ZorBGet::Find(eZorPhysType type, uint32_t offset, const void* key, bool backwards, int32_t len) const {
   const int32_t n = GetNbItem();
   if (n == 0) return -1;
-  const char* first = _Item(1) + offset;
+  const char* first = _item(1) + offset;
   int32_t result = -1;
   WithKey(type, len, [&](const auto& k) { result = FindOn(k, first, _itemSize, n, backwards, key); });
   return result;
@@ -334,33 +334,33 @@ void ZorBGet::Sort(eZorPhysType type, uint32_t offset, bool descending, int32_t 
   const int32_t n = GetNbItem();
   if (n < 2) return;
   SwapBuffer tmp(_itemSize);
-  WithKey(type, len, [&](const auto& k) { SortOnKey(_Item(1), _itemSize, n, k, offset, descending, tmp.Get()); });
+  WithKey(type, len, [&](const auto& k) { SortOnKey(_item(1), _itemSize, n, k, offset, descending, tmp.Get()); });
 }
 
 int32_t ZorBGet::DicoEx(ZorCompareFn fn, const void* key, int32_t len) const {
   const int32_t n = GetNbItem();
   if (n == 0) return -1;
-  return BinarySearch(_Item(1), _itemSize, n, [&](const char* item) { return fn(item, key, len); });
+  return BinarySearch(_item(1), _itemSize, n, [&](const char* item) { return fn(item, key, len); });
 }
 
 int32_t ZorBGet::FindEx(ZorCompareFn fn, const void* key, bool backwards, int32_t len) const {
   const int32_t n = GetNbItem();
   if (n == 0) return -1;
-  return FindOn(CustomKey{fn, len}, _Item(1), _itemSize, n, backwards, key);
+  return FindOn(CustomKey{fn, len}, _item(1), _itemSize, n, backwards, key);
 }
 
 void ZorBGet::SortEx(ZorCompareFn fn, bool descending, int32_t len) {
   const int32_t n = GetNbItem();
   if (n < 2) return;
   SwapBuffer tmp(_itemSize);
-  SortOnKey(_Item(1), _itemSize, n, CustomKey{fn, len}, 0, descending, tmp.Get());
+  SortOnKey(_item(1), _itemSize, n, CustomKey{fn, len}, 0, descending, tmp.Get());
 }
 
 int32_t ZorBGet::DicoIndex(uint32_t offset, const void* key, int32_t len) const {
   const int32_t n = GetNbItem();
   if (n == 0) return -1;
   const IndexKey k{len < 0 ? 0u : static_cast<uint32_t>(len)};
-  return DicoOn(k, _Item(1) + offset, _itemSize, n, key);
+  return DicoOn(k, _item(1) + offset, _itemSize, n, key);
 }
 
 void ZorBGet::SortIndex(uint32_t offset, int32_t len) {
@@ -368,7 +368,7 @@ void ZorBGet::SortIndex(uint32_t offset, int32_t len) {
   if (n < 2) return;
   SwapBuffer tmp(_itemSize);
   const IndexKey k{len < 0 ? 0u : static_cast<uint32_t>(len)};
-  SortOnKey(_Item(1), _itemSize, n, k, offset, false, tmp.Get());
+  SortOnKey(_item(1), _itemSize, n, k, offset, false, tmp.Get());
 }
 
 }  // namespace zorvane

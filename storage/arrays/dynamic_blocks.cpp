@@ -10,7 +10,7 @@
 //   from outside may carry any offset: nothing reads or adjusts it.
 // Serialised input is checked once, when it arrives (Init, Load); every
 // later operation relies on the invariants and never on the input again.
-// Data of item i is reached through the 8-byte reference at _RefAt(i), i = 0
+// Data of item i is reached through the 8-byte reference at _refAt(i), i = 0
 // being the header's, so that the array's own data is handled as an item's.
 #include <zorvane/dynamic_blocks.h>
 #include <zorvane/exception.h>
@@ -112,10 +112,10 @@ void ZorBDyn::Init(const ZorHandle* serialised, bool share) {
     items.Init(&copy);
     heap.Init(base + itemsEnd, heapLen);
   }
-  _Adopt(&items, &heap);
+  _adopt(&items, &heap);
 }
 
-void ZorBDyn::_Adopt(ZorBGet* items, ZorHandle* heap) {
+void ZorBDyn::_adopt(ZorBGet* items, ZorHandle* heap) {
   _items = std::move(*items);
   _heap = std::move(*heap);
 }
@@ -185,7 +185,7 @@ void ZorBDyn::Load(const ZorHandle* heap, const ZorHandle* items) {
   copy.Init(base, size);
   newItems.Init(&copy);
   newHeap.Init(heapLen ? heap->GetDatas() : nullptr, heapLen);
-  _Adopt(&newItems, &newHeap);
+  _adopt(&newItems, &newHeap);
 }
 
 bool ZorBDyn::Copy(const ZorBDyn* src) {
@@ -198,7 +198,7 @@ bool ZorBDyn::Copy(const ZorBDyn* src) {
   src->_items.CopyTo(&items);
   ZorHandle heap;
   heap.Init(src->_heap.GetDatas(), src->_heap.GetSize());
-  _Adopt(&items, &heap);
+  _adopt(&items, &heap);
   return true;
 }
 
@@ -236,29 +236,29 @@ void ZorBDyn::Swap(int32_t i, int32_t j) {
 
 // ------------------------------------------------------------------ variable data
 
-char* ZorBDyn::_RefAt(int32_t i) const {
+char* ZorBDyn::_refAt(int32_t i) const {
   return i == 0 ? static_cast<char*>(_items.GetHandle()->GetDatas()) + kOwnRefAt : static_cast<char*>(_items[i]);
 }
 
 ZorBDyn::Ref ZorBDyn::_GetRef(int32_t i) const {
-  const char* ref = _RefAt(i);
+  const char* ref = _refAt(i);
   return Ref{platform::GetLE32(ref), platform::GetLE32(ref + 4)};
 }
 
 void ZorBDyn::_SetRef(int32_t i, Ref ref) {
-  char* at = _RefAt(i);
+  char* at = _refAt(i);
   platform::PutLE32(at, ref.offset);
   platform::PutLE32(at + 4, ref.len);
 }
 
-uint32_t ZorBDyn::_Append(const void* data, uint32_t len) {
+uint32_t ZorBDyn::_append(const void* data, uint32_t len) {
   const uint32_t offset = _heap.GetSize();
   _heap.AppendData(len, data);
   return offset;
 }
 
 // Closes the gap of a range and lowers the references above it.
-void ZorBDyn::_DeleteRange(Ref range) {
+void ZorBDyn::_deleteRange(Ref range) {
   const int32_t len = static_cast<int32_t>(range.len);
   _heap.ReplaceData(static_cast<int32_t>(range.offset), static_cast<int32_t>(range.offset) + len, nullptr, 0);
   const int32_t n = GetNbItem();
@@ -299,8 +299,8 @@ void ZorBDyn::SetData(int32_t i, const void* data, uint32_t len) {
     aside.Init(data, len);
     data = aside.GetDatas();
   }
-  if (old.len) _DeleteRange(old);
-  _SetRef(i, len ? Ref{_Append(data, len), len} : Ref{0, 0});
+  if (old.len) _deleteRange(old);
+  _SetRef(i, len ? Ref{_append(data, len), len} : Ref{0, 0});
 }
 
 void ZorBDyn::SetData(int32_t i, const ZorHandle* data) {
@@ -315,7 +315,7 @@ void* ZorBDyn::GetDataEx(int32_t i, void** ptr, int32_t* len) const {
   const Ref ref = _GetRef(i);
   if (ptr) *ptr = ref.len ? static_cast<char*>(_heap.GetDatas()) + ref.offset : nullptr;
   if (len) *len = static_cast<int32_t>(ref.len);
-  return i == 0 ? nullptr : _RefAt(i) + kRefSize;
+  return i == 0 ? nullptr : _refAt(i) + kRefSize;
 }
 
 // ------------------------------------------------------------------ search, version, pinning

@@ -64,7 +64,7 @@ void ZorBFile::SetCreaStr(const char* text) { _rep->SetCreaStr(text); }
 void ZorBFile::SetUserData(int32_t index, int32_t value) { _rep->SetUserData(index, value); }
 void ZorBFile::SetUserArray(const int32_t* in64) { _rep->SetUserArray(in64); }
 uint64_t ZorBFile::GetUpdateCounter() const { return _rep->GetUpdateCounter(); }
-uint32_t ZorBFile::GetDataStart() const { return _rep->_DataStart(); }
+uint32_t ZorBFile::GetDataStart() const { return _rep->_dataStart(); }
 
 // ------------------------------------------------------------ safety
 
@@ -148,10 +148,10 @@ bool ZorBFile::CheckBlockOwnerType(ZorVerif* verif) { return _rep->CheckBlockOwn
 bool ZorBFile::CheckLostSpace(ZorVerif* verif) { return _rep->CheckLostSpace(verif); }
 bool ZorBFile::CheckCrossBlock(ZorVerif* verif) { return _rep->CheckCrossBlock(verif); }
 uint32_t ZorBFile::GetRecordedDirCount() const {
-  return static_cast<uint32_t>(_rep->_DirCount()) + _rep->_missingEntries;
+  return static_cast<uint32_t>(_rep->_dirCount()) + _rep->_missingEntries;
 }
 bool ZorBFile::GetEntry(int32_t id, sZorBfBRef* out) const { return _rep->GetEntry(id, out); }
-int32_t ZorBFile::GetDirCount() const { return _rep->_DirCount(); }
+int32_t ZorBFile::GetDirCount() const { return _rep->_dirCount(); }
 
 // ------------------------------------------------------------ cache figures
 

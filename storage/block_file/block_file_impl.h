@@ -142,113 +142,113 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   // ---- errors and messages (open_close.cpp)
   // ZorECrash (1, 13) with catalogue text 1 ("erreur interne") or 2
   // ("internal error") of the block file's group; the line is the caller's.
-  [[noreturn]] void _RaiseInternal(int32_t textId, uint32_t line = __builtin_LINE()) const;
-  void _RequireWrite() const;  // 24 unless write enabled
-  void _SendMsg(int32_t blockId);
+  [[noreturn]] void _raiseInternal(int32_t textId, uint32_t line = __builtin_LINE()) const;
+  void _requireWrite() const;  // 24 unless write enabled
+  void _sendMsg(int32_t blockId);
 
   // ---- open / close (open_close.cpp)
-  void _OpenCommon(int32_t openFlags, int32_t fileType, int32_t signature);
-  void _ResetState(int32_t openFlags, int32_t cacheBlocks);
-  void _CheckHeaderAtOpen(int32_t fileType, int32_t signature);
-  void _MarkOpen();
-  void _ReadDirectory();
-  void _ReleaseAll(bool closing);
-  void _CloseStream(eZorBfClose mode);
-  void _Clear();
+  void _openCommon(int32_t openFlags, int32_t fileType, int32_t signature);
+  void _resetState(int32_t openFlags, int32_t cacheBlocks);
+  void _checkHeaderAtOpen(int32_t fileType, int32_t signature);
+  void _markOpen();
+  void _readDirectory();
+  void _releaseAll(bool closing);
+  void _closeStream(eZorBfClose mode);
+  void _clear();
 
   // ---- header image (header.cpp)
-  uint32_t _Hdr32(uint32_t offset) const;
-  void _SetHdr32(uint32_t offset, uint32_t value);
-  void _SetHdrValue(uint32_t offset, int32_t value);  // setter helper: lock, store, dirty
-  void _SetHeaderDirty() { _state |= kHeaderDirty; }
-  void _WriteHeader();
-  uint32_t _DataStart() const { return _Hdr32(kZorBfHdrDataStart); }
+  uint32_t _hdr32(uint32_t offset) const;
+  void _setHdr32(uint32_t offset, uint32_t value);
+  void _setHdrValue(uint32_t offset, int32_t value);  // setter helper: lock, store, dirty
+  void _setHeaderDirty() { _state |= kHeaderDirty; }
+  void _writeHeader();
+  uint32_t _dataStart() const { return _hdr32(kZorBfHdrDataStart); }
 
   // ---- directory (blocks.cpp)
-  int32_t _DirCount() const { return static_cast<int32_t>(_dir.size()); }
-  sZorBfBRef& _Entry(int32_t id) { return _dir[static_cast<size_t>(id - 1)]; }
-  const sZorBfBRef& _Entry(int32_t id) const { return _dir[static_cast<size_t>(id - 1)]; }
-  bool _ValidId(int32_t id) const { return id >= 1 && id <= _DirCount(); }
-  bool _IsUsed(int32_t id) const { return _ValidId(id) && !_Entry(id).IsFree(); }
+  int32_t _dirCount() const { return static_cast<int32_t>(_dir.size()); }
+  sZorBfBRef& _entry(int32_t id) { return _dir[static_cast<size_t>(id - 1)]; }
+  const sZorBfBRef& _entry(int32_t id) const { return _dir[static_cast<size_t>(id - 1)]; }
+  bool _validId(int32_t id) const { return id >= 1 && id <= _dirCount(); }
+  bool _isUsed(int32_t id) const { return _validId(id) && !_entry(id).IsFree(); }
   // Raises 23 (unless the check level is 2 or more) when id is not a used
   // entry (or, allowFree, not a valid one); returns whether to go on.
-  bool _CheckId(int32_t id, bool allowFree) const;
-  int32_t _AppendEntry();  // a new empty entry; 16 past the limit
-  void _ResizeDirectory(int32_t count);
-  void _RecordChange(int32_t id);
-  void _FreeEntry(int32_t id);  // the deletion algorithm
-  void _ReleaseDataArea();      // EmptyFile under copy-on-write
-  bool _CommitEmptyFile();      // at the flush: true when the file is to be cut
-  uint32_t _RoundCapacity(uint64_t capacity) const;
-  int32_t _FindSpace(uint32_t need);  // CBlockSpace lookup, damaged extents refused
-  int32_t _FindOrMakeEntry(uint32_t need, bool allowSplit);
-  void _MoveGrownBlock(int32_t id, uint32_t newCapacity);
+  bool _checkId(int32_t id, bool allowFree) const;
+  int32_t _appendEntry();  // a new empty entry; 16 past the limit
+  void _resizeDirectory(int32_t count);
+  void _recordChange(int32_t id);
+  void _freeEntry(int32_t id);  // the deletion algorithm
+  void _releaseDataArea();      // EmptyFile under copy-on-write
+  bool _commitEmptyFile();      // at the flush: true when the file is to be cut
+  uint32_t _roundCapacity(uint64_t capacity) const;
+  int32_t _findSpace(uint32_t need);  // CBlockSpace lookup, damaged extents refused
+  int32_t _findOrMakeEntry(uint32_t need, bool allowSplit);
+  void _moveGrownBlock(int32_t id, uint32_t newCapacity);
 
   // ---- file access (open_close.cpp)
-  uint64_t _FileSize();
-  void _SetFileSize(uint64_t size);  // the stream's size and the cached size
-  void _ReadAt(uint64_t pos, void* buf, uint32_t n);
-  void _WriteAt(uint64_t pos, const void* buf, uint32_t n);
-  void _WriteZeros(uint64_t pos, uint64_t n);
-  void _OsFlush();
+  uint64_t _currentFileSize();
+  void _setFileSize(uint64_t size);  // the stream's size and the cached size
+  void _readAt(uint64_t pos, void* buf, uint32_t n);
+  void _writeAt(uint64_t pos, const void* buf, uint32_t n);
+  void _writeZeros(uint64_t pos, uint64_t n);
+  void _osFlush();
 
   // ---- cache (cache.cpp)
-  handle_t* _Cached(int32_t id) const { return _cache[static_cast<size_t>(id - 1)]; }
-  handle_t* _LoadBlock(int32_t id);  // cached handle, reading it when needed
-  void _SetCached(int32_t id, handle_t* h);
-  void _MakeRoom();
-  void _Touch(int32_t id);
-  void _Uncache(int32_t id);  // the uncaching rule
-  void _DropCached(int32_t id);  // releases the cache's references, forgets dirtiness
-  void _WriteBlock(int32_t id);  // writing one dirty block
-  void _WriteSorted(std::vector<int32_t>& ids);
-  void _MarkDirty(int32_t id);
-  void _PlaceCopyOnWrite(int32_t id);
-  uint64_t _AppendPoint();  // end of file, extended to data start first
-  uint64_t _PlaceAppend(int32_t id);  // the padding the caller writes
+  handle_t* _cached(int32_t id) const { return _cache[static_cast<size_t>(id - 1)]; }
+  handle_t* _loadBlock(int32_t id);  // cached handle, reading it when needed
+  void _setCached(int32_t id, handle_t* h);
+  void _makeRoom();
+  void _touch(int32_t id);
+  void _uncache(int32_t id);  // the uncaching rule
+  void _dropCached(int32_t id);  // releases the cache's references, forgets dirtiness
+  void _writeBlock(int32_t id);  // writing one dirty block
+  void _writeSorted(std::vector<int32_t>& ids);
+  void _markDirty(int32_t id);
+  void _placeCopyOnWrite(int32_t id);
+  uint64_t _appendPoint();  // end of file, extended to data start first
+  uint64_t _placeAppend(int32_t id);  // the padding the caller writes
   struct BlockOut {  // what writing one block puts where
     uint64_t pos = 0;
     const uint8_t* data = nullptr;
     uint32_t size = 0;
     uint64_t pad = 0;  // zeros after the data (a block appended with spare room)
   };
-  BlockOut _PrepareWrite(int32_t id);
-  void _WriteOut(const BlockOut& out);
-  void _FinishWrite(int32_t id);
-  bool _FlushDirtyBlocks();  // true when something was written
-  void _ReleaseAtFlush();
-  bool _GrowReservedArea();  // true when blocks were moved
-  void _MoveBlockToEnd(int32_t id);
-  void _WriteEntries(int32_t low, int32_t high);
-  void _WriteDirectoryRange(uint32_t oldDataStart);
-  void _PrepareHeaderWrite();
-  void _WriteHeaderWithEntries(int32_t high);  // one write: header + entries 1..high
-  void _Barrier();  // copy-on-write: data durable before the directory
+  BlockOut _prepareWrite(int32_t id);
+  void _writeOut(const BlockOut& out);
+  void _finishWrite(int32_t id);
+  bool _flushDirtyBlocks();  // true when something was written
+  void _releaseAtFlush();
+  bool _growReservedArea();  // true when blocks were moved
+  void _moveBlockToEnd(int32_t id);
+  void _writeEntries(int32_t low, int32_t high);
+  void _writeDirectoryRange(uint32_t oldDataStart);
+  void _prepareHeaderWrite();
+  void _writeHeaderWithEntries(int32_t high);  // one write: header + entries 1..high
+  void _barrier();  // copy-on-write: data durable before the directory
 
   // ---- free space (block_space.cpp)
-  CBlockSpace* _Space();
-  void _DropFreeLists();
-  void _AddFreeSpace(int32_t id);
-  void _AddEmptySlot(int32_t id);
+  CBlockSpace* _spaceLists();
+  void _dropFreeLists();
+  void _addFreeSpace(int32_t id);
+  void _addEmptySlot(int32_t id);
 
   // ---- distant files (distant_sharing.cpp)
-  static void _StreamChangedThunk(void* context, iZorStream* stream, bool everything);
-  void _OnStreamChanged(bool everything);
-  bool _WriteRange(int64_t pos, const void* data, uint32_t n, bool compareOnly);
-  void _ReloadBlock(int32_t id);
+  static void _streamChangedThunk(void* context, iZorStream* stream, bool everything);
+  void _onStreamChanged(bool everything);
+  bool _writeRange(int64_t pos, const void* data, uint32_t n, bool compareOnly);
+  void _reloadBlock(int32_t id);
   // A distant file outside any transaction: reads run inside the stream's
   // bracket so that the change callback revalidates first.
-  bool _BeginRead() const;  // true when a bracket was begun
-  void _EndRead() const;
-  struct _ReadScope {
+  bool _beginRead() const;  // true when a bracket was begun
+  void _endRead() const;
+  struct _readScope {
     const Rep* f;
     bool began;
-    explicit _ReadScope(const Rep* file) : f(file), began(file->_BeginRead()) {}
-    ~_ReadScope() {
-      if (began) f->_EndRead();
+    explicit _readScope(const Rep* file) : f(file), began(file->_beginRead()) {}
+    ~_readScope() {
+      if (began) f->_endRead();
     }
-    _ReadScope(const _ReadScope&) = delete;
-    _ReadScope& operator=(const _ReadScope&) = delete;
+    _readScope(const _readScope&) = delete;
+    _readScope& operator=(const _readScope&) = delete;
   };
 
   ZorBFile* const _owner;

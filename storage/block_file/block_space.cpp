@@ -33,7 +33,7 @@ void CBlockSpace::Touch(int32_t index) {
   if (_holes > _recency.size() / 2) CompactRecency([](int32_t) { return true; });
 }
 
-void CBlockSpace::_Reindex() {
+void CBlockSpace::_reindex() {
   _holes = 0;
   for (size_t i = 0; i < _recency.size(); ++i) {
     const size_t index = static_cast<size_t>(_recency[i]);
@@ -107,20 +107,20 @@ int32_t CBlockSpace::TakeEmpty(const std::vector<sZorBfBRef>& dir) {
 
 // ------------------------------------------------------------ ZorBFile side
 
-CBlockSpace* ZorBFile::Rep::_Space() {
+CBlockSpace* ZorBFile::Rep::_spaceLists() {
   if (!_space) _space = new CBlockSpace();
   return _space;
 }
 
-void ZorBFile::Rep::_DropFreeLists() {
+void ZorBFile::Rep::_dropFreeLists() {
   if (_space) _space->Drop();
 }
 
-void ZorBFile::Rep::_AddFreeSpace(int32_t id) {
+void ZorBFile::Rep::_addFreeSpace(int32_t id) {
   if (_space) _space->AddFree(id - 1);
 }
 
-void ZorBFile::Rep::_AddEmptySlot(int32_t id) {
+void ZorBFile::Rep::_addEmptySlot(int32_t id) {
   if (_space) _space->AddEmpty(id - 1);
 }
 

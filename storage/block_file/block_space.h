@@ -54,7 +54,7 @@ class CBlockSpace {
   const uint8_t* Zeros() const { return _zeros.data(); }
 
  private:
-  void _Reindex();
+  void _reindex();
 
   // The recency list, oldest first; -1 marks a hole left by a block that
   // moved to the end or left the cache. _slotOf[index] is where the index
@@ -75,7 +75,7 @@ void CBlockSpace::CompactRecency(Keep keep) {
   for (int32_t index : _recency)
     if (index >= 0 && keep(index)) _recency[out++] = index;
   _recency.resize(out);
-  _Reindex();
+  _reindex();
 }
 
 }  // namespace zorvane

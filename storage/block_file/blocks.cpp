@@ -52,19 +52,19 @@ handle_t* RecordOf(ZorHandle* handle) {
 
 // ------------------------------------------------------------ directory
 
-bool ZorBFile::Rep::_CheckId(int32_t id, bool allowFree) const {
-  if (_ValidId(id) && (allowFree || !_Entry(id).IsFree())) return true;
+bool ZorBFile::Rep::_checkId(int32_t id, bool allowFree) const {
+  if (_validId(id) && (allowFree || !_entry(id).IsFree())) return true;
   if (ZorGetCheckLevel() >= 2) return false;
   ZorRaise(kSource, ZorErr(1, 23), &_path);
 }
 
-void ZorBFile::Rep::_RecordChange(int32_t id) {
+void ZorBFile::Rep::_recordChange(int32_t id) {
   _changedLow = std::min(_changedLow, id);
   _changedHigh = std::max(_changedHigh, id);
-  _SendMsg(id);
+  _sendMsg(id);
 }
 
-void ZorBFile::Rep::_ResizeDirectory(int32_t count) {
+void ZorBFile::Rep::_resizeDirectory(int32_t count) {
   // The header still counts entries that the file does not hold: a new
   // count would drop them unreported (CheckDir repairs that first).
   if (_missingEntries != 0) ZorRaise(kSource, ZorErr(1, 32), &_path);
@@ -78,18 +78,18 @@ void ZorBFile::Rep::_ResizeDirectory(int32_t count) {
   } else {
     resize();
   }
-  _SetHdr32(kZorBfHdrDirCount, static_cast<uint32_t>(count));
-  _SetHeaderDirty();
+  _setHdr32(kZorBfHdrDirCount, static_cast<uint32_t>(count));
+  _setHeaderDirty();
 }
 
-int32_t ZorBFile::Rep::_AppendEntry() {
-  if (_DirCount() >= static_cast<int32_t>(kZorBfMaxEntries)) ZorRaise(kSource, ZorErr(1, 16), &_path);
-  _ResizeDirectory(_DirCount() + 1);
-  _RecordChange(_DirCount());
-  return _DirCount();
+int32_t ZorBFile::Rep::_appendEntry() {
+  if (_dirCount() >= static_cast<int32_t>(kZorBfMaxEntries)) ZorRaise(kSource, ZorErr(1, 16), &_path);
+  _resizeDirectory(_dirCount() + 1);
+  _recordChange(_dirCount());
+  return _dirCount();
 }
 
-uint32_t ZorBFile::Rep::_RoundCapacity(uint64_t capacity) const {
+uint32_t ZorBFile::Rep::_roundCapacity(uint64_t capacity) const {
   if (capacity == 0) capacity = kDefaultCapacity;
   if (_openFlags & ZorBfOpenRound1K) capacity = (capacity + 1023) & ~uint64_t(1023);
   if (capacity > 0xFFFFFFFFull) ZorRaise(kSource, ZorErr(1, 16), &_path);
@@ -99,48 +99,48 @@ uint32_t ZorBFile::Rep::_RoundCapacity(uint64_t capacity) const {
 // The free-space lookup, refusing extents that a damaged directory places
 // outside [data start, end of file): such an entry is turned into an empty
 // slot instead of being written into.
-int32_t ZorBFile::Rep::_FindSpace(uint32_t need) {
+int32_t ZorBFile::Rep::_findSpace(uint32_t need) {
   for (;;) {
-    const int32_t found = _Space()->Find(_dir, need);
+    const int32_t found = _spaceLists()->Find(_dir, need);
     if (found <= 0) return found;
-    sZorBfBRef& e = _Entry(found);
-    if (e.GetPos() >= _DataStart() && e.GetPos() + e.capacity <= _FileSize()) return found;
+    sZorBfBRef& e = _entry(found);
+    if (e.GetPos() >= _dataStart() && e.GetPos() + e.capacity <= _currentFileSize()) return found;
     e.SetPos(0);
     e.capacity = 0;
     e.size = 0;
-    _RecordChange(found);
-    _AddEmptySlot(found);
+    _recordChange(found);
+    _addEmptySlot(found);
   }
 }
 
 // An entry for a block of `need` bytes: a reused extent (split when enough
 // remains), an empty slot or a new entry. The entry comes back cleared with
 // its position (or none) and capacity set.
-int32_t ZorBFile::Rep::_FindOrMakeEntry(uint32_t need, bool allowSplit) {
-  const int32_t found = _FindSpace(need);
+int32_t ZorBFile::Rep::_findOrMakeEntry(uint32_t need, bool allowSplit) {
+  const int32_t found = _findSpace(need);
   if (found > 0) {
-    const uint64_t pos = _Entry(found).GetPos();
-    uint32_t capacity = _Entry(found).capacity;
+    const uint64_t pos = _entry(found).GetPos();
+    uint32_t capacity = _entry(found).capacity;
     if (allowSplit && capacity - need >= kSplitThreshold) {
-      int32_t rest = _Space()->TakeEmpty(_dir);
-      if (rest == 0) rest = _AppendEntry();
-      sZorBfBRef& r = _Entry(rest);
+      int32_t rest = _spaceLists()->TakeEmpty(_dir);
+      if (rest == 0) rest = _appendEntry();
+      sZorBfBRef& r = _entry(rest);
       r = sZorBfBRef{};
       r.SetPos(pos + need);
       r.capacity = capacity - need;
       r.flags = ZorBfFlagFree;
-      _AddFreeSpace(rest);
-      _RecordChange(rest);
+      _addFreeSpace(rest);
+      _recordChange(rest);
       capacity = need;
     }
-    sZorBfBRef& e = _Entry(found);
+    sZorBfBRef& e = _entry(found);
     e = sZorBfBRef{};
     e.SetPos(pos);
     e.capacity = capacity;
     return found;
   }
-  const int32_t id = found < 0 ? -found : _AppendEntry();
-  sZorBfBRef& e = _Entry(id);
+  const int32_t id = found < 0 ? -found : _appendEntry();
+  sZorBfBRef& e = _entry(id);
   e = sZorBfBRef{};
   e.capacity = need;
   return id;
@@ -148,9 +148,9 @@ int32_t ZorBFile::Rep::_FindOrMakeEntry(uint32_t need, bool allowSplit) {
 
 // The deletion rule. With copy-on-write, an extent that the directory on
 // disk may reference is released at the flush only.
-void ZorBFile::Rep::_FreeEntry(int32_t id) {
-  _DropCached(id);
-  sZorBfBRef& e = _Entry(id);
+void ZorBFile::Rep::_freeEntry(int32_t id) {
+  _dropCached(id);
+  sZorBfBRef& e = _entry(id);
   e.size = 0;
   const bool hasExtent = e.HasPos() && e.capacity != 0;
   const bool defer = hasExtent && (_openFlags & ZorBfOpenCopyOnWrite) && !(e.flags & ZorBfFlagPlaced);
@@ -158,14 +158,14 @@ void ZorBFile::Rep::_FreeEntry(int32_t id) {
     e.flags = ZorBfFlagFree | ZorBfFlagRelease;
   } else if (hasExtent) {
     e.flags = ZorBfFlagFree;
-    _AddFreeSpace(id);
+    _addFreeSpace(id);
   } else {
     e.flags = ZorBfFlagFree;
     e.SetPos(0);
     e.capacity = 0;
-    _AddEmptySlot(id);
+    _addEmptySlot(id);
   }
-  _RecordChange(id);
+  _recordChange(id);
 }
 
 // ------------------------------------------------------------ create, read
@@ -175,10 +175,10 @@ int32_t ZorBFile::Rep::BCreate(ZorHandle* data, int32_t owner, int16_t type, uin
   const uint32_t size = withData ? data->GetSize() : 0;
   if (size > kZorBfMaxBlockSize) ZorRaise(kSource, ZorErr(1, 16), &_path);
   bfile::Txn txn(this);
-  const uint32_t need = _RoundCapacity(std::max(reserve, size));
-  const int32_t id = _FindOrMakeEntry(need, true);
+  const uint32_t need = _roundCapacity(std::max(reserve, size));
+  const int32_t id = _findOrMakeEntry(need, true);
   {
-    sZorBfBRef& e = _Entry(id);
+    sZorBfBRef& e = _entry(id);
     e.owner = owner;
     e.type = type;
     e.size = size;
@@ -186,30 +186,30 @@ int32_t ZorBFile::Rep::BCreate(ZorHandle* data, int32_t owner, int16_t type, uin
     ++_dirtyCount;
   }
   if (withData) {
-    _MakeRoom();
+    _makeRoom();
     handle_t* h = RecordOf(data);
     ZorAddHandleRef(h);
-    _SetCached(id, h);
+    _setCached(id, h);
   }
-  _RecordChange(id);
+  _recordChange(id);
   return id;
 }
 
 void ZorBFile::Rep::BRead(int32_t id, ZorHandle* out) {
-  _ReadScope scope(this);
-  if (!_CheckId(id, false)) return;
-  handle_t* h = _LoadBlock(id);
+  _readScope scope(this);
+  if (!_checkId(id, false)) return;
+  handle_t* h = _loadBlock(id);
   h->purgeable = 0;
   out->Attach(h);
   h->purgeable = 1;
-  _Touch(id);
-  _SendMsg(id);
+  _touch(id);
+  _sendMsg(id);
 }
 
 void ZorBFile::Rep::BReadCopy(int32_t id, ZorHandle* out) {
-  _ReadScope scope(this);
-  if (!_CheckId(id, false)) return;
-  handle_t* h = _LoadBlock(id);
+  _readScope scope(this);
+  if (!_checkId(id, false)) return;
+  handle_t* h = _loadBlock(id);
   h->purgeable = 0;
   const uint32_t n = ZorGetHandleSize(h);
   ZorHandle copy;
@@ -217,55 +217,55 @@ void ZorBFile::Rep::BReadCopy(int32_t id, ZorHandle* out) {
   if (n != 0) std::memcpy(copy.GetDatas(), ZorGetHandleDatas(h), n);
   *out = std::move(copy);
   h->purgeable = 1;
-  _Touch(id);
-  _SendMsg(id);
+  _touch(id);
+  _sendMsg(id);
 }
 
 // ------------------------------------------------------------ write
 
 void ZorBFile::Rep::BWrite(int32_t id, int32_t reserve) {
   bfile::Txn txn(this);
-  if (!_CheckId(id, false)) return;
-  if (!_Cached(id)) {
+  if (!_checkId(id, false)) return;
+  if (!_cached(id)) {
     if (ZorGetCheckLevel() >= 2) return;
     ZorRaise(kSource, ZorErr(1, 23), &_path);
   }
-  handle_t* h = _Cached(id);
+  handle_t* h = _cached(id);
   const uint32_t length = ZorGetHandleSize(h);
   if (length > kZorBfMaxBlockSize) ZorRaise(kSource, ZorErr(1, 16), &_path);
   {
-    const sZorBfBRef& e = _Entry(id);
+    const sZorBfBRef& e = _entry(id);
     if (IsDistant() && length == e.size && e.HasPos() && length != 0 &&
-        !_WriteRange(static_cast<int64_t>(e.GetPos()), ZorGetHandleDatas(h), length, true))
+        !_writeRange(static_cast<int64_t>(e.GetPos()), ZorGetHandleDatas(h), length, true))
       return;
   }
-  _MarkDirty(id);
+  _markDirty(id);
   const uint64_t wanted = uint64_t(length) + static_cast<uint64_t>(std::max(reserve, 0));
-  if (length > _Entry(id).capacity) {
-    if (!_Entry(id).HasPos())
-      _Entry(id).capacity = _RoundCapacity(wanted);
+  if (length > _entry(id).capacity) {
+    if (!_entry(id).HasPos())
+      _entry(id).capacity = _roundCapacity(wanted);
     else
-      _MoveGrownBlock(id, _RoundCapacity(wanted));
+      _moveGrownBlock(id, _roundCapacity(wanted));
   }
-  _Entry(id).size = length;
-  _Touch(id);
-  _RecordChange(id);
+  _entry(id).size = length;
+  _touch(id);
+  _recordChange(id);
 }
 
-void ZorBFile::Rep::_MarkDirty(int32_t id) {
-  sZorBfBRef& e = _Entry(id);
+void ZorBFile::Rep::_markDirty(int32_t id) {
+  sZorBfBRef& e = _entry(id);
   if (e.flags & ZorBfFlagDirty) return;
-  if (handle_t* h = _Cached(id)) ZorAddHandleRef(h);
+  if (handle_t* h = _cached(id)) ZorAddHandleRef(h);
   e.flags |= ZorBfFlagDirty;
   ++_dirtyCount;
 }
 
 // A grown block with an extent gets a new placement under the same id; the
 // old extent goes to another entry, released at the flush.
-void ZorBFile::Rep::_MoveGrownBlock(int32_t id, uint32_t newCapacity) {
-  const int32_t other = _FindOrMakeEntry(newCapacity, true);
-  sZorBfBRef& b = _Entry(id);
-  sZorBfBRef& o = _Entry(other);
+void ZorBFile::Rep::_moveGrownBlock(int32_t id, uint32_t newCapacity) {
+  const int32_t other = _findOrMakeEntry(newCapacity, true);
+  sZorBfBRef& b = _entry(id);
+  sZorBfBRef& o = _entry(other);
   const uint64_t oldPos = b.GetPos();
   const uint32_t oldCapacity = b.capacity;
   b.SetPos(o.GetPos());
@@ -275,17 +275,17 @@ void ZorBFile::Rep::_MoveGrownBlock(int32_t id, uint32_t newCapacity) {
   if (oldCapacity != 0) o.SetPos(oldPos);
   o.capacity = oldCapacity;
   o.flags = ZorBfFlagFree | ZorBfFlagRelease;
-  _RecordChange(other);
+  _recordChange(other);
 }
 
 void ZorBFile::Rep::BWriteCopy(int32_t id, ZorHandle* data, int32_t reserve) {
   bfile::Txn txn(this);
-  if (!_CheckId(id, false)) return;
-  handle_t* h = _Cached(id);
+  if (!_checkId(id, false)) return;
+  handle_t* h = _cached(id);
   if (!h) {
-    _MakeRoom();
+    _makeRoom();
     h = ZorAllocHandle(0);
-    _SetCached(id, h);
+    _setCached(id, h);
   }
   if (data && data->IsInit()) {
     ZorCopyHandle(h, RecordOf(data));
@@ -297,9 +297,9 @@ void ZorBFile::Rep::BWriteCopy(int32_t id, ZorHandle* data, int32_t reserve) {
 
 int32_t ZorBFile::Rep::BDuplicate(int32_t id, int32_t owner, int16_t type, uint32_t reserve) {
   bfile::Txn txn(this);
-  if (!_CheckId(id, false)) return 0;
-  handle_t* h = _LoadBlock(id);
-  const sZorBfBRef src = _Entry(id);
+  if (!_checkId(id, false)) return 0;
+  handle_t* h = _loadBlock(id);
+  const sZorBfBRef src = _entry(id);
   const uint32_t n = ZorGetHandleSize(h);
   ZorHandle copy;
   copy.Init(n);
@@ -313,8 +313,8 @@ int32_t ZorBFile::Rep::BDuplicate(int32_t id, int32_t owner, int16_t type, uint3
 
 void ZorBFile::Rep::BDelete(int32_t id) {
   bfile::Txn txn(this);
-  if (!_CheckId(id, true) || _Entry(id).IsFree()) return;
-  _FreeEntry(id);
+  if (!_checkId(id, true) || _entry(id).IsFree()) return;
+  _freeEntry(id);
 }
 
 void ZorBFile::Rep::BMultiDelete(int32_t owner, int16_t type) {
@@ -324,48 +324,48 @@ void ZorBFile::Rep::BMultiDelete(int32_t owner, int16_t type) {
     return;
   }
   bfile::Txn txn(this);
-  for (int32_t id = 1; id <= _DirCount(); ++id) {
-    const sZorBfBRef& e = _Entry(id);
-    if (!e.IsFree() && bfile::OwnerMatches(owner, e.owner) && bfile::TypeMatches(type, e.type)) _FreeEntry(id);
+  for (int32_t id = 1; id <= _dirCount(); ++id) {
+    const sZorBfBRef& e = _entry(id);
+    if (!e.IsFree() && bfile::OwnerMatches(owner, e.owner) && bfile::TypeMatches(type, e.type)) _freeEntry(id);
   }
 }
 
 void ZorBFile::Rep::BRangeDelete(int32_t ownerFrom, int32_t ownerTo, int16_t typeFrom, int16_t typeTo) {
   bfile::Txn txn(this);
-  for (int32_t id = 1; id <= _DirCount(); ++id) {
-    const sZorBfBRef& e = _Entry(id);
+  for (int32_t id = 1; id <= _dirCount(); ++id) {
+    const sZorBfBRef& e = _entry(id);
     if (!e.IsFree() && bfile::OwnerInRange(ownerFrom, ownerTo, e.owner) &&
         bfile::TypeInRange(typeFrom, typeTo, e.type))
-      _FreeEntry(id);
+      _freeEntry(id);
   }
 }
 
 void ZorBFile::Rep::EmptyFile(bool resetCounter) {
-  _RequireWrite();
-  for (int32_t id = 1; id <= _DirCount(); ++id) {
-    handle_t* h = _Cached(id);
-    const uint32_t own = (_Entry(id).flags & ZorBfFlagDirty) ? 2 : 1;
+  _requireWrite();
+  for (int32_t id = 1; id <= _dirCount(); ++id) {
+    handle_t* h = _cached(id);
+    const uint32_t own = (_entry(id).flags & ZorBfFlagDirty) ? 2 : 1;
     if (h && ZorGetRefCount(h) != own) ZorRaise(kSource, ZorErr(1, 22), &_path);
   }
   bfile::Txn txn(this);
-  _ReleaseAll(false);
+  _releaseAll(false);
   _dir.clear();
   _cache.clear();
   _missingEntries = 0;
   _changedLow = 0x7FFFFFFF;
   _changedHigh = 0;
-  _SetHdr32(kZorBfHdrDirCount, 0);
+  _setHdr32(kZorBfHdrDirCount, 0);
   if (resetCounter) platform::PutLE64(_header + kZorBfHdrUpdate, 0);
-  _SetHdr32(kZorBfHdrDataStart, kZorBfInitialDataStart);
-  _DropFreeLists();
-  _Space()->Recency().clear();
+  _setHdr32(kZorBfHdrDataStart, kZorBfInitialDataStart);
+  _dropFreeLists();
+  _spaceLists()->Recency().clear();
   if (_openFlags & ZorBfOpenCopyOnWrite) {
-    _ReleaseDataArea();
+    _releaseDataArea();
     _emptyPending = true;
   } else {
-    _SetFileSize(kZorBfInitialDataStart);
+    _setFileSize(kZorBfInitialDataStart);
   }
-  _SetHeaderDirty();
+  _setHeaderDirty();
 }
 
 // Copy-on-write: the directory on disk references the old data area until
@@ -373,15 +373,15 @@ void ZorBFile::Rep::EmptyFile(bool resetCounter) {
 // entries released at the flush, so that blocks created later in the same
 // transaction land after it. When the transaction ends with no block at all,
 // the flush drops those entries instead and cuts the file once the empty
-// header is on disk (_CommitEmptyFile).
-void ZorBFile::Rep::_ReleaseDataArea() {
+// header is on disk (_commitEmptyFile).
+void ZorBFile::Rep::_releaseDataArea() {
   constexpr uint64_t kPiece = 0x80000000u;
   uint64_t pos = kZorBfInitialDataStart;
-  const uint64_t end = _FileSize();
+  const uint64_t end = _currentFileSize();
   while (pos < end) {
     const uint32_t capacity = static_cast<uint32_t>(std::min(end - pos, kPiece));
-    const int32_t id = _AppendEntry();
-    sZorBfBRef& e = _Entry(id);
+    const int32_t id = _appendEntry();
+    sZorBfBRef& e = _entry(id);
     e.SetPos(pos);
     e.capacity = capacity;
     e.flags = ZorBfFlagFree | ZorBfFlagRelease;
@@ -393,7 +393,7 @@ void ZorBFile::Rep::_ReleaseDataArea() {
 // the file is still empty (no used entry), after which the directory is
 // empty again and only the header changes on disk. The header write is the
 // commit point; a crash before it leaves the old file whole.
-bool ZorBFile::Rep::_CommitEmptyFile() {
+bool ZorBFile::Rep::_commitEmptyFile() {
   if (!_emptyPending) return false;
   _emptyPending = false;
   for (const sZorBfBRef& e : _dir)
@@ -402,34 +402,34 @@ bool ZorBFile::Rep::_CommitEmptyFile() {
   _cache.clear();
   _changedLow = 0x7FFFFFFF;
   _changedHigh = 0;
-  _SetHdr32(kZorBfHdrDirCount, 0);
-  _DropFreeLists();
-  _Space()->Recency().clear();
-  _SetHeaderDirty();
+  _setHdr32(kZorBfHdrDirCount, 0);
+  _dropFreeLists();
+  _spaceLists()->Recency().clear();
+  _setHeaderDirty();
   return true;
 }
 
 // ------------------------------------------------------------ questions
 
 int32_t ZorBFile::Rep::BUsed(int32_t id) {
-  _ReadScope scope(this);
+  _readScope scope(this);
   auto outside = [this](int32_t i) -> int32_t {
-    handle_t* h = _Cached(i);
+    handle_t* h = _cached(i);
     if (!h) return 0;
-    const int32_t own = (_Entry(i).flags & ZorBfFlagDirty) ? 2 : 1;
+    const int32_t own = (_entry(i).flags & ZorBfFlagDirty) ? 2 : 1;
     return static_cast<int32_t>(ZorGetRefCount(h)) - own;
   };
   if (id == 0) {
     int32_t n = 0;
-    for (int32_t i = 1; i <= _DirCount(); ++i) n += outside(i) > 0 ? 1 : 0;
+    for (int32_t i = 1; i <= _dirCount(); ++i) n += outside(i) > 0 ? 1 : 0;
     return n;
   }
-  return _IsUsed(id) ? outside(id) : 0;
+  return _isUsed(id) ? outside(id) : 0;
 }
 
 bool ZorBFile::Rep::BExist(int32_t id, int32_t* count) {
-  _ReadScope scope(this);
-  if (id != 0) return _IsUsed(id);
+  _readScope scope(this);
+  if (id != 0) return _isUsed(id);
   int32_t n = 0;
   for (const sZorBfBRef& e : _dir) n += e.IsFree() ? 0 : 1;
   if (count) *count = n;
@@ -437,36 +437,36 @@ bool ZorBFile::Rep::BExist(int32_t id, int32_t* count) {
 }
 
 int32_t ZorBFile::Rep::BGetSize(int32_t id) {
-  _ReadScope scope(this);
-  if (!_IsUsed(id)) return 0;
-  if (handle_t* h = _Cached(id)) return static_cast<int32_t>(ZorGetHandleSize(h));
-  return static_cast<int32_t>(_Entry(id).size);
+  _readScope scope(this);
+  if (!_isUsed(id)) return 0;
+  if (handle_t* h = _cached(id)) return static_cast<int32_t>(ZorGetHandleSize(h));
+  return static_cast<int32_t>(_entry(id).size);
 }
 
 void ZorBFile::Rep::BUncach(int32_t id) {
-  if (!_IsUsed(id)) return;
-  _Uncache(id);
+  if (!_isUsed(id)) return;
+  _uncache(id);
 }
 
 void ZorBFile::Rep::BMultiUncach(int32_t owner, int16_t type) {
-  for (int32_t id = 1; id <= _DirCount(); ++id) {
-    const sZorBfBRef& e = _Entry(id);
-    if (!e.IsFree() && _Cached(id) && bfile::OwnerMatches(owner, e.owner) && bfile::TypeMatches(type, e.type))
-      _Uncache(id);
+  for (int32_t id = 1; id <= _dirCount(); ++id) {
+    const sZorBfBRef& e = _entry(id);
+    if (!e.IsFree() && _cached(id) && bfile::OwnerMatches(owner, e.owner) && bfile::TypeMatches(type, e.type))
+      _uncache(id);
   }
 }
 
 bool ZorBFile::Rep::BIsCompact(int32_t id) {
-  _ReadScope scope(this);
-  if (!_CheckId(id, false)) return false;
-  return !(_Entry(id).flags & ZorBfFlagNoCompact);
+  _readScope scope(this);
+  if (!_checkId(id, false)) return false;
+  return !(_entry(id).flags & ZorBfFlagNoCompact);
 }
 
 bool ZorBFile::Rep::GetBlockInfo(int32_t id, int32_t* owner, int16_t* type, int32_t* size, uint32_t* capacity,
                             uint8_t* flags) {
-  _ReadScope scope(this);
-  if (!_IsUsed(id)) return false;
-  const sZorBfBRef& e = _Entry(id);
+  _readScope scope(this);
+  if (!_isUsed(id)) return false;
+  const sZorBfBRef& e = _entry(id);
   if (owner) *owner = e.owner;
   if (type) *type = e.type;
   if (size) *size = static_cast<int32_t>(e.size);
@@ -476,14 +476,14 @@ bool ZorBFile::Rep::GetBlockInfo(int32_t id, int32_t* owner, int16_t* type, int3
 }
 
 bool ZorBFile::Rep::GetEntry(int32_t id, sZorBfBRef* out) const {
-  _ReadScope scope(this);
-  if (!_ValidId(id)) return false;
-  *out = _Entry(id);
+  _readScope scope(this);
+  if (!_validId(id)) return false;
+  *out = _entry(id);
   return true;
 }
 
 int32_t ZorBFile::Rep::GetNbBlock(int32_t* freeWithSpace, int32_t* emptySlots) {
-  _ReadScope scope(this);
+  _readScope scope(this);
   int32_t withSpace = 0, empty = 0;
   for (const sZorBfBRef& e : _dir) {
     if (!e.IsFree()) continue;
@@ -494,27 +494,27 @@ int32_t ZorBFile::Rep::GetNbBlock(int32_t* freeWithSpace, int32_t* emptySlots) {
   }
   if (freeWithSpace) *freeWithSpace = withSpace;
   if (emptySlots) *emptySlots = empty;
-  return _DirCount();
+  return _dirCount();
 }
 
 uint64_t ZorBFile::Rep::GetSize(int32_t* dirBytes, int32_t* usedBytes, uint32_t* reservedBytes) {
-  _ReadScope scope(this);
+  _readScope scope(this);
   uint64_t used = 0, reserved = 0;
   for (const sZorBfBRef& e : _dir) {
     if (e.IsFree()) continue;
     used += e.size;
     reserved += e.capacity;
   }
-  if (dirBytes) *dirBytes = _DirCount() * static_cast<int32_t>(kZorBfEntrySize);
+  if (dirBytes) *dirBytes = _dirCount() * static_cast<int32_t>(kZorBfEntrySize);
   if (usedBytes) *usedBytes = static_cast<int32_t>(std::min<uint64_t>(used, 0x7FFFFFFF));
   if (reservedBytes) *reservedBytes = static_cast<uint32_t>(std::min<uint64_t>(reserved, 0xFFFFFFFF));
-  return IsOpen() ? _FileSize() : 0;
+  return IsOpen() ? _currentFileSize() : 0;
 }
 
 int32_t ZorBFile::Rep::BGetOTBlockId(int32_t owner, int16_t type, int32_t need) {
-  _ReadScope scope(this);
-  for (int32_t id = 1; id <= _DirCount(); ++id) {
-    const sZorBfBRef& e = _Entry(id);
+  _readScope scope(this);
+  for (int32_t id = 1; id <= _dirCount(); ++id) {
+    const sZorBfBRef& e = _entry(id);
     if (e.IsFree() || !bfile::OwnerMatches(owner, e.owner) || !bfile::TypeMatches(type, e.type)) continue;
     if (int64_t(e.size) + need <= int64_t(e.capacity)) return id;
   }
@@ -523,9 +523,9 @@ int32_t ZorBFile::Rep::BGetOTBlockId(int32_t owner, int16_t type, int32_t need) 
 
 void ZorBFile::Rep::BGetID(int32_t ownerFrom, int32_t ownerTo, int16_t typeFrom, int16_t typeTo, ZorBGet* out,
                       int32_t offset, bool zero) {
-  _ReadScope scope(this);
-  for (int32_t id = 1; id <= _DirCount(); ++id) {
-    const sZorBfBRef& e = _Entry(id);
+  _readScope scope(this);
+  for (int32_t id = 1; id <= _dirCount(); ++id) {
+    const sZorBfBRef& e = _entry(id);
     if (e.IsFree() || !bfile::OwnerInRange(ownerFrom, ownerTo, e.owner) ||
         !bfile::TypeInRange(typeFrom, typeTo, e.type))
       continue;
@@ -539,60 +539,60 @@ void ZorBFile::Rep::BGetID(int32_t ownerFrom, int32_t ownerTo, int16_t typeFrom,
 
 void ZorBFile::Rep::BSetCompact(int32_t id, bool compact, int32_t owner, int16_t type) {
   auto apply = [&](int32_t i) {
-    sZorBfBRef& e = _Entry(i);
+    sZorBfBRef& e = _entry(i);
     const uint8_t flags = compact ? static_cast<uint8_t>(e.flags & ~ZorBfFlagNoCompact)
                                   : static_cast<uint8_t>(e.flags | ZorBfFlagNoCompact);
     if (flags == e.flags) return;
     e.flags = flags;
-    _RecordChange(i);
+    _recordChange(i);
   };
   if (id != 0) {
     bfile::Txn txn(this);
-    if (_CheckId(id, false)) apply(id);
+    if (_checkId(id, false)) apply(id);
     return;
   }
   bfile::Txn txn(this);
-  for (int32_t i = 1; i <= _DirCount(); ++i) {
-    const sZorBfBRef& e = _Entry(i);
+  for (int32_t i = 1; i <= _dirCount(); ++i) {
+    const sZorBfBRef& e = _entry(i);
     if (!e.IsFree() && bfile::OwnerMatches(owner, e.owner) && bfile::TypeMatches(type, e.type)) apply(i);
   }
 }
 
 void ZorBFile::Rep::BSetOwner(int32_t id, int32_t owner) {
   bfile::Txn txn(this);
-  if (!_CheckId(id, false) || _Entry(id).owner == owner) return;
-  _Entry(id).owner = owner;
-  _RecordChange(id);
+  if (!_checkId(id, false) || _entry(id).owner == owner) return;
+  _entry(id).owner = owner;
+  _recordChange(id);
 }
 
 void ZorBFile::Rep::BSetType(int32_t id, int16_t type) {
   bfile::Txn txn(this);
-  if (!_CheckId(id, false) || _Entry(id).type == type) return;
-  _Entry(id).type = type;
-  _RecordChange(id);
+  if (!_checkId(id, false) || _entry(id).type == type) return;
+  _entry(id).type = type;
+  _recordChange(id);
 }
 
 void ZorBFile::Rep::BChangeOwner(int32_t oldOwner, int32_t newOwner, int16_t typeLow, int16_t typeHigh) {
   bfile::Txn txn(this);
-  for (int32_t id = 1; id <= _DirCount(); ++id) {
-    sZorBfBRef& e = _Entry(id);
+  for (int32_t id = 1; id <= _dirCount(); ++id) {
+    sZorBfBRef& e = _entry(id);
     if (e.IsFree() || !bfile::OwnerMatches(oldOwner, e.owner) || !bfile::TypeInRange(typeLow, typeHigh, e.type))
       continue;
     if (e.owner == newOwner) continue;
     e.owner = newOwner;
-    _RecordChange(id);
+    _recordChange(id);
   }
 }
 
 void ZorBFile::Rep::BChangeType(int16_t oldType, int16_t newType, int32_t ownerLow, int32_t ownerHigh) {
   bfile::Txn txn(this);
-  for (int32_t id = 1; id <= _DirCount(); ++id) {
-    sZorBfBRef& e = _Entry(id);
+  for (int32_t id = 1; id <= _dirCount(); ++id) {
+    sZorBfBRef& e = _entry(id);
     if (e.IsFree() || !bfile::TypeMatches(oldType, e.type) || !bfile::OwnerInRange(ownerLow, ownerHigh, e.owner))
       continue;
     if (e.type == newType) continue;
     e.type = newType;
-    _RecordChange(id);
+    _recordChange(id);
   }
 }
 

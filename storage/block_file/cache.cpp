@@ -74,22 +74,22 @@ int32_t bfile::DefaultCacheLimit() {
 
 // ------------------------------------------------------------ cache slots
 
-void ZorBFile::Rep::_Touch(int32_t id) { _Space()->Touch(id - 1); }
+void ZorBFile::Rep::_touch(int32_t id) { _spaceLists()->Touch(id - 1); }
 
 // Stores h, whose one reference the cache takes over; a dirty entry gets
 // its extra reference.
-void ZorBFile::Rep::_SetCached(int32_t id, handle_t* h) {
+void ZorBFile::Rep::_setCached(int32_t id, handle_t* h) {
   _cache[static_cast<size_t>(id - 1)] = h;
-  if (_Entry(id).flags & ZorBfFlagDirty) ZorAddHandleRef(h);
+  if (_entry(id).flags & ZorBfFlagDirty) ZorAddHandleRef(h);
   h->purgeable = 1;
   ++_cachedCount;
-  _Touch(id);
+  _touch(id);
 }
 
 // Forgets the dirty state and releases the cache's memory.
-void ZorBFile::Rep::_DropCached(int32_t id) {
-  sZorBfBRef& e = _Entry(id);
-  handle_t* h = _Cached(id);
+void ZorBFile::Rep::_dropCached(int32_t id) {
+  sZorBfBRef& e = _entry(id);
+  handle_t* h = _cached(id);
   if (e.flags & ZorBfFlagDirty) {
     e.flags &= static_cast<uint8_t>(~ZorBfFlagDirty);
     --_dirtyCount;
@@ -99,36 +99,36 @@ void ZorBFile::Rep::_DropCached(int32_t id) {
   _cache[static_cast<size_t>(id - 1)] = nullptr;
   --_cachedCount;
   ZorReleaseHandle(h);
-  _SendMsg(id);
+  _sendMsg(id);
 }
 
 // The cached handle of a used block, read from the file when needed. The
 // recorded extent is checked against the file before anything is allocated.
-handle_t* ZorBFile::Rep::_LoadBlock(int32_t id) {
-  if (handle_t* h = _Cached(id)) return h;
+handle_t* ZorBFile::Rep::_loadBlock(int32_t id) {
+  if (handle_t* h = _cached(id)) return h;
   {
-    const sZorBfBRef& e = _Entry(id);
+    const sZorBfBRef& e = _entry(id);
     if (e.size > kZorBfMaxBlockSize || e.size > e.capacity) ZorRaise(kSource, ZorErr(1, 32), &_path);
-    if (e.HasPos() && e.GetPos() + e.size > _FileSize()) ZorRaise(kSource, ZorErr(1, 32), &_path);
+    if (e.HasPos() && e.GetPos() + e.size > _currentFileSize()) ZorRaise(kSource, ZorErr(1, 32), &_path);
   }
-  _MakeRoom();
-  const sZorBfBRef& e = _Entry(id);
+  _makeRoom();
+  const sZorBfBRef& e = _entry(id);
   handle_t* h = ZorAllocHandle(e.HasPos() ? e.size : 0);
   try {
-    if (e.HasPos() && e.size != 0) _ReadAt(e.GetPos(), ZorGetHandleDatas(h), e.size);
+    if (e.HasPos() && e.size != 0) _readAt(e.GetPos(), ZorGetHandleDatas(h), e.size);
   } catch (...) {
     ZorReleaseHandle(h);
     throw;
   }
-  _SetCached(id, h);
+  _setCached(id, h);
   return h;
 }
 
 // ------------------------------------------------------------ eviction
 
-void ZorBFile::Rep::_MakeRoom() {
+void ZorBFile::Rep::_makeRoom() {
   if (_cachedCount < _cacheLimit) return;
-  CBlockSpace* space = _Space();
+  CBlockSpace* space = _spaceLists();
   const uint32_t now = platform::TickCount();
   if (space->evictedOnce && now - space->lastEvictionTick < kEvictionWindowMs && _cacheLimit > 3 &&
       _cachedCount < kGrowthCountCap && WorkingSetIsLow()) {
@@ -159,21 +159,21 @@ void ZorBFile::Rep::_MakeRoom() {
     if (index < 0) continue;
     handle_t* h = _cache[static_cast<size_t>(index)];
     if (h && !(_dir[static_cast<size_t>(index)].flags & ZorBfFlagDirty) && ZorGetRefCount(h) == 1) {
-      _DropCached(index + 1);
+      _dropCached(index + 1);
       index = -1;
       ++dropped;
     }
   }
   space->suspendRecency = true;
   try {
-    _WriteSorted(toWrite);
+    _writeSorted(toWrite);
   } catch (...) {
     space->suspendRecency = false;
     throw;
   }
   space->suspendRecency = false;
   for (int32_t id : toWrite)
-    if (_Cached(id) && ZorGetRefCount(_Cached(id)) == 1) _DropCached(id);
+    if (_cached(id) && ZorGetRefCount(_cached(id)) == 1) _dropCached(id);
   space->CompactRecency([this](int32_t index) {
     return static_cast<size_t>(index) < _cache.size() && _cache[static_cast<size_t>(index)] != nullptr;
   });
@@ -192,38 +192,38 @@ bool ZorBFile::Rep::Purge(int32_t bytes) {
   } busy(_flushing);
   int64_t remaining = bytes;
   std::vector<int32_t> dirty;
-  for (int32_t id = 1; id <= _DirCount() && _cachedCount > 0 && remaining > 0; ++id) {
-    handle_t* h = _Cached(id);
+  for (int32_t id = 1; id <= _dirCount() && _cachedCount > 0 && remaining > 0; ++id) {
+    handle_t* h = _cached(id);
     if (!h || !ZorIsHandlePurgeable(h)) continue;
-    const bool isDirty = (_Entry(id).flags & ZorBfFlagDirty) != 0;
+    const bool isDirty = (_entry(id).flags & ZorBfFlagDirty) != 0;
     const uint32_t refs = ZorGetRefCount(h);
     if (isDirty && refs == 2) {
       dirty.push_back(id);
     } else if (!isDirty && refs == 1) {
       remaining -= ZorGetHandleSize(h);
-      _DropCached(id);
+      _dropCached(id);
     }
   }
-  _WriteSorted(dirty);
+  _writeSorted(dirty);
   for (int32_t id : dirty) {
-    handle_t* h = _Cached(id);
+    handle_t* h = _cached(id);
     if (!h || ZorGetRefCount(h) != 1) continue;
     remaining -= ZorGetHandleSize(h);
-    _DropCached(id);
+    _dropCached(id);
   }
   return remaining <= 0;
 }
 
 // ------------------------------------------------------------ uncaching
 
-void ZorBFile::Rep::_Uncache(int32_t id) {
-  handle_t* h = _Cached(id);
+void ZorBFile::Rep::_uncache(int32_t id) {
+  handle_t* h = _cached(id);
   if (!h) return;
-  if (_Entry(id).flags & ZorBfFlagDirty) {
+  if (_entry(id).flags & ZorBfFlagDirty) {
     if (ZorGetRefCount(h) != 2) return;
-    _WriteBlock(id);
+    _writeBlock(id);
   }
-  if (ZorGetRefCount(h) == 1) _DropCached(id);
+  if (ZorGetRefCount(h) == 1) _dropCached(id);
 }
 
 // ------------------------------------------------------------ writing
@@ -232,31 +232,31 @@ void ZorBFile::Rep::_Uncache(int32_t id) {
 // blocks whose extents follow each other (padding included) go out as one
 // write of at most kGatherBytes; a block is marked clean only once its
 // bytes were handed to the stream.
-void ZorBFile::Rep::_WriteSorted(std::vector<int32_t>& ids) {
+void ZorBFile::Rep::_writeSorted(std::vector<int32_t>& ids) {
   std::stable_sort(ids.begin(), ids.end(),
-                   [this](int32_t a, int32_t b) { return WriteOrder(_Entry(a)) < WriteOrder(_Entry(b)); });
+                   [this](int32_t a, int32_t b) { return WriteOrder(_entry(a)) < WriteOrder(_entry(b)); });
   if (IsDistant()) {
     for (int32_t id : ids)
-      if (_Entry(id).flags & ZorBfFlagDirty) _WriteBlock(id);
+      if (_entry(id).flags & ZorBfFlagDirty) _writeBlock(id);
     return;
   }
   std::vector<uint8_t> gather;
   std::vector<int32_t> pending;
   uint64_t start = 0;
   auto emit = [&] {
-    if (!gather.empty()) _WriteAt(start, gather.data(), static_cast<uint32_t>(gather.size()));
+    if (!gather.empty()) _writeAt(start, gather.data(), static_cast<uint32_t>(gather.size()));
     gather.clear();
-    for (int32_t id : pending) _FinishWrite(id);
+    for (int32_t id : pending) _finishWrite(id);
     pending.clear();
   };
   for (int32_t id : ids) {
-    if (!(_Entry(id).flags & ZorBfFlagDirty)) continue;
-    const BlockOut out = _PrepareWrite(id);
+    if (!(_entry(id).flags & ZorBfFlagDirty)) continue;
+    const BlockOut out = _prepareWrite(id);
     const uint64_t total = uint64_t(out.size) + out.pad;
     if (total > kGatherBytes) {
       emit();
-      _WriteOut(out);
-      _FinishWrite(id);
+      _writeOut(out);
+      _finishWrite(id);
       continue;
     }
     if (!gather.empty() && (start + gather.size() != out.pos || gather.size() + total > kGatherBytes)) emit();
@@ -273,15 +273,15 @@ void ZorBFile::Rep::_WriteSorted(std::vector<int32_t>& ids) {
 
 // Copy-on-write: trades the block's extent, which the directory on disk
 // references, for a free one (or none: it will be appended).
-void ZorBFile::Rep::_PlaceCopyOnWrite(int32_t id) {
-  if (!_Entry(id).HasPos() || _Entry(id).capacity == 0) {
-    _Entry(id).flags |= ZorBfFlagPlaced;
+void ZorBFile::Rep::_placeCopyOnWrite(int32_t id) {
+  if (!_entry(id).HasPos() || _entry(id).capacity == 0) {
+    _entry(id).flags |= ZorBfFlagPlaced;
     return;
   }
-  const int32_t found = _FindSpace(_Entry(id).capacity);
-  const int32_t other = found > 0 ? found : found < 0 ? -found : _AppendEntry();
-  sZorBfBRef& b = _Entry(id);
-  sZorBfBRef& o = _Entry(other);
+  const int32_t found = _findSpace(_entry(id).capacity);
+  const int32_t other = found > 0 ? found : found < 0 ? -found : _appendEntry();
+  sZorBfBRef& b = _entry(id);
+  sZorBfBRef& o = _entry(other);
   const uint64_t oldPos = b.GetPos();
   const uint32_t oldCapacity = b.capacity;
   if (o.HasPos()) {
@@ -295,28 +295,28 @@ void ZorBFile::Rep::_PlaceCopyOnWrite(int32_t id) {
   o.capacity = oldCapacity;
   o.flags = ZorBfFlagFree | ZorBfFlagRelease;
   b.flags |= ZorBfFlagPlaced;
-  _RecordChange(id);
-  _RecordChange(other);
+  _recordChange(id);
+  _recordChange(other);
 }
 
 // Where appended data go: the end of the file, never below data start (a
 // truncated file is first extended to it).
-uint64_t ZorBFile::Rep::_AppendPoint() {
-  if (_FileSize() < _DataStart()) _SetFileSize(_DataStart());
-  return _FileSize();
+uint64_t ZorBFile::Rep::_appendPoint() {
+  if (_currentFileSize() < _dataStart()) _setFileSize(_dataStart());
+  return _currentFileSize();
 }
 
 // A block without a position goes to the end of the file. Returns the
 // padding the caller writes after the data (the cached file size already
 // counts it), or 0 when the file was extended to the new end at once.
-uint64_t ZorBFile::Rep::_PlaceAppend(int32_t id) {
-  sZorBfBRef& e = _Entry(id);
-  const uint64_t pos = _AppendPoint();
+uint64_t ZorBFile::Rep::_placeAppend(int32_t id) {
+  sZorBfBRef& e = _entry(id);
+  const uint64_t pos = _appendPoint();
   if (!bfile::ExtentFits(pos, e.capacity)) ZorRaise(kSource, ZorErr(1, 16), &_path);
   e.SetPos(pos);
-  _RecordChange(id);
-  if (IsDistant() || !_Cached(id) || e.size == 0) {
-    _SetFileSize(pos + e.capacity);
+  _recordChange(id);
+  if (IsDistant() || !_cached(id) || e.size == 0) {
+    _setFileSize(pos + e.capacity);
     return 0;
   }
   _fileSize = pos + e.capacity;
@@ -324,16 +324,16 @@ uint64_t ZorBFile::Rep::_PlaceAppend(int32_t id) {
 }
 
 // Places one dirty block (copy-on-write, append) and tells what to write.
-ZorBFile::Rep::BlockOut ZorBFile::Rep::_PrepareWrite(int32_t id) {
-  if ((_openFlags & ZorBfOpenCopyOnWrite) && !(_Entry(id).flags & ZorBfFlagPlaced)) _PlaceCopyOnWrite(id);
-  handle_t* h = _Cached(id);
-  if (h && ZorGetHandleSize(h) < _Entry(id).size) {
-    _Entry(id).size = ZorGetHandleSize(h);
-    _RecordChange(id);
+ZorBFile::Rep::BlockOut ZorBFile::Rep::_prepareWrite(int32_t id) {
+  if ((_openFlags & ZorBfOpenCopyOnWrite) && !(_entry(id).flags & ZorBfFlagPlaced)) _placeCopyOnWrite(id);
+  handle_t* h = _cached(id);
+  if (h && ZorGetHandleSize(h) < _entry(id).size) {
+    _entry(id).size = ZorGetHandleSize(h);
+    _recordChange(id);
   }
   // A block without capacity (size 0 after a compaction) owns no extent.
-  const uint64_t pad = _Entry(id).HasPos() || _Entry(id).capacity == 0 ? 0 : _PlaceAppend(id);
-  const sZorBfBRef& e = _Entry(id);
+  const uint64_t pad = _entry(id).HasPos() || _entry(id).capacity == 0 ? 0 : _placeAppend(id);
+  const sZorBfBRef& e = _entry(id);
   BlockOut out;
   out.pos = e.GetPos();
   out.size = h ? e.size : 0;
@@ -342,30 +342,30 @@ ZorBFile::Rep::BlockOut ZorBFile::Rep::_PrepareWrite(int32_t id) {
   return out;
 }
 
-void ZorBFile::Rep::_WriteOut(const BlockOut& out) {
+void ZorBFile::Rep::_writeOut(const BlockOut& out) {
   if (out.size != 0) {
     if (IsDistant())
-      _WriteRange(static_cast<int64_t>(out.pos), out.data, out.size, false);
+      _writeRange(static_cast<int64_t>(out.pos), out.data, out.size, false);
     else
-      _WriteAt(out.pos, out.data, out.size);
+      _writeAt(out.pos, out.data, out.size);
   }
-  if (out.pad != 0) _WriteZeros(out.pos + out.size, out.pad);
+  if (out.pad != 0) _writeZeros(out.pos + out.size, out.pad);
 }
 
 // The block's data are out: it is clean.
-void ZorBFile::Rep::_FinishWrite(int32_t id) {
-  sZorBfBRef& e = _Entry(id);
+void ZorBFile::Rep::_finishWrite(int32_t id) {
+  sZorBfBRef& e = _entry(id);
   if (e.flags & ZorBfFlagDirty) {
     e.flags &= static_cast<uint8_t>(~ZorBfFlagDirty);
     --_dirtyCount;
-    if (handle_t* h = _Cached(id)) ZorReleaseHandle(h);
+    if (handle_t* h = _cached(id)) ZorReleaseHandle(h);
   }
-  _SendMsg(id);
+  _sendMsg(id);
 }
 
-void ZorBFile::Rep::_WriteBlock(int32_t id) {
-  _WriteOut(_PrepareWrite(id));
-  _FinishWrite(id);
+void ZorBFile::Rep::_writeBlock(int32_t id) {
+  _writeOut(_prepareWrite(id));
+  _finishWrite(id);
 }
 
 }  // namespace zorvane

@@ -161,9 +161,9 @@ struct Checker {
   // Extents of every entry that has a position and a capacity, by position.
   std::vector<Extent> SortedExtents() const {
     std::vector<Extent> out;
-    for (int32_t id = 1; id <= f._DirCount(); ++id) {
+    for (int32_t id = 1; id <= f._dirCount(); ++id) {
       Poll(static_cast<size_t>(id - 1));
-      const sZorBfBRef& e = f._Entry(id);
+      const sZorBfBRef& e = f._entry(id);
       if (e.HasPos() && e.capacity != 0) out.push_back({e.GetPos(), e.GetPos() + e.capacity, id});
     }
     std::sort(out.begin(), out.end());
@@ -172,7 +172,7 @@ struct Checker {
 
   // ----------------------------------------------------------- CheckDir
   void CheckEntry(int32_t id, uint64_t dataStart, uint64_t fileSize) {
-    sZorBfBRef& e = f._Entry(id);
+    sZorBfBRef& e = f._entry(id);
     if (bfile::IsPlacementDamaged(e, dataStart, fileSize)) Report(false, kMsgOutside, id);
     if (!e.HasPos()) return;
     if (e.IsFree() && e.capacity == 0) {
@@ -188,9 +188,9 @@ struct Checker {
     const bool repair = CanRepair();
     if (repair) {
       BeginRepair();
-      f._Entry(id).SetPos(0);
-      f._Entry(id).size = 0;
-      f._RecordChange(id);
+      f._entry(id).SetPos(0);
+      f._entry(id).size = 0;
+      f._recordChange(id);
     }
     Report(repair, kMsgFreeWithData);
   }
@@ -198,7 +198,7 @@ struct Checker {
   // The header counts entries that a tolerant opening could not read.
   void CheckMissingEntries() {
     if (f._missingEntries == 0) return;
-    const uint32_t read = static_cast<uint32_t>(f._DirCount());
+    const uint32_t read = static_cast<uint32_t>(f._dirCount());
     const uint32_t recorded = read + f._missingEntries;  // the header's 32-bit count
     if (!CanRepair()) {
       Report(false, kMsgShortDirectory, recorded, read);
@@ -206,14 +206,14 @@ struct Checker {
     }
     BeginRepair();
     f._missingEntries = 0;
-    f._SetHdr32(kZorBfHdrDirCount, static_cast<uint32_t>(read));
-    f._SetHeaderDirty();
+    f._setHdr32(kZorBfHdrDirCount, static_cast<uint32_t>(read));
+    f._setHeaderDirty();
     Report(true, kMsgEntriesDropped, read + 1, recorded);
   }
 
   void CheckBadClose() {
     if (!verif || !(f._openFlags & ZorBfOpenCheckBadClose) || IsServerMode()) return;
-    if (!(f._Hdr32(kZorBfHdrState) & kZorBfStateBadClose)) return;
+    if (!(f._hdr32(kZorBfHdrState) & kZorBfStateBadClose)) return;
     if (!CanRepair()) {
       Report(false, kMsgBadClose);
       return;
@@ -225,8 +225,8 @@ struct Checker {
   }
 
   bool PlacementDamaged() const {
-    auto entryAt = [this](int32_t id) -> const sZorBfBRef& { return f._Entry(id); };
-    return bfile::AnyPlacementDamaged(f._DirCount(), entryAt, f._DataStart(), f._FileSize());
+    auto entryAt = [this](int32_t id) -> const sZorBfBRef& { return f._entry(id); };
+    return bfile::AnyPlacementDamaged(f._dirCount(), entryAt, f._dataStart(), f._currentFileSize());
   }
 
   // ----------------------------------------------------------- CheckCrossBlock
@@ -249,15 +249,15 @@ struct Checker {
   }
 
   void ReportOverlap(int32_t a, int32_t b) {
-    const sZorBfBRef& x = f._Entry(a);
-    const sZorBfBRef& y = f._Entry(b);
+    const sZorBfBRef& x = f._entry(a);
+    const sZorBfBRef& y = f._entry(b);
     Report(false, kMsgOverlap, a, x.GetPos(), x.capacity, b, y.GetPos(), y.capacity);
   }
 
   // ----------------------------------------------------------- CheckLostSpace
   std::vector<std::pair<uint64_t, uint64_t>> LostRanges(uint64_t fileSize) const {
     std::vector<std::pair<uint64_t, uint64_t>> lost;
-    uint64_t walk = f._DataStart();
+    uint64_t walk = f._dataStart();
     size_t step = 0;
     for (const Extent& x : SortedExtents()) {
       Poll(step++);
@@ -278,17 +278,17 @@ struct Checker {
   // Declares [from, to) free space; false when the directory is full.
   bool ReclaimLost(uint64_t from, uint64_t to) {
     const int32_t pieces = static_cast<int32_t>((to - from + kMaxEntryCapacity - 1) / kMaxEntryCapacity);
-    if (f._DirCount() + pieces > static_cast<int32_t>(kZorBfMaxEntries)) return false;
+    if (f._dirCount() + pieces > static_cast<int32_t>(kZorBfMaxEntries)) return false;
     BeginRepair();
     for (uint64_t at = from; at < to; at += kMaxEntryCapacity) {
-      const int32_t id = f._AppendEntry();
-      sZorBfBRef& e = f._Entry(id);
+      const int32_t id = f._appendEntry();
+      sZorBfBRef& e = f._entry(id);
       e = sZorBfBRef{};
       e.SetPos(at);
       e.capacity = static_cast<uint32_t>(std::min(to - at, kMaxEntryCapacity));
       e.flags = ZorBfFlagFree;
-      f._RecordChange(id);
-      f._AddFreeSpace(id);
+      f._recordChange(id);
+      f._addFreeSpace(id);
     }
     return true;
   }
@@ -297,8 +297,8 @@ struct Checker {
   // Owners that have a table description (a used block of type 100).
   std::unordered_set<int32_t> DescribedOwners() const {
     std::unordered_set<int32_t> owners;
-    for (int32_t id = 1; id <= f._DirCount(); ++id) {
-      const sZorBfBRef& e = f._Entry(id);
+    for (int32_t id = 1; id <= f._dirCount(); ++id) {
+      const sZorBfBRef& e = f._entry(id);
       if (!e.IsFree() && e.type == kTableDescType) owners.insert(e.owner);
     }
     return owners;
@@ -317,9 +317,9 @@ struct Checker {
 bool ZorBFile::Rep::CheckDir(ZorVerif* verif) {
   Checker c(*this, verif);
   c.Section(kTitleDir);
-  const uint64_t dataStart = _DataStart();
-  const uint64_t fileSize = _FileSize();
-  for (int32_t id = 1; id <= _DirCount() && !c.Stop(); ++id) {
+  const uint64_t dataStart = _dataStart();
+  const uint64_t fileSize = _currentFileSize();
+  for (int32_t id = 1; id <= _dirCount() && !c.Stop(); ++id) {
     c.Poll(static_cast<size_t>(id - 1));
     c.CheckEntry(id, dataStart, fileSize);
   }
@@ -343,7 +343,7 @@ bool ZorBFile::Rep::CheckLostSpace(ZorVerif* verif) {
   Checker c(*this, verif);
   c.Section(kTitleLost);
   const bool repair = c.CanRepairLost();
-  for (const auto& [from, to] : c.LostRanges(_FileSize())) {
+  for (const auto& [from, to] : c.LostRanges(_currentFileSize())) {
     c.Report(repair && c.ReclaimLost(from, to), kMsgLost, from, to);
     if (c.Stop()) break;
   }
@@ -357,9 +357,9 @@ bool ZorBFile::Rep::CheckBlockOwnerType(ZorVerif* verif) {
   const std::unordered_set<int32_t> described = c.DescribedOwners();
   const bool repair = c.CanRepair();
   bool deleted = false;
-  for (int32_t id = 1; id <= _DirCount() && !c.Stop(); ++id) {
+  for (int32_t id = 1; id <= _dirCount() && !c.Stop(); ++id) {
     c.Poll(static_cast<size_t>(id - 1));
-    if (_Entry(id).IsFree() || Checker::IsKnownKind(_Entry(id), described)) continue;
+    if (_entry(id).IsFree() || Checker::IsKnownKind(_entry(id), described)) continue;
     if (repair) {
       c.BeginRepair();
       BDelete(id);

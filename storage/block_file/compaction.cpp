@@ -90,8 +90,8 @@ struct Compactor {
   }
 
   bool PlacementDamaged() {
-    auto entryAt = [this](int32_t id) -> const sZorBfBRef& { return f._Entry(id); };
-    return bfile::AnyPlacementDamaged(f._DirCount(), entryAt, f._DataStart(), f._FileSize());
+    auto entryAt = [this](int32_t id) -> const sZorBfBRef& { return f._entry(id); };
+    return bfile::AnyPlacementDamaged(f._dirCount(), entryAt, f._dataStart(), f._currentFileSize());
   }
 
   // The crash counter goes up and reaches the disk before anything moves.
@@ -101,23 +101,23 @@ struct Compactor {
     const bool inside = f._depth != 0;
     f.SetSecuFlag();
     if (!inside) return;
-    f._WriteHeader();
-    f._OsFlush();
+    f._writeHeader();
+    f._osFlush();
   }
 
   // Phase 1: read-only. Returns false when the user cancelled.
   bool Scan() {
     string title;
-    if (display) display->Begin(Title(&title), f._DirCount());
-    for (int32_t id = 1; id <= f._DirCount(); ++id) {
-      const sZorBfBRef& e = f._Entry(id);
+    if (display) display->Begin(Title(&title), f._dirCount());
+    for (int32_t id = 1; id <= f._dirCount(); ++id) {
+      const sZorBfBRef& e = f._entry(id);
       if (!e.IsFree() && e.HasPos() && e.capacity != 0) {
         blocks.emplace_back(e.GetPos(), id);
         largest = std::max(largest, std::min(e.size, e.capacity));
       }
       if (display && id % kScanStep == 0 && display->Step(kScanStep)) return false;
     }
-    if (display && display->Step(f._DirCount() % kScanStep)) return false;
+    if (display && display->Step(f._dirCount() % kScanStep)) return false;
     if (display) display->End();
     std::sort(blocks.begin(), blocks.end());
     return true;
@@ -125,27 +125,27 @@ struct Compactor {
 
   // Every entry that has an extent and is not listed loses it.
   void ClearUnlisted() {
-    for (int32_t id = 1; id <= f._DirCount(); ++id) {
-      sZorBfBRef& e = f._Entry(id);
+    for (int32_t id = 1; id <= f._dirCount(); ++id) {
+      sZorBfBRef& e = f._entry(id);
       if (!e.HasPos() || (!e.IsFree() && e.capacity != 0)) continue;
       e.SetPos(0);
       e.capacity = 0;
       e.size = e.IsFree() ? 0 : e.size;
-      f._RecordChange(id);
+      f._recordChange(id);
     }
   }
 
   void Copy(int32_t id, uint64_t from, uint64_t to) {
-    const sZorBfBRef& e = f._Entry(id);
+    const sZorBfBRef& e = f._entry(id);
     const uint32_t n = std::min(e.size, e.capacity);
     if (n == 0 || (e.flags & ZorBfFlagDirty)) return;
-    f._ReadAt(from, buffer.data(), n);
-    f._WriteAt(to, buffer.data(), n);
+    f._readAt(from, buffer.data(), n);
+    f._writeAt(to, buffer.data(), n);
   }
 
   // Places one block at the write point; returns the new write point.
   uint64_t Place(uint64_t pos, int32_t id, uint64_t writePoint) {
-    sZorBfBRef& e = f._Entry(id);
+    sZorBfBRef& e = f._entry(id);
     if (pos < writePoint) {
       // Only in a damaged directory (overlapping extents, or an extent below
       // data start): the block stays, and nothing is placed over it.
@@ -159,7 +159,7 @@ struct Compactor {
       e.capacity = e.size;
       if (e.size == 0) e.SetPos(0);
     }
-    f._RecordChange(id);
+    f._recordChange(id);
     return writePoint + e.capacity;
   }
 
@@ -169,16 +169,16 @@ struct Compactor {
     if (display) display->Begin(Title(&title), static_cast<int64_t>(blocks.size()), false);
     ClearUnlisted();
     buffer.resize(largest);
-    uint64_t writePoint = f._DataStart();
+    uint64_t writePoint = f._dataStart();
     for (const auto& [pos, id] : blocks) {
       writePoint = Place(pos, id, writePoint);
       if (display) display->Step();
     }
     std::vector<uint8_t>().swap(buffer);
     // Moved data reach the disk before the directory that points to them.
-    if (!(f._openFlags & ZorBfOpenNoFlush)) f._OsFlush();
-    f._SetFileSize(writePoint);
-    f._DropFreeLists();
+    if (!(f._openFlags & ZorBfOpenNoFlush)) f._osFlush();
+    f._setFileSize(writePoint);
+    f._dropFreeLists();
     if (display) display->End();
   }
 
@@ -213,11 +213,11 @@ struct Compactor {
 bool ZorBFile::Rep::NeedCompact(eZorBfCompact mode) {
   if (mode != ZorBfCompact10Percent && mode != ZorBfCompactAny && mode != ZorBfCompactAll) return false;
   uint64_t waste = 0;
-  for (int32_t id = 1; id <= _DirCount(); ++id) waste += EntryWaste(_Entry(id), mode);
+  for (int32_t id = 1; id <= _dirCount(); ++id) waste += EntryWaste(_entry(id), mode);
   if (mode != ZorBfCompact10Percent) return waste != 0;
   // In whole hundredths of the file, as the stored format's tools count it:
   // 3,000 bytes of 30,050 are 10 of its 300-byte hundredths.
-  const uint64_t hundredth = _FileSize() / 100;
+  const uint64_t hundredth = _currentFileSize() / 100;
   if (hundredth == 0) return waste != 0;
   return waste / hundredth >= 10;
 }

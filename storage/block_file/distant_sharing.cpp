@@ -4,7 +4,7 @@
 // Protocol. Each process keeps its own header image, directory and cache.
 // The stream serialises the processes: commands 2 and 3 bracket exclusive
 // access (shared for a read-only stream), and inside command 2 the stream
-// calls _OnStreamChanged when another process may have written since this
+// calls _onStreamChanged when another process may have written since this
 // one last held the file; IsRangeChanged then tells which byte ranges may
 // differ from what this process last read or wrote. Outermost transactions
 // take the bracket (StartTransaction / EndTransaction), so every
@@ -12,7 +12,7 @@
 // publishes whole: block data, then directory, then header, then command 3.
 //
 // Readers. A read made outside a transaction (BRead, BGetSize, the header
-// getters ...) takes the bracket around itself through _ReadScope: it
+// getters ...) takes the bracket around itself through _readScope: it
 // revalidates first and therefore sees the last committed transaction
 // whole, never half of one being flushed. A read-only stream takes the
 // bracket shared, so readers do not wait for each other, only for writers.
@@ -22,7 +22,7 @@
 // lose another process's update made in between (the revalidation at the
 // BWrite's own transaction re-reads a held block in place).
 //
-// Revalidation (_OnStreamChanged). When neither the header nor the
+// Revalidation (_onStreamChanged). When neither the header nor the
 // directory region changed, only cached blocks whose data region changed
 // are refreshed. Otherwise the header and the whole directory are read
 // again; a cached block survives when it is still used at the same place
@@ -39,7 +39,7 @@
 // taken, at the start of an outermost transaction or of a read, and dirty
 // blocks exist only inside transactions.
 //
-// Differential writes (_WriteRange). Block data and the directory range of
+// Differential writes (_writeRange). Block data and the directory range of
 // a flush reach a distant file in chunks of the stream's preferred size
 // (2,048 when it has none, clamped to 1,024..32,768), aligned on that size.
 // A chunk the stream reports unchanged is read back and compared; identical
@@ -129,28 +129,28 @@ struct DistantSync {
   // Whether a block whose stored bytes changed leaves the cache (only the
   // cache holds it) rather than being re-read in place.
   static bool CanDrop(Rep& f, int32_t id) {
-    const handle_t* h = f._Cached(id);
+    const handle_t* h = f._cached(id);
     return ZorGetRefCount(h) == 1 && ZorIsHandlePurgeable(h);
   }
 
   static void Refresh(Rep& f, int32_t id) {
-    assert(!(f._Entry(id).flags & ZorBfFlagDirty));
+    assert(!(f._entry(id).flags & ZorBfFlagDirty));
     if (CanDrop(f, id))
-      f._DropCached(id);
+      f._dropCached(id);
     else
-      f._ReloadBlock(id);
+      f._reloadBlock(id);
   }
 
   // Header and directory unchanged: only the data of cached blocks may differ.
   static void RefreshChangedBlocks(Rep& f) {
-    for (int32_t id = 1; id <= f._DirCount(); ++id)
-      if (f._Cached(id) && DataChanged(f, f._Entry(id))) Refresh(f, id);
+    for (int32_t id = 1; id <= f._dirCount(); ++id)
+      if (f._cached(id) && DataChanged(f, f._entry(id))) Refresh(f, id);
   }
 
   // ------------------------------------------------------------ directory
   static void ReadHeader(Rep& f, uint8_t* header) {
-    f._ReadAt(0, header, kZorBfHeaderSize);
-    if (memcmp(header + kZorBfHdrMagic, kMagic, sizeof kMagic) != 0) f._RaiseInternal(2);
+    f._readAt(0, header, kZorBfHeaderSize);
+    if (memcmp(header + kZorBfHdrMagic, kMagic, sizeof kMagic) != 0) f._raiseInternal(2);
   }
 
   // The directory as the file holds it for the header's count. With
@@ -166,11 +166,11 @@ struct DistantSync {
       ZorRaise(bfile::kSource, ZorErr(1, 32), &f._path);
     const uint32_t from = withHeader ? 0u : static_cast<uint32_t>(kZorBfHeaderSize);
     std::vector<uint8_t> raw(kZorBfHeaderSize - from + bytes);
-    f._ReadAt(from, raw.data(), static_cast<uint32_t>(raw.size()));
+    f._readAt(from, raw.data(), static_cast<uint32_t>(raw.size()));
     const uint8_t* entries = raw.data() + (kZorBfHeaderSize - from);
     if (withHeader) {
       memcpy(header, raw.data(), kZorBfHeaderSize);
-      if (platform::GetLE32(header + kZorBfHdrDirCount) != count) f._RaiseInternal(2);
+      if (platform::GetLE32(header + kZorBfHdrDirCount) != count) f._raiseInternal(2);
     }
     std::vector<sZorBfBRef> dir(count);
     for (uint32_t i = 0; i < count; ++i) dir[i].Load(entries + size_t{i} * kZorBfEntrySize);
@@ -184,7 +184,7 @@ struct DistantSync {
     if (static_cast<size_t>(id) > dir.size()) return Fate::kDrop;
     const sZorBfBRef& now = dir[static_cast<size_t>(id - 1)];
     if (now.IsFree()) return Fate::kDrop;
-    const sZorBfBRef& was = f._Entry(id);
+    const sZorBfBRef& was = f._entry(id);
     if (now.size == was.size && now.GetPos() == was.GetPos() && !DataChanged(f, now)) return Fate::kKeep;
     return CanDrop(f, id) ? Fate::kDrop : Fate::kReload;
   }
@@ -199,18 +199,18 @@ struct DistantSync {
       memcpy(header, f._header, sizeof header);
     std::vector<sZorBfBRef> dir = ReadDirectory(f, header, headerChanged);
     std::vector<int32_t> keep, reload;
-    for (int32_t id = 1; id <= f._DirCount(); ++id) {
-      if (!f._Cached(id)) continue;
+    for (int32_t id = 1; id <= f._dirCount(); ++id) {
+      if (!f._cached(id)) continue;
       switch (FateOf(f, id, dir)) {
         case Fate::kKeep: keep.push_back(id); break;
         case Fate::kReload: reload.push_back(id); break;
-        case Fate::kDrop: f._DropCached(id); break;
+        case Fate::kDrop: f._dropCached(id); break;
       }
     }
     Install(f, header, std::move(dir));
-    for (const int32_t id : reload) f._ReloadBlock(id);
-    for (const int32_t id : keep) f._Touch(id);
-    f._SendMsg(0);
+    for (const int32_t id : reload) f._reloadBlock(id);
+    for (const int32_t id : keep) f._touch(id);
+    f._sendMsg(0);
   }
 
   // After news of unknown extent (a writer that died inside its bracket,
@@ -218,10 +218,10 @@ struct DistantSync {
   // the dead writer appended. Under the exclusive bracket the directory
   // just read is the whole truth, so they are cut off.
   static void TrimTail(Rep& f) {
-    uint64_t end = f._DataStart();
+    uint64_t end = f._dataStart();
     for (const sZorBfBRef& e : f._dir)
       if (e.HasPos()) end = std::max(end, e.GetPos() + e.capacity);
-    if (f._FileSize() > end) f._SetFileSize(end);
+    if (f._currentFileSize() > end) f._setFileSize(end);
   }
 
   static void Install(Rep& f, const uint8_t* header, std::vector<sZorBfBRef> dir) {
@@ -231,8 +231,8 @@ struct DistantSync {
     f._state &= ~Rep::kHeaderDirty;
     f._changedLow = 0x7FFFFFFF;
     f._changedHigh = 0;
-    f._DropFreeLists();
-    f._Space()->CompactRecency([&f](int32_t index) {
+    f._dropFreeLists();
+    f._spaceLists()->CompactRecency([&f](int32_t index) {
       return static_cast<size_t>(index) < f._cache.size() && f._cache[static_cast<size_t>(index)] != nullptr;
     });
   }
@@ -240,16 +240,16 @@ struct DistantSync {
 
 }  // namespace
 
-void ZorBFile::Rep::_StreamChangedThunk(void* context, iZorStream*, bool everything) {
-  static_cast<Rep*>(context)->_OnStreamChanged(everything);
+void ZorBFile::Rep::_streamChangedThunk(void* context, iZorStream*, bool everything) {
+  static_cast<Rep*>(context)->_onStreamChanged(everything);
 }
 
-void ZorBFile::Rep::_OnStreamChanged(bool everything) {
+void ZorBFile::Rep::_onStreamChanged(bool everything) {
   // During Open the header is not read yet: what it reads will be current.
   if (!_stream || memcmp(_header + kZorBfHdrMagic, kMagic, sizeof kMagic) != 0) return;
   _fileSize = 0;
   const bool header = everything || _stream->IsRangeChanged(0, kZorBfHeaderSize);
-  const uint64_t dirBytes = uint64_t(_DirCount()) * kZorBfEntrySize;
+  const uint64_t dirBytes = uint64_t(_dirCount()) * kZorBfEntrySize;
   const bool directory =
       everything || (dirBytes != 0 && _stream->IsRangeChanged(kZorBfHeaderSize, static_cast<uint32_t>(dirBytes)));
   if (header || directory)
@@ -262,21 +262,21 @@ void ZorBFile::Rep::_OnStreamChanged(bool everything) {
 // Re-reads a cached block into its own handle, so that a caller sharing it
 // sees the stored bytes. Memory a caller has locked is never moved: when
 // the stored size would need that, the cache lets the block go instead.
-void ZorBFile::Rep::_ReloadBlock(int32_t id) {
-  handle_t* h = _Cached(id);
-  const sZorBfBRef& e = _Entry(id);
+void ZorBFile::Rep::_reloadBlock(int32_t id) {
+  handle_t* h = _cached(id);
+  const sZorBfBRef& e = _entry(id);
   const bool moves = e.size != h->size && (h->foreign || e.size > h->capacity || e.size < h->capacity / 4);
   if (moves && ZorIsHandleLocked(h)) {
-    _DropCached(id);
+    _dropCached(id);
     return;
   }
   ZorSetHandleSize(h, e.size);
-  if (e.size != 0 && e.HasPos()) _ReadAt(e.GetPos(), ZorGetHandleDatas(h), e.size);
-  _Touch(id);
-  _SendMsg(id);
+  if (e.size != 0 && e.HasPos()) _readAt(e.GetPos(), ZorGetHandleDatas(h), e.size);
+  _touch(id);
+  _sendMsg(id);
 }
 
-bool ZorBFile::Rep::_BeginRead() const {
+bool ZorBFile::Rep::_beginRead() const {
   if (!_stream || !IsDistant() || _depth != 0 || _readDepth > 0) return false;
   ++_readDepth;
   try {
@@ -288,7 +288,7 @@ bool ZorBFile::Rep::_BeginRead() const {
   return true;
 }
 
-void ZorBFile::Rep::_EndRead() const {
+void ZorBFile::Rep::_endRead() const {
   --_readDepth;
   // Called from a scope's destructor: the stream releases its lock even
   // when publishing fails, and a read has nothing to publish.
@@ -298,7 +298,7 @@ void ZorBFile::Rep::_EndRead() const {
   }
 }
 
-bool ZorBFile::Rep::_WriteRange(int64_t pos, const void* data, uint32_t n, bool compareOnly) {
+bool ZorBFile::Rep::_writeRange(int64_t pos, const void* data, uint32_t n, bool compareOnly) {
   if (!IsDistant()) {
     if (compareOnly) return true;
     _stream->Seek(pos, ZorSeekSet);

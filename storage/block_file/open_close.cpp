@@ -122,59 +122,59 @@ void sZorBfBRef::Store(void* bytes) const {
 
 // ------------------------------------------------------------ errors
 
-void ZorBFile::Rep::_RaiseInternal(int32_t textId, uint32_t line) const {
+void ZorBFile::Rep::_raiseInternal(int32_t textId, uint32_t line) const {
   string text;
   texts::Load(1, bfile::kTextGroup, textId, &text);
   throw ZorECrash(1, ZorErr(1, 13), &text, &_path, kSource, line);
 }
 
-void ZorBFile::Rep::_RequireWrite() const {
+void ZorBFile::Rep::_requireWrite() const {
   if (!IsWriteEnable()) ZorRaise(kSource, ZorErr(1, 24), &_path);
 }
 
-void ZorBFile::Rep::_SendMsg(int32_t blockId) {
+void ZorBFile::Rep::_sendMsg(int32_t blockId) {
   if (_state & kDoMsg)
     ZorSendMessage(bfile::kMsgFileChanged, bfile::kMsgFileChangedSub, _owner, blockId, 0, 0, 0, 0);
 }
 
 // ------------------------------------------------------------ file access
 
-uint64_t ZorBFile::Rep::_FileSize() {
+uint64_t ZorBFile::Rep::_currentFileSize() {
   if (IsDistant()) return _fileSize = _stream->GetSize();
   if (_fileSize == 0) _fileSize = _stream->GetSize();
   return _fileSize;
 }
 
-void ZorBFile::Rep::_SetFileSize(uint64_t size) {
+void ZorBFile::Rep::_setFileSize(uint64_t size) {
   _stream->SetSize(size);
   _fileSize = size;
   _unsynced = true;
 }
 
-void ZorBFile::Rep::_ReadAt(uint64_t pos, void* buf, uint32_t n) {
+void ZorBFile::Rep::_readAt(uint64_t pos, void* buf, uint32_t n) {
   if (n == 0) return;
   _stream->Seek(static_cast<int64_t>(pos), ZorSeekSet);
   if (_stream->Read(buf, n) != n) ZorRaise(kSource, ZorErr(1, 32), &_path);
 }
 
-void ZorBFile::Rep::_WriteAt(uint64_t pos, const void* buf, uint32_t n) {
+void ZorBFile::Rep::_writeAt(uint64_t pos, const void* buf, uint32_t n) {
   if (n == 0) return;
   _stream->Seek(static_cast<int64_t>(pos), ZorSeekSet);
   _stream->Write(buf, n);
   _unsynced = true;
 }
 
-void ZorBFile::Rep::_WriteZeros(uint64_t pos, uint64_t n) {
-  const uint8_t* zeros = _Space()->Zeros();
+void ZorBFile::Rep::_writeZeros(uint64_t pos, uint64_t n) {
+  const uint8_t* zeros = _spaceLists()->Zeros();
   while (n > 0) {
     const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(n, CBlockSpace::kZeroBufferSize));
-    _WriteAt(pos, zeros, piece);
+    _writeAt(pos, zeros, piece);
     pos += piece;
     n -= piece;
   }
 }
 
-void ZorBFile::Rep::_OsFlush() {
+void ZorBFile::Rep::_osFlush() {
   _stream->Flush();
   _unsynced = false;
 }
@@ -186,9 +186,9 @@ ZorBFile::Rep::~Rep() {
   try {
     Close((_openFlags & ZorBfOpenCloseNormal) ? ZorBfCloseNormal : ZorBfCloseAbandon);
   } catch (...) {
-    _ReleaseAll(true);
-    _CloseStream(ZorBfCloseAbandon);
-    _Clear();
+    _releaseAll(true);
+    _closeStream(ZorBfCloseAbandon);
+    _clear();
   }
 }
 
@@ -254,7 +254,7 @@ int64_t ZorBFile::Rep::Is(const ZorFsa* path, bool showMsg, int32_t fileType, in
 
 // ------------------------------------------------------------ open
 
-void ZorBFile::Rep::_ResetState(int32_t openFlags, int32_t cacheBlocks) {
+void ZorBFile::Rep::_resetState(int32_t openFlags, int32_t cacheBlocks) {
   _cacheLimit = cacheBlocks == -1 ? bfile::DefaultCacheLimit() : std::max<int32_t>(cacheBlocks, 0);
   _openFlags = openFlags;
   _state = 0;
@@ -276,7 +276,7 @@ void ZorBFile::Rep::_ResetState(int32_t openFlags, int32_t cacheBlocks) {
 void ZorBFile::Rep::Open(const ZorFsa* path, eZorStreamPerm access, eZorStreamPerm sharing, int32_t openFlags,
                     int32_t cacheBlocks, int32_t fileType, int32_t signature) {
   if (IsOpen()) Close((_openFlags & ZorBfOpenCloseNormal) ? ZorBfCloseNormal : ZorBfCloseAbandon);
-  _ResetState(openFlags, cacheBlocks);
+  _resetState(openFlags, cacheBlocks);
   _path = *path;
   uint32_t options = 0;
   if (cacheBlocks < 0) options |= ZorStmExtend;
@@ -285,22 +285,22 @@ void ZorBFile::Rep::Open(const ZorFsa* path, eZorStreamPerm access, eZorStreamPe
   _stream = ZorOpenStream(path, access | sharing, nullptr, options);
   _ownsStream = true;
   if (path->GetPathMedia() == ZorFsaMediaCnx) _state |= kDistant;
-  _OpenCommon(openFlags, fileType, signature);
+  _openCommon(openFlags, fileType, signature);
 }
 
 void ZorBFile::Rep::OpenOnStream(iZorStream* stream, const ZorFsa* pathForMessages, int32_t openFlags,
                             int32_t cacheBlocks, int32_t fileType, int32_t signature) {
   if (IsOpen()) Close((_openFlags & ZorBfOpenCloseNormal) ? ZorBfCloseNormal : ZorBfCloseAbandon);
-  _ResetState(openFlags, cacheBlocks);
+  _resetState(openFlags, cacheBlocks);
   if (pathForMessages) _path = *pathForMessages;
   _stream = stream;
   _ownsStream = false;
-  _OpenCommon(openFlags, fileType, signature);
+  _openCommon(openFlags, fileType, signature);
 }
 
 // Steps shared by both openings once the stream is there. A failure leaves
 // the object closed (an owned stream is closed).
-void ZorBFile::Rep::_OpenCommon(int32_t openFlags, int32_t fileType, int32_t signature) {
+void ZorBFile::Rep::_openCommon(int32_t openFlags, int32_t fileType, int32_t signature) {
   try {
     if (_stream->IsDistant()) _state |= kDistant;
     if (!_stream->IsReadOnly()) _state |= kWriteEnable;
@@ -309,15 +309,15 @@ void ZorBFile::Rep::_OpenCommon(int32_t openFlags, int32_t fileType, int32_t sig
     // is registered once they are in memory.
     if (IsDistant()) _stream->BeginExclusive();
     try {
-      _CheckHeaderAtOpen(fileType, signature);
+      _checkHeaderAtOpen(fileType, signature);
       // A read-only opening marks the header image too (never written), so
       // that it sees the bad close a writable opening would.
-      if (!IsDistant()) _MarkOpen();
+      if (!IsDistant()) _markOpen();
       _state |= kBumpCounter;
-      _ReadDirectory();
+      _readDirectory();
       if (!CheckDir(nullptr) && !(openFlags & ZorBfOpenTolerant)) ZorRaise(kSource, ZorErr(1, 32), &_path);
       if (IsDistant()) {
-        _stream->Command(ZorStmCmdSetChangeCallback, nullptr, reinterpret_cast<void*>(&_StreamChangedThunk),
+        _stream->Command(ZorStmCmdSetChangeCallback, nullptr, reinterpret_cast<void*>(&_streamChangedThunk),
                          this, nullptr);
       }
     } catch (...) {
@@ -325,22 +325,22 @@ void ZorBFile::Rep::_OpenCommon(int32_t openFlags, int32_t fileType, int32_t sig
       throw;
     }
     if (IsDistant()) _stream->EndExclusive();
-    _Space();
+    _spaceLists();
     ZorRegisterPurger(_owner);
     _purgerRegistered = true;
     if (IsWriteEnable()) {
-      _SetHeaderDirty();
-      if (!IsDistant()) _WriteHeader();
+      _setHeaderDirty();
+      if (!IsDistant()) _writeHeader();
     }
   } catch (...) {
-    _ReleaseAll(true);
-    _CloseStream(ZorBfCloseNormal);
-    _Clear();
+    _releaseAll(true);
+    _closeStream(ZorBfCloseNormal);
+    _clear();
     throw;
   }
 }
 
-void ZorBFile::Rep::_CheckHeaderAtOpen(int32_t fileType, int32_t signature) {
+void ZorBFile::Rep::_checkHeaderAtOpen(int32_t fileType, int32_t signature) {
   _stream->Seek(0, ZorSeekSet);
   const uint32_t got = _stream->Read(_header, kZorBfHeaderSize);
   if (got < sizeof kMagic || std::memcmp(_header, kMagic, sizeof kMagic) != 0) ZorRaise(kSource, ZorErr(1, 36), &_path);
@@ -350,23 +350,23 @@ void ZorBFile::Rep::_CheckHeaderAtOpen(int32_t fileType, int32_t signature) {
     std::memset(_header + got, 0, kZorBfHeaderSize - got);
   }
   if (tolerant) return;
-  const int32_t version = static_cast<int32_t>(_Hdr32(kZorBfHdrVersion));
+  const int32_t version = static_cast<int32_t>(_hdr32(kZorBfHdrVersion));
   if (version > 1) ZorRaise(kSource, ZorErr(1, 33), &_path);
   if (version < 1) ZorRaise(kSource, ZorErr(1, 34), &_path);
-  if (_Hdr32(kZorBfHdrCrash) != 0) ZorRaise(kSource, ZorErr(1, 32), &_path);
-  if (fileType != -1 && static_cast<int32_t>(_Hdr32(kZorBfHdrFileType)) != fileType)
+  if (_hdr32(kZorBfHdrCrash) != 0) ZorRaise(kSource, ZorErr(1, 32), &_path);
+  if (fileType != -1 && static_cast<int32_t>(_hdr32(kZorBfHdrFileType)) != fileType)
     ZorRaise(kSource, ZorErr(1, 36), &_path);
-  if (signature != -1 && static_cast<int32_t>(_Hdr32(kZorBfHdrSignature)) != signature)
+  if (signature != -1 && static_cast<int32_t>(_hdr32(kZorBfHdrSignature)) != signature)
     ZorRaise(kSource, ZorErr(1, 36), &_path);
 }
 
-void ZorBFile::Rep::_MarkOpen() {
-  uint32_t bits = _Hdr32(kZorBfHdrState);
+void ZorBFile::Rep::_markOpen() {
+  uint32_t bits = _hdr32(kZorBfHdrState);
   if (bits & kZorBfStateOpenMarker) {
-    _SetHdr32(kZorBfHdrBadOpen, _Hdr32(kZorBfHdrBadOpen) + 1);
+    _setHdr32(kZorBfHdrBadOpen, _hdr32(kZorBfHdrBadOpen) + 1);
     if (ZorGetCheckBadOpen() != 0) bits |= kZorBfStateBadClose;
   }
-  _SetHdr32(kZorBfHdrState, bits | kZorBfStateOpenMarker);
+  _setHdr32(kZorBfHdrState, bits | kZorBfStateOpenMarker);
 }
 
 // Reads count x 24 bytes after the header. A count that does not fit in the
@@ -374,10 +374,10 @@ void ZorBFile::Rep::_MarkOpen() {
 // file holds are read so that the repair tools can look at them. The header
 // keeps the recorded count: the directory is shortened on disk only by the
 // repair of CheckDir, which reports it, and until then nothing may add an
-// entry (_ResizeDirectory).
-void ZorBFile::Rep::_ReadDirectory() {
-  const uint64_t recorded = _Hdr32(kZorBfHdrDirCount);
-  const uint64_t size = _FileSize();
+// entry (_resizeDirectory).
+void ZorBFile::Rep::_readDirectory() {
+  const uint64_t recorded = _hdr32(kZorBfHdrDirCount);
+  const uint64_t size = _currentFileSize();
   const uint64_t room = size > kZorBfHeaderSize ? (size - kZorBfHeaderSize) / kZorBfEntrySize : 0;
   uint64_t count = recorded;
   _missingEntries = 0;
@@ -387,7 +387,7 @@ void ZorBFile::Rep::_ReadDirectory() {
     _missingEntries = static_cast<uint32_t>(recorded - count);
   }
   std::vector<uint8_t> bytes(count * kZorBfEntrySize);
-  _ReadAt(kZorBfHeaderSize, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  _readAt(kZorBfHeaderSize, bytes.data(), static_cast<uint32_t>(bytes.size()));
   if (_openFlags & ZorBfOpenCopyOnWrite) {
     ZorDelayPurger delay;
     _dir.assign(count, sZorBfBRef{});
@@ -411,25 +411,25 @@ void ZorBFile::Rep::Close(eZorBfClose mode) {
     failure = std::current_exception();
     _depth = 0;
   }
-  _ReleaseAll(true);
+  _releaseAll(true);
   try {
-    if (mode == ZorBfCloseNormal && IsWriteEnable() && (_Hdr32(kZorBfHdrState) & kZorBfStateOpenMarker)) {
-      _SetHdr32(kZorBfHdrState, _Hdr32(kZorBfHdrState) & ~kZorBfStateOpenMarker);
-      _SetHeaderDirty();
-      _WriteHeader();
-      if (!(_openFlags & ZorBfOpenNoFlush)) _OsFlush();
+    if (mode == ZorBfCloseNormal && IsWriteEnable() && (_hdr32(kZorBfHdrState) & kZorBfStateOpenMarker)) {
+      _setHdr32(kZorBfHdrState, _hdr32(kZorBfHdrState) & ~kZorBfStateOpenMarker);
+      _setHeaderDirty();
+      _writeHeader();
+      if (!(_openFlags & ZorBfOpenNoFlush)) _osFlush();
     }
   } catch (...) {
     if (!failure) failure = std::current_exception();
   }
-  _CloseStream(mode);
-  _Clear();
+  _closeStream(mode);
+  _clear();
   if (failure) std::rethrow_exception(failure);
 }
 
 // Releases every cached handle: the cache's reference and, for a dirty
 // block, the dirty reference (its data are lost: only a flush writes them).
-void ZorBFile::Rep::_ReleaseAll(bool closing) {
+void ZorBFile::Rep::_releaseAll(bool closing) {
   if (closing && _purgerRegistered) {
     ZorUnregisterPurger(_owner);
     _purgerRegistered = false;
@@ -449,7 +449,7 @@ void ZorBFile::Rep::_ReleaseAll(bool closing) {
   _dirtyCount = 0;
 }
 
-void ZorBFile::Rep::_CloseStream(eZorBfClose mode) {
+void ZorBFile::Rep::_closeStream(eZorBfClose mode) {
   if (!_stream) return;
   iZorStream* s = _stream;
   _stream = nullptr;
@@ -465,7 +465,7 @@ void ZorBFile::Rep::_CloseStream(eZorBfClose mode) {
   }
 }
 
-void ZorBFile::Rep::_Clear() {
+void ZorBFile::Rep::_clear() {
   _stream = nullptr;
   _ownsStream = false;
   _dir.clear();

@@ -105,13 +105,13 @@ struct Salvager {
     constexpr uint32_t kIdentity = kZorBfHdrFileType;  // from there to the end: identity, user array, reserved
     std::memcpy(o._header + kIdentity, header + kIdentity, kZorBfHeaderSize - kIdentity);
     bfile::Txn txn(&o);
-    o._SetHeaderDirty();
+    o._setHeaderDirty();
     const int32_t count = static_cast<int32_t>(dir.size());
     if (count == 0) return;
-    o._ResizeDirectory(count);
-    for (int32_t id = 1; id <= count; ++id) o._Entry(id).flags = ZorBfFlagFree;
-    o._RecordChange(1);
-    o._RecordChange(count);
+    o._resizeDirectory(count);
+    for (int32_t id = 1; id <= count; ++id) o._entry(id).flags = ZorBfFlagFree;
+    o._recordChange(1);
+    o._recordChange(count);
   }
 
   // Copies one sound entry; false when its bytes cannot be read.
@@ -125,22 +125,22 @@ struct Salvager {
         return false;
       }
     }
-    sZorBfBRef& d = o._Entry(id);
+    sZorBfBRef& d = o._entry(id);
     d = sZorBfBRef{};
     d.owner = e.owner;
     d.type = e.type;
     d.size = e.size;
     d.flags = static_cast<uint8_t>(e.flags & ~(ZorBfFlagFree | ZorBfFlagMemoryOnly));
     if (e.HasPos() && e.capacity != 0) {
-      const uint64_t at = o._AppendPoint();
+      const uint64_t at = o._appendPoint();
       if (!bfile::ExtentFits(at, e.capacity)) ZorRaise(kSource, ZorErr(1, 16), &o._path);
-      o._WriteAt(at, buffer.data(), e.size);
-      o._WriteZeros(at + e.size, e.capacity - e.size);
+      o._writeAt(at, buffer.data(), e.size);
+      o._writeZeros(at + e.size, e.capacity - e.size);
       o._fileSize = at + e.capacity;
       d.SetPos(at);
       d.capacity = e.capacity;
     }
-    o._RecordChange(id);
+    o._recordChange(id);
     return true;
   }
 

@@ -118,12 +118,12 @@ class Worker {
 
   int Run() {
     _file.Open(_path, ZorPermReadWrite, ZorShareReadWrite, _opt.openFlags, _opt.cacheBlocks, kFileType, kSignature);
-    for (int32_t t = 1; t <= _opt.transactions; ++t) _Transaction(t);
+    for (int32_t t = 1; t <= _opt.transactions; ++t) _transaction(t);
     _file.Close(ZorBfCloseNormal);
     return 0;
   }
 
-  void Fail() { _Send({Rec{kFailure}}); }
+  void Fail() { _send({Rec{kFailure}}); }
 
  private:
   struct Owned {
@@ -132,23 +132,23 @@ class Worker {
     uint32_t size;
   };
 
-  void _Transaction(int32_t t) {
+  void _transaction(int32_t t) {
     std::vector<Rec> recs;
     _file.StartTransaction();
-    const int64_t v = _IncrementCounter();
+    const int64_t v = _incrementCounter();
     recs.push_back({kBegin, 0, v, 0});
-    _Create(v, &recs);
+    _create(v, &recs);
     const uint32_t r = _rng() % 100;
-    if (r < 25) _Rewrite(v, &recs);
-    else if (r < 40) _Delete(&recs);
-    if (_rng() % 5 == 0) _ReadBack(&recs);
-    _Send(recs);
+    if (r < 25) _rewrite(v, &recs);
+    else if (r < 40) _delete(&recs);
+    if (_rng() % 5 == 0) _readBack(&recs);
+    _send(recs);
     if (_index == _opt.killProcess && t == _opt.killInTransaction && _opt.killAfterMs < 0) platform::CurrentEnv().Kill(getpid(), SIGKILL);
     _file.EndTransaction();
-    _Send({Rec{kCommit, 0, v, 0}});
+    _send({Rec{kCommit, 0, v, 0}});
   }
 
-  int64_t _IncrementCounter() {
+  int64_t _incrementCounter() {
     ZorHandle h;
     _file.BRead(1, &h);
     auto* p = static_cast<uint8_t*>(h.GetDatas());
@@ -158,7 +158,7 @@ class Worker {
     return v;
   }
 
-  void _Create(int64_t v, std::vector<Rec>* recs) {
+  void _create(int64_t v, std::vector<Rec>* recs) {
     const uint32_t size = PickSize(_rng);
     ZorHandle h;
     MakePattern(&h, _index, v, size);
@@ -167,7 +167,7 @@ class Worker {
     recs->push_back({kCreated, id, v, size});
   }
 
-  void _Rewrite(int64_t v, std::vector<Rec>* recs) {
+  void _rewrite(int64_t v, std::vector<Rec>* recs) {
     if (_own.empty()) return;
     Owned& o = _own[_rng() % _own.size()];
     o.size = PickSize(_rng);
@@ -178,7 +178,7 @@ class Worker {
     recs->push_back({kRewritten, o.id, v, o.size});
   }
 
-  void _Delete(std::vector<Rec>* recs) {
+  void _delete(std::vector<Rec>* recs) {
     if (_own.empty()) return;
     const size_t i = _rng() % _own.size();
     _file.BDelete(_own[i].id);
@@ -186,7 +186,7 @@ class Worker {
     _own.erase(_own.begin() + static_cast<ptrdiff_t>(i));
   }
 
-  void _ReadBack(std::vector<Rec>* recs) {
+  void _readBack(std::vector<Rec>* recs) {
     if (_own.empty()) return;
     const Owned& o = _own[_rng() % _own.size()];
     ZorHandle h;
@@ -198,7 +198,7 @@ class Worker {
       recs->push_back({kMismatch, o.id, o.v, o.size});
   }
 
-  void _Send(const std::vector<Rec>& recs) {
+  void _send(const std::vector<Rec>& recs) {
     const char* p = reinterpret_cast<const char*>(recs.data());
     size_t left = recs.size() * sizeof(Rec);
     while (left > 0) {

@@ -63,7 +63,7 @@ uint32_t ReservedFor(uint32_t count) {
 
 void ZorBFile::Rep::StartTransaction() {
   if (_depth == kNoTransaction) return;
-  _RequireWrite();
+  _requireWrite();
   if (IsDistant() && _depth == 0) _stream->BeginExclusive();
   ++_depth;
   ZorSuspendDisabler::Raise();
@@ -115,46 +115,46 @@ void ZorBFile::Rep::FlushTransaction() {
     ~Flushing() { flag = false; }
   } flushing(_flushing);
   try {
-    const bool emptied = _CommitEmptyFile();
-    _FlushDirtyBlocks();
-    _ReleaseAtFlush();
-    const uint32_t oldDataStart = _DataStart();
-    _GrowReservedArea();
+    const bool emptied = _commitEmptyFile();
+    _flushDirtyBlocks();
+    _releaseAtFlush();
+    const uint32_t oldDataStart = _dataStart();
+    _growReservedArea();
     // Blocks written earlier in the transaction (eviction, purge, uncaching)
     // need the barrier as much as those written just now.
-    _Barrier();
-    _WriteDirectoryRange(oldDataStart);
-    if (_state & kHeaderDirty) _Barrier();
-    _WriteHeader();
-    if (!(_openFlags & ZorBfOpenNoFlush) && _unsynced) _OsFlush();
+    _barrier();
+    _writeDirectoryRange(oldDataStart);
+    if (_state & kHeaderDirty) _barrier();
+    _writeHeader();
+    if (!(_openFlags & ZorBfOpenNoFlush) && _unsynced) _osFlush();
     if (emptied) {
       // The empty header is durable: the old data area may go.
-      _SetFileSize(kZorBfInitialDataStart);
-      if (!(_openFlags & ZorBfOpenNoFlush)) _OsFlush();
+      _setFileSize(kZorBfInitialDataStart);
+      if (!(_openFlags & ZorBfOpenNoFlush)) _osFlush();
     }
   } catch (const std::bad_alloc&) {
     ZorRaise(kSource, ZorErr(1, 1), &_path);
   }
 }
 
-void ZorBFile::Rep::_Barrier() {
-  if ((_openFlags & ZorBfOpenCopyOnWrite) && !(_openFlags & ZorBfOpenNoFlush) && _unsynced) _OsFlush();
+void ZorBFile::Rep::_barrier() {
+  if ((_openFlags & ZorBfOpenCopyOnWrite) && !(_openFlags & ZorBfOpenNoFlush) && _unsynced) _osFlush();
 }
 
-bool ZorBFile::Rep::_FlushDirtyBlocks() {
+bool ZorBFile::Rep::_flushDirtyBlocks() {
   if (_dirtyCount == 0) return false;
   std::vector<int32_t> ids;
   ids.reserve(static_cast<size_t>(_dirtyCount));
   auto collect = [&](int32_t from, int32_t to) {
     ids.clear();
     for (int32_t id = from; id <= to; ++id)
-      if (_Entry(id).flags & ZorBfFlagDirty) ids.push_back(id);
+      if (_entry(id).flags & ZorBfFlagDirty) ids.push_back(id);
   };
   // A block becomes dirty only with a recorded change, so the changed range
   // holds them all; the whole directory is the fallback.
-  collect(std::max(_changedLow, 1), std::min(_changedHigh, _DirCount()));
-  if (static_cast<int32_t>(ids.size()) < _dirtyCount) collect(1, _DirCount());
-  _WriteSorted(ids);
+  collect(std::max(_changedLow, 1), std::min(_changedHigh, _dirCount()));
+  if (static_cast<int32_t>(ids.size()) < _dirtyCount) collect(1, _dirCount());
+  _writeSorted(ids);
   return !ids.empty();
 }
 
@@ -162,10 +162,10 @@ bool ZorBFile::Rep::_FlushDirtyBlocks() {
 // will be written before the directory that forgets them. Flags 0x08 and
 // 0x10 are only ever set with a recorded change: the changed range holds
 // every entry that carries them.
-void ZorBFile::Rep::_ReleaseAtFlush() {
-  const int32_t last = std::min(_changedHigh, _DirCount());
+void ZorBFile::Rep::_releaseAtFlush() {
+  const int32_t last = std::min(_changedHigh, _dirCount());
   for (int32_t id = std::max(_changedLow, 1); id <= last; ++id) {
-    sZorBfBRef& e = _Entry(id);
+    sZorBfBRef& e = _entry(id);
     if (!(e.flags & ZorBfFlagRelease)) {
       e.flags &= static_cast<uint8_t>(~ZorBfFlagPlaced);
       continue;
@@ -173,13 +173,13 @@ void ZorBFile::Rep::_ReleaseAtFlush() {
     e.flags = ZorBfFlagFree;
     e.size = 0;
     if (e.HasPos() && e.capacity != 0) {
-      _AddFreeSpace(id);
+      _addFreeSpace(id);
     } else {
       e.SetPos(0);
       e.capacity = 0;
-      _AddEmptySlot(id);
+      _addEmptySlot(id);
     }
-    _RecordChange(id);
+    _recordChange(id);
   }
 }
 
@@ -188,152 +188,152 @@ void ZorBFile::Rep::_ReleaseAtFlush() {
 // there are given up; what an extent had beyond the new data start stays
 // free space (an empty slot, or a new entry when that does not make the
 // directory outgrow the new area), so that nothing becomes lost space.
-bool ZorBFile::Rep::_GrowReservedArea() {
+bool ZorBFile::Rep::_growReservedArea() {
   bool moved = false;
-  for (uint32_t want = ReservedFor(static_cast<uint32_t>(_DirCount())); want > _DataStart();
-       want = ReservedFor(static_cast<uint32_t>(_DirCount()))) {
-    if (_FileSize() < want) _SetFileSize(want);
+  for (uint32_t want = ReservedFor(static_cast<uint32_t>(_dirCount())); want > _dataStart();
+       want = ReservedFor(static_cast<uint32_t>(_dirCount()))) {
+    if (_currentFileSize() < want) _setFileSize(want);
     std::vector<std::pair<uint64_t, uint32_t>> tails;
-    for (int32_t id = 1; id <= _DirCount(); ++id) {
-      sZorBfBRef& e = _Entry(id);
+    for (int32_t id = 1; id <= _dirCount(); ++id) {
+      sZorBfBRef& e = _entry(id);
       if (!e.HasPos() || e.hiPos != 0 || e.pos > want) continue;
       const uint64_t end = uint64_t(e.pos) + e.capacity;
       if (end > want) tails.emplace_back(want, static_cast<uint32_t>(end - want));
       if (!e.IsFree()) {
-        _MoveBlockToEnd(id);
+        _moveBlockToEnd(id);
         moved = true;
       } else {
         e.SetPos(0);
         e.capacity = 0;
         e.size = 0;
-        _RecordChange(id);
+        _recordChange(id);
       }
     }
-    _DropFreeLists();
-    _SetHdr32(kZorBfHdrDataStart, want);
-    _SetHeaderDirty();
+    _dropFreeLists();
+    _setHdr32(kZorBfHdrDataStart, want);
+    _setHeaderDirty();
     for (const auto& [pos, capacity] : tails) {
-      int32_t id = _Space()->TakeEmpty(_dir);
+      int32_t id = _spaceLists()->TakeEmpty(_dir);
       // A tail never costs another step of the reserved area: then it is
       // given up like the rest of the old extent.
-      if (id == 0 && ReservedFor(static_cast<uint32_t>(_DirCount()) + 1) > want) continue;
-      if (id == 0) id = _AppendEntry();
-      sZorBfBRef& e = _Entry(id);
+      if (id == 0 && ReservedFor(static_cast<uint32_t>(_dirCount()) + 1) > want) continue;
+      if (id == 0) id = _appendEntry();
+      sZorBfBRef& e = _entry(id);
       e = sZorBfBRef{};
       e.SetPos(pos);
       e.capacity = capacity;
       e.flags = ZorBfFlagFree;
-      _RecordChange(id);
+      _recordChange(id);
     }
-    _DropFreeLists();
+    _dropFreeLists();
   }
   return moved;
 }
 
 // Copies a clean block to the end of the file, padded to its capacity.
-void ZorBFile::Rep::_MoveBlockToEnd(int32_t id) {
-  sZorBfBRef& e = _Entry(id);
-  const uint64_t newPos = _AppendPoint();
+void ZorBFile::Rep::_moveBlockToEnd(int32_t id) {
+  sZorBfBRef& e = _entry(id);
+  const uint64_t newPos = _appendPoint();
   if (!bfile::ExtentFits(newPos, e.capacity)) ZorRaise(kSource, ZorErr(1, 16), &_path);
   if (e.size > e.capacity || e.size > kZorBfMaxBlockSize || e.GetPos() + e.capacity > newPos)
     ZorRaise(kSource, ZorErr(1, 32), &_path);
   std::vector<uint8_t> data;
   const uint8_t* bytes = nullptr;
-  if (handle_t* h = _Cached(id); h && ZorGetHandleSize(h) == e.size) {
+  if (handle_t* h = _cached(id); h && ZorGetHandleSize(h) == e.size) {
     bytes = static_cast<const uint8_t*>(ZorGetHandleDatas(h));
   } else if (e.size != 0) {
     data.resize(e.size);
-    _ReadAt(e.GetPos(), data.data(), e.size);
+    _readAt(e.GetPos(), data.data(), e.size);
     bytes = data.data();
   }
   if (e.size != 0) {
     if (IsDistant())
-      _WriteRange(static_cast<int64_t>(newPos), bytes, e.size, false);
+      _writeRange(static_cast<int64_t>(newPos), bytes, e.size, false);
     else
-      _WriteAt(newPos, bytes, e.size);
+      _writeAt(newPos, bytes, e.size);
   }
-  _WriteZeros(newPos + e.size, e.capacity - e.size);
+  _writeZeros(newPos + e.size, e.capacity - e.size);
   _fileSize = newPos + e.capacity;
   e.SetPos(newPos);
-  _RecordChange(id);
+  _recordChange(id);
 }
 
-void ZorBFile::Rep::_WriteEntries(int32_t low, int32_t high) {
+void ZorBFile::Rep::_writeEntries(int32_t low, int32_t high) {
   if (low > high) return;
   std::vector<uint8_t> bytes(static_cast<size_t>(high - low + 1) * kZorBfEntrySize);
   for (int32_t id = low; id <= high; ++id)
-    _Entry(id).Store(bytes.data() + static_cast<size_t>(id - low) * kZorBfEntrySize);
+    _entry(id).Store(bytes.data() + static_cast<size_t>(id - low) * kZorBfEntrySize);
   const uint64_t at = kZorBfHeaderSize + uint64_t(low - 1) * kZorBfEntrySize;
   if (IsDistant())
-    _WriteRange(static_cast<int64_t>(at), bytes.data(), static_cast<uint32_t>(bytes.size()), false);
+    _writeRange(static_cast<int64_t>(at), bytes.data(), static_cast<uint32_t>(bytes.size()), false);
   else
-    _WriteAt(at, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    _writeAt(at, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
-void ZorBFile::Rep::_WriteDirectoryRange(uint32_t oldDataStart) {
+void ZorBFile::Rep::_writeDirectoryRange(uint32_t oldDataStart) {
   if (_changedLow == 0x7FFFFFFF && _changedHigh == 0) return;
-  if (_changedLow < 1 || _changedLow > _changedHigh || _changedHigh > _DirCount()) _RaiseInternal(2);
+  if (_changedLow < 1 || _changedLow > _changedHigh || _changedHigh > _dirCount()) _raiseInternal(2);
   const bool copyOnWrite = (_openFlags & ZorBfOpenCopyOnWrite) != 0;
   const int32_t written = static_cast<int32_t>(_writtenCount);
-  if (copyOnWrite && _DataStart() == oldDataStart && (_state & kHeaderDirty) && _changedLow <= written) {
+  if (copyOnWrite && _dataStart() == oldDataStart && (_state & kHeaderDirty) && _changedLow <= written) {
     // The entries past the count on disk are invisible until the header
     // counts them: they go first. Then the header and the changed entries
     // it already counted leave in one write, so that a process killed
     // during the flush leaves the old state or the new one, not a mix.
     const int32_t existing = std::min(_changedHigh, written);
     if (_changedHigh > existing) {
-      _WriteEntries(existing + 1, _changedHigh);
-      _Barrier();
+      _writeEntries(existing + 1, _changedHigh);
+      _barrier();
     }
-    _WriteHeaderWithEntries(existing);
+    _writeHeaderWithEntries(existing);
     _changedLow = 0x7FFFFFFF;
     _changedHigh = 0;
     return;
   }
   int32_t split = _changedHigh;
-  if ((_openFlags & ZorBfOpenCopyOnWrite) && _DataStart() > oldDataStart) {
+  if ((_openFlags & ZorBfOpenCopyOnWrite) && _dataStart() > oldDataStart) {
     const int32_t oldRoom = static_cast<int32_t>((oldDataStart - kZorBfHeaderSize) / kZorBfEntrySize);
     if (_changedLow <= oldRoom && _changedHigh > oldRoom) split = oldRoom;
   }
-  _WriteEntries(_changedLow, split);
+  _writeEntries(_changedLow, split);
   if (split < _changedHigh) {
-    _Barrier();
-    _WriteEntries(split + 1, _changedHigh);
+    _barrier();
+    _writeEntries(split + 1, _changedHigh);
   }
   _changedLow = 0x7FFFFFFF;
   _changedHigh = 0;
 }
 
-void ZorBFile::Rep::_PrepareHeaderWrite() {
+void ZorBFile::Rep::_prepareHeaderWrite() {
   if (_state & kBumpCounter) {
     _state &= ~kBumpCounter;
     platform::PutLE64(_header + kZorBfHdrUpdate, platform::GetLE64(_header + kZorBfHdrUpdate) + 1);
   }
-  if (std::memcmp(_header, "ZorBFile", 8) != 0) _RaiseInternal(1);
+  if (std::memcmp(_header, "ZorBFile", 8) != 0) _raiseInternal(1);
 }
 
-void ZorBFile::Rep::_WriteHeader() {
+void ZorBFile::Rep::_writeHeader() {
   if (!(_state & kHeaderDirty)) return;
-  _PrepareHeaderWrite();
-  _WriteAt(0, _header, kZorBfHeaderSize);
+  _prepareHeaderWrite();
+  _writeAt(0, _header, kZorBfHeaderSize);
   _state &= ~kHeaderDirty;
-  _writtenCount = _Hdr32(kZorBfHdrDirCount);
-  _SendMsg(0);
+  _writtenCount = _hdr32(kZorBfHdrDirCount);
+  _sendMsg(0);
 }
 
-void ZorBFile::Rep::_WriteHeaderWithEntries(int32_t high) {
-  _PrepareHeaderWrite();
+void ZorBFile::Rep::_writeHeaderWithEntries(int32_t high) {
+  _prepareHeaderWrite();
   std::vector<uint8_t> bytes(kZorBfHeaderSize + static_cast<size_t>(high) * kZorBfEntrySize);
   std::memcpy(bytes.data(), _header, kZorBfHeaderSize);
   for (int32_t id = 1; id <= high; ++id)
-    _Entry(id).Store(bytes.data() + kZorBfHeaderSize + static_cast<size_t>(id - 1) * kZorBfEntrySize);
+    _entry(id).Store(bytes.data() + kZorBfHeaderSize + static_cast<size_t>(id - 1) * kZorBfEntrySize);
   if (IsDistant())
-    _WriteRange(0, bytes.data(), static_cast<uint32_t>(bytes.size()), false);
+    _writeRange(0, bytes.data(), static_cast<uint32_t>(bytes.size()), false);
   else
-    _WriteAt(0, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    _writeAt(0, bytes.data(), static_cast<uint32_t>(bytes.size()));
   _state &= ~kHeaderDirty;
-  _writtenCount = _Hdr32(kZorBfHdrDirCount);
-  _SendMsg(0);
+  _writtenCount = _hdr32(kZorBfHdrDirCount);
+  _sendMsg(0);
 }
 
 }  // namespace zorvane

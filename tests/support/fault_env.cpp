@@ -4,7 +4,7 @@
 
 namespace zortest {
 
-void FaultEnv::_Arm(Fault fault, int nth) {
+void FaultEnv::_arm(Fault fault, int nth) {
   _fault = fault;
   _countdown = nth;
   _failNext = false;
@@ -18,27 +18,27 @@ void FaultEnv::Disarm() {
 }
 
 void FaultEnv::FillDiskAfter(uint64_t bytes) {
-  _Arm(Fault::kDiskFull, 0);
+  _arm(Fault::kDiskFull, 0);
   _room = bytes;
 }
 
-void FaultEnv::FailReadAt(int nth) { _Arm(Fault::kRead, nth); }
+void FaultEnv::FailReadAt(int nth) { _arm(Fault::kRead, nth); }
 
-void FaultEnv::FailSyncAt(int nth) { _Arm(Fault::kSync, nth); }
+void FaultEnv::FailSyncAt(int nth) { _arm(Fault::kSync, nth); }
 
 void FaultEnv::ShortWriteAt(int nth, bool thenFail) {
-  _Arm(Fault::kShortWrite, nth);
+  _arm(Fault::kShortWrite, nth);
   _thenFail = thenFail;
 }
 
-bool FaultEnv::_Strikes(Fault fault) {
+bool FaultEnv::_strikes(Fault fault) {
   if (_fault != fault || --_countdown > 0) return false;
   _fired = true;
   _fault = Fault::kNone;
   return true;
 }
 
-size_t FaultEnv::_Admit(size_t n, uint64_t offset, int* err) {
+size_t FaultEnv::_admit(size_t n, uint64_t offset, int* err) {
   *err = 0;
   if (_fault == Fault::kDiskFull) {
     if (_room >= n) {
@@ -65,12 +65,12 @@ size_t FaultEnv::_Admit(size_t n, uint64_t offset, int* err) {
 }
 
 int FaultEnv::Read(int fd, void* buf, size_t n, size_t* done) {
-  if (_Strikes(Fault::kRead)) return *done = 0, EIO;
+  if (_strikes(Fault::kRead)) return *done = 0, EIO;
   return EnvWrapper::Read(fd, buf, n, done);
 }
 
 int FaultEnv::PRead(int fd, void* buf, size_t n, uint64_t offset, size_t* done) {
-  if (_Strikes(Fault::kRead)) return *done = 0, EIO;
+  if (_strikes(Fault::kRead)) return *done = 0, EIO;
   return EnvWrapper::PRead(fd, buf, n, offset, done);
 }
 
@@ -78,20 +78,20 @@ int FaultEnv::PRead(int fd, void* buf, size_t n, uint64_t offset, size_t* done) 
 // system call may.
 int FaultEnv::Write(int fd, const void* buf, size_t n, size_t* done) {
   int err = 0;
-  const size_t admitted = _Admit(n, UINT64_MAX, &err);
+  const size_t admitted = _admit(n, UINT64_MAX, &err);
   if (err || admitted == 0) return *done = 0, err;
   return EnvWrapper::Write(fd, buf, admitted, done);
 }
 
 int FaultEnv::PWrite(int fd, const void* buf, size_t n, uint64_t offset, size_t* done) {
   int err = 0;
-  const size_t admitted = _Admit(n, offset, &err);
+  const size_t admitted = _admit(n, offset, &err);
   if (err || admitted == 0) return *done = 0, err;
   return EnvWrapper::PWrite(fd, buf, admitted, offset, done);
 }
 
-int FaultEnv::DataSync(int fd) { return _Strikes(Fault::kSync) ? EIO : EnvWrapper::DataSync(fd); }
+int FaultEnv::DataSync(int fd) { return _strikes(Fault::kSync) ? EIO : EnvWrapper::DataSync(fd); }
 
-int FaultEnv::Sync(int fd) { return _Strikes(Fault::kSync) ? EIO : EnvWrapper::Sync(fd); }
+int FaultEnv::Sync(int fd) { return _strikes(Fault::kSync) ? EIO : EnvWrapper::Sync(fd); }
 
 }  // namespace zortest

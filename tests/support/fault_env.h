@@ -50,11 +50,11 @@ class FaultEnv : public zorvane::platform::EnvWrapper {
  private:
   enum class Fault { kNone, kDiskFull, kRead, kSync, kShortWrite };
 
-  void _Arm(Fault fault, int nth);
+  void _arm(Fault fault, int nth);
   // Whether the read or sync about to be made is the one to fail.
-  bool _Strikes(Fault fault);
+  bool _strikes(Fault fault);
   // The bytes of an n-byte write at offset that go through, or an error (*err).
-  size_t _Admit(size_t n, uint64_t offset, int* err);
+  size_t _admit(size_t n, uint64_t offset, int* err);
 
   Fault _fault = Fault::kNone;
   int _countdown = 0;

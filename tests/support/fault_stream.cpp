@@ -43,7 +43,7 @@ void FaultStream::FailAt(Op op, int nth, int64_t err) {
 }
 
 // Counts the operation and raises when it is the armed one.
-void FaultStream::_Enter(Op op) {
+void FaultStream::_enter(Op op) {
   const int kind = static_cast<int>(op);
   ++_count[kind];
   ++_count[static_cast<int>(Op::kAny)];
@@ -55,28 +55,28 @@ void FaultStream::_Enter(Op op) {
 }
 
 uint32_t FaultStream::Read(void* buf, uint32_t n) {
-  _Enter(Op::kRead);
+  _enter(Op::kRead);
   const uint64_t avail = _pos < _image.size() ? _image.size() - _pos : 0;
   const uint32_t got = static_cast<uint32_t>(std::min<uint64_t>(n, avail));
   if (got) memcpy(buf, _image.data() + _pos, got);
-  if (got == n || _pos + got == _image.size()) _Refresh(_pos, got);
+  if (got == n || _pos + got == _image.size()) _refresh(_pos, got);
   _pos += got;
   return got;
 }
 
 void FaultStream::Write(const void* buf, uint32_t n) {
-  _Enter(Op::kWrite);
+  _enter(Op::kWrite);
   if (n == 0) return;
   WriteInto(&_image, _pos, static_cast<const char*>(buf), n);
   _pending.push_back({true, _pos, std::string(static_cast<const char*>(buf), n)});
   _writes.push_back({_pos, n});
   _bytesWritten += n;
-  _Refresh(_pos, n);
+  _refresh(_pos, n);
   _pos += n;
 }
 
 uint64_t FaultStream::Seek(int64_t offset, eZorSeek whence) {
-  _Enter(Op::kSeek);
+  _enter(Op::kSeek);
   const int64_t base = whence == ZorSeekSet ? 0 : whence == ZorSeekCur ? static_cast<int64_t>(_pos)
                                                                        : static_cast<int64_t>(_image.size());
   if (base + offset < 0) Raise(ZorErr(-1, 87));
@@ -85,26 +85,26 @@ uint64_t FaultStream::Seek(int64_t offset, eZorSeek whence) {
 }
 
 uint64_t FaultStream::GetSize() {
-  _Enter(Op::kGetSize);
+  _enter(Op::kGetSize);
   return _image.size();
 }
 
 void FaultStream::SetSize(uint64_t size) {
-  _Enter(Op::kSetSize);
+  _enter(Op::kSetSize);
   _image.resize(size, '\0');
   _pending.push_back({false, size, std::string()});
   _sizes.push_back(size);
 }
 
 void FaultStream::Flush() {
-  _Enter(Op::kFlush);
+  _enter(Op::kFlush);
   _durable = _image;
   _pending.clear();
   ++_flushes;
 }
 
-void FaultStream::Lock(int64_t, uint32_t) { _Enter(Op::kLock); }
-void FaultStream::UnLock(int64_t, uint32_t) { _Enter(Op::kUnLock); }
+void FaultStream::Lock(int64_t, uint32_t) { _enter(Op::kLock); }
+void FaultStream::UnLock(int64_t, uint32_t) { _enter(Op::kUnLock); }
 
 void FaultStream::Close() { _closed = true; }
 
@@ -162,7 +162,7 @@ void FaultStream::ForeignWrite(uint64_t offset, const std::string& data) {
 }
 
 // A chunk covered whole (or up to the end of the image) is known again.
-void FaultStream::_Refresh(uint64_t offset, uint64_t length) {
+void FaultStream::_refresh(uint64_t offset, uint64_t length) {
   for (auto it = _stale.lower_bound(offset / _chunk); it != _stale.end();) {
     const uint64_t start = *it * _chunk;
     const uint64_t end = std::min<uint64_t>(start + _chunk, std::max<uint64_t>(_image.size(), start + 1));
@@ -171,7 +171,7 @@ void FaultStream::_Refresh(uint64_t offset, uint64_t length) {
   }
 }
 
-int32_t FaultStream::_DistantCommand(eZorStreamCmd cmd, void* a1, void* a2, void* a3) {
+int32_t FaultStream::_distantCommand(eZorStreamCmd cmd, void* a1, void* a2, void* a3) {
   switch (cmd) {
     case ZorStmCmdBeginExclusive:
       if (_bracket++ == 0 && _news) {
@@ -207,10 +207,10 @@ int32_t FaultStream::_DistantCommand(eZorStreamCmd cmd, void* a1, void* a2, void
 }
 
 int32_t FaultStream::Command(eZorStreamCmd cmd, void* a1, void* a2, void* a3, void*) {
-  _Enter(Op::kCommand);
+  _enter(Op::kCommand);
   if (cmd == ZorStmCmdIsReadOnly) return 0;
   if (cmd == ZorStmCmdGetDescriptor) return -1;
-  return _DistantCommand(cmd, a1, a2, a3);
+  return _distantCommand(cmd, a1, a2, a3);
 }
 
 }  // namespace zortest

@@ -98,9 +98,9 @@ class FaultStream : public zorvane::iZorStream {
     std::string data;
   };
 
-  void _Enter(Op op);
-  void _Refresh(uint64_t offset, uint64_t length);
-  int32_t _DistantCommand(zorvane::eZorStreamCmd cmd, void* a1, void* a2, void* a3);
+  void _enter(Op op);
+  void _refresh(uint64_t offset, uint64_t length);
+  int32_t _distantCommand(zorvane::eZorStreamCmd cmd, void* a1, void* a2, void* a3);
 
   std::string _image, _durable;
   std::vector<Pending> _pending;

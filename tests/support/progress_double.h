@@ -19,14 +19,14 @@ class RecordingProgress : public zorvane::ZorProgress {
   int cancelAtStep = -1;     // from that step on the display asks to cancel (-1: never)
 
  protected:
-  void _OnBegin() override {
+  void _onBegin() override {
     ++begins;
     beginTitle = GetTitle();
     beginTotal = GetTotal();
   }
-  void _OnStep() override { ++steps; }
-  void _OnEnd() override { ++ends; }
-  bool _IsCancelAsked() override { return cancelAtStep >= 0 && steps >= cancelAtStep; }
+  void _onStep() override { ++steps; }
+  void _onEnd() override { ++ends; }
+  bool _isCancelAsked() override { return cancelAtStep >= 0 && steps >= cancelAtStep; }
 };
 
 }  // namespace zortest

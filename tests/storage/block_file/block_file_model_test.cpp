@@ -163,7 +163,7 @@ class BFileModel {
       _fsa = ZorFsa("/nowhere/model.zbf");
       ZorBFile::CreateOnStream(&_stream, kFileType, kSignature, "model");
     }
-    _OpenWithRandomFlags();
+    _openWithRandomFlags();
   }
 
   ~BFileModel() {
@@ -174,7 +174,7 @@ class BFileModel {
   void Step() {
     _touched.clear();
     const uint32_t op = _rng() % 100;
-    _Note("step", static_cast<int32_t>(op));
+    _note("step", static_cast<int32_t>(op));
     _maxBlocks = std::max(_maxBlocks, _model.size());
     if (op < 18) Create();
     else if (op < 34) RewriteShared();
@@ -200,21 +200,21 @@ class BFileModel {
   // Outside transactions: the bytes on disk.
   void CheckDurable() {
     if (_depth == 0) {
-      ASSERT_NO_FATAL_FAILURE(CheckImage(_Image(), _model, _user, false));
+      ASSERT_NO_FATAL_FAILURE(CheckImage(_image(), _model, _user, false));
     }
   }
 
   // The touched blocks, a few random ids and the counts.
   void CheckQuick() {
     CheckCounts();
-    const int32_t n = _DirCount();
+    const int32_t n = _dirCount();
     for (int32_t id : _touched) ASSERT_NO_FATAL_FAILURE(CheckBlock(id));
     for (int k = 0; k < 3 && n > 0; ++k) ASSERT_NO_FATAL_FAILURE(CheckBlock(static_cast<int32_t>(_rng() % (n + 2))));
   }
 
   void CheckFull() {
     CheckCounts();
-    const int32_t n = _DirCount();
+    const int32_t n = _dirCount();
     for (int32_t id = 0; id <= n + 1; ++id) ASSERT_NO_FATAL_FAILURE(CheckBlock(id));
     for (int k = 0; k < 4; ++k) ASSERT_NO_FATAL_FAILURE(CheckEnumeration());
     int32_t dirBytes = -1, used = -1;
@@ -283,8 +283,8 @@ class BFileModel {
   // BGetID over random ranges (wildcard lower bounds included) lists exactly
   // the used blocks inside them, in id order.
   void CheckEnumeration() {
-    int32_t oLo = _Owner(), oHi = _Owner();
-    int16_t tLo = _Type(), tHi = _Type();
+    int32_t oLo = _owner(), oHi = _owner();
+    int16_t tLo = _type(), tHi = _type();
     if (oLo > oHi) std::swap(oLo, oHi);
     if (tLo > tHi) std::swap(tLo, tHi);
     if (_rng() % 4 == 0) oLo = ZorBfAnyOwner;
@@ -312,8 +312,8 @@ class BFileModel {
     ++_reopens;
     // On a failure of the image the file is reopened all the same: the run
     // stops at the end of the step.
-    CheckImage(_Image(), _model, _user, true);
-    _OpenWithRandomFlags();
+    CheckImage(_image(), _model, _user, true);
+    _openWithRandomFlags();
     if (::testing::Test::HasFatalFailure()) return;
     ASSERT_FALSE(_file.IsBadClose(false));
     ASSERT_EQ(_file.BadOpenCount(false), 0);
@@ -349,10 +349,10 @@ class BFileModel {
   // ------------------------------------------------------------ operations
   void Create() {
     const uint32_t kind = _rng() % 4;
-    Bytes data = kind == 0 ? Bytes() : _RandomData();
-    const uint32_t reserve = _Reserve(data.size());
-    const int32_t owner = _Owner();
-    const int16_t type = _Type();
+    Bytes data = kind == 0 ? Bytes() : _randomData();
+    const uint32_t reserve = _reserve(data.size());
+    const int32_t owner = _owner();
+    const int16_t type = _type();
     const bool compact = _rng() % 3 != 0;
     int32_t id;
     if (kind == 0) {
@@ -367,7 +367,7 @@ class BFileModel {
     ASSERT_GE(id, 1);
     ASSERT_EQ(_model.count(id), 0u) << "id " << id << " given twice";
     _model[id] = Block{owner, type, data, compact};
-    _Note("create", id, data.size(), reserve);
+    _note("create", id, data.size(), reserve);
     _touched.push_back(id);
     ASSERT_EQ(_file.BUsed(id), 0);
     uint32_t capacity = 0;
@@ -378,14 +378,14 @@ class BFileModel {
 
   // BRead, change the shared memory (grow, shrink, or same length), BWrite.
   void RewriteShared() {
-    const int32_t id = _PickUsed();
+    const int32_t id = _pickUsed();
     if (!id) return;
     Block& b = _model[id];
     ZorHandle h;
     _file.BRead(id, &h);
     ASSERT_EQ(HandleBytes(h), b.data);
     ASSERT_EQ(_file.BUsed(id), 1 + static_cast<int32_t>(_held.count(id)));
-    const size_t len = _NewLength(b.data.size());
+    const size_t len = _newLength(b.data.size());
     Bytes data = b.data;
     data.resize(len);
     if (len) {
@@ -398,7 +398,7 @@ class BFileModel {
     if (len) memcpy(h.GetDatas(), data.data(), len);
     const int32_t reserve = static_cast<int32_t>(_rng() % 3 == 0 ? _rng() % 5000 : 0);
     _file.BWrite(id, reserve);
-    _Note("write shared", id, len, static_cast<uint32_t>(reserve));
+    _note("write shared", id, len, static_cast<uint32_t>(reserve));
     b.data = std::move(data);
     _touched.push_back(id);
     if (_rng() % 5 == 0) {
@@ -409,31 +409,31 @@ class BFileModel {
   }
 
   void RewriteCopy() {
-    const int32_t id = _PickUsed();
+    const int32_t id = _pickUsed();
     if (!id) return;
-    Bytes data = _RandomData();
+    Bytes data = _randomData();
     ZorHandle h;
     h.Init(data.data(), static_cast<uint32_t>(data.size()));
     _held.erase(id);
     const int32_t reserve = static_cast<int32_t>(_rng() % 2 ? 0 : _rng() % 3000);
     _file.BWriteCopy(id, &h, reserve);
-    _Note("write copy", id, data.size(), static_cast<uint32_t>(reserve));
+    _note("write copy", id, data.size(), static_cast<uint32_t>(reserve));
     _model[id].data = std::move(data);
     _touched.push_back(id);
   }
 
   void Duplicate() {
-    const int32_t src = _PickUsed();
+    const int32_t src = _pickUsed();
     if (!src) return;
     const Block b = _model[src];
-    const int32_t owner = _rng() % 2 ? int32_t{ZorBfKeepOwner} : _Owner();
-    const int16_t type = _rng() % 2 ? int16_t{ZorBfKeepType} : _Type();
+    const int32_t owner = _rng() % 2 ? int32_t{ZorBfKeepOwner} : _owner();
+    const int16_t type = _rng() % 2 ? int16_t{ZorBfKeepType} : _type();
     const uint32_t reserveKind = _rng() % 3;
     const uint32_t reserve = reserveKind == 0 ? 0 : reserveKind == 1 ? 0xFFFFFFFFu : _rng() % 4000;
     uint32_t srcCapacity = 0;
     _file.GetBlockInfo(src, nullptr, nullptr, nullptr, &srcCapacity, nullptr);
     const int32_t id = _file.BDuplicate(src, owner, type, reserve);
-    _Note("duplicate", id, static_cast<size_t>(src), reserve);
+    _note("duplicate", id, static_cast<size_t>(src), reserve);
     ASSERT_GE(id, 1);
     ASSERT_EQ(_model.count(id), 0u) << "duplicate " << id << " of " << src << " reuses a used id";
     _model[id] = Block{owner == ZorBfKeepOwner ? b.owner : owner, type == ZorBfKeepType ? b.type : type, b.data, b.compact};
@@ -445,24 +445,24 @@ class BFileModel {
   }
 
   void Delete() {
-    const int32_t n = _DirCount();
-    const int32_t id = _rng() % 4 ? _PickUsed() : static_cast<int32_t>(1 + _rng() % std::max(n, 1));
+    const int32_t n = _dirCount();
+    const int32_t id = _rng() % 4 ? _pickUsed() : static_cast<int32_t>(1 + _rng() % std::max(n, 1));
     if (id < 1 || id > n) return;
-    _DropHeld(id);
+    _dropHeld(id);
     _file.BDelete(id);
-    _Note("delete", id);
+    _note("delete", id);
     _model.erase(id);
     _touched.push_back(id);
   }
 
   void MultiDelete() {
     const uint32_t k = _rng() % 10;
-    const int32_t owner = k == 0 ? int32_t{ZorBfAnyOwner} : k == 1 ? int32_t{ZorBfKeepOwner} : _Owner();
-    const int16_t type = k == 2 || k == 3 ? int16_t{ZorBfAnyType} : k == 4 ? int16_t{ZorBfKeepType} : _Type();
+    const int32_t owner = k == 0 ? int32_t{ZorBfAnyOwner} : k == 1 ? int32_t{ZorBfKeepOwner} : _owner();
+    const int16_t type = k == 2 || k == 3 ? int16_t{ZorBfAnyType} : k == 4 ? int16_t{ZorBfKeepType} : _type();
     if (owner == ZorBfAnyOwner && type == ZorBfAnyType && _rng() % 3) return;  // empties the file: rarely
     _held.clear();
     _file.BMultiDelete(owner, type);
-    _Note("multi delete", owner, static_cast<size_t>(type));
+    _note("multi delete", owner, static_cast<size_t>(type));
     if (owner == ZorBfKeepOwner || type == ZorBfKeepType) return;
     std::erase_if(_model, [&](const auto& kv) {
       return (owner == ZorBfAnyOwner || kv.second.owner == owner) && (type == ZorBfAnyType || kv.second.type == type);
@@ -470,29 +470,29 @@ class BFileModel {
   }
 
   void RangeDelete() {
-    int32_t oLo = _Owner(), oHi = _Owner();
-    int16_t tLo = _Type(), tHi = _Type();
+    int32_t oLo = _owner(), oHi = _owner();
+    int16_t tLo = _type(), tHi = _type();
     if (oLo > oHi) std::swap(oLo, oHi);
     if (tLo > tHi) std::swap(tLo, tHi);
     if (_rng() % 5 == 0) oLo = ZorBfAnyOwner;
     if (_rng() % 5 == 0) tLo = ZorBfAnyType;
     _held.clear();
     _file.BRangeDelete(oLo, oHi, tLo, tHi);
-    _Note("range delete", oLo, static_cast<size_t>(oHi));
+    _note("range delete", oLo, static_cast<size_t>(oHi));
     std::erase_if(_model, [&](const auto& kv) {
       return InRange(kv.second.owner, oLo, oHi, ZorBfAnyOwner) && InRange(kv.second.type, tLo, tHi, ZorBfAnyType);
     });
   }
 
   void Retag() {
-    const int32_t id = _PickUsed();
+    const int32_t id = _pickUsed();
     if (!id) return;
     if (_rng() % 2) {
-      const int32_t owner = _Owner();
+      const int32_t owner = _owner();
       _file.BSetOwner(id, owner);
       _model[id].owner = owner;
     } else {
-      const int16_t type = _Type();
+      const int16_t type = _type();
       _file.BSetType(id, type);
       _model[id].type = type;
     }
@@ -502,15 +502,15 @@ class BFileModel {
   // BChangeOwner / BChangeType over a range of the other tag.
   void ChangeTags() {
     if (_rng() % 2) {
-      const int32_t from = _rng() % 4 ? _Owner() : int32_t{ZorBfAnyOwner}, to = _Owner();
-      int16_t lo = _Type(), hi = _Type();
+      const int32_t from = _rng() % 4 ? _owner() : int32_t{ZorBfAnyOwner}, to = _owner();
+      int16_t lo = _type(), hi = _type();
       if (lo > hi) std::swap(lo, hi);
       _file.BChangeOwner(from, to, lo, hi);
       for (auto& [id, b] : _model)
         if ((from == ZorBfAnyOwner || b.owner == from) && b.type >= lo && b.type <= hi) b.owner = to;
     } else {
-      const int16_t from = _rng() % 4 ? _Type() : int16_t{ZorBfAnyType}, to = _Type();
-      int32_t lo = _Owner(), hi = _Owner();
+      const int16_t from = _rng() % 4 ? _type() : int16_t{ZorBfAnyType}, to = _type();
+      int32_t lo = _owner(), hi = _owner();
       if (lo > hi) std::swap(lo, hi);
       _file.BChangeType(from, to, lo, hi);
       for (auto& [id, b] : _model)
@@ -521,15 +521,15 @@ class BFileModel {
   void SetCompactFlag() {
     const bool compact = _rng() % 2;
     if (_rng() % 3) {
-      const int32_t id = _PickUsed();
+      const int32_t id = _pickUsed();
       if (!id) return;
       _file.BSetCompact(id, compact, 0, 0);
       _model[id].compact = compact;
       _touched.push_back(id);
       return;
     }
-    const int32_t owner = _rng() % 3 ? _Owner() : int32_t{ZorBfAnyOwner};
-    const int16_t type = _rng() % 3 ? _Type() : int16_t{ZorBfAnyType};
+    const int32_t owner = _rng() % 3 ? _owner() : int32_t{ZorBfAnyOwner};
+    const int16_t type = _rng() % 3 ? _type() : int16_t{ZorBfAnyType};
     _file.BSetCompact(0, compact, owner, type);
     for (auto& [id, b] : _model)
       if ((owner == ZorBfAnyOwner || b.owner == owner) && (type == ZorBfAnyType || b.type == type)) b.compact = compact;
@@ -539,11 +539,11 @@ class BFileModel {
     if (_depth > 0 && (_rng() % 2 || _depth >= 4)) {
       _file.EndTransaction();
       --_depth;
-      _Note("end transaction", _depth);
+      _note("end transaction", _depth);
     } else {
       _file.StartTransaction();
       ++_depth;
-      _Note("start transaction", _depth);
+      _note("start transaction", _depth);
     }
   }
 
@@ -552,13 +552,13 @@ class BFileModel {
     const eZorBfCompact mode = _rng() % 2 ? ZorBfCompactAny : ZorBfCompactAll;
     _held.clear();
     const bool needed = _file.NeedCompact(mode);
-    _Note("compact", mode, needed);
+    _note("compact", mode, needed);
     _compactions += needed;
     // Compaction refuses a directory that its check rejects; in the middle
     // of a transaction too the directory must pass.
     ZorVerif v;
     v.Init(false, 0);
-    ASSERT_TRUE(_file.CheckDir(&v)) << "depth " << _depth << "\n" << VerifText(v) << _Entries();
+    ASSERT_TRUE(_file.CheckDir(&v)) << "depth " << _depth << "\n" << VerifText(v) << _entries();
     ASSERT_EQ(_file.Compact(mode, false, false), needed);
     ASSERT_EQ(_file.GetCrashFlag(false), 0);
     if (_depth == 0) {
@@ -582,19 +582,19 @@ class BFileModel {
 
   void Uncache() {
     if (_rng() % 2) {
-      const int32_t id = static_cast<int32_t>(_rng() % (_DirCount() + 2));
+      const int32_t id = static_cast<int32_t>(_rng() % (_dirCount() + 2));
       _file.BUncach(id);
-      _Note("uncache", id);
+      _note("uncache", id);
       _touched.push_back(id);
     } else {
-      _file.BMultiUncach(_rng() % 2 ? _Owner() : int32_t{ZorBfAnyOwner}, _rng() % 2 ? _Type() : int16_t{ZorBfAnyType});
+      _file.BMultiUncach(_rng() % 2 ? _owner() : int32_t{ZorBfAnyOwner}, _rng() % 2 ? _type() : int16_t{ZorBfAnyType});
     }
   }
 
   void PurgeSome() {
     const uint32_t bytes = _rng() % 200000;
     _file.Purge(static_cast<int32_t>(bytes));
-    _Note("purge", 0, bytes);
+    _note("purge", 0, bytes);
   }
 
   void UserData() {
@@ -606,7 +606,7 @@ class BFileModel {
 
   // Ids outside the directory and free entries.
   void BadIds() {
-    const int32_t n = _DirCount();
+    const int32_t n = _dirCount();
     ZorHandle h;
     ASSERT_EQ(ErrorOf([&] { _file.BRead(n + 1, &h); }), ZorErr(1, 23));
     ASSERT_EQ(ErrorOf([&] { _file.BReadCopy(0, &h); }), ZorErr(1, 23));
@@ -627,7 +627,7 @@ class BFileModel {
   void Empty() {
     _held.clear();
     _file.EmptyFile(_rng() % 2);
-    _Note("empty");
+    _note("empty");
     _model.clear();
     // With copy-on-write the old data area stays referenced (as space freed
     // at the flush) until the empty directory is on disk.
@@ -639,14 +639,14 @@ class BFileModel {
   // Read-only traffic: it moves blocks through the small cache.
   void ReadShared() {
     for (int k = 0; k < 4; ++k) {
-      const int32_t id = _PickUsed();
+      const int32_t id = _pickUsed();
       if (!id) return;
       ZorHandle h;
       _file.BRead(id, &h);
       ASSERT_EQ(HandleBytes(h), _model[id].data);
     }
-    const int32_t owner = _Owner();
-    const int16_t type = _Type();
+    const int32_t owner = _owner();
+    const int16_t type = _type();
     const int32_t need = static_cast<int32_t>(_rng() % 100);
     int32_t expected = 0;
     for (const auto& [id, b] : _model) {
@@ -661,7 +661,7 @@ class BFileModel {
   }
 
   // ------------------------------------------------------------ helpers
-  void _OpenWithRandomFlags() {
+  void _openWithRandomFlags() {
     int32_t flags = ZorBfOpenCloseNormal;
     if (_rng() % 2) flags |= ZorBfOpenCopyOnWrite;
     if (_rng() % 3 == 0) flags |= ZorBfOpenRound1K;
@@ -673,10 +673,10 @@ class BFileModel {
       _file.OpenOnStream(&_stream, &_fsa, flags, cache, kFileType, kSignature);
     _flags = flags;
     _cacheArg = cache;
-    _Note("open flags", flags, static_cast<size_t>(cache));
+    _note("open flags", flags, static_cast<size_t>(cache));
   }
 
-  void _Note(const char* what, int32_t a = 0, size_t b = 0, uint32_t c = 0) {
+  void _note(const char* what, int32_t a = 0, size_t b = 0, uint32_t c = 0) {
     _log.push_back(std::string(what) + " " + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c));
     if (_log.size() > 60) _log.erase(_log.begin());
   }
@@ -690,9 +690,9 @@ class BFileModel {
 
  private:
   // The directory as the file sees it, for failure messages.
-  std::string _Entries() {
+  std::string _entries() {
     std::string s;
-    for (int32_t id = 1; id <= _DirCount(); ++id) {
+    for (int32_t id = 1; id <= _dirCount(); ++id) {
       sZorBfBRef e;
       if (!_file.GetEntry(id, &e)) continue;
       s += "  " + std::to_string(id) + ": pos " + std::to_string(e.GetPos()) + " capacity " + std::to_string(e.capacity) +
@@ -701,24 +701,24 @@ class BFileModel {
     return s;
   }
 
-  std::string _Image() { return _onDisk ? zortest::ReadFile(_dir.File("model.zbf")) : _stream.Image(); }
+  std::string _image() { return _onDisk ? zortest::ReadFile(_dir.File("model.zbf")) : _stream.Image(); }
 
-  int32_t _DirCount() { return _file.GetNbBlock(nullptr, nullptr); }
+  int32_t _dirCount() { return _file.GetNbBlock(nullptr, nullptr); }
 
-  int32_t _PickUsed() {
+  int32_t _pickUsed() {
     if (_model.empty()) return 0;
     auto it = _model.begin();
     std::advance(it, _rng() % _model.size());
     return it->first;
   }
 
-  void _DropHeld(int32_t) { _held.clear(); }
+  void _dropHeld(int32_t) { _held.clear(); }
 
-  int32_t _Owner() { return kOwners[_rng() % std::size(kOwners)]; }
-  int16_t _Type() { return kTypes[_rng() % std::size(kTypes)]; }
+  int32_t _owner() { return kOwners[_rng() % std::size(kOwners)]; }
+  int16_t _type() { return kTypes[_rng() % std::size(kTypes)]; }
 
   // Mostly small, sometimes a few KB, rarely past the 64 KB split threshold.
-  Bytes _RandomData() {
+  Bytes _randomData() {
     const uint32_t k = _rng() % 40;
     const size_t n = k == 0 ? 0 : k < 28 ? _rng() % 200 : k < 39 ? _rng() % 5000 : 60000 + _rng() % 20000;
     Bytes b(n);
@@ -726,7 +726,7 @@ class BFileModel {
     return b;
   }
 
-  size_t _NewLength(size_t old) {
+  size_t _newLength(size_t old) {
     switch (_rng() % 5) {
       case 0: return old;
       case 1: return old / 2;
@@ -736,7 +736,7 @@ class BFileModel {
     }
   }
 
-  uint32_t _Reserve(size_t size) {
+  uint32_t _reserve(size_t size) {
     switch (_rng() % 4) {
       case 0: return 0;
       case 1: return static_cast<uint32_t>(size + _rng() % 2000);

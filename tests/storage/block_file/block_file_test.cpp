@@ -1377,7 +1377,7 @@ TEST(BFileErrors, InternalFaultsAreCrashesWithTheirTexts) {
   r.file.StartTransaction();
   ZorBFile::Rep& rep = ZorBFile::Rep::Of(r.file);
   rep._changedLow = 1;
-  rep._changedHigh = rep._DirCount() + 5;
+  rep._changedHigh = rep._dirCount() + 5;
   try {
     r.file.EndTransaction();
     ADD_FAILURE() << "no fault";

@@ -104,21 +104,21 @@ class CutStream : public zortest::FaultStream {
   uint64_t Ops() const { return _ops; }
 
   void Write(const void* buf, uint32_t n) override {
-    _Tick();
+    _tick();
     FaultStream::Write(buf, n);
   }
   void SetSize(uint64_t size) override {
-    _Tick();
+    _tick();
     FaultStream::SetSize(size);
   }
   void Flush() override {
     ++_flushes;
-    _Tick();
+    _tick();
     FaultStream::Flush();
   }
 
  private:
-  void _Tick() {
+  void _tick() {
     ++_ops;
     if (!_armed || (_cutAt && _ops < _cutAt) || (_flushAt && _flushes < _flushAt)) return;
     _armed = false;
@@ -215,8 +215,8 @@ class PowerCutRun {
   PowerCutRun(uint32_t seed, Tally* tally, int preload) : _seed(seed), _rng(seed), _tally(tally) {
     ZorBFile::CreateOnStream(&_stream, kFileType, kSignature, "cut");
     _stream.Flush();
-    _Open();
-    if (preload) _Preload(preload);
+    _open();
+    if (preload) _preload(preload);
   }
   ~PowerCutRun() {
     if (_file.IsOpen()) _file.Close(ZorBfCloseNormal);
@@ -240,7 +240,7 @@ class PowerCutRun {
       _stream.Arm(1 + _rng() % (_lastOps + 1), _rng());
     _compacting = false;
     _log.clear();
-    _Note("cut armed " + std::to_string(cut) + ", cache " + std::to_string(_file.GetCacheLimit()));
+    _note("cut armed " + std::to_string(cut) + ", cache " + std::to_string(_file.GetCacheLimit()));
     if (_rng() % 10 < 7) {
       _file.StartTransaction();
       int depth = 1;
@@ -249,11 +249,11 @@ class PowerCutRun {
         if (_rng() % 6 == 0 && depth < 3) {
           _file.StartTransaction();
           ++depth;
-          _Note("start, depth " + std::to_string(depth));
+          _note("start, depth " + std::to_string(depth));
         } else if (_rng() % 6 == 0 && depth > 1) {
           _file.EndTransaction();
           --depth;
-          _Note("end, depth " + std::to_string(depth));
+          _note("end, depth " + std::to_string(depth));
         }
         Operation(false);
       }
@@ -272,7 +272,7 @@ class PowerCutRun {
   }
 
  private:
-  void _Open() {
+  void _open() {
     const int32_t round = _rng() % 3 == 0 ? ZorBfOpenRound1K : 0;
     _file.OpenOnStream(&_stream, nullptr, ZorBfOpenCopyOnWrite | ZorBfOpenCloseNormal | round,
                        static_cast<int32_t>(3 + _rng() % 8), kFileType, kSignature);
@@ -280,7 +280,7 @@ class PowerCutRun {
 
   // Many small blocks committed up front: the workload then crosses the
   // 1,000-entry step of the directory and its reserved area grows.
-  void _Preload(int count) {
+  void _preload(int count) {
     _file.StartTransaction();
     for (int k = 0; k < count; ++k) {
       Bytes data(1 + _rng() % 40);
@@ -302,10 +302,10 @@ class PowerCutRun {
     else if (op < 76) DeleteOwner();
     else if (op < 90) {
       _file.Purge(static_cast<int32_t>(_rng() % 100000));
-      _Note("purge");
+      _note("purge");
     } else if (op < 95) {
       _file.BMultiUncach(ZorBfAnyOwner, ZorBfAnyType);
-      _Note("uncache all");
+      _note("uncache all");
     }
     else if (op < 97 && alone) Compact();
     else if (op == 97) EmptyFile();
@@ -337,7 +337,7 @@ class PowerCutRun {
     const uint32_t reserve = _rng() % 4 ? 0 : _rng() % 9000;
     const int32_t id = _file.BCreate(withData ? &h : nullptr, owner, type, reserve, _rng() % 2);
     _working[id] = Block{owner, type, data};
-    _Note("create " + std::to_string(id) + " size " + std::to_string(data.size()) + " reserve " + std::to_string(reserve));
+    _note("create " + std::to_string(id) + " size " + std::to_string(data.size()) + " reserve " + std::to_string(reserve));
   }
 
   void Rewrite() {
@@ -355,7 +355,7 @@ class PowerCutRun {
       if (!data.empty()) memcpy(h.GetDatas(), data.data(), data.size());
       _file.BWrite(id, 0);
     }
-    _Note("rewrite " + std::to_string(id) + " size " + std::to_string(data.size()));
+    _note("rewrite " + std::to_string(id) + " size " + std::to_string(data.size()));
     _working[id].data = std::move(data);
   }
 
@@ -364,7 +364,7 @@ class PowerCutRun {
     if (!src) return;
     const int32_t id = _file.BDuplicate(src, ZorBfKeepOwner, ZorBfKeepType, _rng() % 2 ? 0 : 0xFFFFFFFFu);
     _working[id] = _working[src];
-    _Note("duplicate " + std::to_string(src) + " as " + std::to_string(id));
+    _note("duplicate " + std::to_string(src) + " as " + std::to_string(id));
   }
 
   void Delete() {
@@ -372,14 +372,14 @@ class PowerCutRun {
     if (!id) return;
     _file.BDelete(id);
     _working.erase(id);
-    _Note("delete " + std::to_string(id));
+    _note("delete " + std::to_string(id));
   }
 
   void DeleteOwner() {
     const int32_t owner = 1 + static_cast<int32_t>(_rng() % 4);
     const int16_t type = static_cast<int16_t>(_rng() % 3);
     _file.BMultiDelete(owner, type);
-    _Note("multi delete " + std::to_string(owner) + " " + std::to_string(type));
+    _note("multi delete " + std::to_string(owner) + " " + std::to_string(type));
     std::erase_if(_working, [&](const auto& kv) { return kv.second.owner == owner && kv.second.type == type; });
   }
 
@@ -388,12 +388,12 @@ class PowerCutRun {
   void EmptyFile() {
     _file.EmptyFile(false);
     _working.clear();
-    _Note("empty file");
+    _note("empty file");
   }
 
   void Compact() {
     _compacting = true;
-    _Note("compact");
+    _note("compact");
     _file.Compact(_rng() % 2 ? ZorBfCompactAny : ZorBfCompactAll, false, false);
   }
 
@@ -420,7 +420,7 @@ class PowerCutRun {
     return s + ";" + Side("committed", got, old) + ";" + Side("in flight", got, now);
   }
 
-  void _Note(const std::string& line) {
+  void _note(const std::string& line) {
     _log.push_back(line);
     if (_log.size() > 40) _log.erase(_log.begin());
   }
@@ -513,7 +513,7 @@ class PowerCutRun {
   void Resume(const Recovered& r) {
     _file.Close(ZorBfCloseAbandon);
     _stream.SetImage(r.finalImage);
-    _Open();
+    _open();
     Model m;
     for (const auto& [id, b] : r.blocks) m[id] = *b;
     _working = m;
