@@ -73,80 +73,51 @@ Model ReadAll(ZorBFile& f, std::vector<int32_t>* unreadable) {
 }
 
 ::testing::AssertionResult SameBlocks(const Model& got, const Model& want) {
-  if (got == want) return ::testing::AssertionSuccess();
-  auto describe = [](const Model& m, int32_t id) {
-    const auto it = m.find(id);
-    if (it == m.end()) return std::string("none");
-    const Block& b = it->second;
+  auto text = [](const Model& m, int32_t id) {
+    if (!m.count(id)) return std::string("none");
+    const Block& b = m.at(id);
     return "owner " + std::to_string(b.owner) + " type " + std::to_string(b.type) + " compact " +
-           std::to_string(b.compact) + " " + std::to_string(b.bytes.size()) + " bytes";
+           std::to_string(b.compact) + ", " + std::to_string(b.bytes.size()) + " bytes";
   };
-  std::vector<int32_t> ids;
-  for (const auto& [id, b] : got) ids.push_back(id);
-  for (const auto& [id, b] : want) ids.push_back(id);
-  std::sort(ids.begin(), ids.end());
-  for (int32_t id : ids) {
-    const auto g = got.find(id), w = want.find(id);
-    if (g != got.end() && w != want.end() && g->second == w->second) continue;
-    return ::testing::AssertionFailure() << "block " << id << ": got " << describe(got, id) << ", want "
-                                         << describe(want, id);
-  }
-  return ::testing::AssertionFailure();
+  Model all = got;
+  all.insert(want.begin(), want.end());
+  for (const auto& [id, unused] : all)
+    if (!got.count(id) || !want.count(id) || !(got.at(id) == want.at(id)))
+      return ::testing::AssertionFailure() << "block " << id << ": got " << text(got, id) << "; want " << text(want, id);
+  return ::testing::AssertionSuccess();
 }
 
-namespace {
-
-void ExpectHeader(const std::string& img, bool closed, const int32_t* user) {
+void ExpectImage(const std::string& img, const Model* model, bool closed, const int32_t* user) {
   ASSERT_GE(img.size(), size_t{kZorBfInitialDataStart});
   ASSERT_EQ(img.substr(0, 8), "ZorBFile");
   ASSERT_EQ(Le32(img, kZorBfHdrVersion), 1u);
   ASSERT_EQ(Le32(img, kZorBfHdrCrash), 0u);
   ASSERT_EQ(Le32(img, kZorBfHdrState) & kZorBfStateOpenMarker, closed ? 0u : kZorBfStateOpenMarker) << "open marker";
   for (int i = 0; user && i < 64; ++i) ASSERT_EQ(static_cast<int32_t>(Le32(img, kZorBfHdrUserArray + 4 * i)), user[i]);
-  ASSERT_GE(DataStart(img), kZorBfHeaderSize + DirCount(img) * kZorBfEntrySize);
-  ASSERT_EQ(DataStart(img) % 1024, 0u);
-}
-
-void ExpectEntry(const std::string& img, int32_t id, const RawEntry& e, const Model* model) {
-  SCOPED_TRACE("entry " + std::to_string(id));
-  ASSERT_EQ(e.slot, 0u) << "cache slot stored";
-  ASSERT_EQ(e.flags & ZorBfFlagMemoryOnly, 0) << "memory-only flags stored";
-  if (e.flags & ZorBfFlagFree) {
-    ASSERT_EQ(e.flags, ZorBfFlagFree);
-    ASSERT_TRUE(!model || !model->count(id)) << "used block stored as free";
-    return;
-  }
-  ASSERT_LE(e.size, e.capacity);
-  if (!model) return;
-  const auto it = model->find(id);
-  ASSERT_TRUE(it != model->end()) << "free block stored as used";
-  const Block& b = it->second;
-  ASSERT_EQ(e.owner, b.owner);
-  ASSERT_EQ(e.type, b.type);
-  ASSERT_EQ((e.flags & ZorBfFlagNoCompact) == 0, b.compact);
-  ASSERT_EQ(e.size, b.bytes.size());
-  if (e.size) {
-    ASSERT_NE(e.pos, 0u) << "stored data without a position";
-    ASSERT_TRUE(img.compare(e.pos, e.size, b.bytes) == 0) << "bytes on disk differ, position " << e.pos;
-  }
-}
-
-}  // namespace
-
-void ExpectImage(const std::string& img, const Model* model, bool closed, const int32_t* user) {
-  ASSERT_NO_FATAL_FAILURE(ExpectHeader(img, closed, user));
   const uint32_t count = DirCount(img), dataStart = DataStart(img);
+  ASSERT_GE(dataStart, kZorBfHeaderSize + count * kZorBfEntrySize);
+  ASSERT_EQ(dataStart % 1024, 0u);
   std::vector<std::pair<uint64_t, uint64_t>> extents;  // (position, capacity)
-  size_t used = 0;
-  for (uint32_t id = 1; id <= count; ++id) {
-    const RawEntry e = EntryAt(img, static_cast<int32_t>(id));
-    ASSERT_NO_FATAL_FAILURE(ExpectEntry(img, static_cast<int32_t>(id), e, model));
-    used += !(e.flags & ZorBfFlagFree);
-    if (!e.pos) continue;
-    ASSERT_GE(e.pos, dataStart) << "entry " << id;
-    extents.emplace_back(e.pos, e.capacity);
+  Model stored;
+  for (int32_t id = 1; id <= static_cast<int32_t>(count); ++id) {
+    SCOPED_TRACE("entry " + std::to_string(id));
+    const RawEntry e = EntryAt(img, id);
+    ASSERT_EQ(e.slot, 0u) << "cache slot stored";
+    ASSERT_EQ(e.flags & ZorBfFlagMemoryOnly, 0) << "memory-only flags stored";
+    if (e.pos) {
+      ASSERT_GE(e.pos, dataStart);
+      extents.emplace_back(e.pos, e.capacity);
+    }
+    if (e.flags & ZorBfFlagFree) {
+      ASSERT_EQ(e.flags, ZorBfFlagFree);
+      continue;
+    }
+    ASSERT_LE(e.size, e.capacity);
+    ASSERT_TRUE(e.pos || !e.size) << "stored data without a position";
+    stored[id] = Block{e.owner, e.type, img.substr(std::min<uint64_t>(e.pos, img.size()), e.size),
+                       !(e.flags & ZorBfFlagNoCompact)};
   }
-  if (model) { ASSERT_EQ(used, model->size()); }
+  if (model) { ASSERT_TRUE(SameBlocks(stored, *model)); }
   std::sort(extents.begin(), extents.end());
   uint64_t at = dataStart;
   for (const auto& [pos, capacity] : extents) {
@@ -172,17 +143,31 @@ bool InRange(int32_t v, int32_t lo, int32_t hi, int32_t any) { return lo == any 
 
 }  // namespace
 
-void Workload::Step(ZorBFile& f, const Mix& mix) {
+Op Workload::Draw(const Mix& mix) {
   int total = 0;
   for (int w : mix) total += w;
   int r = static_cast<int>(rng() % static_cast<uint32_t>(total));
   size_t op = 0;
   while (r >= mix[op]) r -= mix[op++];
-  Apply(f, static_cast<Op>(op));
+  return static_cast<Op>(op);
 }
 
+// Logs the operation and the ids it touched, whether it returns or not.
 void Workload::Apply(ZorBFile& f, Op op) {
+  static const char* const kNames[] = {"create", "write shared", "write copy", "duplicate", "delete",
+                                       "delete by tags", "delete by ranges", "retag", "change tags", "compactable",
+                                       "uncache", "purge", "read", "compact", "empty"};
   touched.clear();
+  struct Note {
+    Workload* w;
+    Op op;
+    ~Note() {
+      std::string line = kNames[static_cast<size_t>(op)];
+      for (int32_t id : w->touched) line += " " + std::to_string(id);
+      w->_log.push_back(line);
+      if (w->_log.size() > 40) w->_log.pop_front();
+    }
+  } note{this, op};
   switch (op) {
     case Op::kCreate: return _create(f);
     case Op::kWriteShared: return _writeShared(f);
@@ -201,10 +186,10 @@ void Workload::Apply(ZorBFile& f, Op op) {
       } else {
         f.BMultiUncach(rng() % 2 ? Owner() : int32_t{ZorBfAnyOwner}, rng() % 2 ? Type() : int16_t{ZorBfAnyType});
       }
-      return _note("uncache");
+      return;
     case Op::kPurge:
       f.Purge(static_cast<int32_t>(rng() % 200000));
-      return _note("purge");
+      return;
     case Op::kRead: return _read(f);
     case Op::kCompact: return _compact(f);
     case Op::kEmpty:
@@ -213,7 +198,7 @@ void Workload::Apply(ZorBFile& f, Op op) {
       model.clear();
       // With copy-on-write the old area stays referenced until the flush.
       if (!(f.GetOpenFlags() & ZorBfOpenCopyOnWrite)) { EXPECT_EQ(f.GetNbBlock(nullptr, nullptr), 0); }
-      return _note("empty");
+      return;
     case Op::kCount: break;
   }
 }
@@ -234,11 +219,6 @@ int32_t Workload::Pick() {
   return std::next(model.begin(), static_cast<ptrdiff_t>(rng() % model.size()))->first;
 }
 
-void Workload::_note(const std::string& line) {
-  _log.push_back(line);
-  if (_log.size() > 40) _log.pop_front();
-}
-
 std::string Workload::Log() const {
   std::string s;
   for (const std::string& line : _log) s += "  " + line + "\n";
@@ -255,8 +235,6 @@ void Workload::_create(ZorBFile& f) {
   pending = {0, b};
   const int32_t id = f.BCreate(withData ? &h : nullptr, b.owner, b.type, reserve, b.compact);
   pending.first = -1;
-  _note("create " + std::to_string(id) + " size " + std::to_string(b.bytes.size()) + " reserve " +
-        std::to_string(reserve));
   ASSERT_GE(id, 1);
   ASSERT_EQ(model.count(id), 0u) << "id " << id << " given twice";
   model[id] = b;
@@ -296,7 +274,6 @@ void Workload::_writeShared(ZorBFile& f) {
   pending = {id, b};
   f.BWrite(id, reserve);
   pending.first = -1;
-  _note("write shared " + std::to_string(id) + " size " + std::to_string(len));
   model[id] = b;
   touched.push_back(id);
   if (holdShared && rng() % 5 == 0) {
@@ -317,7 +294,6 @@ void Workload::_writeCopy(ZorBFile& f) {
   pending = {id, b};
   f.BWriteCopy(id, &h, reserve);
   pending.first = -1;
-  _note("write copy " + std::to_string(id) + " size " + std::to_string(b.bytes.size()));
   model[id] = b;
   touched.push_back(id);
 }
@@ -332,7 +308,6 @@ void Workload::_duplicate(ZorBFile& f) {
   uint32_t srcCapacity = 0;
   f.GetBlockInfo(src, nullptr, nullptr, nullptr, &srcCapacity, nullptr);
   const int32_t id = f.BDuplicate(src, owner, type, reserve);
-  _note("duplicate " + std::to_string(src) + " as " + std::to_string(id));
   ASSERT_EQ(model.count(id), 0u) << "duplicate " << id << " of " << src << " reuses a used id";
   Block b = model[src];
   if (owner != ZorBfKeepOwner) b.owner = owner;
@@ -353,7 +328,6 @@ void Workload::_delete(ZorBFile& f) {
   pending = {id, std::nullopt};
   f.BDelete(id);
   pending.first = -1;
-  _note("delete " + std::to_string(id));
   model.erase(id);
   touched.push_back(id);
 }
@@ -375,8 +349,6 @@ void Workload::_multiDelete(ZorBFile& f, bool ranges) {
     f.BRangeDelete(oLo, oHi, tLo, tHi);
   else
     f.BMultiDelete(oLo, tLo);
-  _note("delete owners " + std::to_string(oLo) + ".." + std::to_string(oHi) + " types " + std::to_string(tLo) + ".." +
-        std::to_string(tHi));
   if (oLo == ZorBfKeepOwner || tLo == ZorBfKeepType) return;
   std::erase_if(model, [&](const auto& kv) {
     return InRange(kv.second.owner, oLo, oHi, ZorBfAnyOwner) && InRange(kv.second.type, tLo, tHi, ZorBfAnyType);
@@ -395,7 +367,7 @@ void Workload::_retag(ZorBFile& f, bool ranges) {
     else
       f.BSetType(id, model[id].type = Type());
     touched.push_back(id);
-    return _note("retag " + std::to_string(id));
+    return;
   }
   int32_t oLo = Owner(), oHi = Owner();
   int16_t tLo = Type(), tHi = Type();
@@ -413,7 +385,6 @@ void Workload::_retag(ZorBFile& f, bool ranges) {
     for (auto& [id, b] : model)
       if ((any || b.type == from) && b.owner >= oLo && b.owner <= oHi) b.type = to;
   }
-  _note("change tags");
 }
 
 void Workload::_setCompact(ZorBFile& f) {
@@ -424,14 +395,13 @@ void Workload::_setCompact(ZorBFile& f) {
     f.BSetCompact(id, compact, 0, 0);
     model[id].compact = compact;
     touched.push_back(id);
-    return _note("compactable " + std::to_string(id));
+    return;
   }
   const int32_t owner = rng() % 3 ? Owner() : int32_t{ZorBfAnyOwner};
   const int16_t type = rng() % 3 ? Type() : int16_t{ZorBfAnyType};
   f.BSetCompact(0, compact, owner, type);
   for (auto& [id, b] : model)
     if ((owner == ZorBfAnyOwner || b.owner == owner) && (type == ZorBfAnyType || b.type == type)) b.compact = compact;
-  _note("compactable by tags");
 }
 
 // Read traffic moves blocks through a small cache; BGetOTBlockId finds the
@@ -460,7 +430,6 @@ void Workload::_read(ZorBFile& f) {
     }
   }
   EXPECT_EQ(f.BGetOTBlockId(owner, type, need), expected);
-  _note("read");
 }
 
 // Modes 2 and 3. Outside a transaction nothing of that kind is wasted
@@ -470,7 +439,6 @@ void Workload::_compact(ZorBFile& f) {
   const eZorBfCompact mode = rng() % 2 ? ZorBfCompactAny : ZorBfCompactAll;
   _held.clear();
   const bool needed = f.NeedCompact(mode);
-  _note("compact " + std::to_string(mode));
   compactions += needed;
   ASSERT_EQ(f.Compact(mode, false, false), needed);
   ASSERT_EQ(f.GetCrashFlag(false), 0);

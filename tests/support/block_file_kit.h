@@ -50,6 +50,7 @@ struct RawEntry {
   uint32_t slot;
   int16_t type;
   uint8_t flags;
+  bool operator==(const RawEntry&) const = default;
 };
 RawEntry EntryAt(const std::string& img, int32_t id);
 inline uint32_t DirCount(const std::string& img) { return Le32(img, zorvane::kZorBfHdrDirCount); }
@@ -103,8 +104,9 @@ class Workload {
  public:
   explicit Workload(uint32_t seed) : rng(seed) {}
 
-  // One operation drawn from mix; asserts what it can check on the spot.
-  void Step(zorvane::ZorBFile& f, const Mix& mix);
+  Op Draw(const Mix& mix);
+  // One operation (drawn from mix); asserts what it can check on the spot.
+  void Step(zorvane::ZorBFile& f, const Mix& mix) { Apply(f, Draw(mix)); }
   void Apply(zorvane::ZorBFile& f, Op op);
   // The shared handles kept from rewrites (holdShared) match the model and
   // are the cached memory itself.
@@ -127,7 +129,6 @@ class Workload {
 
  private:
   std::string _data();
-  void _note(const std::string& line);
   void _create(zorvane::ZorBFile& f);
   void _writeShared(zorvane::ZorBFile& f);
   void _writeCopy(zorvane::ZorBFile& f);

@@ -161,7 +161,7 @@ class PowerCutRun {
         _stream.Image().substr(0, kZorBfHeaderSize + (size_t{DirCount(_stream.Image())} + 2048) * kZorBfEntrySize);
     const uint64_t opsBefore = _stream.Ops();
     const bool alone = rng() % 10 < 3;
-    const Op op = alone ? _pick(kAlone) : Op::kCount;
+    const Op op = alone ? _work.Draw(kAlone) : Op::kCount;
     _compacting = op == Op::kCompact;
     const uint32_t how = rng() % 10;
     // A compaction makes about two operations per block.
@@ -201,15 +201,6 @@ class PowerCutRun {
     const int32_t round = _work.rng() % 3 == 0 ? ZorBfOpenRound1K : 0;
     _file.OpenOnStream(&_stream, nullptr, ZorBfOpenCopyOnWrite | ZorBfOpenCloseNormal | round,
                        static_cast<int32_t>(3 + _work.rng() % 8), kKitType, kKitSignature);
-  }
-
-  Op _pick(const Mix& mix) {
-    int total = 0;
-    for (int w : mix) total += w;
-    int r = static_cast<int>(_work.rng() % static_cast<uint32_t>(total));
-    size_t op = 0;
-    while (r >= mix[op]) r -= mix[op++];
-    return static_cast<Op>(op);
   }
 
   // Many small blocks committed up front: the workload then crosses the
