@@ -218,6 +218,7 @@ TEST(BFileIs, ReportsEachFailureInOrder) {
   TempDir dir;
   ZorFsa missing = dir.Fsa("missing.zbf"), path = dir.Fsa("f.zbf");
   EXPECT_EQ(ZorErr(1, 41), ZorBFile::Is(&missing, false, -1, -1));
+  EXPECT_EQ(ZorErr(1, 1000), ZorBFile::Is(&missing, true, -1, -1));  // shown, then 1000
   ZorBFile::Create(&path, 2, 3, nullptr, ZorFsaCreateAlways);
   EXPECT_EQ(25600u, ReadFile(dir.File("f.zbf")).size());
   int32_t type = 0, sig = 0;
@@ -863,6 +864,7 @@ TEST(BFileHeader, SettersStoreWhatGettersReadAcrossAReopening) {
   EXPECT_EQ(std::string("a creation string longer than thirt") + '\0', img.substr(56, 36));
   EXPECT_EQ(static_cast<uint32_t>(-7), Le32(img, 92));
   EXPECT_EQ(12345u, Le32(img, 92 + 63 * 4));
+  m.Patch32(92 + 64 * 4, 77);  // the reserved area past the user array
   m.file.OpenOnStream(&m.stream, nullptr, 0, -1, 41, 43);
   string crea;
   EXPECT_STREQ("a creation string longer than thirt", m.file.GetCreaStr(&crea));
