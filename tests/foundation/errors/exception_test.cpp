@@ -275,14 +275,6 @@ TEST(ExceptionDebug, ChannelIsSilentUntilASinkIsSet) {
   EXPECT_EQ(seen[4], "exception 0x100000005 (compta): " + std::string(ofModule.GetFullText(&full, true)) + "\n");
 }
 
-TEST(ExceptionUi, UserBreakFlag) {
-  EXPECT_FALSE(ZorIsUserBreak());
-  ZorSetUserBreak(true);
-  EXPECT_TRUE(ZorIsUserBreak());
-  ZorSetUserBreak(false);
-  EXPECT_FALSE(ZorIsUserBreak());
-}
-
 TEST(ExceptionUi, HeadlessBoxWritesUtf8ToStderr) {
   testing::internal::CaptureStderr();
   const int32_t answer = ZorMessageBox("D\xe9j\xe0 vu", "Titre", ZorMbAlert);
