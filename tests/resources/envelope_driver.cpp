@@ -22,9 +22,9 @@ std::string OneShot(const Fields& f) {
   const std::string src = Unhex(f[compress ? 3 : 2]);
   std::string dst(room + 1, '\0');
   uint32_t got = room;
-  const bool ok = compress ? ZorZipSpan::S_Compress(dst.data(), &got, src.data(), static_cast<uint32_t>(src.size()),
-                                                    Int(f[1]))
-                           : ZorZipSpan::S_Uncompress(dst.data(), &got, src.data(), static_cast<uint32_t>(src.size()));
+  const bool ok =
+      compress ? ZorZipSpan::S_Compress(dst.data(), &got, src.data(), static_cast<uint32_t>(src.size()), Int(f[1]))
+               : ZorZipSpan::S_Uncompress(dst.data(), &got, src.data(), static_cast<uint32_t>(src.size()));
   if (!ok && got != room) return "0 length-changed-on-failure";
   return Line("%d ", ok) + HexText(dst.data(), ok ? got : 0);
 }
@@ -32,6 +32,6 @@ std::string OneShot(const Fields& f) {
 }  // namespace
 
 int main() {
-  return Serve({{"pack", Envelope}, {"unpack", Envelope}, {"zipped", Envelope}, {"compress", OneShot},
-                {"uncompress", OneShot}});
+  return Serve(
+      {{"pack", Envelope}, {"unpack", Envelope}, {"zipped", Envelope}, {"compress", OneShot}, {"uncompress", OneShot}});
 }

@@ -129,7 +129,8 @@ def check_one_shot():
         data = sample(size)
         for level in (-1, 0, 1, 9):
             z = zlib.compress(data, level)
-            ask(('compress', level, len(z) + 64, hx(data)), lambda ok, got, data=data: ok and zlib.decompress(got) == data)
+            ask(('compress', level, len(z) + 64, hx(data)),
+                lambda ok, got, data=data: ok and zlib.decompress(got) == data)
             if level != 0:  # stored blocks follow the output buffer's size: no fixed expected stream
                 o.ask(('compress', level, len(z), hx(data)), expect(True, z))
                 o.ask(('compress', level, len(z) - 1, hx(data)), expect(False, b''))

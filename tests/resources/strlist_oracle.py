@@ -180,8 +180,8 @@ def check_golden(tmp):
 
 def answer(ok, count, group, entries):
     """The driver's answer line for what a model reads."""
-    return '%d %d %d' % (ok, count, group) + ''.join(
-        ' %s:%d:%s' % ('~' if t is None else t.hex() or '-', d, s.hex() or '-') for _, (t, d, s) in sorted(entries.items()))
+    items = [' %s:%d:%s' % ('~' if t is None else t.hex() or '-', d, s.hex() or '-') for _, (t, d, s) in sorted(entries.items())]
+    return '%d %d %d' % (ok, count, group) + ''.join(items)
 
 
 def check_random_lists(tmp):

@@ -1,9 +1,8 @@
 // The other half of tests/support/oracle.py: a driver reads one question per
 // line on stdin, fields separated by TAB, and answers each with exactly one
 // line. The first field names the command; Serve() dispatches it to a table
-// of handlers, each of which returns its answer line. A library error that a
-// handler lets through is answered "E <family> <number>", an unknown command
-// "?". Texts of arbitrary bytes travel in hexadecimal, "-" for the empty one.
+// of handlers. A library error that a handler lets through is answered
+// "E <family> <number>", an unknown command "?". Texts of arbitrary bytes travel in hexadecimal, "-" for the empty one.
 //
 // Output is flushed whenever no further question is waiting, so that one
 // process answers a whole batch quickly and a script asking one question at
@@ -20,6 +19,7 @@
 #include <initializer_list>
 #include <iostream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "support/test_util.h"
@@ -28,7 +28,19 @@ namespace zorvane::test {
 
 using Fields = std::vector<std::string>;
 
+// A handler returns its answer line; one that returns nothing answers "ok".
 struct Command {
+  template <class F>
+  Command(const char* n, F f) : name(n) {
+    if constexpr (std::is_void_v<std::invoke_result_t<F, const Fields&>>) {
+      run = [f](const Fields& a) {
+        f(a);
+        return std::string("ok");
+      };
+    } else {
+      run = [f](const Fields& a) { return std::string(f(a)); };
+    }
+  }
   const char* name;
   std::function<std::string(const Fields&)> run;
 };

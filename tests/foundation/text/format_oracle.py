@@ -83,20 +83,11 @@ def render(kind, arg):
     if kind in INT_TYPES:
         u = value & 0xFFFFFFFF
         s = u - (1 << 32) if u & 0x80000000 else u
-        if kind in b'iI':
-            return b'%d' % s
-        if kind == ord('x'):
-            return b'0x%08X' % u
-        if kind == ord('a'):
-            return b'%08X' % u
-        if kind == ord('p'):
-            return b'%X' % u
-        if kind == ord('b'):
-            return b'%02x' % (u & 0xFF)
         if kind == ord('w'):
-            return None if u > 255 else bytes([u if u >= 32 else 32])
-        text = size_text(s).encode()
-        return text + (b' [%d]' % s if kind == ord('O') else b'')
+            return None if u > 255 else bytes([max(u, 32)])
+        return {'i': b'%d' % s, 'I': b'%d' % s, 'x': b'0x%08X' % u, 'a': b'%08X' % u, 'p': b'%X' % u,
+                'b': b'%02x' % (u & 0xFF), 'o': size_text(s).encode(),
+                'O': size_text(s).encode() + b' [%d]' % s}[chr(kind)]
     if kind in QUAD_TYPES:
         return b'%d' % value if kind in b'qQ' else \
             (b'0x' if kind == ord('X') else b'') + b'%X' % (value & 0xFFFFFFFFFFFFFFFF)
@@ -118,13 +109,8 @@ def justify(text, just, width, kind):
             return (text[:max(width - 3, 0)] + b'...')[:width]
         return b'#' * width
     pad = width - len(text)
-    if just == ord('z'):
-        return b'0' * pad + text
-    if just == ord('r'):
-        return b' ' * pad + text
-    if just == ord('c'):
-        return b' ' * (pad // 2) + text + b' ' * (pad - pad // 2)
-    return text + b' ' * pad
+    left = {ord('r'): pad, ord('z'): pad, ord('c'): pad // 2}.get(just, 0)
+    return (b'0' if just == ord('z') else b' ') * left + text + b' ' * (pad - left)
 
 
 def model(pattern, args):

@@ -58,7 +58,8 @@ std::string Base64(const Fields& f) {
   ZorBase64Encode(bytes.data(), static_cast<uint32_t>(bytes.size()), &text);
   std::vector<char> back(ZorBase64DecodedMax(text.Len()));
   const int32_t n = ZorBase64Decode(text.CStr(), text.Len(), back.data(), static_cast<uint32_t>(back.size()));
-  return std::string(text.IsEmpty() ? "-" : text.CStr()) + " " + (n < 0 ? "error" : HexText(back.data(), static_cast<size_t>(n)));
+  return std::string(text.IsEmpty() ? "-" : text.CStr()) + " " +
+         (n < 0 ? "error" : HexText(back.data(), static_cast<size_t>(n)));
 }
 
 }  // namespace

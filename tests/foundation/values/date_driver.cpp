@@ -16,7 +16,7 @@ date D(const std::string& s) {
   return d;
 }
 
-std::string Configure(const Fields& f) {
+void Configure(const Fields& f) {
   ZorDocConfig config = ZorGetDocConfig();
   config.dateOrder = static_cast<eZorDateOrder>(Int(f[1]));
   config.twoDigitYearRule = Int(f[2]) != 0;
@@ -29,7 +29,6 @@ std::string Configure(const Fields& f) {
   if (!f[8].empty()) config.dateSeps[0] = f[8][0];
   config.timeSep = f[9].empty() ? ':' : f[9][0];
   ZorSetDocConfig(config);
-  return "ok";
 }
 
 std::string Day(const Fields& f) {
@@ -39,8 +38,8 @@ std::string Day(const Fields& f) {
   bool leap;
   d.Get(&day, &month, &year, &doy, &wd, &leap);
   return Line("%d %d %d %d %d %d %d %d %d %d %d", day, month, year, doy, d.Get(ZorDateGetWeekDay),
-              d.Get(ZorDateGetWeek), d.Get(ZorDateGetQuarter), d.Get(ZorDateGetHalfYear),
-              d.Get(ZorDateGetDaysInYear), d.Get(ZorDateGetDaysInMonth), leap);
+              d.Get(ZorDateGetWeek), d.Get(ZorDateGetQuarter), d.Get(ZorDateGetHalfYear), d.Get(ZorDateGetDaysInYear),
+              d.Get(ZorDateGetDaysInMonth), leap);
 }
 
 std::string Second(const Fields& f) {
@@ -109,15 +108,11 @@ int main() {
          d.SetUnixTS(std::strtoll(f[1].c_str(), nullptr, 10));
          return Line("%.17g %lld", d.GetValue(), static_cast<long long>(d.ToUnixTimeTS()));
        }},
-      {"cmp",
+      {"pair",
        [](const Fields& f) {
-         const date b = D(f[2]);
-         return Line("%d", D(f[1]).Compare(&b, static_cast<uint32_t>(Int(f[3]))));
-       }},
-      {"diff",
-       [](const Fields& f) {
-         const date b = D(f[2]);
-         return Line("%lld", static_cast<long long>(D(f[1]).Diff(&b, static_cast<eZorDateDiff>(Int(f[3])))));
+         const date a = D(f[1]), b = D(f[2]);
+         return Line("%d %lld", a.Compare(&b, static_cast<uint32_t>(Int(f[3]))),
+                     static_cast<long long>(a.Diff(&b, static_cast<eZorDateDiff>(Int(f[4])))));
        }},
       {"off",
        [](const Fields& f) {

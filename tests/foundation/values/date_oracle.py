@@ -565,10 +565,8 @@ def check_comparisons():
         a = random_value()
         b = rng.choice([random_value(), a, with_time(split(a)[0] + rng.randint(-40, 40), a),
                         split(a)[0] + fraction(rng.randint(0, 86399))])
-        mask = rng.randint(0, 63)
-        ask(('cmp', g17(a), g17(b), mask), str(compare_model(a, b, mask)))
-        kind = rng.randint(0, 6)
-        ask(('diff', g17(a), g17(b), kind), str(diff_model(a, b, kind)))
+        mask, kind = rng.randint(0, 63), rng.randint(0, 6)
+        ask(('pair', g17(a), g17(b), mask, kind), '%d %d' % (compare_model(a, b, mask), diff_model(a, b, kind)))
 
 
 def main():

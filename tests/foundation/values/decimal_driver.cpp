@@ -23,7 +23,7 @@ decimal Dec(const std::string& s) {
 eZorLogType Type(const std::string& s) { return static_cast<eZorLogType>(Int(s)); }
 eZorRound Mode(const std::string& s) { return static_cast<eZorRound>(Int(s)); }
 
-std::string Configure(const Fields& f) {
+void Configure(const Fields& f) {
   ZorDocConfig config = ZorGetDocConfig();
   std::memset(config.decimalSeps, 0, sizeof(config.decimalSeps));
   std::memset(config.thousandsSeps, 0, sizeof(config.thousandsSeps));
@@ -33,7 +33,6 @@ std::string Configure(const Fields& f) {
   config.moneyType = Int(f[3]);
   config.euroRate = Real(f[4]);
   ZorSetDocConfig(config);
-  return "ok";
 }
 
 using Op = void (*)(decimal& r, decimal& x, decimal& y, eZorLogType t);
@@ -94,7 +93,7 @@ int main() {
       {"strx",
        [&](const Fields& f) {
          return std::string("|") + Dec(f[5]).ToStr(&text, Type(f[1]), Int(f[2]) != 0, static_cast<char>(Int(f[3])),
-                                                    static_cast<char>(Int(f[4])));
+                                                   static_cast<char>(Int(f[4])));
        }},
       {"parse", Parse},
   });

@@ -1,5 +1,5 @@
 // Driver of block_file_format_oracle.py (protocol: tests/support/driver.h):
-// one operation per question on one ZorBFile, "ok" when it returns nothing.
+// one operation per question on one ZorBFile.
 // "check" runs the four checks with a verifier (repair, mode) at a check
 // level and answers the report TAB-separated: "S<title>" per section,
 // "E<text>" per fault, "R<text>" per repaired fault (UTF-8), then the four
@@ -28,7 +28,8 @@ std::string Report(const ZorVerif& v) {
     out += std::string("S") + ZorEncodeToUTF8(v.GetSectionTitle(s, &text), &utf8) + "\t";
     sZorVerifItem info;
     for (; v.GetItem(item, &info) && info.section == s; ++item)
-      out += (info.type == kZorVerifRepaired ? "R" : "E") + std::string(ZorEncodeToUTF8(v.GetItemComment(item, &text), &utf8)) + "\t";
+      out += (info.type == kZorVerifRepaired ? "R" : "E") +
+             std::string(ZorEncodeToUTF8(v.GetItemComment(item, &text), &utf8)) + "\t";
   }
   return out;
 }
@@ -53,12 +54,11 @@ int main() {
          const ZorFsa fsa(a[1].c_str());
          ZorBFile::Create(&fsa, Int(a[2]), 0, "oracle", ZorFsaCreateAlways);
          Open(f, a[1], Int(a[3]));
-         return "ok";
        }},
-      {"open", [&](const Fields& a) { Open(f, a[1], Int(a[2])); return "ok"; }},
-      {"close", [&](const Fields&) { f.Close(ZorBfCloseNormal); return "ok"; }},
-      {"begin", [&](const Fields&) { f.StartTransaction(); return "ok"; }},
-      {"end", [&](const Fields&) { f.EndTransaction(); return "ok"; }},
+      {"open", [&](const Fields& a) { Open(f, a[1], Int(a[2])); }},
+      {"close", [&](const Fields&) { f.Close(ZorBfCloseNormal); }},
+      {"begin", [&](const Fields&) { f.StartTransaction(); }},
+      {"end", [&](const Fields&) { f.EndTransaction(); }},
       {"new",
        [&](const Fields& a) {
          ZorHandle data = Pattern(Int(a[3]), Int(a[6]));
@@ -69,15 +69,15 @@ int main() {
        [&](const Fields& a) {
          ZorHandle data = Pattern(Int(a[2]), Int(a[4]));
          f.BWriteCopy(Int(a[1]), &data, Int(a[3]));
-         return "ok";
        }},
-      {"del", [&](const Fields& a) { f.BDelete(Int(a[1])); return "ok"; }},
+      {"del", [&](const Fields& a) { f.BDelete(Int(a[1])); }},
       {"need",
        [&](const Fields&) {
          return Line("%d %d %d", f.NeedCompact(ZorBfCompact10Percent), f.NeedCompact(ZorBfCompactAny),
                      f.NeedCompact(ZorBfCompactAll));
        }},
-      {"compact", [&](const Fields& a) { return Line("%d", f.Compact(static_cast<eZorBfCompact>(Int(a[1])), false, false)); }},
+      {"compact",
+       [&](const Fields& a) { return Line("%d", f.Compact(static_cast<eZorBfCompact>(Int(a[1])), false, false)); }},
       {"check",
        [&](const Fields& a) {
          ZorVerif v;
