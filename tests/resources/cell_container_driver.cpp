@@ -1,7 +1,8 @@
 // Driver for dyna_oracle.py: applies one ZorDyna operation per input line
 // and prints one answer line for each.
 //
-//   R                  new empty container                      -> "1"
+//   R                  new empty container, and a copy target holding
+//                      the text "old" at 9 9 9                   -> "1"
 //   A HEX              attach a copy of the bytes HEX ("-": none) -> "1"
 //   S K L C HEX        SetData of raw bytes ("-": none)          -> result
 //   I K L C HEX        InsData of raw bytes                      -> result
@@ -11,8 +12,12 @@
 //   D K L C V          SetDataDbl (V in C's %a or decimal form)   -> result
 //   U K L C HEX        SetDataUuid                               -> result
 //   G K L C            GetData raw -> "found HEX" (HEX "-" when absent)
-//   IL|DL|IC|DC K AT COUNT, SL|SC K A B, X K, CK FROM TO, CP 0|1  -> result
-//   DK K SHIFT, CB KF KT LF LT CF CT                             -> result
+//   IL|DL|IC|DC K AT COUNT, SL|SC K A B                          -> result
+//   ILR|DLR|ICR|DCR AT COUNT KF KT OF OT, SLR|SCR A B KF KT OF OT -> result
+//   X K 0, CK FROM TO, CP 0|1 0, DK K SHIFT                       -> result
+//   CB KF KT LF LT CF CT, ST K TYPE COL LF LT DOWN                -> result
+//   CT K DSTKIND REPLACE, CR KF KT LF LT CF CT REPLACE (into the copy target)
+//   PO                 the copy target's bytes in hex
 //   F K C TEXT START   FindInCol of a text                       -> line
 //   M K                GetDim -> "line col", and GetNbItem
 //   V 0|1              Verif (1: with repair) -> "sound items"
@@ -55,23 +60,33 @@ int32_t I(std::istringstream& in) {
 }
 
 bool Structure(ZorDyna* d, const std::string& op, std::istringstream& in) {
-  const int32_t a = I(in), b = I(in), c = I(in);
+  const int32_t a = I(in), b = I(in);
+  if (op.size() == 3) {  // the range forms
+    const int32_t kf = I(in), kt = I(in), of = I(in), ot = I(in);
+    if (op == "ILR") return d->InsLineRange(kf, kt, a, b, of, ot);
+    if (op == "DLR") return d->DelLineRange(kf, kt, a, b, of, ot);
+    if (op == "ICR") return d->InsColRange(kf, kt, a, b, of, ot);
+    if (op == "DCR") return d->DelColRange(kf, kt, a, b, of, ot);
+    if (op == "SLR") return d->SwapLineRange(kf, kt, a, b, of, ot);
+    return d->SwapColRange(kf, kt, a, b, of, ot);
+  }
+  if (op == "X") return d->InvertLineCol(a);
+  if (op == "CK") return d->ChangeKind(a, b);
+  if (op == "DK") return d->DelKind(a, b != 0);
+  if (op == "CP") return d->Compact(a != 0);
+  const int32_t c = I(in);
   if (op == "IL") return d->InsLine(a, b, c);
   if (op == "DL") return d->DelLine(a, b, c);
   if (op == "IC") return d->InsCol(a, b, c);
   if (op == "DC") return d->DelCol(a, b, c);
   if (op == "SL") return d->SwapLine(a, b, c);
-  if (op == "SC") return d->SwapCol(a, b, c);
-  if (op == "X") return d->InvertLineCol(a);
-  if (op == "CK") return d->ChangeKind(a, b);
-  if (op == "DK") return d->DelKind(a, b != 0);
-  return d->Compact(a != 0);
+  return d->SwapCol(a, b, c);
 }
 
 }  // namespace
 
 int main() {
-  ZorDyna d;
+  ZorDyna d, other;
   d.Init();
   std::string line;
   while (std::getline(std::cin, line)) {
@@ -80,6 +95,8 @@ int main() {
     in >> op;
     if (op == "R") {
       d.Init();
+      other.Init();
+      other.SetData(9, 9, 9, "old");
       std::puts("1");
     } else if (op == "A") {
       in >> arg;
@@ -116,6 +133,16 @@ int main() {
     } else if (op == "CB") {
       const int32_t kf = I(in), kt = I(in), lf = I(in), lt = I(in), cf = I(in), ct = I(in);
       std::puts(d.Clear(kf, kt, lf, lt, cf, ct) ? "1" : "0");
+    } else if (op == "ST") {
+      const int32_t k = I(in), type = I(in), c = I(in), lf = I(in), lt = I(in), down = I(in);
+      std::puts(d.Sort(k, static_cast<zorvane::eZorPhysType>(type), c, lf, lt, down ? zorvane::kZorDynaSortDescending : 0)
+                    ? "1" : "0");
+    } else if (op == "CT") {
+      const int32_t k = I(in), dk = I(in), replace = I(in);
+      std::puts(d.CopyTo(k, &other, dk, replace != 0) ? "1" : "0");
+    } else if (op == "CR") {
+      const int32_t kf = I(in), kt = I(in), lf = I(in), lt = I(in), cf = I(in), ct = I(in), replace = I(in);
+      std::puts(d.CopyToRange(&other, kf, kt, lf, lt, cf, ct, replace != 0) ? "1" : "0");
     } else if (op == "F") {
       const int32_t k = I(in), c = I(in);
       in >> arg;
@@ -123,15 +150,16 @@ int main() {
     } else if (op == "M") {
       const int32_t k = I(in);
       int32_t ml = 0, mc = 0;
-      d.GetDim(k, &ml, &mc);
-      std::printf("%d %d %d\n", ml, mc, d.GetNbItem(k));
+      const int32_t lines = d.GetDim(k, &ml, &mc);  // answers the greatest line too
+      std::printf("%d %d %d\n", lines == ml ? ml : -1, mc, d.GetNbItem(k));
     } else if (op == "V") {
       zorvane::ZorVerif v;
       v.Init(I(in) != 0);
       const bool sound = d.Verif(&v);
       std::printf("%d %d\n", sound ? 1 : 0, v.GetNbItem(zorvane::kZorVerifError));
-    } else if (op == "P") {
-      std::printf("%s\n", Hex(d.GetHandle()->GetDatas(), d.GetHandle()->GetSize()).c_str());
+    } else if (op == "P" || op == "PO") {
+      const zorvane::ZorHandle* h = (op == "P" ? d : other).GetHandle();
+      std::printf("%s\n", Hex(h->GetDatas(), h->GetSize()).c_str());
     } else {
       std::puts(Structure(&d, op, in) ? "1" : "0");
     }

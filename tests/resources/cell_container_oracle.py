@@ -90,29 +90,32 @@ def kind_is(want, k):
     return want == ANY or want == k
 
 
-def structure(run, op, a, b, c):
-    if op in ("IL", "IC", "DL", "DC") and c < 1:
+def structure(run, op, a, b, c, box=None):
+    """A line or column edit; box = (kind from, kind to, other from, other to)
+    for the range forms, else the kind a (ANY: every kind)."""
+    lines = op[1] == "L"
+    if box:
+        inside = lambda k, l, col: box[0] <= k <= box[1] and box[2] <= (col if lines else l) <= box[3]
+    else:
+        inside = lambda k, l, col: kind_is(a, k)
+
+    def along(k, l, col, f):
+        v = f(l if lines else col)
+        return None if v is None else (k, v, col) if lines else (k, l, v)
+    if op[0] in "ID" and c < 1:
         return 0
-    if op == "IL":
-        return run.rewrite(lambda k, l, col: (k, l + c if kind_is(a, k) and l >= b else l, col))
-    if op == "IC":
-        return run.rewrite(lambda k, l, col: (k, l, col + c if kind_is(a, k) and col >= b else col))
-    if op in ("DL", "DC"):
-        def rule(k, l, col):
-            v = l if op == "DL" else col
-            if not kind_is(a, k) or v < b:
-                return (k, l, col)
-            if v <= b + c - 1:
-                return None
-            return (k, l - c, col) if op == "DL" else (k, l, col - c)
-        return run.rewrite(rule)
-    if op in ("SL", "SC"):
-        if b == c:
-            return 0
-        sw = lambda v: c if v == b else b if v == c else v
-        if op == "SL":
-            return run.rewrite(lambda k, l, col: (k, sw(l) if kind_is(a, k) else l, col))
-        return run.rewrite(lambda k, l, col: (k, l, sw(col) if kind_is(a, k) else col))
+    if op[0] == "I":
+        return run.rewrite(lambda k, l, col: along(k, l, col, lambda v: v + c if inside(k, l, col) and v >= b else v))
+    if op[0] == "D":
+        return run.rewrite(lambda k, l, col: along(k, l, col, lambda v: v if not inside(k, l, col) or v < b else
+                                                   None if v <= b + c - 1 else v - c))
+    if b == c:
+        return 0
+    sw = lambda v: c if v == b else b if v == c else v
+    return run.rewrite(lambda k, l, col: along(k, l, col, lambda v: sw(v) if inside(k, l, col) else v))
+
+
+def whole(run, op, a, b):
     if op == "X":
         return run.rewrite(lambda k, l, col: (k, col, l) if kind_is(a, k) else (k, l, col))
     if op == "CK":
@@ -131,6 +134,29 @@ def structure(run, op, a, b, c):
         num = {v: i + 1 for i, v in enumerate(vals)}
         return run.rewrite(lambda k, l, col: (k, num[l], col) if a else (k, l, num[col]))
     raise ValueError(op)
+
+
+SORT_WIDTH = {3: 2, 4: 4, 5: 8}   # Short, Long, Quad; other types here: the bytes themselves
+
+
+def sort_lines(run, kind, typ, col, lf, lt, down):
+    """Stable sort of the lines of `kind` in [lf, lt] by their first cell in col."""
+    keys = {}
+    for k, l, c, data in run.cells:
+        if kind_is(kind, k) and lf <= l <= lt:
+            if keys.get(l) is None:
+                keys[l] = data if c == col else None
+
+    def key(line):
+        data = keys[line] or b""
+        if typ in SORT_WIDTH:
+            return int.from_bytes(data.ljust(8, b"\0")[:SORT_WIDTH[typ]], "little", signed=True)
+        return data
+    numbers = sorted(keys)
+    renum = {l: n for l, n in zip(sorted(numbers, key=key, reverse=down), numbers) if l != n}
+    if not renum:
+        return 0
+    return run.rewrite(lambda k, l, c: (k, renum.get(l, l), c) if kind_is(kind, k) else (k, l, c))
 
 
 def clear_box(run, kf, kt, lf, lt, cf, ct):
@@ -192,35 +218,71 @@ def typed_value(op):
     return hexs(b), b
 
 
-def random_op(run):
+def copy_cells(run, other, select, kind, replace):  # kind: the cells' new kind, ANY to keep theirs
+    """CopyTo / CopyToRange into other: the first cell at each selected place,
+    after clearing what `replace` names (a callable answering the change)."""
+    seen, picked = set(), []
+    for k, l, c, data in run.cells:
+        if select(k, l, c) and (k, l, c) not in seen:
+            seen.add((k, l, c))
+            picked.append((k if kind == ANY else kind, l, c, data))
+    changed = replace([p[0] for p in picked]) if replace else 0
+    for p in picked:
+        changed |= other.set(*p)
+    return changed
+
+
+def random_box(kinds, n):
+    box = sorted([rng.choice(kinds), rng.choice(kinds)]) + sorted([n(), n()]) + sorted([n(), n()])
+    return box
+
+
+def random_op(run, other):
     kinds = [0, 1, 2, 3]
     k = lambda: rng.choice(kinds + [ANY]) if rng.random() < 0.1 else rng.choice(kinds)
     n = lambda: rng.randrange(-2, 9)
     r = rng.random()
-    if r < 0.5:
+    if r < 0.45:
         op = rng.choice("SSSTNQDUI")
         kk, l, c = rng.choice(kinds), n(), n()
         text, data = typed_value(op)
         expect = run.ins(kk, l, c, data) if op == "I" else run.set(kk, l, c, data)
         return "%s %d %d %d %s" % (op, kk, l, c, text), str(expect)
-    if r < 0.6:
+    if r < 0.52:
         kk, l, c = rng.choice(kinds), n(), n()
         i = run.find(kk, l, c)
         return "G %d %d %d" % (kk, l, c), "1 " + hexs(run.cells[i][3]) if i is not None else "0 -"
-    if r < 0.85:
-        op = rng.choice(["IL", "IC", "DL", "DC", "SL", "SC", "X", "CK", "DK", "CP"])
+    if r < 0.72:
+        op = rng.choice(["IL", "IC", "DL", "DC", "SL", "SC"])
         a, b, c = k(), n(), rng.randrange(-1, 4)
-        if op == "CK":
-            b = rng.choice(kinds)
-        if op in ("DK", "CP"):
-            b = rng.randrange(2)
-            a = a if op == "DK" else rng.randrange(2)
-        return "%s %d %d %d" % (op, a, b, c), str(structure(run, op, a, b, c))
-    if r < 0.9:
-        box = sorted([n(), n()]) + sorted([n(), n()]) + sorted([n(), n()])
-        box[0:2] = sorted([rng.choice(kinds), rng.choice(kinds)])
+        if rng.random() < 0.5:
+            return "%s %d %d %d" % (op, a, b, c), str(structure(run, op, a, b, c))
+        box = random_box(kinds, n)
+        return "%sR %d %d %s" % (op, b, c, " ".join(map(str, box))), str(structure(run, op, a, b, c, box))
+    if r < 0.8:
+        op = rng.choice(["X", "CK", "DK", "CP"])
+        a = rng.randrange(2) if op == "CP" else k()
+        b = rng.choice(kinds) if op == "CK" else rng.randrange(2)
+        return "%s %d %d" % (op, a, b), str(whole(run, op, a, b))
+    if r < 0.84:
+        kk, typ, col, lf = k(), rng.choice([3, 4, 5, 11]), n(), n()
+        lt, down = lf + rng.randrange(10), rng.randrange(2)
+        return "ST %d %d %d %d %d %d" % (kk, typ, col, lf, lt, down), str(sort_lines(run, kk, typ, col, lf, lt, down))
+    if r < 0.87:
+        box = random_box(kinds, n)
         return "CB " + " ".join(map(str, box)), str(clear_box(run, *box))
-    if r < 0.95:
+    if r < 0.9:
+        kk, dk, rep = k(), rng.choice(kinds), rng.randrange(2)
+        replace = (lambda ks: whole(other, "DK", dk, 0)) if kk != ANY else \
+            (lambda ks: max([whole(other, "DK", x, 0) for x in ks], default=0))
+        return "CT %d %d %d" % (kk, dk, rep), str(copy_cells(run, other, lambda *p: kind_is(kk, p[0]), kk if kk == ANY else dk,
+                                                          replace if rep else None))
+    if r < 0.92:
+        box, rep = random_box(kinds, n), rng.randrange(2)
+        inside = lambda k, l, c: box[0] <= k <= box[1] and box[2] <= l <= box[3] and box[4] <= c <= box[5]
+        return "CR %s %d" % (" ".join(map(str, box)), rep), str(copy_cells(
+            run, other, inside, ANY, (lambda ks: clear_box(other, *box)) if rep else None))
+    if r < 0.96:
         kk, c, start = k(), n(), n()
         text = rng.choice(["a", "AB", "abc", "text", "ZZ"])
         return "F %d %d %s %d" % (kk, c, text, start), str(find_text(run, kk, c, text, start))
@@ -240,7 +302,7 @@ def compare(cmds, expected, what):
     for cmd, e, g in zip(cmds, expected, got):
         if e != g:
             sys.exit("%s: %r gave %r, expected %r" % (what, cmd, g, e))
-        if cmd == "P" and g != "-":
+        if cmd in ("P", "PO") and g != "-":
             raw = bytes.fromhex(g)
             if Run(raw).bytes() != raw or Run(raw).tail:
                 sys.exit("%s: the run %s does not parse as whole cells" % (what, g))
@@ -260,16 +322,17 @@ compare(fixed, ["1", "1", "1", "1", "1", "1", "1", "1", "0", golden.hex()], "fix
 # ---------------------------------------------------------------- 2. random sequences
 
 for seq in range(60):
-    run, cmds, expected = Run(), ["R"], ["1"]
+    run, other, cmds, expected = Run(), Run(), ["R"], ["1"]
+    other.set(9, 9, 9, b"old\0")
     for _ in range(rng.randrange(20, 160)):
-        cmd, e = random_op(run)
+        cmd, e = random_op(run, other)
         cmds.append(cmd)
         expected.append(e)
         if rng.random() < 0.15:
             cmds.append("P")
             expected.append(hexs(run.bytes()))
-    cmds.append("P")
-    expected.append(hexs(run.bytes()))
+    cmds += ["P", "PO"]
+    expected += [hexs(run.bytes()), hexs(other.bytes())]
     compare(cmds, expected, "sequence %d" % seq)
 
 # ---------------------------------------------------------------- 3. outside bytes

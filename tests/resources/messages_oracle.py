@@ -81,6 +81,7 @@ def check_catalogue(entries):
             ask(('index', m, g, key.group(1).decode()), keyed(entries, m, g, int(key.group(1))))
     ask(('index', 1, 117, 20), b'')  # an absent key
     ask(('load', 1, 2, 1000000), b'')  # past the end
+    ask(('load', 424242, 2, 1), b'')  # a module without a catalogue
 
 
 def keyed(entries, m, g, key):

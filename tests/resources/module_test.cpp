@@ -310,6 +310,7 @@ TEST(ModuleRsrc, PluginTextsThroughTheCatalogue) {
   EXPECT_STREQ(ZorLoadString(zortest::kPluginId, 1, 6, &text), "");               // past the index
   EXPECT_STREQ(ZorLoadString(zortest::kPluginId, 2, 1, &text), "");               // no such list
   EXPECT_STREQ(ZorLoadString(zortest::kBareId, 1, 1, &text), "");                 // no table of its own
+  EXPECT_STREQ(ZorLoadString(nullptr, &text), "");
 }
 
 // ---------------------------------------------------------------- type map and dependencies

@@ -42,17 +42,11 @@ void ExpectRaise(int32_t number, Fn fn) {
   }
 }
 
-TEST(DecimalRounding, DocumentedHalvesAndModes) {
-  EXPECT_EQ(ZorRoundDouble(0.125, kZorLogTypeDec2, kZorRoundNearest), 0.13);
-  EXPECT_EQ(ZorRoundDouble(0.125, kZorLogTypeDec2, kZorRoundEven), 0.12);
+// The documented examples anchor the oracle's replica: the nudge of mode 0
+// and the even halves.
+TEST(DecimalRounding, DocumentedHalves) {
   EXPECT_EQ(ZorRoundDouble(2.675, kZorLogTypeDec2, kZorRoundNearest), 2.68);
-  EXPECT_EQ(ZorRoundDouble(-2.5, kZorLogTypeDec0, kZorRoundNearest), -3);
-  EXPECT_EQ(ZorRoundDouble(-2.5, kZorLogTypeDec0, kZorRoundTrunc), -2);
-  EXPECT_EQ(ZorRoundDouble(-2.5, kZorLogTypeDec0, kZorRoundCeil), -2);
-  EXPECT_EQ(ZorRoundDouble(-2.5, kZorLogTypeDec0, kZorRoundFloor), -3);
-  // Modes above 4 act as mode 0; type 19 rounds like an integer.
-  EXPECT_EQ(ZorRoundDouble(-2.5, kZorLogTypeDec0, static_cast<eZorRound>(9)), -3);
-  EXPECT_EQ(ZorRoundDouble(1.5, kZorLogTypeBoolean, kZorRoundNearest), 2);
+  EXPECT_EQ(ZorRoundDouble(0.125, kZorLogTypeDec2, kZorRoundEven), 0.12);
 }
 
 // The oracle checks which types raise; here, what the exception carries.
@@ -147,21 +141,9 @@ TEST(DecimalArithmetic, OperatorsRoundToEightDecimalsCompoundOnesDoNot) {
   EXPECT_TRUE(Raw(2.5) < Raw(2.5000001));
 }
 
-// The documented examples anchor the oracle's replica of the tax formulas.
-TEST(DecimalBusiness, DocumentedTaxExamples) {
-  const decimal ht = Raw(100), ttc = Raw(120), rate = Raw(20), francs = Raw(655.957);
-  decimal d;
-  EXPECT_EQ(d.HT(&ttc, &rate, kZorLogTypeDec2)._getDouble(), 100);
-  EXPECT_EQ(d.TTC(&ht, &rate, kZorLogTypeDec2)._getDouble(), 120);
-  EXPECT_EQ(d.TVAPerc(&ht, &ttc, kZorLogTypeDec2)._getDouble(), 20);
-  EXPECT_EQ(d.TVAFromTTC(&ttc, &rate, kZorLogTypeDec2)._getDouble(), 20);
-  ZorDocConfig config = ZorGetDocConfig();
-  config.euroRate = 6.55957;
-  ZorDocConfigScope scope(config);
-  EXPECT_EQ(d.ToEuro(&francs)._getDouble(), 100);
-}
-
-TEST(DecimalBusiness, Annuity) {
+TEST(DecimalBusiness, DocumentedTaxExampleAndAnnuity) {
+  const decimal ttc = Raw(120), rate20 = Raw(20);
+  EXPECT_EQ(decimal().HT(&ttc, &rate20, kZorLogTypeDec2)._getDouble(), 100);
   const decimal rate = Dec_1, none = Dec_0;
   decimal result = Raw(100000);
   ZorAnnuity(&result, &rate, 12, kZorLogTypeDec2);
@@ -179,12 +161,9 @@ TEST(DecimalText, DocumentedExamples) {
   string s;
   EXPECT_STREQ(Raw(1234567.891).ToStr(&s, kZorLogTypeDec2), "1 234 567,89");
   EXPECT_STREQ(Dec_0.ToStr(&s, kZorLogTypeDec2), "");
-  EXPECT_STREQ(Dec_0.ToKernel(&s, kZorLogTypeDec2), "0.00");
   decimal d = Raw(9);
   EXPECT_TRUE(d.Set("1 234,5", kZorLogTypeDec2));
   EXPECT_EQ(d._getDouble(), 1234.5);
-  EXPECT_FALSE(d.Set("1,2,3", kZorLogTypeDec2));
-  EXPECT_EQ(d._getDouble(), 0);
   EXPECT_FALSE(d.Set("1 234,5", kZorLogTypeText));  // never raises
 }
 
