@@ -21,6 +21,7 @@ TEST(Dyna, TypedValuesAndDefaults) {
   u.New();
   d.SetData(1, 1, 1, "Texte");
   d.SetData(1, 1, 2, int32_t(-7));
+  d.SetDataQuad(1, 1, 3, int64_t(1) << 40);
   d.SetData(1, 1, 5, decimal(1.234567, kZorLogTypeFloat));
   date dt;
   dt.SetValue(150000.5);
@@ -39,6 +40,8 @@ TEST(Dyna, TypedValuesAndDefaults) {
   EXPECT_EQ(d.GetSize(1, 1, 1), 6u);
   EXPECT_TRUE(d.GetData(1, 1, 2, &n));
   EXPECT_EQ(n, -7);
+  EXPECT_TRUE(d.GetDataQuad(1, 1, 3, &q));
+  EXPECT_EQ(q, int64_t(1) << 40);
   EXPECT_TRUE(d.GetData(1, 1, 5, &dec));
   EXPECT_EQ(dec._getDouble(), ZorFixPrec(1.234567, kZorLogTypeFloat, kZorRoundNearest));
   EXPECT_TRUE(d.GetData(1, 1, 6, &dd));
@@ -67,9 +70,9 @@ TEST(Dyna, TypedValuesAndDefaults) {
   EXPECT_EQ(std::memcmp(buf, "Tex\xEE", 4), 0);
   EXPECT_TRUE(d.GetData(1, 1, 2, sizeof buf, buf, &got));
   EXPECT_EQ(std::vector<uint8_t>(buf, buf + 8), (std::vector<uint8_t>{0xF9, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}));
-  EXPECT_EQ(d.GetNbKind(), 1);
   d.SetData(4, 1, 1, 1);
-  EXPECT_EQ(d.GetNbKind(), 2);
+  d.SetData(2, 1, 1, 1);
+  EXPECT_EQ(d.GetNbKind(), 3);
   EXPECT_EQ(d.GetKindMax(), 4);
 }
 

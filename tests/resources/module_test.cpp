@@ -326,6 +326,7 @@ TEST(ModuleTypes, TypeListEntersTheMapSorted) {
     expected.emplace_back(k1, k2, zortest::kPluginId);
   }
   std::sort(expected.begin(), expected.end());
+  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());  // the list names (10, 1) twice
   ZorBGet out;
   ASSERT_EQ(ZorFindMTypes(zortest::kPluginId, &out), static_cast<int32_t>(expected.size()));
   for (int32_t i = 1; i <= out.GetNbItem(); ++i) {
