@@ -7,12 +7,15 @@ an unreadable tail, writes it with struct.pack('<iiiI') and reads the
 driver's bytes back with struct.unpack_from. It follows the container's
 rules: empty or zero values are not stored, the first cell at a place wins,
 a value of a new size is removed and appended, appending drops an
-unreadable tail, structural edits keep the cells' order.
+unreadable tail, structural edits (line and column edits on a kind or a
+box, sorts, kind changes, compaction) keep the cells' order, copies set the
+first cell of each place into the target.
 
 Three parts: a fixed build whose bytes are also written out by hand below,
-random operation sequences compared answer by answer and byte by byte, and
-outside bytes (valid cells, then garbage) read, checked and repaired.
-Usage: dyna_oracle.py DRIVERS_DIR"""
+random operation sequences compared answer by answer and byte by byte (the
+container and a copy target), and outside bytes (valid cells, then garbage)
+read, checked and repaired.
+Usage: cell_container_oracle.py DRIVERS_DIR"""
 import os, random, struct, subprocess, sys
 
 DRIVER = os.path.join(sys.argv[1], "cell_container_driver")
