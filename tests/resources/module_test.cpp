@@ -357,7 +357,8 @@ TEST(ModuleTypes, DependencyListEachModuleOnce) {
 
 // A module without a library still has its loose description files: a
 // dependency list in its directory of a development tree, followed into the
-// plug-in's own list when recursive.
+// plug-in's own list when recursive, and a type list that shares a pair with
+// the plug-in's (the map orders such entries by module).
 TEST(ModuleTypes, LooseDependencyListAndRecursion) {
   UseTestModules();
   ASSERT_NE(ZorGetModuleInstance(zortest::kPluginId, true), nullptr);  // loaded before the root moves
@@ -366,10 +367,19 @@ TEST(ModuleTypes, LooseDependencyListAndRecursion) {
   std::filesystem::create_directory(tree.File("zortest_loose"));
   const int32_t ids[] = {zortest::kPluginId, 4260, ZorKernelModuleId, zortest::kPluginId};
   tree.Make("zortest_loose/14.MDesc", std::string(reinterpret_cast<const char*>(ids), sizeof ids));
+  const int32_t types[] = {10, 1};
+  tree.Make("zortest_loose/7.MDesc", std::string(reinterpret_cast<const char*>(types), sizeof types));
   ZorFsa root;
   ASSERT_TRUE(root.InitFromSysPath(tree.Path().c_str(), true));
   ZorFsa::KRegister(ZorKFsaModules, &root);
-  Register(4260, "zortest_loose", 0);
+  Register(4260, "zortest_loose", 0, true);
+  ZorBGet all;
+  ASSERT_EQ(ZorFindMTypes(4260, &all), 1);
+  ZorFindMTypes(0, &all);
+  for (int32_t i = 2; i <= all.GetNbItem(); ++i) {
+    const auto *a = static_cast<const sZorMType*>(all[i - 1]), *b = static_cast<const sZorMType*>(all[i]);
+    EXPECT_LT(std::make_tuple(a->key1, a->key2, a->module), std::make_tuple(b->key1, b->key2, b->module));
+  }
   auto list = [](bool recursive) {
     ZorBGet out;
     std::vector<int32_t> v;
@@ -430,6 +440,9 @@ TEST(ModulePlaces, RootDefaultsToEnvironmentThenLibraryDirectory) {
   ASSERT_EQ(setenv("ZORVANE_MODULES", "/opt/zortest/mods", 1), 0);
   ASSERT_TRUE(ZorGetModulesRoot(&root));
   EXPECT_STREQ(root.GetSysPath(&text), "/opt/zortest/mods");
+  ASSERT_EQ(setenv("ZORVANE_MODULES", "/", 1), 0);  // one character is a path too
+  ASSERT_TRUE(ZorGetModulesRoot(&root));
+  EXPECT_STREQ(root.GetSysPath(&text), "/");
   unsetenv("ZORVANE_MODULES");
   ASSERT_TRUE(ZorGetModulesRoot(&root));
   Dl_info info{};
@@ -444,30 +457,25 @@ TEST(ModulePlaces, RootDefaultsToEnvironmentThenLibraryDirectory) {
 
 // ---------------------------------------------------------------- registration
 
-TEST(ModuleRegister, TwiceKeepsOneRecordAndUpdatesInstanceAndObject) {
-  ZorBGet ids;
-  Register(5000, "zortest_twice", 0);
-  const int32_t count = ZorGetModuleIds(&ids);
+// An object given at registration takes the record's id and instance, and
+// is handed out as it stands: no library is looked for.
+TEST(ModuleRegister, GivenObjectIsTheModule) {
+  Register(5000, "zortest_given", 0);
   ZorModule object;
   int marker = 0;
   sZorModuleInfo again;
   again.id = 5000;
   again.instance = &marker;
   ZorRegisterModule(&object, &again, false);
-  EXPECT_EQ(ZorGetModuleIds(&ids), count);
-  sZorModuleInfo stored;
-  ASSERT_TRUE(ZorGetModuleInfo(5000, &stored));
-  EXPECT_STREQ(stored.name, "zortest_twice");
-  EXPECT_EQ(stored.instance, &marker);
-  EXPECT_EQ(stored.object, &object);
   EXPECT_EQ(object.GetModuleId(), 5000);
   EXPECT_EQ(object.GetInstance(), &marker);
-  // The stored object is handed out: no library is looked for.
   ZorLock guard;
   EXPECT_EQ(ZorGetModule(5000, &guard), &object);
   EXPECT_EQ(object.GetLockCount(), 1);
   guard.Trash();
   EXPECT_FALSE(object.IsLocked());
+  object.Unlock();  // never below zero
+  EXPECT_EQ(object.GetLockCount(), 0);
 }
 
 // Random registrations against a map: updates keep one record per id and
