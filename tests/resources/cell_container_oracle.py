@@ -16,11 +16,16 @@ random operation sequences compared answer by answer and byte by byte (the
 container and a copy target), and outside bytes (valid cells, then garbage)
 read, checked and repaired.
 Usage: cell_container_oracle.py DRIVERS_DIR"""
-import os, random, struct, subprocess, sys
+import os
+import struct
+import sys
 
-DRIVER = os.path.join(sys.argv[1], "cell_container_driver")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from oracle import Oracle  # noqa: E402
+
 ANY = -2**31
-rng = random.Random(6101)
+o = Oracle("cell_container_driver", 6101)
+rng = o.rng
 
 
 def pack_cell(k, l, c, data):
@@ -293,22 +298,14 @@ def random_op(run, other):
     return "M %d" % kk, dim(run, kk)
 
 
-def run_driver(lines):
-    out = subprocess.run([DRIVER], input="\n".join(lines) + "\n", capture_output=True, text=True, check=True)
-    return out.stdout.splitlines()
-
-
-def compare(cmds, expected, what):
-    got = run_driver(cmds)
-    if len(got) != len(expected):
-        sys.exit("%s: %d answers for %d commands" % (what, len(got), len(expected)))
-    for cmd, e, g in zip(cmds, expected, got):
-        if e != g:
-            sys.exit("%s: %r gave %r, expected %r" % (what, cmd, g, e))
-        if cmd in ("P", "PO") and g != "-":
-            raw = bytes.fromhex(g)
-            if Run(raw).bytes() != raw or Run(raw).tail:
-                sys.exit("%s: the run %s does not parse as whole cells" % (what, g))
+def ask(cmd, want, what=None):
+    """Queues one command (fields separated by spaces); a run's bytes must
+    also parse as whole cells."""
+    if cmd in ("P", "PO"):
+        o.ask(cmd, lambda got: got == want and (got == "-" or (lambda raw: Run(raw).bytes() == raw and not Run(raw).tail)(
+            bytes.fromhex(got))), what)
+    else:
+        o.ask(cmd.replace(" ", "\t"), want, what)
 
 
 # ---------------------------------------------------------------- 1. fixed build
@@ -320,23 +317,22 @@ golden = (struct.pack("<iiiI", 1, 1, 1, 6) + b"Hello\0"
           + struct.pack("<iiiId", 1, 2, 1, 8, 0.5)
           + struct.pack("<iiiI", 3, -1, 7, 2) + b"\x00\xff")
 golden = golden[22:] + struct.pack("<iiiI", 1, 1, 1, 3) + b"Hi\0" + struct.pack("<iiiI", 4, 1, 1, 16) + bytes(range(16))
-compare(fixed, ["1", "1", "1", "1", "1", "1", "1", "1", "0", golden.hex()], "fixed build")
+for cmd, want in zip(["R"] + fixed, ["1", "1", "1", "1", "1", "1", "1", "1", "1", "0", golden.hex()]):
+    ask(cmd, want, "fixed build: " + cmd)
 
 # ---------------------------------------------------------------- 2. random sequences
 
 for seq in range(60):
-    run, other, cmds, expected = Run(), Run(), ["R"], ["1"]
+    run, other = Run(), Run()
     other.set(9, 9, 9, b"old\0")
+    ask("R", "1")
     for _ in range(rng.randrange(20, 160)):
         cmd, e = random_op(run, other)
-        cmds.append(cmd)
-        expected.append(e)
+        ask(cmd, e, "sequence %d: %s" % (seq, cmd))
         if rng.random() < 0.15:
-            cmds.append("P")
-            expected.append(hexs(run.bytes()))
-    cmds += ["P", "PO"]
-    expected += [hexs(run.bytes()), hexs(other.bytes())]
-    compare(cmds, expected, "sequence %d" % seq)
+            ask("P", hexs(run.bytes()))
+    ask("P", hexs(run.bytes()))
+    ask("PO", hexs(other.bytes()))
 
 # ---------------------------------------------------------------- 3. outside bytes
 
@@ -352,24 +348,18 @@ for case in range(300):
     elif damage == 3 and raw:
         raw = raw[:rng.randrange(len(raw))]
     run = Run(raw)
-    cmds, expected = ["A " + hexs(raw)], ["1"]
+    what = "outside bytes %s" % hexs(raw)
+    ask("A " + hexs(raw), "1", what)
     for _ in range(4):
         k, l, c = rng.randrange(3), rng.randrange(3), rng.randrange(3)
         i = run.find(k, l, c)
-        cmds.append("G %d %d %d" % (k, l, c))
-        expected.append("1 " + hexs(run.cells[i][3]) if i is not None else "0 -")
-    cmds.append("M %d" % ANY)
-    expected.append(dim(run, ANY))
+        ask("G %d %d %d" % (k, l, c), "1 " + hexs(run.cells[i][3]) if i is not None else "0 -", what)
+    ask("M %d" % ANY, dim(run, ANY), what)
     if rng.random() < 0.3:
         k, l, c = rng.randrange(3), rng.randrange(3), rng.randrange(3)
-        cmds.append("S %d %d %d 0a0b0c" % (k, l, c))
-        expected.append(str(run.set(k, l, c, b"\x0a\x0b\x0c")))
+        ask("S %d %d %d 0a0b0c" % (k, l, c), str(run.set(k, l, c, b"\x0a\x0b\x0c")), what)
     repair = rng.randrange(2)
-    cmds += ["V %d" % repair, "P"]
-    expected.append(verif(run, repair))
-    expected.append(hexs(run.bytes()))
-    got = run_driver(cmds)
-    if got != expected:
-        sys.exit("outside bytes %s: %r, expected %r" % (hexs(raw), got, expected))
-
-print("dyna oracle: fixed build, 60 sequences and 300 outside runs agree")
+    ask("V %d" % repair, verif(run, repair), what)
+    o.ask("P", hexs(run.bytes()), what)  # an unrepaired tail stays
+o.run()
+o.finish()
