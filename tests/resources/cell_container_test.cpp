@@ -22,6 +22,7 @@ TEST(Dyna, TypedValuesAndDefaults) {
   d.SetData(1, 1, 1, "Texte");
   d.SetData(1, 1, 2, int32_t(-7));
   d.SetDataQuad(1, 1, 3, int64_t(1) << 40);
+  d.SetDataDbl(1, 1, 4, 2.5);
   d.SetData(1, 1, 5, decimal(1.234567, kZorLogTypeFloat));
   date dt;
   dt.SetValue(150000.5);
@@ -42,6 +43,8 @@ TEST(Dyna, TypedValuesAndDefaults) {
   EXPECT_EQ(n, -7);
   EXPECT_TRUE(d.GetDataQuad(1, 1, 3, &q));
   EXPECT_EQ(q, int64_t(1) << 40);
+  EXPECT_TRUE(d.GetData(1, 1, 4, &x));
+  EXPECT_EQ(x, 2.5);
   EXPECT_TRUE(d.GetData(1, 1, 5, &dec));
   EXPECT_EQ(dec._getDouble(), ZorFixPrec(1.234567, kZorLogTypeFloat, kZorRoundNearest));
   EXPECT_TRUE(d.GetData(1, 1, 6, &dd));
@@ -74,6 +77,13 @@ TEST(Dyna, TypedValuesAndDefaults) {
   d.SetData(2, 1, 1, 1);
   EXPECT_EQ(d.GetNbKind(), 3);
   EXPECT_EQ(d.GetKindMax(), 4);
+
+  // A repair reports what it removed: the second cell at one place.
+  d.InsData(4, 1, 1, "second");
+  ZorVerif v;
+  v.Init(true);
+  EXPECT_FALSE(d.Verif(&v));
+  EXPECT_EQ(v.GetNbItem(kZorVerifRepaired), 1);
 }
 
 TEST(Dyna, SearchesByValueAndText) {
