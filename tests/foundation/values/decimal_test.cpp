@@ -180,7 +180,8 @@ TEST(DecimalLogType, Classification) {
   EXPECT_EQ(ZorExpToLogType("09:30:15"), kZorLogTypeTime);
   EXPECT_EQ(ZorExpToLogType("9:3"), kZorLogTypeText);
   EXPECT_EQ(ZorExpToLogType("1/2/3/4"), kZorLogTypeText);
-  EXPECT_EQ(ZorExpToLogType("12345/6"), kZorLogTypeText);  // groups of up to 4 digits
+  EXPECT_EQ(ZorExpToLogType("12345/6"), kZorLogTypeText);  // groups of 1 to 4 digits
+  EXPECT_EQ(ZorExpToLogType("1//2"), kZorLogTypeText);
   EXPECT_EQ(ZorExpToLogType(","), kZorLogTypeText);
   EXPECT_EQ(ZorExpToLogType("abc"), kZorLogTypeText);
   EXPECT_EQ(ZorExpToLogType(""), kZorLogTypeText);
