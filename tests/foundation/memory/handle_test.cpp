@@ -3,7 +3,6 @@
 // growth policy.
 #include <zorvane/exception.h>
 #include <zorvane/handle.h>
-#include <zorvane/stream.h>
 #include <zorvane/memory.h>
 
 #include <gtest/gtest.h>
@@ -11,7 +10,6 @@
 #include <cstring>
 #include <vector>
 
-#include "support/temp_files.h"
 #include "support/test_util.h"
 
 using namespace zorvane;
@@ -123,17 +121,6 @@ TEST(Lock, CopiesShareOneReleaseByTheLastCopy) {
   }
   EXPECT_EQ(a.unlocks, 1);
 
-  // The guard of a stream that ZorOpenStream created deletes the stream.
-  zortest::TempDir dir;
-  dir.Make("f.txt", "abc");
-  const ZorFsa path = dir.Fsa("f.txt");
-  ZorLock guard;
-  iZorStream* stream = ZorOpenStream(&path, ZorPermRead, &guard, 0);
-  {
-    const ZorLock copy(guard);
-    guard.Trash();
-    EXPECT_EQ(stream->GetSize(), 3u);
-  }
 }
 
 TEST(Lock, ReferenceValueReleasesThroughUnlockRef) {
