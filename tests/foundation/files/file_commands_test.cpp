@@ -6,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_files.h"
 #include "support/test_util.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <random>
@@ -29,28 +29,14 @@ namespace {
 
 class FsaCmdTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zor_fsa_cmd_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    _sys = tmpl;
-    _dir.InitFromSysPath(tmpl);
-  }
-  void TearDown() override {
-    ZorFsaCmd(&_dir).Remove(ZorFsaRemoveTree);
-  }
-
   ZorFsa Path(const char* rel) const { return _dir / rel; }
-  std::string Sys(const char* rel) const { return _sys + "/" + rel; }
-  void Write(const char* rel, const std::string& bytes) const {
-    std::ofstream(Sys(rel), std::ios::binary) << bytes;
-  }
-  std::string Read(const char* rel) const {
-    std::ifstream in(Sys(rel), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string Sys(const char* rel) const { return _tmp.File(rel); }
+  void Write(const char* rel, const std::string& bytes) const { _tmp.Make(rel, bytes); }
+  std::string Read(const char* rel) const { return zortest::ReadFile(Sys(rel)); }
 
-  std::string _sys;
-  ZorFsa _dir;
+  zortest::TempDir _tmp;
+  const std::string _sys = _tmp.Path();
+  const ZorFsa _dir{_sys.c_str()};
 };
 
 }  // namespace
