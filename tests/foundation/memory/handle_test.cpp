@@ -496,7 +496,6 @@ TEST(Lock, CopiesShareOneReleaseByTheLastCopy) {
     second.Detach();  // the last copy detached: nothing is released
   }
   EXPECT_EQ(a.unlocks, 1);
-
 }
 
 TEST(Lock, ReferenceValueReleasesThroughUnlockRef) {
