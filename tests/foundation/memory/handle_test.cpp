@@ -402,6 +402,8 @@ TEST(Handle, EmptyHandleHasNoDataButCountsLocks) {
   ZorUnlockHandle(h);
   EXPECT_FALSE(ZorIsHandleLocked(h));
   ZorReleaseHandle(h);
+  ZorRAZHandle(nullptr);
+  EXPECT_EQ(ZorGetHandleSize(nullptr), 0u);
 }
 
 TEST(Handle, GrowthPastFourGigabytesIsAMemoryError) {
