@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/env.h"
 #include "support/temp_files.h"
 #include "support/test_util.h"
 
@@ -225,6 +226,20 @@ TEST_F(FsaCmdTest, CopyMoveAndCompare) {
   EXPECT_FALSE(ZorFsaCmd::S_CompareFile(&src, &dst));
   ZorFsaCmd::Copy(&src, &dst, ZorFsaCopyReplace);
   EXPECT_TRUE(ZorFsaCmd::S_CompareFile(&src, &dst));
+  {
+    // The second file ends early, as if another process cut it meanwhile.
+    struct ShrinkingSecond : platform::EnvWrapper {
+      ShrinkingSecond() : EnvWrapper(&platform::CurrentEnv()) {}
+      int reads = 0;
+      int Read(int fd, void* b, size_t n, size_t* d) override {
+        if (++reads != 2) return EnvWrapper::Read(fd, b, n, d);
+        *d = 0;
+        return 0;
+      }
+    } shrinking;
+    platform::ScopedEnv scope(&shrinking);
+    EXPECT_FALSE(ZorFsaCmd::S_CompareFile(&src, &dst));
+  }
   const ZorFsa missing = Path("missing");
   EXPECT_EQ(ErrorOf([&] { ZorFsaCmd::S_CompareFile(&src, &missing); }), ZorErr(-1, 2));
 
