@@ -168,3 +168,20 @@ TEST(BDynForm, LoadChecksTheTwoPartsAsInit) {
   EXPECT_LIB_ERROR(19, d.Load(&heap, &items));
   EXPECT_EQ(DataText(d, 1), "xy");  // a rejected load changes nothing
 }
+
+// Item numbers run from 1 to the count; the data calls also take 0, the
+// array's own data. Anything else, or an array not initialised, is 23.
+TEST(BDynErrors, ItemNumbersOutsideTheArray) {
+  ZorBDyn d;
+  EXPECT_LIB_ERROR(23, d.HasData(0));
+  d.Init(4);
+  d.Ins(0, "abcd");
+  char out[4];
+  EXPECT_LIB_ERROR(23, d.Del(0));
+  EXPECT_LIB_ERROR(23, d.Set(0, "wxyz"));
+  EXPECT_LIB_ERROR(23, d.Get(2, out));
+  EXPECT_LIB_ERROR(23, d.SetData(2, "x", 1));
+  EXPECT_LIB_ERROR(23, d.HasData(-1));
+  d.SetData(0, "own", 3);
+  EXPECT_EQ(DataText(d, 0), "own");
+}
