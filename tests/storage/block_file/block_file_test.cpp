@@ -263,6 +263,19 @@ TEST(BFileBlocks, BestFitPrefersExactThenSmallestLarger) {
   EXPECT_EQ("guard", m.Read(guard));
 }
 
+// A deleted extent is free at once, inside a transaction too; under
+// copy-on-write it waits for the flush (the directory on disk references it).
+TEST(BFileBlocks, ADeletedExtentIsReusableAtOnceWithoutCopyOnWrite) {
+  for (int32_t flags : {0, int32_t{ZorBfOpenCopyOnWrite}}) {
+    MemFile m(flags);
+    const int32_t old = m.file.BCreate(nullptr, 1, 1, 3000, true);
+    m.file.StartTransaction();
+    m.file.BDelete(old);
+    EXPECT_EQ(flags ? old + 1 : old, m.file.BCreate(nullptr, 1, 1, 2000, true)) << flags;
+    m.file.EndTransaction();
+  }
+}
+
 // Reserve 0: the size; 0xFFFFFFFF: the source's capacity; else as given.
 TEST(BFileBlocks, DuplicateSizesTheReserve) {
   MemFile m;
@@ -574,6 +587,21 @@ TEST(BFileCache, EvictionDropsTheOldestCleanBlocksByTheRule) {
     m.file.BRead(id, &probe);
     EXPECT_EQ(5, m.file.GetCacheCount()) << "block " << id << " was dropped";
   }
+}
+
+// One dirty block among six: (6 - 1) - 4 = one clean block goes.
+TEST(BFileCache, DirtyBlocksCountAgainstTheCleanOnesToDrop) {
+  BusyWorkingSet busy;
+  MemFile m(0, 6);
+  for (uint32_t i = 0; i < 8; ++i) m.Create(Pattern(100, i));
+  m.file.BMultiUncach(ZorBfAnyOwner, ZorBfAnyType);
+  m.file.StartTransaction();
+  m.Write(1, Pattern(100, 50));
+  for (int32_t id = 2; id <= 6; ++id) m.Read(id);
+  ASSERT_EQ(6, m.file.GetCacheCount());
+  m.Read(7);
+  EXPECT_EQ(6, m.file.GetCacheCount());
+  m.file.EndTransaction();
 }
 
 TEST(BFileCache, DirtyBlocksOnlyCacheHeldAreWrittenOutByEviction) {
