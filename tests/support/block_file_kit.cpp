@@ -294,6 +294,7 @@ void Workload::_writeCopy(ZorBFile& f) {
   pending = {id, b};
   f.BWriteCopy(id, &h, reserve);
   pending.first = -1;
+  if (h.GetSize()) static_cast<char*>(h.GetDatas())[0] ^= 1;  // the file keeps a copy, not this memory
   model[id] = b;
   touched.push_back(id);
 }

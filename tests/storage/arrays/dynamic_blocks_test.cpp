@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/test_util.h"
+#include "support/block_file_kit.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,20 +17,14 @@ using namespace zorvane;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void Put32(Bytes* b, size_t at, uint32_t v) {
-  for (int k = 0; k < 4; ++k) (*b)[at + k] = static_cast<uint8_t>(v >> (8 * k));
-}
-uint32_t Get32(const Bytes& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
+using Bytes = std::string;
+using zortest::Le32;
+using zortest::PutLe32;
 
 Bytes Serialise(ZorBDyn* d) {
   ZorHandle h;
   d->GetHandle(&h, false);
-  const auto* p = static_cast<const uint8_t*>(h.GetDatas());
-  return Bytes(p, p + h.GetSize());
+  return zorvane::test::BytesOf(h);
 }
 
 std::string DataText(const ZorBDyn& d, int32_t i) {
@@ -44,23 +38,21 @@ std::string DataText(const ZorBDyn& d, int32_t i) {
 // references, the own reference, and the heap.
 Bytes Form(const std::vector<std::pair<uint32_t, uint32_t>>& refs, std::pair<uint32_t, uint32_t> own,
            const std::string& heap, uint32_t itemSize = 12) {
-  Bytes b(20 + refs.size() * itemSize, 0);
-  Put32(&b, 0, 1);
-  Put32(&b, 4, static_cast<uint32_t>(refs.size()));
-  Put32(&b, 8, own.first);
-  Put32(&b, 12, own.second);
-  Put32(&b, 16, itemSize);
+  Bytes b(20 + refs.size() * itemSize, '\0');
+  PutLe32(&b, 0, 1);
+  PutLe32(&b, 4, static_cast<uint32_t>(refs.size()));
+  PutLe32(&b, 8, own.first);
+  PutLe32(&b, 12, own.second);
+  PutLe32(&b, 16, itemSize);
   for (size_t k = 0; k < refs.size(); ++k) {
-    Put32(&b, 20 + k * itemSize, refs[k].first);
-    Put32(&b, 24 + k * itemSize, refs[k].second);
+    PutLe32(&b, 20 + k * itemSize, refs[k].first);
+    PutLe32(&b, 24 + k * itemSize, refs[k].second);
   }
-  b.insert(b.end(), heap.begin(), heap.end());
-  return b;
+  return b + heap;
 }
 
 void ExpectBadData(const Bytes& form) {
-  ZorHandle h;
-  h.Init(form.data(), static_cast<uint32_t>(form.size()));
+  ZorHandle h = zorvane::test::HandleOf(form);
   for (bool share : {false, true}) {
     ZorBDyn d;
     EXPECT_LIB_ERROR(19, d.Init(&h, share));
@@ -81,13 +73,13 @@ TEST(BDynHeap, LongerDataMovesToTheEndAndLowersTheOffsetsAbove) {
 
   const Bytes form = Serialise(&d);
   EXPECT_EQ(std::string(form.begin() + 20 + 3 * 12, form.end()), "bbownc" "AAAAA");
-  EXPECT_EQ(Get32(form, 20), 6u);       // item 1: after the others
-  EXPECT_EQ(Get32(form, 20 + 12), 0u);  // item 2: lowered by 3
-  EXPECT_EQ(Get32(form, 8), 2u);        // the array's own data, lowered too
-  EXPECT_EQ(Get32(form, 20 + 24), 5u);
+  EXPECT_EQ(Le32(form, 20), 6u);       // item 1: after the others
+  EXPECT_EQ(Le32(form, 20 + 12), 0u);  // item 2: lowered by 3
+  EXPECT_EQ(Le32(form, 8), 2u);        // the array's own data, lowered too
+  EXPECT_EQ(Le32(form, 20 + 24), 5u);
 
   d.SetData(2, "BB", 2);  // same length: in place
-  EXPECT_EQ(Get32(Serialise(&d), 20 + 12), 0u);
+  EXPECT_EQ(Le32(Serialise(&d), 20 + 12), 0u);
   d.Del(2);
   EXPECT_EQ(DataText(d, 1), "AAAAA");
   EXPECT_EQ(DataText(d, 2), "c");
@@ -131,11 +123,11 @@ TEST(BDynForm, MalformedSerialisedInputIsBadData) {
   ExpectBadData(Bytes(19, 0));
   ExpectBadData(Form({}, {0, 0}, "", 7));                // item size below the reference
   Bytes tooMany = Form({{0, 0}}, {0, 0}, "");
-  Put32(&tooMany, 4, 2);                                 // more items than bytes
+  PutLe32(&tooMany, 4, 2);                                 // more items than bytes
   ExpectBadData(tooMany);
   Bytes huge = Form({}, {0, 0}, "");
-  Put32(&huge, 4, 0x40000000);
-  Put32(&huge, 16, 0x10);                                // count x size past 4 GB
+  PutLe32(&huge, 4, 0x40000000);
+  PutLe32(&huge, 16, 0x10);                                // count x size past 4 GB
   ExpectBadData(huge);
   ExpectBadData(Form({{1, 3}}, {0, 0}, "abc"));          // past the heap
   ExpectBadData(Form({{0xFFFFFFFF, 2}}, {0, 0}, "ab"));  // offset + length wraps
@@ -152,7 +144,7 @@ TEST(BDynForm, MalformedSerialisedInputIsBadData) {
   d.Init(&h, false);
   EXPECT_EQ(Serialise(&d), odd);
   d.SetData(2, nullptr, 0);  // deleting the only range leaves the empty ones alone
-  EXPECT_EQ(Get32(Serialise(&d), 20), 99u);
+  EXPECT_EQ(Le32(Serialise(&d), 20), 99u);
 }
 
 TEST(BDynForm, LoadChecksTheTwoPartsAsInit) {
@@ -167,4 +159,21 @@ TEST(BDynForm, LoadChecksTheTwoPartsAsInit) {
   items.Grow(1);  // not a whole number of items
   EXPECT_LIB_ERROR(19, d.Load(&heap, &items));
   EXPECT_EQ(DataText(d, 1), "xy");  // a rejected load changes nothing
+}
+
+// Item numbers run from 1 to the count; the data calls also take 0, the
+// array's own data. Anything else, or an array not initialised, is 23.
+TEST(BDynErrors, ItemNumbersOutsideTheArray) {
+  ZorBDyn d;
+  EXPECT_LIB_ERROR(23, d.HasData(0));
+  d.Init(4);
+  d.Ins(0, "abcd");
+  char out[4];
+  EXPECT_LIB_ERROR(23, d.Del(0));
+  EXPECT_LIB_ERROR(23, d.Set(0, "wxyz"));
+  EXPECT_LIB_ERROR(23, d.Get(2, out));
+  EXPECT_LIB_ERROR(23, d.SetData(2, "x", 1));
+  EXPECT_LIB_ERROR(23, d.HasData(-1));
+  d.SetData(0, "own", 3);
+  EXPECT_EQ(DataText(d, 0), "own");
 }

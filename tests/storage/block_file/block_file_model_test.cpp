@@ -69,14 +69,21 @@ class ModelRun {
     ASSERT_NO_FATAL_FAILURE(CheckCounts());
     for (int32_t id = 0; id <= _dirCount() + 1; ++id) ASSERT_NO_FATAL_FAILURE(CheckBlock(id));
     for (int k = 0; k < 4; ++k) ASSERT_NO_FATAL_FAILURE(CheckEnumeration());
+    // Used and reserved bytes count used entries only.
     int32_t dirBytes = -1, used = -1;
-    uint32_t reserved = 0;
-    f().GetSize(&dirBytes, &used, &reserved);
+    uint32_t reserved = 0, capacities = 0;
+    const uint64_t size = f().GetSize(&dirBytes, &used, &reserved);
     int64_t sum = 0;
-    for (const auto& [id, b] : _work.model) sum += static_cast<int64_t>(b.bytes.size());
+    for (const auto& [id, b] : _work.model) {
+      uint32_t capacity = 0;
+      f().GetBlockInfo(id, nullptr, nullptr, nullptr, &capacity, nullptr);
+      sum += static_cast<int64_t>(b.bytes.size());
+      capacities += capacity;
+    }
     ASSERT_EQ(dirBytes, _dirCount() * 24);
     ASSERT_EQ(used, sum);
-    ASSERT_GE(reserved, static_cast<uint32_t>(sum));
+    ASSERT_EQ(reserved, capacities);
+    if (_depth == 0) { ASSERT_EQ(size, _file.Image().size()); }
     ASSERT_NO_FATAL_FAILURE(_work.ExpectHeld(f()));
   }
 
@@ -135,12 +142,14 @@ class ModelRun {
       if ((oLo == ZorBfAnyOwner || (b.owner >= oLo && b.owner <= oHi)) &&
           (tLo == ZorBfAnyType || (b.type >= tLo && b.type <= tHi)))
         expected.push_back(id);
-    ZorBGet out(0, 4);
+    // Each id at the offset asked inside items of the list's size.
+    const uint32_t at = rng() % 2 ? 4 : 0;
+    ZorBGet out(0, 8);
     out.Init();
-    f().BGetID(oLo, oHi, tLo, tHi, &out, 0, true);
+    f().BGetID(oLo, oHi, tLo, tHi, &out, static_cast<int32_t>(at), true);
     for (int32_t i = 1; i <= out.GetNbItem(); ++i) {
       int32_t v;
-      out.Get(i, &v);
+      out.SubGet(i, &v, at, 4);
       got.push_back(v);
     }
     ASSERT_EQ(got, expected) << "owners " << oLo << ".." << oHi << " types " << tLo << ".." << tHi;

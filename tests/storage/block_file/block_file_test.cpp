@@ -52,37 +52,6 @@ TEST(BFileFormat, NewFileIsExactly25600BytesWithItsHeader) {
   EXPECT_TRUE(img.substr(92) == std::string(25600 - 92, '\0'));
 }
 
-TEST(BFileFormat, EntriesAreStoredFieldByFieldWithoutMemoryOnlyState) {
-  MemFile m;
-  const int32_t a = m.Create("hello", -3, -2, 1000);
-  const int32_t b = m.Create(std::string(3000, 'x'), 0x01020304, 0x0506);
-  m.file.BSetCompact(b, false, 0, 0);
-  const std::string& img = m.stream.Image();
-  ASSERT_EQ(2u, DirCount(img));
-  EXPECT_EQ((RawEntry{25600, 1000, 5, -3, 0, -2, 0}), EntryAt(img, a));
-  EXPECT_EQ((RawEntry{25600 + 1000, 3000, 3000, 0x01020304, 0, 0x0506, ZorBfFlagNoCompact}), EntryAt(img, b));
-  EXPECT_EQ("hello" + std::string(995, '\0'), img.substr(25600, 1000));
-  EXPECT_EQ(25600u + 1000u + 3000u, img.size());
-}
-
-TEST(BFileFormat, FortyBitPositionsRoundTrip) {
-  sZorBfBRef e;
-  e.SetPos(0x12'3456'789Aull);
-  e.capacity = 7;
-  e.flags = ZorBfFlagFree | ZorBfFlagDirty | ZorBfFlagPlaced | ZorBfFlagRelease | 0x80;
-  e.cacheSlot = 0xDEAD;
-  uint8_t bytes[24];
-  e.Store(bytes);
-  EXPECT_EQ(0x12, bytes[23]);
-  EXPECT_EQ(0x9A, bytes[0]);
-  EXPECT_EQ(0x81, bytes[22]);
-  EXPECT_EQ(0u, uint32_t(bytes[16] | bytes[17] | bytes[18] | bytes[19]));
-  sZorBfBRef back;
-  back.Load(bytes);
-  EXPECT_EQ(0x12'3456'789Aull, back.GetPos());
-  EXPECT_EQ(0x81, back.flags);
-}
-
 // ------------------------------------------------------------ open, close
 
 TEST(BFileOpen, UpdateCounterGrowsOncePerOpeningAndMarkerClearsAtNormalClose) {
@@ -294,59 +263,26 @@ TEST(BFileBlocks, BestFitPrefersExactThenSmallestLarger) {
   EXPECT_EQ("guard", m.Read(guard));
 }
 
+// A deleted extent is free at once, inside a transaction too; under
+// copy-on-write it waits for the flush (the directory on disk references it).
+TEST(BFileBlocks, ADeletedExtentIsReusableAtOnceWithoutCopyOnWrite) {
+  for (int32_t flags : {0, int32_t{ZorBfOpenCopyOnWrite}}) {
+    MemFile m(flags);
+    const int32_t old = m.file.BCreate(nullptr, 1, 1, 3000, true);
+    m.file.StartTransaction();
+    m.file.BDelete(old);
+    EXPECT_EQ(flags ? old + 1 : old, m.file.BCreate(nullptr, 1, 1, 2000, true)) << flags;
+    m.file.EndTransaction();
+  }
+}
+
 // Reserve 0: the size; 0xFFFFFFFF: the source's capacity; else as given.
-TEST(BFileBlocks, DuplicateKeepsOrReplacesTagsAndSizesTheReserve) {
+TEST(BFileBlocks, DuplicateSizesTheReserve) {
   MemFile m;
   const int32_t src = m.Create("payload", 11, 12, 500);
-  m.file.BSetCompact(src, false, 0, 0);
-  const int32_t same = m.file.BDuplicate(src, ZorBfKeepOwner, ZorBfKeepType, 0);
-  const int32_t other = m.file.BDuplicate(src, 21, 22, 0xFFFFFFFFu);
-  const int32_t roomy = m.file.BDuplicate(src, 21, ZorBfKeepType, 4000);
-  EXPECT_EQ(7u, m.Capacity(same));
-  EXPECT_EQ(500u, m.Capacity(other));
-  EXPECT_EQ(4000u, m.Capacity(roomy));
-  EXPECT_FALSE(m.file.BIsCompact(same));
-  m.Reopen();
-  const Model all = ReadAll(m.file);
-  EXPECT_EQ((Block{11, 12, "payload", false}), all.at(same));
-  EXPECT_EQ((Block{21, 22, "payload", false}), all.at(other));
-  EXPECT_EQ((Block{21, 12, "payload", false}), all.at(roomy));
-}
-
-TEST(BFileBlocks, SelectionWildcards) {
-  MemFile m;
-  for (int32_t owner = 1; owner <= 2; ++owner)
-    for (int16_t type = 1; type <= 2; ++type) m.Create("b", owner, type);
-  m.file.BMultiDelete(ZorBfKeepOwner, ZorBfAnyType);
-  m.file.BMultiDelete(ZorBfAnyOwner, ZorBfKeepType);
-  EXPECT_EQ(4u, ReadAll(m.file).size());
-  // BGetID puts each id at the offset asked inside items of the list's size.
-  ZorBGet ids(0, 8);
-  m.file.BGetID(ZorBfAnyOwner, 0, 2, 2, &ids, 4, true);
-  ASSERT_EQ(2, ids.GetNbItem());
-  int32_t second = 0;
-  ids.SubGet(2, &second, 4, 4);
-  EXPECT_EQ(4, second);
-  m.file.BMultiDelete(ZorBfAnyOwner, ZorBfAnyType);
-  EXPECT_EQ(0, m.file.GetNbBlock(nullptr, nullptr));
-  m.Reopen();
-  EXPECT_EQ(0, m.file.GetNbBlock(nullptr, nullptr));
-  EXPECT_EQ(25600u, m.stream.Image().size());
-}
-
-// The file keeps a deleted block's extent; used and reserved bytes count
-// used entries only.
-TEST(BFileBlocks, SizesAndCounts) {
-  MemFile m;
-  m.Create("12345", 1, 1, 100);
-  m.file.BDelete(m.Create("123", 1, 1, 0));
-  m.file.BCreate(nullptr, 1, 1, 0, true);
-  int32_t dirBytes, used;
-  uint32_t reserved;
-  EXPECT_EQ(25600u + 100u + 3u + 1024u, m.file.GetSize(&dirBytes, &used, &reserved));
-  EXPECT_EQ(3 * 24, dirBytes);
-  EXPECT_EQ(5, used);
-  EXPECT_EQ(100u + 1024u, reserved);
+  EXPECT_EQ(7u, m.Capacity(m.file.BDuplicate(src, ZorBfKeepOwner, ZorBfKeepType, 0)));
+  EXPECT_EQ(500u, m.Capacity(m.file.BDuplicate(src, 21, 22, 0xFFFFFFFFu)));
+  EXPECT_EQ(4000u, m.Capacity(m.file.BDuplicate(src, 21, ZorBfKeepType, 4000)));
 }
 
 // ------------------------------------------------------------ writes
@@ -402,16 +338,6 @@ TEST(BFileWrite, AnEmptyBlockWithoutCapacityNeverGetsAnExtent) {
     m.Reopen(flags);
     EXPECT_EQ("grown", m.Read(id));
   }
-}
-
-TEST(BFileWrite, WriteCopyKeepsACopyOfTheCallersBytes) {
-  MemFile m;
-  const int32_t id = m.Create("old");
-  ZorHandle data = HandleOf(Pattern(3000, 9));
-  m.file.BWriteCopy(id, &data, 0);
-  memset(data.GetDatas(), 0, 10);
-  m.Reopen();
-  EXPECT_EQ(Pattern(3000, 9), m.Read(id));
 }
 
 // ------------------------------------------------------------ transactions
@@ -663,6 +589,21 @@ TEST(BFileCache, EvictionDropsTheOldestCleanBlocksByTheRule) {
   }
 }
 
+// One dirty block among six: (6 - 1) - 4 = one clean block goes.
+TEST(BFileCache, DirtyBlocksCountAgainstTheCleanOnesToDrop) {
+  BusyWorkingSet busy;
+  MemFile m(0, 6);
+  for (uint32_t i = 0; i < 8; ++i) m.Create(Pattern(100, i));
+  m.file.BMultiUncach(ZorBfAnyOwner, ZorBfAnyType);
+  m.file.StartTransaction();
+  m.Write(1, Pattern(100, 50));
+  for (int32_t id = 2; id <= 6; ++id) m.Read(id);
+  ASSERT_EQ(6, m.file.GetCacheCount());
+  m.Read(7);
+  EXPECT_EQ(6, m.file.GetCacheCount());
+  m.file.EndTransaction();
+}
+
 TEST(BFileCache, DirtyBlocksOnlyCacheHeldAreWrittenOutByEviction) {
   BusyWorkingSet busy;
   MemFile m(0, 4);
@@ -818,13 +759,20 @@ TEST(BFileErrors, InternalFaultsAreCrashesWithTheirTexts) {
   EXPECT_EQ(0, r.file.CountTransaction());
 }
 
-// A sparse file ending 2 KiB short of 2^40: an appended block of 2 KiB
+// A sparse file ending 2 KiB short of 2^40: a small block still fits (its
+// position's fifth byte stored and read back), an appended block of 2 KiB
 // would reach the limit.
 TEST(BFileErrors, AnExtentReachingTwoToTheFortyRaises16) {
   MemFile m(0, -1, true);
   m.file.Close(ZorBfCloseNormal);
   std::filesystem::resize_file(m.dir.File("t.zbf"), (uint64_t(1) << 40) - 2048);
   m.Open();
+  const int32_t id = m.Create("far");
+  m.Reopen();
+  sZorBfBRef e;
+  ASSERT_TRUE(m.file.GetEntry(id, &e));
+  EXPECT_EQ((uint64_t(1) << 40) - 2048, e.GetPos());
+  EXPECT_EQ("far", m.Read(id));
   EXPECT_LIB_ERROR(16, m.file.BCreate(nullptr, 1, 1, 2048, true));
   EXPECT_EQ(0, m.file.CountTransaction());
 }

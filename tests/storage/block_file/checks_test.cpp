@@ -14,28 +14,13 @@
 
 #include "support/block_file_kit.h"
 #include "support/progress_double.h"
+#include "support/recording_ui.h"
 
 using namespace zorvane;
 using namespace zortest;
 using zorvane::test::ErrorOf;
 
 namespace {
-
-// Captures alert texts instead of writing them to stderr.
-class CapturingUi : public iZorUserInterface {
- public:
-  CapturingUi() { _previous = ZorSetUserInterface(this); }
-  ~CapturingUi() override { ZorSetUserInterface(_previous); }
-  int32_t MessageBox(const char* text, const char*, uint32_t) override {
-    texts.emplace_back(text);
-    return ZorIdOk;
-  }
-  bool IsShiftDown() override { return false; }
-  std::vector<std::string> texts;
-
- private:
-  iZorUserInterface* _previous = nullptr;
-};
 
 // Records the events of the journal.
 class EventRecorder : public iZorEventStore {
@@ -92,7 +77,7 @@ TEST(BFileCompact, NothingToDoOrReadOnlyChangesNothingAndSaysSo) {
   m.Reopen();
   const std::string before = m.stream.Image();
   m.stream.ClearRecords();
-  CapturingUi ui;
+  RecordingUi ui;
   EXPECT_FALSE(m.file.Compact(ZorBfCompactAll, true, true));
   EXPECT_EQ(m.stream.Image(), before);
   EXPECT_TRUE(m.stream.Writes().empty());
@@ -109,10 +94,10 @@ TEST(BFileCompact, NothingToDoOrReadOnlyChangesNothingAndSaysSo) {
   f.OpenOnStream(&ro, &m.path, 0, -1, -1, -1);
   EXPECT_TRUE(f.NeedCompact(ZorBfCompactAny));
   EXPECT_FALSE(f.Compact(ZorBfCompactAny, true, false));
-  EXPECT_EQ(ui.texts, (std::vector<std::string>{
-                          "Le fichier \"/tmp/check test.zbf\" ne n\xe9" "cessite pas de compactage",
-                          " Le fichier \"/tmp/check test.zbf\" est prot\xe9g\xe9 en \xe9" "criture et ne peut \xea"
-                          "tre compact\xe9."}));
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_EQ(ui.boxes[0].text, "Le fichier \"/tmp/check test.zbf\" ne n\xe9" "cessite pas de compactage");
+  EXPECT_EQ(ui.boxes[1].text, " Le fichier \"/tmp/check test.zbf\" est prot\xe9g\xe9 en \xe9" "criture et ne peut \xea"
+                              "tre compact\xe9.");
   f.Close(ZorBfCloseAbandon);
 }
 
