@@ -244,7 +244,7 @@ bool ZorStdStream::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags)
   if (!(flags & ZorStmTemporary)) _env->Advise(_fd, 0, 0, platform::Advice::kRandom);
   _openSize = static_cast<uint64_t>(st.st_size);
   _pos = 0;
-  if (ZorDistantLink::IsDistantFile(*_env, _fd)) {
+  if (!(flags & ZorStmNotShared) && ZorDistantLink::IsDistantFile(*_env, _fd)) {
     try {
       _distant = new ZorDistantLink(this, &_path, *_env, _fd, _osPath, _isWritable());
     } catch (const ZorEBasic&) {
