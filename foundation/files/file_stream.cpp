@@ -194,7 +194,7 @@ class ZorAsyncHelper {
   std::thread _thread;
 };
 
-ZorStdStream::ZorStdStream() = default;
+ZorStdStream::ZorStdStream() : _rep(new Rep) {}
 
 ZorStdStream::~ZorStdStream() {
   try {
@@ -203,17 +203,25 @@ ZorStdStream::~ZorStdStream() {
     // A destructor has nobody to report to; Close() says it to those who ask.
   }
   _closeQuietly();
+  delete _rep;
 }
+
+bool ZorStdStream::_isWritable() const { return (_rep->_perm & ZorPermAccessMask) == ZorPermReadWrite; }
+bool ZorStdStream::IsInit() const { return _rep->_fd >= 0; }
+const ZorFsa* ZorStdStream::GetFsa() const { return &_rep->_path; }
+uint32_t ZorStdStream::GetFlags() const { return _rep->_flags; }
+uint64_t ZorStdStream::GetPosition() const { return _rep->_pos; }
+void ZorStdStream::_setSelfOwned() { _rep->_selfOwned = true; }
 
 bool ZorStdStream::Idle() { return false; }
 
-void ZorStdStream::_raise(int err) const { ZorRaiseErrno(kSource, err, &_path); }
+void ZorStdStream::_raise(int err) const { ZorRaiseErrno(kSource, err, &_rep->_path); }
 
-void ZorStdStream::_raiseWin(uint32_t winErr) const { ZorRaiseWinErr(kSource, winErr, &_path); }
+void ZorStdStream::_raiseWin(uint32_t winErr) const { ZorRaiseWinErr(kSource, winErr, &_rep->_path); }
 
 // An open that failed: false with ZorStmNoRaise, else the error.
 bool ZorStdStream::_fail(uint32_t winErr) {
-  const bool noRaise = (_flags & ZorStmNoRaise) != 0;
+  const bool noRaise = (_rep->_flags & ZorStmNoRaise) != 0;
   _closeQuietly();
   if (noRaise) return false;
   _raiseWin(winErr);
@@ -227,185 +235,185 @@ bool ZorStdStream::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags)
     if (flags & ZorStmNoRaise) return false;
     files::RaiseEmptyPath(kSource, __LINE__);
   }
-  _path = *path;
+  _rep->_path = *path;
   string text;
-  _osPath = path->GetSysPath(&text);
-  _perm = perm;
-  _flags = flags;
-  if ((flags & ZorStmAsync) && !_isWritable()) _flags |= ZorStmReadAhead;
+  _rep->_osPath = path->GetSysPath(&text);
+  _rep->_perm = perm;
+  _rep->_flags = flags;
+  if ((flags & ZorStmAsync) && !_isWritable()) _rep->_flags |= ZorStmReadAhead;
   struct stat st;
   uint32_t winErr = 0;
-  _env = &platform::CurrentEnv();
-  _fd = platform::OpenRegularFile(*_env, _osPath.c_str(), _isWritable() ? O_RDWR : O_RDONLY, 0, &st, &winErr);
-  if (_fd < 0) return _fail(winErr);
-  if (!TakeShareMode(*_env, _fd, perm)) return _fail(platform::kWinErrSharingViolation);
+  _rep->_env = &platform::CurrentEnv();
+  _rep->_fd = platform::OpenRegularFile(*_rep->_env, _rep->_osPath.c_str(), _isWritable() ? O_RDWR : O_RDONLY, 0, &st, &winErr);
+  if (_rep->_fd < 0) return _fail(winErr);
+  if (!TakeShareMode(*_rep->_env, _rep->_fd, perm)) return _fail(platform::kWinErrSharingViolation);
   // A scratch file is read and written in order; every other file is
   // addressed at random (blocks, records), where read-ahead only wastes.
-  if (!(flags & ZorStmTemporary)) _env->Advise(_fd, 0, 0, platform::Advice::kRandom);
-  _openSize = static_cast<uint64_t>(st.st_size);
-  _pos = 0;
-  if (!(flags & ZorStmNotShared) && ZorDistantLink::IsDistantFile(*_env, _fd)) {
+  if (!(flags & ZorStmTemporary)) _rep->_env->Advise(_rep->_fd, 0, 0, platform::Advice::kRandom);
+  _rep->_openSize = static_cast<uint64_t>(st.st_size);
+  _rep->_pos = 0;
+  if (!(flags & ZorStmNotShared) && ZorDistantLink::IsDistantFile(*_rep->_env, _rep->_fd)) {
     try {
-      _distant = new ZorDistantLink(this, &_path, *_env, _fd, _osPath, _isWritable());
+      _rep->_distant = new ZorDistantLink(this, &_rep->_path, *_rep->_env, _rep->_fd, _rep->_osPath, _isWritable());
     } catch (const ZorEBasic&) {
-      if (!(_flags & ZorStmNoRaise)) {
+      if (!(_rep->_flags & ZorStmNoRaise)) {
         _closeQuietly();
         throw;
       }
       return _fail(0);
     }
   }
-  if ((_flags & ZorStmAsync) && _openSize > kAsyncThreadThreshold)
-    _async = new ZorAsyncHelper(_env, _fd, (_flags & ZorStmReadAhead) != 0, 0);
+  if ((_rep->_flags & ZorStmAsync) && _rep->_openSize > kAsyncThreadThreshold)
+    _rep->_async = new ZorAsyncHelper(_rep->_env, _rep->_fd, (_rep->_flags & ZorStmReadAhead) != 0, 0);
   return true;
 }
 
 void ZorStdStream::_checkWritable() const {
-  if (_fd < 0) _raise(EBADF);
+  if (_rep->_fd < 0) _raise(EBADF);
   if (!_isWritable()) _raiseWin(platform::kWinErrAccessDenied);
 }
 
 uint64_t ZorStdStream::_fileSize() const {
   struct stat st;
-  if (const int err = _env->FileStat(_fd, &st)) _raise(err);
+  if (const int err = _rep->_env->FileStat(_rep->_fd, &st)) _raise(err);
   return static_cast<uint64_t>(st.st_size);
 }
 
 uint32_t ZorStdStream::Read(void* buf, uint32_t n) {
-  if (_fd < 0) _raise(EBADF);
-  const uint64_t start = _pos;
+  if (_rep->_fd < 0) _raise(EBADF);
+  const uint64_t start = _rep->_pos;
   uint32_t done = 0;
   while (done < n) {
     size_t r = 0;
-    if (const int err = _env->PRead(_fd, static_cast<char*>(buf) + done, n - done, start + done, &r)) _raise(err);
+    if (const int err = _rep->_env->PRead(_rep->_fd, static_cast<char*>(buf) + done, n - done, start + done, &r)) _raise(err);
     if (r == 0) break;
     done += static_cast<uint32_t>(r);
   }
-  _pos = start + done;
+  _rep->_pos = start + done;
   // A short read reached the end: the chunk it ended in was read whole.
-  if (_distant) _distant->NoteRead(start, done, done < n ? start + done : UINT64_MAX);
-  if (_async) _async->Moved(_pos, false);
+  if (_rep->_distant) _rep->_distant->NoteRead(start, done, done < n ? start + done : UINT64_MAX);
+  if (_rep->_async) _rep->_async->Moved(_rep->_pos, false);
   return done;
 }
 
 void ZorStdStream::Write(const void* buf, uint32_t n) {
   _checkWritable();
-  if (_distant) _distant->BeforeChange();
-  const uint64_t start = _pos;
+  if (_rep->_distant) _rep->_distant->BeforeChange();
+  const uint64_t start = _rep->_pos;
   uint32_t done = 0;
   while (done < n) {
     size_t r = 0;
-    const int err = _env->PWrite(_fd, static_cast<const char*>(buf) + done, n - done, start + done, &r);
+    const int err = _rep->_env->PWrite(_rep->_fd, static_cast<const char*>(buf) + done, n - done, start + done, &r);
     // A write that stores nothing and reports no error would loop for ever.
     if (err || r == 0) _raise(err ? err : EIO);
     done += static_cast<uint32_t>(r);
   }
-  _pos = start + n;
-  if (_flags & ZorStmAsync) _openSize = std::max(_openSize, _pos);
-  if (_distant) _distant->NoteWrite(start, n);
-  if (_async) _async->Moved(_pos, true);
+  _rep->_pos = start + n;
+  if (_rep->_flags & ZorStmAsync) _rep->_openSize = std::max(_rep->_openSize, _rep->_pos);
+  if (_rep->_distant) _rep->_distant->NoteWrite(start, n);
+  if (_rep->_async) _rep->_async->Moved(_rep->_pos, true);
 }
 
 uint64_t ZorStdStream::Seek(int64_t offset, eZorSeek whence) {
-  if (_fd < 0) _raise(EBADF);
+  if (_rep->_fd < 0) _raise(EBADF);
   int64_t base;
-  if (_flags & ZorStmAsync) {
+  if (_rep->_flags & ZorStmAsync) {
     // The kept position: from the end leaves it where it is.
-    if (whence == ZorSeekEnd) return _pos;
-    base = whence == ZorSeekSet ? 0 : static_cast<int64_t>(_pos);
+    if (whence == ZorSeekEnd) return _rep->_pos;
+    base = whence == ZorSeekSet ? 0 : static_cast<int64_t>(_rep->_pos);
   } else {
     if (whence < ZorSeekSet || whence > ZorSeekEnd) _raise(EINVAL);
-    base = whence == ZorSeekSet ? 0 : whence == ZorSeekCur ? static_cast<int64_t>(_pos)
+    base = whence == ZorSeekSet ? 0 : whence == ZorSeekCur ? static_cast<int64_t>(_rep->_pos)
                                                            : static_cast<int64_t>(_fileSize());
   }
   if (offset < 0 ? static_cast<uint64_t>(base) < 0 - static_cast<uint64_t>(offset) : offset > INT64_MAX - base)
     _raise(EINVAL);
-  _pos = static_cast<uint64_t>(base + offset);
-  return _pos;
+  _rep->_pos = static_cast<uint64_t>(base + offset);
+  return _rep->_pos;
 }
 
 uint64_t ZorStdStream::GetSize() {
-  if (_fd < 0) _raise(EBADF);
-  return (_flags & ZorStmAsync) ? _openSize : _fileSize();
+  if (_rep->_fd < 0) _raise(EBADF);
+  return (_rep->_flags & ZorStmAsync) ? _rep->_openSize : _fileSize();
 }
 
 void ZorStdStream::SetSize(uint64_t size) {
   _checkWritable();
-  if (_distant) _distant->BeforeChange();
-  const uint64_t old = _distant ? _fileSize() : 0;
-  if (const int err = _env->Truncate(_fd, size)) _raise(err);
-  if (_flags & ZorStmAsync) _openSize = size;
-  if (_distant) _distant->NoteSize(old, size);
+  if (_rep->_distant) _rep->_distant->BeforeChange();
+  const uint64_t old = _rep->_distant ? _fileSize() : 0;
+  if (const int err = _rep->_env->Truncate(_rep->_fd, size)) _raise(err);
+  if (_rep->_flags & ZorStmAsync) _rep->_openSize = size;
+  if (_rep->_distant) _rep->_distant->NoteSize(old, size);
 }
 
 void ZorStdStream::Flush() {
-  if (_fd < 0) _raise(EBADF);
-  if (!_isWritable() || (_flags & ZorStmTemporary)) return;
-  if (const int err = _env->DataSync(_fd)) _raise(err);
+  if (_rep->_fd < 0) _raise(EBADF);
+  if (!_isWritable() || (_rep->_flags & ZorStmTemporary)) return;
+  if (const int err = _rep->_env->DataSync(_rep->_fd)) _raise(err);
 }
 
 void ZorStdStream::Lock(int64_t offset, uint32_t length) {
-  if (_fd < 0) _raise(EBADF);
+  if (_rep->_fd < 0) _raise(EBADF);
   if (offset < 0) _raise(EINVAL);
   if (length == 0) return;  // an empty range conflicts with nothing
   const LockKind kind = _isWritable() ? LockKind::kExclusive : LockKind::kShared;
-  const int err = _env->Lock(_fd, kind, static_cast<uint64_t>(offset), length, false);
+  const int err = _rep->_env->Lock(_rep->_fd, kind, static_cast<uint64_t>(offset), length, false);
   if (err == EAGAIN) _raiseWin(platform::kWinErrLockViolation);
   if (err) _raise(err);
 }
 
 void ZorStdStream::UnLock(int64_t offset, uint32_t length) {
-  if (_fd < 0) _raise(EBADF);
+  if (_rep->_fd < 0) _raise(EBADF);
   if (offset < 0) _raise(EINVAL);
   if (length == 0) return;
-  const int err = _env->Lock(_fd, LockKind::kRelease, static_cast<uint64_t>(offset), length, false);
+  const int err = _rep->_env->Lock(_rep->_fd, LockKind::kRelease, static_cast<uint64_t>(offset), length, false);
   if (err) _raise(err);
 }
 
 void ZorStdStream::_beginExclusive() {
-  if (_fd < 0) _raise(EBADF);
-  if (_bracket++ > 0) return;
+  if (_rep->_fd < 0) _raise(EBADF);
+  if (_rep->_bracket++ > 0) return;
   const LockKind kind = _isWritable() ? LockKind::kExclusive : LockKind::kShared;
-  const int err = _env->Lock(_fd, kind, kSentinelBase + streams::kSentinelBracket, 1, true);
+  const int err = _rep->_env->Lock(_rep->_fd, kind, kSentinelBase + streams::kSentinelBracket, 1, true);
   if (err) {
-    _bracket = 0;
+    _rep->_bracket = 0;
     _raise(err);
   }
-  if (!_distant) return;
+  if (!_rep->_distant) return;
   try {
-    _distant->AfterAcquire(_fd);
+    _rep->_distant->AfterAcquire(_rep->_fd);
   } catch (...) {
-    _bracket = 0;
-    _env->Lock(_fd, LockKind::kRelease, kSentinelBase + streams::kSentinelBracket, 1, false);
+    _rep->_bracket = 0;
+    _rep->_env->Lock(_rep->_fd, LockKind::kRelease, kSentinelBase + streams::kSentinelBracket, 1, false);
     throw;
   }
 }
 
 void ZorStdStream::_endExclusive() {
-  if (_fd < 0 || _bracket == 0 || --_bracket > 0) return;
+  if (_rep->_fd < 0 || _rep->_bracket == 0 || --_rep->_bracket > 0) return;
   struct Release {
     platform::Env* env;
     int fd;
     ~Release() { env->Lock(fd, LockKind::kRelease, kSentinelBase + streams::kSentinelBracket, 1, false); }
-  } release{_env, _fd};
-  if (_distant) _distant->BeforeRelease(_fd);
+  } release{_rep->_env, _rep->_fd};
+  if (_rep->_distant) _rep->_distant->BeforeRelease(_rep->_fd);
 }
 
 int32_t ZorStdStream::_distantCommand(eZorStreamCmd cmd, void* a1, void* a2, void* a3) {
   switch (cmd) {
     case ZorStmCmdSetChangeCallback:
-      if (_distant)
-        _distant->SetCallback(static_cast<const ZorDelegate*>(a1), reinterpret_cast<ZorStreamChangeFn>(a2), a3);
+      if (_rep->_distant)
+        _rep->_distant->SetCallback(static_cast<const ZorDelegate*>(a1), reinterpret_cast<ZorStreamChangeFn>(a2), a3);
       return 0;
     case ZorStmCmdIsRangeChanged:
       files::NonNull(a1, kSource, __LINE__, "ZorStmCmdIsRangeChanged(offset)");
       files::NonNull(a2, kSource, __LINE__, "ZorStmCmdIsRangeChanged(length)");
-      return _distant && _distant->IsRangeChanged(static_cast<uint64_t>(*static_cast<const int64_t*>(a1)),
+      return _rep->_distant && _rep->_distant->IsRangeChanged(static_cast<uint64_t>(*static_cast<const int64_t*>(a1)),
                                                   *static_cast<const uint32_t*>(a2));
     case ZorStmCmdGetChunkSize:
-      return _distant ? static_cast<int32_t>(ZorDistantLink::kChunkSize) : 0;
+      return _rep->_distant ? static_cast<int32_t>(ZorDistantLink::kChunkSize) : 0;
     default:
-      return _distant != nullptr;
+      return _rep->_distant != nullptr;
   }
 }
 
@@ -425,37 +433,37 @@ int32_t ZorStdStream::Command(eZorStreamCmd cmd, void* a1, void* a2, void* a3, v
     case ZorStmCmdIsDistant:
       return _distantCommand(cmd, a1, a2, a3);
     case ZorStmCmdGetDescriptor:
-      return _fd;
+      return _rep->_fd;
   }
   return 0;
 }
 
 void ZorStdStream::Close() {
-  if (_fd < 0) return;
-  delete _async;
-  _async = nullptr;
+  if (_rep->_fd < 0) return;
+  delete _rep->_async;
+  _rep->_async = nullptr;
   // What can still fail here (publishing the last writes of a distant file)
   // must not keep the descriptor open: the failure is raised after closing.
   int err = 0;
-  if ((_flags & ZorStmAsync) && _isWritable() && _openSize != _fileSize()) err = _env->Truncate(_fd, _openSize);
-  if (_bracket > 0) {
-    _bracket = 1;
+  if ((_rep->_flags & ZorStmAsync) && _isWritable() && _rep->_openSize != _fileSize()) err = _rep->_env->Truncate(_rep->_fd, _rep->_openSize);
+  if (_rep->_bracket > 0) {
+    _rep->_bracket = 1;
     try {
       _endExclusive();
     } catch (...) {
       err = err ? err : EIO;
     }
   }
-  if (_distant) {
+  if (_rep->_distant) {
     try {
-      _distant->PublishOutsideBracket(_fd);
+      _rep->_distant->PublishOutsideBracket(_rep->_fd);
     } catch (...) {
       err = err ? err : EIO;
     }
-    if (_flags & ZorStmDeleteOnClose) _distant->RemoveLog();
+    if (_rep->_flags & ZorStmDeleteOnClose) _rep->_distant->RemoveLog();
   }
-  if (_flags & ZorStmDeleteOnClose) {
-    const int unlinked = _env->Unlink(_osPath.c_str());
+  if (_rep->_flags & ZorStmDeleteOnClose) {
+    const int unlinked = _rep->_env->Unlink(_rep->_osPath.c_str());
     err = err ? err : unlinked;
   }
   _closeQuietly();
@@ -463,32 +471,32 @@ void ZorStdStream::Close() {
 }
 
 void ZorStdStream::_closeQuietly() {
-  delete _async;
-  _async = nullptr;
-  delete _distant;
-  _distant = nullptr;
-  if (_fd >= 0) _env->Close(_fd);
-  _fd = -1;
-  _bracket = 0;
-  _pos = 0;
-  _openSize = 0;
+  delete _rep->_async;
+  _rep->_async = nullptr;
+  delete _rep->_distant;
+  _rep->_distant = nullptr;
+  if (_rep->_fd >= 0) _rep->_env->Close(_rep->_fd);
+  _rep->_fd = -1;
+  _rep->_bracket = 0;
+  _rep->_pos = 0;
+  _rep->_openSize = 0;
 }
 
 void* ZorStdStream::Lock(ZorLock* guard) {
-  ++_locks;
+  ++_rep->_locks;
   if (guard) guard->Init(this);
   return this;
 }
 
 void ZorStdStream::Unlock() {
-  if (_locks > 0 && --_locks > 0) return;
+  if (_rep->_locks > 0 && --_rep->_locks > 0) return;
   // Called from guards, often in destructors: a failure to close is dropped
   // here (the descriptor is closed anyway); Close() reports it to its callers.
   try {
     Close();
   } catch (...) {
   }
-  if (_selfOwned) delete this;
+  if (_rep->_selfOwned) delete this;
 }
 
 }  // namespace zorvane

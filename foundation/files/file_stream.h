@@ -9,7 +9,11 @@
 // below 2^62), so they never meet a byte-range lock of the data.
 #pragma once
 
+#include <zorvane/path.h>
+#include <zorvane/stream.h>
 #include <zorvane/types.h>
+
+#include <string>
 
 namespace zorvane::streams {
 
@@ -24,3 +28,29 @@ enum : uint64_t {
 };
 
 }  // namespace zorvane::streams
+
+namespace zorvane {
+
+class ZorDistantLink;
+class ZorAsyncHelper;
+namespace platform {
+class Env;
+}
+
+struct ZorStdStream::Rep {
+  int _fd = -1;
+  platform::Env* _env = nullptr;  // the environment that opened _fd
+  uint32_t _flags = 0;
+  uint32_t _perm = 0;
+  uint64_t _pos = 0;        // asynchronous mode: the kept position
+  uint64_t _openSize = 0;   // the size at open, then the size the stream recorded
+  ZorFsa _path;
+  std::string _osPath;      // the operating-system path, for delete-on-close
+  int32_t _locks = 0;
+  int32_t _bracket = 0;     // depth of commands 2/3
+  bool _selfOwned = false;
+  ZorDistantLink* _distant = nullptr;  // owned; distant files only
+  ZorAsyncHelper* _async = nullptr;    // owned; large asynchronous files only
+};
+
+}  // namespace zorvane

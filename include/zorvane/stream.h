@@ -125,12 +125,6 @@ class ZOR_API iZorStream : public iZorLockable {
   void EndExclusive() { Command(ZorStmCmdEndExclusive, nullptr, nullptr, nullptr, nullptr); }
 };
 
-class ZorDistantLink;
-class ZorAsyncHelper;
-namespace platform {
-class Env;
-}
-
 // The local-file stream. Owns its descriptor and its path; the file must
 // exist (ZorFsaCmd::Create_File creates it). Share modes hold between every
 // opener, in this process or another, as long as they all use this class.
@@ -145,7 +139,7 @@ class ZOR_API ZorStdStream : public iZorStream {
   // False for an unsupported perm; an open failure raises the system error,
   // or gives false with ZorStmNoRaise.
   bool Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags) override;
-  bool IsInit() const { return _fd >= 0; }
+  bool IsInit() const;
   uint32_t Read(void* buf, uint32_t n) override;
   void Write(const void* buf, uint32_t n) override;
   uint64_t Seek(int64_t offset, eZorSeek whence) override;
@@ -161,19 +155,22 @@ class ZOR_API ZorStdStream : public iZorStream {
   void* Lock(ZorLock* guard) override;
   void Unlock() override;
 
-  const ZorFsa* GetFsa() const { return &_path; }
-  uint32_t GetFlags() const { return _flags; }
+  const ZorFsa* GetFsa() const;
+  uint32_t GetFlags() const;
   // The position kept by an asynchronous stream.
-  uint64_t GetPosition() const { return _pos; }
+  uint64_t GetPosition() const;
 
   // For ZorOpenStream: the last Unlock also deletes the object.
-  void _setSelfOwned() { _selfOwned = true; }
+  void _setSelfOwned();
+
+  // The stream's state (foundation/files/file_stream.h).
+  struct Rep;
 
  private:
   [[noreturn]] void _raise(int err) const;
   [[noreturn]] void _raiseWin(uint32_t winErr) const;
   bool _fail(uint32_t winErr);
-  bool _isWritable() const { return (_perm & ZorPermAccessMask) == ZorPermReadWrite; }
+  bool _isWritable() const;
   void _checkWritable() const;
   uint64_t _fileSize() const;
   void _beginExclusive();
@@ -181,19 +178,7 @@ class ZOR_API ZorStdStream : public iZorStream {
   int32_t _distantCommand(eZorStreamCmd cmd, void* a1, void* a2, void* a3);
   void _closeQuietly();
 
-  int _fd = -1;
-  platform::Env* _env = nullptr;  // the environment that opened _fd
-  uint32_t _flags = 0;
-  uint32_t _perm = 0;
-  uint64_t _pos = 0;        // asynchronous mode: the kept position
-  uint64_t _openSize = 0;   // the size at open, then the size the stream recorded
-  ZorFsa _path;
-  std::string _osPath;      // the operating-system path, for delete-on-close
-  int32_t _locks = 0;
-  int32_t _bracket = 0;     // depth of commands 2/3
-  bool _selfOwned = false;
-  ZorDistantLink* _distant = nullptr;  // owned; distant files only
-  ZorAsyncHelper* _async = nullptr;    // owned; large asynchronous files only
+  Rep* _rep;
 };
 
 // Opens a stream on the path, chosen by its medium (local files and

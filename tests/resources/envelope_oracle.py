@@ -8,22 +8,17 @@ and a reader of the envelope built here on Python's zlib and struct:
 - flipped bytes, truncations and lying size fields leave the data as it was;
 - S_Compress output inflates here, S_Uncompress reads streams made here, and
   a destination one byte short fails.
-
-Usage: envelope_oracle.py <drivers-dir>"""
+"""
 import os
-import random
 import struct
-import subprocess
 import sys
 import zlib
 
-rng = random.Random(6202)
-failures = []
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+from oracle import Oracle  # noqa: E402
 
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
+o = Oracle('envelope_driver', 6202)
+rng = o.rng
 
 
 def envelope(data):
@@ -66,26 +61,12 @@ def sample(size):
     return out[:size]
 
 
-class Driver:
-    def __init__(self, path):
-        self.path, self.questions, self.checks = path, [], []
-
-    def ask(self, question, judge, what):
-        self.questions.append(question)
-        self.checks.append((judge, what))
-
-    def run(self):
-        out = subprocess.run([self.path], input='\n'.join(self.questions) + '\n', capture_output=True, text=True,
-                             check=True).stdout.split('\n')
-        for i, (judge, what) in enumerate(self.checks):
-            line = out[i] if i < len(out) else ''
-            flag, _, hexdata = line.partition(' ')
-            try:
-                data = b'' if hexdata == '-' else bytes.fromhex(hexdata)
-            except ValueError:
-                check(False, '%s: answer %r' % (what, line[:80]))
-                continue
-            check(judge(flag == '1', data), '%s: got %s %r' % (what, flag, data[:40]))
+def ask(question, judge):
+    """judge(ok, data) of the answer's result and bytes."""
+    def read(answer):
+        flag, _, data = answer.partition(' ')
+        return judge(flag == '1', b'' if data == '-' else bytes.fromhex(data))
+    o.ask(question, read)
 
 
 def hx(b):
@@ -93,26 +74,24 @@ def hx(b):
 
 
 def expect(ok, data):
-    return lambda got_ok, got: got_ok == ok and got == data
+    return '%d %s' % (ok, hx(data))
 
 
-def check_python_to_library(d):
+def check_python_to_library():
     for size in [32, 33, 100, 1000, 4096, 70000] + [rng.randint(32, 20000) for _ in range(40)]:
         data = sample(size)
-        d.ask('unpack ' + hx(envelope(data)), expect(True, data), 'unpack a %d-byte envelope made here' % size)
+        o.ask(('unpack', hx(envelope(data))), expect(True, data))
 
 
-def check_library_to_python(d):
-    sizes = [0, 1, 31, 32, 33, 64, 1000, 65536] + [rng.randint(0, 20000) for _ in range(40)]
-    for size in sizes:
+def check_library_to_python():
+    for size in [0, 1, 31, 32, 33, 64, 1000, 65536] + [rng.randint(0, 20000) for _ in range(40)]:
         data = sample(size)
         if packable(data):
-            d.ask('pack ' + hx(data), lambda ok, got, data=data: ok and read_envelope(got) == data,
-                  'pack %d bytes, read here' % size)
+            ask(('pack', hx(data)), lambda ok, got, data=data: ok and read_envelope(got) == data)
         else:
-            d.ask('pack ' + hx(data), expect(False, data), 'pack %d bytes left alone' % size)
-    d.ask('pack ' + hx(bytes(31)), expect(False, bytes(31)), '31 zero bytes are not packed')
-    d.ask('pack ' + hx(bytes(32)), lambda ok, got: ok and read_envelope(got) == bytes(32), '32 zero bytes are packed')
+            o.ask(('pack', hx(data)), expect(False, data))
+    o.ask(('pack', hx(bytes(31))), expect(False, bytes(31)))  # too short to be packed
+    ask(('pack', hx(bytes(32))), lambda ok, got: ok and read_envelope(got) == bytes(32))
 
 
 def damaged(env):
@@ -132,57 +111,39 @@ def damaged(env):
     return out
 
 
-def check_damage(d):
+def check_damage():
     for size in (40, 300, 5000):
         env = envelope(sample(size))
         for what, bad in damaged(env):
-            check(read_envelope(bad) is None, 'model accepts ' + what)
-            d.ask('unpack ' + hx(bad), expect(False, bad), '%d-byte data, %s' % (size, what))
+            o.check(read_envelope(bad) is None, 'model accepts ' + what)
+            o.ask(('unpack', hx(bad)), expect(False, bad), '%d-byte data, %s' % (size, what))
     for raw in (b'', b'pk', b'pk' + bytes(8) + b'kp', sample(100), b'pk' + sample(50) + b'kp'):
-        d.ask('unpack ' + hx(raw), expect(False, raw), 'unpack of %r' % raw[:12])
-    empty = b'pk' + struct.pack('<I', 0) + zlib.compress(b'') + struct.pack('<I', zlib.crc32(zlib.compress(b''))) + b'kp'
-    d.ask('unpack ' + hx(empty), expect(True, b''), 'an envelope of nothing')
-    d.ask('zipped ' + hx(b'pk' + bytes(8) + b'kp'), lambda ok, got: ok, 'magics make an envelope look')
-    d.ask('zipped ' + hx(b'pk' + bytes(7) + b'kp'), lambda ok, got: not ok, '11 bytes are too short')
+        o.ask(('unpack', hx(raw)), expect(False, raw))
+    o.ask(('unpack', hx(envelope(b''))), expect(True, b''))
+    o.ask(('zipped', hx(b'pk' + bytes(8) + b'kp')), '1 -')  # the magics make an envelope look
+    o.ask(('zipped', hx(b'pk' + bytes(7) + b'kp')), '0 -')  # 11 bytes are too short
 
 
-def check_one_shot(d):
+def check_one_shot():
     for size in [0, 1, 100, 5000, 65537] + [rng.randint(0, 30000) for _ in range(12)]:
         data = sample(size)
         for level in (-1, 0, 1, 9):
-            room = len(zlib.compress(data, level)) + 64
-            d.ask('compress %d %d %s' % (level, room, hx(data)),
-                  lambda ok, got, data=data: ok and zlib.decompress(got) == data,
-                  'compress %d bytes at level %d' % (size, level))
-            if level == 0:
-                continue  # stored blocks follow the output buffer's size: no fixed expected stream
-            exact = len(zlib.compress(data, level))
-            d.ask('compress %d %d %s' % (level, exact, hx(data)),
-                  expect(True, zlib.compress(data, level)), 'compress %d bytes, level %d, exact room' % (size, level))
-            d.ask('compress %d %d %s' % (level, exact - 1, hx(data)), expect(False, b''),
-                  'compress %d bytes, level %d, one byte short' % (size, level))
+            z = zlib.compress(data, level)
+            ask(('compress', level, len(z) + 64, hx(data)),
+                lambda ok, got, data=data: ok and zlib.decompress(got) == data)
+            if level != 0:  # stored blocks follow the output buffer's size: no fixed expected stream
+                o.ask(('compress', level, len(z), hx(data)), expect(True, z))
+                o.ask(('compress', level, len(z) - 1, hx(data)), expect(False, b''))
         z = zlib.compress(data)
-        d.ask('uncompress %d %s' % (size, hx(z)), expect(True, data), 'uncompress %d bytes' % size)
+        o.ask(('uncompress', size, hx(z)), expect(True, data))
         if size:
-            d.ask('uncompress %d %s' % (size - 1, hx(z)), expect(False, b''), 'uncompress one byte short')
-            d.ask('uncompress %d %s' % (size, hx(z[:-1])), expect(False, b''), 'uncompress a cut stream')
-        raw = zlib.compressobj(6, zlib.DEFLATED, -15)
-        d.ask('uncompress %d %s' % (size + 10, hx(raw.compress(data) + raw.flush())), expect(False, b''),
-              'a stream without the zlib header')
+            o.ask(('uncompress', size - 1, hx(z)), expect(False, b''))  # one byte short
+            o.ask(('uncompress', size, hx(z[:-1])), expect(False, b''))  # a cut stream
+        raw = zlib.compressobj(6, zlib.DEFLATED, -15)  # without the zlib header
+        o.ask(('uncompress', size + 10, hx(raw.compress(data) + raw.flush())), expect(False, b''))
 
 
-def main():
-    d = Driver(os.path.join(sys.argv[1], 'envelope_driver'))
-    check_python_to_library(d)
-    check_library_to_python(d)
-    check_damage(d)
-    check_one_shot(d)
-    d.run()
-    for f in failures[:30]:
-        print('FAIL', f)
-    print('%d checks, %d failures' % (len(d.questions), len(failures)))
-    return 1 if failures else 0
-
-
-if __name__ == '__main__':
-    sys.exit(main())
+for part in (check_python_to_library, check_library_to_python, check_damage, check_one_shot):
+    part()
+o.run()
+o.finish()

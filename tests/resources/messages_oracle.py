@@ -13,68 +13,23 @@ files, read here with a parser of their own (not the build's converter):
 - the build's converter refuses malformed data files.
 
 The catalogue is read through the library's string-list resources; their
-byte layout has an oracle of its own (strlist_oracle.py).
-
-Usage: messages_oracle.py <drivers-dir>"""
+byte layout has an oracle of its own (strlist_oracle.py)."""
 import os
-import random
 import re
 import subprocess
 import sys
 import tempfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.normpath(os.path.join(HERE, '..', '..'))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+from oracle import ROOT, Oracle, catalogue, unescape  # noqa: E402
+
 MESSAGES = os.path.join(ROOT, 'resources', 'messages')
 SYSTEM_GROUP = 990
-failures = []
+o = Oracle('messages_driver', 1234)
 
 
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-
-
-def read_catalogue():
-    """{(module, group, number): (text bytes, symbol)} from the data files."""
-    entries = {}
-    for mod_dir in os.listdir(MESSAGES):
-        if not mod_dir.startswith('module'):
-            continue
-        module = int(mod_dir[6:])
-        for name in os.listdir(os.path.join(MESSAGES, mod_dir)):
-            m = re.match(r'group(\d+)', name)
-            if not m or not name.endswith('.txt'):
-                continue
-            with open(os.path.join(MESSAGES, mod_dir, name), encoding='utf-8') as f:
-                for raw in f:
-                    line = raw.strip()
-                    if not line or line.startswith('#'):
-                        continue
-                    head, _, rest = line.partition('"')
-                    fields = head.split()
-                    text = rest[:-1].replace('\\\\', '\0').replace('\\"', '"').replace('\\n', '\n') \
-                        .replace('\\t', '\t').replace('\\r', '\r').replace('\0', '\\')
-                    symbol = fields[1] if len(fields) > 1 else ''
-                    entries[(module, int(m.group(1)), int(fields[0]))] = (text.encode('cp1252'), symbol)
-    return entries
-
-
-class Driver:
-    def __init__(self):
-        self.questions, self.expected = [], []
-
-    def ask(self, question, expected, what):
-        self.questions.append(question)
-        self.expected.append((expected, what))
-
-    def run(self, path):
-        out = subprocess.run([path], input='\n'.join(self.questions) + '\n', capture_output=True,
-                             text=True, check=True).stdout.split('\n')
-        for i, (expected, what) in enumerate(self.expected):
-            got = out[i] if i < len(out) else '<missing>'
-            got = b'' if got == '-' else bytes.fromhex(got) if got != '<missing>' else None
-            check(got == expected, '%s: expected %r, got %r' % (what, expected, got))
+def ask(question, expected):
+    o.ask(question, expected.hex() or '-')
 
 
 UNDEFINED = (1, 100, 16)
@@ -114,19 +69,18 @@ def ref_model(t):
     return tuple(int(x) for x in m.groups())
 
 
-def check_catalogue(d, entries):
+def check_catalogue(entries):
     for (m, g, n), (data, symbol) in sorted(entries.items()):
-        d.ask('load %d %d %d' % (m, g, n), loaded(entries, m, g, n), 'load %d,%d,%d' % (m, g, n))
-        d.ask('cst %d %d %d' % (m, g, n), symbol.encode() if n else b'', 'symbol %d,%d,%d' % (m, g, n))
+        ask(('load', m, g, n), loaded(entries, m, g, n))
+        ask(('cst', m, g, n), symbol.encode() if n else b'')
         for gap in (n - 1, n + 1):
             if (m, g, gap) not in entries:
-                d.ask('load %d %d %d' % (m, g, gap), loaded(entries, m, g, gap), 'missing %d,%d,%d' % (m, g, gap))
+                ask(('load', m, g, gap), loaded(entries, m, g, gap))
         key = re.match(rb'(-?\d+):', data)
         if key:
-            d.ask('index %d %d %s' % (m, g, key.group(1).decode()), keyed(entries, m, g, int(key.group(1))),
-                  'keyed %d,%d key %s' % (m, g, key.group(1).decode()))
-    d.ask('index 1 117 20', b'', 'absent key')
-    d.ask('load 1 2 1000000', b'', 'past the end')
+            ask(('index', m, g, key.group(1).decode()), keyed(entries, m, g, int(key.group(1))))
+    ask(('index', 1, 117, 20), b'')  # an absent key
+    ask(('load', 1, 2, 1000000), b'')  # past the end
 
 
 def keyed(entries, m, g, key):
@@ -140,18 +94,17 @@ def keyed(entries, m, g, key):
     return b''
 
 
-def check_error_texts(d, entries):
+def check_error_texts(entries):
     system_numbers = [n for (m, g, n) in entries if (m, g) == (1, SYSTEM_GROUP)]
     cases = [(1, n) for n in range(0, 131)] + [(1, n) for n in range(999, 1010)] + [(1, 0xFFFFFFFF)]
     cases += [(-1, n) for n in system_numbers + [0, 7, 9999, 0x80004005]]
     cases += [(7, 0), (7, 1), (-2, 5)]
     for family, number in cases:
-        d.ask('err %d %d' % (family, number), error_text(entries, family, number),
-              'error text (%d, %d)' % (family, number))
+        ask(('err', family, number), error_text(entries, family, number))
 
 
-def check_references(d, entries):
-    rng = random.Random(1234)
+def check_references(entries):
+    rng = o.rng
     samples = [']1,104,339', ']0,104,339', ']1,104', ']1,0,5', ']1,104,339x', ' ]1,104,339', ']01,0104,0339',
                ']1,2,2147483647', ']1,2,2147483648', ']1,235,0', ']1,235,8', ']', '', 'plain text', ']1,,3', ']-1,2,3']
     numbers = ['0', '1', '2', '00', '01', '104', '235', '339', '2147483647', '4294967297', '', '-3']
@@ -164,17 +117,17 @@ def check_references(d, entries):
     for t in samples:
         parsed = ref_model(t)
         expected = loaded(entries, *parsed) if parsed else t.encode()
-        d.ask('ref %s' % (t.encode().hex() or '00'), expected, 'reference %r' % t)
+        ask(('ref', t.encode().hex() or '-'), expected)
 
 
 def check_errno_table(entries):
     with open(os.path.join(ROOT, 'platform', 'os_error.cpp')) as f:
         source = f.read()
     numbers = {int(n) for n in re.findall(r'\{E[A-Z0-9]+, (\d+)\}', source)}
-    check(len(numbers) > 20, 'errno table not found in os_error.cpp')
+    o.check(len(numbers) > 20, 'errno table not found in os_error.cpp')
     numbers |= {int(n) for n in re.findall(r'kWinErr\w+ = (\d+)', open(os.path.join(ROOT, 'platform', 'os_error.h')).read())}
     for n in sorted(numbers):
-        check(text(entries, 1, SYSTEM_GROUP, n), 'Windows error %d has no system text' % n)
+        o.check(text(entries, 1, SYSTEM_GROUP, n), 'Windows error %d has no system text' % n)
 
 
 def check_converter():
@@ -195,27 +148,22 @@ def check_converter():
             out = os.path.join(tmp, 'out')
             result = subprocess.run([sys.executable, script, '--strlist-dir', out, os.path.join(tmp, 'module3'),
                                      '--raw'], capture_output=True, text=True)
-            check((result.returncode == 0) == ok, 'converter on %s: exit %d' % (name, result.returncode))
+            o.check((result.returncode == 0) == ok, 'converter on %s: exit %d' % (name, result.returncode))
             if ok and result.returncode == 0:
                 generated = open(os.path.join(out, '7.StrList'), 'rb').read()
-                check(b'a "b" \xe9\0' in generated and b'Sym\0' in generated, 'converter output: %r' % generated)
+                o.check(b'a "b" \xe9\0' in generated and b'Sym\0' in generated, 'converter output: %r' % generated)
 
 
 def main():
-    driver = os.path.join(sys.argv[1], 'messages_driver')
-    entries = read_catalogue()
-    d = Driver()
-    check_catalogue(d, entries)
-    check_error_texts(d, entries)
-    check_references(d, entries)
-    d.run(driver)
+    entries = {k: (unescape(t).encode('cp1252'), sym) for k, (t, sym) in catalogue().items()}
+    check_catalogue(entries)
+    check_error_texts(entries)
+    check_references(entries)
+    o.run()
     check_errno_table(entries)
     check_converter()
-    for f in failures[:30]:
-        print('FAIL', f)
-    print('%d checks, %d failures' % (len(d.questions), len(failures)))
-    return 1 if failures else 0
+    o.finish()
 
 
 if __name__ == '__main__':
-    sys.exit(main())
+    main()

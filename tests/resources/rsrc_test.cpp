@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/support/temp_files.h"
+#include "tests/support/test_util.h"
 
 using namespace zorvane;
 
@@ -62,10 +63,6 @@ std::string Packed(const std::string& bytes) {
   h.Init(bytes.data(), static_cast<uint32_t>(bytes.size()));
   EXPECT_TRUE(ZorZipHandle(&h));
   return std::string(static_cast<const char*>(h.GetDatas()), h.GetSize());
-}
-
-std::string Bytes(const ZorHandle* h) {
-  return h->GetSize() ? std::string(static_cast<const char*>(h->GetDatas()), h->GetSize()) : std::string();
 }
 
 void Register(int32_t id, const char* name) {
@@ -153,11 +150,11 @@ TEST(Envelope, ForeignAndSharedRecords) {
   ZorHandle other;
   other.Attach(&foreign);
   ASSERT_TRUE(ZorUnzipHandle(&foreign));
-  EXPECT_EQ(Bytes(&foreign), data);
-  EXPECT_EQ(Bytes(&other), data);
+  EXPECT_EQ(test::BytesOf(foreign), data);
+  EXPECT_EQ(test::BytesOf(other), data);
   EXPECT_EQ(packed, original);
   EXPECT_FALSE(ZorUnzipHandle(&foreign));  // plain data stays as it is
-  EXPECT_EQ(Bytes(&foreign), data);
+  EXPECT_EQ(test::BytesOf(foreign), data);
 }
 
 TEST(KernelSection, StringListsComeFromTheLibrarysTable) {
@@ -248,7 +245,7 @@ TEST_F(DevTree, MissingResourcesModulesAndCursors) {
   Write("devmod/3.Bin", body);
   EXPECT_FALSE(rsrc.Init(ZorRsrcCursor, kModule, 3));
   ASSERT_TRUE(rsrc.Init(ZorRsrcBinary, kModule, 3));
-  EXPECT_EQ(Bytes(rsrc.GetHandle()), std::string(100, 'c'));
+  EXPECT_EQ(test::BytesOf(*rsrc.GetHandle()), std::string(100, 'c'));
 }
 
 TEST_F(DevTree, ConcurrentFirstLoadsShareOneCachedList) {
@@ -283,10 +280,10 @@ TEST(ResourceDirectory, ExtractsUnpackedEntries) {
   ZorHandle in, out;
   in.Copy(dir.GetHandle());
   ASSERT_TRUE(ZorExtractResource(ZorRsrcStrList, 9, &in, &out));
-  EXPECT_EQ(Bytes(&out), list);
+  EXPECT_EQ(test::BytesOf(out), list);
   ZorZipHandle(&in);  // the directory itself may be packed
   ASSERT_TRUE(ZorExtractResource(ZorRsrcStrList, 9, &in, &out));
-  EXPECT_EQ(Bytes(&out), list);
+  EXPECT_EQ(test::BytesOf(out), list);
   EXPECT_FALSE(ZorExtractResource(ZorRsrcStrList, 10, &in, &out));
   EXPECT_EQ(out.GetSize(), 0u);
   ZorReleaseResource(&out);

@@ -10,28 +10,21 @@
   every index entry, "defined" and the symbolic names;
 - damaged lists (lying counts, offsets outside the index or past its last
   NUL, truncated runs, duplicate cells) are read as the model of the reader
-  says, never past their bytes.
-
-Usage: strlist_oracle.py <drivers-dir>"""
+  says, never past their bytes."""
 import os
-import random
 import struct
 import subprocess
 import sys
 import tempfile
 import zlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.normpath(os.path.join(HERE, '..', '..'))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+from oracle import ROOT, Oracle  # noqa: E402
+
 COMPILER = os.path.join(ROOT, 'resources', 'messages', 'compile_messages.py')
 UNDEFINED = '<ind\u00e9fini>'.encode('cp1252')  # the kernel's text for numbers without a message
-rng = random.Random(6203)
-failures = []
-
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
+o = Oracle('strlist_driver', 6203)
+rng, check = o.rng, o.check
 
 
 # ------------------------------------------------------------------ writer model
@@ -185,8 +178,13 @@ def check_golden(tmp):
     check(index_data(messages) == index, 'hand-written index')
 
 
-def check_random_lists(tmp, driver):
-    questions, expectations = [], []
+def answer(ok, count, group, entries):
+    """The driver's answer line for what a model reads."""
+    items = [' %s:%d:%s' % ('~' if t is None else t.hex() or '-', d, s.hex() or '-') for _, (t, d, s) in sorted(entries.items())]
+    return '%d %d %d' % (ok, count, group) + ''.join(items)
+
+
+def check_random_lists(tmp):
     for round_ in range(40):
         module = os.path.join(tmp, 'random%d' % round_, 'module9')
         os.makedirs(module)
@@ -195,14 +193,11 @@ def check_random_lists(tmp, driver):
         out = os.path.join(tmp, 'random%d' % round_, 'out')
         compile_dir(module, out, rng.random() < 0.5)
         data = open(os.path.join(out, '%d.StrList' % group), 'rb').read()
-        questions.append(data.hex() or '-')
-        expectations.append((expected_from_messages(group, messages), 'random list %d' % round_))
+        o.ask(('list', data.hex() or '-'), answer(*expected_from_messages(group, messages)), 'random list %d' % round_)
         raw = unpack_envelope(data) if data[:2] == b'pk' else data
         check(read_model(raw) == expected_from_messages(group, messages), 'reader model on random list %d' % round_)
         for what, bad in damaged(raw):
-            questions.append(bad.hex() or '-')
-            expectations.append((read_model(bad), 'random list %d, %s' % (round_, what)))
-    ask(driver, questions, expectations)
+            o.ask(('list', bad.hex() or '-'), answer(*read_model(bad)), 'random list %d, %s' % (round_, what))
 
 
 def damaged(raw):
@@ -232,36 +227,8 @@ def damaged(raw):
     return out
 
 
-def ask(driver, questions, expectations):
-    lines = subprocess.run([driver], input='\n'.join(questions) + '\n', capture_output=True, text=True,
-                           check=True).stdout.split('\n')
-    for i, (want, what) in enumerate(expectations):
-        got = parse_answer(lines[i] if i < len(lines) else '')
-        check(got == want, '%s:\n  got  %s\n  want %s' % (what, str(got)[:300], str(want)[:300]))
-
-
-def parse_answer(line):
-    parts = line.split(' ')
-    if len(parts) < 3:
-        return None
-    entries = {}
-    for i, item in enumerate(parts[3:]):
-        text, defined, symbol = item.split(':')
-        entries[i] = (None if text == '~' else b'' if text == '-' else bytes.fromhex(text), defined == '1',
-                      b'' if symbol == '-' else bytes.fromhex(symbol))
-    return parts[0] == '1', int(parts[1]), int(parts[2]), entries
-
-
-def main():
-    driver = os.path.join(sys.argv[1], 'strlist_driver')
-    with tempfile.TemporaryDirectory() as tmp:
-        check_golden(tmp)
-        check_random_lists(tmp, driver)
-    for f in failures[:20]:
-        print('FAIL', f)
-    print('%d failures' % len(failures))
-    return 1 if failures else 0
-
-
-if __name__ == '__main__':
-    sys.exit(main())
+with tempfile.TemporaryDirectory() as tmp:
+    check_golden(tmp)
+    check_random_lists(tmp)
+o.run()
+o.finish()

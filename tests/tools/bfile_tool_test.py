@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """`zorvane bfile info|check|compact|dump` on files written byte by byte by
-the independent format writer of tests/storage/block_file/block_file_format.py.
+the independent format writer of tests/support/block_file_format.py.
 
 Usage: bfile_tool_test.py TOOL SCENARIO  (info, dump, check, repair, compact,
 usage, truncated, badclose, overlaps, salvage, paths, interrupt). Exits
@@ -11,7 +11,7 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "storage", "block_file"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import block_file_format as bf  # noqa: E402
 
 TOOL = sys.argv[1]

@@ -1,44 +1,29 @@
 #!/usr/bin/env python3
 """`zorvane messages --group G` prints every message of the catalogue file
 of group G (module 1) as "<group> <number> <symbol|-> <text>", the text
-escaped as in the file, read here with a parser of its own; without --group
-every group's file is listed; a missing group exits 1 with a message.
+escaped as in the file; without --group every group's file is listed; a
+missing group exits 1 with a message.
 
-Usage: messages_tool.py <zorvane tool> <messages module1 dir>"""
+Usage: messages_tool.py <zorvane tool>"""
 import os
-import re
 import subprocess
 import sys
 
-tool, module_dir = sys.argv[1], sys.argv[2]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+from oracle import catalogue  # noqa: E402
+
+tool = sys.argv[1]
 failures = []
-
-
-def expected_lines(path, group):
-    lines = []
-    for raw in open(path, encoding='utf-8'):
-        line = raw.strip()
-        if not line or line.startswith('#'):
-            continue
-        head, _, rest = line.partition('"')
-        fields = head.split()
-        number = int(fields[0])
-        if number == 0:
-            continue  # number 0 has no place in the direct index
-        text = rest[:-1].replace('\\"', '"')
-        lines.append((number, '%d %d %s %s' % (group, number, fields[1] if len(fields) > 1 else '-', text)))
-    return [line for _, line in sorted(lines)]
-
-
-everything = []
-for name in sorted(os.listdir(module_dir), key=lambda n: int(re.match(r'group(\d+)', n).group(1))):
-    group = int(re.match(r'group(\d+)', name).group(1))
-    want = expected_lines(os.path.join(module_dir, name), group)
-    everything += want
+groups = {}
+for (_, group, number), (text, symbol) in sorted(catalogue(1).items()):
+    if number:  # number 0 has no place in the direct index
+        groups.setdefault(group, []).append('%d %d %s %s' % (group, number, symbol or '-', text.replace('\\"', '"')))
+for group, want in groups.items():
     got = subprocess.run([tool, 'messages', '--group', str(group)], capture_output=True, text=True)
     if got.returncode != 0 or got.stdout.splitlines() != want:
         failures.append('group %d: exit %d, first differences %r' % (
             group, got.returncode, [(a, b) for a, b in zip(got.stdout.splitlines(), want) if a != b][:2]))
+everything = [line for want in groups.values() for line in want]
 whole = subprocess.run([tool, 'messages'], capture_output=True, text=True)
 if whole.returncode != 0 or whole.stdout.splitlines() != everything:
     failures.append('listing of every group differs (%d lines, want %d)' % (len(whole.stdout.splitlines()),

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/recording_ui.h"
+
 #include <cstring>
 
 #include <string>
@@ -24,32 +26,6 @@ std::string Catalogue(int32_t m, int32_t g, int32_t n) {
   string s;
   return ZorLoadString(m, g, n, &s);
 }
-
-// A user interface that records every box and answers OK.
-class RecordingUi : public iZorUserInterface {
- public:
-  struct Box {
-    std::string text;
-    uint32_t kind;
-  };
-  int32_t MessageBox(const char* text, const char*, uint32_t kind) override {
-    boxes.push_back({text ? text : "", kind});
-    return ZorIdOk;
-  }
-  bool IsShiftDown() override { return shift; }
-
-  std::vector<Box> boxes;
-  bool shift = false;
-};
-
-class UiScope {
- public:
-  explicit UiScope(iZorUserInterface* ui) : _previous(ZorSetUserInterface(ui)) {}
-  ~UiScope() { ZorSetUserInterface(_previous); }
-
- private:
-  iZorUserInterface* _previous;
-};
 
 }  // namespace
 
@@ -164,8 +140,7 @@ TEST(ExceptionText, FullTextPartsInOrder) {
 }
 
 TEST(ExceptionText, SpecialCodesAreNeverShown) {
-  RecordingUi ui;
-  UiScope scope(&ui);
+  zortest::RecordingUi ui;
   string s;
   for (int32_t n : {1000, 1001, 1004, 5000}) {
     const ZorEBasic e("src\\x", 3, ZorErr(1, n), "cancel");
@@ -180,8 +155,7 @@ TEST(ExceptionText, SpecialCodesAreNeverShown) {
 }
 
 TEST(ExceptionDisplay, AlertBoxThenSourceWithShift) {
-  RecordingUi ui;
-  UiScope scope(&ui);
+  zortest::RecordingUi ui;
   const ZorEBasic e("memory\\ZorMemPool", 211, ZorErr(1, 1), "x");
   e.Display();
   ASSERT_EQ(ui.boxes.size(), 1u);
@@ -299,14 +273,6 @@ TEST(ExceptionDebug, ChannelIsSilentUntilASinkIsSet) {
   string full;
   EXPECT_EQ(seen[3], "exception 0x100000011 (zorvane): " + std::string(e.GetFullText(&full, true)) + "\n");
   EXPECT_EQ(seen[4], "exception 0x100000005 (compta): " + std::string(ofModule.GetFullText(&full, true)) + "\n");
-}
-
-TEST(ExceptionUi, UserBreakFlag) {
-  EXPECT_FALSE(ZorIsUserBreak());
-  ZorSetUserBreak(true);
-  EXPECT_TRUE(ZorIsUserBreak());
-  ZorSetUserBreak(false);
-  EXPECT_FALSE(ZorIsUserBreak());
 }
 
 TEST(ExceptionUi, HeadlessBoxWritesUtf8ToStderr) {

@@ -5,17 +5,18 @@
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
+#include "support/recording_ui.h"
+#include "support/temp_files.h"
+
 
 #include <ctime>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 using namespace zorvane;
+using zortest::ReadFile;
 
 namespace {
 
@@ -24,13 +25,6 @@ const std::string kStamp = "01/04/2066 03:04:05";
 std::string Quote(const char* src) {
   string dst;
   return ZorStrQuote(&dst, src);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
 }
 
 void WriteFile(const std::string& path, const std::string& data) {
@@ -84,14 +78,7 @@ std::string Opt(const std::string& options, const char* name) {
 // A fresh directory per test, removed at the end.
 class LogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/zor_wlog_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    _dir = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(_dir); }
-
-  std::string FilePath(const char* name) const { return _dir + "/" + name; }
+  std::string FilePath(const char* name) const { return _tmp.File(name); }
   ZorFsa Fsa(const char* name) const { return ZorFsa(FilePath(name).c_str()); }
   void Open(ZorWLog* log, const char* name = "a.log", uint32_t flags = ZorWLogFixedDate) const {
     const ZorFsa path = Fsa(name);
@@ -100,18 +87,7 @@ class LogTest : public ::testing::Test {
   std::string Content(const char* name = "a.log") const { return ReadFile(FilePath(name)); }
   std::vector<std::string> Lines(const char* name = "a.log") const { return SplitLines(Content(name)); }
 
-  std::string _dir;
-};
-
-// A user interface that records every box and answers OK.
-class RecordingUi : public iZorUserInterface {
- public:
-  int32_t MessageBox(const char* text, const char*, uint32_t) override {
-    boxes.emplace_back(text ? text : "");
-    return ZorIdOk;
-  }
-  bool IsShiftDown() override { return false; }
-  std::vector<std::string> boxes;
+  zortest::TempDir _tmp;
 };
 
 }  // namespace
@@ -443,19 +419,19 @@ TEST_F(LogTest, StandardLogAndFrameworkErrors) {
 
   // A standard log that cannot be opened: null, shown first in safe mode.
   ZorWLog::S_CloseStdLog();
-  const ZorFsa badPath((_dir + "/missing/std.log").c_str());
+  const ZorFsa badPath(FilePath("missing/std.log").c_str());
   ZorFsa::KRegister(ZorKFsaStdLog, &badPath);
-  RecordingUi ui;
-  iZorUserInterface* previousUi = ZorSetUserInterface(&ui);
-  EXPECT_EQ(ZorWLog::_S_GetFramLog(), nullptr);
-  EXPECT_TRUE(ui.boxes.empty());
-  ZorSetGlobalFlags(ZorGlobSafeMode, ZorGlobSafeMode);
-  EXPECT_EQ(ZorWLog::_S_GetFramLog(), nullptr);
-  ZorSetUserInterface(previousUi);
-  ASSERT_EQ(ui.boxes.size(), 2u);
-  string safeText;
-  EXPECT_EQ(ui.boxes[0], ZorLoadString(1, 991, 1, &safeText));
-  EXPECT_NE(ui.boxes[0].find("Safe Mode"), std::string::npos);
+  {
+    zortest::RecordingUi ui;
+    EXPECT_EQ(ZorWLog::_S_GetFramLog(), nullptr);
+    EXPECT_TRUE(ui.boxes.empty());
+    ZorSetGlobalFlags(ZorGlobSafeMode, ZorGlobSafeMode);
+    EXPECT_EQ(ZorWLog::_S_GetFramLog(), nullptr);
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    string safeText;
+    EXPECT_EQ(ui.boxes[0].text, ZorLoadString(1, 991, 1, &safeText));
+    EXPECT_NE(ui.boxes[0].text.find("Safe Mode"), std::string::npos);
+  }
 
   ZorSetGlobalFlags(savedFlags, ZorGlobFramLog | ZorGlobSafeMode);
   ZorFsa::KUnRegister(ZorKFsaStdLog);

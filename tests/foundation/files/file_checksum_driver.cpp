@@ -1,33 +1,20 @@
-// Driver for file_checksum_oracle.py: checksums of paths.
-//
-//   file_checksum_driver   each input line "PATH<TAB>dir|file<TAB>OPTIONS"
-//                          -> "DIGEST NBFILE"
-//
-// Runs the work with DoIdle(0) steps, so that the digest goes through every
-// stop point of the idle loop.
-#include <zorvane/zorvane.h>
+// Driver of file_checksum_oracle.py (protocol: tests/support/driver.h). The
+// work runs in DoIdle(0) steps, so that the digest goes through every stop
+// point of the idle loop.
+#include "support/driver.h"
 
-#include <cstdio>
-#include <iostream>
-#include <sstream>
-#include <string>
+using namespace zorvane;
+using namespace zorvane::test;
 
 int main() {
-  std::string line;
-  while (std::getline(std::cin, line)) {
-    std::istringstream fields(line);
-    std::string path, kind, options;
-    std::getline(fields, path, '\t');
-    std::getline(fields, kind, '\t');
-    std::getline(fields, options);
-    zorvane::ZorFsa fsa;
-    fsa.InitFromPath(path.c_str());
-    zorvane::ZorFileCheckSum sum;
-    sum.Init(&fsa, kind == "dir", options.c_str());
-    while (!sum.DoIdle(0)) {
-    }
-    zorvane::string digest;
-    std::printf("%s %d\n", sum.GetCheckSum(&digest, false), sum.GetNbFile());
-  }
-  return 0;
+  string digest;
+  return Serve({{"sum", [&](const Fields& f) {
+                   ZorFsa fsa;
+                   fsa.InitFromPath(f[1].c_str());
+                   ZorFileCheckSum sum;
+                   sum.Init(&fsa, f[2] == "dir", f[3].c_str());
+                   while (!sum.DoIdle(0)) {
+                   }
+                   return Line("%s %d", sum.GetCheckSum(&digest, false), sum.GetNbFile());
+                 }}});
 }

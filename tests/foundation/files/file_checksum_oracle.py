@@ -10,15 +10,26 @@ single files. The digest layout: for each file, depth first with the files
 of a directory (sorted by name case-insensitively, lower case first) before
 its sub-directories, the path relative to the tree (or the file's name), its
 size as 8 little-endian bytes, its content. Names are letters and digits,
-which the library's collation orders as Python orders them lower-cased.
-Usage: file_checksum_oracle.py DRIVERS_DIR"""
-import hashlib, itertools, os, random, shutil, struct, subprocess, sys, tempfile
+which the library's collation orders as Python orders them lower-cased."""
+import hashlib
+import itertools
+import os
+import struct
+import sys
+import tempfile
 
-DRIVER = os.path.join(sys.argv[1], "file_checksum_driver")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from oracle import Oracle  # noqa: E402
+
 CHECKSUM_FILE = "zorvane.chk"
 BLOCK = 16384
-rng = random.Random(16384)
-failures = []
+o = Oracle("file_checksum_driver", 16384)
+rng = o.rng
+
+
+def put(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
 
 
 def random_name():
@@ -33,9 +44,7 @@ def random_size():
 
 def build(top, depth):
     for _ in range(rng.randint(0, 5)):
-        name = random_name()
-        with open(os.path.join(top, name), "wb") as f:
-            f.write(rng.randbytes(random_size()))
+        put(os.path.join(top, random_name()), rng.randbytes(random_size()))
     if depth < 3:
         for _ in range(rng.randint(0, 3)):
             sub = os.path.join(top, "d" + random_name())
@@ -78,28 +87,16 @@ def option_sets():
         yield flags, " ".join("-" + n for n, on in zip(("NoFileName", "NoSize", "NoContent"), flags) if on)
 
 
-def cases_of_tree(top):
-    """(path, kind, options, expected digest and count) for one tree."""
+def ask_tree(top):
     names = files_in_order(top)
     for flags, options in option_sets():
-        yield top, "dir", options, (expected(top, names, *flags), len(names))
+        o.ask(("sum", top, "dir", options), "%s %d" % (expected(top, names, *flags), len(names)))
     twins = [n for n in names if n != n.lower()]
     for rel in names[:3] + twins:
         path = os.path.join(top, rel)
         for flags, options in option_sets():
-            yield path, "file", options, (expected(os.path.dirname(path), [os.path.basename(path)], *flags), 1)
-
-
-def check(cases):
-    lines = ["%s\t%s\t%s" % (p, k, o) for p, k, o, _ in cases]
-    out = subprocess.run([DRIVER], input="\n".join(lines) + "\n", capture_output=True, text=True, check=True)
-    answers = out.stdout.split("\n")[:-1]
-    if len(answers) != len(cases):
-        sys.exit("file_checksum_oracle: %d answers for %d cases" % (len(answers), len(cases)))
-    for (path, kind, options, want), answer in zip(cases, answers):
-        digest, count = answer.split()
-        if (digest, int(count)) != want:
-            failures.append("%s %s %r: got %s %s, want %s %d" % (kind, path, options, digest, count, *want))
+            want = expected(os.path.dirname(path), [os.path.basename(path)], *flags)
+            o.ask(("sum", path, "file", options), want + " 1")
 
 
 with tempfile.TemporaryDirectory(prefix="zor_chk_oracle_") as root:
@@ -108,25 +105,17 @@ with tempfile.TemporaryDirectory(prefix="zor_chk_oracle_") as root:
         os.makedirs(top)
         build(top, 0)
         if i % 2 == 0:
-            with open(os.path.join(top, CHECKSUM_FILE), "w") as f:
-                f.write("-ChkSum='left out'\n")
+            put(os.path.join(top, CHECKSUM_FILE), b"-ChkSum='left out'\n")
             if os.path.isfile(os.path.join(top, "dz")):
                 os.remove(os.path.join(top, "dz"))
             os.makedirs(os.path.join(top, "dz"), exist_ok=True)
-            with open(os.path.join(top, "dz", CHECKSUM_FILE), "w") as f:
-                f.write("counted\n")
-            with open(os.path.join(top, ".hidden"), "wb") as f:
-                f.write(b"hidden files are counted")
+            put(os.path.join(top, "dz", CHECKSUM_FILE), b"counted\n")
+            put(os.path.join(top, ".hidden"), b"hidden files are counted")
         for name in [random_name(), CHECKSUM_FILE]:
             if os.path.isdir(os.path.join(top, name)):
                 continue
             for twin in (name, name.upper()):
-                with open(os.path.join(top, twin), "wb") as f:
-                    f.write(twin.encode() * rng.randint(1, 3))
-    cases = [c for i in range(6) for c in cases_of_tree(os.path.join(root, "t%d" % i))]
-    check(cases)
-
-if failures:
-    print("\n".join(failures[:20]))
-    sys.exit("file_checksum_oracle: %d mismatches" % len(failures))
-print("file_checksum_oracle: all digests agree")
+                put(os.path.join(top, twin), twin.encode() * rng.randint(1, 3))
+        ask_tree(top)
+    o.run()
+o.finish()

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_util.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
@@ -20,6 +22,7 @@
 #include <vector>
 
 using namespace zorvane;
+using zorvane::test::ErrorOf;
 
 namespace {
 
@@ -48,17 +51,6 @@ class FsaCmdTest : public ::testing::Test {
   std::string _sys;
   ZorFsa _dir;
 };
-
-template <typename F>
-int64_t ErrorOf(F&& f, ZorFsa* path = nullptr) {
-  try {
-    f();
-  } catch (const ZorEBasic& e) {
-    if (path) *path = *e.GetFsa();
-    return e.GetError();
-  }
-  return 0;
-}
 
 }  // namespace
 

@@ -15,24 +15,17 @@
 #include <random>
 #include <string>
 
+#include "support/stream_model.h"
 #include "support/temp_files.h"
+#include "support/test_util.h"
 
 using namespace zorvane;
 using zortest::ReadFile;
 using zortest::RunInChild;
 using zortest::TempDir;
+using zorvane::test::ErrorOf;
 
 namespace {
-
-template <class F>
-int64_t ErrorOf(F f) {
-  try {
-    f();
-  } catch (const ZorEBasic& e) {
-    return e.GetError();
-  }
-  return 0;
-}
 
 eZorStreamPerm Perm(uint32_t access, uint32_t share) { return static_cast<eZorStreamPerm>(access | share); }
 
@@ -287,58 +280,7 @@ TEST(StdStreamData, RandomOperationsMatchAModel) {
   const ZorFsa path = dir.Fsa("f");
   ZorStdStream s;
   ASSERT_TRUE(s.Init(&path, Perm(ZorPermReadWrite, ZorShareExclusive), 0));
-  std::string model;
-  uint64_t pos = 0;
-  std::mt19937 rng(12345);
-  for (int step = 0; step < 3000; ++step) {
-    switch (rng() % 6) {
-      case 0: {  // write at a random place, possibly past the end
-        pos = s.Seek(static_cast<int64_t>(rng() % (model.size() + 200)), ZorSeekSet);
-        std::string data(1 + rng() % 300, '\0');
-        for (char& c : data) c = static_cast<char>(rng());
-        s.Write(data.data(), static_cast<uint32_t>(data.size()));
-        if (pos + data.size() > model.size()) model.resize(pos + data.size(), '\0');
-        model.replace(pos, data.size(), data);
-        pos += data.size();
-        break;
-      }
-      case 1: {  // read from the current position
-        std::string buf(rng() % 400, '\0');
-        const uint32_t got = s.Read(buf.data(), static_cast<uint32_t>(buf.size()));
-        const size_t expect = pos >= model.size() ? 0 : std::min(buf.size(), model.size() - pos);
-        ASSERT_EQ(got, expect);
-        if (got) {
-          ASSERT_EQ(buf.substr(0, got), model.substr(pos, got));
-        }
-        pos += got;
-        break;
-      }
-      case 2: {
-        const uint64_t size = rng() % (model.size() + 100);
-        s.SetSize(size);
-        model.resize(size, '\0');
-        break;
-      }
-      case 3: {
-        const int64_t back = -static_cast<int64_t>(rng() % 50);
-        if (static_cast<int64_t>(model.size()) + back >= 0) {
-          pos = model.size() + back;
-          ASSERT_EQ(s.Seek(back, ZorSeekEnd), pos);
-        }
-        break;
-      }
-      case 4: {
-        const int64_t delta = static_cast<int64_t>(rng() % 100) - 50;
-        if (static_cast<int64_t>(pos) + delta >= 0) {
-          pos += delta;
-          ASSERT_EQ(s.Seek(delta, ZorSeekCur), pos);
-        }
-        break;
-      }
-      default:
-        ASSERT_EQ(s.GetSize(), model.size());
-    }
-  }
+  const std::string model = zortest::Exercise(&s, "", 12345, 300);
   s.Flush();
   EXPECT_EQ(ReadFile(file), model);
 }

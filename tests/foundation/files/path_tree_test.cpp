@@ -185,21 +185,6 @@ TEST(PathTree, RandomAcquireReleaseMatchesModel) {
   EXPECT_EQ(tree.Size(), 0u);
 }
 
-TEST(PathTree, ReleasingTheLastHandleFreesTheWholeChain) {
-  ZorPathTree tree;
-  const Chain shared = {"!Cos!", "srv", "data"};
-  const int32_t keep = AcquireChain(tree, shared);
-  const int32_t deep = AcquireChain(tree, {"!Cos!", "SRV", "Data", "x", "y", "z"});
-  EXPECT_EQ(tree.LiveCount(), 6u);
-  EXPECT_EQ(TreeText(tree, deep), "!Cos!/srv/data/x/y/z");  // first spelling kept
-  tree.Release(deep);
-  EXPECT_EQ(tree.LiveCount(), 3u);
-  EXPECT_EQ(tree.RefCount(keep), 1);
-  tree.Release(keep);
-  EXPECT_EQ(tree.LiveCount(), 0u);
-  EXPECT_EQ(tree.Size(), 0u);
-}
-
 TEST(PathTree, ManySiblingsSurviveGrowthAndRemoval) {
   // Thousands of names under one parent make long probe runs in the index;
   // removing a random half must leave every other name findable.

@@ -6,56 +6,16 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 #include "support/fault_stream.h"
+#include "support/stream_model.h"
 #include "support/temp_files.h"
 
 using namespace zorvane;
+using zortest::Exercise;
 using zortest::FaultStream;
 
-namespace {
-
-// Random reads, writes (small and larger than the window), seeks and size
-// changes through the cache, checked against a string; returns the model.
-std::string Exercise(iZorStream* s, std::string model, uint32_t seed, uint32_t window) {
-  std::mt19937 rng(seed);
-  uint64_t pos = 0;
-  for (int step = 0; step < 2000; ++step) {
-    const uint32_t op = rng() % 10;
-    if (op < 4) {
-      pos = s->Seek(static_cast<int64_t>(rng() % (model.size() + window)), ZorSeekSet);
-      std::string data(rng() % 8 == 0 ? window + rng() % window : 1 + rng() % 200, '\0');
-      for (char& c : data) c = static_cast<char>(rng());
-      s->Write(data.data(), static_cast<uint32_t>(data.size()));
-      if (pos + data.size() > model.size()) model.resize(pos + data.size(), '\0');
-      model.replace(pos, data.size(), data);
-      pos += data.size();
-    } else if (op < 8) {
-      if (rng() % 2) pos = s->Seek(static_cast<int64_t>(rng() % (model.size() + 10)), ZorSeekSet);
-      std::string buf(rng() % 4 == 0 ? window + rng() % 100 : rng() % 300, '\0');
-      const uint32_t got = s->Read(buf.data(), static_cast<uint32_t>(buf.size()));
-      const size_t expect = pos >= model.size() ? 0 : std::min(buf.size(), model.size() - pos);
-      EXPECT_EQ(got, expect) << "step " << step;
-      if (got) {
-        EXPECT_EQ(buf.substr(0, got), model.substr(pos, got)) << "step " << step;
-      }
-      pos += got;
-    } else if (op == 8) {
-      const uint64_t size = rng() % (model.size() + 2 * window);
-      s->SetSize(size);
-      model.resize(size, '\0');
-    } else {
-      EXPECT_EQ(s->GetSize(), model.size());
-      if (rng() % 4 == 0) s->Flush();
-    }
-    if (testing::Test::HasFailure()) break;
-  }
-  return model;
-}
-
-}  // namespace
 
 TEST(StreamCache, RandomOperationsOverAStream) {
   for (uint32_t seed : {1u, 2u, 3u}) {

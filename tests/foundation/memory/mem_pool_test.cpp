@@ -70,20 +70,15 @@ TEST(MemPool, WithoutAHeapNothingIsAllocated) {
   pool.Trash();
 }
 
-TEST(MemPool, BlocksKeepSizeContentAndAlignment) {
+// Sizes and contents under alloc / realloc / free are in the random test
+// below; here the empty block, alignment and the text copy.
+TEST(MemPool, EmptyBlocksAlignmentAndTexts) {
   ZorMemPool pool;
   pool.Init(false, 4096);
-  auto* a = static_cast<char*>(pool.Alloc(0));
+  void* a = pool.Alloc(0);
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(pool.GetSize(a), 0u);
-  auto* b = static_cast<char*>(pool.Realloc(nullptr, 5));
-  std::memcpy(b, "hello", 5);
-  b = static_cast<char*>(pool.Realloc(b, 100000));
-  EXPECT_EQ(pool.GetSize(b), 100000u);
-  EXPECT_EQ(std::memcmp(b, "hello", 5), 0);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % 16, 0u);
-  b = static_cast<char*>(pool.Realloc(b, 2));
-  EXPECT_EQ(std::memcmp(b, "he", 2), 0);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(pool.Realloc(nullptr, 100000)) % 16, 0u);
   char* s = pool.StrDupA("copy me");
   EXPECT_STREQ(s, "copy me");
   EXPECT_EQ(pool.GetSize(s), 8u);
@@ -91,8 +86,8 @@ TEST(MemPool, BlocksKeepSizeContentAndAlignment) {
   pool.Free(nullptr);
   pool.Free(a);
   EXPECT_EQ(pool.Compact(), 0u);
-  // b and s are left to the pool: Trash frees them (LeakSanitizer checks).
-  pool.Init(true, 0);  // a new heap replaces the old one
+  // The other blocks are left to the pool: a new heap frees them (LeakSanitizer checks).
+  pool.Init(true, 0);
   EXPECT_TRUE(pool.IsInit());
 }
 

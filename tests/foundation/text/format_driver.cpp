@@ -1,52 +1,38 @@
-// Reads formatting cases from stdin, one per line, and prints for each the
-// result in hexadecimal and the number of debug-channel messages it caused:
-//     <pattern hex> TAB <arg 0> TAB ... <arg n-1>      (n from 0 to 10)
-// The formatter is called with exactly the n arguments of the line.
-// Each argument is "n:<signed 32-bit>", "q:<signed 64-bit>" (passed by
-// pointer), "s:<text hex>", "g:<16 bytes hex>", "y:a,b,c,d", or one of the
-// bad ones "s:null", "s:bug", "p:low", "p:noaccess" and "y:null". Integer
-// slots get garbage in their upper 32 bits, which the formatter must ignore.
-#include <zorvane/zorvane.h>
-
+// Driver of format_oracle.py (protocol: tests/support/driver.h).
+//
+//   fmt PATTERN ARG...   (PATTERN in hex, 0 to 10 arguments)
+//       -> the result in hex, TAB, the number of debug-channel messages
+// The formatter is called with exactly the arguments of the line, each
+// "n:<signed 32-bit>", "q:<signed 64-bit>" (passed by pointer), "s:<text
+// hex>", "g:<16 bytes hex>", "y:a,b,c,d", or one of the bad ones "s:null",
+// "s:bug", "p:low", "p:noaccess" and "y:null". Integer slots get garbage in
+// their upper 32 bits, which the formatter must ignore. The result is
+// "buffer-differs:" and the string's when the entry point that writes into
+// a buffer gives another text.
 #include <sys/mman.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <deque>
-#include <string>
 #include <utility>
-#include <vector>
+
+#include "support/driver.h"
+
+using namespace zorvane::test;
 
 namespace {
 
 int g_debugCount = 0;
 void CountDebug(const char*, void*) { ++g_debugCount; }
 
-std::string FromHex(const std::string& hex) {
-  std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return out;
-}
+char* g_noAccess = nullptr;  // a page that cannot be read
 
-std::vector<std::string> Split(const std::string& line, char sep) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (size_t at; (at = line.find(sep, start)) != std::string::npos; start = at + 1)
-    parts.push_back(line.substr(start, at - start));
-  parts.push_back(line.substr(start));
-  return parts;
-}
-
-// Storage that outlives one case: the texts and values pointed to.
+// What the arguments of one case point to.
 struct Storage {
   std::deque<std::string> texts;
   std::deque<int64_t> quads;
   std::deque<std::vector<uint8_t>> blobs;
   std::deque<std::vector<int32_t>> rects;
-  char* noAccess = nullptr;  // a page that cannot be read
 };
 
 uint64_t Slot(const std::string& arg, Storage* st) {
@@ -59,13 +45,13 @@ uint64_t Slot(const std::string& arg, Storage* st) {
   if (arg == "s:null" || arg == "y:null") return 0;
   if (arg == "s:bug") return 0x00475542;
   if (arg == "p:low") return 0x1234;
-  if (arg == "p:noaccess") return reinterpret_cast<uint64_t>(st->noAccess + 8);
+  if (arg == "p:noaccess") return reinterpret_cast<uint64_t>(g_noAccess + 8);
   if (kind == "s") {
-    st->texts.push_back(FromHex(value));
+    st->texts.push_back(Unhex(value));
     return reinterpret_cast<uint64_t>(st->texts.back().c_str());
   }
   if (kind == "g") {
-    std::string bytes = FromHex(value);
+    std::string bytes = Unhex(value);
     st->blobs.emplace_back(bytes.begin(), bytes.end());
     return reinterpret_cast<uint64_t>(st->blobs.back().data());
   }
@@ -75,8 +61,8 @@ uint64_t Slot(const std::string& arg, Storage* st) {
     st->rects.push_back(v);
     return reinterpret_cast<uint64_t>(st->rects.back().data());
   }
-  fprintf(stderr, "format_driver: bad argument %s\n", arg.c_str());
-  exit(2);
+  std::fprintf(stderr, "format_driver: bad argument %s\n", arg.c_str());
+  std::exit(2);
 }
 
 // Both entry points with the first N slots as the arguments; returns the
@@ -99,31 +85,22 @@ constexpr auto FormTable(std::index_sequence<N...>) {
 }
 constexpr auto kFormatN = FormTable(std::make_index_sequence<11>{});
 
+std::string Format(const Fields& f, zorvane::string& out) {
+  Storage st;
+  uint64_t s[10] = {};
+  const size_t n = std::min<size_t>(f.size() - 2, 10);
+  for (size_t i = 0; i < n; ++i) s[i] = Slot(f[i + 2], &st);
+  static char buffer[1 << 18];
+  const int debugCount = kFormatN[n](&out, buffer, Unhex(f[1]).c_str(), s);
+  return (std::strcmp(buffer, out.CStr()) ? "buffer-differs:" : "") + Hex(out.CStr(), out.Len()) +
+         Line("\t%d", debugCount);
+}
+
 }  // namespace
 
 int main() {
   zorvane::ZorSetDebugSink(CountDebug, nullptr);
-  Storage st;
-  st.noAccess = static_cast<char*>(mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-  char line[1 << 16];
-  zorvane::string out;
-  while (fgets(line, sizeof line, stdin) != nullptr) {
-    std::string text(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    std::vector<std::string> fields = Split(text, '\t');
-    std::string pattern = FromHex(fields[0]);
-    uint64_t s[10] = {};
-    const size_t n = std::min<size_t>(fields.size() - 1, 10);
-    for (size_t i = 0; i < n; ++i) s[i] = Slot(fields[i + 1], &st);
-    static char buffer[1 << 18];
-    const int debugCount = kFormatN[n](&out, buffer, pattern.c_str(), s);
-    if (strcmp(buffer, out.CStr()) != 0) printf("buffer-differs:");
-    for (uint32_t i = 0; i < out.Len(); ++i) printf("%02x", static_cast<unsigned char>(out[i]));
-    printf("\t%d\n", debugCount);
-    st.texts.clear();
-    st.quads.clear();
-    st.blobs.clear();
-    st.rects.clear();
-  }
-  return 0;
+  g_noAccess = static_cast<char*>(mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  zorvane::string out;  // one string for every case: left-overs must not show
+  return Serve({{"fmt", [&](const Fields& f) { return Format(f, out); }}});
 }

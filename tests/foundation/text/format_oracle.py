@@ -8,13 +8,13 @@ pointers, characters above 255).
 
 The placeholder grammar, the justification rules and the error rules are
 re-implemented here from the description of the format, independently of
-the C++ code. Usage: format_oracle.py <drivers-dir>"""
+the C++ code."""
 import os
-import random
-import struct
-import subprocess
 import sys
 import uuid
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'support'))
+from oracle import Oracle  # noqa: E402
 
 INT_TYPES = b'iIxapbwoO'
 QUAD_TYPES = b'qQXA'
@@ -83,20 +83,11 @@ def render(kind, arg):
     if kind in INT_TYPES:
         u = value & 0xFFFFFFFF
         s = u - (1 << 32) if u & 0x80000000 else u
-        if kind in b'iI':
-            return b'%d' % s
-        if kind == ord('x'):
-            return b'0x%08X' % u
-        if kind == ord('a'):
-            return b'%08X' % u
-        if kind == ord('p'):
-            return b'%X' % u
-        if kind == ord('b'):
-            return b'%02x' % (u & 0xFF)
         if kind == ord('w'):
-            return None if u > 255 else bytes([u if u >= 32 else 32])
-        text = size_text(s).encode()
-        return text + (b' [%d]' % s if kind == ord('O') else b'')
+            return None if u > 255 else bytes([max(u, 32)])
+        return {'i': b'%d' % s, 'I': b'%d' % s, 'x': b'0x%08X' % u, 'a': b'%08X' % u, 'p': b'%X' % u,
+                'b': b'%02x' % (u & 0xFF), 'o': size_text(s).encode(),
+                'O': size_text(s).encode() + b' [%d]' % s}[chr(kind)]
     if kind in QUAD_TYPES:
         return b'%d' % value if kind in b'qQ' else \
             (b'0x' if kind == ord('X') else b'') + b'%X' % (value & 0xFFFFFFFFFFFFFFFF)
@@ -118,13 +109,8 @@ def justify(text, just, width, kind):
             return (text[:max(width - 3, 0)] + b'...')[:width]
         return b'#' * width
     pad = width - len(text)
-    if just == ord('z'):
-        return b'0' * pad + text
-    if just == ord('r'):
-        return b' ' * pad + text
-    if just == ord('c'):
-        return b' ' * (pad // 2) + text + b' ' * (pad - pad // 2)
-    return text + b' ' * pad
+    left = {ord('r'): pad, ord('z'): pad, ord('c'): pad // 2}.get(just, 0)
+    return (b'0' if just == ord('z') else b' ') * left + text + b' ' * (pad - left)
 
 
 def model(pattern, args):
@@ -274,32 +260,20 @@ def fixed_cases():
 
 
 def main():
-    driver = os.path.join(sys.argv[1], 'format_driver')
-    rng = random.Random(int(os.environ.get('ZOR_ORACLE_SEED', '1909')))
+    o = Oracle('format_driver', 1909)
+    for p, a, stated in fixed_cases():
+        assert model(p, a)[0] == stated, (p, model(p, a), stated)
     cases = [(p, a, model(p, a)) for p, a, _ in fixed_cases()]
-    for (p, a, want), (_, _, stated) in zip(cases, fixed_cases()):
-        assert want[0] == stated, (p, want, stated)
     while len(cases) < 20000:
-        args = [random_arg(rng) for _ in range(rng.choice([10, 10, 10, rng.randint(0, 9)]))]
-        pattern = random_pattern(rng, args)
+        args = [random_arg(o.rng) for _ in range(o.rng.choice([10, 10, 10, o.rng.randint(0, 9)]))]
+        pattern = random_pattern(o.rng, args)
         expected = model(pattern, args)
         if expected is not None:
             cases.append((pattern, args, expected))
-    lines = ''.join('\t'.join([p.hex()] + [encode_arg(x) for x in a]) + '\n' for p, a, _ in cases)
-    run = subprocess.run([driver], input=lines, capture_output=True, text=True, check=True)
-    results = run.stdout.splitlines()
-    if len(results) != len(cases):
-        sys.exit('format_oracle: %d results for %d cases' % (len(results), len(cases)))
-    failures = 0
-    for (pattern, args, (want, debug)), got in zip(cases, results):
-        expected = '%s\t%d' % (want.hex(), debug)
-        if got != expected:
-            failures += 1
-            if failures <= 10:
-                print('MISMATCH pattern=%r args=%r\n  want %r (%d debug)\n  got  %r' % (
-                    pattern, [encode_arg(x) for x in args], want, debug, got))
-    print('format_oracle: %d cases, %d mismatches' % (len(cases), failures))
-    sys.exit(1 if failures else 0)
+    for pattern, args, (want, debug) in cases:
+        o.ask(['fmt', pattern.hex()] + [encode_arg(x) for x in args], '%s\t%d' % (want.hex(), debug))
+    o.run()
+    o.finish()
 
 
 if __name__ == '__main__':

@@ -1,6 +1,7 @@
-// Conversions of `string` (UTF-8 error handling, OEM, Base64, Encrypt and
-// Decrypt), the C-string helpers not covered by the Python oracle, and the
-// raw memory helpers.
+// Conversions of `string` that the Python oracle (string_text_oracle.py)
+// does not reach (OEM back to cp1252, Base64 errors, Encrypt and Decrypt),
+// the C-string helpers, comparisons across page ends, and the raw memory
+// helpers.
 #include <zorvane/zorvane.h>
 
 #include <gtest/gtest.h>
@@ -18,33 +19,6 @@ namespace {
 
 std::string Text(const string& s) { return std::string(s.CStr(), s.Len()); }
 
-TEST(StringConvert, InvalidUtf8GivesEmpty) {
-  const char* bad[] = {
-      "\x80",         "abc\xbf",          "\xc0\xaf",     "\xe0\x80\xaf", "\xed\xa0\x80",  // surrogate
-      "\xf4\x90\x80\x80", "\xf5\x80\x80\x80", "\xfe",     "\xff",         "ok\xe2\x82",    // truncated
-      "\xc3",         "\xe2\x28\xa1",     "\xf0\x9f\x98", "\xc3\xa9\xa9",
-  };
-  for (const char* b : bad) {
-    string out("previous");
-    EXPECT_STREQ(ZorDecodefromUTF8(b, &out), "") << b;
-    EXPECT_EQ(out.Len(), 0u);
-  }
-  string out("x");
-  EXPECT_STREQ(ZorDecodefromUTF8(nullptr, &out), "");
-  EXPECT_STREQ(ZorDecodefromUTF8("\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xe4\xb8\xad", &out),
-               "\xe9t\xe9 \x80 ? ?");
-}
-
-TEST(StringConvert, Utf8RoundTripOfEveryByte) {
-  std::string all;
-  for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
-  string utf8, back;
-  ZorEncodeToUTF8(all.c_str(), &utf8);
-  ZorDecodefromUTF8(utf8.CStr(), &back);
-  EXPECT_EQ(Text(back), all);
-  EXPECT_STREQ(ZorEncodeToUTF8("", &utf8), "");
-}
-
 TEST(StringConvert, OemRoundTripWhereBothPagesHaveTheCharacter) {
   int mapped = 0;
   for (int b = 1; b < 256; ++b) {
@@ -59,6 +33,7 @@ TEST(StringConvert, OemRoundTripWhereBothPagesHaveTheCharacter) {
   string s;
   EXPECT_STREQ(s.WcharToDos("\xe9\xe8"), "\x82\x8a");  // e-acute, e-grave in cp850
   EXPECT_EQ(s.Len(), 2u);
+  EXPECT_STREQ(ZorDecodefromUTF8(nullptr, &s), "");
 }
 
 TEST(StringConvert, Base64Decoding) {

@@ -1,5 +1,6 @@
-// Editing, search and comparison members of `string`: the documented
-// examples and clamping rules, with brute-force models for the searches.
+// Editing, search and comparison members of `string` beyond the storage
+// model (string_storage_test.cpp): the documented examples, with
+// brute-force models for the searches.
 #include <zorvane/zorvane.h>
 
 #include <gtest/gtest.h>
@@ -14,48 +15,8 @@ namespace {
 
 std::string Text(const string& s) { return std::string(s.CStr(), s.Len()); }
 
-TEST(StringEdit, RangesAndClamping) {
-  string s("abcdefg"), d("old");
-  EXPECT_STREQ(s.Mid(&d, 2, 5), "cde");
-  EXPECT_STREQ(s.Mid(&d, 5, 2), "");
-  EXPECT_STREQ(s.Mid(&d, 3, 0xFFFFFFFF), "defg");
-  EXPECT_STREQ(s.Mid(&d, 7, 9), "");
-  EXPECT_STREQ(s.Mid(&d, 8, 9), "");
-  EXPECT_STREQ(s.Left(&d, 100), "abcdefg");
-  EXPECT_STREQ(s.Right(&d, 3), "efg");
-  EXPECT_STREQ(s.Right(&d, 100), "abcdefg");
-  EXPECT_STREQ(s.Mid(&s, 1, 4), "bcd");  // dst == this
-
-  string e("abcdef");
-  EXPECT_STREQ(e.Delete(1, 3), "adef");
-  EXPECT_STREQ(e.Delete(3, 1), "adef");
-  EXPECT_STREQ(e.Delete(4, 10), "adef");
-  EXPECT_STREQ(e.Delete(2), "ad");
-  EXPECT_STREQ(e.Insert(99, "xy"), "adxy");
-  EXPECT_STREQ(e.Insert(1, '-', 3), "a---dxy");
-  EXPECT_STREQ(e.Insert(0, '\0', 3), "a---dxy");
-  EXPECT_STREQ(e.Insert(0, '+', 0), "a---dxy");
-  EXPECT_STREQ(e.Trunc(50), "a---dxy");
-  EXPECT_STREQ(e.Trunc(2), "a-");
-}
-
-TEST(StringEdit, PadTrimClipFill) {
-  string s("42");
-  EXPECT_STREQ(s.Pad(-6, '0'), "000042");
-  s = "abcdef";
-  EXPECT_STREQ(s.Pad(2, ' '), "ab");
-  s = "abcdef";
-  EXPECT_STREQ(s.Pad(-2, ' '), "ab");
-  s = "ab";
-  EXPECT_STREQ(s.Pad(4, '*'), "ab**");
-
-  s = "xxhixx";
-  EXPECT_STREQ(s.Trim('x', 0), "hixx");
-  EXPECT_STREQ(s.Trim(0, 'x'), "hi");
-  s = "    ";
-  EXPECT_STREQ(s.Trim(), "");
-
-  s = "name=value;rest";
+TEST(StringEdit, ClipAndFill) {
+  string s("name=value;rest");
   EXPECT_STREQ(s.ClipTo(";="), "name");
   EXPECT_STREQ(s.ClipTo(nullptr), "name");
   EXPECT_STREQ(s.Fill('z', 3), "zzz");
@@ -216,16 +177,12 @@ TEST(StringEdit, ReplaceStr) {
   }
 }
 
-TEST(StringEdit, ComparisonOperators) {
+// The orderings themselves are checked against the collation table by the
+// oracle; here the members and operators that reach them.
+TEST(StringEdit, ComparisonMembersAndOperators) {
   EXPECT_TRUE(string("abc") == "ABC");
-  EXPECT_NE(string("abc").Cmp("ABC"), 0);
+  EXPECT_LT(string("a").Cmp("A"), 0);
   EXPECT_EQ(string("abc").ICmp("ABC"), 0);
-  // a < A < a-acute, all before b; also through the operators.
-  const char* order[] = {"a", "A", "\xe1", "b"};
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_LT(string(order[i]).Cmp(order[i + 1]), 0);
-    EXPECT_GT(string(order[i + 1]).Cmp(order[i]), 0);
-  }
   EXPECT_TRUE(string("a") < string("\xe1"));
   EXPECT_TRUE("\xe1" < string("b"));
   EXPECT_FALSE(string("a") < "A");  // equal ignoring case
@@ -233,11 +190,8 @@ TEST(StringEdit, ComparisonOperators) {
   EXPECT_TRUE(string("ab") > "A");
   EXPECT_TRUE(string("ab") >= string("AB"));
   EXPECT_TRUE("x" != string("y"));
-  EXPECT_EQ(string("ab").Cmp("abc"), -1);  // the shorter text ends first
-  EXPECT_EQ(string("abc").Cmp("ab"), 1);
   EXPECT_EQ(string("abX").Cmp("abY", 2), 0);
   EXPECT_EQ(string("ABx").ICmp("aby", 2), 0);
-
   string a("abc"), b = a + "def" + string("!");
   EXPECT_EQ(Text(b), "abcdef!");
   EXPECT_EQ(Text("<" + a), "<abc");
@@ -245,7 +199,6 @@ TEST(StringEdit, ComparisonOperators) {
 
 TEST(StringEdit, CaseMembers) {
   string s;
-  EXPECT_STREQ(s.Upper("\xe9t\xe9 \xff"), "\xc9T\xc9 \x9f");
   EXPECT_STREQ(s.Upper("\xe9t\xe9 \xff\xe6", true), "ETE Y_");
   EXPECT_STREQ(s.Lower("\xc9T\xc9"), "\xe9t\xe9");
   s = "hELLO";

@@ -37,20 +37,6 @@ void ExpectText(const string& s, const std::string& want) {
   ASSERT_EQ(IsInline(s), s.Capacity() == 36);
 }
 
-TEST(StringStorage, CapacityAtEveryStepBoundary) {
-  const struct { uint32_t len, cap; } cases[] = {
-      {0, 36},       {35, 36},       {36, 72},       {71, 72},       {72, 108},      {503, 504},
-      {504, 540},    {510, 540},     {511, 512},     {512, 768},     {4094, 4096},   {4095, 4096},
-      {4096, 4608},  {16382, 16384}, {16383, 16384}, {16384, 17408}, {17407, 17408}, {17408, 18432},
-  };
-  for (const auto& c : cases) {
-    string s;
-    s.Fill('x', static_cast<int32_t>(c.len));
-    EXPECT_EQ(s.Capacity(), c.cap) << "length " << c.len;
-    EXPECT_EQ(IsInline(s), c.cap == 36) << "length " << c.len;
-  }
-}
-
 // Growing one character at a time moves the text only when a step is crossed,
 // and shrinking back through the steps keeps the text.
 TEST(StringStorage, AppendsReallocateOnlyAtSteps) {
@@ -73,18 +59,6 @@ TEST(StringStorage, AppendsReallocateOnlyAtSteps) {
     model.resize(n);
     ExpectText(s, model);
   }
-}
-
-TEST(StringStorage, InlineToHeapAndBack) {
-  string s(std::string(35, 'q').c_str());
-  EXPECT_TRUE(IsInline(s));
-  s += 'r';
-  EXPECT_FALSE(IsInline(s));
-  EXPECT_EQ(s.Capacity(), 72u);
-  s.Delete(0, 1);
-  ExpectText(s, std::string(34, 'q') + "r");
-  s.Clear();
-  ExpectText(s, "");
 }
 
 TEST(StringStorage, CopyAndMove) {

@@ -1,63 +1,26 @@
-// Driver for string_text_oracle.py: applies the library's text functions to
-// the cases the script sends and prints the results in hex.
-//
-//   string_text_driver tables      one line per byte 0-255:
-//                                  "byte lower upper plain utf8 oem weight"
-//   string_text_driver cmp         "hexA hexB n" -> "cmp icmp ieq icmpN ieqN ICmp(n) eqN"
-//                                  (signs; the texts are followed by unlike
-//                                  bytes past their terminators)
-//   string_text_driver key         "hexA hexB" (same length) -> sign of ZorCompIndex
-//   string_text_driver sort|isort  hex words -> the words sorted by
-//                                  ZorStrCmp / ZorStrICmp
-//   string_text_driver utf8dec     hex UTF-8 -> hex cp1252, "-" when empty
-//   string_text_driver code        every unit 0-FFFF -> hex of its UTF-8
-//   string_text_driver b64         hex bytes -> "base64 hex-of-decoded-back"
-#include <zorvane/zorvane.h>
-
+// Driver of string_text_oracle.py (protocol: tests/support/driver.h); texts
+// travel in hexadecimal. Compared texts are followed by unlike bytes past
+// their terminators; comparisons answer signs.
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
-#include <iostream>
-#include <string>
-#include <vector>
 
-using zorvane::string;
+#include "support/driver.h"
+
+using namespace zorvane;
+using namespace zorvane::test;
 
 namespace {
 
-std::string Hex(const char* p, size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    const auto b = static_cast<unsigned char>(p[i]);
-    out += digits[b >> 4];
-    out += digits[b & 15];
-  }
-  return out.empty() ? "-" : out;
-}
+int Sign(int v) { return (v > 0) - (v < 0); }
 
-std::string Hex(const string& s) { return Hex(s.CStr(), s.Len()); }
-
-std::string Unhex(const std::string& h) {
-  std::string out;
-  for (size_t i = 0; i + 1 < h.size(); i += 2) out += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
-  return out;
-}
-
-int Sign(int v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
-
-void Tables() {
-  for (int b = 0; b < 256; ++b) {
-    const char c = static_cast<char>(b);
-    const char one[2] = {c, 0};
-    string utf8, oem(one);
-    zorvane::ZorEncodeToUTF8(one, &utf8);
-    oem.DosToWchar();
-    const char lower = zorvane::ZorToLower(c), upper = zorvane::ZorToUpper(c, false);
-    const char plain = zorvane::ZorToUpper(c, true);
-    std::printf("%d %s %s %s %s %s %d\n", b, Hex(&lower, 1).c_str(), Hex(&upper, 1).c_str(),
-                Hex(&plain, 1).c_str(), Hex(utf8).c_str(), Hex(oem).c_str(), zorvane::ZorCharWeight(c));
-  }
+std::string Byte(const Fields& f) {
+  const char c = static_cast<char>(Int(f[1]));
+  const char one[2] = {c, 0};
+  string utf8, oem(one);
+  ZorEncodeToUTF8(one, &utf8);
+  oem.DosToWchar();
+  const char lower = ZorToLower(c), upper = ZorToUpper(c, false), plain = ZorToUpper(c, true);
+  return HexText(&lower, 1) + " " + HexText(&upper, 1) + " " + HexText(&plain, 1) + " " + HexText(utf8) + " " +
+         HexText(oem) + " " + std::to_string(ZorCharWeight(c));
 }
 
 // The text, its terminator and then `junk` bytes up to 32: what lies past the
@@ -69,76 +32,61 @@ std::vector<char> Padded(const std::string& text, char junk) {
   return out;
 }
 
-void Compare() {
-  std::string a, b;
-  uint32_t n;
-  while (std::cin >> a >> b >> n) {
-    const std::vector<char> x = Padded(a == "-" ? "" : Unhex(a), 'x');
-    const std::vector<char> y = Padded(b == "-" ? "" : Unhex(b), 'Y');
-    const uint32_t within = std::min<uint32_t>(n, static_cast<uint32_t>(std::min(x.size(), y.size())));
-    std::printf("%d %d %d %d %d %d %d\n", Sign(zorvane::ZorStrCmp(x.data(), y.data())),
-                Sign(zorvane::ZorStrICmp(x.data(), y.data())), zorvane::ZorStrIEq(x.data(), y.data()) ? 1 : 0,
-                Sign(zorvane::ZorStrICmpN(x.data(), y.data(), n)), zorvane::ZorStrIEqN(x.data(), y.data(), n) ? 1 : 0,
-                Sign(string(x.data()).ICmp(y.data(), n)), zorvane::ZorStrEqN(x.data(), y.data(), within) ? 1 : 0);
-  }
+std::string Compare(const Fields& f) {
+  const std::vector<char> v = Padded(Unhex(f[1]), 'x'), w = Padded(Unhex(f[2]), 'Y');
+  const char *x = v.data(), *y = w.data();
+  const uint32_t n = static_cast<uint32_t>(Int(f[3]));
+  const uint32_t within = std::min<uint32_t>(n, static_cast<uint32_t>(std::min(v.size(), w.size())));
+  return Line("%d %d %d %d %d %d %d", Sign(ZorStrCmp(x, y)), Sign(ZorStrICmp(x, y)), ZorStrIEq(x, y),
+              Sign(ZorStrICmpN(x, y, n)), ZorStrIEqN(x, y, n), Sign(string(x).ICmp(y, n)), ZorStrEqN(x, y, within));
 }
 
-void CompareKeys() {
-  std::string a, b;
-  while (std::cin >> a >> b) {
-    const std::string x = Unhex(a), y = Unhex(b);
-    std::printf("%d\n", Sign(zorvane::ZorCompIndex(x.data(), y.data(), static_cast<int32_t>(x.size()))));
-  }
-}
-
-void Sort(bool ignoreCase) {
+std::string Sort(const Fields& f, bool ignoreCase) {
   std::vector<std::string> words;
-  for (std::string h; std::cin >> h;) words.push_back(Unhex(h));
+  for (size_t i = 1; i < f.size(); ++i) words.push_back(Unhex(f[i]));
   std::stable_sort(words.begin(), words.end(), [&](const std::string& x, const std::string& y) {
-    return (ignoreCase ? zorvane::ZorStrICmp(x.c_str(), y.c_str()) : zorvane::ZorStrCmp(x.c_str(), y.c_str())) < 0;
+    return (ignoreCase ? ZorStrICmp(x.c_str(), y.c_str()) : ZorStrCmp(x.c_str(), y.c_str())) < 0;
   });
-  for (const auto& w : words) std::printf("%s\n", Hex(w.data(), w.size()).c_str());
+  std::string out;
+  for (const auto& w : words) out += (out.empty() ? "" : " ") + HexText(w);
+  return out;
 }
 
-void Utf8Decode() {
-  for (std::string h; std::cin >> h;) {
-    string out("not cleared");
-    zorvane::ZorDecodefromUTF8(Unhex(h).c_str(), &out);
-    std::printf("%s\n", Hex(out).c_str());
-  }
-}
-
-void Utf8OfUnits() {
-  string out;
-  for (uint32_t u = 0; u <= 0xFFFF; ++u) {
-    zorvane::ZorGetUTF8FromCode(u, &out);
-    std::printf("%s\n", Hex(out).c_str());
-  }
-}
-
-void Base64() {
-  for (std::string h; std::cin >> h;) {
-    const std::string bytes = h == "-" ? "" : Unhex(h);
-    string text;
-    zorvane::ZorBase64Encode(bytes.data(), static_cast<uint32_t>(bytes.size()), &text);
-    std::vector<char> back(zorvane::ZorBase64DecodedMax(text.Len()));
-    const int32_t n = zorvane::ZorBase64Decode(text.CStr(), text.Len(), back.data(), static_cast<uint32_t>(back.size()));
-    std::printf("%s %s\n", text.IsEmpty() ? "-" : text.CStr(), n < 0 ? "error" : Hex(back.data(), n).c_str());
-  }
+std::string Base64(const Fields& f) {
+  const std::string bytes = Unhex(f[1]);
+  string text;
+  ZorBase64Encode(bytes.data(), static_cast<uint32_t>(bytes.size()), &text);
+  std::vector<char> back(ZorBase64DecodedMax(text.Len()));
+  const int32_t n = ZorBase64Decode(text.CStr(), text.Len(), back.data(), static_cast<uint32_t>(back.size()));
+  return std::string(text.IsEmpty() ? "-" : text.CStr()) + " " +
+         (n < 0 ? "error" : HexText(back.data(), static_cast<size_t>(n)));
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const std::string job = argc > 1 ? argv[1] : "";
-  if (job == "tables") Tables();
-  else if (job == "cmp") Compare();
-  else if (job == "key") CompareKeys();
-  else if (job == "sort") Sort(false);
-  else if (job == "isort") Sort(true);
-  else if (job == "utf8dec") Utf8Decode();
-  else if (job == "code") Utf8OfUnits();
-  else if (job == "b64") Base64();
-  else return 2;
-  return 0;
+int main() {
+  string out;
+  return Serve({
+      {"byte", Byte},
+      {"cmp", Compare},
+      {"key",
+       [](const Fields& f) {
+         const std::string x = Unhex(f[1]), y = Unhex(f[2]);
+         return Line("%d", Sign(ZorCompIndex(x.data(), y.data(), static_cast<int32_t>(x.size()))));
+       }},
+      {"sort", [](const Fields& f) { return Sort(f, false); }},
+      {"isort", [](const Fields& f) { return Sort(f, true); }},
+      {"utf8dec",
+       [&](const Fields& f) {
+         out = "not cleared";
+         ZorDecodefromUTF8(Unhex(f[1]).c_str(), &out);
+         return HexText(out);
+       }},
+      {"code",
+       [&](const Fields& f) {
+         ZorGetUTF8FromCode(static_cast<uint32_t>(Int(f[1])), &out);
+         return HexText(out);
+       }},
+      {"b64", Base64},
+  });
 }

@@ -4,10 +4,15 @@
 Case mappings, accent folding, UTF-8 and the OEM conversion come from
 Python's cp1252 / cp850 codecs and unicodedata; the collation weights are
 typed here again from the design table, and orderings are computed from them
-independently. Usage: string_text_oracle.py DRIVERS_DIR"""
-import base64, os, random, subprocess, sys, unicodedata
+independently."""
+import base64
+import os
+import sys
+import unicodedata
 
-DRIVER = os.path.join(sys.argv[1], "string_text_driver")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from oracle import Oracle  # noqa: E402
+
 UNASSIGNED = {0x81, 0x8D, 0x8F, 0x90, 0x9D}   # map to the C1 control of the same value
 UNPAIRED = {0xD8, 0xF8}                       # O with stroke: no case pair in the library
 
@@ -32,18 +37,8 @@ D6 D8 DA DC E1 E6 F0 F2 F4 F6 FC 4D 4E 4F 50 9F
 W = [int(x, 16) for x in WEIGHT_ROWS.split()]
 assert sorted(W) == list(range(256))
 
-failures = []
-
-
-def check(what, got, want):
-    if got != want:
-        failures.append("%s: got %r, want %r" % (what, got, want))
-
-
-def run(job, lines=()):
-    out = subprocess.run([DRIVER, job], input="\n".join(lines) + "\n", capture_output=True, text=True, check=True)
-    return out.stdout.split("\n")[:-1]
-
+o = Oracle("string_text_driver", 1252)
+rng = o.rng
 
 def char_of(b):
     return chr(b) if b in UNASSIGNED else bytes([b]).decode("cp1252")
@@ -82,24 +77,13 @@ def hexs(bs):
     return bytes(bs).hex() or "-"
 
 
-def unhex(h):
-    return b"" if h == "-" else bytes.fromhex(h)
-
-
 # ---------------------------------------------------------------- per-byte tables
-for line in run("tables"):
-    b, lower, upper, plain, utf8, oem, weight = line.split()
-    b = int(b)
-    check("lower %02X" % b, lower, hexs([case_map(b, str.lower)]))
-    check("upper %02X" % b, upper, hexs([UP[b]]))
-    check("plain upper %02X" % b, plain, hexs([plain_upper(b)]))
-    check("weight %02X" % b, int(weight), W[b])
-    if b:
-        check("utf8 %02X" % b, utf8, char_of(b).encode("utf-8").hex())
-        o = byte_of(bytes([b]).decode("cp850"))
-        check("oem %02X" % b, oem, hexs([o if o is not None else ord("?")]))
-    else:
-        check("utf8 00", utf8, "-")
+for b in range(256):
+    utf8 = char_of(b).encode("utf-8").hex() if b else "-"
+    oem = byte_of(bytes([b]).decode("cp850")) if b else None
+    o.ask(("byte", b), "%s %s %s %s %s %d" % (hexs([case_map(b, str.lower)]), hexs([UP[b]]), hexs([plain_upper(b)]),
+                                              utf8, "-" if not b else hexs([oem if oem is not None else ord("?")]),
+                                              W[b]))
 
 # ---------------------------------------------------------------- orderings
 def wkey(w):
@@ -127,7 +111,6 @@ def cmp_model(a, b, fold):
         return sign(W[x] - W[y])
 
 
-rng = random.Random(1252)
 LETTERS = [b for b in range(0x41, 0x5B)] + [b for b in range(0x61, 0x7B)] + \
           [b for b in range(0xC0, 0x100)] + [0x8A, 0x8C, 0x8E, 0x9A, 0x9C, 0x9E, 0x9F]
 OTHERS = [b for b in range(1, 256) if b not in LETTERS]
@@ -149,22 +132,24 @@ def variant(w):
     return bytes(out)
 
 
+def words_line(words):
+    return " ".join(w.hex() for w in words)
+
+
 singles = [bytes([b]) for b in range(1, 256)]
-got = run("sort", [w.hex() for w in rng.sample(singles, len(singles))])
-check("order of single bytes", got, [w.hex() for w in sorted(singles, key=wkey)])
-
+o.ask(["sort"] + [w.hex() for w in rng.sample(singles, len(singles))], words_line(sorted(singles, key=wkey)))
 words = list({random_word() for _ in range(4000)} - {b""})
-got = run("sort", [w.hex() for w in words])
-check("ZorStrCmp sort of random words", got, [w.hex() for w in sorted(words, key=wkey)])
+o.ask(["sort"] + [w.hex() for w in words], words_line(sorted(words, key=wkey)))
+pool = [w for w in words[:600] + [variant(w) for w in words[:600]] if w]
 
-pool = words[:600] + [variant(w) for w in words[:600]]
-pool = [w for w in pool if w]
-got = [unhex(h) for h in run("isort", [w.hex() for w in pool])]
-check("ZorStrICmp sort is a permutation", sorted(got), sorted(pool))
-for x, y in zip(got, got[1:]):
-    if cmp_model(x, y, True) > 0:
-        failures.append("ZorStrICmp sort: %s before %s" % (x.hex(), y.hex()))
-        break
+
+def icmp_sorted(answer):
+    """A permutation of the pool in which no word comes after a greater one."""
+    got = [bytes.fromhex(h) for h in answer.split(" ")]
+    return sorted(got) == sorted(pool) and all(cmp_model(x, y, True) <= 0 for x, y in zip(got, got[1:]))
+
+
+o.ask(["isort"] + [w.hex() for w in pool], icmp_sorted)
 
 pairs = []
 for _ in range(6000):
@@ -173,15 +158,14 @@ for _ in range(6000):
     b = variant(a) if r < 0.5 else (a + random_word() if r < 0.6 else random_word())
     pairs.append((a, b) if rng.random() < 0.5 else (b, a))
 limits = [rng.choice([0, 1, 3, 8, 40]) for _ in pairs]  # the "N" forms stop at a terminator first
-lines = ["%s %s %d" % (hexs(a), hexs(b), n) for (a, b), n in zip(pairs, limits)]
-for (a, b), n, line in zip(pairs, limits, run("cmp", lines)):
+for (a, b), n in zip(pairs, limits):
     icmp_n = cmp_model(a[:n], b[:n], True)
     within = min(n, len(a) + 32, len(b) + 32)  # ZorStrEqN reads past the terminators, into the junk
     pa, pb = a + b"\0" + b"x" * 31, b + b"\0" + b"Y" * 31
     want = "%d %d %d %d %d %d %d" % (cmp_model(a, b, False), cmp_model(a, b, True),
                                      1 if len(a) == len(b) and all(UP[x] == UP[y] for x, y in zip(a, b)) else 0,
                                      icmp_n, 1 if icmp_n == 0 else 0, icmp_n, 1 if pa[:within] == pb[:within] else 0)
-    check("compare %s %s %d" % (a.hex(), b.hex(), n), line, want)
+    o.ask(("cmp", hexs(a), hexs(b), n), want)
 
 
 def key_model(a, b):
@@ -197,8 +181,8 @@ for _ in range(6000):
     a = bytes(rng.choice([0, 0, rng.randrange(256), rng.choice(LETTERS)]) for _ in range(rng.randint(1, 12)))
     keys.append((a, variant(a).ljust(len(a), b"\0")[:len(a)] if rng.random() < 0.7 else
                  bytes(rng.randrange(256) for _ in a)))
-for (a, b), line in zip(keys, run("key", ["%s %s" % (a.hex(), b.hex()) for a, b in keys])):
-    check("key %s %s" % (a.hex(), b.hex()), line, str(key_model(a, b)))
+for a, b in keys:
+    o.ask(("key", a.hex(), b.hex()), str(key_model(a, b)))
 
 # ---------------------------------------------------------------- UTF-8
 def expected_decode(data):
@@ -241,21 +225,14 @@ SPECIAL = [b"\xc0\x80", b"\xc1\xbf", b"\xe0\x80\xaf", b"\xed\xa0\x80", b"\xed\xb
            b"\xc2\x81\xc2\x8d", b"\xe2\x82\xac\xc5\x93", b"\xf0\x80\x80\x80"]
 cases = SPECIAL + [random_text() for _ in range(1500)] + [mutate(random_text()) for _ in range(1500)]
 cases = [c.replace(b"\x00", b"\x01") for c in cases if c]
-for data, line in zip(cases, run("utf8dec", [c.hex() for c in cases])):
-    check("decode %s" % data.hex(), line, expected_decode(data))
-
-for u, line in enumerate(run("code")):
-    want = "-" if u == 0 else ("efbfbd" if 0xD800 <= u <= 0xDFFF else chr(u).encode("utf-8").hex())
-    check("UTF-8 of unit %04X" % u, line, want)
+for data in cases:
+    o.ask(("utf8dec", data.hex()), expected_decode(data))
+for u in range(0x10000):
+    o.ask(("code", u), "-" if u == 0 else ("efbfbd" if 0xD800 <= u <= 0xDFFF else chr(u).encode("utf-8").hex()))
 
 # ---------------------------------------------------------------- Base64
 blobs = [bytes(rng.randint(0, 255) for _ in range(n)) for n in list(range(12)) + [rng.randint(12, 300) for _ in range(200)]]
-for blob, line in zip(blobs, run("b64", [hexs(b) for b in blobs])):
-    text, back = line.split()
-    check("base64 of %s" % blob.hex(), text, base64.b64encode(blob).decode() or "-")
-    check("base64 round trip of %s" % blob.hex(), back, hexs(blob))
-
-for f in failures[:40]:
-    print(f)
-print("string_text_oracle: %d failure(s)" % len(failures))
-sys.exit(1 if failures else 0)
+for blob in blobs:
+    o.ask(("b64", hexs(blob)), "%s %s" % (base64.b64encode(blob).decode() or "-", hexs(blob)))
+o.run()
+o.finish()

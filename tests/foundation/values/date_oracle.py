@@ -7,40 +7,23 @@ ordinals shifted so that 1 January 1600 is day 5, weekdays and days of the
 year come from datetime, Easter from the Clavius/Lilius computus (a different
 method from the one that built the library's table), month moves from
 calendar.monthrange. Parsing and formatting are compared with models written
-from the rules of the date texts. Usage: date_oracle.py DRIVERS_DIR"""
+from the rules of the date texts."""
 import calendar
 import datetime
 import math
 import os
-import random
-import subprocess
+import re
 import sys
 
-DRIVER = os.path.join(sys.argv[1], 'date_driver')
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'support'))
+from oracle import Oracle  # noqa: E402
+
 OFFSET = 5 - datetime.date(1600, 1, 1).toordinal()
 FIRST, LAST = 5, datetime.date(9999, 12, 31).toordinal() + OFFSET
 MOVE_LAST = 3068038
 HALF = 1.0 / 172800.0
-rng = random.Random(1505)
-failures = []
-
-
-def run(commands):
-    """The driver's answers, aligned with the commands (None for "cfg", which answers nothing)."""
-    text = ''.join('\t'.join(str(x) for x in c) + '\n' for c in commands)
-    proc = subprocess.run([DRIVER], input=text.encode('cp1252'), capture_output=True, check=True)
-    lines = iter(proc.stdout.decode('cp1252').split('\n'))
-    return [None if c[0] == 'cfg' else next(lines, '<missing>') for c in commands]
-
-
-def check(name, commands, expected):
-    """expected holds None for the "cfg" commands."""
-    got = run(commands)
-    bad = [(c, g, e) for c, g, e in zip(commands, got, expected) if g != e]
-    for c, g, e in bad[:6]:
-        failures.append('%s: %r gave %r, expected %r' % (name, c, g, e))
-    cases = sum(1 for e in expected if e is not None)
-    print('%-28s %7d cases, %d mismatches' % (name, cases, len(bad)))
+oracle = Oracle('date_driver', 1505)
+rng, ask = oracle.rng, oracle.ask
 
 
 def cfg(order=1, two_digit=1, pivot=50, eom=0, week=1, seps='/-.', work=0.0, date_sep='', time_sep=':'):
@@ -71,6 +54,11 @@ def split(v):
 
 def with_time(day, v):
     return float(day) + (v - split(v)[0])
+
+
+def clock(s):
+    """Hours, minutes, seconds, minute and second of the day."""
+    return '%d %d %d %d %d' % (s // 3600, s // 60 % 60, s % 60, s // 60, s)
 
 
 def readable(v):
@@ -117,42 +105,36 @@ def random_day():
 def check_anchors():
     anchors = [((1, 1, 1600), 5), ((1, 1, 1900), 109578), ((1, 1, 2000), 146102),
                ((1, 1, 2024), 154868), ((31, 12, 9999), 3068041)]
-    cmds = [('set', d, m, y) for (d, m, y), _ in anchors]
-    check('anchors', cmds, ['1 %s' % g17(n) for _, n in anchors])
     for (d, m, y), n in anchors:
+        ask(('set', d, m, y), '1 %s' % g17(n))
         assert day_of(datetime.date(y, m, d)) == n, 'oracle offset'
 
 
 def check_day_parts():
     days = [FIRST, LAST, FIRST + 1, LAST - 1] + [random_day() for _ in range(120000)]
     for rule in (1, 0):
-        cmds, expected = [cfg(week=rule)], [None]
+        ask(cfg(week=rule), 'ok')
         sample = days if rule else days[:20000]
         for n in sample:
             d = to_date(n)
-            cmds.append(('day', n))
             leap = calendar.isleap(d.year)
-            expected.append('%d %d %d %d %d %d %d %d %d %d %d' % (
+            ask(('day', n), '%d %d %d %d %d %d %d %d %d %d %d' % (
                 d.day, d.month, d.year, d.timetuple().tm_yday, sunday_index(d), week_number(d, rule),
                 (d.month + 2) // 3, (d.month + 5) // 6, 366 if leap else 365,
                 calendar.monthrange(d.year, d.month)[1], 1 if leap else 0))
-        check('day parts (week rule %d)' % rule, cmds, expected)
 
 
 def check_set_parts():
-    cmds, expected = [], []
     for _ in range(100000):
         y = rng.choice([rng.randint(1590, 10010), rng.randint(1600, 9999), 1900, 2000, 2023, 2024])
         m = rng.randint(-1, 13)
         d = rng.randint(-1, 32)
-        cmds.append(('set', d, m, y))
         try:
             ok = 1600 <= y <= 9999 and d >= 1 and m >= 1
             n = day_of(datetime.date(y, m, d)) if ok else 0
         except ValueError:
             n = 0
-        expected.append('%d %s' % (1 if n else 0, g17(n)))
-    check('set(d, m, y)', cmds, expected)
+        ask(('set', d, m, y), '%d %s' % (1 if n else 0, g17(n)))
 
 
 # Values that are no moment of the calendar (day 0 included: a time without a
@@ -164,29 +146,21 @@ IN_CALENDAR_EDGES = [FIRST - HALF / 4, float(FIRST), LAST + 0.5, LAST + 1 - 3 * 
 
 def check_out_of_calendar():
     """Every part reads as 0 and every text is empty, as for the empty date."""
-    cmds, expected = [cfg()], [None]
+    ask(cfg(), 'ok')
     for v in OUT_OF_CALENDAR:
         assert not readable(v)
-        cmds.append(('day', g17(v)))
-        expected.append(' '.join(['0'] * 11))
-        cmds.append(('sec', g17(v), -1))
-        expected.append('%s 0 0 0 0 0' % g17(v))
+        ask(('day', g17(v)), ' '.join(['0'] * 11))
+        ask(('sec', g17(v), -1), '%s 0 0 0 0 0' % g17(v))
     for v in IN_CALENDAR_EDGES:
         assert readable(v)
         n, s = split(v)
-        cmds.append(('sec', g17(v), -1))
-        expected.append('%s %d %d %d %d %d' % (g17(v), s // 3600, s // 60 % 60, s % 60, s // 60, s))
-    check('values out of the calendar', cmds, expected)
+        ask(('sec', g17(v), -1), '%s %s' % (g17(v), clock(s)))
 
 
 def check_seconds():
     n = random_day()
-    cmds, expected = [], []
     for s in range(86400):
-        cmds.append(('sec', n, s))
-        h, mi, se = s // 3600, s // 60 % 60, s % 60
-        expected.append('%s %d %d %d %d %d' % (g17(n + fraction(s)), h, mi, se, s // 60, s))
-    check('every second of a day', cmds, expected)
+        ask(('sec', n, s), '%s %s' % (g17(n + fraction(s)), clock(s)))
 
 
 # ------------------------------------------------------------------ moves
@@ -323,44 +297,34 @@ def random_value():
 
 def check_moves():
     codes = [c for c in range(-7, 70) if c not in (-4, -3, -2, -1, 0, 1)]
-    cmds, expected = [], []
     for _ in range(100000):
         code = rng.choice(codes)
         v = random_value()
         k = rng.choice([rng.randint(-3, 3), rng.randint(-400, 400), rng.randint(-100000, 100000)])
-        cmds.append(('move', code, g17(v), k))
-        expected.append(g17(move(code, v, k)))
+        ask(('move', code, g17(v), k), g17(move(code, v, k)))
     edges = [(57, (31, 1, 2024), 1), (58, (29, 2, 2024), 1), (60, (30, 4, 2024), 1), (60, (28, 2, 2023), 12),
              (-5, (1, 6, 2024), 0), (-5, (1, 1, 1850), 0), (13, (1, 1, 1600), 0), (28, (28, 12, 9999), 0),
              (19, (5, 1, 1600), 0), (30, (3, 1, 1600), 0), (2, (31, 12, 9999), 0), (56, (1, 1, 2024), -150000)]
     for code, (d, m, y), k in edges:
         v = float(day_of(datetime.date(y, m, d)))
-        cmds.append(('move', code, g17(v), k))
-        expected.append(g17(move(code, v, k)))
+        ask(('move', code, g17(v), k), g17(move(code, v, k)))
     for code in (-11, -10, 1, 70, 71, 1000):
-        cmds.append(('move', code, g17(154868.0), 0))
-        expected.append('E 1 23')
-    check('moves', cmds, expected)
+        ask(('move', code, g17(154868.0), 0), 'E 1 23')
 
 
 def check_easter():
-    cmds, expected = [], []
     years = list(range(1600, 1605)) + list(range(1895, 2106)) + list(range(9995, 10000))
     for y in years:
         start = day_of(datetime.date(y, 1, 1))
         for code in (-5, -6, -7):
             v = start + rng.randint(0, 364) + fraction(rng.randint(0, 86399))
-            cmds.append(('move', code, g17(v), 0))
-            expected.append(g17(move(code, v, 0)))
+            ask(('move', code, g17(v), 0), g17(move(code, v, 0)))
         e = day_of(easter(y))
         for n in (e + 1, e + 39, e + 50, e - 2):
-            cmds.append(('off', n))
-            expected.append('%d %d %d' % (day_off(n), day_off(n, saturday=False), day_off(n, holiday=False)))
-    check('Easter and its holidays', cmds, expected)
+            ask(('off', n), '%d %d %d' % (day_off(n), day_off(n, saturday=False), day_off(n, holiday=False)))
 
 
 def check_month_moves():
-    cmds, expected = [], []
     for _ in range(100000):
         code = rng.choice([22, 23, 57, 60])
         n = random_day()
@@ -368,24 +332,18 @@ def check_month_moves():
             d = to_date(n)
             n = day_of(datetime.date(d.year, d.month, calendar.monthrange(d.year, d.month)[1])) - rng.randint(0, 3)
         k = rng.randint(-30, 30) if rng.random() < 0.8 else rng.randint(-100000, 100000)
-        cmds.append(('move', code, n, k))
-        expected.append(g17(move(code, float(n), k)))
-    check('month moves', cmds, expected)
+        ask(('move', code, n, k), g17(move(code, float(n), k)))
 
 
 def check_days_off():
-    cmds, expected = [], []
     days = [day_of(datetime.date(y, 1, 1)) + k for y in (1999, 2024, 2100, 2101, 1900) for k in range(366)]
     days += [random_day() for _ in range(20000)]
     for n in days:
-        cmds.append(('off', n))
-        expected.append('%d %d %d' % (day_off(n), day_off(n, saturday=False), day_off(n, holiday=False)))
+        ask(('off', n), '%d %d %d' % (day_off(n), day_off(n, saturday=False), day_off(n, holiday=False)))
     for _ in range(3000):
         a = random_day()
         b = a + rng.randint(-5, 400)
-        cmds.append(('work', a, b))
-        expected.append(str(sum(1 for n in range(a, b + 1) if not day_off(n))))
-    check('days off and working days', cmds, expected)
+        ask(('work', a, b), str(sum(1 for n in range(a, b + 1) if not day_off(n))))
 
 
 # ------------------------------------------------------------------ parsing
@@ -472,30 +430,24 @@ def random_text(order, seps):
 
 
 def check_parsing():
-    cmds, expected = [], []
     work = float(day_of(datetime.date(2023, 6, 15)))
     for round_ in range(24):
         order = round_ % 6 + 1
         seps = rng.choice([['/'], ['/', '-', '.'], ['-'], ['.', ' ']])
         two_digit, pivot, eom = rng.randint(0, 1), rng.choice([0, 30, 50, 99]), rng.randint(0, 1)
-        cmds.append(cfg(order, two_digit, pivot, eom, 1, ''.join(seps), work))
-        expected.append(None)
+        ask(cfg(order, two_digit, pivot, eom, 1, ''.join(seps), work), 'ok')
         for _ in range(5000):
             text = random_text(order, seps)
             ref = rng.choice([0, 0, random_day()])
             explicit = rng.choice([0, order])
-            cmds.append(('parse', explicit, text, ref))
             ok, n = parse(text, order, seps, two_digit, pivot, eom, ref, work)
-            expected.append('%d %s' % (ok, g17(n)))
+            ask(('parse', explicit, text, ref), '%d %s' % (ok, g17(n)))
     # The kernel form: day-month-year and "/" whatever the configured order and separators.
-    cmds.append(cfg(5, 1, 50, 0, 1, '-.', work))
-    expected.append(None)
+    ask(cfg(5, 1, 50, 0, 1, '-.', work), 'ok')
     for _ in range(5000):
         text = random_text(1, ['/'] if rng.random() < 0.8 else ['-'])
-        cmds.append(('kparse', text))
         ok, n = parse(text, 1, ['/'], 1, 50, 0, 0, work)
-        expected.append('%d %s' % (ok, g17(n)))
-    check('parsing', cmds, expected)
+        ask(('kparse', text), '%d %s' % (ok, g17(n)))
 
 
 # ------------------------------------------------------------------ formatting
@@ -527,37 +479,16 @@ def format_model(v, pattern, date_sep, time_sep, pivot):
         'O': LONG_MONTHS[t.month - 1], 'o': SHORT_MONTHS[t.month - 1],
         'Z': 'PM' if h > 12 else 'AM', 'z': 'pm' if h > 12 else 'am',
     }
-    out, i = [], 0
-    while i < len(pattern):
-        c = pattern[i]
-        i += 1
-        if c != "'":
-            out.append(pieces.get(c, ''))
-            continue
-        if pattern[i:i + 1] == "'":
-            out.append("'")
-            i += 1
-            continue
-        while i < len(pattern):
-            if pattern[i] != "'":
-                out.append(pattern[i])
-                i += 1
-            elif i + 1 < len(pattern) and pattern[i + 1] == "'":
-                out.append("'")
-                i += 2
-            else:
-                i += 1
-                break
-    return ''.join(out)
+    # '' is a quote; a quoted run ends at a lone quote or with the pattern, '' inside it is a quote.
+    return ''.join("'" if m[0] == "''" else m[1].replace("''", "'") if m[1] is not None else pieces.get(m[0], '')
+                   for m in re.finditer(r"''|'((?:[^']|'')*)'?|.", pattern, re.S))
 
 
 def check_formatting():
     letters = "DdMmHhIiSsCYycVvWwTtEexJjOoZz /:"
     others = "ABFGKLNPQRUXabfgklnpqru0123456789-.,;!#\x7f\xe9"
-    cmds, expected = [], []
     for date_sep, time_sep, pivot in (('/', ':', 50), ('-', 'h', 30), ('.', '.', 0)):
-        cmds.append(cfg(1, 1, pivot, 0, 1, '/-.', 0, date_sep, time_sep))
-        expected.append(None)
+        ask(cfg(1, 1, pivot, 0, 1, '/-.', 0, date_sep, time_sep), 'ok')
         for _ in range(12000):
             v = random_value() if rng.random() < 0.97 else 0.0
             pattern = ''
@@ -570,38 +501,30 @@ def check_formatting():
                 else:
                     pattern += rng.choice(others)
             pattern = pattern.replace('\t', '')
-            cmds.append(('fmt', g17(v), pattern))
-            expected.append(format_model(v, pattern, date_sep, time_sep, pivot))
+            ask(('fmt', g17(v), pattern), format_model(v, pattern, date_sep, time_sep, pivot))
     for v in OUT_OF_CALENDAR + IN_CALENDAR_EDGES:
         for pattern in ('D/M/CY H:I:S', 'J j O o x W T E c y Z', 'DMY'):
-            cmds.append(('fmt', g17(v), pattern))
-            expected.append(format_model(v, pattern, '.', '.', 0))
+            ask(('fmt', g17(v), pattern), format_model(v, pattern, '.', '.', 0))
     long_pattern = "J D O CY H:I:S " * 40
     v = random_value()
-    cmds.append(('fmt', g17(v), long_pattern))
-    expected.append(format_model(v, long_pattern, '.', '.', 0))
-    check('formatting', cmds, expected)
+    ask(('fmt', g17(v), long_pattern), format_model(v, long_pattern, '.', '.', 0))
 
 
 # ------------------------------------------------------------------ stamps, comparisons
 
 def check_stamps():
-    cmds, expected = [], []
     epoch = datetime.datetime(1970, 1, 1)
     for _ in range(20000):
         v = random_value()
         n, s = split(v)
         t = to_date(n)
         text = '%04d-%02d-%02dT%02d:%02d:%02d' % (t.year, t.month, t.day, s // 3600, s // 60 % 60, s % 60)
-        cmds.append(('ts', g17(v)))
-        expected.append('%s 1 %s' % (text, g17(n + fraction(s))))
+        ask(('ts', g17(v)), '%s 1 %s' % (text, g17(n + fraction(s))))
         secs = rng.randint(-11644473600, 253402300799)
         moment = epoch + datetime.timedelta(seconds=secs)
         day = day_of(moment.date())
         sod = moment.hour * 3600 + moment.minute * 60 + moment.second
-        cmds.append(('unix', secs))
-        expected.append('%s %d' % (g17(day + fraction(sod)), secs))
-    check('time stamps and Unix time', cmds, expected)
+        ask(('unix', secs), '%s %d' % (g17(day + fraction(sod)), secs))
 
 
 def compare_model(a, b, mask):
@@ -638,37 +561,21 @@ def diff_model(a, b, kind):
 
 
 def check_comparisons():
-    cmds, expected = [], []
     for _ in range(30000):
         a = random_value()
         b = rng.choice([random_value(), a, with_time(split(a)[0] + rng.randint(-40, 40), a),
                         split(a)[0] + fraction(rng.randint(0, 86399))])
-        mask = rng.randint(0, 63)
-        cmds.append(('cmp', g17(a), g17(b), mask))
-        expected.append(str(compare_model(a, b, mask)))
-        kind = rng.randint(0, 6)
-        cmds.append(('diff', g17(a), g17(b), kind))
-        expected.append(str(diff_model(a, b, kind)))
-    check('compare and diff', cmds, expected)
+        mask, kind = rng.randint(0, 63), rng.randint(0, 6)
+        ask(('pair', g17(a), g17(b), mask, kind), '%d %d' % (compare_model(a, b, mask), diff_model(a, b, kind)))
 
 
 def main():
-    check_anchors()
-    check_day_parts()
-    check_set_parts()
-    check_seconds()
-    check_out_of_calendar()
-    check_moves()
-    check_month_moves()
-    check_easter()
-    check_days_off()
-    check_parsing()
-    check_formatting()
-    check_stamps()
-    check_comparisons()
-    for f in failures:
-        print('FAIL', f)
-    sys.exit(1 if failures else 0)
+    for check in (check_anchors, check_day_parts, check_set_parts, check_seconds, check_out_of_calendar,
+                  check_moves, check_month_moves, check_easter, check_days_off, check_parsing, check_formatting,
+                  check_stamps, check_comparisons):
+        check()
+    oracle.run()
+    oracle.finish()
 
 
 if __name__ == '__main__':

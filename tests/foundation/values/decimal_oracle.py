@@ -11,17 +11,16 @@
    decimals, then laid out with the separators. Parsed values are also
    checked against decimal: within one unit of the type's last decimal of
    the text's exact value.
-
-Usage: decimal_oracle.py DRIVERS_DIR. The seed is fixed (ZOR_ORACLE_SEED
-overrides it) so that a failure reproduces.
 """
+import collections
 import math
 import os
-import random
 import struct
-import subprocess
 import sys
 from decimal import ROUND_HALF_UP, Decimal, localcontext
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from oracle import Oracle  # noqa: E402
 
 FACTOR = {0: 1.0, 1: 10.0, 2: 100.0, 3: 1000.0, 4: 10000.0, 5: 1e8, 7: 1.0, 19: 1.0}
 DECIMALS = {0: 0, 1: 1, 2: 2, 3: 3, 4: 4, 5: 8, 7: 0}
@@ -31,26 +30,12 @@ CASES_PER_KIND = 100_000
 
 
 class Raised(Exception):
-    def __init__(self, number):
-        super().__init__(number)
-        self.number = number
+    pass
 
 
-class Config:
-    def __init__(self, decimals, thousands, money, euro):
-        self.decimals, self.thousands, self.money, self.euro = decimals, thousands, money, euro
-
-    def line(self):
-        hexa = lambda s: s.encode("latin-1").hex() or "-"
-        return "cfg %s %s %d %s" % (hexa(self.decimals), hexa(self.thousands), self.money, self.euro.hex())
-
-
-CONFIGS = [
-    Config(",.", " ", 2, 6.55957),
-    Config(".", ",", 4, 1.95583),
-    Config(",.'", " \xa0", 0, 40.3399),
-    Config(",", "", 5, 0.0),
-]
+Config = collections.namedtuple("Config", "decimals thousands money euro")
+CONFIGS = [Config(",.", " ", 2, 6.55957), Config(".", ",", 4, 1.95583), Config(",.'", " \xa0", 0, 40.3399),
+           Config(",", "", 5, 0.0)]
 
 # ---------------------------------------------------------------- the replica
 
@@ -66,21 +51,9 @@ def resolve(t, cfg):
 def round_scaled(s, mode):
     if math.isnan(s) or math.isinf(s):
         return s
-    if mode == 1:
-        r = math.ceil(s)
-    elif mode == 2:
-        r = math.floor(s)
-    elif mode == 3:
-        r = math.trunc(s)
-    elif mode == 4:
-        r = round(s)
-    else:
-        if s > 0:
-            s = s + 1e-8
-        elif s < 0:
-            s = s - 1e-8
-        r = round(s)
-    r = float(r)
+    if mode not in (1, 2, 3, 4):  # to nearest, nudged away from zero
+        s = s + 1e-8 if s > 0 else s - 1e-8 if s < 0 else s
+    r = float({1: math.ceil, 2: math.floor, 3: math.trunc}.get(mode, round)(s))
     return math.copysign(0.0, s) if r == 0 else r
 
 
@@ -276,6 +249,10 @@ def check_parse_with_decimal(value, clean, t, cfg):
 # ---------------------------------------------------------------- case generation
 
 
+def hext(text):
+    return text.encode("latin-1").hex() or "-"
+
+
 def hexf(v):
     return v.hex() if not math.isnan(v) else "nan"
 
@@ -340,46 +317,85 @@ def random_number_text(rng, cfg_thousands, cfg_decimals):
     return lead + sign + text
 
 
+def same_double(text, expected):
+    if text is None:
+        return False
+    got = float.fromhex(text) if text != "nan" else math.nan
+    if math.isnan(expected):
+        return math.isnan(got)
+    return struct.pack("<d", got) == struct.pack("<d", expected)
+
+
+def answer(model, *args):
+    """The judge of an answer that is a double, or the library error the model raises."""
+    try:
+        v = model(*args)
+    except Raised as e:
+        return "E 1 %d" % e.args[0]
+    return v if isinstance(v, str) else lambda got: same_double(got, v)
+
+
+def parse_judge(text, t, form, sign, th, dec, cfg):
+    if form == "c":
+        thousands, decimals = cfg.thousands, cfg.decimals
+    elif form == "k":
+        thousands, decimals = "", "."
+    else:
+        thousands = cfg.thousands if th == 1 else sep_char(th, "")
+        decimals = cfg.decimals if dec == 1 else sep_char(dec, "")
+    ok, value, clean = parse(text, t, sign or form != "x", thousands, decimals, cfg)
+
+    def judge(got):
+        flag, _, num = (got or "").partition(" ")
+        return flag == str(int(ok)) and same_double(num, value) and \
+            (not ok or check_parse_with_decimal(value, clean, t, cfg))
+    return judge
+
+
+NAMES = ["add", "sub", "mul", "div", "divq", "perc", "addperc", "subperc", "ttc", "ht", "tvaperc", "tvafromht",
+         "tvafromttc", "ratio", "toeuro", "toeurocfg", "tomoney", "plus", "minus", "times", "over", "roundto"]
+
+
 def generate(rng, cfg):
+    """(question, expected answer or judge) of every kind, for one configuration."""
+    n = CASES_PER_KIND // len(CONFIGS)
     cases = []
-    for _ in range(CASES_PER_KIND // len(CONFIGS)):
-        x = random_double(rng)
-        cases.append(("round %d %d %s" % (random_type(rng), random_mode(rng), hexf(x)), ("round",)))
-    for _ in range(CASES_PER_KIND // len(CONFIGS) // 4):
+    for _ in range(n):
+        t, mode, x = random_type(rng), random_mode(rng), random_double(rng)
+        cases.append((("round", t, mode, hexf(x)), answer(round_double, x, t, mode, cfg)))
+    for _ in range(n // 4):
+        t, mode = random_type(rng), random_mode(rng)
         a, b = random_double(rng), rng.choice([0.0, 0.05, 0.25, 5.0, 0.01, 1e-10, random_double(rng)])
-        cases.append(("roundto %d %d %s %s" % (random_type(rng), random_mode(rng), hexf(a), hexf(b)), ("roundto",)))
+        cases.append((("roundto", t, mode, hexf(a), hexf(b)), answer(round_to, a, b, t, mode, cfg)))
+        t, mode = random_type(rng), random_mode(rng)
         a, b = random_double(rng), random_double(rng)
         if rng.random() < 0.5:
             b = math.nextafter(a, math.inf) if rng.random() < 0.5 else a + 0.005
-        cases.append(("cmp %d %d %s %s" % (random_type(rng), random_mode(rng), hexf(a), hexf(b)), ("cmp",)))
-    names = ["add", "sub", "mul", "div", "divq", "perc", "addperc", "subperc", "ttc", "ht", "tvaperc",
-             "tvafromht", "tvafromttc", "ratio", "toeuro", "toeurocfg", "tomoney", "plus", "minus", "times",
-             "over", "roundto"]
-    for _ in range(CASES_PER_KIND // len(CONFIGS)):
-        name = rng.choice(names)
+        cases.append((("cmp", t, mode, hexf(a), hexf(b)), answer(lambda: str(compare(a, b, t, mode, cfg)))))
+    for _ in range(n):
+        name = rng.choice(NAMES)
         if rng.random() < 0.7:  # amounts and rates as a user types them
             a = round(rng.uniform(-1e6, 1e6), rng.randint(0, 4))
             b = rng.choice([0.0, 5.5, 10.0, 19.6, 20.0, -100.0, round(rng.uniform(-50, 150), 2), a])
         else:
             a, b = random_double(rng), random_double(rng)
-        cases.append(("op %s %d %s %s" % (name, random_type(rng), hexf(a), hexf(b)), ("op",)))
-    for _ in range(CASES_PER_KIND // len(CONFIGS)):
-        x = random_double(rng)
         t = random_type(rng)
-        r = rng.random()
+        cases.append((("op", name, t, hexf(a), hexf(b)), answer(operate, name, t, a, b, cfg)))
+    for _ in range(n):
+        x, t, r = random_double(rng), random_type(rng), rng.random()
         if r < 0.4:
-            cases.append(("kernel %d %s" % (t, hexf(x)), ("kernel",)))
+            cases.append((("kernel", t, hexf(x)), "|" + kernel(x, t, cfg)))
         elif r < 0.6:
-            cases.append(("str %d %s" % (t, hexf(x)), ("str",)))
+            cases.append((("str", t, hexf(x)), "|" + to_str(x, t, resolve(t, cfg) == 7, 1, 1, cfg)))
         else:
             th, dec = rng.choice([0, 1, 32, 39, 46, 160]), rng.choice([0, 1, 44, 46])
             if rng.random() < 0.3:
                 x = rng.choice([0.0, -0.0, 1e-10, 0.004, -0.004])
-            cases.append(("strx %d %d %d %d %s" % (t, rng.random() < 0.5, th, dec, hexf(x)), ("strx",)))
-    for _ in range(CASES_PER_KIND // len(CONFIGS)):
-        form = rng.choice("ckx")
-        t = random_type(rng)
-        sign = rng.random() < 0.7
+            show = int(rng.random() < 0.5)
+            cases.append((("strx", t, show, th, dec, hexf(x)), "|" + to_str(x, t, show, th, dec, cfg)))
+    for _ in range(n):
+        form, t = rng.choice("ckx"), random_type(rng)
+        sign = int(rng.random() < 0.7)
         th, dec = rng.choice([0, 1, 32, 39, 46]), rng.choice([0, 1, 44, 46])
         if form == "c":
             text = random_number_text(rng, cfg.thousands, cfg.decimals)
@@ -388,106 +404,21 @@ def generate(rng, cfg):
         else:
             text = random_number_text(rng, sep_char(th, cfg.thousands) if th != 1 else cfg.thousands,
                                       sep_char(dec, cfg.decimals) if dec != 1 else cfg.decimals)
-        line = "parse %s %d %d %d %d %s" % (form, t, sign, th, dec, text.encode("latin-1").hex() or "-")
-        cases.append((line, ("parse", form, t, sign, th, dec, text)))
+        cases.append((("parse", form, t, sign, th, dec, hext(text)),
+                      parse_judge(text, t, form, sign, th, dec, cfg)))
     rng.shuffle(cases)
     return cases
 
 
-# ---------------------------------------------------------------- expectations
-
-
-def separators_for(form, th, dec, cfg):
-    if form == "c":
-        return cfg.thousands, cfg.decimals
-    if form == "k":
-        return "", "."
-    return (cfg.thousands if th == 1 else sep_char(th, "")), (cfg.decimals if dec == 1 else sep_char(dec, ""))
-
-
-def same_double(text, expected):
-    got = float.fromhex(text) if text != "nan" else math.nan
-    if math.isnan(expected):
-        return math.isnan(got)
-    return struct.pack("<d", got) == struct.pack("<d", expected)
-
-
-def expect(line, meta, cfg):
-    """The expected output line, or a checking function of the output."""
-    words = line.split()
-    kind = meta[0]
-    f = lambda i: float.fromhex(words[i]) if words[i] != "nan" else math.nan
-    try:
-        if kind == "round":
-            return ("double", round_double(f(3), int(words[1]), int(words[2]), cfg))
-        if kind == "roundto":
-            return ("double", round_to(f(3), f(4), int(words[1]), int(words[2]), cfg))
-        if kind == "cmp":
-            return ("text", str(compare(f(3), f(4), int(words[1]), int(words[2]), cfg)))
-        if kind == "op":
-            return ("double", operate(words[1], int(words[2]), f(3), f(4), cfg))
-        if kind == "kernel":
-            return ("text", "|" + kernel(f(2), int(words[1]), cfg))
-        if kind == "str":
-            t = int(words[1])
-            return ("text", "|" + to_str(f(2), t, resolve(t, cfg) == 7, 1, 1, cfg))
-        if kind == "strx":
-            return ("text", "|" + to_str(f(5), int(words[1]), words[2] == "1", int(words[3]), int(words[4]), cfg))
-        if kind == "parse":
-            _, form, t, sign, th, dec, text = meta
-            thousands, decimals = separators_for(form, th, dec, cfg)
-            allow_sign = sign or form != "x"
-            return ("parse",) + parse(text, t, allow_sign, thousands, decimals, cfg)
-    except Raised as e:
-        return ("text", "E%d" % e.number)
-    raise ValueError(kind)
-
-
-def matches(got, exp, t_for_parse, cfg):
-    tag = exp[0]
-    if tag == "text":
-        return got == exp[1]
-    if tag == "double":
-        return same_double(got, exp[1])
-    ok, value, clean = exp[1], exp[2], exp[3]
-    flag, _, num = got.partition(" ")
-    if flag != ("1" if ok else "0") or not same_double(num, value):
-        return False
-    return not ok or check_parse_with_decimal(value, clean, t_for_parse, cfg)
-
-
 def main():
-    driver = os.path.join(sys.argv[1], "decimal_driver")
-    seed = int(os.environ.get("ZOR_ORACLE_SEED", "20240601"))
-    rng = random.Random(seed)
-    lines, metas = [], []
+    o = Oracle("decimal_driver", 20240601)
     for cfg in CONFIGS:
-        lines.append(cfg.line())
-        metas.append((None, cfg))
-        for line, meta in generate(rng, cfg):
-            lines.append(line)
-            metas.append((meta, cfg))
-    out = subprocess.run([driver], input="\n".join(lines).encode("latin-1") + b"\n",
-                         capture_output=True, check=True).stdout.decode("latin-1").split("\n")
-    passed, failures = 0, []
-    for line, (meta, cfg), got in zip(lines, metas, out):
-        if meta is None:
-            if got != "ok":
-                failures.append((line, got, "ok"))
-            continue
-        exp = expect(line, meta, cfg)
-        t = meta[2] if meta[0] == "parse" else None
-        if matches(got, exp, t, cfg):
-            passed += 1
-        else:
-            failures.append((line, got, exp))
-    if len(out) < len(lines):
-        failures.append(("(driver output)", "%d lines" % len(out), "%d lines" % len(lines)))
-    for line, got, exp in failures[:25]:
-        print("MISMATCH %s\n   got      %r\n   expected %r" % (line, got, exp))
-    print("decimal oracle (seed %d): %d passed, %d failed" % (seed, passed, len(failures)))
-    return 1 if failures else 0
+        o.ask(("cfg", hext(cfg.decimals), hext(cfg.thousands), cfg.money, cfg.euro.hex()), "ok")
+        for question, want in generate(o.rng, cfg):
+            o.ask(question, want)
+    o.run()
+    o.finish()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

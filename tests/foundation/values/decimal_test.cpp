@@ -1,8 +1,7 @@
 // Behaviour of decimal that the oracle (decimal_oracle.py) does not reach:
 // the documented examples as fixed anchors, the error paths with their codes
-// and source, the functions computed with the C library (roots, logarithms,
-// powers, trigonometry, annuity), the document configuration's influence
-// and round trips of the text forms.
+// and source, and the functions computed with the C library (roots,
+// logarithms, powers, trigonometry, annuity).
 #include <zorvane/zorvane.h>
 
 #include <gtest/gtest.h>
@@ -10,7 +9,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <random>
 
 namespace zorvane {
 namespace {
@@ -96,7 +94,6 @@ TEST(DecimalArithmetic, DivisionByNull) {
   EXPECT_EQ(d.Div(0, kZorLogTypeDec2, false)._getDouble(), 0);
   ExpectRaise(17, [&] { (void)(d / tiny); });
   ExpectRaise(17, [&] { d /= tiny; });
-  EXPECT_EQ(Raw(10).Div(3, kZorLogTypeDec2, true)._getDouble(), 3.33);
 }
 
 TEST(DecimalArithmetic, DomainFailures) {
@@ -176,70 +173,19 @@ TEST(DecimalBusiness, Annuity) {
   EXPECT_EQ(result._getDouble(), 0);
 }
 
-TEST(DecimalText, DocumentedLayouts) {
+// Anchors of the oracle's replica of the text forms.
+TEST(DecimalText, DocumentedExamples) {
   ZorDocConfigScope scope(Separators(",", " "));
   string s;
-  const decimal d = Raw(1234567.891);
-  EXPECT_STREQ(d.ToStr(&s, kZorLogTypeDec2), "1 234 567,89");
-  EXPECT_STREQ(d.ToStr(&s, kZorLogTypeInt), "1234568");
-  EXPECT_STREQ(Raw(1.5).ToStr(&s, kZorLogTypeFloat), "1,5");
-  EXPECT_STREQ(Raw(100).ToStr(&s, kZorLogTypeFloat), "100");
-}
-
-TEST(DecimalText, NullValues) {
-  ZorDocConfigScope scope(Separators(",", " "));
-  string s("previous");
-  const decimal zero = Dec_0;
-  EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeDec2), "");
-  EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeInt), "0");
-  EXPECT_STREQ(zero.ToStr(&s, kZorLogTypeDec2, true, 1, 1), "0,00");
-  EXPECT_STREQ(zero.ToKernel(&s, kZorLogTypeDec2), "0.00");
-}
-
-TEST(DecimalText, DocumentedParses) {
-  ZorDocConfigScope scope(Separators(",", " "));
+  EXPECT_STREQ(Raw(1234567.891).ToStr(&s, kZorLogTypeDec2), "1 234 567,89");
+  EXPECT_STREQ(Dec_0.ToStr(&s, kZorLogTypeDec2), "");
+  EXPECT_STREQ(Dec_0.ToKernel(&s, kZorLogTypeDec2), "0.00");
   decimal d = Raw(9);
   EXPECT_TRUE(d.Set("1 234,5", kZorLogTypeDec2));
   EXPECT_EQ(d._getDouble(), 1234.5);
-  EXPECT_FALSE(d.Set("12a", kZorLogTypeDec2));
-  EXPECT_EQ(d._getDouble(), 0);
-  d = Raw(9);
   EXPECT_FALSE(d.Set("1,2,3", kZorLogTypeDec2));
   EXPECT_EQ(d._getDouble(), 0);
-  d = Raw(9);
-  EXPECT_TRUE(d.Set("", kZorLogTypeDec2));
-  EXPECT_EQ(d._getDouble(), 0);
-  EXPECT_TRUE(d.Set(static_cast<const char*>(nullptr), kZorLogTypeDec2));
   EXPECT_FALSE(d.Set("1 234,5", kZorLogTypeText));  // never raises
-}
-
-// Model: a value rounded to a type, written, read back with the same
-// separators, gives the same double (kernel and configured forms), as long
-// as the text has at most 15 significant digits (beyond that the reading
-// keeps 18 digits and rounds twice, by design).
-TEST(DecimalText, WriteThenReadRoundTrips) {
-  std::mt19937_64 rng(7);
-  const eZorLogType types[] = {kZorLogTypeDec0, kZorLogTypeDec1, kZorLogTypeDec2, kZorLogTypeDec3,
-                               kZorLogTypeDec4, kZorLogTypeFloat, kZorLogTypeMoney, kZorLogTypeInt};
-  const uint64_t decimals[] = {0, 1, 2, 3, 4, 8, 2, 0};
-  const ZorDocConfig configs[] = {Separators(",.", " "), Separators(".", ","), Separators(",", "'\xA0")};
-  string text;
-  for (const ZorDocConfig& config : configs) {
-    ZorDocConfigScope scope(config);
-    for (int i = 0; i < 30000; ++i) {
-      const size_t which = rng() % 8;
-      const eZorLogType type = types[which];
-      const double magnitude = std::pow(10.0, static_cast<double>(rng() % (16 - decimals[which])));
-      const double raw = (static_cast<double>(rng() % 2000001) / 1000000.0 - 1) * magnitude;
-      const decimal d(raw, type);
-      decimal back;
-      ASSERT_TRUE(back.SetKernel(d.ToKernel(&text, type), type)) << text.CStr();
-      ASSERT_EQ(back._getDouble(), d._getDouble()) << text.CStr();
-      if (d.IsNull()) continue;
-      ASSERT_TRUE(back.Set(d.ToStr(&text, type), type)) << text.CStr();
-      ASSERT_EQ(back._getDouble(), d._getDouble()) << text.CStr();
-    }
-  }
 }
 
 TEST(DecimalLogType, Classification) {

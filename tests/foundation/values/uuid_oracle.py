@@ -2,15 +2,21 @@
 """Checks ZorUuid against Python's uuid module.
 
 The stored bytes are uuid.UUID's bytes_le: texts must equal str(UUID) in
-upper case (with and without braces, and through the formatter's g and G),
-GUID order must be the order of UUID.int, parsing must accept exactly the
-texts that are 36 characters of hex and dashes in the right places (braces
-optional), and new identifiers must be distinct version-4 UUIDs of the
-standard variant. Usage: uuid_oracle.py DRIVERS_DIR"""
-import os, random, re, subprocess, sys, uuid
+upper case, with and without braces; GUID order must be the order of
+UUID.int; parsing must accept exactly the texts that are 36 characters of hex
+and dashes in the right places (braces optional); new identifiers must be
+distinct version-4 UUIDs of the standard variant."""
+import os
+import re
+import sys
+import uuid
 
-DRIVER = os.path.join(sys.argv[1], "uuid_driver")
-rng = random.Random(2024)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from oracle import Oracle  # noqa: E402
+
+VALID = re.compile(r"(\{%s\}|%s)$" % ((r"[0-9A-Fa-f]{8}(-[0-9A-Fa-f]{4}){3}-[0-9A-Fa-f]{12}",) * 2))
+o = Oracle("uuid_driver", 2024)
+rng = o.rng
 
 
 def value():
@@ -25,70 +31,33 @@ def value():
 
 
 def mangle(text):
-    choice = rng.randrange(8)
-    if choice == 0:
-        return text.lower()
-    if choice == 1:
-        return "{" + text + "}"
-    if choice == 2:
-        i = rng.randrange(len(text))
-        return text[:i] + rng.choice("g-{} 0xZ") + text[i + 1:]
-    if choice == 3:
-        return text[:-1]
-    if choice == 4:
-        return text + "0"
-    if choice == 5:
-        return "{" + text
-    if choice == 6:
-        return text.replace("-", "")
-    return text
+    i = rng.randrange(len(text))
+    return rng.choice([text.lower(), "{" + text + "}", text[:i] + rng.choice("g-{} 0xZ") + text[i + 1:],
+                       text[:-1], text + "0", "{" + text, text.replace("-", ""), text])
 
 
-cases, lines = [], []
 for _ in range(3000):
     a, b = value(), value()
     if rng.randrange(10) == 0:
         b = a
-    lines.append("T " + a.hex())
-    cases.append(("T", a))
-    lines.append("C %s %s" % (a.hex(), b.hex()))
-    cases.append(("C", a, b))
+    s = str(uuid.UUID(bytes_le=a)).upper()
+    o.ask(("text", a.hex()), "{%s} %s" % (s, s))
+    x, y = uuid.UUID(bytes_le=a).int, uuid.UUID(bytes_le=b).int
+    o.ask(("cmp", a.hex(), b.hex()), "%d %d" % ((x > y) - (x < y), x == y))
     text = mangle(str(uuid.UUID(bytes_le=a)))
-    lines.append("P " + text)
-    cases.append(("P", text))
+    o.ask(("parse", text), uuid.UUID(text.strip("{}")).bytes_le.hex() if VALID.match(text) else "-")
+o.ask(("parse", ""), "-")
+seen = set()
+
+
+def new_identifier(answer):
+    u = uuid.UUID(bytes_le=bytes.fromhex(answer))
+    fresh = answer not in seen
+    seen.add(answer)
+    return fresh and u.version == 4 and u.variant == uuid.RFC_4122
+
+
 for _ in range(500):
-    lines.append("N")
-    cases.append(("N",))
-lines.append("P")
-cases.append(("P", ""))
-
-out = subprocess.run([DRIVER], input="\n".join(lines) + "\n", capture_output=True, text=True, check=True)
-got = out.stdout.split("\n")[:-1]
-if len(got) != len(cases):
-    sys.exit("uuid_oracle: %d answers for %d cases" % (len(got), len(cases)))
-
-VALID = re.compile(r"^(\{[0-9A-Fa-f]{8}(-[0-9A-Fa-f]{4}){3}-[0-9A-Fa-f]{12}\}|[0-9A-Fa-f]{8}(-[0-9A-Fa-f]{4}){3}-[0-9A-Fa-f]{12})$")
-failures, seen = 0, set()
-for case, answer in zip(cases, got):
-    op = case[0]
-    if op == "T":
-        s = str(uuid.UUID(bytes_le=case[1])).upper()
-        want = "{%s} %s {%s} %s" % (s, s, s, s)
-    elif op == "C":
-        x, y = uuid.UUID(bytes_le=case[1]).int, uuid.UUID(bytes_le=case[2]).int
-        want = "%d %d" % ((x > y) - (x < y), int(x == y))
-    elif op == "P":
-        text = case[1]
-        want = uuid.UUID(text.strip("{}")).bytes_le.hex() if VALID.match(text) else "-"
-    else:
-        u = uuid.UUID(bytes_le=bytes.fromhex(answer))
-        ok = u.version == 4 and u.variant == uuid.RFC_4122 and answer not in seen
-        seen.add(answer)
-        want = answer if ok else "a distinct version-4 identifier"
-    if answer != want:
-        failures += 1
-        if failures <= 10:
-            print("%s: got %r, want %r" % (case, answer, want))
-if failures:
-    sys.exit("uuid_oracle: %d of %d answers differ" % (failures, len(cases)))
-print("uuid_oracle: %d answers agree" % len(cases))
+    o.ask("new", new_identifier)
+o.run()
+o.finish()

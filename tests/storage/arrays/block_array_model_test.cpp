@@ -57,7 +57,7 @@ class BGetModel {
       case 0: case 1: Insert(Position(n + 2), 1); break;
       case 2: Insert(Position(n + 2), static_cast<int32_t>(_rng() % 6)); break;
       case 3: if (n) Delete(Pick(n), 1); break;
-      case 4: if (n) Delete(Pick(n), static_cast<int32_t>(_rng() % 5)); break;
+      case 4: if (n) Delete(Pick(n + 1) - 1, static_cast<int32_t>(_rng() % 5)); break;  // 0: no item
       case 5: if (n) SetItem(Pick(n)); break;
       case 6: if (n) SwapItems(Pick(n), Pick(n)); break;
       case 7: if (n) SubSet(Pick(n)); break;
@@ -118,6 +118,7 @@ class BGetModel {
 
   void Delete(int32_t i, int32_t count) {
     _array.DelRange(i, count);
+    if (i == 0) return;
     const size_t end = std::min(_items.size(), static_cast<size_t>(i - 1 + std::max(count, 0)));
     _items.erase(_items.begin() + (i - 1), _items.begin() + end);
   }
@@ -150,10 +151,18 @@ class BGetModel {
     ASSERT_EQ(out, bytes);
   }
 
+  // The source is sometimes a piece of an item of the array itself.
   void SubInsert(int32_t before) {
     const uint32_t offset = _rng() % _is, len = _rng() % (_is - offset + 1);
-    const Bytes bytes = RandomBytes(_rng, len);
-    const int32_t got = _array.SubIns(before, bytes.data(), offset, len);
+    Bytes bytes = RandomBytes(_rng, len);
+    const void* src = bytes.data();
+    if (!_items.empty() && _rng() % 2) {
+      const int32_t from = Pick(static_cast<int32_t>(_items.size()));
+      const uint32_t at = _rng() % (_is - len + 1);
+      bytes.assign(_items[from - 1].begin() + at, _items[from - 1].begin() + at + len);
+      src = static_cast<const uint8_t*>(_array[from]) + at;
+    }
+    const int32_t got = _array.SubIns(before, src, offset, len);
     const size_t at = Index(before, _items.size());
     ASSERT_EQ(got, static_cast<int32_t>(at + 1));
     Bytes item(_is, 0);

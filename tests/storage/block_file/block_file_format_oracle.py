@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Checks the block file's maintenance routines against an independent
-reader of the file format (block_file_format.py, struct-based).
+reader of the file format (tests/support/block_file_format.py).
 
-Random files are built through the library (bfile_format_driver), some
-with copy-on-write placement, while a model keeps every block's owner, type, compactable flag and bytes. Each file
-is then read back raw and compared with the model, and:
+Random files are built through the library, some with copy-on-write
+placement, while a model keeps every block's owner, type, compactable flag
+and bytes. Each file is then read back raw and compared with the model, and:
 
 - NeedCompact in its three modes is compared with the waste re-derived from
   the raw directory; Compact must keep every block's bytes and tags, leave
@@ -20,25 +20,22 @@ is then read back raw and compared with the model, and:
   real ones (brute force over every pair) and name every block involved;
 - repairs (lost space at mode 5 and check level 2, free entries holding
   data, bad close, unknown block kinds) are checked on the raw bytes after
-  the file is closed; on arbitrary damage they must at least run cleanly.
-
-Usage: bfile_format_oracle.py DRIVERS_DIR"""
+  the file is closed; on arbitrary damage they must at least run cleanly."""
 import os
 import random
 import shutil
-import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
 import block_file_format as bf  # noqa: E402
+from oracle import Oracle  # noqa: E402
 
-DRIVER = os.path.join(sys.argv[1], "block_file_format_driver")
 MSGS = bf.catalogue(239)
 # No flush to the disk after each transaction: durability is not what is
 # tested here, and it keeps the run short.
 TOLERANT, NO_FLUSH, CHECK_BAD_CLOSE, COPY_ON_WRITE = 0x0002, 0x0080, 0x0100, 0x0200
-failures = []
+o = Oracle("block_file_format_driver", 0, encoding="utf-8")
 faults_seen = [0]
 
 
@@ -46,44 +43,26 @@ def pattern(size, seed):
     return bytes((seed * 131 + i * 7 + i // 251) & 0xFF for i in range(size))
 
 
-class Driver:
-    def __init__(self):
-        self.p = subprocess.Popen([DRIVER], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+def drv(*question):
+    return o.call(question)
 
-    def __call__(self, line):
-        self.last = line
-        self.p.stdin.write(line + "\n")
-        self.p.stdin.flush()
-        return self.read()
 
-    def read(self):
-        out = self.p.stdout.readline()
-        if not out:
-            sys.exit("driver died after: " + self.last)
-        return out.rstrip("\n")
-
-    def report(self, line):
-        first = self(line)
-        if first.startswith("err"):
-            return first, None
-        lines = [first]
-        while lines[-1] != ".":
-            lines.append(self.read())
-        items = [tuple(l.split("\t", 1)) for l in lines[:-2]]
-        return items, [int(x) for x in lines[-2].split()[1:]]
-
-    def close(self):
-        self.p.stdin.close()
-        self.p.wait()
+def report(*question):
+    """The items (kind, text) of a report and the four results; an error's
+    answer and None when the checks raise one."""
+    answer = drv(*question)
+    if "\t" not in answer:
+        return answer, None
+    fields = answer.split("\t")
+    return [(f[0], f[1:]) for f in fields[:-1]], [int(x) for x in fields[-1].split()]
 
 
 def fail(case, what):
-    failures.append("%s: %s" % (case, what))
+    o.check(False, "%s: %s" % (case, what))
 
 
 def expect(case, what, got, want):
-    if got != want:
-        fail(case, "%s: got %r, want %r" % (what, got, want))
+    o.check(got == want, "%s: %s: got %r, want %r" % (case, what, got, want))
 
 
 # ---------------------------------------------------------------- building
@@ -93,9 +72,9 @@ def random_kind(rng, ftype):
     return rng.randint(-5, 1000), rng.randint(0, 300)
 
 
-def build_random(drv, rng, path, ftype, flags):
+def build_random(rng, path, ftype, flags):
     """Builds a file through the library; returns the model {id: [owner, type, compact, bytes]}."""
-    drv("create %s %d %d" % (path, ftype, flags))
+    drv("create", path, ftype, flags)
     model = {}
     for _ in range(rng.randint(5, 60)):
         in_tx = rng.random() < 0.3
@@ -108,16 +87,16 @@ def build_random(drv, rng, path, ftype, flags):
                 size = rng.choice([0, rng.randint(1, 3000), rng.randint(1, 3000), rng.randint(3000, 90000)])
                 reserve = rng.choice([0, 0, size + rng.randint(0, 4000), rng.randint(0, 2048)])
                 compact, seed = rng.random() < 0.7, rng.randint(0, 255)
-                bid = int(drv("new %d %d %d %d %d %d" % (owner, typ, size, reserve, compact, seed)))
+                bid = int(drv("new", owner, typ, size, reserve, compact, seed))
                 model[bid] = [owner, typ, compact, pattern(size, seed)]
             elif r < 0.8:
                 bid = rng.choice(sorted(model))
                 size, seed = rng.randint(0, 8000), rng.randint(0, 255)
-                drv("write %d %d %d %d" % (bid, size, rng.choice([0, 100, 5000]), seed))
+                drv("write", bid, size, rng.choice([0, 100, 5000]), seed)
                 model[bid][3] = pattern(size, seed)
             else:
                 bid = rng.choice(sorted(model))
-                drv("del %d" % bid)
+                drv("del", bid)
                 del model[bid]
         if in_tx:
             drv("end")
@@ -162,13 +141,13 @@ def check_compacted(case, f, mode, before):
             expect(case, "block %d kept capacity" % e.id, e.capacity, old[e.id].capacity)
 
 
-def round_compact(drv, rng, case, path, model, flags):
+def round_compact(rng, case, path, model, flags):
     before = bf.BFile.load(path)
-    drv("open %s %d" % (path, flags))
+    drv("open", path, flags)
     need = [x == "1" for x in drv("need").split()]
     expect(case, "NeedCompact 1 2 3", need, [before.need_compact(m) for m in (1, 2, 3)])
     mode = rng.choice([1, 2, 3])
-    done = drv("compact %d" % mode) == "1"
+    done = drv("compact", mode) == "1"
     expect(case, "Compact(%d)" % mode, done, need[mode - 1])
     drv("close")
     after = bf.BFile.load(path)
@@ -232,18 +211,18 @@ def damage(rng, f):
     return done
 
 
-def round_damage(drv, rng, case, path, tmp):
+def round_damage(rng, case, path, tmp):
     f = bf.BFile.load(path)
     kinds = damage(rng, f)
     case = "%s damaged %s" % (case, "+".join(kinds))
     bad = os.path.join(tmp, "bad.zbf")
     f.save(bad)
-    plain = drv("open %s %d" % (bad, NO_FLUSH))
-    expect(case, "plain open", plain, "err 32" if f.dir_faults() else "ok")
+    plain = drv("open", bad, NO_FLUSH)
+    expect(case, "plain open", plain, "E 1 32" if f.dir_faults() else "ok")
     drv("close")
     f.save(bad)  # the plain open may have marked it open
-    expect(case, "tolerant open", drv("open %s %d" % (bad, TOLERANT | CHECK_BAD_CLOSE | NO_FLUSH)), "ok")
-    items, results = drv.report("check 0 0 0")
+    expect(case, "tolerant open", drv("open", bad, TOLERANT | CHECK_BAD_CLOSE | NO_FLUSH), "ok")
+    items, results = report("check", 0, 0, 0)
     want = bf.expected_report(f, bad, MSGS, check_bad_close=True)
     expect(case, "report", items, want)
     # The overlaps reported are real ones and name every block involved in
@@ -259,10 +238,10 @@ def round_damage(drv, rng, case, path, tmp):
            [int(not f.dir_faults() and not f.state & bf.STATE_BAD_CLOSE), quick[1], quick[2], quick[3]])
     # Every repair allowed on whatever the damage is: no library error, no
     # crash (the driver runs under the sanitizers), and the file still opens.
-    repaired, _ = drv.report("check 1 5 2")
+    repaired, _ = report("check", 1, 5, 2)
     expect(case, "full repair", isinstance(repaired, list), True)
     drv("close")
-    expect(case, "open after repair", drv("open %s %d" % (bad, TOLERANT | NO_FLUSH)), "ok")
+    expect(case, "open after repair", drv("open", bad, TOLERANT | NO_FLUSH), "ok")
     drv("close")
 
 
@@ -287,7 +266,7 @@ def repairable_damage(rng, f):
             f.put_entry(e)
 
 
-def round_repair(drv, rng, case, path, tmp, model):
+def round_repair(rng, case, path, tmp, model):
     f = bf.BFile.load(path)
     repairable_damage(rng, f)
     bad = os.path.join(tmp, "repair.zbf")
@@ -296,8 +275,8 @@ def round_repair(drv, rng, case, path, tmp, model):
     # Lost space is reclaimed only at mode 5 and check level 2.
     mode, level = rng.choice([(5, 2), (4, 2), (5, 1), (9, 3)])
     reclaim = mode > 4 and level >= 2
-    expect(case, "open", drv("open %s %d" % (bad, TOLERANT | CHECK_BAD_CLOSE | NO_FLUSH)), "ok")
-    items, _ = drv.report("check 1 %d %d" % (mode, level))
+    expect(case, "open", drv("open", bad, TOLERANT | CHECK_BAD_CLOSE | NO_FLUSH), "ok")
+    items, _ = report("check", 1, mode, level)
     want = bf.expected_report(f, bad, MSGS, check_bad_close=True, repair=True, lost_repair=reclaim)
     expect(case, "report (mode %d level %d)" % (mode, level), items, want)
     drv("close")
@@ -324,9 +303,8 @@ def round_repair(drv, rng, case, path, tmp, model):
 
 
 def main():
-    seeds = range(int(os.environ.get("ZOR_BFILE_ORACLE_SEEDS", "40")))
+    seeds = range(o.seed, o.seed + int(os.environ.get("ZOR_BFILE_ORACLE_SEEDS", "40")))
     tmp = tempfile.mkdtemp(prefix="bfile_oracle.")
-    drv = Driver()
     try:
         for seed in seeds:
             rng = random.Random(seed)
@@ -334,22 +312,19 @@ def main():
             flags = NO_FLUSH | (COPY_ON_WRITE if rng.random() < 0.3 else 0)
             path = os.path.join(tmp, "f%d.zbf" % seed)
             case = "seed %d (type %d, flags %#x)" % (seed, ftype, flags)
-            model = build_random(drv, rng, path, ftype, flags)
+            model = build_random(rng, path, ftype, flags)
             f = bf.BFile.load(path)
             compare_with_model(case, f, model)
             check_sound(case, f)
             for _ in range(3):
-                round_damage(drv, rng, case, path, tmp)
-            round_repair(drv, rng, case, path, tmp, model)
-            round_compact(drv, rng, case, path, model, flags)
+                round_damage(rng, case, path, tmp)
+            round_repair(rng, case, path, tmp, model)
+            round_compact(rng, case, path, model, flags)
     finally:
-        drv.close()
         shutil.rmtree(tmp, ignore_errors=True)
-    for line in failures[:40]:
-        print(line)
-    print("%d failures over %d files (%d faults compared)" % (len(failures), len(seeds), faults_seen[0]))
-    return 1 if failures else 0
+    print("%d files, %d faults compared" % (len(seeds), faults_seen[0]))
+    o.finish()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

@@ -1,7 +1,8 @@
 """An independent reader and writer of the block file format, built on
 Python's struct module, and what the maintenance checks derive from the raw
 bytes: waste, overlapping extents, lost space, directory faults, blocks of
-unknown owner and type. Shared by bfile_format_oracle.py and the tool test.
+unknown owner and type. Shared by block_file_format_oracle.py and
+tests/tools/bfile_tool_test.py.
 
 Layout: a 980-byte header (magic "ZorBFile", version, crash counter, state
 bits, bad-open count, data start, directory count, update counter, file type,
@@ -9,9 +10,10 @@ identifier, signature, user release, creation string, user array), then
 24-byte directory entries (position low, capacity, size, owner, cache slot,
 type, flags, position bits 32-39), then the blocks' extents from data start.
 """
-import os
 import re
 import struct
+
+import oracle
 
 HEADER = struct.Struct("<8siIIIII Q iiii 36s")
 ENTRY = struct.Struct("<IIIiIhBB")
@@ -225,17 +227,7 @@ def build(blocks, ftype=0, gap_after=None):
 # ---------------------------------------------------------------- messages
 def catalogue(group):
     """Texts of list `group` of module 1, read from the catalogue sources."""
-    here = os.path.dirname(os.path.abspath(__file__))
-    folder = os.path.join(here, "..", "..", "..", "resources", "messages", "module1")
-    name = next(n for n in os.listdir(folder) if n.startswith("group%03d" % group))
-    texts = {}
-    line_re = re.compile(r'^(\d+)(?:\s+[A-Za-z_]\w*)?\s+"((?:[^"\\]|\\.)*)"\s*$')
-    with open(os.path.join(folder, name), encoding="utf-8") as f:
-        for line in f:
-            m = line_re.match(line.strip())
-            if m:
-                texts[int(m.group(1))] = re.sub(r'\\(.)', r'\1', m.group(2))
-    return texts
+    return {n: oracle.unescape(t) for (_, g, n), (t, _) in oracle.catalogue(1).items() if g == group}
 
 
 def wrap32(v):
