@@ -194,10 +194,6 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   // ---- file access (open_close.cpp)
   uint64_t _currentFileSize();
   void _setFileSize(uint64_t size);  // the stream's size and the cached size
-  // The logical size: a journaled file cuts its stream at the checkpoint.
-  void _cutFileSize(uint64_t size);
-  // Block data at pos: from the journal when a committed piece holds them.
-  void _readData(uint64_t pos, void* buf, uint32_t n);
   void _readAt(uint64_t pos, void* buf, uint32_t n);
   void _writeAt(uint64_t pos, const void* buf, uint32_t n);
   void _writeZeros(uint64_t pos, uint64_t n);
@@ -234,6 +230,8 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   void _writeDirectoryRange(uint32_t oldDataStart);
   void _prepareHeaderWrite();
   void _writeHeaderWithEntries(int32_t high);  // one write: header + entries 1..high
+  void _flushInPlace();
+  void _coverFileSize();
   void _barrier();  // copy-on-write: data durable before the directory
 
   // ---- journal (journaling.cpp)
@@ -242,12 +240,14 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   void _recoverJournal();
   void _closeJournal(eZorBfClose mode, std::exception_ptr* failure);
   void _catchUpJournal(bool* everything);
-  bool _applyOverlay();
   void _commitJournaled();
-  void _checkpoint(bool allowShrink);
-  void _notePiece(uint64_t pos, const void* data, uint32_t n);
+  void _applyCommitted();
+  void _checkpoint();
+  void _settleJournal();
+  void _noteData(uint64_t pos, const void* data, uint32_t n);
   uint64_t _dirtyBytes() const;
-  void _addRuns();
+  template <class Run>
+  void _forEachRun(Run run);
   // The last committed state, for the rollback of a failed flush.
   void _saveCommitted();
   void _noteCommitted();
@@ -316,10 +316,11 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   bool _journalWrites = false;
   ZorFsa _journalPath;      // empty when the caller gave the stream
   bool _pieceMode = false;  // during a flush: block data go into the record
-  bool _txDirect = false;   // block data of this transaction reached the block file
-  bool _screenFree = false;  // free extents over used ones stay out of the free lists
-  // A reader's view of records the block file lacks: their logical size
-  // (0: none), for a distant file whose stream size does not include it.
+  bool _txDirect = false;   // block data of this transaction reached the block file before its flush
+  bool _applyFailed = false;  // a committed record did not reach the block file whole
+  // A reader's view of records the block file lacks, and their logical
+  // size (0: none).
+  bfile::ByteOverlay _overlay;
   uint64_t _overlaySize = 0;
   sZorBfJournalInfo _journalInfo;
   uint32_t _writtenCount = 0;  // directory count of the header last written (or read)

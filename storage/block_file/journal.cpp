@@ -2,11 +2,10 @@
 // all or nothing under kill -9, power cuts, torn sector writes and writes
 // that reach the disk in any order between two flushes.
 //
-// Where. Beside the block file "name" lives "name.zbj" (the block file's own
+// Where. Beside the block file "name" lives "name.zbj". The block file's own
 // bytes keep their format: after a normal close of a local file there is no
-// journal, and a reader that knows nothing of it reads the last checkpoint,
-// a consistent committed state). A file opened on a caller's stream has a
-// journal only when the caller gives one.
+// journal, and any reader of the format reads the file as before. A file
+// opened on a caller's stream has a journal only when the caller gives one.
 //
 // Format (little-endian). A header in the first 512 bytes, then records.
 //
@@ -34,74 +33,86 @@
 // the file, its CRC matches and its items fill it exactly. The walk stops
 // at the first record that is not valid.
 //
-// Protocol (the block file's side is in transactions.cpp).
-//   Commit: the record holds the header image, every directory entry the
-//     transaction changed, and, for a transaction of at most 256 KiB of
-//     block data that wrote nothing into the block file before its end,
-//     that data (the pieces). A larger transaction (or one whose cache
-//     wrote blocks out in its course) writes its data into copy-on-write
-//     extents of the block file and flushes the block file first. Then the
-//     record is written, and the journal flushed: that flush is the commit
-//     point. The block file is not touched at commit (a shared file applies
-//     the record at once, see Checkpoint): until the next checkpoint,
-//     reads of a piece's block come from the journal.
-//   Checkpoint: replay the generation into the block file (header, entries,
-//     pieces, then its logical size), flush the block file, mark the header
-//     applied. The next record opens a new generation: its header (new
-//     salt) goes out with it, in the same flush, and it is placed where it
-//     cannot overwrite any byte of the generation just checkpointed.
-//   Recovery at open, whatever the flags: a writer replays the records the
-//     block file does not hold, flushes the block file, and invalidates and
-//     removes the journal (a shared file keeps it, marked applied); a
-//     reader replays them into memory and leaves the journal.
+// Protocol (the block file's side is in journaling.cpp).
+//   Commit of a small transaction (at most 256 KiB of block data, none of
+//     it written before the flush): its blocks are written into their
+//     copy-on-write extents of the block file and into the record, with
+//     the header image and every directory entry the transaction changed.
+//     The record is appended and the journal flushed: that flush is the
+//     commit point, and the only one. Then the changed entries and the
+//     header are written where they live in the block file, not flushed.
+//   Commit of a direct transaction (more data, or data that the cache, a
+//     compaction or the growth of the directory wrote out before the
+//     flush): its data are in copy-on-write extents already; the block
+//     file is flushed, which makes every record applied so far durable
+//     there, so the record (header and entries only) opens a new
+//     generation. Two flushes, as without a journal, and no data twice.
+//   Checkpoint (the generation passes a size, the file shrank, before the
+//     header is written outside a commit, at a close, and after every
+//     commit of a shared file): the block file is flushed and the header
+//     marked applied (not flushed); the next record opens a new generation.
+//     A record whose application to the block file failed is replayed
+//     first.
+//   Opening a new generation: its first record is placed clear of the
+//     previous generation, and the header (new salt) is written after it;
+//     one flush makes both durable.
+//   Recovery at open, whatever the flags: a writer replays the records
+//     after the applied mark into the block file, flushes it, and
+//     invalidates and removes the journal (a shared file keeps it, marked
+//     applied); a reader lays them over the bytes it reads and leaves the
+//     journal alone.
 //
-// Proof. Write S(k) for the state committed by record k, C for the state of
-// the block file at the last checkpoint (durable there: the checkpoint
-// flushed it).
-//  1. Between checkpoints the block file changes only in extents that are
-//     free in the last committed state (copy-on-write placement; data only
-//     ever go to extents the transaction placed) and, in a shared file, by
-//     replaying committed records. So the bytes of C that S(k) still uses
-//     stay intact, and every byte of S(k) that differs from C was written
-//     by some record 1..k, by the last record that wrote it (records carry
-//     the whole header, every changed entry, every piece), or by a direct
-//     data write flushed before record k committed.
-//  2. Replay of records a..k over a block file that holds C plus any
-//     subset of the writes above gives S(k) whenever a is at most one past
-//     the last record the block file is known to hold: each byte ends with
-//     its last writer's value. Replay is idempotent, so a checkpoint or a
-//     recovery interrupted at any point is simply done again.
-//  3. A direct data write never lands on a piece of the current generation
-//     (placement refuses extents that pieces cover): otherwise replaying
-//     the older piece would overwrite committed data that no later record
-//     repeats. Extents freed by a committed transaction may be reused by a
-//     later one: replay always runs to the last valid record, so a piece
-//     written there later wins over the older one.
-//  4. Records are appended one at a time, each flushed before the next is
-//     written: a crash can damage only the record being written, whose
-//     transaction was not committed; the walk stops there and the block
-//     file, never touched by that transaction outside free extents, holds
-//     C plus what 2. restores. Old records of the same generation are never
-//     rewritten; bytes of an older generation fail the salt.
-//  5. A new generation's header is written with its first record, in one
-//     flush. Until that flush completes the header on disk may still name
-//     the previous generation, whose records are intact (the new record is
-//     placed clear of them) and all in the block file (the checkpoint
-//     flushed it): replaying them again changes nothing. Any earlier
-//     generation's header is gone for good, since the previous one was
-//     written and flushed with its first record. A direct write made after
-//     the checkpoint may be clobbered by such a replay, but it belongs to a
-//     transaction whose record, hence whose header, is not durable: it was
-//     not committed.
-//  6. A journal that is torn, truncated or damaged gives a shorter valid
-//     walk: the replay reaches an older committed state S(j), still whole,
-//     never older than C, which is what the block file holds without it. A
-//     header that fails its CRC, or belongs to another block file (its
-//     identifier, type and signature), makes the journal ignored.
-//  7. Unflushed journal and block-file writes after a kill -9 are all
-//     there, in the order they were made (the page cache is one); a write
-//     stopped half way is a torn record, case 4. With ZorBfOpenNoFlush only
-//     this case is covered.
+// Proof. Write S(k) for the state committed by record k of the generation,
+// and C for the block file's durable state when the generation opened.
+//  1. C is S(0): a generation opens only after a flush of the block file
+//     that followed the application of every earlier record (a checkpoint,
+//     a direct commit, a recovery), or on a journal without one.
+//  2. Between two flushes the block file changes only (a) in extents free
+//     in the last committed state (copy-on-write placement: data go only to
+//     extents the transaction placed, and extents given up become free at
+//     its flush), and (b) by the application of committed records: entries
+//     and header of S(j), and the pieces of record j, which are exactly the
+//     data written in (a) by transaction j. So the bytes of C that S(k)
+//     still uses are never touched, and every byte in which S(k) differs
+//     from C was last written by one of records 1..k (a record carries the
+//     whole header and every entry and block it changed).
+//  3. Replaying records 1..k in order over any such image gives S(k): each
+//     byte ends with its last writer's value. Replay is idempotent, and an
+//     interrupted replay is simply done again. Starting after the applied
+//     mark a is equivalent: the mark is written only after a flush of the
+//     block file that followed the application of records 1..a.
+//  4. An extent freed by record j and reused by a later transaction: if its
+//     data were written as a piece of record m > j, replay writes them
+//     after j's; if they were written directly, that transaction opened a
+//     new generation after a flush, so j is never replayed again once its
+//     record is durable, and is replayed over an uncommitted transaction's
+//     bytes otherwise. The same holds for blocks the cache evicts in the
+//     middle of a transaction (they make it direct).
+//  5. Records are appended one at a time, each flushed before the next is
+//     written: a crash damages at most the record being written, whose
+//     transaction was not committed; the walk stops there (tag, salt,
+//     sequence or CRC), and 3. restores the last committed state. Old
+//     records are never rewritten; bytes of an older generation fail the
+//     salt or the sequence.
+//  6. A new generation's first record and header go out in one flush. If
+//     only the header reaches the disk, its record fails the CRC and
+//     nothing is replayed: the block file holds C (1.). If only the record
+//     (or neither) does, the old header names the previous generation,
+//     whose records are intact (placed clear of) and durable in the block
+//     file: replaying them again is harmless by 3., and the new
+//     transaction was not committed. A record whose write or flush failed
+//     has its tag cleared durably before the journal takes another.
+//  7. A journal that is torn, truncated or damaged gives a shorter walk: a
+//     committed state S(j) with j at least the applied mark, never older
+//     than what the block file holds durably. A header that fails its CRC,
+//     or that belongs to another block file (identifier, type and
+//     signature), makes the journal ignored.
+//  8. Before the header is written outside a commit (compaction's crash
+//     counter, the backup mode, a close), the block file is flushed and the
+//     journal header zeroed and flushed: nothing is replayed over it.
+//  9. A kill -9 keeps every write made, in order; a write stopped half way
+//     is a torn record (5.). With ZorBfOpenNoFlush only this case is
+//     covered.
 #include "storage/block_file/journal.h"
 
 #include <zorvane/stream.h>
@@ -169,6 +180,39 @@ void WriteAt(iZorStream* s, uint64_t at, const void* buf, size_t n) {
 
 }  // namespace
 
+// ------------------------------------------------------------ overlay
+
+void ByteOverlay::Put(uint64_t pos, const uint8_t* data, uint32_t n) {
+  if (n == 0) return;
+  const uint64_t end = pos + n;
+  auto it = _runs.upper_bound(pos);
+  if (it != _runs.begin()) --it;
+  while (it != _runs.end() && it->first < end) {
+    const uint64_t start = it->first, stop = start + it->second.size();
+    if (stop <= pos) {
+      ++it;
+      continue;
+    }
+    std::vector<uint8_t> bytes = std::move(it->second);
+    it = _runs.erase(it);
+    if (start < pos) _runs.emplace(start, std::vector<uint8_t>(bytes.begin(), bytes.begin() + (pos - start)));
+    if (stop > end) it = _runs.emplace(end, std::vector<uint8_t>(bytes.begin() + (end - start), bytes.end())).first;
+  }
+  _runs[pos].assign(data, data + n);
+}
+
+void ByteOverlay::Patch(uint64_t pos, uint8_t* buf, uint32_t n) const {
+  const uint64_t end = pos + n;
+  auto it = _runs.upper_bound(pos);
+  if (it != _runs.begin()) --it;
+  for (; it != _runs.end() && it->first < end; ++it) {
+    const uint64_t from = std::max(pos, it->first), to = std::min(end, it->first + it->second.size());
+    if (from < to) std::memcpy(buf + (from - pos), it->second.data() + (from - it->first), to - from);
+  }
+}
+
+// ------------------------------------------------------------ journal
+
 Journal::Journal(iZorStream* stream, bool owned, const JournalOwner& owner)
     : _stream(stream), _owned(owned), _owner(owner) {}
 
@@ -233,7 +277,7 @@ bool Journal::_readRecord(uint64_t at, uint64_t limit, uint64_t sequence, std::v
 
 // The items of a record whose CRC matched; false when they do not fill it
 // exactly or name what no block file holds.
-bool Journal::_parse(const std::vector<uint8_t>& rec, uint64_t at, JournalRecord* out) {
+bool Journal::_parse(const std::vector<uint8_t>& rec, JournalRecord* out) {
   const uint8_t* p = rec.data();
   const size_t length = rec.size();
   out->sequence = GetLE64(p + 24);
@@ -258,7 +302,7 @@ bool Journal::_parse(const std::vector<uint8_t>& rec, uint64_t at, JournalRecord
     const uint64_t pos = GetLE64(p + off);
     const uint32_t n = GetLE32(p + off + 8);
     if (Align8(n) > length - off - 16 || pos + n >= kZorBfPositionLimit || pos < kZorBfHeaderSize) return false;
-    out->pieces.push_back({pos, n, at + off + 16, p + off + 16});
+    out->pieces.push_back({pos, n, p + off + 16});
     off += 16 + Align8(n);
   }
   return off == length;
@@ -272,7 +316,7 @@ uint64_t Journal::_walk(Visit visit) {
   std::vector<uint8_t> rec;
   JournalRecord r;
   uint64_t at = _start, sequence = 0;
-  while (_readRecord(at, limit, sequence + 1, &rec) && _parse(rec, at, &r)) {
+  while (_readRecord(at, limit, sequence + 1, &rec) && _parse(rec, &r)) {
     ++sequence;
     visit(r);
     at += rec.size();
@@ -284,9 +328,8 @@ uint64_t Journal::_walk(Visit visit) {
 // A journal is the block file's when its header names the file, or when one
 // of its records does: a checkpoint interrupted after writing the header of
 // a record that changed the identity leaves the file with that header.
-JournalScan Journal::Scan(RecordSink* sink, uint64_t from, bool index) {
+JournalScan Journal::Scan(RecordSink* sink, uint64_t from) {
   JournalScan scan;
-  _forgetPieces();
   Abandon();
   uint64_t salt = 0, start = 0, applied = 0;
   bool owned = false;
@@ -296,7 +339,14 @@ JournalScan Journal::Scan(RecordSink* sink, uint64_t from, bool index) {
   _sequence = _applied = 0;
   _fresh = true;
   _prevStart = _prevEnd = 0;
-  if (!valid) return scan;
+  if (!valid) {
+    // A header that is not zeroed (a finished journal's) is damaged.
+    uint8_t h[kHeaderBytes] = {};
+    bool ok = false;
+    if (_stream->GetSize() >= kHeaderBytes) ReadExactly(_stream, 0, h, kHeaderBytes, &ok);
+    if (ok && std::any_of(h, h + kHeaderBytes, [](uint8_t b) { return b != 0; })) scan.state = JournalScan::kForeign;
+    return scan;
+  }
   auto sameOwner = [this](const uint8_t* h) {
     return GetLE32(h + kZorBfHdrGuid) == _owner.guid && GetLE32(h + kZorBfHdrFileType) == _owner.fileType &&
            GetLE32(h + kZorBfHdrSignature) == _owner.signature;
@@ -308,14 +358,6 @@ JournalScan Journal::Scan(RecordSink* sink, uint64_t from, bool index) {
     _sequence = 0;
     _start = _end = kFirstRecord;
     return scan;
-  }
-  if (from == kUnapplied) from = applied;
-  if (sink || index) {
-    _walk([&](const JournalRecord& r) {
-      if (r.sequence <= from) return;
-      if (index) _index(r);
-      if (sink) sink->Apply(r);
-    });
   }
   // A torn record: its prefix names this generation and the next sequence.
   uint8_t p[kPrefix];
@@ -337,64 +379,28 @@ JournalScan Journal::Scan(RecordSink* sink, uint64_t from, bool index) {
   scan.bytes = _end - _start;
   scan.start = _start;
   scan.end = _end;
-  return scan;
-}
-
-// ------------------------------------------------------------ pieces
-
-void Journal::_index(const JournalRecord& r) {
-  for (const JournalRecord::Piece& piece : r.pieces) {
-    if (piece.length == 0) continue;
-    _pieces[piece.pos] = Piece{piece.at, piece.length};
-    // Union of [pos, pos + length) with what is covered already.
-    uint64_t from = piece.pos, to = piece.pos + piece.length;
-    auto it = _covered.upper_bound(from);
-    if (it != _covered.begin() && std::prev(it)->second >= from) --it;
-    while (it != _covered.end() && it->first <= to) {
-      from = std::min(from, it->first);
-      to = std::max(to, it->second);
-      it = _covered.erase(it);
-    }
-    _covered[from] = to;
+  // Last, so that a sink that raises leaves the journal's state whole.
+  if (from == kUnapplied) from = applied;
+  if (sink) {
+    _walk([&](const JournalRecord& r) {
+      if (r.sequence > from) sink->Apply(r);
+    });
   }
-}
-
-void Journal::_forgetPieces() {
-  _pieces.clear();
-  _covered.clear();
-}
-
-bool Journal::FindPiece(uint64_t pos, uint32_t n, uint64_t* at) const {
-  const auto it = _pieces.find(pos);
-  if (it == _pieces.end() || it->second.length != n) return false;
-  *at = it->second.at;
-  return true;
-}
-
-bool Journal::Covers(uint64_t pos, uint64_t n) const {
-  if (_covered.empty() || n == 0) return false;
-  auto it = _covered.upper_bound(pos);
-  if (it != _covered.begin() && std::prev(it)->second > pos) return true;
-  return it != _covered.end() && it->first < pos + n;
-}
-
-bool Journal::ReadAt(uint64_t at, void* buf, uint32_t n) {
-  bool ok = false;
-  ReadExactly(_stream, at, buf, n, &ok);
-  return ok;
+  return scan;
 }
 
 // ------------------------------------------------------------ writing
 
-void Journal::_put(const void* data, size_t n) {
+void Journal::_put(std::vector<uint8_t>* to, const void* data, size_t n) {
   const auto* p = static_cast<const uint8_t*>(data);
-  _record.insert(_record.end(), p, p + n);
-  _record.resize(Align8(_record.size()), 0);
+  to->insert(to->end(), p, p + n);
+  to->resize(Align8(to->size()), 0);
 }
 
 void Journal::Begin() {
   _record.assign(kRecordHead, 0);
   std::memcpy(_record.data(), kTag, sizeof kTag);
+  _pieceItems.clear();
   _pieceBytes = 0;
   _building = true;
 }
@@ -403,17 +409,18 @@ void Journal::AddEntries(int32_t first, int32_t count, const uint8_t* stored) {
   uint8_t item[8];
   PutLE32(item, static_cast<uint32_t>(first));
   PutLE32(item + 4, static_cast<uint32_t>(count));
-  _put(item, 8);
-  _put(stored, size_t(count) * kZorBfEntrySize);
+  _put(&_record, item, 8);
+  _put(&_record, stored, size_t(count) * kZorBfEntrySize);
   PutLE32(_record.data() + 40, GetLE32(_record.data() + 40) + 1);
 }
 
+// Pieces come after the runs in a record: they wait apart until Commit.
 void Journal::AddPiece(uint64_t pos, const void* data, uint32_t n) {
   uint8_t item[16] = {};
   PutLE64(item, pos);
   PutLE32(item + 8, n);
-  _put(item, 16);
-  _put(data, n);
+  _put(&_pieceItems, item, 16);
+  _put(&_pieceItems, data, n);
   _pieceBytes += n;
   PutLE32(_record.data() + 44, GetLE32(_record.data() + 44) + 1);
 }
@@ -431,6 +438,8 @@ uint64_t Journal::_placeFirst(uint64_t length) const {
 // generation that no durable header names together with later records.
 void Journal::Commit(const uint8_t* header, uint64_t fileSize, bool flush) {
   if (!_building) Begin();
+  _record.insert(_record.end(), _pieceItems.begin(), _pieceItems.end());
+  _pieceItems.clear();
   std::memcpy(_record.data() + kPrefix, header, kZorBfHeaderSize);
   PutLE64(_record.data() + 32, fileSize);
   const bool opens = _fresh;
@@ -442,27 +451,36 @@ void Journal::Commit(const uint8_t* header, uint64_t fileSize, bool flush) {
   PutLE64(p + 16, salt);
   PutLE64(p + 24, sequence);
   PutLE32(p + 4, Crc(p + 16, _record.size() - 16));
-  WriteAt(_stream, at, p, _record.size());
-  if (opens) {
-    // The record first: a process killed between the two writes leaves the
-    // previous header, whose records are whole.
-    const uint64_t oldSalt = _salt, oldStart = _start;
-    _salt = salt;
-    _start = at;
-    try {
+  Scrub();
+  try {
+    WriteAt(_stream, at, p, _record.size());
+    if (opens) {
+      // The record first: a process killed between the two writes leaves
+      // the previous header, whose records are whole.
+      const uint64_t oldSalt = _salt, oldStart = _start;
+      _salt = salt;
+      _start = at;
+      struct Restore {
+        Journal* j;
+        uint64_t salt, start;
+        ~Restore() {
+          j->_salt = salt;
+          j->_start = start;
+        }
+      } restore{this, oldSalt, oldStart};
       _writeHeader(0);
-    } catch (...) {
-      _salt = oldSalt;
-      _start = oldStart;
-      throw;
     }
-    _salt = oldSalt;
-    _start = oldStart;
+    if (flush) _stream->Flush();
+  } catch (...) {
+    _scrubAt = at;
+    try {
+      Scrub();
+    } catch (...) {
+    }
+    throw;
   }
-  if (flush) _stream->Flush();
   // Committed.
   if (opens) {
-    _forgetPieces();
     _salt = salt;
     _start = at;
     _end = at;
@@ -470,19 +488,29 @@ void Journal::Commit(const uint8_t* header, uint64_t fileSize, bool flush) {
     _applied = 0;
     _fresh = false;
   }
-  JournalRecord r;
-  _parse(_record, _end, &r);
-  _index(r);
   _sequence = sequence;
   _end += _record.size();
   _building = false;
   _record.clear();
-  _record.shrink_to_fit();
+}
+
+// A record whose write or flush failed may still reach the disk later,
+// whole, and would then be replayed although its transaction was rolled
+// back, over extents that later transactions reuse. Its tag is cleared
+// durably before anything else is written: now, or when the block file
+// starts its next transaction (which fails while this cannot be done).
+void Journal::Scrub() {
+  if (_scrubAt == 0) return;
+  const uint8_t zeros[sizeof kTag] = {};
+  WriteAt(_stream, _scrubAt, zeros, sizeof zeros);
+  _stream->Flush();
+  _scrubAt = 0;
 }
 
 void Journal::Abandon() {
   _building = false;
   _record.clear();
+  _pieceItems.clear();
   _pieceBytes = 0;
 }
 
@@ -502,7 +530,6 @@ void Journal::MarkApplied() {
   }
   _writeHeader(_sequence);
   _applied = _sequence;
-  _forgetPieces();
   _fresh = true;
   _prevStart = _start;
   _prevEnd = _end;
@@ -512,7 +539,6 @@ void Journal::Invalidate(bool flush) {
   const uint8_t zeros[kHeaderBytes] = {};
   WriteAt(_stream, 0, zeros, kHeaderBytes);
   if (flush) _stream->Flush();
-  _forgetPieces();
   _salt = 0;
   _sequence = _applied = 0;
   _start = _end = kFirstRecord;

@@ -2,10 +2,9 @@
 // format, the protocol and the proof of its crash safety).
 //
 // A Journal owns nothing of the block file: it reads and writes its own
-// stream (owned when the block file opened it, else the caller's), keeps the
-// record being built, and indexes the block data that committed records hold
-// and the block file does not hold yet (the pieces). The block file applies
-// records through a RecordSink.
+// stream (owned when the block file opened it, else the caller's) and keeps
+// the record being built. The block file replays records through a
+// RecordSink.
 #pragma once
 
 #include <zorvane/block_file.h>
@@ -42,7 +41,6 @@ struct JournalRecord {
   struct Piece {
     uint64_t pos;     // in the block file
     uint32_t length;
-    uint64_t at;      // where the bytes are in the journal
     const uint8_t* bytes;
   };
   std::vector<Entries> entries;
@@ -68,6 +66,20 @@ struct JournalScan {
   bool tornTail = false;   // a record of the generation follows them, damaged
 };
 
+// Bytes laid over a file that cannot be written: a reader's view of the
+// records its block file lacks. A later Put wins over an earlier one.
+class ByteOverlay {
+ public:
+  void Put(uint64_t pos, const uint8_t* data, uint32_t n);
+  // Copies the overlaid bytes of [pos, pos + n) over buf.
+  void Patch(uint64_t pos, uint8_t* buf, uint32_t n) const;
+  bool Empty() const { return _runs.empty(); }
+  void Clear() { _runs.clear(); }
+
+ private:
+  std::map<uint64_t, std::vector<uint8_t>> _runs;  // disjoint, by start
+};
+
 class Journal {
  public:
   // The stream is owned (closed by the destructor) when `owned`.
@@ -84,22 +96,14 @@ class Journal {
   // ---- reading
   static constexpr uint64_t kUnapplied = ~uint64_t(0);  // as `from`: those the block file lacks
   // Reads the header and walks the generation. Records after `from` (in
-  // sequence) go to the sink when there is one; with index, their pieces
-  // are indexed as if this journal had committed them. Afterwards the
+  // sequence) go to the sink when there is one. Afterwards the
   // journal continues that generation: the next record follows them. A
   // journal of another file is left alone (kForeign): the next record
   // starts a generation of this one.
-  JournalScan Scan(RecordSink* sink, uint64_t from, bool index);
+  JournalScan Scan(RecordSink* sink, uint64_t from);
   // Whether the generation holds records the block file does not.
   bool HasUnapplied() const { return _sequence > _applied; }
   uint64_t Applied() const { return _applied; }
-
-  // ---- the pieces of committed records not yet applied
-  // The journal offset of the piece written last at pos, when its length is n.
-  bool FindPiece(uint64_t pos, uint32_t n, uint64_t* at) const;
-  // Whether a piece of the generation, applied or not, overlaps [pos, pos + n).
-  bool Covers(uint64_t pos, uint64_t n) const;
-  bool ReadAt(uint64_t at, void* buf, uint32_t n);
 
   // ---- writing
   // The record of a transaction collects its pieces and entries from Begin
@@ -115,14 +119,17 @@ class Journal {
   // abandons the record, and the next one takes its place.
   void Commit(const uint8_t* header, uint64_t fileSize, bool flush);
   void Abandon();
+  // Clears the tag of a record whose commit failed, durably (raises when
+  // it cannot); nothing to do when none did.
+  bool ScrubPending() const { return _scrubAt != 0; }
+  void Scrub();
   // The generation's bytes, to decide when to checkpoint.
   uint64_t GenerationBytes() const { return _end - _start; }
 
   // ---- checkpoints
   // Every record up to the last is in the block file and durable there:
   // the header says so (not flushed: a stale mark only makes a recovery
-  // replay more), the pieces are forgotten, and the next record opens a new
-  // generation.
+  // replay more), and the next record opens a new generation.
   void MarkApplied();
   // Whether the header on disk is no longer the one this journal last read
   // or wrote: another process committed, or this one could not checkpoint.
@@ -131,21 +138,14 @@ class Journal {
   void Invalidate(bool flush);
 
  private:
-  struct Piece {
-    uint64_t at;
-    uint32_t length;
-  };
-
   bool _readHeader(uint64_t* salt, uint64_t* start, uint64_t* applied, bool* owned);
   template <class Visit>
   uint64_t _walk(Visit visit);
   void _writeHeader(uint64_t applied);
   bool _readRecord(uint64_t at, uint64_t limit, uint64_t sequence, std::vector<uint8_t>* out);
-  static bool _parse(const std::vector<uint8_t>& rec, uint64_t at, JournalRecord* out);
-  void _index(const JournalRecord& r);
-  void _forgetPieces();
+  static bool _parse(const std::vector<uint8_t>& rec, JournalRecord* out);
   uint64_t _placeFirst(uint64_t length) const;
-  void _put(const void* data, size_t n);
+  static void _put(std::vector<uint8_t>* to, const void* data, size_t n);
 
   iZorStream* _stream;
   bool _owned;
@@ -165,12 +165,11 @@ class Journal {
   bool _fresh = true;
   uint64_t _prevStart = 0, _prevEnd = 0;
 
+  uint64_t _scrubAt = 0;  // a failed record whose tag is still to be cleared
   bool _building = false;
-  std::vector<uint8_t> _record;
+  std::vector<uint8_t> _record;      // prefix, header image, entry runs
+  std::vector<uint8_t> _pieceItems;  // the pieces, appended at Commit
   uint64_t _pieceBytes = 0;
-
-  std::map<uint64_t, Piece> _pieces;         // by position: the piece written last there
-  std::map<uint64_t, uint64_t> _covered;     // union of the generation's pieces: start -> end
 };
 
 }  // namespace bfile

@@ -3,22 +3,14 @@
 // of a journaled transaction, checkpoints, the rollback of a failed flush,
 // closing.
 //
-// A copy-on-write file opened for writing commits through its journal. Its
-// stream is then left as the last checkpoint wrote it, apart from block
-// data that reach free extents (a large transaction, a cache that writes
-// blocks out in the middle of one): the directory and the header are
-// written by checkpoints only, and the in-memory directory and header are
-// the truth in between. The logical size of the file (_fileSize) may pass
-// the stream's: blocks appended by small transactions live in the journal
-// until the checkpoint.
-//
-// Checkpoints: when the generation passes kCheckpointBytes, after a
-// transaction that shrank the file (compaction, emptying: the stream is cut
-// then), before the backup mode, at a normal close, and for a shared file
-// after every commit, before the exclusive bracket ends, so that the other
-// processes read the block file as usual. A shared file keeps its journal
-// beside it (another process may be about to use it); whoever enters the
-// bracket first after a process died finishes what that process committed.
+// A copy-on-write file opened for writing, in transactions, commits
+// through its journal. Checkpoints: when the generation passes
+// kCheckpointBytes, after a transaction that shrank the file (compaction,
+// emptying), before the header is written outside a commit, at a normal
+// close, and for a shared file after every commit, before the exclusive
+// bracket ends. A shared file keeps its journal beside it (another process
+// may be about to use it); whoever enters the bracket first after a process
+// died finishes what that process committed.
 //
 // Rollback. Every flush either commits (the journal's flush returned) or
 // leaves the file in memory as the last commit left it: the directory,
@@ -95,24 +87,17 @@ class FileSink : public bfile::RecordSink {
   uint64_t _size = 0;
 };
 
-// Replays records into what a reader sees: header, entries, logical size.
-class MemorySink : public bfile::RecordSink {
+// Replays records into a reader's overlay.
+class OverlaySink : public bfile::RecordSink {
  public:
-  explicit MemorySink(Rep& f) : _f(f) {}
+  explicit OverlaySink(bfile::ByteOverlay& overlay) : _o(overlay) {}
 
   void Apply(const bfile::JournalRecord& r) override {
-    std::memcpy(_f._header, r.header, kZorBfHeaderSize);
-    const uint32_t count = std::min<uint32_t>(_f._hdr32(kZorBfHdrDirCount), kZorBfMaxEntries);
-    for (int32_t id = static_cast<int32_t>(count) + 1; id <= _f._dirCount(); ++id) _f._dropCached(id);
-    _f._dir.resize(count);
-    _f._cache.resize(count, nullptr);
-    for (const bfile::JournalRecord::Entries& e : r.entries) {
-      for (int32_t i = 0; i < e.count && e.first + i <= static_cast<int32_t>(count); ++i) {
-        const int32_t id = e.first + i;
-        if (_f._cached(id)) _f._dropCached(id);
-        _f._entry(id).Load(e.bytes + size_t(i) * kZorBfEntrySize);
-      }
-    }
+    for (const bfile::JournalRecord::Piece& p : r.pieces) _o.Put(p.pos, p.bytes, p.length);
+    for (const bfile::JournalRecord::Entries& e : r.entries)
+      _o.Put(kZorBfHeaderSize + uint64_t(e.first - 1) * kZorBfEntrySize, e.bytes,
+             static_cast<uint32_t>(e.count) * kZorBfEntrySize);
+    _o.Put(0, r.header, kZorBfHeaderSize);
     size = r.fileSize;
     ++records;
   }
@@ -121,7 +106,7 @@ class MemorySink : public bfile::RecordSink {
   uint64_t size = 0;
 
  private:
-  Rep& _f;
+  bfile::ByteOverlay& _o;
 };
 
 }  // namespace
@@ -142,30 +127,41 @@ void Rep::_openJournal(const ZorFsa* path, eZorStreamPerm access, eZorStreamPerm
     if (!writes) return;
     cmd.Create_File(ZorFsaOpenAlways);
   }
-  iZorStream* s = ZorOpenStream(&_journalPath, access | sharing, nullptr, ZorStmNotShared | (writes ? 0 : ZorStmNoRaise));
+  iZorStream* s = ZorOpenStream(&_journalPath, access | sharing, nullptr, ZorStmNotShared | (writes ? 0u : static_cast<uint32_t>(ZorStmNoRaise)));
   if (s) _journal = std::make_unique<bfile::Journal>(s, true, bfile::JournalOwner{});
 }
 
-// Runs with the header read (and, for a shared file, inside the bracket): a
-// writer puts into the block file what the journal holds and the file does
-// not; a reader's view gets it after the directory is read (_applyOverlay).
+// Runs with the header read (and, for a shared file, inside the bracket),
+// before anything reads the directory: a writer puts into the block file
+// what the journal holds and the file does not, and makes it durable; a
+// reader lays it over what it reads (the journal stays for a writer).
 void Rep::_recoverJournal() {
   if (!_journal) return;
   _journal->SetOwner(OwnerOf(_header));
   _journalWrites = IsWriteEnable() && (_openFlags & ZorBfOpenCopyOnWrite) && _depth != kNoTransaction;
   _journalInfo.exists = true;
-  if (!IsWriteEnable()) return;
-  FileSink sink(*this);
-  const bfile::JournalScan scan = _journal->Scan(&sink, bfile::Journal::kUnapplied, false);
+  FileSink fileSink(*this);
+  OverlaySink overlaySink(_overlay);
+  bfile::RecordSink* sink = IsWriteEnable() ? static_cast<bfile::RecordSink*>(&fileSink) : &overlaySink;
+  const bfile::JournalScan scan = _journal->Scan(sink, bfile::Journal::kUnapplied);
+  const uint64_t replayed = IsWriteEnable() ? fileSink.records : overlaySink.records;
   _journalInfo.foreign = scan.state == bfile::JournalScan::kForeign;
   _journalInfo.records = static_cast<int64_t>(scan.records);
-  _journalInfo.pending = static_cast<int64_t>(sink.records);
+  _journalInfo.pending = static_cast<int64_t>(replayed);
   _journalInfo.bytes = static_cast<int64_t>(scan.bytes);
   _journalInfo.tornTail = scan.tornTail;
-  _journalInfo.applied = sink.records != 0;
+  _journalInfo.applied = replayed != 0;
+  if (!IsWriteEnable()) {
+    if (replayed) {
+      _overlaySize = overlaySink.size;
+      _fileSize = std::max(_stream->GetSize(), _overlaySize);
+      _readHeaderAtOpen();
+    }
+    return;
+  }
   const bool flush = !(_openFlags & ZorBfOpenNoFlush);
-  if (sink.records) {
-    sink.Finish(true);
+  if (replayed) {
+    fileSink.Finish(true);
     if (flush) _osFlush();
     _fileSize = 0;
     _readHeaderAtOpen();
@@ -183,33 +179,15 @@ void Rep::_recoverJournal() {
   }
 }
 
-// A reader's view: the header and entries of the records the block file
-// lacks, over those read from it; their blocks' data come from the
-// journal (_readData).
-bool Rep::_applyOverlay() {
-  if (!_journal || IsWriteEnable()) return false;
-  MemorySink sink(*this);
-  const bfile::JournalScan scan = _journal->Scan(&sink, bfile::Journal::kUnapplied, true);
-  _overlaySize = sink.records ? sink.size : 0;
-  if (sink.records) _fileSize = sink.size;
-  _journalInfo.foreign = scan.state == bfile::JournalScan::kForeign;
-  _journalInfo.records = static_cast<int64_t>(scan.records);
-  _journalInfo.pending = static_cast<int64_t>(sink.records);
-  _journalInfo.bytes = static_cast<int64_t>(scan.bytes);
-  _journalInfo.tornTail = scan.tornTail;
-  _journalInfo.applied = sink.records != 0;
-  return sink.records != 0;
-}
-
 // A shared file, on entering the bracket: what another process (or this
 // one, when its checkpoint failed) committed and did not put into the file.
 void Rep::_catchUpJournal(bool* everything) {
-  if (!_journal || !IsWriteEnable() || !_journal->HeaderMoved() && !_journal->HasUnapplied()) return;
+  if (!_journal || !IsWriteEnable() || (!_journal->HeaderMoved() && !_journal->HasUnapplied())) return;
   uint8_t header[kZorBfHeaderSize];
   _readAt(0, header, kZorBfHeaderSize);
   _journal->SetOwner(OwnerOf(header));
   FileSink sink(*this);
-  _journal->Scan(&sink, bfile::Journal::kUnapplied, false);
+  _journal->Scan(&sink, bfile::Journal::kUnapplied);
   if (sink.records == 0) return;
   sink.Finish(true);
   if (!(_openFlags & ZorBfOpenNoFlush)) _osFlush();
@@ -218,17 +196,6 @@ void Rep::_catchUpJournal(bool* everything) {
 }
 
 void Rep::GetJournalInfo(sZorBfJournalInfo* out) const { *out = _journalInfo; }
-
-// ------------------------------------------------------------ reading
-
-void Rep::_readData(uint64_t pos, void* buf, uint32_t n) {
-  uint64_t at = 0;
-  if (n != 0 && _journal && _journal->FindPiece(pos, n, &at)) {
-    if (!_journal->ReadAt(at, buf, n)) ZorRaise(kSource, ZorErr(1, 32), &_journalPath);
-    return;
-  }
-  _readAt(pos, buf, n);
-}
 
 // ------------------------------------------------------------ commit
 
@@ -241,13 +208,23 @@ uint64_t Rep::_dirtyBytes() const {
   return bytes;
 }
 
-void Rep::_notePiece(uint64_t pos, const void* data, uint32_t n) {
+// Every write of block data into the block file passes here: during the
+// flush of a small transaction the bytes also go into its record; any other
+// write makes the transaction direct (its data are flushed before its
+// record, and the record opens a new generation).
+void Rep::_noteData(uint64_t pos, const void* data, uint32_t n) {
+  if (!_journaled() || n == 0) return;
+  if (!_pieceMode) {
+    _txDirect = true;
+    return;
+  }
   if (!_journal->Building()) _journal->Begin();
   _journal->AddPiece(pos, data, n);
 }
 
-// The changed entries, as runs of consecutive ids.
-void Rep::_addRuns() {
+// The changed entries in id order, as runs of consecutive ids.
+template <class Run>
+void Rep::_forEachRun(Run run) {
   std::vector<int32_t> ids;
   ids.reserve(_changedIds.size());
   for (const int32_t id : _changedIds)
@@ -259,14 +236,14 @@ void Rep::_addRuns() {
     while (j < ids.size() && ids[j] == ids[j - 1] + 1) ++j;
     bytes.resize((j - i) * kZorBfEntrySize);
     for (size_t k = i; k < j; ++k) _entry(ids[k]).Store(bytes.data() + (k - i) * kZorBfEntrySize);
-    _journal->AddEntries(ids[i], static_cast<int32_t>(j - i), bytes.data());
+    run(ids[i], static_cast<int32_t>(j - i), bytes);
     i = j;
   }
 }
 
 // The flush of a journaled file (the protocol of journal.cpp). Nothing
-// before the journal's flush changes what the block file holds in its
-// committed extents; anything raised before it is rolled back by the caller.
+// before the journal's flush touches an extent or entry of the committed
+// state; anything raised before it is rolled back by the caller.
 void Rep::_commitJournaled() {
   const bool emptied = _commitEmptyFile();
   _pieceMode = !_txDirect && _dirtyBytes() <= kSmallTransaction;
@@ -278,22 +255,39 @@ void Rep::_commitJournaled() {
   _releaseAtFlush();
   _growReservedArea();
   _pieceMode = false;
+  _coverFileSize();
   if (_changedIds.empty() && !(_state & kHeaderDirty) && !_journal->Building() && !emptied) return;
   const bool flush = !(_openFlags & ZorBfOpenNoFlush);
-  // Data written into the block file are durable before the record that
-  // points to them.
-  if (_txDirect && flush && _unsynced) _osFlush();
+  if (_txDirect) {
+    // Data in the block file are durable before the record that points to
+    // them; the same flush makes every record of the generation durable
+    // there, so the record opens a new one.
+    if (flush && _unsynced) _osFlush();
+    _journal->MarkApplied();
+  }
   _prepareHeaderWrite();
   if (!_journal->Building()) _journal->Begin();
-  _addRuns();
+  _forEachRun([this](int32_t first, int32_t count, const std::vector<uint8_t>& bytes) {
+    _journal->AddEntries(first, count, bytes.data());
+  });
   _journal->Commit(_header, _currentFileSize(), flush);
-  // Committed.
+  // Committed: from here on a failure leaves the block file behind the
+  // journal, which the next checkpoint (or opening) replays.
   _state &= ~kHeaderDirty;
+  _writtenCount = _hdr32(kZorBfHdrDirCount);
   const bool shrank = _currentFileSize() < _committedSize;
-  _noteCommitted();
-  if (!IsDistant() && !shrank && !emptied && _journal->GenerationBytes() < kCheckpointBytes) return;
   try {
-    _checkpoint(true);
+    _applyCommitted();
+    if (emptied) _setFileSize(kZorBfInitialDataStart);
+  } catch (const ZorEBasic& e) {
+    _applyFailed = true;
+    ZorDebugPrintExc(&e);
+  }
+  _noteCommitted();
+  _sendMsg(0);
+  if (!IsDistant() && !shrank && !emptied && !_applyFailed && _journal->GenerationBytes() < kCheckpointBytes) return;
+  try {
+    _checkpoint();
   } catch (const ZorEBasic& e) {
     // The transaction stands; the journal keeps it until a checkpoint
     // succeeds (the next one, or the next opening).
@@ -301,15 +295,45 @@ void Rep::_commitJournaled() {
   }
 }
 
-// Puts the generation into the block file and makes it durable there.
-void Rep::_checkpoint(bool allowShrink) {
-  if (!_journaled() || !_journal->HasUnapplied()) return;
-  FileSink sink(*this);
-  _journal->Scan(&sink, bfile::Journal::kUnapplied, false);
-  sink.Finish(allowShrink);
-  if (!(_openFlags & ZorBfOpenNoFlush)) _osFlush();
-  _journal->SetOwner(OwnerOf(_committedHeader));
+// The committed directory entries and header, written where they live (no
+// flush: the journal holds them).
+void Rep::_applyCommitted() {
+  _forEachRun([this](int32_t first, int32_t count, const std::vector<uint8_t>& bytes) {
+    const uint64_t at = kZorBfHeaderSize + uint64_t(first - 1) * kZorBfEntrySize;
+    if (IsDistant())
+      _writeRange(static_cast<int64_t>(at), bytes.data(), static_cast<uint32_t>(bytes.size()), false);
+    else
+      _writeAt(at, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    (void)count;
+  });
+  if (IsDistant())
+    _writeRange(0, _header, kZorBfHeaderSize, false);
+  else
+    _writeAt(0, _header, kZorBfHeaderSize);
+}
+
+// Makes the committed state durable in the block file: the next record
+// opens a new generation. A block file that missed a record's application
+// gets the generation replayed first.
+void Rep::_checkpoint() {
+  if (!_journaled()) return;
+  if (_applyFailed) {
+    FileSink sink(*this);
+    _journal->Scan(&sink, 0);
+    sink.Finish(true);
+  }
+  if (!(_openFlags & ZorBfOpenNoFlush) && _unsynced) _osFlush();
+  _applyFailed = false;
   _journal->MarkApplied();
+}
+
+// Before the header is written outside a commit (compaction's crash
+// counter, the backup mode, closing): the block file holds everything
+// durably and the journal holds nothing that a replay could put over it.
+void Rep::_settleJournal() {
+  if (!_journaled()) return;
+  _checkpoint();
+  _journal->Invalidate(!(_openFlags & ZorBfOpenNoFlush));
 }
 
 // ------------------------------------------------------------ rollback
@@ -388,8 +412,10 @@ void Rep::_closeJournal(eZorBfClose mode, std::exception_ptr* failure) {
   bool done = false;
   if (_journaled() && mode != ZorBfCloseAbandon) {
     try {
-      _checkpoint(true);
-      if (!IsDistant()) _journal->Invalidate(!(_openFlags & ZorBfOpenNoFlush));
+      if (IsDistant())
+        _checkpoint();
+      else
+        _settleJournal();
       done = true;
     } catch (...) {
       if (!*failure) *failure = std::current_exception();

@@ -153,17 +153,21 @@ void ZorBFile::Rep::_setFileSize(uint64_t size) {
   _unsynced = true;
 }
 
-void ZorBFile::Rep::_cutFileSize(uint64_t size) {
-  if (_journaled())
-    _fileSize = size;
-  else
-    _setFileSize(size);
-}
-
+// A reader with records of the journal laid over the file reads them too,
+// up to the logical size they give the file.
 void ZorBFile::Rep::_readAt(uint64_t pos, void* buf, uint32_t n) {
   if (n == 0) return;
   _stream->Seek(static_cast<int64_t>(pos), ZorSeekSet);
-  if (_stream->Read(buf, n) != n) ZorRaise(kSource, ZorErr(1, 32), &_path);
+  const uint32_t got = _stream->Read(buf, n);
+  if (_overlay.Empty()) {
+    if (got != n) ZorRaise(kSource, ZorErr(1, 32), &_path);
+    return;
+  }
+  if (got != n) {
+    if (pos + n > _currentFileSize()) ZorRaise(kSource, ZorErr(1, 32), &_path);
+    std::memset(static_cast<uint8_t*>(buf) + got, 0, n - got);
+  }
+  _overlay.Patch(pos, static_cast<uint8_t*>(buf), n);
 }
 
 void ZorBFile::Rep::_writeAt(uint64_t pos, const void* buf, uint32_t n) {
@@ -281,7 +285,8 @@ void ZorBFile::Rep::_resetState(int32_t openFlags, int32_t cacheBlocks) {
   _emptyPending = false;
   _txDirect = false;
   _pieceMode = false;
-  _screenFree = false;
+  _applyFailed = false;
+  _overlay.Clear();
   _overlaySize = 0;
   _journalInfo = sZorBfJournalInfo();
   std::memset(_header, 0, sizeof _header);
@@ -336,7 +341,6 @@ void ZorBFile::Rep::_openCommon(int32_t openFlags, int32_t fileType, int32_t sig
       _recoverJournal();
       _checkHeaderAtOpen(fileType, signature);
       _readDirectory();
-      if (_applyOverlay()) _checkHeaderAtOpen(fileType, signature);
       // A read-only opening marks the header image too (never written), so
       // that it sees the bad close a writable opening would.
       if (!IsDistant()) _markOpen();
@@ -370,7 +374,11 @@ void ZorBFile::Rep::_openCommon(int32_t openFlags, int32_t fileType, int32_t sig
 
 void ZorBFile::Rep::_readHeaderAtOpen() {
   _stream->Seek(0, ZorSeekSet);
-  const uint32_t got = _stream->Read(_header, kZorBfHeaderSize);
+  uint32_t got = _stream->Read(_header, kZorBfHeaderSize);
+  if (!_overlay.Empty()) {
+    _overlay.Patch(0, _header, kZorBfHeaderSize);
+    got = kZorBfHeaderSize;
+  }
   if (got < sizeof kMagic || std::memcmp(_header, kMagic, sizeof kMagic) != 0) ZorRaise(kSource, ZorErr(1, 36), &_path);
   if (got < kZorBfHeaderSize) {
     if (!(_openFlags & ZorBfOpenTolerant)) ZorRaise(kSource, ZorErr(1, 32), &_path);
@@ -441,6 +449,15 @@ void ZorBFile::Rep::Close(eZorBfClose mode) {
     failure = std::current_exception();
     _depth = 0;
   }
+  try {
+    // A flush that failed and was rolled back left the committed directory
+    // to be written again whole (without a journal it may have overwritten
+    // part of it).
+    if (mode == ZorBfCloseNormal && IsWriteEnable() && !_changedIds.empty() && _depth != kNoTransaction)
+      FlushTransaction();
+  } catch (...) {
+    failure = std::current_exception();
+  }
   _releaseAll(true);
   _closeJournal(mode, &failure);
   try {
@@ -509,6 +526,7 @@ void ZorBFile::Rep::_clear() {
   _journal.reset();
   _journalWrites = false;
   _journalPath.Trash();
+  _overlay.Clear();
   _overlaySize = 0;
   _changedIds.clear();
   _changedMark.clear();

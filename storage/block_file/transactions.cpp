@@ -64,16 +64,22 @@ uint32_t ReservedFor(uint32_t count) {
 void ZorBFile::Rep::StartTransaction() {
   if (_depth == kNoTransaction) return;
   _requireWrite();
-  if (IsDistant() && _depth == 0) {
-    _stream->BeginExclusive();
-    // What a process committed without putting it into the file (it died,
-    // or its checkpoint failed) is put there before anything is read.
+  if (_depth == 0) {
+    if (IsDistant()) _stream->BeginExclusive();
     try {
+      // A record whose commit failed is cleared, and a committed record
+      // that did not reach the block file whole is put there, before
+      // anything is written; what a process committed without putting it
+      // into a shared file (it died) is put there before anything is read.
+      if (_journaled()) {
+        _journal->Scrub();
+        if (_applyFailed) _checkpoint();
+      }
       bool everything = false;
-      _catchUpJournal(&everything);
+      if (IsDistant()) _catchUpJournal(&everything);
       if (everything) _onStreamChanged(true);
     } catch (...) {
-      _stream->EndExclusive();
+      if (IsDistant()) _stream->EndExclusive();
       throw;
     }
   }
@@ -149,6 +155,7 @@ void ZorBFile::Rep::_flushInPlace() {
   _releaseAtFlush();
   const uint32_t oldDataStart = _dataStart();
   _growReservedArea();
+  _coverFileSize();
   // Blocks written earlier in the transaction (eviction, purge, uncaching)
   // need the barrier as much as those written just now.
   _barrier();
@@ -272,24 +279,27 @@ void ZorBFile::Rep::_moveBlockToEnd(int32_t id) {
     bytes = static_cast<const uint8_t*>(ZorGetHandleDatas(h));
   } else if (e.size != 0) {
     data.resize(e.size);
-    _readData(e.GetPos(), data.data(), e.size);
+    _readAt(e.GetPos(), data.data(), e.size);
     bytes = data.data();
   }
-  if (_pieceMode) {
-    if (e.size != 0) _notePiece(newPos, bytes, e.size);
-  } else {
-    if (e.size != 0) {
-      if (IsDistant())
-        _writeRange(static_cast<int64_t>(newPos), bytes, e.size, false);
-      else
-        _writeAt(newPos, bytes, e.size);
-    }
-    _writeZeros(newPos + e.size, e.capacity - e.size);
-    if (_journaled()) _txDirect = true;
+  if (e.size != 0) {
+    if (IsDistant())
+      _writeRange(static_cast<int64_t>(newPos), bytes, e.size, false);
+    else
+      _writeAt(newPos, bytes, e.size);
+    _noteData(newPos, bytes, e.size);
   }
+  _writeZeros(newPos + e.size, e.capacity - e.size);
   _fileSize = newPos + e.capacity;
   e.SetPos(newPos);
   _recordChange(id);
+}
+
+// An appended block's padding is written with its data: when that write
+// failed and the block was written again at its place, the file may end
+// before the extent. It is extended before any directory points there.
+void ZorBFile::Rep::_coverFileSize() {
+  if (!IsDistant() && _fileSize > _stream->GetSize()) _setFileSize(_fileSize);
 }
 
 void ZorBFile::Rep::_writeEntries(int32_t low, int32_t high) {
