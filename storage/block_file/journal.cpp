@@ -102,15 +102,24 @@
 //     file: replaying them again is harmless by 3., and the new
 //     transaction was not committed. A record whose write or flush failed
 //     has its tag cleared durably before the journal takes another.
-//  7. A journal that is torn, truncated or damaged gives a shorter walk: a
-//     committed state S(j) with j at least the applied mark, never older
-//     than what the block file holds durably. A header that fails its CRC,
-//     or that belongs to another block file (identifier, type and
-//     signature), makes the journal ignored.
-//  8. Before the header is written outside a commit (compaction's crash
+//  7. Damage from outside. A header that fails its CRC, or that belongs to
+//     another block file (identifier, type and signature), makes the
+//     journal ignored: the block file is read as it stands. So does a
+//     damaged record followed by a valid record of its generation: replaying
+//     only the records before it could put older entries and header over
+//     what later records wrote in place. A journal cut short inside its last
+//     record is a torn record (5.). One cut at a record boundary cannot be
+//     told from a shorter journal: its lost records are lost, and their
+//     in-place writes that reached the disk may be overwritten by older
+//     ones, the one case a damaged journal can make worse.
+//  8. A record whose application to the block file failed (a write error
+//     after the commit point) is replayed with its generation before the
+//     next transaction writes anything (StartTransaction), and the journal
+//     keeps it until then.
+//  9. Before the header is written outside a commit (compaction's crash
 //     counter, the backup mode, a close), the block file is flushed and the
 //     journal header zeroed and flushed: nothing is replayed over it.
-//  9. A kill -9 keeps every write made, in order; a write stopped half way
+// 10. A kill -9 keeps every write made, in order; a write stopped half way
 //     is a torn record (5.). With ZorBfOpenNoFlush only this case is
 //     covered.
 #include "storage/block_file/journal.h"
@@ -120,6 +129,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <random>
 
@@ -140,6 +150,7 @@ constexpr uint32_t kHeaderBytes = 64;
 constexpr uint64_t kFirstRecord = 512;
 constexpr uint32_t kPrefix = 48;
 constexpr uint32_t kRecordHead = 1032;  // prefix + header image, padded
+constexpr uint64_t kMinGrowth = 64u << 10, kMaxGrowth = 1u << 20;  // steps of the file's zeros
 
 uint64_t Align8(uint64_t n) { return (n + 7) & ~uint64_t(7); }
 
@@ -367,6 +378,17 @@ JournalScan Journal::Scan(RecordSink* sink, uint64_t from) {
     scan.tornTail = ok && std::memcmp(p, kTag, sizeof kTag) == 0 && GetLE64(p + 16) == _salt &&
                     GetLE64(p + 24) == _sequence + 1;
   }
+  if (_laterRecord(_end, _sequence + 1)) {
+    // Damage inside the generation, not a torn last record: replaying the
+    // records before it could take the block file back behind what later
+    // records put there. The journal is not used.
+    scan.state = JournalScan::kForeign;
+    _salt = 0;
+    _sequence = 0;
+    _start = _end = kFirstRecord;
+    _fresh = true;
+    return scan;
+  }
   _applied = std::min(applied, _sequence);
   // A generation the block file holds whole is done with: the next record
   // opens a new one, so that its header tells every sharer of a new commit.
@@ -387,6 +409,34 @@ JournalScan Journal::Scan(RecordSink* sink, uint64_t from) {
     });
   }
   return scan;
+}
+
+// Whether a valid record of the generation with a sequence past `next`
+// lies after `at`, where the walk stopped: looked for only when the bytes
+// there name the generation (a torn or damaged record).
+bool Journal::_laterRecord(uint64_t at, uint64_t next) {
+  uint8_t p[kPrefix];
+  bool ok = false;
+  const uint64_t limit = _stream->GetSize();
+  if (at + kPrefix > limit) return false;
+  ReadExactly(_stream, at, p, kPrefix, &ok);
+  if (!ok || (GetLE64(p + 16) != _salt && (std::memcmp(p, kTag, sizeof kTag) != 0 || GetLE64(p + 24) != next)))
+    return false;
+  constexpr uint64_t kChunk = 1u << 20;
+  std::vector<uint8_t> buf;
+  std::vector<uint8_t> rec;
+  for (uint64_t from = at + 8; from + kPrefix <= limit; from += kChunk) {
+    const uint64_t n = std::min(kChunk + kPrefix, limit - from);
+    buf.resize(static_cast<size_t>(n));
+    ReadExactly(_stream, from, buf.data(), static_cast<uint32_t>(n), &ok);
+    if (!ok) return false;
+    for (uint64_t k = 0; k + kPrefix <= n && k < kChunk; k += 8) {
+      const uint8_t* q = buf.data() + k;
+      if (std::memcmp(q, kTag, sizeof kTag) != 0 || GetLE64(q + 16) != _salt || GetLE64(q + 24) <= next) continue;
+      if (_readRecord(from + k, limit, GetLE64(q + 24), &rec)) return true;
+    }
+  }
+  return false;
 }
 
 // ------------------------------------------------------------ writing
@@ -454,6 +504,7 @@ void Journal::Commit(const uint8_t* header, uint64_t fileSize, bool flush) {
   Scrub();
   try {
     WriteAt(_stream, at, p, _record.size());
+    _preallocate(at + _record.size());
     if (opens) {
       // The record first: a process killed between the two writes leaves
       // the previous header, whose records are whole.
@@ -492,6 +543,23 @@ void Journal::Commit(const uint8_t* header, uint64_t fileSize, bool flush) {
   _end += _record.size();
   _building = false;
   _record.clear();
+}
+
+// Records go into space the file already holds: zeros written ahead of
+// them, so that the flush of a record changes no file size (a size change
+// makes each flush also commit the file system's metadata). The zeros end
+// any walk that reaches them.
+void Journal::_preallocate(uint64_t end) {
+  if (end <= _allocated) return;
+  _allocated = std::max(_stream->GetSize(), end);
+  const uint64_t step = std::clamp(std::bit_floor(_allocated), kMinGrowth, kMaxGrowth);
+  const uint64_t target = (_allocated + step) & ~(step - 1);
+  static const uint8_t zeros[65536] = {};
+  while (_allocated < target) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof zeros, target - _allocated));
+    WriteAt(_stream, _allocated, zeros, n);
+    _allocated += n;
+  }
 }
 
 // A record whose write or flush failed may still reach the disk later,

@@ -146,6 +146,8 @@ class Journal {
   static bool _parse(const std::vector<uint8_t>& rec, JournalRecord* out);
   uint64_t _placeFirst(uint64_t length) const;
   static void _put(std::vector<uint8_t>* to, const void* data, size_t n);
+  void _preallocate(uint64_t end);
+  bool _laterRecord(uint64_t at, uint64_t next);
 
   iZorStream* _stream;
   bool _owned;
@@ -165,6 +167,7 @@ class Journal {
   bool _fresh = true;
   uint64_t _prevStart = 0, _prevEnd = 0;
 
+  uint64_t _allocated = 0;  // the file's size as of the last preallocation
   uint64_t _scrubAt = 0;  // a failed record whose tag is still to be cleared
   bool _building = false;
   std::vector<uint8_t> _record;      // prefix, header image, entry runs

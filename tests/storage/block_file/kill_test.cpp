@@ -17,6 +17,7 @@
 // is counted and printed, not a failure: the next compaction reclaims it.
 #include <zorvane/block_file.h>
 #include <zorvane/block_array.h>
+#include <zorvane/block_file_stress.h>
 #include <zorvane/exception.h>
 #include <zorvane/string.h>
 #include <zorvane/verification.h>
@@ -332,6 +333,32 @@ TEST(BFileKill, CopyOnWriteOverAManyPageDirectory) {
   const auto start = std::chrono::steady_clock::now();
   RunKills(true, 25 * Scale(), 4242, &t, 12000);
   Print("copy-on-write, 12,000 blocks", t, Since(start));
+}
+
+// Shared by forked processes (ZorBfStress), writers killed at random
+// moments and replaced: every committed transaction is counted exactly, a
+// killed writer's last one is in the file whole or not at all, and the
+// checks are clean (the journal leaves no lost space either).
+TEST(BFileKill, SharedFileWritersKilledAtRandomMoments) {
+  zortest::TempDir dir;
+  const ZorFsa path = dir.Fsa("stress.zbf");
+  sZorBfStressOptions opt;
+  opt.processes = 4;
+  opt.transactions = 150 * Scale();
+  opt.openFlags = ZorBfOpenCopyOnWrite | ZorBfOpenNoFlush;
+  opt.cacheBlocks = 8;
+  opt.kills = 5 * Scale();
+  opt.seed = 9;
+  sZorBfStressResult r;
+  ZorVerif report;
+  report.Init(false);
+  string text;
+  ZorBfStress(&path, &opt, &r, &report);
+  printf("[ kill ] shared file: %d killed, %lld committed, %d undecided\n", r.killed,
+         static_cast<long long>(r.committed), r.undecided);
+  EXPECT_EQ(r.discrepancies, 0) << report.GetText(&text);
+  EXPECT_EQ(r.counter, r.committed);
+  EXPECT_GE(r.killed, opt.kills - 1);
 }
 
 // Without copy-on-write blocks are rewritten in place: a kill may leave a
