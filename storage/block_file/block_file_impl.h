@@ -318,6 +318,7 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   bool _pieceMode = false;  // during a flush: block data go into the record
   bool _txDirect = false;   // block data of this transaction reached the block file before its flush
   bool _applyFailed = false;  // a committed record did not reach the block file whole
+  bool _screenFree = false;   // opened after a bad close (or shared): see CBlockSpace::screen
   // A reader's view of records the block file lacks, and their logical
   // size (0: none).
   bfile::ByteOverlay _overlay;

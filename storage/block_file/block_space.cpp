@@ -70,15 +70,16 @@ std::vector<bool> Overlapping(const std::vector<sZorBfBRef>& dir) {
 
 }  // namespace
 
-// A free extent that overlaps another extent stays out of the lists: a
-// directory written half by a crash can hold one over a live block, and
-// handing it out would overwrite the block. CheckCrossBlock reports it.
+// After a bad close, a free extent that overlaps another extent stays out
+// of the lists: a directory written half by a crash can hold one over a
+// live block, and handing it out would overwrite the block.
+// CheckCrossBlock reports it.
 void CBlockSpace::Build(const std::vector<sZorBfBRef>& dir) {
   _free.clear();
   _empty.clear();
   _free.reserve(kInitialRoom);
   _empty.reserve(kInitialRoom);
-  const std::vector<bool> overlapping = Overlapping(dir);
+  const std::vector<bool> overlapping = screen ? Overlapping(dir) : std::vector<bool>(dir.size(), false);
   for (size_t i = 0; i < dir.size(); ++i) {
     const sZorBfBRef& e = dir[i];
     if (!e.IsFree() || (e.flags & ZorBfFlagRelease)) continue;
@@ -142,6 +143,7 @@ int32_t CBlockSpace::TakeEmpty(const std::vector<sZorBfBRef>& dir) {
 
 CBlockSpace* ZorBFile::Rep::_spaceLists() {
   if (!_space) _space = new CBlockSpace();
+  _space->screen = _screenFree;
   return _space;
 }
 

@@ -286,6 +286,7 @@ void ZorBFile::Rep::_resetState(int32_t openFlags, int32_t cacheBlocks) {
   _txDirect = false;
   _pieceMode = false;
   _applyFailed = false;
+  _screenFree = false;
   _overlay.Clear();
   _overlaySize = 0;
   _journalInfo = sZorBfJournalInfo();
@@ -343,6 +344,7 @@ void ZorBFile::Rep::_openCommon(int32_t openFlags, int32_t fileType, int32_t sig
       _readDirectory();
       // A read-only opening marks the header image too (never written), so
       // that it sees the bad close a writable opening would.
+      _screenFree = (_hdr32(kZorBfHdrState) & kZorBfStateOpenMarker) != 0;
       if (!IsDistant()) _markOpen();
       _state |= kBumpCounter;
       if (!CheckDir(nullptr) && !(openFlags & ZorBfOpenTolerant)) ZorRaise(kSource, ZorErr(1, 32), &_path);
