@@ -117,7 +117,7 @@ class OverlaySink : public bfile::RecordSink {
 // it; anyone else uses it when it is there (a reader that cannot open it
 // reads the file as it stands).
 void Rep::_openJournal(const ZorFsa* path, eZorStreamPerm access, eZorStreamPerm sharing) {
-  if ((_openFlags & ZorBfOpenNoTransaction) || !path->IsInit()) return;
+  if (!path->IsInit()) return;
   string sys;
   const std::string name = std::string(path->GetSysPath(&sys)) + kZorBfJournalSuffix;
   _journalPath = ZorFsa(name.c_str());

@@ -322,8 +322,7 @@ void ZorBFile::Rep::OpenOnStream(iZorStream* stream, const ZorFsa* pathForMessag
   if (pathForMessages) _path = *pathForMessages;
   _stream = stream;
   _ownsStream = false;
-  if (journal && !(openFlags & ZorBfOpenNoTransaction))
-    _journal = std::make_unique<bfile::Journal>(journal, false, bfile::JournalOwner{});
+  if (journal) _journal = std::make_unique<bfile::Journal>(journal, false, bfile::JournalOwner{});
   _openCommon(openFlags, fileType, signature);
 }
 

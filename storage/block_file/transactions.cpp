@@ -1,7 +1,8 @@
 // ZorBFile: transactions and the flush that ends the outermost one.
 //
-// Transactions nest; only the end of the outermost one writes. The flush
-// writes, in this order:
+// Transactions nest; only the end of the outermost one writes. A
+// copy-on-write file with a journal commits through it (journaling.cpp);
+// without one, the flush writes, in this order:
 //   1. the dirty blocks, by ascending file position (blocks without a
 //      position last, appended at the end of the file);
 //   2. with copy-on-write, a barrier (OS flush) so that the data are durable
@@ -109,10 +110,9 @@ void ZorBFile::Rep::EndTransaction() {
 // Called by a guard's release, most often from its destructor, where an
 // exception would end the program (twice so while another one unwinds). A
 // failing flush is therefore reported on the debug channel, not raised: the
-// transaction is closed, the directory on disk is still the last good one,
-// and the blocks that were not written stay dirty for the next flush.
-// Callers that must see the failure end the transaction themselves
-// (EndTransaction raises).
+// transaction is closed and rolled back to the last commit. Callers that
+// must see the failure end the transaction themselves (EndTransaction
+// raises).
 void ZorBFile::Rep::Unlock() {
   try {
     EndTransaction();
