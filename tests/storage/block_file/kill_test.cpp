@@ -32,6 +32,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <random>
 #include <set>
@@ -293,6 +294,13 @@ void RunKills(bool copyOnWrite, int rounds, uint32_t seed, Tally* t, int32_t fil
     f.IsBadClose(true);
     f.BadOpenCount(true);
     f.Close(ZorBfCloseNormal);
+    if (round == 0) {
+      // Nor does a reader leave one, copy-on-write flag or not.
+      ZorBFile r;
+      r.Open(&fsa, ZorPermRead, ZorShareRead, ZorBfOpenCopyOnWrite, 8, kFileType, kSignature);
+      r.Close(ZorBfCloseNormal);
+    }
+    EXPECT_FALSE(std::filesystem::exists(path + kZorBfJournalSuffix)) << "a journal after a normal close";
     if (::testing::Test::HasFailure()) {
       printf("seed %u flags %#x cache %d delay %d us%s\n", seed, flags, cache, delay, duringOpen ? " during the open" : "");
       return;

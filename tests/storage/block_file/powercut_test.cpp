@@ -195,7 +195,7 @@ void ExpectReaderSees(const Cut& cut, const Model& recovered) {
 void ExpectDamageIgnored(Cut cut, uint32_t how) {
   const uint64_t first = cut.journal.size() > 24 ? Le32(cut.journal, 16) : 0;
   if (first == 0 || first + 200 > cut.journal.size()) return;
-  if (how == 0) cut.journal[20] ^= 0x40;           // the header's CRC fails
+  if (how == 0) cut.journal[33] ^= 0x40;           // the header's CRC fails (its file identifier)
   if (how == 1) cut.journal[first + 120] ^= 0x01;  // the first record's CRC fails
   if (how == 2) PutLe32(&cut.file, kZorBfHdrGuid, Le32(cut.file, kZorBfHdrGuid) + 1);  // another file's
   const Recovered damaged = Recover(cut, true), alone = Recover({cut.file, std::string()}, true);
