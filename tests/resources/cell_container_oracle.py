@@ -7,17 +7,25 @@ an unreadable tail, writes it with struct.pack('<iiiI') and reads the
 driver's bytes back with struct.unpack_from. It follows the container's
 rules: empty or zero values are not stored, the first cell at a place wins,
 a value of a new size is removed and appended, appending drops an
-unreadable tail, structural edits keep the cells' order.
+unreadable tail, structural edits (line and column edits on a kind or a
+box, sorts, kind changes, compaction) keep the cells' order, copies set the
+first cell of each place into the target.
 
 Three parts: a fixed build whose bytes are also written out by hand below,
-random operation sequences compared answer by answer and byte by byte, and
-outside bytes (valid cells, then garbage) read, checked and repaired.
-Usage: dyna_oracle.py DRIVERS_DIR"""
-import os, random, struct, subprocess, sys
+random operation sequences compared answer by answer and byte by byte (the
+container and a copy target), and outside bytes (valid cells, then garbage)
+read, checked and repaired.
+Usage: cell_container_oracle.py DRIVERS_DIR"""
+import os
+import struct
+import sys
 
-DRIVER = os.path.join(sys.argv[1], "cell_container_driver")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from oracle import Oracle  # noqa: E402
+
 ANY = -2**31
-rng = random.Random(6101)
+o = Oracle("cell_container_driver", 6101)
+rng = o.rng
 
 
 def pack_cell(k, l, c, data):
@@ -90,29 +98,32 @@ def kind_is(want, k):
     return want == ANY or want == k
 
 
-def structure(run, op, a, b, c):
-    if op in ("IL", "IC", "DL", "DC") and c < 1:
+def structure(run, op, a, b, c, box=None):
+    """A line or column edit; box = (kind from, kind to, other from, other to)
+    for the range forms, else the kind a (ANY: every kind)."""
+    lines = op[1] == "L"
+    if box:
+        inside = lambda k, l, col: box[0] <= k <= box[1] and box[2] <= (col if lines else l) <= box[3]
+    else:
+        inside = lambda k, l, col: kind_is(a, k)
+
+    def along(k, l, col, f):
+        v = f(l if lines else col)
+        return None if v is None else (k, v, col) if lines else (k, l, v)
+    if op[0] in "ID" and c < 1:
         return 0
-    if op == "IL":
-        return run.rewrite(lambda k, l, col: (k, l + c if kind_is(a, k) and l >= b else l, col))
-    if op == "IC":
-        return run.rewrite(lambda k, l, col: (k, l, col + c if kind_is(a, k) and col >= b else col))
-    if op in ("DL", "DC"):
-        def rule(k, l, col):
-            v = l if op == "DL" else col
-            if not kind_is(a, k) or v < b:
-                return (k, l, col)
-            if v <= b + c - 1:
-                return None
-            return (k, l - c, col) if op == "DL" else (k, l, col - c)
-        return run.rewrite(rule)
-    if op in ("SL", "SC"):
-        if b == c:
-            return 0
-        sw = lambda v: c if v == b else b if v == c else v
-        if op == "SL":
-            return run.rewrite(lambda k, l, col: (k, sw(l) if kind_is(a, k) else l, col))
-        return run.rewrite(lambda k, l, col: (k, l, sw(col) if kind_is(a, k) else col))
+    if op[0] == "I":
+        return run.rewrite(lambda k, l, col: along(k, l, col, lambda v: v + c if inside(k, l, col) and v >= b else v))
+    if op[0] == "D":
+        return run.rewrite(lambda k, l, col: along(k, l, col, lambda v: v if not inside(k, l, col) or v < b else
+                                                   None if v <= b + c - 1 else v - c))
+    if b == c:
+        return 0
+    sw = lambda v: c if v == b else b if v == c else v
+    return run.rewrite(lambda k, l, col: along(k, l, col, lambda v: sw(v) if inside(k, l, col) else v))
+
+
+def whole(run, op, a, b):
     if op == "X":
         return run.rewrite(lambda k, l, col: (k, col, l) if kind_is(a, k) else (k, l, col))
     if op == "CK":
@@ -131,6 +142,29 @@ def structure(run, op, a, b, c):
         num = {v: i + 1 for i, v in enumerate(vals)}
         return run.rewrite(lambda k, l, col: (k, num[l], col) if a else (k, l, num[col]))
     raise ValueError(op)
+
+
+SORT_WIDTH = {3: 2, 4: 4, 5: 8}   # Short, Long, Quad; other types here: the bytes themselves
+
+
+def sort_lines(run, kind, typ, col, lf, lt, down):
+    """Stable sort of the lines of `kind` in [lf, lt] by their first cell in col."""
+    keys = {}
+    for k, l, c, data in run.cells:
+        if kind_is(kind, k) and lf <= l <= lt:
+            if keys.get(l) is None:
+                keys[l] = data if c == col else None
+
+    def key(line):
+        data = keys[line] or b""
+        if typ in SORT_WIDTH:
+            return int.from_bytes(data.ljust(8, b"\0")[:SORT_WIDTH[typ]], "little", signed=True)
+        return data
+    numbers = sorted(keys)
+    renum = {l: n for l, n in zip(sorted(numbers, key=key, reverse=down), numbers) if l != n}
+    if not renum:
+        return 0
+    return run.rewrite(lambda k, l, c: (k, renum.get(l, l), c) if kind_is(kind, k) else (k, l, c))
 
 
 def clear_box(run, kf, kt, lf, lt, cf, ct):
@@ -192,35 +226,71 @@ def typed_value(op):
     return hexs(b), b
 
 
-def random_op(run):
+def copy_cells(run, other, select, kind, replace):  # kind: the cells' new kind, ANY to keep theirs
+    """CopyTo / CopyToRange into other: the first cell at each selected place,
+    after clearing what `replace` names (a callable answering the change)."""
+    seen, picked = set(), []
+    for k, l, c, data in run.cells:
+        if select(k, l, c) and (k, l, c) not in seen:
+            seen.add((k, l, c))
+            picked.append((k if kind == ANY else kind, l, c, data))
+    changed = replace([p[0] for p in picked]) if replace else 0
+    for p in picked:
+        changed |= other.set(*p)
+    return changed
+
+
+def random_box(kinds, n):
+    box = sorted([rng.choice(kinds), rng.choice(kinds)]) + sorted([n(), n()]) + sorted([n(), n()])
+    return box
+
+
+def random_op(run, other):
     kinds = [0, 1, 2, 3]
     k = lambda: rng.choice(kinds + [ANY]) if rng.random() < 0.1 else rng.choice(kinds)
     n = lambda: rng.randrange(-2, 9)
     r = rng.random()
-    if r < 0.5:
+    if r < 0.45:
         op = rng.choice("SSSTNQDUI")
         kk, l, c = rng.choice(kinds), n(), n()
         text, data = typed_value(op)
         expect = run.ins(kk, l, c, data) if op == "I" else run.set(kk, l, c, data)
         return "%s %d %d %d %s" % (op, kk, l, c, text), str(expect)
-    if r < 0.6:
+    if r < 0.52:
         kk, l, c = rng.choice(kinds), n(), n()
         i = run.find(kk, l, c)
         return "G %d %d %d" % (kk, l, c), "1 " + hexs(run.cells[i][3]) if i is not None else "0 -"
-    if r < 0.85:
-        op = rng.choice(["IL", "IC", "DL", "DC", "SL", "SC", "X", "CK", "DK", "CP"])
+    if r < 0.72:
+        op = rng.choice(["IL", "IC", "DL", "DC", "SL", "SC"])
         a, b, c = k(), n(), rng.randrange(-1, 4)
-        if op == "CK":
-            b = rng.choice(kinds)
-        if op in ("DK", "CP"):
-            b = rng.randrange(2)
-            a = a if op == "DK" else rng.randrange(2)
-        return "%s %d %d %d" % (op, a, b, c), str(structure(run, op, a, b, c))
-    if r < 0.9:
-        box = sorted([n(), n()]) + sorted([n(), n()]) + sorted([n(), n()])
-        box[0:2] = sorted([rng.choice(kinds), rng.choice(kinds)])
+        if rng.random() < 0.5:
+            return "%s %d %d %d" % (op, a, b, c), str(structure(run, op, a, b, c))
+        box = random_box(kinds, n)
+        return "%sR %d %d %s" % (op, b, c, " ".join(map(str, box))), str(structure(run, op, a, b, c, box))
+    if r < 0.8:
+        op = rng.choice(["X", "CK", "DK", "CP"])
+        a = rng.randrange(2) if op == "CP" else k()
+        b = rng.choice(kinds) if op == "CK" else rng.randrange(2)
+        return "%s %d %d" % (op, a, b), str(whole(run, op, a, b))
+    if r < 0.84:
+        kk, typ, col, lf = k(), rng.choice([3, 4, 5, 11]), n(), n()
+        lt, down = lf + rng.randrange(10), rng.randrange(2)
+        return "ST %d %d %d %d %d %d" % (kk, typ, col, lf, lt, down), str(sort_lines(run, kk, typ, col, lf, lt, down))
+    if r < 0.87:
+        box = random_box(kinds, n)
         return "CB " + " ".join(map(str, box)), str(clear_box(run, *box))
-    if r < 0.95:
+    if r < 0.9:
+        kk, dk, rep = k(), rng.choice(kinds), rng.randrange(2)
+        replace = (lambda ks: whole(other, "DK", dk, 0)) if kk != ANY else \
+            (lambda ks: max([whole(other, "DK", x, 0) for x in ks], default=0))
+        return "CT %d %d %d" % (kk, dk, rep), str(copy_cells(run, other, lambda *p: kind_is(kk, p[0]), kk if kk == ANY else dk,
+                                                          replace if rep else None))
+    if r < 0.92:
+        box, rep = random_box(kinds, n), rng.randrange(2)
+        inside = lambda k, l, c: box[0] <= k <= box[1] and box[2] <= l <= box[3] and box[4] <= c <= box[5]
+        return "CR %s %d" % (" ".join(map(str, box)), rep), str(copy_cells(
+            run, other, inside, ANY, (lambda ks: clear_box(other, *box)) if rep else None))
+    if r < 0.96:
         kk, c, start = k(), n(), n()
         text = rng.choice(["a", "AB", "abc", "text", "ZZ"])
         return "F %d %d %s %d" % (kk, c, text, start), str(find_text(run, kk, c, text, start))
@@ -228,22 +298,14 @@ def random_op(run):
     return "M %d" % kk, dim(run, kk)
 
 
-def run_driver(lines):
-    out = subprocess.run([DRIVER], input="\n".join(lines) + "\n", capture_output=True, text=True, check=True)
-    return out.stdout.splitlines()
-
-
-def compare(cmds, expected, what):
-    got = run_driver(cmds)
-    if len(got) != len(expected):
-        sys.exit("%s: %d answers for %d commands" % (what, len(got), len(expected)))
-    for cmd, e, g in zip(cmds, expected, got):
-        if e != g:
-            sys.exit("%s: %r gave %r, expected %r" % (what, cmd, g, e))
-        if cmd == "P" and g != "-":
-            raw = bytes.fromhex(g)
-            if Run(raw).bytes() != raw or Run(raw).tail:
-                sys.exit("%s: the run %s does not parse as whole cells" % (what, g))
+def ask(cmd, want, what=None):
+    """Queues one command (fields separated by spaces); a run's bytes must
+    also parse as whole cells."""
+    if cmd in ("P", "PO"):
+        o.ask(cmd, lambda got: got == want and (got == "-" or (lambda raw: Run(raw).bytes() == raw and not Run(raw).tail)(
+            bytes.fromhex(got))), what)
+    else:
+        o.ask(cmd.replace(" ", "\t"), want, what)
 
 
 # ---------------------------------------------------------------- 1. fixed build
@@ -255,22 +317,22 @@ golden = (struct.pack("<iiiI", 1, 1, 1, 6) + b"Hello\0"
           + struct.pack("<iiiId", 1, 2, 1, 8, 0.5)
           + struct.pack("<iiiI", 3, -1, 7, 2) + b"\x00\xff")
 golden = golden[22:] + struct.pack("<iiiI", 1, 1, 1, 3) + b"Hi\0" + struct.pack("<iiiI", 4, 1, 1, 16) + bytes(range(16))
-compare(fixed, ["1", "1", "1", "1", "1", "1", "1", "1", "0", golden.hex()], "fixed build")
+for cmd, want in zip(["R"] + fixed, ["1", "1", "1", "1", "1", "1", "1", "1", "1", "0", golden.hex()]):
+    ask(cmd, want, "fixed build: " + cmd)
 
 # ---------------------------------------------------------------- 2. random sequences
 
 for seq in range(60):
-    run, cmds, expected = Run(), ["R"], ["1"]
+    run, other = Run(), Run()
+    other.set(9, 9, 9, b"old\0")
+    ask("R", "1")
     for _ in range(rng.randrange(20, 160)):
-        cmd, e = random_op(run)
-        cmds.append(cmd)
-        expected.append(e)
+        cmd, e = random_op(run, other)
+        ask(cmd, e, "sequence %d: %s" % (seq, cmd))
         if rng.random() < 0.15:
-            cmds.append("P")
-            expected.append(hexs(run.bytes()))
-    cmds.append("P")
-    expected.append(hexs(run.bytes()))
-    compare(cmds, expected, "sequence %d" % seq)
+            ask("P", hexs(run.bytes()))
+    ask("P", hexs(run.bytes()))
+    ask("PO", hexs(other.bytes()))
 
 # ---------------------------------------------------------------- 3. outside bytes
 
@@ -286,24 +348,18 @@ for case in range(300):
     elif damage == 3 and raw:
         raw = raw[:rng.randrange(len(raw))]
     run = Run(raw)
-    cmds, expected = ["A " + hexs(raw)], ["1"]
+    what = "outside bytes %s" % hexs(raw)
+    ask("A " + hexs(raw), "1", what)
     for _ in range(4):
         k, l, c = rng.randrange(3), rng.randrange(3), rng.randrange(3)
         i = run.find(k, l, c)
-        cmds.append("G %d %d %d" % (k, l, c))
-        expected.append("1 " + hexs(run.cells[i][3]) if i is not None else "0 -")
-    cmds.append("M %d" % ANY)
-    expected.append(dim(run, ANY))
+        ask("G %d %d %d" % (k, l, c), "1 " + hexs(run.cells[i][3]) if i is not None else "0 -", what)
+    ask("M %d" % ANY, dim(run, ANY), what)
     if rng.random() < 0.3:
         k, l, c = rng.randrange(3), rng.randrange(3), rng.randrange(3)
-        cmds.append("S %d %d %d 0a0b0c" % (k, l, c))
-        expected.append(str(run.set(k, l, c, b"\x0a\x0b\x0c")))
+        ask("S %d %d %d 0a0b0c" % (k, l, c), str(run.set(k, l, c, b"\x0a\x0b\x0c")), what)
     repair = rng.randrange(2)
-    cmds += ["V %d" % repair, "P"]
-    expected.append(verif(run, repair))
-    expected.append(hexs(run.bytes()))
-    got = run_driver(cmds)
-    if got != expected:
-        sys.exit("outside bytes %s: %r, expected %r" % (hexs(raw), got, expected))
-
-print("dyna oracle: fixed build, 60 sequences and 300 outside runs agree")
+    ask("V %d" % repair, verif(run, repair), what)
+    o.ask("P", hexs(run.bytes()), what)  # an unrepaired tail stays
+o.run()
+o.finish()

@@ -80,7 +80,9 @@ def check_catalogue(entries):
         if key:
             ask(('index', m, g, key.group(1).decode()), keyed(entries, m, g, int(key.group(1))))
     ask(('index', 1, 117, 20), b'')  # an absent key
+    ask(('index', 1, 2, 1), keyed(entries, 1, 2, 1))  # a list without keys
     ask(('load', 1, 2, 1000000), b'')  # past the end
+    ask(('load', 424242, 2, 1), b'')  # a module without a catalogue
 
 
 def keyed(entries, m, g, key):

@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 
+#include "platform/env.h"
 #include "support/stream_model.h"
 #include "support/temp_files.h"
 #include "support/test_util.h"
@@ -50,6 +51,8 @@ constexpr uint32_t kShares[] = {ZorShareExclusive, ZorShareRead, ZorShareReadWri
 
 // ---------------------------------------------------------------- share modes
 
+// Each round opens anew: a share mode left behind by the previous round's
+// stream would refuse its first open.
 TEST(StdStreamShare, MatrixBetweenProcessesAndWithinOne) {
   TempDir dir;
   dir.Make("f", "data");
@@ -65,26 +68,6 @@ TEST(StdStreamShare, MatrixBetweenProcessesAndWithinOne) {
           EXPECT_EQ(RunInChild([&] { return TryOpen(path, Perm(a2, s2)); }), expected);
           EXPECT_EQ(TryOpen(path, Perm(a2, s2)), expected);
         }
-}
-
-TEST(StdStreamShare, ClosingReleasesTheShareMode) {
-  TempDir dir;
-  dir.Make("f");
-  const ZorFsa path = dir.Fsa("f");
-  {
-    ZorStdStream s;
-    ASSERT_TRUE(s.Init(&path, Perm(ZorPermReadWrite, ZorShareExclusive), 0));
-    EXPECT_EQ(TryOpen(path, Perm(ZorPermRead, ZorShareReadWrite)), 32);
-    s.Close();
-    EXPECT_EQ(TryOpen(path, Perm(ZorPermRead, ZorShareReadWrite)), 0);
-  }
-  // A child that dies while holding the file releases it with its descriptors.
-  EXPECT_EQ(RunInChild([&] {
-              static ZorStdStream s;
-              return s.Init(&path, Perm(ZorPermReadWrite, ZorShareExclusive), 0) ? 0 : 1;
-            }),
-            0);
-  EXPECT_EQ(TryOpen(path, Perm(ZorPermReadWrite, ZorShareExclusive)), 0);
 }
 
 TEST(StdStreamShare, RacingExclusiveOpenersNeverBothWin) {
@@ -182,6 +165,8 @@ TEST(StdStreamOpen, MissingFileAndBadArguments) {
   EXPECT_FALSE(guard.IsInit());
   const ZorFsa inMissingDir = dir.Fsa("nodir/f");
   EXPECT_EQ(ErrorOf([&] { ZorOpenStream(&inMissingDir, ZorPermRead, &guard, 0); }), ZorErr(-1, 3));
+  const ZorFsa web("!Htp!www.example.org/f");  // no file service behind it
+  EXPECT_EQ(ErrorOf([&] { ZorOpenStream(&web, ZorPermRead, &guard, 0); }), ZorErr(1, 87));
   const ZorFsa directory(dir.Path().c_str());
   EXPECT_EQ(ErrorOf([&] { ZorOpenStream(&directory, ZorPermRead, &guard, 0); }), ZorErr(-1, 5));
 
@@ -274,10 +259,26 @@ TEST(StdStreamOpen, DeleteOnCloseAndDescriptor) {
 
 // ---------------------------------------------------------------- data
 
+// The system may transfer fewer bytes than asked (signals, network file
+// systems): here it never moves more than 7 at a time.
+struct ShortTransfers : platform::EnvWrapper {
+  ShortTransfers() : EnvWrapper(&platform::CurrentEnv()) {}
+  int Read(int fd, void* b, size_t n, size_t* d) override { return EnvWrapper::Read(fd, b, std::min<size_t>(n, 7), d); }
+  int PRead(int fd, void* b, size_t n, uint64_t o, size_t* d) override {
+    return EnvWrapper::PRead(fd, b, std::min<size_t>(n, 7), o, d);
+  }
+  int Write(int fd, const void* b, size_t n, size_t* d) override { return EnvWrapper::Write(fd, b, std::min<size_t>(n, 7), d); }
+  int PWrite(int fd, const void* b, size_t n, uint64_t o, size_t* d) override {
+    return EnvWrapper::PWrite(fd, b, std::min<size_t>(n, 7), o, d);
+  }
+};
+
 TEST(StdStreamData, RandomOperationsMatchAModel) {
   TempDir dir;
   const std::string file = dir.Make("f");
   const ZorFsa path = dir.Fsa("f");
+  ShortTransfers env;
+  platform::ScopedEnv scope(&env);
   ZorStdStream s;
   ASSERT_TRUE(s.Init(&path, Perm(ZorPermReadWrite, ZorShareExclusive), 0));
   const std::string model = zortest::Exercise(&s, "", 12345, 300);
@@ -303,6 +304,7 @@ TEST(StdStreamData, HandleAndTextHelpers) {
   ZorWriteHandle(s, &h, 4, false);
   ZorWriteString(s, "cd", -1);
   ZorWriteString(s, "efgh", 1);
+  ZorWriteString(s, "zz", 0);
   EXPECT_EQ(ReadFile(file), "0123ABcde9");
   ZorWriteHandle(s, &h, 1, true);
   EXPECT_EQ(ReadFile(file), "0AB");

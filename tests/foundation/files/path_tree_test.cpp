@@ -213,20 +213,6 @@ TEST(PathTree, ManySiblingsSurviveGrowthAndRemoval) {
   EXPECT_EQ(tree.LiveCount(), 3001u);
 }
 
-TEST(PathTree, DepthIsLimited) {
-  ZorPathTree tree;
-  std::vector<std::string> names(ZorPathTree::kMaxDepth, "d");
-  std::vector<std::string_view> views(names.begin(), names.end());
-  const int32_t deepest = tree.Acquire(0, views.data(), views.size());
-  ASSERT_NE(deepest, 0);
-  EXPECT_EQ(tree.Depth(deepest), ZorPathTree::kMaxDepth);
-  const std::string_view one("e");
-  EXPECT_EQ(tree.Acquire(deepest, &one, 1), 0);
-  EXPECT_EQ(tree.LiveCount(), ZorPathTree::kMaxDepth);
-  tree.Release(deepest);
-  EXPECT_EQ(tree.LiveCount(), 0u);
-}
-
 TEST(PathTree, ConcurrentInterningAndReleasing) {
   // Threads intern overlapping paths in random case and release them; every
   // handle must read back its own text, equal texts held by one thread must

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "support/temp_files.h"
+#include "support/test_util.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -211,44 +212,33 @@ TEST(TxtList, PartsOfAnItem) {
   EXPECT_STREQ(label.CStr(), "");
 }
 
+// Texts past 63 bytes live on the heap; the random edits move items in and
+// out of it. Here the copies, which must not share those texts.
 TEST(TxtList, LongTextsLiveOnTheHeapAndCopyDeeply) {
   ZorTxtList list;
   list.Add(std::string(63, 'a').c_str());
   list.Add(std::string(64, 'b').c_str());
   EXPECT_EQ(list.GetRecord(1)->longText, nullptr);
   ASSERT_NE(list.GetRecord(2)->longText, nullptr);
-
   ZorTxtList copy(list), assigned;
   assigned = list;
+  assigned = assigned;
   EXPECT_NE(copy.GetRecord(2)->longText, list.GetRecord(2)->longText);
   list.Set(2, "short", 0, true, nullptr);  // frees the original's heap text
-  EXPECT_EQ(list.GetRecord(2)->longText, nullptr);
   list.Trash();
-  EXPECT_EQ(copy.GetItemText(2), std::string(64, 'b'));
-  EXPECT_EQ(assigned.GetItemText(2), std::string(64, 'b'));
-  assigned = assigned;
   ZorTxtList moved(std::move(assigned));
-  EXPECT_EQ(moved.GetItemText(2), std::string(64, 'b'));
   EXPECT_EQ(assigned.GetNbItem(), 0);
-
-  copy.Set(1, std::string(100, 'c').c_str(), 0, true, nullptr);  // inline to heap
-  copy.Set(2, nullptr, 0, true, "label");                           // heap to heap, built from itself
-  EXPECT_EQ(copy.GetItemText(1), std::string(100, 'c'));
-  EXPECT_EQ(copy.GetItemText(2), std::string(64, 'b') + kSep + "label");
+  EXPECT_EQ(copy.GetItemText(2), std::string(64, 'b'));
+  EXPECT_EQ(moved.GetItemText(2), std::string(64, 'b'));
 }
 
 TEST(TxtList, IndexesOutsideTheListRaise) {
   ZorTxtList list;
   list.Init("a;b", ':', ';');
   string s;
-  try {
-    list.GetItem(3, &s, ZorTxtKindCode);
-    ADD_FAILURE();
-  } catch (const ZorEBasic& e) {
-    EXPECT_EQ(e.GetError(), ZorErr(1, 18));
-  }
-  EXPECT_THROW(list.Del(0), ZorEBasic);
-  EXPECT_THROW(list.Ins(4, "x"), ZorEBasic);
+  EXPECT_LIB_ERROR(18, list.GetItem(3, &s, ZorTxtKindCode));
+  EXPECT_LIB_ERROR(18, list.Del(0));
+  EXPECT_LIB_ERROR(18, list.Ins(4, "x"));
   EXPECT_EQ(list.Ins(3, "c"), 3);
 }
 
@@ -362,12 +352,14 @@ TEST(TxtListModel, EveryFindOperatorMatchesBruteForce) {
   }
 }
 
-TEST(TxtListModel, UniquenessMatchesPairwiseComparison) {
+// Uniqueness against a pairwise comparison, sorting against a stable sort
+// with the library's collation, and the text form read back, on random lists.
+TEST(TxtListModel, UniquenessSortAndTextRoundTrip) {
   Gen g(3);
   for (int32_t round = 0; round < 300; ++round) {
     ZorTxtList list;
     std::vector<Model> model;
-    g.Fill(&list, &model, g.Int(0, 10));
+    g.Fill(&list, &model, g.Int(0, 12));
     const uint32_t kind = std::vector<uint32_t>{1, 16, 256, 272, 273}[g.Int(0, 4)];
     std::vector<std::pair<int32_t, std::string>> repeats;  // from the last item down
     for (int32_t i = static_cast<int32_t>(model.size()); i >= 2; --i)
@@ -385,45 +377,29 @@ TEST(TxtListModel, UniquenessMatchesPairwiseComparison) {
       EXPECT_EQ(dups.GetItem(static_cast<int32_t>(k) + 1, &part, ZorTxtKindText), repeats[k].first);
       EXPECT_EQ(Str(part), repeats[k].second);
     }
-  }
-}
 
-TEST(TxtListModel, SortIsStableWithTheLibraryCollation) {
-  Gen g(5);
-  for (int32_t round = 0; round < 200; ++round) {
-    ZorTxtList list;
-    std::vector<Model> model;
-    g.Fill(&list, &model, g.Int(0, 15));
     const bool descending = g.Int(0, 1), byId = g.Int(0, 1);
     list.Sort(descending, byId);
-    auto less = [&](const Model& a, const Model& b) {
+    std::stable_sort(model.begin(), model.end(), [&](const Model& a, const Model& b) {
       const Model& x = descending ? b : a;
       const Model& y = descending ? a : b;
       return byId ? x.id < y.id : ZorStrICmp(x.code.c_str(), y.code.c_str()) < 0;
-    };
-    std::stable_sort(model.begin(), model.end(), less);
+    });
     ASSERT_NO_FATAL_FAILURE(ExpectSame(list, model)) << "round " << round;
-  }
-}
 
-TEST(TxtListModel, TextRoundTrip) {
-  Gen g(9);
-  for (int32_t round = 0; round < 200; ++round) {
-    ZorTxtList list;
-    std::vector<Model> model;
-    for (int32_t n = g.Int(0, 10); n > 0; --n) {
-      Model m = g.Item();
-      m.code = "c" + m.code;  // non-empty, and never read as an identifier prefix
+    // Codes that are empty or start with digits would not read back as they
+    // were: the text form cannot tell them from an identifier prefix.
+    for (int32_t i = 1; i <= list.GetNbItem(); ++i) {
+      Model& m = model[i - 1];
+      m.code = "c" + m.code;
       m.codeFlag = true;
-      list.Add(m.code.c_str(), m.id, !m.hasId, m.label.c_str());
-      model.push_back(m);
+      list.Set(i, m.code.c_str(), 0, true, nullptr);
     }
     string text;
     list.GetText(&text, ZorTxtKindIdText, '#', ';');
     ZorTxtList back;
     back.Init(text.CStr(), '#', ';');
     ASSERT_NO_FATAL_FAILURE(ExpectSame(back, model)) << text.CStr();
-
   }
 }
 

@@ -29,8 +29,8 @@ std::string TextAt(ZorTextBuf& buf, uint32_t offset) {
 }  // namespace
 
 // The random test below covers texts, duplicates and plain appends; here the
-// characters and the empty text before anything was written.
-TEST(TextBuf, CharactersAndTheEmptyEntry) {
+// characters, the empty text before anything was written and formatting.
+TEST(TextBuf, CharactersTheEmptyEntryAndFormats) {
   ZorTextBuf buf;
   buf.Init(true);
   EXPECT_EQ(buf.AddText("ab"), 1u);
@@ -42,10 +42,8 @@ TEST(TextBuf, CharactersAndTheEmptyEntry) {
   EXPECT_EQ(plain.AddText(nullptr), 0u);  // writes the empty entry once
   EXPECT_EQ(plain.AddText("", 0), 0u);
   EXPECT_EQ(plain.GetLen(), 1u);
-}
 
-TEST(TextBuf, CatBuildsOnePlainText) {
-  ZorTextBuf buf;
+  // Cat builds one plain text, without a terminator until asked.
   buf.Init(false);
   EXPECT_EQ(buf.CatText("abc"), 0u);
   EXPECT_EQ(buf.CatChar('-'), 3u);

@@ -35,6 +35,7 @@ TEST(OptionWrite, BaseAndLineFeeds) {
   EXPECT_STREQ(ZorDelStrOpt(&s, "y"), "-z='2'");
   EXPECT_STREQ(ZorDelStrOpt(&s, "z", "-a -z=5 -b"), "-a -b");
   EXPECT_STREQ(ZorDelStrOpt(&s, "a"), "-b");
+  EXPECT_STREQ(ZorDelStrOpt(&s, nullptr), "-b");
   EXPECT_STREQ(ZorDelStrOpt(&s, "b"), "");
 }
 
@@ -48,6 +49,7 @@ TEST(OptionRead, NamesMatchWholeAndIgnoreQuotedText) {
   EXPECT_TRUE(ZorGetStrOpt(opts, "abc", &v));  // the first one, with its tagged block
   EXPECT_STREQ(v.CStr(), " -a ");
   EXPECT_TRUE(ZorGetStrOptBool(opts, "x"));  // ended by a control character
+  EXPECT_TRUE(ZorGetStrOptBool("-x\x7f-y", "x"));  // DEL is one too
   EXPECT_FALSE(ZorGetStrOpt(opts, "t", &v));
   EXPECT_FALSE(ZorGetStrOpt(opts, "abcd", &v));
   EXPECT_FALSE(ZorGetStrOptBool(nullptr, "a"));
@@ -62,6 +64,8 @@ TEST(OptionRead, NumbersTakeDigitsUpToTheNextDash) {
   EXPECT_EQ(n, 125);
   EXPECT_TRUE(ZorGetStrOptQuad(opts, "b", &q));
   EXPECT_EQ(q, -3);
+  EXPECT_TRUE(ZorGetStrOptLong(opts, "b", &n));
+  EXPECT_EQ(n, -3);
   EXPECT_TRUE(ZorGetStrOptLong(opts, "c", &n));
   EXPECT_EQ(n, 4);
   EXPECT_TRUE(ZorGetStrOptLong(opts, "e", &n));

@@ -113,6 +113,7 @@ TEST(StringFunctions, CopyFindReplaceEscape) {
 
   std::unique_ptr<char, void (*)(void*)> dup(ZorStrDup("copy"), ZorMemFree);
   EXPECT_STREQ(dup.get(), "copy");
+  EXPECT_TRUE(ZorIsDigit('0') && ZorIsDigit('9') && !ZorIsDigit('/') && !ZorIsDigit(':'));
   EXPECT_TRUE(ZorStrIsEmpty(nullptr));
   EXPECT_TRUE(ZorStrIsEmpty(""));
   EXPECT_EQ(ZorStrSize("abc"), 4u);

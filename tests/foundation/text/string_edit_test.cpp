@@ -159,6 +159,7 @@ TEST(StringEdit, ReplaceStr) {
   EXPECT_EQ(Text(s), "  ONE");
   EXPECT_EQ(s.ReplaceStr("ONE", "x", true, 0), 0);
   EXPECT_EQ(s.ReplaceStr("", "x"), 0);
+  EXPECT_EQ(s.ReplaceStr(nullptr, "x"), 0);
   EXPECT_EQ(string("ab").ReplaceStr("abc", "x"), 0);
   EXPECT_EQ(string().ReplaceStr("a", "x"), 0);
 

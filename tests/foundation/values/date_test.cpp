@@ -89,6 +89,8 @@ TEST(DateFormat, SmallTexts) {
   date delay;
   delay.SetValue(-(26 * 3600 + 3 * 60 + 4) / 86400.0);
   EXPECT_STREQ(delay.DelayStr(&out), "-26:03:04");
+  delay.SetValue(0.75 / 86400);
+  EXPECT_STREQ(delay.DelayStr(&out), "0:00:01");
   const date ref = Make(10, 6, 2024, 18, 0, 0);
   const char* expected[] = {"Avant-hier", "Hier", "Aujourd'hui", "Demain", "Apr\xe8s-demain"};
   for (int k = -2; k <= 2; ++k) {
@@ -107,7 +109,7 @@ TEST(DateParse, TimeStampsWithoutTimeAndRefusedOnes) {
   date v;
   ASSERT_TRUE(v.SetTimeStamp("1600-01-01"));
   EXPECT_EQ(v.GetValue(), 5.0);
-  for (const char* bad : {"2023-02-29T00:00:00", "2024-1-01", "2024-01-01T24:00:00", "2024-01-01T", "x"}) {
+  for (const char* bad : {"2023-02-29T00:00:00", "2024-1-01", "2024-01-01T24:00:00", "2024-01-01T", "20240101", "x"}) {
     EXPECT_FALSE(v.SetTimeStamp(bad)) << bad;
     EXPECT_TRUE(v.IsEmpty());
   }
@@ -201,6 +203,7 @@ TEST(DateRange, EmptyBoundsAreOpen) {
   date w = Make(1, 1, 1999);
   EXPECT_TRUE(w.Borne(&a, &empty));
   EXPECT_EQ(w.GetValue(), a.GetValue());
+  EXPECT_EQ(date::GetNbDayWork(&empty, &b, false, false), 0);  // an empty bound counts nothing
 }
 
 TEST(DateHash, SamePeriodSameKey) {
