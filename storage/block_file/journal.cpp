@@ -121,7 +121,8 @@
 //     journal header zeroed and flushed: nothing is replayed over it.
 // 10. A kill -9 keeps every write made, in order; a write stopped half way
 //     is a torn record (5.). With ZorBfOpenNoFlush only this case is
-//     covered.
+//     covered: records then carry no block data (the block file keeps
+//     them), so replaying any of them rewrites entries and headers only.
 #include "storage/block_file/journal.h"
 
 #include <zorvane/stream.h>

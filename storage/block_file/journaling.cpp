@@ -246,7 +246,10 @@ void Rep::_forEachRun(Run run) {
 // state; anything raised before it is rolled back by the caller.
 void Rep::_commitJournaled() {
   const bool emptied = _commitEmptyFile();
-  _pieceMode = !_txDirect && _dirtyBytes() <= kSmallTransaction;
+  const bool flush = !(_openFlags & ZorBfOpenNoFlush);
+  // Without OS flushes only a killed process is covered, and the block
+  // file keeps every write it made: block data need no second copy.
+  _pieceMode = flush && !_txDirect && _dirtyBytes() <= kSmallTransaction;
   struct Off {
     bool& flag;
     ~Off() { flag = false; }
@@ -257,12 +260,11 @@ void Rep::_commitJournaled() {
   _pieceMode = false;
   _coverFileSize();
   if (_changedIds.empty() && !(_state & kHeaderDirty) && !_journal->Building() && !emptied) return;
-  const bool flush = !(_openFlags & ZorBfOpenNoFlush);
-  if (_txDirect) {
+  if (_txDirect && flush) {
     // Data in the block file are durable before the record that points to
     // them; the same flush makes every record of the generation durable
     // there, so the record opens a new one.
-    if (flush && _unsynced) _osFlush();
+    if (_unsynced) _osFlush();
     _journal->MarkApplied();
   }
   _prepareHeaderWrite();
