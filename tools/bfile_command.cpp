@@ -8,6 +8,11 @@
 //   zorvane bfile salvage IN OUT         the sound blocks of IN copied into OUT
 //   zorvane bfile stress ...             (tools/bfile_stress_command.cpp)
 //
+// A journal left beside the file by a crash (FILE.zbj) is applied by every
+// opening: info, dump and check show the file with its committed
+// transactions (the journal stays), info and check say what it holds and
+// whether it is valid; check --repair and compact put it into the file.
+//
 // info, dump and check open the file read-only and tolerant of damage
 // (ZorBfOpenTolerant), so that a file that no longer opens can still be
 // examined, and they keep writers out while they look (a file that another
@@ -99,10 +104,29 @@ void PrintSummary(ZorBFile& f) {
               f.NeedCompact(ZorBfCompactAny) ? "yes" : "no", f.NeedCompact(ZorBfCompactAll) ? "yes" : "no");
 }
 
+// The side journal a crash left beside the file: what the opening found.
+// A reader shows the file with the journal's committed transactions.
+void PrintJournal(ZorBFile& f, bool verdict) {
+  sZorBfJournalInfo j;
+  f.GetJournalInfo(&j);
+  if (!j.exists) {
+    if (!verdict) std::printf("journal: none\n");
+    return;
+  }
+  if (j.foreign) {
+    std::printf("journal: %s\n", verdict ? "not valid (damaged, or another file's): ignored" : "ignored (damaged, or another file's)");
+    return;
+  }
+  std::printf("journal: %s%" PRId64 " committed transactions in %" PRId64 " bytes, %" PRId64 " of them not yet in the file%s\n",
+              verdict ? "valid, " : "", j.records, j.bytes, j.pending,
+              j.tornTail ? "; an interrupted record after them is ignored" : "");
+}
+
 int RunInfo(const BFileArgs& a) {
   ZorBFile f;
   OpenFile(f, ToolPath(a.path, PathUse::kFile), false, kInspectFlags);
   PrintHeader(f);
+  PrintJournal(f, false);
   PrintSummary(f);
   f.Close(ZorBfCloseNormal);
   return 0;
@@ -172,6 +196,7 @@ int RunCheck(const BFileArgs& a) {
   }
   ZorSetCheckLevel(level);
   const int32_t usedAfter = UsedBlocks(f);
+  PrintJournal(f, true);
   f.Close(ZorBfCloseNormal);
   string text;
   std::fputs(Utf8(v.GetText(&text)).c_str(), stdout);

@@ -252,7 +252,7 @@ bool ZorStdStream::Init(const ZorFsa* path, eZorStreamPerm perm, uint32_t flags)
   if (!(flags & ZorStmTemporary)) _rep->_env->Advise(_rep->_fd, 0, 0, platform::Advice::kRandom);
   _rep->_openSize = static_cast<uint64_t>(st.st_size);
   _rep->_pos = 0;
-  if (ZorDistantLink::IsDistantFile(*_rep->_env, _rep->_fd)) {
+  if (!(flags & ZorStmNotShared) && ZorDistantLink::IsDistantFile(*_rep->_env, _rep->_fd)) {
     try {
       _rep->_distant = new ZorDistantLink(this, &_rep->_path, *_rep->_env, _rep->_fd, _rep->_osPath, _isWritable());
     } catch (const ZorEBasic&) {

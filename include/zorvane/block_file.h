@@ -156,6 +156,23 @@ ZOR_API void ZorSetCheckLevel(int32_t level);
 ZOR_API int32_t ZorGetCheckBadOpen();
 ZOR_API void ZorSetCheckBadOpen(int32_t value);
 
+// The side journal of a file (see storage/block_file/journal.cpp): a file
+// opened with copy-on-write commits its transactions there first. After a
+// normal close of a local file there is none; after a crash it holds
+// transactions that every opening applies (a writer into the file, a
+// reader into what it sees).
+struct sZorBfJournalInfo {
+  bool exists = false;       // the file has a journal beside it (or was given one)
+  bool foreign = false;      // it belongs to another file, or its header is damaged: ignored
+  int64_t records = 0;       // committed transactions it holds
+  int64_t pending = 0;       // of which the block file does not hold yet
+  int64_t bytes = 0;         // of those records
+  bool tornTail = false;     // a damaged record follows them (an interrupted commit)
+  bool applied = false;      // this opening applied pending records (a writer) or shows them (a reader)
+};
+// The journal beside a block file is its name followed by this suffix.
+constexpr const char* kZorBfJournalSuffix = ".zbj";
+
 // What ZorBFile::Salvage did.
 struct sZorBfSalvage {
   int32_t kept = 0;     // used blocks copied into the new file
@@ -189,9 +206,11 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
             int32_t cacheBlocks, int32_t fileType, int32_t signature);
   // Opens on the caller's stream (not owned, not closed by Close); the path
   // only names the file in messages (may be null). The file counts as local
-  // unless the stream says it is distant.
+  // unless the stream says it is distant. `journal`, when given (not owned
+  // either), is the file's side journal; without one a copy-on-write file
+  // orders its writes without it.
   void OpenOnStream(iZorStream* stream, const ZorFsa* pathForMessages, int32_t openFlags, int32_t cacheBlocks,
-                    int32_t fileType, int32_t signature);
+                    int32_t fileType, int32_t signature, iZorStream* journal = nullptr);
   void Close(eZorBfClose mode);
   bool IsOpen() const;
 
@@ -298,6 +317,8 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   // 1..GetDirCount().
   bool GetEntry(int32_t id, sZorBfBRef* out) const;
   int32_t GetDirCount() const;
+  // What the opening found of the side journal.
+  void GetJournalInfo(sZorBfJournalInfo* out) const;
 
   // ------------------------------------------------------------ cache figures
   int32_t GetCacheCount() const;
@@ -307,8 +328,9 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   // ------------------------------------------------------------ interfaces
   // Lock starts a transaction, Unlock ends it. Unlock never raises (a guard
   // releases from its destructor): a failing flush goes to the debug
-  // channel and its dirty blocks stay for the next flush; EndTransaction is
-  // the call that raises.
+  // channel; EndTransaction is the call that raises. Either way a flush
+  // that fails before its commit point puts the file back in memory to the
+  // last committed state (the transaction's changes are gone).
   void* Lock(ZorLock* guard) override;
   void Unlock() override;
   // Gives cached memory back (see storage/block_file/cache.cpp).

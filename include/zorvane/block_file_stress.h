@@ -16,11 +16,13 @@
 // with its owner, type and exact bytes, and no other tagged block exists;
 // no process saw a block with wrong bytes; the file's four checks are
 // clean. A process killed on purpose may leave one transaction undecided:
-// it counts as committed exactly when the counter says so, and then all of
-// it must be there, else none of it.
+// it counts as committed exactly when the block it created is in the file
+// with its bytes, and then all of it must be there (the counter included),
+// else none of it.
 //
-// Lost space after a kill. A process killed between the directory write and
-// the header write of its flush has committed its directory, but entries it
+// Lost space after a kill. Without the journal of a copy-on-write opening,
+// a process killed between the directory write and the header write of its
+// flush has committed its directory, but entries it
 // appended past the header's count stay unknown; an old extent it released
 // into such an entry becomes lost space (the blocks themselves are intact).
 // The lost-space check reports it and its repair reclaims it; the result
@@ -48,6 +50,11 @@ struct sZorBfStressOptions {
   int32_t killProcess = 0;
   int32_t killInTransaction = 0;
   int32_t killAfterMs = -1;
+  // Processes killed by SIGKILL at random moments of the run (after a
+  // random number of commits of all processes): each time a running one is
+  // chosen at random, and a new process (the next owner index) takes over
+  // the transactions it had left.
+  int32_t kills = 0;
 };
 
 struct sZorBfStressResult {
@@ -59,7 +66,8 @@ struct sZorBfStressResult {
   int32_t blocksDamaged = 0;         // wrong owner, type, size or bytes
   int32_t blocksExtra = 0;           // tagged blocks nobody should own
   int32_t mismatchesSeen = 0;        // read-backs that differed, in the processes
-  int32_t failedProcesses = 0;       // died or exited non-zero (not counting the killed one)
+  int32_t failedProcesses = 0;       // died or exited non-zero (not counting the killed ones)
+  int32_t killed = 0;                // processes killed on purpose
   int32_t checkFaults = 0;           // faults of the four checks
   int32_t lostSpaceFaults = 0;       // of which lost space (see the file comment)
   bool serialised = false;           // the values read are exactly 0..counter-1

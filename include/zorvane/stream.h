@@ -55,6 +55,7 @@ enum : uint32_t {
   ZorStmExtend = 0x0002,          // the file may be extended without zero filling
   ZorStmDeleteOnClose = 0x0004,   // the file is removed when the stream closes
   ZorStmTemporary = 0x0008,       // a scratch file: no random-access hint, Flush does not sync
+  ZorStmNotShared = 0x0010,       // never distant: its user serialises access itself (a journal)
   ZorStmReadAhead = 0x2000,       // set by Init on a read-only asynchronous stream
   ZorStmAsync = 0x4000,           // own position; background thread for files over 4 MB
   ZorStmNoRaise = 0x8000,         // a failure to open gives false / null instead of raising

@@ -35,8 +35,8 @@ void ZorBFile::Open(const ZorFsa* path, eZorStreamPerm access, eZorStreamPerm sh
   _rep->Open(path, access, sharing, openFlags, cacheBlocks, fileType, signature);
 }
 void ZorBFile::OpenOnStream(iZorStream* stream, const ZorFsa* pathForMessages, int32_t openFlags,
-                            int32_t cacheBlocks, int32_t fileType, int32_t signature) {
-  _rep->OpenOnStream(stream, pathForMessages, openFlags, cacheBlocks, fileType, signature);
+                            int32_t cacheBlocks, int32_t fileType, int32_t signature, iZorStream* journal) {
+  _rep->OpenOnStream(stream, pathForMessages, openFlags, cacheBlocks, fileType, signature, journal);
 }
 void ZorBFile::Close(eZorBfClose mode) { _rep->Close(mode); }
 bool ZorBFile::IsOpen() const { return _rep->IsOpen(); }
@@ -152,6 +152,7 @@ uint32_t ZorBFile::GetRecordedDirCount() const {
 }
 bool ZorBFile::GetEntry(int32_t id, sZorBfBRef* out) const { return _rep->GetEntry(id, out); }
 int32_t ZorBFile::GetDirCount() const { return _rep->_dirCount(); }
+void ZorBFile::GetJournalInfo(sZorBfJournalInfo* out) const { _rep->GetJournalInfo(out); }
 
 // ------------------------------------------------------------ cache figures
 

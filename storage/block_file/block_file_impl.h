@@ -13,13 +13,18 @@
 //
 // The Rep keeps a pointer to its ZorBFile for what the outside sees of the
 // file: the change messages carry it, and it is the purger the memory
-// manager calls.
+// manager calls. A copy-on-write file that may write has a side journal
+// (journal.cpp: the format and the proof; journaling.cpp: the block file's
+// use of it).
 #pragma once
 
 #include <zorvane/block_file.h>
 
 #include <exception>
+#include <memory>
 #include <vector>
+
+#include "storage/block_file/journal.h"
 
 // Hidden, for the library and for the tests that include this header:
 // nothing outside the library calls into the representation.
@@ -51,7 +56,8 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   void Open(const ZorFsa* path, eZorStreamPerm access, eZorStreamPerm sharing, int32_t openFlags,
             int32_t cacheBlocks, int32_t fileType, int32_t signature);
   void OpenOnStream(iZorStream* stream, const ZorFsa* pathForMessages, int32_t openFlags, int32_t cacheBlocks,
-                    int32_t fileType, int32_t signature);
+                    int32_t fileType, int32_t signature, iZorStream* journal);
+  void GetJournalInfo(sZorBfJournalInfo* out) const;
   void Close(eZorBfClose mode);
   bool IsOpen() const { return _stream != nullptr; }
   bool IsWriteEnable() const { return (_state & kWriteEnable) != 0; }
@@ -149,6 +155,7 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   // ---- open / close (open_close.cpp)
   void _openCommon(int32_t openFlags, int32_t fileType, int32_t signature);
   void _resetState(int32_t openFlags, int32_t cacheBlocks);
+  void _readHeaderAtOpen();
   void _checkHeaderAtOpen(int32_t fileType, int32_t signature);
   void _markOpen();
   void _readDirectory();
@@ -223,7 +230,29 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   void _writeDirectoryRange(uint32_t oldDataStart);
   void _prepareHeaderWrite();
   void _writeHeaderWithEntries(int32_t high);  // one write: header + entries 1..high
+  void _flushInPlace();
+  void _coverFileSize();
   void _barrier();  // copy-on-write: data durable before the directory
+
+  // ---- journal (journaling.cpp)
+  bool _journaled() const { return _journal != nullptr && _journalWrites; }
+  void _openJournal(const ZorFsa* path, eZorStreamPerm access, eZorStreamPerm sharing);
+  void _recoverJournal();
+  void _closeJournal(eZorBfClose mode, std::exception_ptr* failure);
+  void _catchUpJournal(bool* everything);
+  void _commitJournaled();
+  void _applyCommitted();
+  void _checkpoint();
+  void _settleJournal();
+  void _noteData(uint64_t pos, const void* data, uint32_t n);
+  uint64_t _dirtyBytes() const;
+  template <class Run>
+  void _forEachRun(Run run);
+  // The last committed state, for the rollback of a failed flush.
+  void _saveCommitted();
+  void _noteCommitted();
+  void _rollback();
+  void _clearChanged();
 
   // ---- free space (block_space.cpp)
   CBlockSpace* _spaceLists();
@@ -272,6 +301,29 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   bool _purgerRegistered = false;
   bool _flushing = false;
   bool _unsynced = false;  // writes since the last OS flush
+  // Every entry changed since the last commit, once (_changedMark by index).
+  std::vector<int32_t> _changedIds;
+  std::vector<uint8_t> _changedMark;
+  // The directory, header, logical size and header state bits of the last
+  // committed transaction.
+  std::vector<sZorBfBRef> _committedDir;
+  uint8_t _committedHeader[kZorBfHeaderSize] = {};
+  uint64_t _committedSize = 0;
+  uint32_t _committedState = 0;
+  // The journal: null without one; _journalWrites when this opening
+  // commits through it (copy-on-write, writable, transactions on).
+  std::unique_ptr<bfile::Journal> _journal;
+  bool _journalWrites = false;
+  ZorFsa _journalPath;      // empty when the caller gave the stream
+  bool _pieceMode = false;  // during a flush: block data go into the record
+  bool _txDirect = false;   // block data of this transaction reached the block file before its flush
+  bool _applyFailed = false;  // a committed record did not reach the block file whole
+  bool _screenFree = false;   // opened after a bad close (or shared): see CBlockSpace::screen
+  // A reader's view of records the block file lacks, and their logical
+  // size (0: none).
+  bfile::ByteOverlay _overlay;
+  uint64_t _overlaySize = 0;
+  sZorBfJournalInfo _journalInfo;
   uint32_t _writtenCount = 0;  // directory count of the header last written (or read)
   uint32_t _missingEntries = 0;  // tolerant opening: entries the header counts past the end of the file
   bool _emptyPending = false;  // EmptyFile under copy-on-write: the file is cut after the flush

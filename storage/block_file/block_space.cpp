@@ -42,18 +42,52 @@ void CBlockSpace::_reindex() {
   }
 }
 
+namespace {
+
+// The indexes of entries whose extent overlaps another entry's. In position
+// order an extent overlaps an earlier one exactly when it starts before the
+// furthest end so far, and a later one exactly when it ends after the next
+// start.
+std::vector<bool> Overlapping(const std::vector<sZorBfBRef>& dir) {
+  struct Extent {
+    uint64_t pos, end;
+    size_t index;
+    bool operator<(const Extent& o) const { return pos < o.pos; }
+  };
+  std::vector<Extent> extents;
+  for (size_t i = 0; i < dir.size(); ++i)
+    if (dir[i].HasPos() && dir[i].capacity != 0) extents.push_back({dir[i].GetPos(), dir[i].GetPos() + dir[i].capacity, i});
+  std::sort(extents.begin(), extents.end());
+  std::vector<bool> out(dir.size(), false);
+  uint64_t furthest = 0;
+  for (size_t k = 0; k < extents.size(); ++k) {
+    if ((k > 0 && extents[k].pos < furthest) || (k + 1 < extents.size() && extents[k].end > extents[k + 1].pos))
+      out[extents[k].index] = true;
+    furthest = std::max(furthest, extents[k].end);
+  }
+  return out;
+}
+
+}  // namespace
+
+// After a bad close, a free extent that overlaps another extent stays out
+// of the lists: a directory written half by a crash can hold one over a
+// live block, and handing it out would overwrite the block.
+// CheckCrossBlock reports it.
 void CBlockSpace::Build(const std::vector<sZorBfBRef>& dir) {
   _free.clear();
   _empty.clear();
   _free.reserve(kInitialRoom);
   _empty.reserve(kInitialRoom);
+  const std::vector<bool> overlapping = screen ? Overlapping(dir) : std::vector<bool>(dir.size(), false);
   for (size_t i = 0; i < dir.size(); ++i) {
     const sZorBfBRef& e = dir[i];
     if (!e.IsFree() || (e.flags & ZorBfFlagRelease)) continue;
-    if (e.HasPos() && e.capacity != 0)
-      _free.push_back(static_cast<int32_t>(i));
-    else
+    if (e.HasPos() && e.capacity != 0) {
+      if (!overlapping[i]) _free.push_back(static_cast<int32_t>(i));
+    } else {
       _empty.push_back(static_cast<int32_t>(i));
+    }
   }
   _built = true;
 }
@@ -109,6 +143,7 @@ int32_t CBlockSpace::TakeEmpty(const std::vector<sZorBfBRef>& dir) {
 
 CBlockSpace* ZorBFile::Rep::_spaceLists() {
   if (!_space) _space = new CBlockSpace();
+  _space->screen = _screenFree;
   return _space;
 }
 

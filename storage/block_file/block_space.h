@@ -36,6 +36,9 @@ class CBlockSpace {
   uint32_t lastEvictionTick = 0;
 
   // ---- free lists
+  // Free extents that overlap another extent are left out of the lists
+  // (a file opened after a bad close).
+  bool screen = false;
   bool IsBuilt() const { return _built; }
   void Build(const std::vector<sZorBfBRef>& dir);
   void Drop();

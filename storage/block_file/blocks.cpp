@@ -61,6 +61,11 @@ bool ZorBFile::Rep::_checkId(int32_t id, bool allowFree) const {
 void ZorBFile::Rep::_recordChange(int32_t id) {
   _changedLow = std::min(_changedLow, id);
   _changedHigh = std::max(_changedHigh, id);
+  if (_changedMark.size() < static_cast<size_t>(id)) _changedMark.resize(std::max<size_t>(id, _changedMark.size() * 2));
+  if (!_changedMark[static_cast<size_t>(id - 1)]) {
+    _changedMark[static_cast<size_t>(id - 1)] = 1;
+    _changedIds.push_back(id);
+  }
   _sendMsg(id);
 }
 
@@ -176,6 +181,8 @@ int32_t ZorBFile::Rep::BCreate(ZorHandle* data, int32_t owner, int16_t type, uin
   if (size > kZorBfMaxBlockSize) ZorRaise(kSource, ZorErr(1, 16), &_path);
   bfile::Txn txn(this);
   const uint32_t need = _roundCapacity(std::max(reserve, size));
+  // Room first: an eviction that fails must not leave a new entry behind.
+  if (withData) _makeRoom();
   const int32_t id = _findOrMakeEntry(need, true);
   {
     sZorBfBRef& e = _entry(id);
@@ -186,7 +193,6 @@ int32_t ZorBFile::Rep::BCreate(ZorHandle* data, int32_t owner, int16_t type, uin
     ++_dirtyCount;
   }
   if (withData) {
-    _makeRoom();
     handle_t* h = RecordOf(data);
     ZorAddHandleRef(h);
     _setCached(id, h);
@@ -352,8 +358,7 @@ void ZorBFile::Rep::EmptyFile(bool resetCounter) {
   _dir.clear();
   _cache.clear();
   _missingEntries = 0;
-  _changedLow = 0x7FFFFFFF;
-  _changedHigh = 0;
+  _clearChanged();
   _setHdr32(kZorBfHdrDirCount, 0);
   if (resetCounter) platform::PutLE64(_header + kZorBfHdrUpdate, 0);
   _setHdr32(kZorBfHdrDataStart, kZorBfInitialDataStart);
@@ -400,8 +405,7 @@ bool ZorBFile::Rep::_commitEmptyFile() {
     if (!e.IsFree()) return false;
   _dir.clear();
   _cache.clear();
-  _changedLow = 0x7FFFFFFF;
-  _changedHigh = 0;
+  _clearChanged();
   _setHdr32(kZorBfHdrDirCount, 0);
   _dropFreeLists();
   _spaceLists()->Recency().clear();

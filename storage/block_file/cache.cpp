@@ -244,7 +244,10 @@ void ZorBFile::Rep::_writeSorted(std::vector<int32_t>& ids) {
   std::vector<int32_t> pending;
   uint64_t start = 0;
   auto emit = [&] {
-    if (!gather.empty()) _writeAt(start, gather.data(), static_cast<uint32_t>(gather.size()));
+    if (!gather.empty()) {
+      _writeAt(start, gather.data(), static_cast<uint32_t>(gather.size()));
+      _noteData(start, gather.data(), static_cast<uint32_t>(gather.size()));
+    }
     gather.clear();
     for (int32_t id : pending) _finishWrite(id);
     pending.clear();
@@ -348,6 +351,7 @@ void ZorBFile::Rep::_writeOut(const BlockOut& out) {
       _writeRange(static_cast<int64_t>(out.pos), out.data, out.size, false);
     else
       _writeAt(out.pos, out.data, out.size);
+    _noteData(out.pos, out.data, out.size);
   }
   if (out.pad != 0) _writeZeros(out.pos + out.size, out.pad);
 }

@@ -98,6 +98,8 @@ struct Compactor {
   // Outside a transaction SetSecuFlag writes and flushes the header itself;
   // inside a caller's transaction it only marks it dirty.
   void RaiseCrashCounter() {
+    // Nothing the journal holds may be replayed over moved blocks.
+    f._settleJournal();
     const bool inside = f._depth != 0;
     f.SetSecuFlag();
     if (!inside) return;
@@ -141,6 +143,7 @@ struct Compactor {
     if (n == 0 || (e.flags & ZorBfFlagDirty)) return;
     f._readAt(from, buffer.data(), n);
     f._writeAt(to, buffer.data(), n);
+    f._noteData(to, buffer.data(), n);
   }
 
   // Places one block at the write point; returns the new write point.

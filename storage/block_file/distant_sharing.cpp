@@ -229,8 +229,7 @@ struct DistantSync {
     f._cache.resize(f._dir.size(), nullptr);
     memcpy(f._header, header, kZorBfHeaderSize);
     f._state &= ~Rep::kHeaderDirty;
-    f._changedLow = 0x7FFFFFFF;
-    f._changedHigh = 0;
+    f._clearChanged();
     f._dropFreeLists();
     f._spaceLists()->CompactRecency([&f](int32_t index) {
       return static_cast<size_t>(index) < f._cache.size() && f._cache[static_cast<size_t>(index)] != nullptr;

@@ -164,6 +164,7 @@ int32_t ZorBFile::Rep::BadOpenCount(bool reset) {
 // taken, then marks it open again.
 iZorStream* ZorBFile::Rep::SetModeBackup(bool backup) {
   if (!IsWriteEnable() || !IsOpen()) return _stream;
+  _settleJournal();
   const uint32_t bits = _hdr32(kZorBfHdrState);
   const uint32_t wanted = backup ? (bits & ~kZorBfStateOpenMarker) : (bits | kZorBfStateOpenMarker);
   _setHdr32(kZorBfHdrState, wanted);

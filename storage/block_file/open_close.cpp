@@ -139,8 +139,10 @@ void ZorBFile::Rep::_sendMsg(int32_t blockId) {
 
 // ------------------------------------------------------------ file access
 
+// A distant file's size is the stream's, or for a reader the size of the
+// records it shows from the journal when that is larger.
 uint64_t ZorBFile::Rep::_currentFileSize() {
-  if (IsDistant()) return _fileSize = _stream->GetSize();
+  if (IsDistant()) return _fileSize = std::max(_stream->GetSize(), _overlaySize);
   if (_fileSize == 0) _fileSize = _stream->GetSize();
   return _fileSize;
 }
@@ -151,10 +153,21 @@ void ZorBFile::Rep::_setFileSize(uint64_t size) {
   _unsynced = true;
 }
 
+// A reader with records of the journal laid over the file reads them too,
+// up to the logical size they give the file.
 void ZorBFile::Rep::_readAt(uint64_t pos, void* buf, uint32_t n) {
   if (n == 0) return;
   _stream->Seek(static_cast<int64_t>(pos), ZorSeekSet);
-  if (_stream->Read(buf, n) != n) ZorRaise(kSource, ZorErr(1, 32), &_path);
+  const uint32_t got = _stream->Read(buf, n);
+  if (_overlay.Empty()) {
+    if (got != n) ZorRaise(kSource, ZorErr(1, 32), &_path);
+    return;
+  }
+  if (got != n) {
+    if (pos + n > _currentFileSize()) ZorRaise(kSource, ZorErr(1, 32), &_path);
+    std::memset(static_cast<uint8_t*>(buf) + got, 0, n - got);
+  }
+  _overlay.Patch(pos, static_cast<uint8_t*>(buf), n);
 }
 
 void ZorBFile::Rep::_writeAt(uint64_t pos, const void* buf, uint32_t n) {
@@ -270,6 +283,13 @@ void ZorBFile::Rep::_resetState(int32_t openFlags, int32_t cacheBlocks) {
   _unsynced = false;
   _missingEntries = 0;
   _emptyPending = false;
+  _txDirect = false;
+  _pieceMode = false;
+  _applyFailed = false;
+  _screenFree = false;
+  _overlay.Clear();
+  _overlaySize = 0;
+  _journalInfo = sZorBfJournalInfo();
   std::memset(_header, 0, sizeof _header);
 }
 
@@ -285,16 +305,24 @@ void ZorBFile::Rep::Open(const ZorFsa* path, eZorStreamPerm access, eZorStreamPe
   _stream = ZorOpenStream(path, access | sharing, nullptr, options);
   _ownsStream = true;
   if (path->GetPathMedia() == ZorFsaMediaCnx) _state |= kDistant;
+  try {
+    _openJournal(path, access, sharing);
+  } catch (...) {
+    _closeStream(ZorBfCloseNormal);
+    _clear();
+    throw;
+  }
   _openCommon(openFlags, fileType, signature);
 }
 
 void ZorBFile::Rep::OpenOnStream(iZorStream* stream, const ZorFsa* pathForMessages, int32_t openFlags,
-                            int32_t cacheBlocks, int32_t fileType, int32_t signature) {
+                            int32_t cacheBlocks, int32_t fileType, int32_t signature, iZorStream* journal) {
   if (IsOpen()) Close((_openFlags & ZorBfOpenCloseNormal) ? ZorBfCloseNormal : ZorBfCloseAbandon);
   _resetState(openFlags, cacheBlocks);
   if (pathForMessages) _path = *pathForMessages;
   _stream = stream;
   _ownsStream = false;
+  if (journal) _journal = std::make_unique<bfile::Journal>(journal, false, bfile::JournalOwner{});
   _openCommon(openFlags, fileType, signature);
 }
 
@@ -309,12 +337,15 @@ void ZorBFile::Rep::_openCommon(int32_t openFlags, int32_t fileType, int32_t sig
     // is registered once they are in memory.
     if (IsDistant()) _stream->BeginExclusive();
     try {
+      _readHeaderAtOpen();
+      _recoverJournal();
       _checkHeaderAtOpen(fileType, signature);
+      _readDirectory();
       // A read-only opening marks the header image too (never written), so
       // that it sees the bad close a writable opening would.
+      _screenFree = (_hdr32(kZorBfHdrState) & kZorBfStateOpenMarker) != 0;
       if (!IsDistant()) _markOpen();
       _state |= kBumpCounter;
-      _readDirectory();
       if (!CheckDir(nullptr) && !(openFlags & ZorBfOpenTolerant)) ZorRaise(kSource, ZorErr(1, 32), &_path);
       if (IsDistant()) {
         _stream->Command(ZorStmCmdSetChangeCallback, nullptr, reinterpret_cast<void*>(&_streamChangedThunk),
@@ -332,6 +363,8 @@ void ZorBFile::Rep::_openCommon(int32_t openFlags, int32_t fileType, int32_t sig
       _setHeaderDirty();
       if (!IsDistant()) _writeHeader();
     }
+    _saveCommitted();
+    _clearChanged();
   } catch (...) {
     _releaseAll(true);
     _closeStream(ZorBfCloseNormal);
@@ -340,16 +373,22 @@ void ZorBFile::Rep::_openCommon(int32_t openFlags, int32_t fileType, int32_t sig
   }
 }
 
-void ZorBFile::Rep::_checkHeaderAtOpen(int32_t fileType, int32_t signature) {
+void ZorBFile::Rep::_readHeaderAtOpen() {
   _stream->Seek(0, ZorSeekSet);
-  const uint32_t got = _stream->Read(_header, kZorBfHeaderSize);
+  uint32_t got = _stream->Read(_header, kZorBfHeaderSize);
+  if (!_overlay.Empty()) {
+    _overlay.Patch(0, _header, kZorBfHeaderSize);
+    got = kZorBfHeaderSize;
+  }
   if (got < sizeof kMagic || std::memcmp(_header, kMagic, sizeof kMagic) != 0) ZorRaise(kSource, ZorErr(1, 36), &_path);
-  const bool tolerant = (_openFlags & ZorBfOpenTolerant) != 0;
   if (got < kZorBfHeaderSize) {
-    if (!tolerant) ZorRaise(kSource, ZorErr(1, 32), &_path);
+    if (!(_openFlags & ZorBfOpenTolerant)) ZorRaise(kSource, ZorErr(1, 32), &_path);
     std::memset(_header + got, 0, kZorBfHeaderSize - got);
   }
-  if (tolerant) return;
+}
+
+void ZorBFile::Rep::_checkHeaderAtOpen(int32_t fileType, int32_t signature) {
+  if (_openFlags & ZorBfOpenTolerant) return;
   const int32_t version = static_cast<int32_t>(_hdr32(kZorBfHdrVersion));
   if (version > 1) ZorRaise(kSource, ZorErr(1, 33), &_path);
   if (version < 1) ZorRaise(kSource, ZorErr(1, 34), &_path);
@@ -411,7 +450,17 @@ void ZorBFile::Rep::Close(eZorBfClose mode) {
     failure = std::current_exception();
     _depth = 0;
   }
+  try {
+    // A flush that failed and was rolled back left the committed directory
+    // to be written again whole (without a journal it may have overwritten
+    // part of it).
+    if (mode == ZorBfCloseNormal && IsWriteEnable() && !_changedIds.empty() && _depth != kNoTransaction)
+      FlushTransaction();
+  } catch (...) {
+    failure = std::current_exception();
+  }
   _releaseAll(true);
+  _closeJournal(mode, &failure);
   try {
     if (mode == ZorBfCloseNormal && IsWriteEnable() && (_hdr32(kZorBfHdrState) & kZorBfStateOpenMarker)) {
       _setHdr32(kZorBfHdrState, _hdr32(kZorBfHdrState) & ~kZorBfStateOpenMarker);
@@ -475,6 +524,14 @@ void ZorBFile::Rep::_clear() {
   _path.Trash();
   delete _space;
   _space = nullptr;
+  _journal.reset();
+  _journalWrites = false;
+  _journalPath.Trash();
+  _overlay.Clear();
+  _overlaySize = 0;
+  _changedIds.clear();
+  _changedMark.clear();
+  _committedDir.clear();
   _state = 0;
   _cachedCount = 0;
   _dirtyCount = 0;

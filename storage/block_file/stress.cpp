@@ -9,8 +9,9 @@
 // transactions into a model of who owns which block with which pattern,
 // and compares the file with the model. A transaction is committed when
 // its kCommit arrived; a killed worker's last transaction without one is
-// undecided and settled by the counter (committed when the counter counts
-// it), so it must be in the file whole or not at all.
+// undecided and settled by what it wrote (see Landed), so it must be in the
+// file whole or not at all. With kills, a successor process under the next
+// owner index runs the transactions a killed one had left.
 //
 // The records cross a pipe between a process and its own fork: same binary,
 // same layout, so they travel as plain structs.
@@ -113,12 +114,13 @@ uint32_t PickSize(std::mt19937& rng) {
 
 class Worker {
  public:
-  Worker(const ZorFsa* path, const sZorBfStressOptions& opt, int32_t index, int fd)
-      : _path(path), _opt(opt), _index(index), _fd(fd), _rng(opt.seed * 7919u + static_cast<uint32_t>(index)) {}
+  Worker(const ZorFsa* path, const sZorBfStressOptions& opt, int32_t index, int32_t transactions, int fd)
+      : _path(path), _opt(opt), _index(index), _transactions(transactions), _fd(fd),
+        _rng(opt.seed * 7919u + static_cast<uint32_t>(index)) {}
 
   int Run() {
     _file.Open(_path, ZorPermReadWrite, ZorShareReadWrite, _opt.openFlags, _opt.cacheBlocks, kFileType, kSignature);
-    for (int32_t t = 1; t <= _opt.transactions; ++t) _transaction(t);
+    for (int32_t t = 1; t <= _transactions; ++t) _transaction(t);
     _file.Close(ZorBfCloseNormal);
     return 0;
   }
@@ -212,14 +214,15 @@ class Worker {
   const ZorFsa* _path;
   const sZorBfStressOptions& _opt;
   int32_t _index;
+  int32_t _transactions;
   int _fd;
   std::mt19937 _rng;
   ZorBFile _file;
   std::vector<Owned> _own;
 };
 
-int RunWorker(const ZorFsa* path, const sZorBfStressOptions& opt, int32_t index, int fd) {
-  Worker w(path, opt, index, fd);
+int RunWorker(const ZorFsa* path, const sZorBfStressOptions& opt, int32_t index, int32_t transactions, int fd) {
+  Worker w(path, opt, index, transactions, fd);
   try {
     return w.Run();
   } catch (...) {
@@ -236,6 +239,9 @@ struct Child {
   std::vector<Rec> recs;
   std::string partial;  // bytes of an incomplete record
   int status = 0;
+  int32_t transactions = 0;  // to run
+  int32_t commits = 0;       // reported
+  bool killed = false;       // on purpose
 };
 
 void CreateFile(const ZorFsa* path) {
@@ -249,41 +255,97 @@ void CreateFile(const ZorFsa* path) {
   f.Close(ZorBfCloseNormal);
 }
 
+// Forks the worker of owner index `index` (1-based) into (*children)[index - 1].
+void SpawnOne(const ZorFsa* path, const sZorBfStressOptions& opt, int32_t index, std::vector<Child>* children) {
+  platform::Env& env = platform::CurrentEnv();
+  Child& me = (*children)[static_cast<size_t>(index - 1)];
+  int fds[2];
+  if (const int err = env.MakePipe(fds)) ZorRaiseErrno(kSource, err, path);
+  pid_t pid = 0;
+  if (const int err = env.Fork(&pid)) ZorRaiseErrno(kSource, err, path);
+  if (pid == 0) {
+    env.Close(fds[0]);
+    for (const Child& c : *children)
+      if (c.fd >= 0) env.Close(c.fd);
+    _exit(RunWorker(path, opt, index, me.transactions, fds[1]));
+  }
+  env.Close(fds[1]);
+  me.pid = pid;
+  me.fd = fds[0];
+}
+
 void Spawn(const ZorFsa* path, const sZorBfStressOptions& opt, std::vector<Child>* children) {
   for (int32_t i = 1; i <= opt.processes; ++i) {
-    platform::Env& env = platform::CurrentEnv();
-    int fds[2];
-    if (const int err = env.MakePipe(fds)) ZorRaiseErrno(kSource, err, path);
-    pid_t pid = 0;
-    if (const int err = env.Fork(&pid)) ZorRaiseErrno(kSource, err, path);
-    if (pid == 0) {
-      env.Close(fds[0]);
-      for (const Child& c : *children) env.Close(c.fd);
-      _exit(RunWorker(path, opt, i, fds[1]));
-    }
-    env.Close(fds[1]);
-    (*children)[static_cast<size_t>(i - 1)].pid = pid;
-    (*children)[static_cast<size_t>(i - 1)].fd = fds[0];
+    (*children)[static_cast<size_t>(i - 1)].transactions = opt.transactions;
+    SpawnOne(path, opt, i, children);
   }
 }
 
-void Absorb(Child* c, const char* bytes, size_t n) {
+// Returns the commits the bytes completed.
+int32_t Absorb(Child* c, const char* bytes, size_t n) {
   c->partial.append(bytes, n);
   const size_t whole = c->partial.size() / sizeof(Rec);
   const size_t start = c->recs.size();
   c->recs.resize(start + whole);
   memcpy(c->recs.data() + start, c->partial.data(), whole * sizeof(Rec));
   c->partial.erase(0, whole * sizeof(Rec));
+  int32_t commits = 0;
+  for (size_t i = start; i < c->recs.size(); ++i) commits += c->recs[i].kind == kCommit;
+  c->commits += commits;
+  return commits;
 }
 
-// Reads every pipe to its end; kills the chosen worker on time.
-void Collect(const sZorBfStressOptions& opt, std::vector<Child>* children) {
+// The random kills: after which total number of commits each one comes.
+std::vector<int64_t> KillPoints(const sZorBfStressOptions& opt) {
+  std::mt19937 rng(opt.seed * 104729u + 17);
+  const int64_t total = int64_t{opt.processes} * opt.transactions;
+  std::vector<int64_t> points;
+  for (int32_t k = 0; k < opt.kills && total > 0; ++k)
+    points.push_back(static_cast<int64_t>(rng() % static_cast<uint64_t>(total)));
+  std::sort(points.begin(), points.end(), std::greater<int64_t>());
+  return points;
+}
+
+// Kills a running worker at random and forks its successor (the next owner
+// index), which runs the transactions it had left. The dead one's pipe is
+// read to its end by Collect.
+void KillOne(const ZorFsa* path, const sZorBfStressOptions& opt, std::mt19937& rng, std::vector<Child>* children) {
+  std::vector<size_t> running;
+  for (size_t i = 0; i < children->size(); ++i) {
+    const Child& c = (*children)[i];
+    if (c.fd >= 0 && !c.killed && c.commits < c.transactions) running.push_back(i);
+  }
+  if (running.empty()) return;
+  // A random moment inside the chosen worker's work.
+  std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
+  Child& victim = (*children)[running[rng() % running.size()]];
+  platform::CurrentEnv().Kill(victim.pid, SIGKILL);
+  victim.killed = true;
+  Child next;
+  next.transactions = victim.transactions - victim.commits - 1;
+  if (next.transactions <= 0) return;
+  children->push_back(std::move(next));
+  SpawnOne(path, opt, static_cast<int32_t>(children->size()), children);
+}
+
+// Reads every pipe to its end; kills the chosen worker on time, and the
+// random ones at their points.
+void Collect(const ZorFsa* path, const sZorBfStressOptions& opt, std::vector<Child>* children) {
   platform::Env& env = platform::CurrentEnv();
   const auto start = std::chrono::steady_clock::now();
   bool killPending = opt.killProcess > 0 && opt.killAfterMs >= 0;
+  std::vector<int64_t> killPoints = KillPoints(opt);
+  std::mt19937 rng(opt.seed * 31u + 7);
+  int64_t commits = 0;
   size_t open = children->size();
   std::vector<char> buf(65536);
   while (open > 0) {
+    while (!killPoints.empty() && commits >= killPoints.back()) {
+      killPoints.pop_back();
+      const size_t before = children->size();
+      KillOne(path, opt, rng, children);
+      open += children->size() - before;
+    }
     std::vector<pollfd> fds;
     std::vector<Child*> who;
     for (Child& c : *children)
@@ -303,7 +365,7 @@ void Collect(const sZorBfStressOptions& opt, std::vector<Child>* children) {
       size_t n = 0;
       const int err = env.Read(fds[i].fd, buf.data(), buf.size(), &n);
       if (err == 0 && n > 0) {
-        Absorb(who[i], buf.data(), n);
+        commits += Absorb(who[i], buf.data(), n);
       } else {
         env.Close(who[i]->fd);
         who[i]->fd = -1;
@@ -373,14 +435,14 @@ int64_t ReadCounter(ZorBFile* f) {
   return h.GetSize() == 8 ? static_cast<int64_t>(GetLE64(static_cast<const uint8_t*>(h.GetDatas()))) : -1;
 }
 
-void CompareBlocks(ZorBFile* f, const sZorBfStressOptions& opt, const Model& m, sZorBfStressResult* res) {
+void CompareBlocks(ZorBFile* f, int32_t workers, const Model& m, sZorBfStressResult* res) {
   const int32_t count = f->GetNbBlock(nullptr, nullptr);
   for (int32_t id = 2; id <= count; ++id) {
     int32_t owner = 0;
     int16_t type = 0;
     if (!f->GetBlockInfo(id, &owner, &type, nullptr, nullptr, nullptr)) continue;
     if (m.blocks.count(id) == 0) {
-      if (type == kTaggedType || (owner >= 1 && owner <= opt.processes)) ++res->blocksExtra;
+      if (type == kTaggedType || (owner >= 1 && owner <= workers)) ++res->blocksExtra;
       continue;
     }
     const Expected& e = m.blocks.at(id);
@@ -409,6 +471,27 @@ void RunChecks(ZorBFile* f, sZorBfStressResult* res, string* checkText) {
   if (res->checkFaults > 0) v.GetText(checkText);
 }
 
+// Whether the undecided transaction of a killed worker is in the file: a
+// block it created or rewrote holds its bytes (only its owner, dead now,
+// ever changes it). When it deleted everything it wrote, the counter
+// decides: the value it read is below the counter and nobody else's.
+bool Landed(ZorBFile* f, const Txn& u, int64_t counter, std::set<int64_t>* values) {
+  std::map<int32_t, const Rec*> last;
+  for (const Rec& r : u.recs)
+    if (r.kind == kCreated || r.kind == kRewritten || r.kind == kDeleted) last[r.id] = &r;
+  for (const auto& [id, r] : last) {
+    if (r->kind == kDeleted) continue;
+    int32_t owner = 0;
+    int16_t type = 0;
+    if (!f->GetBlockInfo(id, &owner, &type, nullptr, nullptr, nullptr)) return false;
+    ZorHandle h;
+    f->BReadCopy(id, &h);
+    return owner == u.owner && type == kTaggedType && HasPattern(h, u.owner, r->v, r->size);
+  }
+  const int64_t v = u.recs.front().v;
+  return v < counter && values->insert(v).second;
+}
+
 bool IsSerialised(std::vector<int64_t> values, int64_t counter) {
   std::sort(values.begin(), values.end());
   if (static_cast<int64_t>(values.size()) != counter) return false;
@@ -423,8 +506,9 @@ void Verify(const ZorFsa* path, const sZorBfStressOptions& opt, std::vector<Chil
   for (size_t i = 0; i < children.size(); ++i) {
     Txn open{0, {}};
     const bool ok = Split(static_cast<int32_t>(i + 1), children[i].recs, &committed, &open);
-    const bool killed = static_cast<int32_t>(i + 1) == opt.killProcess && WIFSIGNALED(children[i].status) &&
-                        WTERMSIG(children[i].status) == SIGKILL;
+    const bool killed = (children[i].killed || static_cast<int32_t>(i + 1) == opt.killProcess) &&
+                        WIFSIGNALED(children[i].status) && WTERMSIG(children[i].status) == SIGKILL;
+    res->killed += killed;
     if (!killed && (!ok || !WIFEXITED(children[i].status) || WEXITSTATUS(children[i].status) != 0 ||
                     !open.recs.empty()))
       ++res->failedProcesses;
@@ -436,14 +520,10 @@ void Verify(const ZorFsa* path, const sZorBfStressOptions& opt, std::vector<Chil
   f.Open(path, ZorPermReadWrite, ZorShareReadWrite, 0, -1, kFileType, kSignature);
   f.StartTransaction();
   res->counter = ReadCounter(&f);
-  // An undecided transaction committed when the counter counts one more
-  // transaction than those reported, and the value it read is the one
-  // nobody else read.
-  const auto decided = static_cast<int64_t>(committed.size());
   std::set<int64_t> values;
   for (const Txn& t : committed) values.insert(t.recs.front().v);
   for (Txn& u : undecided)
-    if (res->counter == decided + 1 && values.count(u.recs.front().v) == 0) committed.push_back(std::move(u));
+    if (Landed(&f, u, res->counter, &values)) committed.push_back(std::move(u));
   std::sort(committed.begin(), committed.end(),
             [](const Txn& a, const Txn& b) { return a.recs.front().v < b.recs.front().v; });
   Model m;
@@ -451,7 +531,7 @@ void Verify(const ZorFsa* path, const sZorBfStressOptions& opt, std::vector<Chil
   res->committed = static_cast<int64_t>(m.values.size());
   res->mismatchesSeen = m.mismatches;
   res->serialised = IsSerialised(m.values, res->counter);
-  CompareBlocks(&f, opt, m, res);
+  CompareBlocks(&f, static_cast<int32_t>(children.size()), m, res);
   f.EndTransaction();
   RunChecks(&f, res, checkText);
   f.Close(ZorBfCloseNormal);
@@ -508,7 +588,7 @@ bool ZorBfStress(const ZorFsa* path, const sZorBfStressOptions* options, sZorBfS
   std::vector<Child> children(static_cast<size_t>(std::max(opt.processes, 0)));
   const auto start = std::chrono::steady_clock::now();
   Spawn(path, opt, &children);
-  Collect(opt, &children);
+  Collect(path, opt, &children);
   res->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   string checkText;
   Verify(path, opt, children, res, &checkText);

@@ -1,7 +1,8 @@
 // ZorBFile: transactions and the flush that ends the outermost one.
 //
-// Transactions nest; only the end of the outermost one writes. The flush
-// writes, in this order:
+// Transactions nest; only the end of the outermost one writes. A
+// copy-on-write file with a journal commits through it (journaling.cpp);
+// without one, the flush writes, in this order:
 //   1. the dirty blocks, by ascending file position (blocks without a
 //      position last, appended at the end of the file);
 //   2. with copy-on-write, a barrier (OS flush) so that the data are durable
@@ -64,7 +65,25 @@ uint32_t ReservedFor(uint32_t count) {
 void ZorBFile::Rep::StartTransaction() {
   if (_depth == kNoTransaction) return;
   _requireWrite();
-  if (IsDistant() && _depth == 0) _stream->BeginExclusive();
+  if (_depth == 0) {
+    if (IsDistant()) _stream->BeginExclusive();
+    try {
+      // A record whose commit failed is cleared, and a committed record
+      // that did not reach the block file whole is put there, before
+      // anything is written; what a process committed without putting it
+      // into a shared file (it died) is put there before anything is read.
+      if (_journaled()) {
+        _journal->Scrub();
+        if (_applyFailed) _checkpoint();
+      }
+      bool everything = false;
+      if (IsDistant()) _catchUpJournal(&everything);
+      if (everything) _onStreamChanged(true);
+    } catch (...) {
+      if (IsDistant()) _stream->EndExclusive();
+      throw;
+    }
+  }
   ++_depth;
   ZorSuspendDisabler::Raise();
 }
@@ -91,10 +110,9 @@ void ZorBFile::Rep::EndTransaction() {
 // Called by a guard's release, most often from its destructor, where an
 // exception would end the program (twice so while another one unwinds). A
 // failing flush is therefore reported on the debug channel, not raised: the
-// transaction is closed, the directory on disk is still the last good one,
-// and the blocks that were not written stay dirty for the next flush.
-// Callers that must see the failure end the transaction themselves
-// (EndTransaction raises).
+// transaction is closed and rolled back to the last commit. Callers that
+// must see the failure end the transaction themselves (EndTransaction
+// raises).
 void ZorBFile::Rep::Unlock() {
   try {
     EndTransaction();
@@ -107,6 +125,8 @@ void ZorBFile::Rep::Unlock() {
 
 // ------------------------------------------------------------ the flush
 
+// A flush that fails before its commit point leaves the file, in memory, as
+// the last commit left it (journaling.cpp).
 void ZorBFile::Rep::FlushTransaction() {
   if (!IsOpen()) return;
   struct Flushing {
@@ -115,25 +135,40 @@ void ZorBFile::Rep::FlushTransaction() {
     ~Flushing() { flag = false; }
   } flushing(_flushing);
   try {
-    const bool emptied = _commitEmptyFile();
-    _flushDirtyBlocks();
-    _releaseAtFlush();
-    const uint32_t oldDataStart = _dataStart();
-    _growReservedArea();
-    // Blocks written earlier in the transaction (eviction, purge, uncaching)
-    // need the barrier as much as those written just now.
-    _barrier();
-    _writeDirectoryRange(oldDataStart);
-    if (_state & kHeaderDirty) _barrier();
-    _writeHeader();
-    if (!(_openFlags & ZorBfOpenNoFlush) && _unsynced) _osFlush();
-    if (emptied) {
-      // The empty header is durable: the old data area may go.
-      _setFileSize(kZorBfInitialDataStart);
-      if (!(_openFlags & ZorBfOpenNoFlush)) _osFlush();
-    }
+    if (_journaled())
+      _commitJournaled();
+    else
+      _flushInPlace();
   } catch (const std::bad_alloc&) {
+    _rollback();
     ZorRaise(kSource, ZorErr(1, 1), &_path);
+  } catch (...) {
+    _rollback();
+    throw;
+  }
+}
+
+// Without a journal: data, directory, header, each written where it lives.
+void ZorBFile::Rep::_flushInPlace() {
+  const bool emptied = _commitEmptyFile();
+  _flushDirtyBlocks();
+  _releaseAtFlush();
+  const uint32_t oldDataStart = _dataStart();
+  _growReservedArea();
+  _coverFileSize();
+  // Blocks written earlier in the transaction (eviction, purge, uncaching)
+  // need the barrier as much as those written just now.
+  _barrier();
+  _writeDirectoryRange(oldDataStart);
+  if (_state & kHeaderDirty) _barrier();
+  _writeHeader();
+  if (!(_openFlags & ZorBfOpenNoFlush) && _unsynced) _osFlush();
+  _noteCommitted();
+  if (emptied) {
+    // The empty header is durable: the old data area may go.
+    _setFileSize(kZorBfInitialDataStart);
+    if (!(_openFlags & ZorBfOpenNoFlush)) _osFlush();
+    _committedSize = _fileSize;
   }
 }
 
@@ -145,26 +180,27 @@ bool ZorBFile::Rep::_flushDirtyBlocks() {
   if (_dirtyCount == 0) return false;
   std::vector<int32_t> ids;
   ids.reserve(static_cast<size_t>(_dirtyCount));
-  auto collect = [&](int32_t from, int32_t to) {
+  // A block becomes dirty only with a recorded change, so the changed
+  // entries hold them all; the whole directory is the fallback.
+  for (const int32_t id : _changedIds)
+    if (id <= _dirCount() && (_entry(id).flags & ZorBfFlagDirty)) ids.push_back(id);
+  if (static_cast<int32_t>(ids.size()) < _dirtyCount) {
     ids.clear();
-    for (int32_t id = from; id <= to; ++id)
+    for (int32_t id = 1; id <= _dirCount(); ++id)
       if (_entry(id).flags & ZorBfFlagDirty) ids.push_back(id);
-  };
-  // A block becomes dirty only with a recorded change, so the changed range
-  // holds them all; the whole directory is the fallback.
-  collect(std::max(_changedLow, 1), std::min(_changedHigh, _dirCount()));
-  if (static_cast<int32_t>(ids.size()) < _dirtyCount) collect(1, _dirCount());
+  }
   _writeSorted(ids);
   return !ids.empty();
 }
 
 // Extents given up in this transaction become reusable now that nothing
 // will be written before the directory that forgets them. Flags 0x08 and
-// 0x10 are only ever set with a recorded change: the changed range holds
+// 0x10 are only ever set with a recorded change: the changed entries hold
 // every entry that carries them.
 void ZorBFile::Rep::_releaseAtFlush() {
-  const int32_t last = std::min(_changedHigh, _dirCount());
-  for (int32_t id = std::max(_changedLow, 1); id <= last; ++id) {
+  const std::vector<int32_t> ids = _changedIds;
+  for (const int32_t id : ids) {
+    if (id > _dirCount()) continue;
     sZorBfBRef& e = _entry(id);
     if (!(e.flags & ZorBfFlagRelease)) {
       e.flags &= static_cast<uint8_t>(~ZorBfFlagPlaced);
@@ -251,11 +287,19 @@ void ZorBFile::Rep::_moveBlockToEnd(int32_t id) {
       _writeRange(static_cast<int64_t>(newPos), bytes, e.size, false);
     else
       _writeAt(newPos, bytes, e.size);
+    _noteData(newPos, bytes, e.size);
   }
   _writeZeros(newPos + e.size, e.capacity - e.size);
   _fileSize = newPos + e.capacity;
   e.SetPos(newPos);
   _recordChange(id);
+}
+
+// An appended block's padding is written with its data: when that write
+// failed and the block was written again at its place, the file may end
+// before the extent. It is extended before any directory points there.
+void ZorBFile::Rep::_coverFileSize() {
+  if (!IsDistant() && _fileSize > _stream->GetSize()) _setFileSize(_fileSize);
 }
 
 void ZorBFile::Rep::_writeEntries(int32_t low, int32_t high) {

@@ -395,20 +395,20 @@ TEST(BFileTransactions, AGuardReleasedWhileUnwindingNeverThrowsASecondTime) {
   }
   EXPECT_TRUE(m.stream.Fired());
   EXPECT_EQ(0, m.file.CountTransaction());
-  // Same on a normal exit: the block is still dirty, its write fails again,
-  // and the failure is reported, not raised.
+  // Same on a normal exit: the failure is reported, not raised, and the
+  // transaction is rolled back.
   {
     ZorLock guard;
     m.file.Lock(&guard);
+    m.Write(id, "after");
     m.stream.FailAt(FaultStream::Op::kWrite, 1);
   }
   EXPECT_TRUE(m.stream.Fired());
-  EXPECT_EQ(1, m.file.GetDirtyCount());
-  // The next transaction writes it.
+  EXPECT_EQ(0, m.file.GetDirtyCount());
   m.file.StartTransaction();
   m.file.EndTransaction();
   m.Reopen();
-  EXPECT_EQ("after", m.Read(id));
+  EXPECT_EQ("before", m.Read(id));
 }
 
 TEST(BFileTransactions, FlushOrderIsDataAscendingThenDirectoryThenHeaderThenSync) {
@@ -777,16 +777,17 @@ TEST(BFileErrors, AnExtentReachingTwoToTheFortyRaises16) {
   EXPECT_EQ(0, m.file.CountTransaction());
 }
 
-TEST(BFileErrors, AFailedWriteLeavesTheTransactionClosedAndTheDataRetried) {
+TEST(BFileErrors, AFailedWriteLeavesTheTransactionClosedAndRolledBack) {
   MemFile m;
   const int32_t id = m.Create("before");
   m.stream.FailAt(FaultStream::Op::kWrite, 1);
   EXPECT_EQ(ZorErr(-1, 112), ErrorOf([&] { m.Write(id, "after!"); }));
   EXPECT_EQ(0, m.file.CountTransaction());
+  EXPECT_EQ("before", m.Read(id));
   m.file.StartTransaction();
   m.file.EndTransaction();
   m.Reopen();
-  EXPECT_EQ("after!", m.Read(id));
+  EXPECT_EQ("before", m.Read(id));
 }
 
 // ------------------------------------------------------------ header
