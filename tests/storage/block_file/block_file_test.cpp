@@ -775,6 +775,9 @@ TEST(BFileErrors, AnExtentReachingTwoToTheFortyRaises16) {
   EXPECT_EQ("far", m.Read(id));
   EXPECT_LIB_ERROR(16, m.file.BCreate(nullptr, 1, 1, 2048, true));
   EXPECT_EQ(0, m.file.CountTransaction());
+  m.Write(id, "FAR");  // the refused block is gone: later transactions commit
+  m.Reopen();
+  EXPECT_EQ("FAR", m.Read(id));
 }
 
 TEST(BFileErrors, AFailedWriteLeavesTheTransactionClosedAndRolledBack) {
