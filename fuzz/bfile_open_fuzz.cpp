@@ -13,71 +13,19 @@
 // 1, 2, 3), bit 5 copy-on-write placement, bit 6 capacities rounded to 1 KiB.
 #include <zorvane/zorvane.h>
 
+#include "fuzz/mem_stream.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 using namespace zorvane;
+using fuzz_support::MemStream;
 
 namespace {
 
-// Writes that would make the image larger than this fail like a full disk.
-constexpr uint64_t kMaxImage = 1u << 20;
 constexpr uint32_t kControlByte = 979;
-
-[[noreturn]] void DiskFull() { throw ZorEBasic("bfile_open_fuzz", __LINE__, 1, ZorErr(-1, 112), nullptr, nullptr); }
-
-// A read-write stream over a byte string; a local file to the block file.
-class MemStream : public iZorStream {
- public:
-  explicit MemStream(std::string image) : _image(std::move(image)) {}
-  const std::string& Image() const { return _image; }
-
-  bool Idle() override { return false; }
-  bool Init(const ZorFsa*, eZorStreamPerm, uint32_t) override { return true; }
-  uint32_t Read(void* buf, uint32_t n) override {
-    const uint64_t avail = _pos < _image.size() ? _image.size() - _pos : 0;
-    const uint32_t got = static_cast<uint32_t>(std::min<uint64_t>(n, avail));
-    if (got) std::memcpy(buf, _image.data() + _pos, got);
-    _pos += got;
-    return got;
-  }
-  void Write(const void* buf, uint32_t n) override {
-    if (n == 0) return;
-    if (_pos + n > kMaxImage) DiskFull();
-    if (_pos + n > _image.size()) _image.resize(_pos + n, '\0');
-    std::memcpy(_image.data() + _pos, buf, n);
-    _pos += n;
-  }
-  uint64_t Seek(int64_t offset, eZorSeek whence) override {
-    const int64_t base = whence == ZorSeekSet ? 0
-                         : whence == ZorSeekCur ? static_cast<int64_t>(_pos)
-                                                : static_cast<int64_t>(_image.size());
-    if (offset < -base) throw ZorEBasic("bfile_open_fuzz", __LINE__, 1, ZorErr(-1, 131), nullptr, nullptr);
-    _pos = static_cast<uint64_t>(base + offset);
-    return _pos;
-  }
-  uint64_t GetSize() override { return _image.size(); }
-  void SetSize(uint64_t size) override {
-    if (size > kMaxImage) DiskFull();
-    _image.resize(size, '\0');
-  }
-  void Flush() override {}
-  void Lock(int64_t, uint32_t) override {}
-  void UnLock(int64_t, uint32_t) override {}
-  int32_t Command(eZorStreamCmd, void*, void*, void*, void*) override { return 0; }
-  void Close() override {}
-  void* Lock(ZorLock* guard) override {
-    if (guard) guard->Init(this);
-    return this;
-  }
-  void Unlock() override {}
-
- private:
-  std::string _image;
-  uint64_t _pos = 0;
-};
 
 struct Control {
   int32_t cacheBlocks;
