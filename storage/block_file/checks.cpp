@@ -54,28 +54,9 @@
 
 namespace zorvane {
 
-namespace {
+using namespace bfile::texts;
 
-constexpr int32_t kGroup = 239;
-enum : int32_t {
-  kMsgBadClose = 1,
-  kMsgBadOwner = 3,
-  kMsgBadType = 4,
-  kMsgOutside = 5,
-  kTitleDir = 6,
-  kMsgLost = 7,
-  kMsgOverlap = 8,
-  kTitleLost = 9,
-  kTitleCross = 10,
-  kMsgCloseRepaired = 11,
-  kMsgFreeWithData = 12,
-  kTitleOwnerType = 13,
-  kMsgBadBlock = 14,
-  kMsgDeleted = 15,
-  kMsgShortDirectory = 16,
-  kMsgEntriesDropped = 17,
-  kMsgMoreOverlaps = 18,
-};
+namespace {
 
 // Owner and type rules of the files of type 2 (databases).
 constexpr int32_t kDatabaseFileType = 2;

@@ -7,6 +7,33 @@
 
 namespace zorvane::bfile {
 
+// The texts of the checks and the salvage: list 239 of the catalogue.
+namespace texts {
+constexpr int32_t kGroup = 239;
+enum : int32_t {
+  kMsgBadClose = 1,
+  kMsgBadOwner = 3,
+  kMsgBadType = 4,
+  kMsgOutside = 5,
+  kTitleDir = 6,
+  kMsgLost = 7,
+  kMsgOverlap = 8,
+  kTitleLost = 9,
+  kTitleCross = 10,
+  kMsgCloseRepaired = 11,
+  kMsgFreeWithData = 12,
+  kTitleOwnerType = 13,
+  kMsgBadBlock = 14,
+  kMsgDeleted = 15,
+  kMsgShortDirectory = 16,
+  kMsgEntriesDropped = 17,
+  kMsgMoreOverlaps = 18,
+  kMsgUnreadable = 19,
+  kMsgSummary = 20,
+  kTitleSalvage = 21,
+};
+}  // namespace texts
+
 // Whether an entry's recorded placement cannot be trusted: a used entry
 // whose size passes its capacity or the block size limit (a read allocates
 // `size` bytes, extent or not), or an extent that starts below data start or

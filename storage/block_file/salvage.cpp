@@ -39,20 +39,11 @@
 
 namespace zorvane {
 
+using namespace bfile::texts;
+
 using bfile::kSource;
 
 namespace {
-
-constexpr int32_t kGroup = 239;
-enum : int32_t {
-  kMsgBadOwner = 3,
-  kMsgBadType = 4,
-  kMsgOutside = 5,
-  kMsgShortDirectory = 16,
-  kMsgUnreadable = 19,
-  kMsgSummary = 20,
-  kTitle = 21,
-};
 
 // The message saying why a used entry cannot be copied, or 0.
 int32_t Flaw(const sZorBfBRef& e, uint64_t lowest, uint64_t fileSize) {
@@ -147,7 +138,7 @@ struct Salvager {
   void CopyBlocks(ZorProgress* display) {
     const uint64_t lowest = kZorBfHeaderSize + dir.size() * kZorBfEntrySize;
     string title, inName, outName;
-    display->Begin(ZorFormString(&title, 1, kGroup, kTitle, inPath->GetPath(ZorFsaPathDisplay, &inName),
+    display->Begin(ZorFormString(&title, 1, kGroup, kTitleSalvage, inPath->GetPath(ZorFsaPathDisplay, &inName),
                                  o._path.GetPath(ZorFsaPathDisplay, &outName)),
                    static_cast<int64_t>(dir.size()));
     bfile::Txn txn(&o);
@@ -169,7 +160,7 @@ struct Salvager {
   void Run(const ZorFsa* outPath, ZorProgress* display) {
     if (report) {
       string inName, outName;
-      report->AddSectionMsg(1, kGroup, kTitle, inPath->GetPath(ZorFsaPathDisplay, &inName),
+      report->AddSectionMsg(1, kGroup, kTitleSalvage, inPath->GetPath(ZorFsaPathDisplay, &inName),
                             outPath->GetPath(ZorFsaPathDisplay, &outName));
     }
     ZorLock guard;
