@@ -117,6 +117,11 @@ void PrintJournal(ZorBFile& f, bool verdict) {
     std::printf("journal: %s\n", verdict ? "not valid (damaged, or another file's): ignored" : "ignored (damaged, or another file's)");
     return;
   }
+  if (j.stale) {
+    std::printf("journal: %s\n", verdict ? "not valid (older than the file, which was written since): ignored"
+                                          : "ignored (older than the file, which was written since)");
+    return;
+  }
   std::printf("journal: %s%" PRId64 " committed transactions in %" PRId64 " bytes, %" PRId64 " of them not yet in the file%s\n",
               verdict ? "valid, " : "", j.records, j.bytes, j.pending,
               j.tornTail ? "; an interrupted record after them is ignored" : "");

@@ -234,6 +234,9 @@ struct DistantSync {
     f._spaceLists()->CompactRecency([&f](int32_t index) {
       return static_cast<size_t>(index) < f._cache.size() && f._cache[static_cast<size_t>(index)] != nullptr;
     });
+    // What the file holds is the committed state now: a transaction that
+    // fails in this bracket goes back to it, not to this process's last.
+    f._saveCommitted();
   }
 };
 

@@ -14,6 +14,7 @@
 //           16  8  offset of the generation's first record
 //           24  8  applied: the last sequence the block file holds
 //           32 12  identifier, file type and signature of the block file
+//           44  8  the block file's update counter when the generation opened
 //           60  4  CRC-32 of bytes 0..59
 //   record   0  4  "ZBJr"
 //            4  4  CRC-32 of bytes 16..length-1
@@ -108,10 +109,15 @@
 //     damaged record followed by a valid record of its generation: replaying
 //     only the records before it could put older entries and header over
 //     what later records wrote in place. A journal cut short inside its last
-//     record is a torn record (5.). One cut at a record boundary cannot be
-//     told from a shorter journal: its lost records are lost, and their
-//     in-place writes that reached the disk may be overwritten by older
-//     ones, the one case a damaged journal can make worse.
+//     record is a torn record (5.). A journal older than the block file is
+//     ignored too: the file's update counter is past every counter the
+//     generation knows (see Scan), which happens when an opening that did
+//     not see the journal wrote the file, or when an older copy of the
+//     journal is put back. One cut at a record boundary, within the opening
+//     that wrote it, cannot be told from a shorter journal: its lost records
+//     are lost, and their in-place writes that reached the disk may be
+//     overwritten by older ones, the one case a damaged journal can make
+//     worse.
 //  8. A record whose application to the block file failed (a write error
 //     after the commit point) is replayed with its generation before the
 //     next transaction writes anything (StartTransaction), and the journal
@@ -240,7 +246,7 @@ Journal::~Journal() {
 
 // The header: false when it is missing or damaged. *owned tells whether it
 // names the block file's identity.
-bool Journal::_readHeader(uint64_t* salt, uint64_t* start, uint64_t* applied, bool* owned) {
+bool Journal::_readHeader(uint64_t* salt, uint64_t* start, uint64_t* applied, bool* owned, uint64_t* base) {
   uint8_t h[kHeaderBytes];
   bool ok = false;
   *owned = false;
@@ -252,6 +258,7 @@ bool Journal::_readHeader(uint64_t* salt, uint64_t* start, uint64_t* applied, bo
   *salt = GetLE64(h + 8);
   *start = GetLE64(h + 16);
   *applied = GetLE64(h + 24);
+  if (base) *base = GetLE64(h + 44);
   return *salt != 0 && *start >= kFirstRecord && *start % 8 == 0;
 }
 
@@ -264,6 +271,7 @@ void Journal::_writeHeader(uint64_t applied) {
   PutLE32(h + 32, _owner.guid);
   PutLE32(h + 36, _owner.fileType);
   PutLE32(h + 40, _owner.signature);
+  PutLE64(h + 44, _base);
   PutLE32(h + 60, Crc(h, 60));
   WriteAt(_stream, 0, h, kHeaderBytes);
 }
@@ -343,9 +351,10 @@ uint64_t Journal::_walk(Visit visit) {
 JournalScan Journal::Scan(RecordSink* sink, uint64_t from) {
   JournalScan scan;
   Abandon();
-  uint64_t salt = 0, start = 0, applied = 0;
+  uint64_t salt = 0, start = 0, applied = 0, base = 0;
   bool owned = false;
-  const bool valid = _readHeader(&salt, &start, &applied, &owned);
+  const bool valid = _readHeader(&salt, &start, &applied, &owned, &base);
+  _base = valid ? base : 0;
   _salt = valid ? salt : 0;
   _start = _end = valid ? start : kFirstRecord;
   _sequence = _applied = 0;
@@ -363,9 +372,23 @@ JournalScan Journal::Scan(RecordSink* sink, uint64_t from) {
     return GetLE32(h + kZorBfHdrGuid) == _owner.guid && GetLE32(h + kZorBfHdrFileType) == _owner.fileType &&
            GetLE32(h + kZorBfHdrSignature) == _owner.signature;
   };
-  _end = _walk([&](const JournalRecord& r) { owned = owned || sameOwner(r.header); });
-  if (!owned) {
-    scan.state = JournalScan::kForeign;
+  uint64_t newest = base;
+  _end = _walk([&](const JournalRecord& r) {
+    owned = owned || sameOwner(r.header);
+    newest = std::max(newest, GetLE64(r.header + kZorBfHdrUpdate));
+  });
+  // Every opening that writes the block file raises its update counter at
+  // its first header write. While a generation lasts, the header on disk is
+  // the one it opened on or a record's (a header written outside a commit
+  // zeroes the journal first), so its counter is at most the largest of
+  // theirs; only emptying may lower it, which is why the opening one counts.
+  // A counter past them all means that the file was written since, by an
+  // opening that ignored this journal, or that the journal is an older copy:
+  // replaying it would put older entries over newer ones. The counter lies
+  // in the first sector, so a torn header write cannot raise it.
+  const bool stale = owned && _sequence > 0 && _owner.update > newest;
+  if (!owned || stale) {
+    scan.state = stale ? JournalScan::kStale : JournalScan::kForeign;
     _salt = 0;
     _sequence = 0;
     _start = _end = kFirstRecord;
@@ -487,7 +510,7 @@ uint64_t Journal::_placeFirst(uint64_t length) const {
 // same place (a later record) or draws a new salt and place (a first one).
 // Either way whatever the failed attempt left is overwritten, or lies in a
 // generation that no durable header names together with later records.
-void Journal::Commit(const uint8_t* header, uint64_t fileSize, bool flush) {
+void Journal::Commit(const uint8_t* header, uint64_t fileSize, bool flush, uint64_t baseUpdate) {
   if (!_building) Begin();
   _record.insert(_record.end(), _pieceItems.begin(), _pieceItems.end());
   _pieceItems.clear();
@@ -509,17 +532,19 @@ void Journal::Commit(const uint8_t* header, uint64_t fileSize, bool flush) {
     if (opens) {
       // The record first: a process killed between the two writes leaves
       // the previous header, whose records are whole.
-      const uint64_t oldSalt = _salt, oldStart = _start;
+      const uint64_t oldSalt = _salt, oldStart = _start, oldBase = _base;
       _salt = salt;
       _start = at;
+      _base = baseUpdate;
       struct Restore {
         Journal* j;
-        uint64_t salt, start;
+        uint64_t salt, start, base;
         ~Restore() {
           j->_salt = salt;
           j->_start = start;
+          j->_base = base;
         }
-      } restore{this, oldSalt, oldStart};
+      } restore{this, oldSalt, oldStart, oldBase};
       _writeHeader(0);
     }
     if (flush) _stream->Flush();
@@ -535,6 +560,7 @@ void Journal::Commit(const uint8_t* header, uint64_t fileSize, bool flush) {
   if (opens) {
     _salt = salt;
     _start = at;
+    _base = baseUpdate;
     _end = at;
     _sequence = 0;
     _applied = 0;
@@ -588,7 +614,7 @@ void Journal::Abandon() {
 bool Journal::HeaderMoved() {
   uint64_t salt = 0, start = 0, applied = 0;
   bool owned = false;
-  if (!_readHeader(&salt, &start, &applied, &owned)) return _salt != 0;
+  if (!_readHeader(&salt, &start, &applied, &owned, nullptr)) return _salt != 0;
   return salt != _salt || start != _start || applied != _applied;
 }
 

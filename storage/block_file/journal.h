@@ -20,11 +20,14 @@ class iZorStream;
 namespace bfile {
 
 // The block file a journal belongs to: the header's identifier, file type
-// and signature.
+// and signature, and its update counter as it stands on disk (a file
+// written by a later opening than the journal's last record is newer than
+// the journal).
 struct JournalOwner {
   uint32_t guid = 0;
   uint32_t fileType = 0;
   uint32_t signature = 0;
+  uint64_t update = 0;
 };
 
 // One committed transaction, as replay hands it over. The pointers stay
@@ -57,8 +60,9 @@ class RecordSink {
 
 // What a look at the journal found.
 struct JournalScan {
-  enum State { kEmpty, kForeign, kValid };
-  State state = kEmpty;    // kEmpty: no journal, or one that holds no generation
+  enum State { kEmpty, kForeign, kStale, kValid };
+  State state = kEmpty;    // kEmpty: no journal, or one that holds no generation;
+                           // kStale: older than the block file
   uint64_t records = 0;    // valid records of the generation
   uint64_t applied = 0;    // of which the block file is known to hold
   uint64_t bytes = 0;      // of the valid records
@@ -115,9 +119,11 @@ class Journal {
   bool Building() const { return _building; }
   uint64_t PieceBytes() const { return _pieceBytes; }
   // Writes the record, with a new header when it opens a generation, and
-  // makes both durable (unless !flush). Raises on failure: the caller then
-  // abandons the record, and the next one takes its place.
-  void Commit(const uint8_t* header, uint64_t fileSize, bool flush);
+  // makes both durable (unless !flush). A record that opens a generation
+  // notes `baseUpdate`, the largest update counter the block file's header
+  // may hold on disk as the generation opens. Raises on failure: the caller
+  // then abandons the record, and the next one takes its place.
+  void Commit(const uint8_t* header, uint64_t fileSize, bool flush, uint64_t baseUpdate);
   void Abandon();
   // Clears the tag of a record whose commit failed, durably (raises when
   // it cannot); nothing to do when none did.
@@ -138,7 +144,7 @@ class Journal {
   void Invalidate(bool flush);
 
  private:
-  bool _readHeader(uint64_t* salt, uint64_t* start, uint64_t* applied, bool* owned);
+  bool _readHeader(uint64_t* salt, uint64_t* start, uint64_t* applied, bool* owned, uint64_t* base);
   template <class Visit>
   uint64_t _walk(Visit visit);
   void _writeHeader(uint64_t applied);
@@ -157,6 +163,7 @@ class Journal {
   // record's sequence and the last the block file holds.
   uint64_t _salt = 0;
   uint64_t _start = 0;
+  uint64_t _base = 0;  // the block file's update counter when it opened
   uint64_t _end = 0;
   uint64_t _sequence = 0;
   uint64_t _applied = 0;

@@ -46,7 +46,7 @@ constexpr uint64_t kCheckpointBytes = 8u << 20;     // a generation this large i
 
 bfile::JournalOwner OwnerOf(const uint8_t* header) {
   return {platform::GetLE32(header + kZorBfHdrGuid), platform::GetLE32(header + kZorBfHdrFileType),
-          platform::GetLE32(header + kZorBfHdrSignature)};
+          platform::GetLE32(header + kZorBfHdrSignature), platform::GetLE64(header + kZorBfHdrUpdate)};
 }
 
 // Replays records into the block file's stream.
@@ -146,6 +146,7 @@ void Rep::_recoverJournal() {
   const bfile::JournalScan scan = _journal->Scan(sink, bfile::Journal::kUnapplied);
   const uint64_t replayed = IsWriteEnable() ? fileSink.records : overlaySink.records;
   _journalInfo.foreign = scan.state == bfile::JournalScan::kForeign;
+  _journalInfo.stale = scan.state == bfile::JournalScan::kStale;
   _journalInfo.records = static_cast<int64_t>(scan.records);
   _journalInfo.pending = static_cast<int64_t>(replayed);
   _journalInfo.bytes = static_cast<int64_t>(scan.bytes);
@@ -272,7 +273,9 @@ void Rep::_commitJournaled() {
   _forEachRun([this](int32_t first, int32_t count, const std::vector<uint8_t>& bytes) {
     _journal->AddEntries(first, count, bytes.data());
   });
-  _journal->Commit(_header, _currentFileSize(), flush);
+  // The header on disk is the last commit's (or an older one's, when only
+  // emptying lowered the counter since and a flush made that durable).
+  _journal->Commit(_header, _currentFileSize(), flush, platform::GetLE64(_committedHeader + kZorBfHdrUpdate));
   // Committed: from here on a failure leaves the block file behind the
   // journal, which the next checkpoint (or opening) replays.
   _state &= ~kHeaderDirty;

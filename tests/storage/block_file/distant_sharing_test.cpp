@@ -181,6 +181,29 @@ TEST(BFileDistantRevalidate, OnlyTheBlockWhoseBytesChangedLeavesTheCache) {
   a.file.EndTransaction();
 }
 
+// A flush that fails after the bracket brought in another process's work
+// rolls back to that work, not to what this process last committed: the
+// next transaction (which the stream has no news for) must not reuse the
+// other's block.
+TEST(BFileDistantRevalidate, AFailedFlushRollsBackToWhatTheBracketRead) {
+  for (const int32_t flags : {0, static_cast<int32_t>(ZorBfOpenCopyOnWrite)}) {
+    const std::string image = FreshImage();
+    Peer a(image, flags), b(image, flags);
+    const int32_t theirs = a.Create(Pattern(5000, 1));
+    Propagate(a, &b);
+    b.file.StartTransaction();
+    b.Create(Pattern(700, 2));
+    b.stream.FailAt(FaultStream::Op::kWrite, 1);
+    EXPECT_THROW(b.file.EndTransaction(), ZorEBasic) << flags;
+    b.stream.Disarm();
+    b.Create(Pattern(5000, 3));
+    EXPECT_TRUE(Pattern(5000, 1) == b.Read(theirs)) << flags;
+    ZorVerif v;
+    v.Init(false);
+    EXPECT_TRUE(b.file.CheckCrossBlock(&v)) << flags;
+  }
+}
+
 // Model-based: two processes alternate transactions of the kit's workload
 // on one file; every few transactions both must show exactly the committed
 // state (the other one through the revalidation of a read outside a
