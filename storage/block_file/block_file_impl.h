@@ -263,6 +263,8 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   // ---- distant files (distant_sharing.cpp)
   static void _streamChangedThunk(void* context, iZorStream* stream, bool everything);
   void _onStreamChanged(bool everything);
+  // After news of unknown extent, once what the journal holds is in the file.
+  void _trimDeadWritersTail();
   bool _writeRange(int64_t pos, const void* data, uint32_t n, bool compareOnly);
   void _reloadBlock(int32_t id);
   // A distant file outside any transaction: reads run inside the stream's
@@ -318,6 +320,7 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   bool _pieceMode = false;  // during a flush: block data go into the record
   bool _txDirect = false;   // block data of this transaction reached the block file before its flush
   bool _applyFailed = false;  // a committed record did not reach the block file whole
+  bool _trimTailPending = false;  // a distant writer learnt of unknown changes: cut the dead tail
   bool _screenFree = false;   // opened after a bad close (or shared): see CBlockSpace::screen
   // A reader's view of records the block file lacks, and their logical
   // size (0: none).

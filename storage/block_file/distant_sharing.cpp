@@ -29,7 +29,9 @@
 // with the same size and unchanged data. When the stream cannot tell what
 // changed (a process died inside its bracket, among others), a writer also
 // cuts off the end of the file that no entry covers: blocks the dead
-// process appended and never committed. Refreshing a block drops it when
+// process appended and never committed. It does so at the start of its
+// next transaction, after the journal's catch-up: before it, the directory
+// may lack what the dead process committed. Refreshing a block drops it when
 // only the cache references it; a block a caller holds (BRead shares the
 // cached memory) is re-read into the same handle, so the caller sees the
 // new bytes. A held block that was deleted by the other process, or whose
@@ -258,7 +260,16 @@ void ZorBFile::Rep::_onStreamChanged(bool everything) {
     DistantSync::Reload(*this, header);
   else
     DistantSync::RefreshChangedBlocks(*this);
-  if (everything && IsWriteEnable()) DistantSync::TrimTail(*this);
+  // The cut waits for the transaction's start: a dead writer's committed
+  // transaction may still be in the journal only, its blocks past the end
+  // the directory knows.
+  if (everything && IsWriteEnable()) _trimTailPending = true;
+}
+
+void ZorBFile::Rep::_trimDeadWritersTail() {
+  if (!_trimTailPending) return;
+  _trimTailPending = false;
+  DistantSync::TrimTail(*this);
 }
 
 // Re-reads a cached block into its own handle, so that a caller sharing it

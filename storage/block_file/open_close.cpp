@@ -348,6 +348,11 @@ void ZorBFile::Rep::_openCommon(int32_t openFlags, int32_t fileType, int32_t sig
       _state |= kBumpCounter;
       if (!CheckDir(nullptr) && !(openFlags & ZorBfOpenTolerant)) ZorRaise(kSource, ZorErr(1, 32), &_path);
       if (IsDistant()) {
+        // A writer that died before this opening may have left blocks past
+        // the end the directory knows; the stream reports nothing before
+        // the callback is set. They go at the first transaction, before
+        // this process appends behind them.
+        _trimTailPending = IsWriteEnable();
         _stream->Command(ZorStmCmdSetChangeCallback, nullptr, reinterpret_cast<void*>(&_streamChangedThunk),
                          this, nullptr);
       }
@@ -526,6 +531,7 @@ void ZorBFile::Rep::_clear() {
   _space = nullptr;
   _journal.reset();
   _journalWrites = false;
+  _trimTailPending = false;
   _journalPath.Trash();
   _overlay.Clear();
   _overlaySize = 0;

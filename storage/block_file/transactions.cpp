@@ -79,6 +79,7 @@ void ZorBFile::Rep::StartTransaction() {
       bool everything = false;
       if (IsDistant()) _catchUpJournal(&everything);
       if (everything) _onStreamChanged(true);
+      if (IsDistant()) _trimDeadWritersTail();
     } catch (...) {
       if (IsDistant()) _stream->EndExclusive();
       throw;
