@@ -335,6 +335,34 @@ TEST(BFileDistantStream, WriterKilledInsideItsBracketMeansEverythingToTheOthers)
   ZorSetForceDistant(false);
 }
 
+// Bytes a dead writer appended past the end the directory knows are cut
+// off by the next opening before it appends, so no lost space remains.
+TEST(BFileDistantStream, AnOpeningCutsADeadWritersTailBeforeAppending) {
+  TempDir dir;
+  const ZorFsa path = dir.Fsa("s.zbf");
+  ZorBFile::Create(&path, kKitType, kKitSignature, "dead tail", ZorFsaCreateAlways);
+  ZorSetForceDistant(true);
+  const int killed = RunInChild([&] {
+    ZorStdStream a;
+    a.Init(&path, ZorPermReadWrite | ZorShareReadWrite, 0);
+    a.BeginExclusive();
+    const std::string garbage(70000, 'g');
+    a.Seek(static_cast<int64_t>(a.GetSize()), ZorSeekSet);
+    a.Write(garbage.data(), static_cast<uint32_t>(garbage.size()));
+    kill(getpid(), SIGKILL);
+    return 0;
+  });
+  EXPECT_EQ(killed, -1);
+  ZorBFile f;
+  f.Open(&path, ZorPermReadWrite, ZorShareReadWrite, ZorBfOpenCopyOnWrite | ZorBfOpenNoFlush, 8, kKitType,
+         kKitSignature);
+  ZorHandle h = HandleOf(Pattern(3000, 7));
+  f.BCreate(&h, 1, 1, 0, true);
+  EXPECT_TRUE(f.CheckLostSpace(nullptr));
+  f.Close(ZorBfCloseNormal);
+  ZorSetForceDistant(false);
+}
+
 // ------------------------------------------------------------ processes
 
 // ZorBfStress runs: every transaction serialised, every block intact. A
