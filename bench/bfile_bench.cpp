@@ -604,7 +604,7 @@ int main(int argc, char** argv) {
                 {0, 1});
   RegisterPhase("single", {{"Ours", BM_Single<Ours>}, {"Peer", BM_Single<Rb>}, {"PeerWal", BM_Single<PeerWal, Rb>}},
                 {1});
-  RegisterPhase("commit", {{"Ours", BM_Single<OursCow, Ours>}, {"Peer", BM_Single<PeerWal, Rb>}}, {1});
+  RegisterPhase("commit", {{"Ours", BM_Single<OursCow, Ours>}, {"Peer", BM_Single<PeerWal, Rb>}}, {0, 1});
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   Work();  // the workload is drawn before any timing

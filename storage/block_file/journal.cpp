@@ -110,7 +110,7 @@
 //     only the records before it could put older entries and header over
 //     what later records wrote in place. A journal cut short inside its last
 //     record is a torn record (5.). A journal older than the block file is
-//     ignored too: the file's update counter is past every counter the
+//     ignored too: the file's update counter is none of those the
 //     generation knows (see Scan), which happens when an opening that did
 //     not see the journal wrote the file, or when an older copy of the
 //     journal is put back. One cut at a record boundary, within the opening
@@ -372,21 +372,26 @@ JournalScan Journal::Scan(RecordSink* sink, uint64_t from) {
     return GetLE32(h + kZorBfHdrGuid) == _owner.guid && GetLE32(h + kZorBfHdrFileType) == _owner.fileType &&
            GetLE32(h + kZorBfHdrSignature) == _owner.signature;
   };
-  uint64_t newest = base;
+  // The update counters the generation knows: the one it opened on and
+  // each record's (all alike, but for an emptying that resets it).
+  std::vector<uint64_t> counters{base};
   _end = _walk([&](const JournalRecord& r) {
     owned = owned || sameOwner(r.header);
-    newest = std::max(newest, GetLE64(r.header + kZorBfHdrUpdate));
+    const uint64_t c = GetLE64(r.header + kZorBfHdrUpdate);
+    if (std::find(counters.begin(), counters.end(), c) == counters.end()) counters.push_back(c);
   });
-  // Every opening that writes the block file raises its update counter at
-  // its first header write. While a generation lasts, the header on disk is
-  // the one it opened on or a record's (a header written outside a commit
-  // zeroes the journal first), so its counter is at most the largest of
-  // theirs; only emptying may lower it, which is why the opening one counts.
-  // A counter past them all means that the file was written since, by an
-  // opening that ignored this journal, or that the journal is an older copy:
-  // replaying it would put older entries over newer ones. The counter lies
-  // in the first sector, so a torn header write cannot raise it.
-  const bool stale = owned && _sequence > 0 && _owner.update > newest;
+  // While a generation lasts, the header on disk is the one it opened on
+  // (durable then) or one of its records' (a header written outside a
+  // commit zeroes the journal first), so its update counter is one of
+  // theirs. Every opening that writes the block file raises the counter at
+  // its first header write, durably before any record carries it; an
+  // opening that ignored this journal therefore left a counter the
+  // generation does not know, and so does an older copy of the journal put
+  // back beside a newer file. Replaying it would put older entries over
+  // newer ones. The counter lies in the first sector, so a torn header
+  // write cannot change it.
+  const bool stale = owned && _sequence > 0 &&
+                     std::find(counters.begin(), counters.end(), _owner.update) == counters.end();
   if (!owned || stale) {
     scan.state = stale ? JournalScan::kStale : JournalScan::kForeign;
     _salt = 0;

@@ -301,16 +301,23 @@ void Rep::_commitJournaled() {
 }
 
 // The committed directory entries and header, written where they live (no
-// flush: the journal holds them).
+// flush: the journal holds them). Runs 16 KiB or less apart go out as one
+// write with the entries between them, which hold their committed values
+// (copying a few pages costs less than a system call): a transaction that
+// touches entries all over the directory costs a few writes, not one per
+// entry.
 void Rep::_applyCommitted() {
-  _forEachRun([this](int32_t first, int32_t count, const std::vector<uint8_t>& bytes) {
-    const uint64_t at = kZorBfHeaderSize + uint64_t(first - 1) * kZorBfEntrySize;
-    if (IsDistant())
-      _writeRange(static_cast<int64_t>(at), bytes.data(), static_cast<uint32_t>(bytes.size()), false);
-    else
-      _writeAt(at, bytes.data(), static_cast<uint32_t>(bytes.size()));
-    (void)count;
+  constexpr int32_t kGap = 16384 / kZorBfEntrySize;
+  int32_t low = 0, high = -1;
+  _forEachRun([&](int32_t first, int32_t count, const std::vector<uint8_t>&) {
+    if (high >= 0 && first - high - 1 > kGap) {
+      _writeEntries(low, high);
+      high = -1;
+    }
+    if (high < 0) low = first;
+    high = first + count - 1;
   });
+  if (high >= 0) _writeEntries(low, high);
   if (IsDistant())
     _writeRange(0, _header, kZorBfHeaderSize, false);
   else
@@ -323,6 +330,9 @@ void Rep::_applyCommitted() {
 void Rep::_checkpoint() {
   if (!_journaled()) return;
   if (_applyFailed) {
+    // The journal is this opening's own: its last record holds the
+    // committed header, whatever the failed writes left on disk.
+    _journal->SetOwner(OwnerOf(_committedHeader));
     FileSink sink(*this);
     _journal->Scan(&sink, 0);
     sink.Finish(true);
