@@ -229,6 +229,21 @@ void ByteOverlay::Patch(uint64_t pos, uint8_t* buf, uint32_t n) const {
   }
 }
 
+JournalOwner OwnerOf(const uint8_t* header) {
+  return {GetLE32(header + kZorBfHdrGuid), GetLE32(header + kZorBfHdrFileType), GetLE32(header + kZorBfHdrSignature),
+          GetLE64(header + kZorBfHdrUpdate)};
+}
+
+void OverlaySink::Apply(const JournalRecord& r) {
+  for (const JournalRecord::Piece& p : r.pieces) _o.Put(p.pos, p.bytes, p.length);
+  for (const JournalRecord::Entries& e : r.entries)
+    _o.Put(kZorBfHeaderSize + uint64_t(e.first - 1) * kZorBfEntrySize, e.bytes,
+           static_cast<uint32_t>(e.count) * kZorBfEntrySize);
+  _o.Put(0, r.header, kZorBfHeaderSize);
+  size = r.fileSize;
+  ++records;
+}
+
 // ------------------------------------------------------------ journal
 
 Journal::Journal(iZorStream* stream, bool owned, const JournalOwner& owner)

@@ -50,6 +50,9 @@ struct JournalRecord {
   std::vector<Piece> pieces;
 };
 
+// The identity and update counter a block file's header image names.
+JournalOwner OwnerOf(const uint8_t* header);
+
 class RecordSink {
  public:
   virtual void Apply(const JournalRecord& record) = 0;
@@ -82,6 +85,19 @@ class ByteOverlay {
 
  private:
   std::map<uint64_t, std::vector<uint8_t>> _runs;  // disjoint, by start
+};
+
+// Replays records into an overlay: what a reader of the block file sees.
+class OverlaySink : public RecordSink {
+ public:
+  explicit OverlaySink(ByteOverlay& overlay) : _o(overlay) {}
+  void Apply(const JournalRecord& r) override;
+
+  uint64_t records = 0;
+  uint64_t size = 0;  // the block file's logical size after the last record
+
+ private:
+  ByteOverlay& _o;
 };
 
 class Journal {

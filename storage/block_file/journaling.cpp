@@ -36,6 +36,7 @@
 namespace zorvane {
 
 using bfile::kSource;
+using bfile::OwnerOf;
 
 namespace {
 
@@ -43,11 +44,6 @@ using Rep = ZorBFile::Rep;
 
 constexpr uint64_t kSmallTransaction = 256 * 1024;  // block data a record carries
 constexpr uint64_t kCheckpointBytes = 8u << 20;     // a generation this large is checkpointed
-
-bfile::JournalOwner OwnerOf(const uint8_t* header) {
-  return {platform::GetLE32(header + kZorBfHdrGuid), platform::GetLE32(header + kZorBfHdrFileType),
-          platform::GetLE32(header + kZorBfHdrSignature), platform::GetLE64(header + kZorBfHdrUpdate)};
-}
 
 // Replays records into the block file's stream.
 class FileSink : public bfile::RecordSink {
@@ -87,28 +83,6 @@ class FileSink : public bfile::RecordSink {
   uint64_t _size = 0;
 };
 
-// Replays records into a reader's overlay.
-class OverlaySink : public bfile::RecordSink {
- public:
-  explicit OverlaySink(bfile::ByteOverlay& overlay) : _o(overlay) {}
-
-  void Apply(const bfile::JournalRecord& r) override {
-    for (const bfile::JournalRecord::Piece& p : r.pieces) _o.Put(p.pos, p.bytes, p.length);
-    for (const bfile::JournalRecord::Entries& e : r.entries)
-      _o.Put(kZorBfHeaderSize + uint64_t(e.first - 1) * kZorBfEntrySize, e.bytes,
-             static_cast<uint32_t>(e.count) * kZorBfEntrySize);
-    _o.Put(0, r.header, kZorBfHeaderSize);
-    size = r.fileSize;
-    ++records;
-  }
-
-  uint64_t records = 0;
-  uint64_t size = 0;
-
- private:
-  bfile::ByteOverlay& _o;
-};
-
 }  // namespace
 
 // ------------------------------------------------------------ opening
@@ -141,7 +115,7 @@ void Rep::_recoverJournal() {
   _journalWrites = IsWriteEnable() && (_openFlags & ZorBfOpenCopyOnWrite) && _depth != kNoTransaction;
   _journalInfo.exists = true;
   FileSink fileSink(*this);
-  OverlaySink overlaySink(_overlay);
+  bfile::OverlaySink overlaySink(_overlay);
   bfile::RecordSink* sink = IsWriteEnable() ? static_cast<bfile::RecordSink*>(&fileSink) : &overlaySink;
   const bfile::JournalScan scan = _journal->Scan(sink, bfile::Journal::kUnapplied);
   const uint64_t replayed = IsWriteEnable() ? fileSink.records : overlaySink.records;

@@ -11,6 +11,11 @@
 // not trusted. Overlapping extents are not judged: both blocks are copied,
 // and the checks of the source say which ones overlapped.
 //
+// Transactions that a crash left in the journal beside the file, committed
+// but not yet in it, are read as a reader of the file sees them: laid over
+// its bytes (a journal of another file, damaged or older than the file is
+// ignored, as an opening would).
+//
 // The new file is built in two transactions. The first lays out the whole
 // directory as empty slots, so that the area reserved for it is in place and
 // no block ever has to move; the second appends each sound block at the end
@@ -35,6 +40,7 @@
 #include "foundation/errors/raise.h"
 #include "platform/little_endian.h"
 #include "storage/block_file/block_file_impl.h"
+#include "storage/block_file/journal.h"
 #include "storage/block_file/maintenance.h"
 
 namespace zorvane {
@@ -67,6 +73,38 @@ struct Salvager {
   ZorBFile out;
   ZorBFile::Rep& o;  // out's representation
   std::vector<uint8_t> buffer;
+  bfile::ByteOverlay overlay;  // committed transactions of the journal
+
+  // Reads what the file holds at pos, with the journal's transactions over
+  // it; the count of bytes read.
+  uint32_t ReadAt(uint64_t pos, void* buf, uint32_t n) {
+    in->Seek(static_cast<int64_t>(pos), ZorSeekSet);
+    uint32_t got = in->Read(buf, n);
+    if (overlay.Empty()) return got;
+    if (got < n && pos + n <= fileSize) {
+      std::memset(static_cast<uint8_t*>(buf) + got, 0, n - got);
+      got = n;
+    }
+    overlay.Patch(pos, static_cast<uint8_t*>(buf), got);
+    return got;
+  }
+
+  // The journal beside the file, when there is one that holds transactions
+  // the file lacks.
+  void ReadJournal() {
+    string sys;
+    const std::string name = std::string(inPath->GetSysPath(&sys)) + kZorBfJournalSuffix;
+    const ZorFsa path(name.c_str());
+    if (!ZorFsaCmd(&path, ZorFsaCmdQuiet).Exists()) return;
+    iZorStream* s = ZorOpenStream(&path, ZorPermRead | ZorShareReadWrite, nullptr, ZorStmNotShared | ZorStmNoRaise);
+    if (!s) return;
+    bfile::Journal journal(s, true, bfile::OwnerOf(header));
+    bfile::OverlaySink sink(overlay);
+    journal.Scan(&sink, bfile::Journal::kUnapplied);
+    if (sink.records == 0) return;
+    fileSize = std::max(fileSize, sink.size);
+    overlay.Patch(0, header, kZorBfHeaderSize);
+  }
 
   template <typename... Args>
   void Item(eZorVerifType type, int32_t msg, Args... args) {
@@ -79,12 +117,13 @@ struct Salvager {
     in->Seek(0, ZorSeekSet);
     if (in->Read(header, kZorBfHeaderSize) != kZorBfHeaderSize || std::memcmp(header, "ZorBFile", 8) != 0)
       ZorRaise(kSource, ZorErr(1, 36), inPath);
+    ReadJournal();
     recorded = platform::GetLE32(header + kZorBfHdrDirCount);
     const uint64_t room = (fileSize - kZorBfHeaderSize) / kZorBfEntrySize;
     const uint64_t count = std::min<uint64_t>({recorded, room, kZorBfMaxEntries});
     counts.missing = static_cast<int32_t>(std::min<uint64_t>(recorded - count, std::numeric_limits<int32_t>::max()));
     std::vector<uint8_t> bytes(count * kZorBfEntrySize);
-    if (!bytes.empty() && in->Read(bytes.data(), static_cast<uint32_t>(bytes.size())) != bytes.size())
+    if (!bytes.empty() && ReadAt(kZorBfHeaderSize, bytes.data(), static_cast<uint32_t>(bytes.size())) != bytes.size())
       ZorRaise(kSource, ZorErr(1, 32), inPath);
     dir.resize(count);
     for (size_t i = 0; i < count; ++i) dir[i].Load(bytes.data() + i * kZorBfEntrySize);
@@ -110,8 +149,7 @@ struct Salvager {
     buffer.resize(e.size);
     if (e.size != 0) {
       try {
-        in->Seek(static_cast<int64_t>(e.GetPos()), ZorSeekSet);
-        if (in->Read(buffer.data(), e.size) != e.size) return false;
+        if (ReadAt(e.GetPos(), buffer.data(), e.size) != e.size) return false;
       } catch (const ZorEBasic&) {
         return false;
       }

@@ -248,6 +248,20 @@ void RunKills(bool copyOnWrite, int rounds, uint32_t seed, Tally* t, int32_t fil
     const Round r = KillWriter(path, g, flags, cache, delay, duringOpen);
     ASSERT_FALSE(r.exitedByItself) << "the writer failed (flags " << flags << ")";
     ++t->kills;
+    // Salvage, which reads the file as it stands, sees what the journal
+    // holds too: the generation the opening below recovers.
+    int32_t salvaged = -2;
+    const std::string copy = dir.File("salvaged.zbf");
+    if (copyOnWrite && rng() % 4 == 0) {
+      const ZorFsa copyFsa(copy.c_str());
+      ZorFsaCmd(&copyFsa, ZorFsaCmdQuiet).Remove();
+      ZorBFile::Salvage(&fsa, &copyFsa, nullptr, nullptr, nullptr);
+      ZorBFile s;
+      s.Open(&copyFsa, ZorPermRead, ZorShareRead, 0, 8, kFileType, kSignature);
+      std::string ignored;
+      salvaged = ReadGeneration(&s, kGenBlocks * (g_spread - 1), &ignored);
+      s.Close(ZorBfCloseNormal);
+    }
 
     ZorBFile f;
     f.Open(&fsa, ZorPermReadWrite, ZorShareExclusive, ZorBfOpenNoFlush, 8, kFileType, kSignature);
@@ -279,6 +293,7 @@ void RunKills(bool copyOnWrite, int rounds, uint32_t seed, Tally* t, int32_t fil
     } else {
       EXPECT_TRUE(now == r.lastReported || now == r.lastReported + 1)
           << "generation " << now << " after the report of " << r.lastReported;
+      if (salvaged != -2) EXPECT_EQ(salvaged, now) << "salvage";
       if (now == r.lastReported + 1) ++t->aheadOfReport;
       // A block created now takes free space, which must not overlap a
       // committed block: read from the disk, the generation is intact.
