@@ -265,6 +265,7 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   void _onStreamChanged(bool everything);
   // After news of unknown extent, once what the journal holds is in the file.
   void _trimDeadWritersTail();
+  void _cutUncoveredTail();  // a dead writer's uncommitted blocks at the end of the file
   bool _writeRange(int64_t pos, const void* data, uint32_t n, bool compareOnly);
   void _reloadBlock(int32_t id);
   // A distant file outside any transaction: reads run inside the stream's

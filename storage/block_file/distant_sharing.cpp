@@ -215,17 +215,6 @@ struct DistantSync {
     f._sendMsg(0);
   }
 
-  // After news of unknown extent (a writer that died inside its bracket,
-  // among others) the file may end with bytes no entry covers: the blocks
-  // the dead writer appended. Under the exclusive bracket the directory
-  // just read is the whole truth, so they are cut off.
-  static void TrimTail(Rep& f) {
-    uint64_t end = f._dataStart();
-    for (const sZorBfBRef& e : f._dir)
-      if (e.HasPos()) end = std::max(end, e.GetPos() + e.capacity);
-    if (f._currentFileSize() > end) f._setFileSize(end);
-  }
-
   static void Install(Rep& f, const uint8_t* header, std::vector<sZorBfBRef> dir) {
     f._dir = std::move(dir);
     f._cache.resize(f._dir.size(), nullptr);
@@ -269,7 +258,7 @@ void ZorBFile::Rep::_onStreamChanged(bool everything) {
 void ZorBFile::Rep::_trimDeadWritersTail() {
   if (!_trimTailPending) return;
   _trimTailPending = false;
-  DistantSync::TrimTail(*this);
+  _cutUncoveredTail();
 }
 
 // Re-reads a cached block into its own handle, so that a caller sharing it

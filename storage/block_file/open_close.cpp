@@ -170,6 +170,17 @@ void ZorBFile::Rep::_readAt(uint64_t pos, void* buf, uint32_t n) {
   _overlay.Patch(pos, static_cast<uint8_t*>(buf), n);
 }
 
+// After a writer died (a bad close, news of unknown extent on a shared
+// file) the file may end with bytes no entry covers: blocks the dead writer
+// appended for a transaction it never committed. With the whole directory
+// read (and the journal applied), they are cut off.
+void ZorBFile::Rep::_cutUncoveredTail() {
+  uint64_t end = _dataStart();
+  for (const sZorBfBRef& e : _dir)
+    if (e.HasPos()) end = std::max(end, e.GetPos() + e.capacity);
+  if (_currentFileSize() > end) _setFileSize(end);
+}
+
 void ZorBFile::Rep::_writeAt(uint64_t pos, const void* buf, uint32_t n) {
   if (n == 0) return;
   _stream->Seek(static_cast<int64_t>(pos), ZorSeekSet);
@@ -365,6 +376,7 @@ void ZorBFile::Rep::_openCommon(int32_t openFlags, int32_t fileType, int32_t sig
     ZorRegisterPurger(_owner);
     _purgerRegistered = true;
     if (IsWriteEnable()) {
+      if (_screenFree && !IsDistant() && _missingEntries == 0 && !(openFlags & ZorBfOpenTolerant)) _cutUncoveredTail();
       _setHeaderDirty();
       if (!IsDistant()) _writeHeader();
       // The raised update counter is durable before any record carries it:
