@@ -380,8 +380,8 @@ void ZorBFile::Rep::_openCommon(int32_t openFlags, int32_t fileType, int32_t sig
       _setHeaderDirty();
       if (!IsDistant()) _writeHeader();
       // The raised update counter is durable before any record carries it:
-      // an opening that ignores the journal then raises it past every
-      // record's, which is how the journal knows it is older than the file.
+      // an opening that ignores the journal then leaves a counter no record
+      // carries, which is how the journal knows it is older than the file.
       if (!IsDistant() && _journaled() && !(_openFlags & ZorBfOpenNoFlush)) _osFlush();
     }
     _saveCommitted();
