@@ -197,21 +197,16 @@ void Rep::_noteData(uint64_t pos, const void* data, uint32_t n) {
   _journal->AddPiece(pos, data, n);
 }
 
-// The changed entries in id order, as runs of consecutive ids.
+// The changed entries in id order, as runs of consecutive ids (first,
+// count). The changed ids are sorted in place, once per flush.
 template <class Run>
 void Rep::_forEachRun(Run run) {
-  std::vector<int32_t> ids;
-  ids.reserve(_changedIds.size());
-  for (const int32_t id : _changedIds)
-    if (id <= _dirCount()) ids.push_back(id);
-  std::sort(ids.begin(), ids.end());
-  std::vector<uint8_t> bytes;
-  for (size_t i = 0; i < ids.size();) {
-    size_t j = i + 1;
-    while (j < ids.size() && ids[j] == ids[j - 1] + 1) ++j;
-    bytes.resize((j - i) * kZorBfEntrySize);
-    for (size_t k = i; k < j; ++k) _entry(ids[k]).Store(bytes.data() + (k - i) * kZorBfEntrySize);
-    run(ids[i], static_cast<int32_t>(j - i), bytes);
+  if (!std::is_sorted(_changedIds.begin(), _changedIds.end())) std::sort(_changedIds.begin(), _changedIds.end());
+  const auto end = std::upper_bound(_changedIds.begin(), _changedIds.end(), _dirCount());
+  for (auto i = _changedIds.begin(); i != end;) {
+    auto j = i + 1;
+    while (j != end && *j == *(j - 1) + 1) ++j;
+    run(*i, static_cast<int32_t>(j - i));
     i = j;
   }
 }
@@ -244,7 +239,10 @@ void Rep::_commitJournaled() {
   }
   _prepareHeaderWrite();
   if (!_journal->Building()) _journal->Begin();
-  _forEachRun([this](int32_t first, int32_t count, const std::vector<uint8_t>& bytes) {
+  std::vector<uint8_t> bytes;
+  _forEachRun([&](int32_t first, int32_t count) {
+    bytes.resize(size_t(count) * kZorBfEntrySize);
+    for (int32_t k = 0; k < count; ++k) _entry(first + k).Store(bytes.data() + size_t(k) * kZorBfEntrySize);
     _journal->AddEntries(first, count, bytes.data());
   });
   // The header on disk is the last commit's (or an older one's, when only
@@ -283,7 +281,7 @@ void Rep::_commitJournaled() {
 void Rep::_applyCommitted() {
   constexpr int32_t kGap = 16384 / kZorBfEntrySize;
   int32_t low = 0, high = -1;
-  _forEachRun([&](int32_t first, int32_t count, const std::vector<uint8_t>&) {
+  _forEachRun([&](int32_t first, int32_t count) {
     if (high >= 0 && first - high - 1 > kGap) {
       _writeEntries(low, high);
       high = -1;
