@@ -180,6 +180,8 @@ TEST(DecimalLogType, Classification) {
       {"1/2/3/4", kZorLogTypeText},   {"12345/6", kZorLogTypeText},    {"1//2", kZorLogTypeText},
       {",", kZorLogTypeText},         {"abc", kZorLogTypeText},        {"", kZorLogTypeText}};
   for (const auto& [text, type] : texts) EXPECT_EQ(ZorExpToLogType(text), type) << text;
+  ZorDocConfigScope commas(Separators(".", ","));
+  EXPECT_EQ(ZorExpToLogType("  12.5  "), kZorLogTypeInt);  // the spaces around are no separators here
 }
 
 }  // namespace
