@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "platform/pointer_check.h"
 #include "tests/support/channels.h"
