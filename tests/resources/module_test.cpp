@@ -91,6 +91,8 @@ TEST(ModuleKernel, IsModuleOneAndNeverLoadsAnything) {
   // The base class answers nothing.
   EXPECT_EQ(kernel->QueryInterface(ZorQiPrefHandler), nullptr);
   EXPECT_EQ(kernel->HandleMessage(ZorModuleMsgPlugIn, 0, 0, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(kernel->HandleUtil(static_cast<eZorUtilAction>(1), 0, false), 0);
+  EXPECT_EQ(kernel->HandlePref(static_cast<eZorPrefAction>(1), 0, false), 0);
 }
 
 TEST(ModuleKernel, InstanceIsTheLibrarysOwnObject) {

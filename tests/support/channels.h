@@ -5,6 +5,7 @@
 #include <zorvane/zorvane.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,10 @@ class Channels {
     _oldSink = ZorSetDebugSink([](const char* text, void* self) { static_cast<Channels*>(self)->debug.push_back(text); },
                                this);
     _oldHook = ZorSetExceptionHook(
-        [](const sZorExceptionEvent& e, void* self) { static_cast<Channels*>(self)->exceptions.push_back(e.message); },
+        [](const sZorExceptionEvent& e, void* self) {
+          static_cast<Channels*>(self)->exceptions.push_back(e.message);
+          static_cast<Channels*>(self)->errors.push_back(e.err);
+        },
         this);
   }
   ~Channels() {
@@ -30,6 +34,7 @@ class Channels {
 
   std::vector<std::string> debug;
   std::vector<std::string> exceptions;
+  std::vector<int64_t> errors;  // the codes of `exceptions`
 
  private:
   ZorDebugSink _oldSink;

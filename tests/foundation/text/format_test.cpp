@@ -45,6 +45,7 @@ TEST(FormatErrors, CharacterAbove255RaisesInsideAndStopsTheFormatting) {
   EXPECT_EQ(Fmt("<^0w^1w> ^0i", 'A', 256), "<A^1w> ^0i");
   ASSERT_EQ(ch.exceptions.size(), 1u);
   EXPECT_EQ(ch.exceptions[0], "Cannot convert void* pointer to uchar value");
+  EXPECT_EQ(ch.errors[0], ZorErr(1, 23));
   ASSERT_EQ(ch.debug.size(), 1u);
   EXPECT_EQ(ch.debug[0], "ZorFormString: error in the Format string or in the arguments provided\n");
   EXPECT_EQ(Fmt("^0w^1w^2w", 0, 31, 255), "  \xff");
@@ -67,6 +68,15 @@ TEST(FormatErrors, UnreadablePointersStopTheFormatting) {
   int64_t q;
   memcpy(&q, edge - 4, 8);
   EXPECT_EQ(Fmt("[^0q]", edge - 4), "[" + std::to_string(q) + "]");
+  // A decimal and a date whose 8 bytes end at the locked page are read.
+  static_assert(sizeof(decimal) == 8 && sizeof(date) == 8);
+  const decimal amount(1234.5, kZorLogTypeFloat);
+  memcpy(edge - 4, &amount, 8);
+  EXPECT_EQ(Fmt("[^0.2]", edge - 4), Fmt("[^0.2]", &amount));
+  date day;
+  day.SetValue(150000.5);
+  memcpy(edge - 4, &day, 8);
+  EXPECT_EQ(Fmt("[^0t]", edge - 4), Fmt("[^0t]", &day));
   EXPECT_EQ(Fmt("[^0s]", reinterpret_cast<const char*>(0x00475542)), "[^0s]");
   munmap(map, 2 * page);
 }

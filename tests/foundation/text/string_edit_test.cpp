@@ -113,10 +113,12 @@ TEST(StringEdit, StartEndPos) {
   EXPECT_EQ(s.PosCh('o', 5), 7);
   EXPECT_EQ(s.PosCh('o', -3), 4);
   EXPECT_EQ(s.PosCh('z'), -1);
+  EXPECT_EQ(s.PosCh('o', 11), -1);  // from the end on
   EXPECT_EQ(s.PosRCh('o'), 7);
   EXPECT_EQ(s.PosRCh('o', 6), 4);
   EXPECT_EQ(s.PosRCh('o', 99), 7);
   EXPECT_EQ(s.PosRCh('H', 0), 0);
+  EXPECT_EQ(s.PosRCh('z'), -1);
   EXPECT_EQ(string().PosRCh('a'), -1);
 }
 
