@@ -206,19 +206,19 @@ def hexs(b):
 
 # ---------------------------------------------------------------- operations
 
+NUMBERS = {"N": ("<i", [0, 0, 1, -1, 7, 2**31 - 1, -2**31]), "Q": ("<q", [0, 1, -5, 2**40, -2**63]),
+           "D": ("<d", [0.0, -0.0, 1.5, -2.25, 1e300, 5e-324])}
+
+
 def typed_value(op):
+    """(the command's value field, the bytes stored): zero numbers and empty texts store nothing."""
     if op == "T":
         text = rng.choice(["", "a", "Ab", "abc", "TEXT", "zz"])
         return text or "-", (text.encode() + b"\0") if text else b""
-    if op == "N":
-        v = rng.choice([0, 0, 1, -1, 7, 2**31 - 1, -2**31])
-        return str(v), struct.pack("<i", v) if v else b""
-    if op == "Q":
-        v = rng.choice([0, 1, -5, 2**40, -2**63])
-        return str(v), struct.pack("<q", v) if v else b""
-    if op == "D":
-        v = rng.choice([0.0, -0.0, 1.5, -2.25, 1e300, 5e-324])
-        return v.hex(), struct.pack("<d", v) if v != 0.0 else b""
+    if op in NUMBERS:
+        fmt, choices = NUMBERS[op]
+        v = rng.choice(choices)
+        return v.hex() if op == "D" else str(v), struct.pack(fmt, v) if v != 0 else b""
     if op == "U":
         b = rng.choice([bytes(16), rng.randbytes(16)])
         return b.hex(), b

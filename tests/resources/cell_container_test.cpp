@@ -14,6 +14,7 @@ using namespace zorvane;
 TEST(Dyna, TypedValuesAndDefaults) {
   ZorDyna d;
   d.Init();
+  EXPECT_EQ(d.GetKindMax(), 0);
   EXPECT_FALSE(d.SetData(1, 1, 1, decimal()));
   EXPECT_FALSE(d.SetData(1, 1, 1, date()));
   EXPECT_FALSE(d.SetData(1, 1, 1, static_cast<const char*>(nullptr)));

@@ -26,6 +26,7 @@
 
 #include <zorvane/zorvane.h>
 
+#include "support/channels.h"
 #include "support/temp_files.h"
 #include "tests/resources/plugins/test_plugin.h"
 
@@ -62,21 +63,6 @@ void UseTestModules() {
   Register(kMissingId, "zortest_missing", 0);
 }
 
-// The lines of the debug channel while it lives.
-struct DebugCapture {
-  std::vector<std::string> lines;
-  ZorDebugSink previous;
-  DebugCapture() {
-    previous = ZorSetDebugSink(
-        [](const char* text, void* self) { static_cast<DebugCapture*>(self)->lines.push_back(text); }, this);
-  }
-  ~DebugCapture() { ZorSetDebugSink(previous, nullptr); }
-  bool Has(const std::string& part) const {
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& l) { return l.find(part) != std::string::npos; });
-  }
-};
-
 int LoadedObjects() {
   int n = 0;
   dl_iterate_phdr([](dl_phdr_info*, size_t, void* count) { return ++*static_cast<int*>(count), 0; }, &n);
@@ -105,6 +91,8 @@ TEST(ModuleKernel, IsModuleOneAndNeverLoadsAnything) {
   // The base class answers nothing.
   EXPECT_EQ(kernel->QueryInterface(ZorQiPrefHandler), nullptr);
   EXPECT_EQ(kernel->HandleMessage(ZorModuleMsgPlugIn, 0, 0, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(kernel->HandleUtil(static_cast<eZorUtilAction>(1), 0, false), 0);
+  EXPECT_EQ(kernel->HandlePref(static_cast<eZorPrefAction>(1), 0, false), 0);
 }
 
 TEST(ModuleKernel, InstanceIsTheLibrarysOwnObject) {
@@ -166,12 +154,12 @@ TEST(ModuleLoad, PluginIsLoadedFromItsDirectory) {
 // debug channel.
 TEST(ModuleLoad, FailuresGiveNullWithoutRaising) {
   UseTestModules();
-  DebugCapture debug;
+  test::Channels channels;
   ZorModule* module = nullptr;
   EXPECT_NO_THROW(module = ZorGetModule(kMissingId, nullptr));
   EXPECT_EQ(module, nullptr);
   EXPECT_EQ(ZorGetModuleInstance(kMissingId, true), nullptr);
-  EXPECT_TRUE(debug.Has("zortest_missing"));  // names the file
+  EXPECT_TRUE(channels.Has("zortest_missing"));  // names the file
   EXPECT_EQ(ZorGetModule(777777, nullptr), nullptr);  // not registered
   EXPECT_FALSE(ZorIsZorModule(LibraryOf("zortest_missing").c_str()));
   EXPECT_FALSE(ZorIsZorModule(nullptr));
@@ -182,18 +170,18 @@ TEST(ModuleLoad, FailuresGiveNullWithoutRaising) {
   ASSERT_NE(raw, nullptr);
   EXPECT_NE(dlsym(raw, ZOR_MODULE_ENTRY_NAME), nullptr);
   EXPECT_EQ(ZorGetModule(zortest::kNoEntryId, nullptr), nullptr);
-  EXPECT_TRUE(debug.Has(ZOR_MODULE_ENTRY_NAME));
+  EXPECT_TRUE(channels.Has(ZOR_MODULE_ENTRY_NAME));
   EXPECT_EQ(ZorGetModuleInstance(zortest::kNoEntryId, false), raw);  // loaded, but no object
   EXPECT_FALSE(ZorIsZorModule(LibraryOf("zortest_noentry").c_str()));
   dlclose(raw);
 
   // A message without ZorSendLoad tries no load.
   Register(4250, "zortest_unloaded", 0);
-  debug.lines.clear();
+  channels.debug.clear();
   EXPECT_EQ(ZorSendModuleMessage(4250, zortest::kCountMsg, 0, 0, 0, 0, nullptr, nullptr), 0);
-  EXPECT_TRUE(debug.lines.empty());
+  EXPECT_TRUE(channels.debug.empty());
   EXPECT_EQ(ZorSendModuleMessage(4250, zortest::kCountMsg, ZorSendLoad, 0, 0, 0, nullptr, nullptr), 0);
-  EXPECT_TRUE(debug.Has("zortest_unloaded"));
+  EXPECT_TRUE(channels.Has("zortest_unloaded"));
 }
 
 TEST(ModuleLoad, ConcurrentGetsShareOneObjectAndBalanceLocks) {
@@ -433,12 +421,11 @@ TEST(ModulePlaces, RootDefaultsToEnvironmentThenLibraryDirectory) {
   ZorFsa::KUnRegister(ZorKFsaModules);
   ZorFsa root;
   string text;
-  ASSERT_EQ(setenv("ZORVANE_MODULES", "/opt/zortest/mods", 1), 0);
-  ASSERT_TRUE(ZorGetModulesRoot(&root));
-  EXPECT_STREQ(root.GetSysPath(&text), "/opt/zortest/mods");
-  ASSERT_EQ(setenv("ZORVANE_MODULES", "/", 1), 0);  // one character is a path too
-  ASSERT_TRUE(ZorGetModulesRoot(&root));
-  EXPECT_STREQ(root.GetSysPath(&text), "/");
+  for (const char* env : {"/opt/zortest/mods", "/"}) {  // one character is a path too
+    ASSERT_EQ(setenv("ZORVANE_MODULES", env, 1), 0);
+    ASSERT_TRUE(ZorGetModulesRoot(&root));
+    EXPECT_STREQ(root.GetSysPath(&text), env);
+  }
   unsetenv("ZORVANE_MODULES");
   ASSERT_TRUE(ZorGetModulesRoot(&root));
   Dl_info info{};

@@ -9,7 +9,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -219,6 +218,15 @@ TEST_F(DevTree, LooseFilesPackedOrNotAndLanguagePacks) {
   ZorForEachRsrc(kModule, ZorRsrcStrList, [](void* v, int32_t id) { return static_cast<std::vector<int32_t>*>(v)->push_back(id), true; },
                  &ids);
   EXPECT_EQ(ids, (std::vector<int32_t>{5, 6}));
+
+  // Keyed look-ups read the first 1000 places of a list only.
+  std::vector<std::string> texts;
+  std::vector<Message> keyed;
+  for (int32_t place = 1; place <= 1001; ++place) texts.push_back(std::to_string(5000 + place) + ":at " + std::to_string(place));
+  for (int32_t place = 1; place <= 1001; ++place) keyed.push_back({place, texts[place - 1].c_str(), ""});
+  Write("devmod/7.StrList", MakeList(7, keyed));
+  EXPECT_STREQ(ZorLoadStringIndex(kModule, 7, 6000, &out), "at 1000");
+  EXPECT_STREQ(ZorLoadStringIndex(kModule, 7, 6001, &out), "");
 }
 
 TEST_F(DevTree, MissingResourcesModulesAndCursors) {

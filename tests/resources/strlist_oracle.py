@@ -223,6 +223,7 @@ def damaged(raw):
         dup = struct.pack('<iiiI', 0, 0, 0, 4) + struct.pack('<I', 0)
         out.append(('empty index first', dup + raw))
         out.append(('symbol shadowed', struct.pack('<iiiI', 2, 1, 3, 2) + b'Z\0' + raw))
+        out.append(('message text first', struct.pack('<iiiI', 2, 1, 1, 4) + b'Zz\0\0' + raw))
     out.append(('garbage', bytes(rng.randrange(256) for _ in range(rng.randint(0, 64)))))
     return out
 

@@ -172,19 +172,13 @@ def random_arg(rng):
     return (rng.choice(['s:null', 's:bug', 'y:null', 'p:low', 'p:noaccess']), None)
 
 
+TYPES_OF = {'n': INT_TYPES, 'q': QUAD_TYPES, 's': TEXT_TYPES, 's:null': TEXT_TYPES, 's:bug': TEXT_TYPES,
+            'g': GUID_TYPES, 'y': RECT_TYPES, 'y:null': RECT_TYPES}
+
+
 def types_for(arg):
-    tag = arg[0]
-    if tag == 'n':
-        return INT_TYPES
-    if tag == 'q':
-        return QUAD_TYPES
-    if tag in ('s', 's:null', 's:bug'):
-        return TEXT_TYPES
-    if tag == 'g':
-        return GUID_TYPES
-    if tag in ('y', 'y:null'):
-        return RECT_TYPES
-    return TEXT_TYPES + QUAD_TYPES + GUID_TYPES + RECT_TYPES  # a bad pointer for any of them
+    """The types an argument fits; a bad pointer fits any pointer type."""
+    return TYPES_OF.get(arg[0], TEXT_TYPES + QUAD_TYPES + GUID_TYPES + RECT_TYPES)
 
 
 def random_placeholder(rng, args):
@@ -227,15 +221,11 @@ def random_pattern(rng, args):
 
 def encode_arg(arg):
     tag, value = arg
-    if tag == 'n':
-        return 'n:%d' % value
-    if tag == 'q':
-        return 'q:%d' % value
     if tag in ('s', 'g'):
-        return '%s:%s' % (tag, value.hex())
-    if tag == 'y':
-        return 'y:' + ','.join(str(v) for v in value)
-    return tag
+        value = value.hex()
+    elif tag == 'y':
+        value = ','.join(map(str, value))
+    return tag if value is None else '%s:%s' % (tag, value)
 
 
 def fixed_cases():

@@ -58,22 +58,19 @@ TEST(OptionRead, NamesMatchWholeAndIgnoreQuotedText) {
 
 TEST(OptionRead, NumbersTakeDigitsUpToTheNextDash) {
   const char* opts = "-a=12 x5 -b=-3,75 -c='4' -d=1.2.3 -e -f=abc";
-  int32_t n = 99;
+  const struct {
+    const char* name;
+    bool found;
+    int32_t want;
+  } longs[] = {{"a", true, 125}, {"b", true, -3}, {"c", true, 4}, {"e", true, 0}, {"f", true, 0}, {"g", false, 0}};
+  for (const auto& c : longs) {
+    int32_t n = 99;
+    EXPECT_EQ(ZorGetStrOptLong(opts, c.name, &n), c.found) << c.name;
+    EXPECT_EQ(n, c.want) << c.name;
+  }
   int64_t q = 99;
-  EXPECT_TRUE(ZorGetStrOptLong(opts, "a", &n));
-  EXPECT_EQ(n, 125);
   EXPECT_TRUE(ZorGetStrOptQuad(opts, "b", &q));
   EXPECT_EQ(q, -3);
-  EXPECT_TRUE(ZorGetStrOptLong(opts, "b", &n));
-  EXPECT_EQ(n, -3);
-  EXPECT_TRUE(ZorGetStrOptLong(opts, "c", &n));
-  EXPECT_EQ(n, 4);
-  EXPECT_TRUE(ZorGetStrOptLong(opts, "e", &n));
-  EXPECT_EQ(n, 0);
-  EXPECT_TRUE(ZorGetStrOptLong(opts, "f", &n));
-  EXPECT_EQ(n, 0);
-  EXPECT_FALSE(ZorGetStrOptLong(opts, "g", &n));
-  EXPECT_EQ(n, 0);
   decimal d(5);
   EXPECT_TRUE(ZorGetStrOptDecimal(opts, "b", &d));
   EXPECT_DOUBLE_EQ(d._getDouble(), -3.75);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 using namespace zorvane;
 
@@ -92,15 +93,13 @@ TEST(DateFormat, SmallTexts) {
   delay.SetValue(0.75 / 86400);
   EXPECT_STREQ(delay.DelayStr(&out), "0:00:01");
   const date ref = Make(10, 6, 2024, 18, 0, 0);
-  const char* expected[] = {"Avant-hier", "Hier", "Aujourd'hui", "Demain", "Apr\xe8s-demain"};
-  for (int k = -2; k <= 2; ++k) {
-    date v(ZorDateAddDays, &ref, k);
-    EXPECT_STREQ(v.GetRelativeStr(&out, &ref), expected[k + 2]) << k;
+  const std::pair<int32_t, const char*> relative[] = {{-3, "Il y a 3 jours"}, {-2, "Avant-hier"}, {-1, "Hier"},
+                                                      {0, "Aujourd'hui"},      {1, "Demain"},      {2, "Apr\xe8s-demain"},
+                                                      {12, "Dans 12 jours"}};
+  for (const auto& [k, text] : relative) {
+    const date v(ZorDateAddDays, &ref, k);
+    EXPECT_STREQ(v.GetRelativeStr(&out, &ref), text) << k;
   }
-  date later(ZorDateAddDays, &ref, 12);
-  EXPECT_STREQ(later.GetRelativeStr(&out, &ref), "Dans 12 jours");
-  date earlier(ZorDateAddDays, &ref, -3);
-  EXPECT_STREQ(earlier.GetRelativeStr(&out, &ref), "Il y a 3 jours");
 }
 
 // ---------------------------------------------------------------- parsing
@@ -117,16 +116,15 @@ TEST(DateParse, TimeStampsWithoutTimeAndRefusedOnes) {
 
 // ---------------------------------------------------------------- moves
 
-TEST(DateMoves, UnknownCodesRaiseBadParam) {
+// The oracle checks which codes raise; here, what the exception carries.
+TEST(DateMoves, UnknownCodesRaiseBadParamFromTheDateSource) {
   date v = Make(1, 1, 2024);
-  for (int32_t code : {-10, 1, 70}) {
-    try {
-      v.Add(static_cast<eZorDate>(code));
-      ADD_FAILURE() << code;
-    } catch (const ZorEBasic& e) {
-      EXPECT_EQ(e.GetError(), ZorErr(1, 23));
-      EXPECT_STREQ(e.GetFileText(), "ZorDates");
-    }
+  try {
+    v.Add(static_cast<eZorDate>(70));
+    ADD_FAILURE() << "no exception";
+  } catch (const ZorEBasic& e) {
+    EXPECT_EQ(e.GetError(), ZorErr(1, 23));
+    EXPECT_STREQ(e.GetFileText(), "ZorDates");
   }
 }
 

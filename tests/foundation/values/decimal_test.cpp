@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace zorvane {
 namespace {
@@ -173,18 +174,14 @@ TEST(DecimalLogType, Classification) {
   EXPECT_EQ(ZorForceLogTypeNum(kZorLogTypeBoolean, kZorLogTypeFloat), kZorLogTypeFloat);
 
   ZorDocConfigScope scope(Separators(",", " "));
-  EXPECT_EQ(ZorExpToLogType(" -1 234,5 "), kZorLogTypeInt);
-  EXPECT_EQ(ZorExpToLogType("12/05/2020"), kZorLogTypeDate);
-  EXPECT_EQ(ZorExpToLogType("12-05"), kZorLogTypeDate);
-  EXPECT_EQ(ZorExpToLogType("9:30"), kZorLogTypeTime);
-  EXPECT_EQ(ZorExpToLogType("09:30:15"), kZorLogTypeTime);
-  EXPECT_EQ(ZorExpToLogType("9:3"), kZorLogTypeText);
-  EXPECT_EQ(ZorExpToLogType("1/2/3/4"), kZorLogTypeText);
-  EXPECT_EQ(ZorExpToLogType("12345/6"), kZorLogTypeText);  // groups of 1 to 4 digits
-  EXPECT_EQ(ZorExpToLogType("1//2"), kZorLogTypeText);
-  EXPECT_EQ(ZorExpToLogType(","), kZorLogTypeText);
-  EXPECT_EQ(ZorExpToLogType("abc"), kZorLogTypeText);
-  EXPECT_EQ(ZorExpToLogType(""), kZorLogTypeText);
+  const std::pair<const char*, eZorLogType> texts[] = {
+      {" -1 234,5 ", kZorLogTypeInt}, {"12/05/2020", kZorLogTypeDate}, {"12-05", kZorLogTypeDate},
+      {"9:30", kZorLogTypeTime},      {"09:30:15", kZorLogTypeTime},   {"9:3", kZorLogTypeText},
+      {"1/2/3/4", kZorLogTypeText},   {"12345/6", kZorLogTypeText},    {"1//2", kZorLogTypeText},
+      {",", kZorLogTypeText},         {"abc", kZorLogTypeText},        {"", kZorLogTypeText}};
+  for (const auto& [text, type] : texts) EXPECT_EQ(ZorExpToLogType(text), type) << text;
+  ZorDocConfigScope commas(Separators(".", ","));
+  EXPECT_EQ(ZorExpToLogType("  12.5  "), kZorLogTypeInt);  // the spaces around are no separators here
 }
 
 }  // namespace
