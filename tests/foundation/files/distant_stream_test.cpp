@@ -59,8 +59,7 @@ std::string ReadAt(iZorStream* s, uint64_t offset, uint32_t n) {
 }  // namespace
 
 TEST_F(DistantTest, ReportsExactlyTheChunksAnotherOpenerWrote) {
-  dir.Make("f", std::string(10 * kChunk, 'a'));
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", std::string(10 * kChunk, 'a'));
   ZorStdStream a, b;
   ASSERT_TRUE(a.Init(&path, kShared, 0));
   ASSERT_TRUE(b.Init(&path, kShared, 0));
@@ -115,8 +114,7 @@ TEST_F(DistantTest, ReportsExactlyTheChunksAnotherOpenerWrote) {
 }
 
 TEST_F(DistantTest, WritesOutsideTheBracketAndSizeChangesArePublished) {
-  dir.Make("f", std::string(4 * kChunk, 'a'));
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", std::string(4 * kChunk, 'a'));
   ZorStdStream b;
   ASSERT_TRUE(b.Init(&path, kShared, 0));
   ZorDelegate::Thunk thunk = [](void* o, int32_t arg) { *static_cast<int32_t*>(o) = arg + 10; };
@@ -143,8 +141,7 @@ TEST_F(DistantTest, WritesOutsideTheBracketAndSizeChangesArePublished) {
 }
 
 TEST_F(DistantTest, WrappedResetOrDamagedLogMeansEverything) {
-  dir.Make("f", std::string(4 * kChunk, 'a'));
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", std::string(4 * kChunk, 'a'));
   const std::string log = dir.File("f.zsl");
   ZorStdStream a, b;
   ASSERT_TRUE(a.Init(&path, kShared, 0));
@@ -186,8 +183,7 @@ TEST_F(DistantTest, WrappedResetOrDamagedLogMeansEverything) {
 }
 
 TEST_F(DistantTest, ReadersShareTheBracketAndWritersExcludeThem) {
-  dir.Make("f", "data");
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", "data");
   ZorStdStream r1, r2, w;
   ASSERT_TRUE(r1.Init(&path, ZorPermRead | ZorShareReadWrite, 0));
   ASSERT_TRUE(r2.Init(&path, ZorPermRead | ZorShareReadWrite, 0));
@@ -213,8 +209,7 @@ TEST_F(DistantTest, ReadersShareTheBracketAndWritersExcludeThem) {
 }
 
 TEST_F(DistantTest, LocalFilesAreNotDistantWithoutTheSwitchAndTheLogGoesWithTheFile) {
-  dir.Make("f", "data");
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", "data");
   {
     ZorStdStream s;
     ASSERT_TRUE(s.Init(&path, kShared, ZorStmDeleteOnClose));
@@ -223,8 +218,7 @@ TEST_F(DistantTest, LocalFilesAreNotDistantWithoutTheSwitchAndTheLogGoesWithTheF
   EXPECT_NE(access(dir.File("f").c_str(), F_OK), 0);
   EXPECT_NE(access(dir.File("f.zsl").c_str(), F_OK), 0);
   ZorSetForceDistant(false);
-  dir.Make("g", "data");
-  const ZorFsa local = dir.Fsa("g");
+  const ZorFsa local = dir.MakeFsa("g", "data");
   ZorStdStream s;
   ASSERT_TRUE(s.Init(&local, kShared, 0));
   EXPECT_FALSE(s.IsDistant());

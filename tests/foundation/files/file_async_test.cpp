@@ -68,8 +68,7 @@ TEST(FileAsync, FailuresAndCancellationLeaveNoTarget) {
   EXPECT_EQ(calls.args, std::vector<int32_t>{2});
   EXPECT_NE(access(dir.File("dst").c_str(), F_OK), 0);
 
-  dir.Make("src", std::string(5 << 20, 'x'));
-  const ZorFsa from = dir.Fsa("src");
+  const ZorFsa from = dir.MakeFsa("src", std::string(5 << 20, 'x'));
   copy.Init(&from, &to, &done, 1 << 20);
   copy.Idle();
   copy.Idle();

@@ -55,8 +55,7 @@ constexpr uint32_t kShares[] = {ZorShareExclusive, ZorShareRead, ZorShareReadWri
 // stream would refuse its first open.
 TEST(StdStreamShare, MatrixBetweenProcessesAndWithinOne) {
   TempDir dir;
-  dir.Make("f", "data");
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", "data");
   for (uint32_t a1 : kAccesses)
     for (uint32_t s1 : kShares)
       for (uint32_t a2 : kAccesses)
@@ -72,8 +71,7 @@ TEST(StdStreamShare, MatrixBetweenProcessesAndWithinOne) {
 
 TEST(StdStreamShare, RacingExclusiveOpenersNeverBothWin) {
   TempDir dir;
-  dir.Make("f");
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f");
   // Each child repeatedly opens exclusively and checks that nobody else is
   // inside (a marker file created with O_EXCL while holding the file).
   const std::string marker = dir.File("inside");
@@ -189,8 +187,7 @@ TEST(StdStreamOpen, RefusedOpensAndWhatIsNotARegularFile) {
 
 TEST(StdStreamOpen, GuardOwnsTheStreamAndTheLastUnlockCloses) {
   TempDir dir;
-  dir.Make("f", "abc");
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", "abc");
   const eZorStreamPerm excl = Perm(ZorPermReadWrite, ZorShareExclusive);
   {
     ZorLock guard;
@@ -279,8 +276,7 @@ TEST(StdStreamData, HandleAndTextHelpers) {
   ZorWriteHandle(s, &h, 1, true);
   EXPECT_EQ(ReadFile(file), "0AB");
 
-  dir.Make("g");
-  const ZorFsa copyPath = dir.Fsa("g");
+  const ZorFsa copyPath = dir.MakeFsa("g");
   ZorLock copyGuard;
   iZorStream* c = ZorOpenStream(&copyPath, Perm(ZorPermReadWrite, ZorShareExclusive), &copyGuard, 0);
   std::string big(3 << 20, '\0');

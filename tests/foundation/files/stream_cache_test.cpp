@@ -107,8 +107,7 @@ TEST(StreamCache, RandomOperationsOverAHandleAndAFile) {
     EXPECT_EQ(std::string(static_cast<char*>(h.GetDatas()), h.GetSize()), model);
   }
   zortest::TempDir dir;
-  dir.Make("f", "file");
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", "file");
   ZorStreamCache cache;
   ASSERT_TRUE(cache.Init(&path, ZorPermReadWrite | ZorShareExclusive, 0));
   const std::string model = Exercise(&cache, "file", 11, ZorStreamCache::kDefaultWindow);

@@ -391,14 +391,12 @@ TEST(TxtListModel, UniquenessSortAndTextRoundTrip) {
 
 TEST(TxtList, FromFileAndFromRows) {
   zortest::TempDir dir;
-  dir.Make("colors.txt", "1|Red\n2|Green\n");
-  const ZorFsa path = dir.Fsa("colors.txt");
+  const ZorFsa path = dir.MakeFsa("colors.txt", "1|Red\n2|Green\n");
   ZorTxtList list;
   list.Init(&path, '|', '\n');
   ExpectSame(list, {Added("Red", 1, false, ""), Added("Green", 2, false, "")});
 
-  dir.Make("empty.txt");
-  const ZorFsa empty = dir.Fsa("empty.txt");
+  const ZorFsa empty = dir.MakeFsa("empty.txt");
   ZorTxtList none;
   none.Init(&empty, '|', '\n');
   EXPECT_TRUE(none.IsInit());
