@@ -173,27 +173,32 @@ std::string Str(const string& s) { return std::string(s.CStr(), s.Len()); }
 TEST(TxtList, DelimitedTextWithIdentifiers) {
   ZorTxtList list;
   EXPECT_FALSE(list.IsInit());
-  list.Init(("10:Red;-5:a" + kSep + "b;2147483648:big;-2147483648:min;7;:x;;;").c_str(), ':', ';');
+  list.Init("10:Red;20:Green;;Blue", ':', ';');
   EXPECT_TRUE(list.IsInit());
-  ExpectSame(list, {Added("Red", 10, false, ""), Added("a", -5, false, "b"), Added("2147483648:big", 0, true, ""),
-                    Added("min", INT32_MIN, false, ""), Added("7", 0, true, ""), Added(":x", 0, true, "")});
+  ExpectSame(list, {Added("Red", 10, false, ""), Added("Green", 20, false, ""), Added("Blue", 0, true, "")});
+
+  list.Init(("-5:a" + kSep + "b;2147483648:big;-2147483648:min;7;:x;;;").c_str(), ':', ';');
+  std::vector<Model> expected = {Added("a", -5, false, "b"), Added("2147483648:big", 0, true, ""),
+                                 Added("min", INT32_MIN, false, ""), Added("7", 0, true, ""),
+                                 Added(":x", 0, true, "")};
+  ExpectSame(list, expected);
+
   list.Init("12:", ':', ';');  // an identifier with an empty text still has a code flag
+  EXPECT_EQ(list.GetNbItem(), 1);
   EXPECT_EQ(list.GetItemFlags(1), ZorTxtHasId | ZorTxtHasCode);
   list.Init("1:a;2:b", 0, 0);  // no separator: one run; no identifier character
   ExpectSame(list, {Added("1:a;2:b", 0, true, "")});
-  string s;
-  EXPECT_LIB_ERROR(18, list.GetItem(2, &s, ZorTxtKindCode));
-  EXPECT_LIB_ERROR(18, list.Del(0));
-  EXPECT_LIB_ERROR(18, list.Ins(3, "x"));
-  EXPECT_EQ(list.Ins(2, "c"), 2);
 }
 
 TEST(TxtList, PartsOfAnItem) {
   ZorTxtList list;
   list.Add("A001", 5, false, "Chair");
   string s;
+  EXPECT_EQ(list.GetItemText(1), "A001" + kSep + "Chair");
   EXPECT_EQ(list.GetItem(1, &s, ZorTxtKindLabel), 5);
   EXPECT_STREQ(s.CStr(), "Chair");
+  list.GetItem(1, &s, ZorTxtKindCode);
+  EXPECT_STREQ(s.CStr(), "A001");
   list.GetItem(1, &s, ZorTxtKindIdText, ':');
   EXPECT_EQ(Str(s), "5:A001" + kSep + "Chair");
   list.GetItem(1, &s, 17);
@@ -218,12 +223,23 @@ TEST(TxtList, LongTextsLiveOnTheHeapAndCopyDeeply) {
   ZorTxtList copy(list), assigned;
   assigned = list;
   assigned = assigned;
+  EXPECT_NE(copy.GetRecord(2)->longText, list.GetRecord(2)->longText);
   list.Set(2, "short", 0, true, nullptr);  // frees the original's heap text
   list.Trash();
   ZorTxtList moved(std::move(assigned));
   EXPECT_EQ(assigned.GetNbItem(), 0);
   EXPECT_EQ(copy.GetItemText(2), std::string(64, 'b'));
   EXPECT_EQ(moved.GetItemText(2), std::string(64, 'b'));
+}
+
+TEST(TxtList, IndexesOutsideTheListRaise) {
+  ZorTxtList list;
+  list.Init("a;b", ':', ';');
+  string s;
+  EXPECT_LIB_ERROR(18, list.GetItem(3, &s, ZorTxtKindCode));
+  EXPECT_LIB_ERROR(18, list.Del(0));
+  EXPECT_LIB_ERROR(18, list.Ins(4, "x"));
+  EXPECT_EQ(list.Ins(3, "c"), 3);
 }
 
 // ---------------------------------------------------------------- against the model
@@ -391,12 +407,14 @@ TEST(TxtListModel, UniquenessSortAndTextRoundTrip) {
 
 TEST(TxtList, FromFileAndFromRows) {
   zortest::TempDir dir;
-  const ZorFsa path = dir.MakeFsa("colors.txt", "1|Red\n2|Green\n");
+  dir.Make("colors.txt", "1|Red\n2|Green\n");
+  const ZorFsa path = dir.Fsa("colors.txt");
   ZorTxtList list;
   list.Init(&path, '|', '\n');
   ExpectSame(list, {Added("Red", 1, false, ""), Added("Green", 2, false, "")});
 
-  const ZorFsa empty = dir.MakeFsa("empty.txt");
+  dir.Make("empty.txt");
+  const ZorFsa empty = dir.Fsa("empty.txt");
   ZorTxtList none;
   none.Init(&empty, '|', '\n');
   EXPECT_TRUE(none.IsInit());
