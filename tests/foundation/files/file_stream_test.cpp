@@ -189,6 +189,11 @@ TEST(StdStreamOpen, RefusedOpensAndWhatIsNotARegularFile) {
     EXPECT_EQ(ErrorOf(open, &where), code) << name;
     EXPECT_EQ(where, *path) << name;
   }
+  try {
+    ZorOpenStream(&web, ZorPermRead, &guard, 0);
+  } catch (const ZorEBasic& e) {
+    EXPECT_STREQ(e.GetMsgText(), "Le service de fichiers du serveur est absent : le fichier distant est inaccessible.");
+  }
   EXPECT_EQ(ZorOpenStream(&fifo, ZorPermRead, &guard, ZorStmNoRaise), nullptr);
   EXPECT_EQ(ZorOpenStream(&missing, ZorPermRead, &guard, ZorStmNoRaise), nullptr);
   alarm(0);
@@ -394,7 +399,10 @@ struct Changes {
 
 }  // namespace
 
+// Under short transfers, so that the log is read and written piece by piece.
 TEST_F(DistantTest, ReportsExactlyTheChunksAnotherOpenerWrote) {
+  ShortTransfers env;
+  platform::ScopedEnv scope(&env);
   const ZorFsa path = dir.MakeFsa("f", std::string(10 * kChunk, 'a'));
   ZorStdStream a, b;
   ASSERT_TRUE(a.Init(&path, kShared, 0));
