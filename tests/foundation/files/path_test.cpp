@@ -28,6 +28,7 @@ int64_t RefusalCode(const char* text, std::string* message = nullptr) {
     ZorFsa path(text);
   } catch (const ZorEBasic& e) {
     if (message) *message = e.GetMsgText();
+    EXPECT_EQ(e.GetModuleId(), 1) << text;
     return e.GetError();
   }
   return 0;
