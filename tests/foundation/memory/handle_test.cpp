@@ -528,4 +528,6 @@ TEST(HandleGrowth, ByteByByteGrowthReallocatesRarely) {
   h.SetSize(10);  // far below a quarter of the capacity: memory goes back
   EXPECT_EQ(h.GetSize(), 10u);
   EXPECT_EQ(h.GetRecord()->capacity, 10u);
+  h.SetSize(11);  // past the capacity: half as much again
+  EXPECT_EQ(h.GetRecord()->capacity, 15u);
 }

@@ -40,7 +40,7 @@ TEST(TextBuf, CharactersTheEmptyEntryAndFormats) {
   ZorTextBuf plain;
   plain.Init(false);
   EXPECT_EQ(plain.AddText(nullptr), 0u);  // writes the empty entry once
-  EXPECT_EQ(plain.AddText("", 0), 0u);
+  EXPECT_EQ(plain.AddText("ab", 0), 0u);  // an explicit length of 0 is the empty text
   EXPECT_EQ(plain.GetLen(), 1u);
 
   // Cat builds one plain text, without a terminator until asked.
