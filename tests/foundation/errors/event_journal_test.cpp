@@ -137,9 +137,15 @@ TEST(EventJournal, RecordFieldsLegalEventsFailuresAndNoStore) {
   EXPECT_EQ(store.rollbacks, 1);
   EXPECT_EQ(store.commits, 2);  // the note's and the legal event's
 
+  // A journal full of the highest priority: every record goes.
+  store.failAdd = false;
+  store.Fill(std::vector<int32_t>(kZorEventMax, ZorEvtLegal));
+  ZorLogEvent("x", ZorEvtNote, 0);
+  EXPECT_EQ(store.Types(), (std::vector<int32_t>{ZorEvtNote}));
+
   ZorSetEventStore(nullptr);
   ZorLogEvent("nowhere", ZorEvtNote, 0);  // no store: nothing, and no failure
-  EXPECT_EQ(store.records.size(), kZorEventMax);
+  EXPECT_EQ(store.records.size(), 1u);
 }
 
 TEST(EventJournal, RandomJournalsFollowTheModel) {

@@ -75,6 +75,7 @@ TEST(ExceptionCodes, WindowsNumbersAndSpecialCodes) {
                                               {ZorErr(1, 1004), true}, {ZorErr(-1, 1223), false},
                                               {ZorErr(2, 1000), false}};
   for (const auto& [err, is] : special) EXPECT_EQ(ZorErrIsSpecial(err), is) << err;
+  EXPECT_EQ(ErrText(ZorErr(1, 0)), Catalogue(1, 104, 261));  // no error
 }
 
 TEST(ExceptionText, ShortTextJoinsCodeAndMessage) {
@@ -106,7 +107,7 @@ TEST(ExceptionText, FullTextPartsInOrder) {
   const std::string errLabel = Catalogue(1, 104, 17), msgLabel = Catalogue(1, 104, 19);
   const std::string fileLabel = Catalogue(1, 104, 20), srcLabel = Catalogue(1, 104, 21);
   ZorDocConfig quiet = ZorGetDocConfig();
-  quiet.debugLevel = 0;
+  quiet.debugLevel = 1;
   ZorDocConfigScope scope(quiet);
   string s;
 
@@ -118,10 +119,15 @@ TEST(ExceptionText, FullTextPartsInOrder) {
   const std::string withPath =
       errLabel + ErrText(ZorErr(1, 48)) + "\n" + msgLabel + "dup\n" + fileLabel + "/srv/compta.zdb\n";
   EXPECT_EQ(std::string(full.GetFullText(&s, false)), withPath);
+  // A smart path shows without its root, behind the text naming the server.
+  const ZorFsa smart("!Cnx!srv/dir/f");
+  const ZorEBasic onSmart("dir\\ZorTables", 12, 1, ZorErr(1, 48), nullptr, &smart);
+  EXPECT_EQ(std::string(onSmart.GetFullText(&s, false)),
+            errLabel + ErrText(ZorErr(1, 48)) + "\n" + fileLabel + Catalogue(1, 104, 318) + "srv/dir/f\n");
 
   // The source location: always for crashes, for others from debug level 2.
   const string crashMsg("boom");
-  const ZorECrash crash(1, ZorErr(1, 15), &crashMsg, nullptr, "a\\b\\ZorDates", 77);
+  const ZorECrash crash(1, ZorErr(1, 15), &crashMsg, nullptr, "ZorDates", 77);
   EXPECT_EQ(std::string(crash.GetFullText(&s, false)),
             errLabel + ErrText(ZorErr(1, 15)) + "\n" + msgLabel + "boom\n" + srcLabel + "ZorDates (77)\n");
   ZorDocConfig verbose = quiet;
