@@ -54,6 +54,11 @@ TEST(FileAsync, CopiesInStepsAndCallsBackOnce) {
   EXPECT_TRUE(ReadFile(dir.File("dst")) == data);
   EXPECT_FALSE(copy.Idle());
   EXPECT_EQ(calls.args.size(), 1u);
+
+  const ZorFsa empty = dir.MakeFsa("empty");  // nothing to copy: done at 100 %
+  copy.Init(&empty, &to, &done);
+  copy.Run();
+  EXPECT_NE(std::string(copy.GetProgressText(&text)).find("100 %"), std::string::npos);
 }
 
 TEST(FileAsync, FailuresAndCancellationLeaveNoTarget) {

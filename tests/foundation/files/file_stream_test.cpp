@@ -662,6 +662,12 @@ TEST(StreamCache, RandomOperationsOverAHandleAndAFile) {
   EXPECT_FALSE(cache.Init(&missing, ZorPermRead, ZorStmNoRaise));
 }
 
+TEST(StreamCache, UnopenedCacheRefusesWithInvalidHandle) {
+  ZorStreamCache cache;
+  char c;
+  EXPECT_EQ(ErrorOf([&] { cache.Read(&c, 1); }), ZorErr(-1, 6));
+}
+
 TEST(StreamCache, SmallWritesReachTheStreamTogether) {
   FaultStream inner;
   ZorStreamCache cache;
