@@ -39,6 +39,10 @@ class TempDir {
     return File(name);
   }
   zorvane::ZorFsa Fsa(const std::string& name) const { return zorvane::ZorFsa(File(name).c_str()); }
+  zorvane::ZorFsa MakeFsa(const std::string& name, const std::string& content = std::string()) const {
+    Make(name, content);
+    return Fsa(name);
+  }
 
  private:
   std::string _path;

@@ -80,16 +80,8 @@ class StoreScope {
 // smallest threshold that leaves fewer than the maximum (all of them when
 // there are fewer already); then the new record.
 int32_t ModelPriority(int32_t type) {
-  switch (type) {
-    case 1: case 6: return 4;
-    case 2: return 2;
-    case 3: return 7;
-    case 4: return 1;
-    case 5: return 6;
-    case 7: return 5;
-    case 8: return 8;
-    default: return 0;
-  }
+  static const int32_t kPriority[] = {0, 4, 2, 7, 1, 6, 4, 5, 8};  // by type 0 to 8; others as 0
+  return type >= 0 && type <= 8 ? kPriority[type] : 0;
 }
 
 std::vector<int32_t> ModelAdd(std::vector<int32_t> types, int32_t type, uint32_t flags, bool emptyText) {
@@ -109,7 +101,7 @@ std::vector<int32_t> ModelAdd(std::vector<int32_t> types, int32_t type, uint32_t
 
 }  // namespace
 
-TEST(EventJournal, RecordFieldsAreComposedFromTheEvent) {
+TEST(EventJournal, RecordFieldsLegalEventsFailuresAndNoStore) {
   MemoryStore store;
   StoreScope scope(&store);
   date before, after;
@@ -129,13 +121,10 @@ TEST(EventJournal, RecordFieldsAreComposedFromTheEvent) {
   EXPECT_LE(r.moment, after.GetValue());
   EXPECT_EQ(store.begins, 1);
   EXPECT_EQ(store.commits, 1);
-}
 
-// Types, flags and empty texts are in the random test; here the legal event,
-// the failed addition and the missing store.
-TEST(EventJournal, LegalEventsFailuresAndNoStore) {
-  MemoryStore store;
-  StoreScope scope(&store);
+  // Types, flags and empty texts are in the random test; here the legal
+  // event, the failed addition and the missing store.
+  store.records.clear();
   ZorLegalEvent("\xE9tat sign\xE9");
   EXPECT_EQ(store.Types(), (std::vector<int32_t>{8}));
   EXPECT_EQ(store.records.back().text, "\xC9tat sign\xE9");
@@ -146,11 +135,17 @@ TEST(EventJournal, LegalEventsFailuresAndNoStore) {
   EXPECT_THROW(ZorLogEvent("x", ZorEvtNote, 0), ZorEBasic);
   EXPECT_EQ(store.records.size(), kZorEventMax);
   EXPECT_EQ(store.rollbacks, 1);
-  EXPECT_EQ(store.commits, 1);  // the legal event's
+  EXPECT_EQ(store.commits, 2);  // the note's and the legal event's
+
+  // A journal full of the highest priority: every record goes.
+  store.failAdd = false;
+  store.Fill(std::vector<int32_t>(kZorEventMax, ZorEvtLegal));
+  ZorLogEvent("x", ZorEvtNote, 0);
+  EXPECT_EQ(store.Types(), (std::vector<int32_t>{ZorEvtNote}));
 
   ZorSetEventStore(nullptr);
   ZorLogEvent("nowhere", ZorEvtNote, 0);  // no store: nothing, and no failure
-  EXPECT_EQ(store.records.size(), kZorEventMax);
+  EXPECT_EQ(store.records.size(), 1u);
 }
 
 TEST(EventJournal, RandomJournalsFollowTheModel) {

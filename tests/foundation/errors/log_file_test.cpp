@@ -8,7 +8,6 @@
 #include "support/recording_ui.h"
 #include "support/temp_files.h"
 
-
 #include <ctime>
 #include <string>
 #include <utility>
@@ -26,22 +25,15 @@ std::string Quote(const char* src) {
   return ZorStrQuote(&dst, src);
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
+// The pieces of text between separators; for lines, nothing may follow the last CR LF.
+std::vector<std::string> Split(const std::string& text, const std::string& sep = "\t") {
+  std::vector<std::string> pieces;
   size_t start = 0;
-  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-    lines.push_back(text.substr(start, end - start));
-  EXPECT_EQ(start, text.size()) << "text after the last CR LF";
-  return lines;
-}
-
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (size_t end; (end = line.find('\t', start)) != std::string::npos; start = end + 1)
-    fields.push_back(line.substr(start, end - start));
-  fields.push_back(line.substr(start));
-  return fields;
+  for (size_t end; (end = text.find(sep, start)) != std::string::npos; start = end + sep.size())
+    pieces.push_back(text.substr(start, end - start));
+  if (sep == "\t") pieces.push_back(text.substr(start));
+  EXPECT_TRUE(sep == "\t" || start == text.size()) << "text after the last CR LF";
+  return pieces;
 }
 
 // Reads back one field written by ZorStrQuote (a field without TAB inside).
@@ -57,7 +49,7 @@ std::string Unquote(const std::string& field) {
 
 // The options of a line: the field after the text, starting with a space.
 std::string OptionsOf(const std::string& line) {
-  const auto fields = SplitTabs(line);
+  const auto fields = Split(line);
   if (fields.size() < 5) return "";
   EXPECT_EQ(fields[4].substr(0, 1), " ");
   return Unquote(fields[4].substr(1));
@@ -79,7 +71,7 @@ class LogTest : public ::testing::Test {
     log->Init(&path, flags);
   }
   std::string Content(const char* name = "a.log") const { return ReadFile(FilePath(name)); }
-  std::vector<std::string> Lines(const char* name = "a.log") const { return SplitLines(Content(name)); }
+  std::vector<std::string> Lines(const char* name = "a.log") const { return Split(Content(name), "\r\n"); }
   void Put(const char* name, const std::string& data) const { _tmp.Make(name, data); }
 
   zortest::TempDir _tmp;
@@ -154,7 +146,7 @@ TEST_F(LogTest, OptionsPersistentFirstThenPendingOnesForOneLine) {
   EXPECT_EQ(Opt(first, "Once"), "");
   EXPECT_EQ(Opt(first, "Step"), "3");
   EXPECT_EQ(Opt(first, "Dropped"), "<absent>");
-  EXPECT_EQ(SplitTabs(lines[2])[4].substr(0, 2), " \"");
+  EXPECT_EQ(Split(lines[2])[4].substr(0, 2), " \"");
   EXPECT_EQ(Opt(OptionsOf(lines[2]), "Once"), "<absent>");
   EXPECT_EQ(Opt(OptionsOf(lines[2]), "User"), "anna");
   EXPECT_EQ(Opt(OptionsOf(lines[2]), "Season"), hot.CStr());
@@ -180,7 +172,7 @@ TEST_F(LogTest, ErrorLinesCarryTheCodeTheSourceAndThePath) {
   EXPECT_EQ(Opt(OptionsOf(lines[0]), "LogErrCode"), std::to_string(ZorErr(1, 23)));
   EXPECT_EQ(Opt(OptionsOf(lines[0]), "LogErrCodeLib"), ZorErrToString(ZorErr(1, 23), &text));
 
-  const auto fields = SplitTabs(lines[1]);
+  const auto fields = Split(lines[1]);
   ASSERT_EQ(fields.size(), 5u);
   EXPECT_EQ(fields[2], "Exception");
   EXPECT_EQ(Unquote(fields[3]), std::string(ZorErrToString(ZorErr(1, 18), &text)) + ": past the end");
@@ -239,12 +231,12 @@ TEST_F(LogTest, TitleGuardsOpenAndCloseLevels) {
   const char* labels[] = {"Import", "File", "row", "END", "END"};
   const char* levels[] = {"1", "2", "<absent>", "2", "1"};
   for (size_t i = 0; i < lines.size(); ++i) {
-    const auto fields = SplitTabs(lines[i]);
+    const auto fields = Split(lines[i]);
     EXPECT_EQ(fields[1], i == 2 ? "N" : "T") << i;
     EXPECT_EQ(fields[2], labels[i]) << i;
     EXPECT_EQ(Opt(OptionsOf(lines[i]), "LogTitleLevel"), levels[i]) << i;
   }
-  EXPECT_EQ(SplitTabs(lines[0])[3], "2 files");
+  EXPECT_EQ(Split(lines[0])[3], "2 files");
 
   // Out of order, the outer guard closing first: never below zero.
   ZorLock a, b;
@@ -358,9 +350,9 @@ TEST_F(LogTest, StandardLogAndFrameworkErrors) {
   ZorSetGlobalFlags(ZorGlobFramLog, ZorGlobFramLog);
   EXPECT_EQ(ZorWLog::_S_GetFramLog(), log);
   ZorWLog::S_FramLogErr("Frame", ZorErr(1, 2), "at ^0i%", 50);
-  const auto lines = SplitLines(ReadFile(FilePath("std.log")));
+  const auto lines = Split(ReadFile(FilePath("std.log")), "\r\n");
   ASSERT_EQ(lines.size(), 1u);
-  const auto fields = SplitTabs(lines[0]);
+  const auto fields = Split(lines[0]);
   EXPECT_EQ(fields[1], "E");
   EXPECT_EQ(fields[2], "Frame");
   EXPECT_EQ(fields[3], "at 50%");

@@ -36,10 +36,12 @@ TEST(Verif, SectionsItemsAndComments) {
   ASSERT_TRUE(v.GetItem(1, &item));
   EXPECT_EQ(item.section, 0);
   EXPECT_FALSE(v.GetItem(5, &item));
+  EXPECT_FALSE(v.GetItem(0, &item));
 
   string s;
   EXPECT_STREQ(v.GetSectionTitle(2, &s), "Espace perdu de la position 10 \xE0 20");
   EXPECT_STREQ(v.GetItemComment(4, &s), "Le bloc 42 est incorrect.");
+  EXPECT_STREQ(v.GetItemComment(1, &s), "before any section");
   EXPECT_STREQ(v.GetItemComments(3, &s), "line 1\nline 2");
   EXPECT_STREQ(v.GetItemComments(1, &s), "on the note");
   EXPECT_STREQ(v.GetSectionComments(1, &s), "under the title");
@@ -51,6 +53,8 @@ TEST(Verif, SectionsItemsAndComments) {
                "First\n  under the title\n  Erreur: broken\n  R\xE9paration: fixed\n    line 1\n    line 2\n"
                "Espace perdu de la position 10 \xE0 20\n  Alerte: Le bloc 42 est incorrect.\n");
 
+  v.AddItem(kZorVerifAsk, "ask");  // a question is a fault too
+  EXPECT_EQ(v.GetNbFault(), 3);
   v.Init();
   EXPECT_EQ(v.GetNbItem(), 0);
   EXPECT_EQ(v.GetNbSection(), 0);

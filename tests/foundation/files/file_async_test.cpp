@@ -54,6 +54,11 @@ TEST(FileAsync, CopiesInStepsAndCallsBackOnce) {
   EXPECT_TRUE(ReadFile(dir.File("dst")) == data);
   EXPECT_FALSE(copy.Idle());
   EXPECT_EQ(calls.args.size(), 1u);
+
+  const ZorFsa empty = dir.MakeFsa("empty");  // nothing to copy: done at 100 %
+  copy.Init(&empty, &to, &done);
+  copy.Run();
+  EXPECT_NE(std::string(copy.GetProgressText(&text)).find("100 %"), std::string::npos);
 }
 
 TEST(FileAsync, FailuresAndCancellationLeaveNoTarget) {
@@ -68,8 +73,7 @@ TEST(FileAsync, FailuresAndCancellationLeaveNoTarget) {
   EXPECT_EQ(calls.args, std::vector<int32_t>{2});
   EXPECT_NE(access(dir.File("dst").c_str(), F_OK), 0);
 
-  dir.Make("src", std::string(5 << 20, 'x'));
-  const ZorFsa from = dir.Fsa("src");
+  const ZorFsa from = dir.MakeFsa("src", std::string(5 << 20, 'x'));
   copy.Init(&from, &to, &done, 1 << 20);
   copy.Idle();
   copy.Idle();

@@ -42,6 +42,42 @@ class FsaCmdTest : public ::testing::Test {
 
 }  // namespace
 
+// Every refusal with its Windows number, on one prepared tree; the path the
+// error names is the one the caller gave.
+TEST_F(FsaCmdTest, RefusalsCarryWindowsNumbers) {
+  Write("a.txt", "a");
+  Write("b.txt", "b");
+  const ZorFsa file = Path("a.txt"), other = Path("b.txt"), dir = Path("d"), missing = Path("none"),
+               nested = Path("x/y/z.txt"), through = Path("a.txt/inner"), inside = Path("d/e/self");
+  ZorFsaCmd(&inside).Create_File(ZorFsaCreateNew | ZorFsaCreateParents);
+  const std::tuple<const char*, int64_t, const ZorFsa*, std::function<void()>> cases[] = {
+      {"new over a file", ZorErr(-1, 80), &file, [&] { ZorFsaCmd(&file).Create_File(ZorFsaCreateNew); }},
+      {"bad mode", ZorErr(-1, 87), &file, [&] { ZorFsaCmd(&file).Create_File(3); }},
+      {"missing parent", ZorErr(-1, 3), &nested, [&] { ZorFsaCmd(&nested).Create_File(ZorFsaCreateNew); }},
+      {"new over a dir", ZorErr(-1, 80), &dir, [&] { ZorFsaCmd(&dir).Create_Dir(ZorFsaCreateNew); }},
+      {"dir over a file", ZorErr(-1, 80), &file, [&] { ZorFsaCmd(&file).Create_Dir(ZorFsaOpenAlways); }},
+      {"file over a dir", ZorErr(-1, 5), &dir, [&] { ZorFsaCmd(&dir).Create_File(ZorFsaOpenAlways); }},
+      {"size", ZorErr(-1, 2), &missing, [&] { ZorFsaCmd(&missing).GetLogSize(); }},
+      {"date", ZorErr(-1, 2), &missing, [&] { date d; ZorFsaCmd(&missing).GetModif(&d); }},
+      {"file on the way", ZorErr(-1, 3), &through, [&] { ZorFsaCmd(&through).GetLogSize(); }},
+      {"remove a full dir", ZorErr(-1, 145), &dir, [&] { ZorFsaCmd(&dir).Remove(); }},
+      {"rename onto", ZorErr(-1, 80), nullptr, [&] { ZorFsaCmd(&file).Rename(&other); }},
+      {"copy onto", ZorErr(-1, 80), nullptr, [&] { ZorFsaCmd::Copy(&file, &other); }},
+      {"copy onto itself", ZorErr(-1, 87), nullptr, [&] { ZorFsaCmd::Copy(&file, &file, ZorFsaCopyReplace); }},
+      {"copy into itself", ZorErr(-1, 87), nullptr, [&] { ZorFsaCmd::Copy(&dir, &inside); }},
+      {"move onto", ZorErr(-1, 80), nullptr, [&] { ZorFsaCmd::Move(&file, &other); }},
+      {"compare", ZorErr(-1, 2), &missing, [&] { ZorFsaCmd::S_CompareFile(&file, &missing); }},
+      {"scan", ZorErr(-1, 2), &missing, [&] { ZorFsaScan().Init(&missing); }},
+  };
+  for (const auto& [name, code, path, call] : cases) {
+    ZorFsa where;
+    EXPECT_EQ(ErrorOf(call, &where), code) << name;
+    EXPECT_TRUE(!path || where == *path) << name;
+  }
+  EXPECT_EQ(Read("b.txt"), "b");
+  EXPECT_EQ(Read("a.txt"), "a");
+}
+
 TEST_F(FsaCmdTest, CreationModes) {
   const ZorFsa file = Path("a.txt");
   ZorFsaCmd cmd(&file);
@@ -49,35 +85,21 @@ TEST_F(FsaCmdTest, CreationModes) {
   EXPECT_TRUE(cmd.Create_File(ZorFsaCreateNew));
   EXPECT_TRUE(cmd.Exists());
   EXPECT_FALSE(cmd.IsDir());
-  EXPECT_EQ(ErrorOf([&] { cmd.Create_File(ZorFsaCreateNew); }), ZorErr(-1, 80));
-
   Write("a.txt", "content");
   EXPECT_FALSE(cmd.Create_File(ZorFsaOpenAlways));
   EXPECT_EQ(Read("a.txt"), "content");
   EXPECT_FALSE(cmd.Create_File(ZorFsaCreateAlways));
   EXPECT_EQ(Read("a.txt"), "");
-  EXPECT_EQ(ErrorOf([&] { cmd.Create_File(3); }), ZorErr(-1, 87));
 
-  const ZorFsa nested = Path("x/y/z.txt");
-  ZorFsaCmd deep(&nested);
-  ZorFsa failed;
-  EXPECT_EQ(ErrorOf([&] { deep.Create_File(ZorFsaCreateNew); }, &failed), ZorErr(-1, 3));
-  EXPECT_EQ(failed, nested);
-  EXPECT_TRUE(deep.Create_File(ZorFsaCreateNew | ZorFsaCreateParents));
-
-  const ZorFsa dir = Path("x/y");
-  ZorFsaCmd dirCmd(&dir);
-  EXPECT_TRUE(dirCmd.IsDir());
-  EXPECT_FALSE(dirCmd.Create_Dir(ZorFsaOpenAlways));
-  EXPECT_EQ(ErrorOf([&] { dirCmd.Create_Dir(ZorFsaCreateNew); }), ZorErr(-1, 80));
-  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd(&nested).Create_Dir(ZorFsaOpenAlways); }), ZorErr(-1, 80));
-  EXPECT_EQ(ErrorOf([&] { dirCmd.Create_File(ZorFsaOpenAlways); }), ZorErr(-1, 5));
-  const ZorFsa newDirs = Path("p/q/r");
+  const ZorFsa nested = Path("x/y/z.txt"), dir = Path("x/y"), newDirs = Path("p/q/r");
+  EXPECT_TRUE(ZorFsaCmd(&nested).Create_File(ZorFsaCreateNew | ZorFsaCreateParents));
+  EXPECT_TRUE(ZorFsaCmd(&dir).IsDir());
+  EXPECT_FALSE(ZorFsaCmd(&dir).Create_Dir(ZorFsaOpenAlways));
   EXPECT_TRUE(ZorFsaCmd(&newDirs).Create_Dir(ZorFsaCreateNew | ZorFsaCreateParents));
   EXPECT_TRUE(ZorFsaCmd(&newDirs).IsDir());
 }
 
-TEST_F(FsaCmdTest, SizesAndMissingFiles) {
+TEST_F(FsaCmdTest, SizesAndQuietMissingFiles) {
   Write("data.bin", std::string(10000, 'x'));
   const ZorFsa file = Path("data.bin");
   ZorFsaCmd cmd(&file);
@@ -92,21 +114,13 @@ TEST_F(FsaCmdTest, SizesAndMissingFiles) {
   EXPECT_LT(cmd.GetPhysSize(), 1 << 20);
 
   const ZorFsa missing = Path("none.bin");
-  ZorFsaCmd loud(&missing);
-  ZorFsa where;
-  EXPECT_EQ(ErrorOf([&] { loud.GetLogSize(); }, &where), ZorErr(-1, 2));
-  EXPECT_EQ(where, missing);
-  date d;
-  EXPECT_EQ(ErrorOf([&] { loud.GetModif(&d); }), ZorErr(-1, 2));
   ZorFsaCmd quiet(&missing, ZorFsaCmdQuiet);
+  date d;
   EXPECT_EQ(quiet.GetLogSize(), 0);
   EXPECT_FALSE(quiet.GetModif(&d));
   EXPECT_TRUE(d.IsEmpty());
   EXPECT_FALSE(quiet.IsDir());
   EXPECT_FALSE(quiet.IsRdWr());
-  // A file used as a directory on the way.
-  const ZorFsa through = Path("data.bin/inner");
-  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd(&through).GetLogSize(); }), ZorErr(-1, 3));
 }
 
 TEST_F(FsaCmdTest, DatesFollowTheSystemClockInLocalTime) {
@@ -165,21 +179,16 @@ TEST_F(FsaCmdTest, DatesFollowTheSystemClockInLocalTime) {
 }
 
 TEST_F(FsaCmdTest, RemoveAndRename) {
-  const ZorFsa dir = Path("d");
-  const ZorFsa inner = Path("d/e/f.txt");
+  const ZorFsa dir = Path("d"), inner = Path("d/e/f.txt");
   ZorFsaCmd(&inner).Create_File(ZorFsaCreateNew | ZorFsaCreateParents);
   ZorFsaCmd dirCmd(&dir);
-  EXPECT_EQ(ErrorOf([&] { dirCmd.Remove(); }), ZorErr(-1, 145));
   EXPECT_TRUE(dirCmd.Remove(ZorFsaRemoveTree));
   EXPECT_FALSE(dirCmd.Exists());
   EXPECT_FALSE(dirCmd.Remove());
 
   Write("one.txt", "1");
-  Write("two.txt", "2");
-  const ZorFsa one = Path("one.txt"), two = Path("two.txt"), three = Path("three.txt");
+  const ZorFsa one = Path("one.txt"), three = Path("three.txt");
   ZorFsaCmd cmd(&one);
-  EXPECT_EQ(ErrorOf([&] { cmd.Rename(&two); }), ZorErr(-1, 80));
-  EXPECT_EQ(Read("two.txt"), "2");
   cmd.Rename(&three);
   EXPECT_EQ(*cmd.GetFsa(), three);
   EXPECT_EQ(Read("three.txt"), "1");
@@ -191,16 +200,16 @@ TEST_F(FsaCmdTest, RemoveAndRename) {
   // spelling the process met first.
   Write("B.txt", "upper");
   Write("b.txt", "lower");
-  const ZorFsa upper = Path("B.txt"), lower = Path("b.txt");
+  const ZorFsa lower = Path("b.txt");
   EXPECT_TRUE(ZorFsaCmd(&lower).Remove());
   EXPECT_EQ(Read("B.txt"), "upper");
   EXPECT_FALSE(ZorFsaCmd(&lower).Exists());
 }
 
 TEST_F(FsaCmdTest, CopyMoveAndCompare) {
-  std::string big;
+  std::string big(300000, '\0');
   std::mt19937 rng(5);
-  for (int i = 0; i < 300000; ++i) big += static_cast<char>(rng());
+  for (char& c : big) c = static_cast<char>(rng());
   Write("src.bin", big);
   const ZorFsa src = Path("src.bin"), dst = Path("dst.bin");
   sZorFsaInfo info;
@@ -215,8 +224,6 @@ TEST_F(FsaCmdTest, CopyMoveAndCompare) {
   date copied;
   ZorFsaCmd(&dst).GetModif(&copied);
   EXPECT_EQ(copied.Compare(&info.modification), 0);
-  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd::Copy(&src, &dst); }), ZorErr(-1, 80));
-  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd::Copy(&src, &src, ZorFsaCopyReplace); }), ZorErr(-1, 87));
 
   // Same size, one byte different; then a different size.
   big[123456] ^= 1;
@@ -240,8 +247,6 @@ TEST_F(FsaCmdTest, CopyMoveAndCompare) {
     platform::ScopedEnv scope(&shrinking);
     EXPECT_FALSE(ZorFsaCmd::S_CompareFile(&src, &dst));
   }
-  const ZorFsa missing = Path("missing");
-  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd::S_CompareFile(&src, &missing); }), ZorErr(-1, 2));
 
   // A tree, then a move of it.
   Write("dst.bin", "x");
@@ -252,13 +257,10 @@ TEST_F(FsaCmdTest, CopyMoveAndCompare) {
   ZorFsaCmd::Copy(&tree, &copy);
   EXPECT_EQ(Read("copy/a/b.txt"), "leaf");
   EXPECT_EQ(Read("copy/top.txt"), "top");
-  const ZorFsa inside = Path("tree/a/self");
-  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd::Copy(&tree, &inside); }), ZorErr(-1, 87));
   const ZorFsa moved = Path("moved");
   ZorFsaCmd::Move(&copy, &moved);
   EXPECT_FALSE(ZorFsaCmd(&copy).Exists());
   EXPECT_EQ(Read("moved/a/b.txt"), "leaf");
-  EXPECT_EQ(ErrorOf([&] { ZorFsaCmd::Move(&src, &dst); }), ZorErr(-1, 80));
   ZorFsaCmd::Move(&src, &dst, ZorFsaCopyReplace);
   EXPECT_EQ(Read("dst.bin").size(), big.size());
 }
@@ -375,6 +377,4 @@ TEST_F(FsaCmdTest, ScanVisitsAModelTreeInOrder) {
   while (scan.Next(&entry)) top.insert(scan.GetRelPath(&rel));
   EXPECT_TRUE(top.count(".hidden"));
   for (const std::string& f : top) EXPECT_EQ(f.find('/'), std::string::npos);
-  const ZorFsa missing = Path("missing");
-  EXPECT_EQ(ErrorOf([&] { scan.Init(&missing); }), ZorErr(-1, 2));
 }

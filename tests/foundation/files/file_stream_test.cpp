@@ -1,21 +1,29 @@
-// The local-file stream: share modes and byte-range locks between processes,
-// reads and writes against an in-memory model, asynchronous mode, opening by
-// ZorOpenStream and the stream helpers.
+// Streams over files: the local-file stream (share modes and byte-range
+// locks between processes, opening, reads and writes against an in-memory
+// model, asynchronous mode, the stream helpers), shared ("distant") files
+// whose changes by other openers are reported chunk by chunk, and the
+// buffered stream over each kind of byte store, with the fault-injecting test
+// stream it runs on (which the block file's crash tests use too).
 #include <zorvane/exception.h>
 #include <zorvane/file_commands.h>
 #include <zorvane/stream.h>
+#include <zorvane/stream_cache.h>
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <string>
 
 #include "platform/env.h"
+#include "support/fault_stream.h"
 #include "support/stream_model.h"
 #include "support/temp_files.h"
 #include "support/test_util.h"
@@ -25,10 +33,24 @@ using zortest::ReadFile;
 using zortest::RunInChild;
 using zortest::TempDir;
 using zorvane::test::ErrorOf;
+using zortest::Exercise;
+using zortest::FaultStream;
 
 namespace {
 
 eZorStreamPerm Perm(uint32_t access, uint32_t share) { return static_cast<eZorStreamPerm>(access | share); }
+
+void WriteAt(iZorStream* s, uint64_t offset, const std::string& data) {
+  s->Seek(static_cast<int64_t>(offset), ZorSeekSet);
+  s->Write(data.data(), static_cast<uint32_t>(data.size()));
+}
+
+std::string ReadAt(iZorStream* s, uint64_t offset, uint32_t n) {
+  std::string buf(n, '\0');
+  s->Seek(static_cast<int64_t>(offset), ZorSeekSet);
+  buf.resize(s->Read(buf.data(), n));
+  return buf;
+}
 
 // What Windows decides for a second open while a first one is open: each
 // opener's sharing must allow the other's access.
@@ -55,8 +77,7 @@ constexpr uint32_t kShares[] = {ZorShareExclusive, ZorShareRead, ZorShareReadWri
 // stream would refuse its first open.
 TEST(StdStreamShare, MatrixBetweenProcessesAndWithinOne) {
   TempDir dir;
-  dir.Make("f", "data");
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", "data");
   for (uint32_t a1 : kAccesses)
     for (uint32_t s1 : kShares)
       for (uint32_t a2 : kAccesses)
@@ -72,8 +93,7 @@ TEST(StdStreamShare, MatrixBetweenProcessesAndWithinOne) {
 
 TEST(StdStreamShare, RacingExclusiveOpenersNeverBothWin) {
   TempDir dir;
-  dir.Make("f");
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f");
   // Each child repeatedly opens exclusively and checks that nobody else is
   // inside (a marker file created with O_EXCL while holding the file).
   const std::string marker = dir.File("inside");
@@ -103,14 +123,21 @@ TEST(StdStreamShare, RacingExclusiveOpenersNeverBothWin) {
 
 // ---------------------------------------------------------------- byte-range locks
 
-TEST(StdStreamLock, ConflictsBetweenProcessesAndRelease) {
+// Locks are per open file description: another stream of the same process
+// conflicts, and closing another descriptor of the file keeps them.
+TEST(StdStreamLock, ConflictsBetweenOpenersAndRelease) {
   TempDir dir;
-  dir.Make("f", std::string(1000, 'x'));
+  const std::string file = dir.Make("f", std::string(1000, 'x'));
   const ZorFsa path = dir.Fsa("f");
   const eZorStreamPerm shared = Perm(ZorPermReadWrite, ZorShareReadWrite);
-  ZorStdStream s;
+  ZorStdStream s, other;
   ASSERT_TRUE(s.Init(&path, shared, 0));
   s.Lock(100, 50);
+  close(open(file.c_str(), O_RDONLY));  // classic process-wide locks would vanish here
+  {
+    ZorStdStream t;
+    ASSERT_TRUE(t.Init(&path, shared, 0));
+  }
   auto childLock = [&](int64_t off, uint32_t len) {
     return RunInChild([&] {
       ZorStdStream t;
@@ -123,8 +150,6 @@ TEST(StdStreamLock, ConflictsBetweenProcessesAndRelease) {
   EXPECT_EQ(childLock(149, 1), 33);    // the last byte
   EXPECT_EQ(childLock(150, 10), 0);    // just after
   EXPECT_EQ(childLock(90, 10), 0);     // just before
-  // A second stream of the same process is another opener too.
-  ZorStdStream other;
   ASSERT_TRUE(other.Init(&path, shared, 0));
   EXPECT_EQ(ZorErrNumber(ErrorOf([&] { other.Lock(140, 20); })), 33);
   s.UnLock(100, 50);
@@ -132,45 +157,49 @@ TEST(StdStreamLock, ConflictsBetweenProcessesAndRelease) {
   EXPECT_EQ(ErrorOf([&] { other.Lock(140, 20); }), 0);
 }
 
-TEST(StdStreamLock, SurvivesTheCloseOfAnotherDescriptorOfTheFile) {
-  TempDir dir;
-  const std::string file = dir.Make("f", std::string(100, 'x'));
-  const ZorFsa path = dir.Fsa("f");
-  const eZorStreamPerm shared = Perm(ZorPermReadWrite, ZorShareReadWrite);
-  ZorStdStream s;
-  ASSERT_TRUE(s.Init(&path, shared, 0));
-  s.Lock(0, 10);
-  // Classic process-wide locks would vanish here.
-  close(open(file.c_str(), O_RDONLY));
-  {
-    ZorStdStream t;
-    ASSERT_TRUE(t.Init(&path, shared, 0));
-  }
-  EXPECT_EQ(RunInChild([&] {
-              ZorStdStream t;
-              t.Init(&path, shared, 0);
-              return ZorErrNumber(ErrorOf([&] { t.Lock(5, 1); }));
-            }),
-            33);
-}
-
 // ---------------------------------------------------------------- opening
 
-TEST(StdStreamOpen, MissingFileAndBadArguments) {
+// What cannot be opened, with the error and the path it names. A FIFO would
+// block the open until a writer came: the alarm ends a hanging test instead
+// of waiting for ever.
+TEST(StdStreamOpen, RefusedOpensAndWhatIsNotARegularFile) {
   TempDir dir;
-  const ZorFsa missing = dir.Fsa("missing");
-  ZorLock guard;
-  EXPECT_EQ(ErrorOf([&] { ZorOpenStream(&missing, ZorPermRead, &guard, 0); }), ZorErr(-1, 2));
-  EXPECT_EQ(ZorOpenStream(&missing, ZorPermRead, &guard, ZorStmNoRaise), nullptr);
-  EXPECT_FALSE(guard.IsInit());
-  const ZorFsa inMissingDir = dir.Fsa("nodir/f");
-  EXPECT_EQ(ErrorOf([&] { ZorOpenStream(&inMissingDir, ZorPermRead, &guard, 0); }), ZorErr(-1, 3));
-  const ZorFsa web("!Htp!www.example.org/f");  // no file service behind it
-  EXPECT_EQ(ErrorOf([&] { ZorOpenStream(&web, ZorPermRead, &guard, 0); }), ZorErr(1, 87));
-  const ZorFsa directory(dir.Path().c_str());
-  EXPECT_EQ(ErrorOf([&] { ZorOpenStream(&directory, ZorPermRead, &guard, 0); }), ZorErr(-1, 5));
-
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
   dir.Make("f", "abc");
+  const ZorFsa fifo = dir.Fsa("fifo"), device("/dev/null"), file = dir.Fsa("f"), copy = dir.Fsa("copy");
+  const ZorFsa missing = dir.Fsa("missing"), inMissingDir = dir.Fsa("nodir/f"), folder(dir.Path().c_str());
+  const ZorFsa web("!Htp!www.example.org/f");  // no file service behind it
+  ZorLock guard;
+  const std::tuple<const char*, int64_t, const ZorFsa*, std::function<void()>> cases[] = {
+      {"missing", ZorErr(-1, 2), &missing, [&] { ZorOpenStream(&missing, ZorPermRead, &guard, 0); }},
+      {"missing dir", ZorErr(-1, 3), &inMissingDir, [&] { ZorOpenStream(&inMissingDir, ZorPermRead, &guard, 0); }},
+      {"web", ZorErr(1, 87), &web, [&] { ZorOpenStream(&web, ZorPermRead, &guard, 0); }},
+      {"directory", ZorErr(-1, 5), &folder, [&] { ZorOpenStream(&folder, ZorPermRead, &guard, 0); }},
+      {"read", ZorErr(-1, 1), &fifo, [&] { ZorOpenStream(&fifo, ZorPermRead, &guard, 0); }},
+      {"read/write", ZorErr(-1, 1), &fifo, [&] { ZorOpenStream(&fifo, Perm(ZorPermReadWrite, ZorShareRead), &guard, 0); }},
+      {"device", ZorErr(-1, 1), &device, [&] { ZorOpenStream(&device, ZorPermRead, &guard, 0); }},
+      {"emptied", ZorErr(-1, 1), &fifo, [&] { ZorFsaCmd(&fifo).Create_File(ZorFsaCreateAlways); }},
+      {"copied from", ZorErr(-1, 1), &fifo, [&] { ZorFsaCmd::Copy(&fifo, &copy); }},
+      {"copied onto", ZorErr(-1, 1), &fifo, [&] { ZorFsaCmd::Copy(&file, &fifo, ZorFsaCopyReplace); }},
+      {"compared", ZorErr(-1, 1), &fifo, [&] { ZorFsaCmd::S_CompareFile(&file, &fifo); }},
+  };
+  alarm(20);
+  for (const auto& [name, code, path, open] : cases) {
+    ZorFsa where;
+    EXPECT_EQ(ErrorOf(open, &where), code) << name;
+    EXPECT_EQ(where, *path) << name;
+  }
+  try {
+    ZorOpenStream(&web, ZorPermRead, &guard, 0);
+  } catch (const ZorEBasic& e) {
+    EXPECT_STREQ(e.GetMsgText(), "Le service de fichiers du serveur est absent : le fichier distant est inaccessible.");
+  }
+  EXPECT_EQ(ZorOpenStream(&fifo, ZorPermRead, &guard, ZorStmNoRaise), nullptr);
+  EXPECT_EQ(ZorOpenStream(&missing, ZorPermRead, &guard, ZorStmNoRaise), nullptr);
+  alarm(0);
+  EXPECT_FALSE(guard.IsInit());
+  EXPECT_FALSE(ZorFsaCmd(&copy).Exists());
+
   const ZorFsa path = dir.Fsa("f");
   ZorStdStream s;
   EXPECT_FALSE(s.Init(&path, static_cast<eZorStreamPerm>(2), 0));
@@ -183,44 +212,9 @@ TEST(StdStreamOpen, MissingFileAndBadArguments) {
   EXPECT_EQ(ErrorOf([&] { s.Seek(-1, ZorSeekSet); }), ZorErr(-1, 87));
 }
 
-TEST(StdStreamOpen, WhatIsNotARegularFileIsRefusedAtOnce) {
-  // A FIFO would block the open until a writer came: the alarm ends a
-  // hanging test instead of waiting for ever.
-  TempDir dir;
-  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
-  dir.Make("f", "abc");
-  const ZorFsa fifo = dir.Fsa("fifo"), device("/dev/null"), file = dir.Fsa("f"), copy = dir.Fsa("copy");
-  ZorLock guard;
-  const std::pair<const char*, std::function<void()>> cases[] = {
-      {"read", [&] { ZorOpenStream(&fifo, ZorPermRead, &guard, 0); }},
-      {"read/write", [&] { ZorOpenStream(&fifo, Perm(ZorPermReadWrite, ZorShareRead), &guard, 0); }},
-      {"device", [&] { ZorOpenStream(&device, ZorPermRead, &guard, 0); }},
-      {"emptied", [&] { ZorFsaCmd(&fifo).Create_File(ZorFsaCreateAlways); }},
-      {"copied from", [&] { ZorFsaCmd::Copy(&fifo, &copy); }},
-      {"copied onto", [&] { ZorFsaCmd::Copy(&file, &fifo, ZorFsaCopyReplace); }},
-      {"compared", [&] { ZorFsaCmd::S_CompareFile(&file, &fifo); }},
-  };
-  alarm(20);
-  for (const auto& [name, open] : cases) {
-    ZorFsa where;
-    try {
-      open();
-      ADD_FAILURE() << name << " was accepted";
-    } catch (const ZorEBasic& e) {
-      EXPECT_EQ(e.GetError(), ZorErr(-1, 1)) << name;
-      where = *e.GetFsa();
-    }
-    EXPECT_TRUE(where == fifo || where == device) << name;
-  }
-  EXPECT_EQ(ZorOpenStream(&fifo, ZorPermRead, &guard, ZorStmNoRaise), nullptr);
-  alarm(0);
-  EXPECT_FALSE(ZorFsaCmd(&copy).Exists());
-}
-
 TEST(StdStreamOpen, GuardOwnsTheStreamAndTheLastUnlockCloses) {
   TempDir dir;
-  dir.Make("f", "abc");
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", "abc");
   const eZorStreamPerm excl = Perm(ZorPermReadWrite, ZorShareExclusive);
   {
     ZorLock guard;
@@ -309,8 +303,7 @@ TEST(StdStreamData, HandleAndTextHelpers) {
   ZorWriteHandle(s, &h, 1, true);
   EXPECT_EQ(ReadFile(file), "0AB");
 
-  dir.Make("g");
-  const ZorFsa copyPath = dir.Fsa("g");
+  const ZorFsa copyPath = dir.MakeFsa("g");
   ZorLock copyGuard;
   iZorStream* c = ZorOpenStream(&copyPath, Perm(ZorPermReadWrite, ZorShareExclusive), &copyGuard, 0);
   std::string big(3 << 20, '\0');
@@ -375,4 +368,336 @@ TEST(StdStreamAsync, LargeFilesReadAndWrittenWithTheBackgroundThread) {
     w.Flush();
   }
   EXPECT_TRUE(ReadFile(file) == data);
+}
+
+// ---------------------------------------------------------------- distant files
+
+namespace {
+
+constexpr uint32_t kChunk = 4096;
+const eZorStreamPerm kShared = ZorPermReadWrite | ZorShareReadWrite;
+
+class DistantTest : public testing::Test {
+ protected:
+  void SetUp() override { ZorSetForceDistant(true); }
+  void TearDown() override { ZorSetForceDistant(false); }
+
+  TempDir dir;
+};
+
+// Counts the change callbacks a stream made.
+struct Changes {
+  int calls = 0;
+  bool everything = false;
+  static void Fn(void* context, iZorStream*, bool everything) {
+    auto* c = static_cast<Changes*>(context);
+    ++c->calls;
+    c->everything = everything;
+  }
+  void Watch(iZorStream* s) { s->Command(ZorStmCmdSetChangeCallback, nullptr, reinterpret_cast<void*>(&Fn), this, nullptr); }
+};
+
+}  // namespace
+
+// Under short transfers, so that the log is read and written piece by piece.
+TEST_F(DistantTest, ReportsExactlyTheChunksAnotherOpenerWrote) {
+  ShortTransfers env;
+  platform::ScopedEnv scope(&env);
+  const ZorFsa path = dir.MakeFsa("f", std::string(10 * kChunk, 'a'));
+  ZorStdStream a, b;
+  ASSERT_TRUE(a.Init(&path, kShared, 0));
+  ASSERT_TRUE(b.Init(&path, kShared, 0));
+  ASSERT_TRUE(b.IsDistant());
+  EXPECT_EQ(b.GetChunkSize(), kChunk);
+  Changes seen;
+  seen.Watch(&b);
+
+  // Nothing changed yet: no call, nothing stale.
+  b.BeginExclusive();
+  b.EndExclusive();
+  EXPECT_EQ(seen.calls, 0);
+  EXPECT_FALSE(b.IsRangeChanged(0, 10 * kChunk));
+
+  a.BeginExclusive();
+  WriteAt(&a, 3 * kChunk + 10, "xy");           // chunk 3
+  WriteAt(&a, 6 * kChunk - 1, std::string(2, 'z'));  // chunks 5 and 6
+  a.EndExclusive();
+  EXPECT_FALSE(a.IsRangeChanged(0, 10 * kChunk));  // its own writes are not news to it
+
+  b.BeginExclusive();
+  EXPECT_EQ(seen.calls, 1);
+  EXPECT_FALSE(seen.everything);
+  EXPECT_FALSE(b.IsRangeChanged(0, 3 * kChunk));
+  EXPECT_TRUE(b.IsRangeChanged(3 * kChunk, 1));
+  EXPECT_TRUE(b.IsRangeChanged(3 * kChunk - 1, 2));
+  EXPECT_FALSE(b.IsRangeChanged(4 * kChunk, kChunk));
+  EXPECT_TRUE(b.IsRangeChanged(5 * kChunk + 100, 1));
+  EXPECT_TRUE(b.IsRangeChanged(6 * kChunk, 1));
+  EXPECT_FALSE(b.IsRangeChanged(7 * kChunk, 3 * kChunk));
+  // Reading a part of a chunk does not refresh it; reading it whole does.
+  EXPECT_EQ(ReadAt(&b, 3 * kChunk + 10, 2), "xy");
+  EXPECT_TRUE(b.IsRangeChanged(3 * kChunk, 1));
+  ReadAt(&b, 3 * kChunk, kChunk);
+  EXPECT_FALSE(b.IsRangeChanged(3 * kChunk, kChunk));
+  // Writing a chunk whole refreshes it too.
+  WriteAt(&b, 5 * kChunk, std::string(2 * kChunk, 'b'));
+  EXPECT_FALSE(b.IsRangeChanged(5 * kChunk, 2 * kChunk));
+  b.EndExclusive();
+
+  // b's writes reach a, and a second Begin without news calls nothing.
+  Changes seenByA;
+  seenByA.Watch(&a);
+  a.BeginExclusive();
+  EXPECT_EQ(seenByA.calls, 1);
+  EXPECT_TRUE(a.IsRangeChanged(5 * kChunk, 1));
+  EXPECT_FALSE(a.IsRangeChanged(3 * kChunk, 1));
+  a.EndExclusive();
+  a.BeginExclusive();
+  a.EndExclusive();
+  EXPECT_EQ(seenByA.calls, 1);
+}
+
+TEST_F(DistantTest, WritesOutsideTheBracketAndSizeChangesArePublished) {
+  const ZorFsa path = dir.MakeFsa("f", std::string(4 * kChunk, 'a'));
+  ZorStdStream b;
+  ASSERT_TRUE(b.Init(&path, kShared, 0));
+  ZorDelegate::Thunk thunk = [](void* o, int32_t arg) { *static_cast<int32_t*>(o) = arg + 10; };
+  int32_t delegateArg = 0;
+  ZorDelegate d(&delegateArg, thunk);
+  b.Command(ZorStmCmdSetChangeCallback, &d, nullptr, nullptr, nullptr);
+  {
+    ZorStdStream a;
+    ASSERT_TRUE(a.Init(&path, kShared, 0));
+    WriteAt(&a, 2 * kChunk, "q");  // outside any bracket: published at close
+    a.BeginExclusive();
+    a.SetSize(kChunk + 5);          // chunks 1 to 3 change
+    a.EndExclusive();
+  }
+  b.BeginExclusive();
+  EXPECT_EQ(delegateArg, 10);  // called with 0: only some ranges
+  EXPECT_FALSE(b.IsRangeChanged(0, kChunk));
+  EXPECT_TRUE(b.IsRangeChanged(kChunk + 4, 1));
+  EXPECT_TRUE(b.IsRangeChanged(3 * kChunk, 1));
+  // A read that reaches the end refreshes the chunk in which the file ends.
+  EXPECT_EQ(ReadAt(&b, kChunk, 3 * kChunk).size(), 5u);
+  EXPECT_FALSE(b.IsRangeChanged(kChunk, kChunk));
+  b.EndExclusive();
+}
+
+TEST_F(DistantTest, WrappedResetOrDamagedLogMeansEverything) {
+  const ZorFsa path = dir.MakeFsa("f", std::string(4 * kChunk, 'a'));
+  const std::string log = dir.File("f.zsl");
+  ZorStdStream a, b;
+  ASSERT_TRUE(a.Init(&path, kShared, 0));
+  ASSERT_TRUE(b.Init(&path, kShared, 0));
+  Changes seen;
+  seen.Watch(&b);
+
+  // More publications than the log holds: b cannot know which.
+  for (int i = 0; i < 1100; ++i) {
+    a.BeginExclusive();
+    WriteAt(&a, 0, "x");
+    a.EndExclusive();
+  }
+  b.BeginExclusive();
+  EXPECT_TRUE(seen.everything);
+  EXPECT_TRUE(b.IsRangeChanged(1000 * kChunk, 1));  // past the end too
+  ReadAt(&b, 0, 4 * kChunk);
+  EXPECT_FALSE(b.IsRangeChanged(0, 4 * kChunk));
+  b.EndExclusive();
+
+  // Too many separate runs in one publication: one "everything" entry.
+  a.BeginExclusive();
+  for (int i = 0; i < 600; ++i) WriteAt(&a, static_cast<uint64_t>(i) * 2 * kChunk, "y");
+  a.EndExclusive();
+  b.BeginExclusive();
+  EXPECT_FALSE(seen.everything);
+  EXPECT_TRUE(b.IsRangeChanged(kChunk, 1));  // never written, but covered by the entry
+  b.EndExclusive();
+
+  // A damaged log is reset by the next writer: a new generation.
+  { std::ofstream(log, std::ios::binary | std::ios::in | std::ios::out) << "garbage!"; }
+  a.BeginExclusive();
+  WriteAt(&a, 0, "z");
+  a.EndExclusive();
+  seen.everything = false;
+  b.BeginExclusive();
+  EXPECT_TRUE(seen.everything);
+  b.EndExclusive();
+}
+
+TEST_F(DistantTest, ReadersShareTheBracketAndWritersExcludeThem) {
+  const ZorFsa path = dir.MakeFsa("f", "data");
+  ZorStdStream r1, r2, w;
+  ASSERT_TRUE(r1.Init(&path, ZorPermRead | ZorShareReadWrite, 0));
+  ASSERT_TRUE(r2.Init(&path, ZorPermRead | ZorShareReadWrite, 0));
+  r1.BeginExclusive();
+  r2.BeginExclusive();  // would block forever if readers excluded each other
+  r2.EndExclusive();
+  ASSERT_TRUE(w.Init(&path, kShared, 0));
+  // A writer waits for the reader: checked from a child, which must still be
+  // blocked after a while.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    ZorStdStream cw;
+    cw.Init(&path, kShared, 0);
+    cw.BeginExclusive();
+    _exit(0);
+  }
+  usleep(100000);
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0);
+  r1.EndExclusive();
+  EXPECT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(DistantTest, LocalFilesAreNotDistantWithoutTheSwitchAndTheLogGoesWithTheFile) {
+  const ZorFsa path = dir.MakeFsa("f", "data");
+  {
+    ZorStdStream s;
+    ASSERT_TRUE(s.Init(&path, kShared, ZorStmDeleteOnClose));
+    EXPECT_EQ(access(dir.File("f.zsl").c_str(), F_OK), 0);
+  }
+  EXPECT_NE(access(dir.File("f").c_str(), F_OK), 0);
+  EXPECT_NE(access(dir.File("f.zsl").c_str(), F_OK), 0);
+  ZorSetForceDistant(false);
+  const ZorFsa local = dir.MakeFsa("g", "data");
+  ZorStdStream s;
+  ASSERT_TRUE(s.Init(&local, kShared, 0));
+  EXPECT_FALSE(s.IsDistant());
+  EXPECT_FALSE(s.IsRangeChanged(0, 4));
+  s.BeginExclusive();  // still brackets, without a log
+  s.EndExclusive();
+  EXPECT_NE(access(dir.File("g.zsl").c_str(), F_OK), 0);
+}
+
+// ---------------------------------------------------------------- the buffered stream
+
+// The armed fault is what the crash tests of the block file rely on: it
+// fires once, at the chosen call, and leaves the image untouched.
+TEST(FaultStream, ArmedFaultFiresOnceWithoutEffect) {
+  FaultStream s("abc");
+  s.FailAt(FaultStream::Op::kWrite, 2, ZorErr(-1, 112));
+  WriteAt(&s, 0, "x");
+  EXPECT_THROW(WriteAt(&s, 1, "y"), ZorEBasic);
+  EXPECT_TRUE(s.Fired());
+  EXPECT_EQ(s.Image(), "xbc");
+  WriteAt(&s, 1, "y");
+  EXPECT_EQ(s.Image(), "xyc");
+}
+
+// Every byte after a cut is one the disk could hold: the flushed byte, a byte
+// some unflushed write put at that place, or a zero of a size change.
+TEST(FaultStream, PowerCutKeepsFlushedDataAndOnlyWrittenBytes) {
+  std::set<std::string> outcomes;
+  for (uint32_t seed = 0; seed < 60; ++seed) {
+    std::mt19937 rng(seed);
+    std::string base(4096, '\0');
+    for (char& c : base) c = static_cast<char>('a' + rng() % 26);
+    FaultStream s(base);
+    std::vector<std::string> possible(8192);
+    for (size_t i = 0; i < base.size(); ++i) possible[i] += base[i];
+    bool resized = false;
+    for (int w = 0; w < 6; ++w) {
+      if (rng() % 5 == 0) {
+        s.SetSize(3000 + rng() % 3000);
+        resized = true;
+        continue;
+      }
+      const uint64_t off = rng() % 5000;
+      std::string data(1 + rng() % 1500, static_cast<char>('0' + w));
+      WriteAt(&s, off, data);
+      for (size_t i = 0; i < data.size(); ++i) possible[off + i] += data[i];
+    }
+    const std::string cut = s.PowerCut(seed);
+    EXPECT_EQ(s.Durable(), cut);
+    if (!resized) {
+      EXPECT_GE(cut.size(), base.size());
+    }
+    for (size_t i = 0; i < cut.size(); ++i)
+      if (possible[i].find(cut[i]) == std::string::npos) {
+        ASSERT_EQ(cut[i], '\0') << "seed " << seed << " byte " << i;
+      }
+    outcomes.insert(cut);
+  }
+  EXPECT_GT(outcomes.size(), 45u);
+}
+
+TEST(StreamCache, RandomOperationsOverAStream) {
+  for (uint32_t seed : {1u, 2u, 3u}) {
+    std::string initial(3000 + seed * 1000, 'i');
+    FaultStream inner(initial);
+    ZorStreamCache cache;
+    cache.Init(&inner, 1024);
+    EXPECT_EQ(inner.LockCount(), 1);
+    const std::string model = Exercise(&cache, initial, seed, 1024);
+    cache.Flush();
+    EXPECT_EQ(inner.Image(), model);
+    EXPECT_EQ(inner.Flushes() > 0, true);
+    cache.Close();
+    EXPECT_EQ(inner.LockCount(), 0);
+    EXPECT_FALSE(inner.IsClosed());  // a stream it did not open stays open
+  }
+}
+
+TEST(StreamCache, RandomOperationsOverAHandleAndAFile) {
+  ZorHandle h;
+  h.Init("hello", 5);
+  {
+    ZorStreamCache cache;
+    cache.Init(&h, 512);
+    const std::string model = Exercise(&cache, "hello", 9, 512);
+    cache.Close();
+    EXPECT_EQ(std::string(static_cast<char*>(h.GetDatas()), h.GetSize()), model);
+  }
+  zortest::TempDir dir;
+  const ZorFsa path = dir.MakeFsa("f", "file");
+  ZorStreamCache cache;
+  ASSERT_TRUE(cache.Init(&path, ZorPermReadWrite | ZorShareExclusive, 0));
+  const std::string model = Exercise(&cache, "file", 11, ZorStreamCache::kDefaultWindow);
+  cache.Close();
+  EXPECT_TRUE(zortest::ReadFile(dir.File("f")) == model);
+  const ZorFsa missing = dir.Fsa("missing");
+  EXPECT_FALSE(cache.Init(&missing, ZorPermRead, ZorStmNoRaise));
+}
+
+TEST(StreamCache, UnopenedCacheRefusesWithInvalidHandle) {
+  ZorStreamCache cache;
+  char c;
+  EXPECT_EQ(ErrorOf([&] { cache.Read(&c, 1); }), ZorErr(-1, 6));
+}
+
+TEST(StreamCache, SmallWritesReachTheStreamTogether) {
+  FaultStream inner;
+  ZorStreamCache cache;
+  cache.Init(&inner, 4096);
+  for (int i = 0; i < 1000; ++i) cache.Write("abcd", 4);
+  EXPECT_TRUE(inner.Writes().empty());
+  cache.Flush();
+  // 4000 bytes in one window: one write.
+  EXPECT_EQ(inner.Writes(), (std::vector<FaultStream::WriteRecord>{{0, 4000}}));
+  EXPECT_EQ(inner.BytesWritten(), 4000u);
+}
+
+TEST(StreamCache, ExclusiveAccessDropsTheWindow) {
+  FaultStream inner(std::string(100, 'a'));
+  inner.SetDistant(true, 4096);
+  ZorStreamCache cache;
+  cache.Init(&inner, 4096);
+  char c;
+  cache.Read(&c, 1);
+  inner.ForeignWrite(50, "Z");
+  cache.Seek(50, ZorSeekSet);
+  cache.Read(&c, 1);
+  EXPECT_EQ(c, 'a');  // the window is older than the change
+  EXPECT_TRUE(cache.IsRangeChanged(50, 1));
+  cache.BeginExclusive();
+  cache.Seek(50, ZorSeekSet);
+  cache.Read(&c, 1);
+  EXPECT_EQ(c, 'Z');
+  cache.Seek(0, ZorSeekSet);
+  cache.Write("W", 1);
+  cache.EndExclusive();  // passes the write on before the end of the bracket
+  EXPECT_EQ(inner.Image()[0], 'W');
 }

@@ -40,7 +40,7 @@ TEST(TextBuf, CharactersTheEmptyEntryAndFormats) {
   ZorTextBuf plain;
   plain.Init(false);
   EXPECT_EQ(plain.AddText(nullptr), 0u);  // writes the empty entry once
-  EXPECT_EQ(plain.AddText("", 0), 0u);
+  EXPECT_EQ(plain.AddText("ab", 0), 0u);  // an explicit length of 0 is the empty text
   EXPECT_EQ(plain.GetLen(), 1u);
 
   // Cat builds one plain text, without a terminator until asked.
@@ -143,16 +143,10 @@ TEST(TextBuf, RandomAppendsMatchAByteString) {
         model += s + '\0';
         texts[got] = s;
       } else if (op == 1) {
-        uint32_t want = 0;
-        for (size_t at = 1; at < model.size();) {
-          const size_t end = model.find('\0', at);
-          if (end == std::string::npos) break;
-          if (model.compare(at, end - at, s) == 0) {
-            want = static_cast<uint32_t>(at);
-            break;
-          }
-          at = end + 1;
-        }
+        // The first terminated text equal to s that starts at offset 1 or after a terminator.
+        const std::string nul(1, '\0');
+        const size_t hit = (nul + (model.size() > 1 ? model.substr(1) : "")).find(nul + s + nul);
+        uint32_t want = hit == std::string::npos ? 0 : static_cast<uint32_t>(hit + 1);
         got = buf.AddDupText(s.c_str());
         if (!want) {
           want = static_cast<uint32_t>(model.size());
