@@ -72,19 +72,52 @@ Model ReadAll(ZorBFile& f, std::vector<int32_t>* unreadable) {
   return m;
 }
 
+std::optional<Block> Look(const Model& m, int32_t id) {
+  const auto it = m.find(id);
+  return it == m.end() ? std::nullopt : std::optional<Block>(it->second);
+}
+
+std::string Describe(const std::optional<Block>& b) {
+  if (!b) return "none";
+  return "owner " + std::to_string(b->owner) + " type " + std::to_string(b->type) + " compact " +
+         std::to_string(b->compact) + ", " + std::to_string(b->bytes.size()) + " bytes";
+}
+
+std::set<int32_t> IdsOf(std::initializer_list<const Model*> models) {
+  std::set<int32_t> ids;
+  for (const Model* m : models)
+    for (const auto& [id, unused] : *m) ids.insert(id);
+  return ids;
+}
+
 ::testing::AssertionResult SameBlocks(const Model& got, const Model& want) {
-  auto text = [](const Model& m, int32_t id) {
-    if (!m.count(id)) return std::string("none");
-    const Block& b = m.at(id);
-    return "owner " + std::to_string(b.owner) + " type " + std::to_string(b.type) + " compact " +
-           std::to_string(b.compact) + ", " + std::to_string(b.bytes.size()) + " bytes";
-  };
-  Model all = got;
-  all.insert(want.begin(), want.end());
-  for (const auto& [id, unused] : all)
-    if (!got.count(id) || !want.count(id) || !(got.at(id) == want.at(id)))
-      return ::testing::AssertionFailure() << "block " << id << ": got " << text(got, id) << "; want " << text(want, id);
+  for (int32_t id : IdsOf({&got, &want}))
+    if (Look(got, id) != Look(want, id))
+      return ::testing::AssertionFailure() << "block " << id << ": got " << Describe(Look(got, id)) << "; want "
+                                           << Describe(Look(want, id));
   return ::testing::AssertionSuccess();
+}
+
+std::string CheckFaults(ZorBFile& f, int counts[3]) {
+  std::string report;
+  int i = 0;
+  for (auto check : {&ZorBFile::CheckDir, &ZorBFile::CheckCrossBlock, &ZorBFile::CheckLostSpace}) {
+    ZorVerif v;
+    v.Init(false, 0);
+    const bool passed = (f.*check)(&v);
+    string text;
+    if (v.GetNbFault()) report += std::string(v.GetText(&text)) + "\n";
+    if (!passed && !v.GetNbFault()) report += "check " + std::to_string(i) + " failed without a fault\n";
+    if (counts) counts[i] = v.GetNbFault();
+    ++i;
+  }
+  return report;
+}
+
+std::string Describe(const ZorException& e) {
+  string s;
+  return "library error " + std::to_string(e.GetError()) + " " + e.GetMsg(&s) + " at " + e.GetFileText() + ":" +
+         std::to_string(e.GetLine());
 }
 
 void ExpectImage(const std::string& img, const Model* model, bool closed, const int32_t* user) {

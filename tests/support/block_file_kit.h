@@ -24,6 +24,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,18 @@ std::string Pattern(size_t n, uint32_t seed);
 Model ReadAll(zorvane::ZorBFile& f, std::vector<int32_t>* unreadable = nullptr);
 // got == want, else the first id that differs.
 ::testing::AssertionResult SameBlocks(const Model& got, const Model& want);
+// Block `id` of m (nullopt: none), and a block in words for failure messages.
+std::optional<Block> Look(const Model& m, int32_t id);
+std::string Describe(const std::optional<Block>& b);
+// Every id that one of the models holds.
+std::set<int32_t> IdsOf(std::initializer_list<const Model*> models);
+
+// The report of what CheckDir, CheckCrossBlock and CheckLostSpace find ("" when
+// nothing; a check that fails must report a fault), with each check's number
+// of faults in counts when given.
+std::string CheckFaults(zorvane::ZorBFile& f, int counts[3] = nullptr);
+// A library error in words: code, message and where it was raised.
+std::string Describe(const zorvane::ZorException& e);
 
 // The image of a file outside any transaction: sound header (open marker
 // as `closed` says), no memory-only flag or cache slot stored, every used

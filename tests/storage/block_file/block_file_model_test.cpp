@@ -166,13 +166,9 @@ class ModelRun {
     if (::testing::Test::HasFatalFailure()) return;
     ASSERT_FALSE(f().IsBadClose(false));
     ASSERT_EQ(f().BadOpenCount(false), 0);
-    for (auto check : {&ZorBFile::CheckDir, &ZorBFile::CheckCrossBlock, &ZorBFile::CheckLostSpace}) {
-      ZorVerif v;
-      v.Init(false, 0);
-      string text;
-      EXPECT_TRUE((f().*check)(&v) && v.GetNbFault() == 0) << v.GetText(&text);
+    EXPECT_EQ(CheckFaults(f()), "");
+    for (auto check : {&ZorBFile::CheckDir, &ZorBFile::CheckCrossBlock, &ZorBFile::CheckLostSpace})
       ASSERT_TRUE((f().*check)(nullptr));
-    }
     for (int32_t i = 0; i < 64; ++i) ASSERT_EQ(f().GetUserData(i), _user[i]) << "user data " << i;
     ASSERT_NO_FATAL_FAILURE(CheckFull());
   }
@@ -223,9 +219,7 @@ bool StepAndCheck(ModelRun* run, int step, bool onDisk) {
     if (!::testing::Test::HasFatalFailure() && (!onDisk || step % 10 == 0)) run->CheckDurable();
     if (!::testing::Test::HasFatalFailure() && step % 25 == 24) run->CheckFull();
   } catch (const ZorException& e) {
-    string s;
-    ADD_FAILURE() << "library error " << e.GetError() << ": " << e.GetMsg(&s) << " at " << e.GetFileText() << ":"
-                  << e.GetLine();
+    ADD_FAILURE() << Describe(e);
   }
   return !::testing::Test::HasFailure();
 }

@@ -37,24 +37,12 @@ std::string FreshImage() {
   return s.Image();
 }
 
-// The fault stream tracks changes per chunk of its size, so it cannot have
-// none; this one tracks per 4,096 bytes and says it has no preference.
-class NoPreferenceStream : public FaultStream {
- public:
-  bool noPreference = false;
-  int32_t Command(eZorStreamCmd cmd, void* a1, void* a2, void* a3, void* a4) override {
-    if (cmd == ZorStmCmdGetChunkSize && noPreference) return 0;
-    return FaultStream::Command(cmd, a1, a2, a3, a4);
-  }
-};
-
 // One process: a block file over its own image of the shared file.
-struct Peer : TestFile<NoPreferenceStream> {
+struct Peer : TestFile<> {
   Peer(const std::string& image, int32_t flags, uint32_t chunk = 4096, int32_t cache = -1) {
     file.Close(ZorBfCloseAbandon);
     stream.SetImage(image);
-    stream.SetDistant(true, chunk ? chunk : 4096);
-    stream.noPreference = chunk == 0;
+    stream.SetDistant(true, chunk);
     Open(flags, cache);
   }
 };
@@ -233,11 +221,7 @@ TEST_P(BFileDistantModel, TwoProcessesAlternatingRandomTransactions) {
       ASSERT_TRUE(SameBlocks(ReadAll(b.file), work.model)) << "b at step " << step;
     }
   }
-  ZorVerif v;
-  v.Init(false);
-  EXPECT_TRUE(a.file.CheckCrossBlock(&v));
-  EXPECT_TRUE(a.file.CheckLostSpace(&v));
-  EXPECT_EQ(v.GetNbFault(), 0);
+  EXPECT_EQ(CheckFaults(a.file), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, BFileDistantModel,
