@@ -50,15 +50,11 @@ def scenario_info(tmp):
     before = open(path, "rb").read()
     rc, out, err = run("info", path, rc=0)
     got = fields(out)
-    want(got.get("file type") == "2", "file type: %r" % got.get("file type"))
-    want(got.get("entries") == "4 (used 2, free with space 1, empty slots 1)", "entries: %r" % got.get("entries"))
-    want(got.get("file size") == str(f.size), "file size: %r" % got.get("file size"))
-    want(got.get("data start") == "25600", "data start")
-    want(got.get("stored bytes") == "300" and got.get("reserved bytes") == "550", "byte sums: %r" % got)
-    want(got.get("spare room in blocks") == "250", "spare room")
-    want(got.get("space outside blocks") == "500", "space outside blocks")
-    want(got.get("crash counter") == "0" and got.get("bad close") == "no", "counters")
-    want(got.get("needs compaction") == "no (any: yes, all: yes)", "needs compaction: %r" % got.get("needs compaction"))
+    for key, value in (("file type", "2"), ("entries", "4 (used 2, free with space 1, empty slots 1)"),
+                       ("file size", str(f.size)), ("data start", "25600"), ("stored bytes", "300"),
+                       ("reserved bytes", "550"), ("spare room in blocks", "250"), ("space outside blocks", "500"),
+                       ("crash counter", "0"), ("bad close", "no"), ("needs compaction", "no (any: yes, all: yes)")):
+        want(got.get(key) == value, "%s: %r, want %r" % (key, got.get(key), value))
     want(open(path, "rb").read() == before, "info changed the file")
 
 

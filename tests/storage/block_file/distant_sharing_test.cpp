@@ -253,33 +253,29 @@ TEST(BFileDistantStream, WriterKilledInsideItsBracketMeansEverythingToTheOthers)
   b.Command(ZorStmCmdSetChangeCallback, nullptr, reinterpret_cast<void*>(&Seen::Fn), &seenB, nullptr);
   c.Command(ZorStmCmdSetChangeCallback, nullptr, reinterpret_cast<void*>(&Seen::Fn), &seenC, nullptr);
 
+  // A writer in a child process writes one byte inside its bracket, then
+  // leaves the bracket or dies inside it.
+  auto writer = [&](uint64_t at, bool dies) {
+    return RunInChild([&] {
+      ZorStdStream a;
+      a.Init(&path, shared, 0);
+      a.BeginExclusive();
+      a.Seek(static_cast<int64_t>(at), ZorSeekSet);
+      a.Write("x", 1);
+      if (dies) kill(getpid(), SIGKILL);
+      a.EndExclusive();
+      return 0;
+    });
+  };
   // A clean writer: only what it wrote is news.
-  const int clean = RunInChild([&] {
-    ZorStdStream a;
-    a.Init(&path, shared, 0);
-    a.BeginExclusive();
-    a.Seek(5000, ZorSeekSet);
-    a.Write("x", 1);
-    a.EndExclusive();
-    return 0;
-  });
-  ASSERT_EQ(clean, 0);
+  ASSERT_EQ(writer(5000, false), 0);
   b.BeginExclusive();
   EXPECT_EQ(seenB.calls, 1);
   EXPECT_FALSE(seenB.everything);
   EXPECT_FALSE(b.IsRangeChanged(3 * 4096, 1));
   b.EndExclusive();
 
-  const int killed = RunInChild([&] {
-    ZorStdStream a;
-    a.Init(&path, shared, 0);
-    a.BeginExclusive();
-    a.Seek(9000, ZorSeekSet);
-    a.Write("y", 1);
-    kill(getpid(), SIGKILL);
-    return 0;
-  });
-  EXPECT_EQ(killed, -1);
+  EXPECT_EQ(writer(9000, true), -1);
   b.BeginExclusive();
   EXPECT_EQ(seenB.calls, 2);
   EXPECT_TRUE(seenB.everything);
