@@ -679,9 +679,14 @@ TEST(BFileErrors, EveryCodeFromARealTrigger) {
   expect(23, [&] { m.file.BWrite(id, 0); });  // BWrite needs the block in the cache
   m.file.BDelete(id);
   m.file.BDelete(id);  // a free entry is ignored
-  expect(23, [&] { m.file.BReadCopy(id, &h); });
-  expect(23, [&] { m.file.BDuplicate(id, ZorBfKeepOwner, ZorBfKeepType, 0); });
-  expect(23, [&] { m.file.BIsCompact(id); });
+  using Call = std::function<void()>;
+  for (const Call& onFree : std::vector<Call>{[&] { m.file.BReadCopy(id, &h); },
+                                              [&] { m.file.BWriteCopy(id, &h, 0); },
+                                              [&] { m.file.BDuplicate(id, ZorBfKeepOwner, ZorBfKeepType, 0); },
+                                              [&] { m.file.BIsCompact(id); },
+                                              [&] { m.file.BSetCompact(id, false, 0, 0); },
+                                              [&] { m.file.BSetOwner(id, 5); }, [&] { m.file.BSetType(id, 5); }})
+    expect(23, onFree);
   ZorSetCheckLevel(2);
   m.file.BRead(id, &h);
   m.file.BWrite(99, 0);
@@ -689,7 +694,6 @@ TEST(BFileErrors, EveryCodeFromARealTrigger) {
   m.file.Close(ZorBfCloseNormal);
   m.file.Open(&m.path, ZorPermRead, ZorShareRead, 0, -1, -1, -1);
   EXPECT_FALSE(m.file.IsWriteEnable());
-  using Call = std::function<void()>;
   for (const Call& change : std::vector<Call>{[&] { m.file.StartTransaction(); }, [&] { m.file.SetUserRel(5); },
                                               [&] { m.file.SetCreaStr("x"); }, [&] { m.file.EmptyFile(false); },
                                               [&] { m.file.BCreate(nullptr, 1, 1, 0, true); }})
