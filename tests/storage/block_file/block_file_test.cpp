@@ -263,6 +263,19 @@ TEST(BFileBlocks, BestFitPrefersExactThenSmallestLarger) {
   EXPECT_EQ("guard", m.Read(guard));
 }
 
+// After a bad close free extents are screened: one over a live block is
+// never handed out (the kill test's), one clear of every other still is.
+TEST(BFileBlocks, AfterABadCloseAFreeExtentClearOfOthersIsReused) {
+  MemFile m;
+  m.Create("before");
+  const int32_t freed = m.file.BCreate(nullptr, 1, 1, 3000, true);
+  m.Create("after");
+  m.file.BDelete(freed);
+  m.file.Close(ZorBfCloseAbandon);
+  m.Open();
+  EXPECT_EQ(freed, m.file.BCreate(nullptr, 1, 1, 3000, true));
+}
+
 // A deleted extent is free at once, inside a transaction too; under
 // copy-on-write it waits for the flush (the directory on disk references it).
 TEST(BFileBlocks, ADeletedExtentIsReusableAtOnceWithoutCopyOnWrite) {
