@@ -98,6 +98,17 @@ void ExpectImage(const std::string& img, const Model* model, bool closed, const 
 
 // ---------------------------------------------------------------- the workload
 
+// Ranges of owners and types (a lower bound ZorBfAnyOwner / ZorBfAnyType
+// takes every value).
+struct Selection {
+  int32_t oLo, oHi;
+  int16_t tLo, tHi;
+  bool Holds(const Block& b) const {
+    return (oLo == zorvane::ZorBfAnyOwner || (b.owner >= oLo && b.owner <= oHi)) &&
+           (tLo == zorvane::ZorBfAnyType || (b.type >= tLo && b.type <= tHi));
+  }
+};
+
 enum class Op {
   kCreate, kWriteShared, kWriteCopy, kDuplicate, kDelete, kMultiDelete, kRangeDelete, kRetag, kChangeTags,
   kSetCompact, kUncache, kPurge, kRead, kCompact, kEmpty, kCount
@@ -127,9 +138,11 @@ class Workload {
   void DropHeld() { _held.clear(); }
   std::string Log() const;
   int32_t Pick();
-  // Owners and types drawn from small sets, so that selections hit and miss.
+  // Owners and types drawn from small sets, so that selections hit and miss;
+  // ranges of them (lowest first), or single values.
   int32_t Owner();
   int16_t Type();
+  Selection Ranges(bool single = false);
 
   Model model;
   Rng rng;

@@ -33,6 +33,7 @@ void FaultStream::ClearRecords() {
   _sizes.clear();
   _flushes = 0;
   _bytesWritten = 0;
+  _brackets = 0;
 }
 
 void FaultStream::FailAt(Op op, int nth, int64_t err) {
@@ -175,6 +176,7 @@ void FaultStream::_refresh(uint64_t offset, uint64_t length) {
 int32_t FaultStream::_distantCommand(eZorStreamCmd cmd, void* a1, void* a2, void* a3) {
   switch (cmd) {
     case ZorStmCmdBeginExclusive:
+      ++_brackets;
       if (_bracket++ == 0 && _news) {
         _news = false;
         if (_delegate.IsInit())

@@ -75,6 +75,7 @@ class FaultStream : public zorvane::iZorStream {
   // the next command 2 calls the change callback.
   void ForeignWrite(uint64_t offset, const std::string& data);
   int BracketDepth() const { return _bracket; }
+  int Brackets() const { return _brackets; }  // begun since the records were cleared
 
   // Whether the stream says it was opened read-only (it still writes).
   bool readOnly = false;
@@ -123,7 +124,7 @@ class FaultStream : public zorvane::iZorStream {
   uint32_t _chunk = 4096, _preferred = 4096;
   std::set<uint64_t> _stale;
   bool _news = false;
-  int _bracket = 0;
+  int _bracket = 0, _brackets = 0;
   zorvane::ZorDelegate _delegate;
   zorvane::ZorStreamChangeFn _fn = nullptr;
   void* _context = nullptr;

@@ -65,16 +65,23 @@ void Propagate(const Peer& from, Peer* to) {
   }
 }
 
-// Only the outermost transaction takes the stream's bracket; the open
-// marker belongs to local files only.
+// Only the outermost transaction takes the stream's bracket (reads inside
+// take none; a local file's reads none at all); the open marker belongs to
+// local files only.
 TEST(BFileDistantWrite, OutermostTransactionsAreBracketedByTheStream) {
   Peer p(FreshImage(), 0);
   EXPECT_TRUE(p.file.IsDistant());
+  p.stream.ClearRecords();
   for (int depth : {1, 2}) {
     p.file.StartTransaction();
     EXPECT_EQ(1, p.stream.BracketDepth()) << depth;
   }
-  p.Create("shared");
+  p.Read(p.Create("shared"));
+  EXPECT_EQ(1, p.stream.Brackets());
+  TestFile<> local;
+  local.stream.ClearRecords();
+  local.Read(local.Create("local"));
+  EXPECT_EQ(0, local.stream.Brackets());
   p.file.EndTransaction();
   EXPECT_EQ(1, p.stream.BracketDepth());
   p.file.EndTransaction();
