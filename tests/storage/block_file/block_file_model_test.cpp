@@ -17,8 +17,6 @@
 // limit instead). Half keep the file on disk, the others on the in-memory
 // fault stream.
 #include <zorvane/block_array.h>
-#include <zorvane/string.h>
-#include <zorvane/verification.h>
 
 #include <gtest/gtest.h>
 

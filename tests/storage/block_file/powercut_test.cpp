@@ -23,9 +23,6 @@
 // Every other seed holds a large resident working set, so that the tiny
 // cache keeps evicting (dirty blocks written in the middle of transactions)
 // instead of raising its limit.
-#include <zorvane/string.h>
-#include <zorvane/verification.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
