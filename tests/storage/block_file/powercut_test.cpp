@@ -521,3 +521,34 @@ TEST(BFileSystemFaults, TheFileStaysConsistentAfterAFault) {
       FaultRun(fault, seed, true).Run();
     }
 }
+
+// The journal's account at open: the records it holds, and the prefix of a
+// next record that an interrupted commit left (a torn tail, ignored).
+TEST(BFileJournal, InfoCountsTheRecordsAndSeesATornTail) {
+  FaultStream file, journal;
+  ZorBFile::CreateOnStream(&file, kKitType, kKitSignature, "journal");
+  ZorBFile f;
+  f.OpenOnStream(&file, nullptr, ZorBfOpenCopyOnWrite, -1, kKitType, kKitSignature, &journal);
+  ZorHandle h = test::HandleOf("one small transaction");
+  f.BCreate(&h, 1, 1, 0, true);
+  f.Close(ZorBfCloseAbandon);
+  const std::string committed = journal.Image();
+  const uint64_t first = Le64(committed, 16), end = first + Le64(committed, first + 8);
+  std::string torn = committed.substr(0, end) + "ZBJr" + std::string(44, '\0');
+  PutLe32(&torn, end + 8, 1032);
+  PutLe32(&torn, end + 16, Le32(committed, 8));  // the generation's salt
+  PutLe32(&torn, end + 20, Le32(committed, 12));
+  PutLe32(&torn, end + 24, 2);  // the next sequence
+  for (bool withTail : {false, true}) {
+    FaultStream fileCopy(file.Image()), journalCopy(withTail ? torn : committed);
+    fileCopy.readOnly = journalCopy.readOnly = true;
+    ZorBFile reader;
+    reader.OpenOnStream(&fileCopy, nullptr, 0, -1, kKitType, kKitSignature, &journalCopy);
+    sZorBfJournalInfo info;
+    reader.GetJournalInfo(&info);
+    EXPECT_TRUE(info.exists && !info.foreign);
+    EXPECT_EQ(1, info.records);
+    EXPECT_EQ(withTail, info.tornTail);
+    reader.Close(ZorBfCloseAbandon);
+  }
+}
