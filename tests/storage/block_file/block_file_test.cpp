@@ -720,6 +720,9 @@ TEST(BFileErrors, EveryCodeFromARealTrigger) {
     EXPECT_FALSE(m.file.IsOpen());
     m.SetImage(good);
   }
+  m.dir.Make("text.zbf", std::string(2000, 'x'));
+  const ZorFsa text = m.dir.Fsa("text.zbf"), out = m.dir.Fsa("out.zbf");
+  EXPECT_EQ(ZorErr(1, 36), ErrorOf([&] { ZorBFile::Salvage(&text, &out, nullptr, nullptr, nullptr); }));
 }
 
 // The representation's state that no outside input can damage is damaged
