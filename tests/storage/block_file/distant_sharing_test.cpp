@@ -343,6 +343,8 @@ TEST(BFileDistantProcesses, SharedByForkedProcesses) {
     EXPECT_EQ(r.undecided, c.killInTransaction ? 1 : r.undecided);
     if (c.killAfterMs <= 0) { EXPECT_EQ(r.killed, c.killProcess ? 1 : 0); }  // the later kills may come too late
     EXPECT_TRUE(r.serialised);
+    const std::string blocksLine = "Blocs marqu\xe9s intacts : " + std::to_string(r.blocksVerified) + ",";
+    EXPECT_NE(std::string(report.GetText(&text)).find(blocksLine), std::string::npos) << report.GetText(&text);
   }
 }
 
