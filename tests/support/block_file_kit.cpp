@@ -72,19 +72,52 @@ Model ReadAll(ZorBFile& f, std::vector<int32_t>* unreadable) {
   return m;
 }
 
+std::optional<Block> Look(const Model& m, int32_t id) {
+  const auto it = m.find(id);
+  return it == m.end() ? std::nullopt : std::optional<Block>(it->second);
+}
+
+std::string Describe(const std::optional<Block>& b) {
+  if (!b) return "none";
+  return "owner " + std::to_string(b->owner) + " type " + std::to_string(b->type) + " compact " +
+         std::to_string(b->compact) + ", " + std::to_string(b->bytes.size()) + " bytes";
+}
+
+std::set<int32_t> IdsOf(std::initializer_list<const Model*> models) {
+  std::set<int32_t> ids;
+  for (const Model* m : models)
+    for (const auto& [id, unused] : *m) ids.insert(id);
+  return ids;
+}
+
 ::testing::AssertionResult SameBlocks(const Model& got, const Model& want) {
-  auto text = [](const Model& m, int32_t id) {
-    if (!m.count(id)) return std::string("none");
-    const Block& b = m.at(id);
-    return "owner " + std::to_string(b.owner) + " type " + std::to_string(b.type) + " compact " +
-           std::to_string(b.compact) + ", " + std::to_string(b.bytes.size()) + " bytes";
-  };
-  Model all = got;
-  all.insert(want.begin(), want.end());
-  for (const auto& [id, unused] : all)
-    if (!got.count(id) || !want.count(id) || !(got.at(id) == want.at(id)))
-      return ::testing::AssertionFailure() << "block " << id << ": got " << text(got, id) << "; want " << text(want, id);
+  for (int32_t id : IdsOf({&got, &want}))
+    if (Look(got, id) != Look(want, id))
+      return ::testing::AssertionFailure() << "block " << id << ": got " << Describe(Look(got, id)) << "; want "
+                                           << Describe(Look(want, id));
   return ::testing::AssertionSuccess();
+}
+
+std::string CheckFaults(ZorBFile& f, int counts[3]) {
+  std::string report;
+  int i = 0;
+  for (auto check : {&ZorBFile::CheckDir, &ZorBFile::CheckCrossBlock, &ZorBFile::CheckLostSpace}) {
+    ZorVerif v;
+    v.Init(false, 0);
+    const bool passed = (f.*check)(&v);
+    string text;
+    if (v.GetNbFault()) report += std::string(v.GetText(&text)) + "\n";
+    if (!passed && !v.GetNbFault()) report += "check " + std::to_string(i) + " failed without a fault\n";
+    if (counts) counts[i] = v.GetNbFault();
+    ++i;
+  }
+  return report;
+}
+
+std::string Describe(const ZorException& e) {
+  string s;
+  return "library error " + std::to_string(e.GetError()) + " " + e.GetMsg(&s) + " at " + e.GetFileText() + ":" +
+         std::to_string(e.GetLine());
 }
 
 void ExpectImage(const std::string& img, const Model* model, bool closed, const int32_t* user) {
@@ -138,8 +171,6 @@ namespace {
 
 const int32_t kOwners[] = {1, 2, 3, 7, 500, -2, 0x10000};
 const int16_t kTypes[] = {0, 1, 2, 5, 100, -1};
-
-bool InRange(int32_t v, int32_t lo, int32_t hi, int32_t any) { return lo == any || (v >= lo && v <= hi); }
 
 }  // namespace
 
@@ -213,6 +244,17 @@ std::string Workload::_data() {
 
 int32_t Workload::Owner() { return kOwners[rng() % std::size(kOwners)]; }
 int16_t Workload::Type() { return kTypes[rng() % std::size(kTypes)]; }
+
+Selection Workload::Ranges(bool single) {
+  Selection s;
+  s.oLo = Owner();
+  s.oHi = single ? s.oLo : Owner();
+  s.tLo = Type();
+  s.tHi = single ? s.tLo : Type();
+  if (s.oLo > s.oHi) std::swap(s.oLo, s.oHi);
+  if (s.tLo > s.tHi) std::swap(s.tLo, s.tHi);
+  return s;
+}
 
 int32_t Workload::Pick() {
   if (model.empty()) return 0;
@@ -335,25 +377,20 @@ void Workload::_delete(ZorBFile& f) {
 
 // BMultiDelete with its wildcards, or BRangeDelete over ranges of both tags.
 void Workload::_multiDelete(ZorBFile& f, bool ranges) {
-  int32_t oLo = Owner(), oHi = ranges ? Owner() : oLo;
-  int16_t tLo = Type(), tHi = ranges ? Type() : tLo;
-  if (oLo > oHi) std::swap(oLo, oHi);
-  if (tLo > tHi) std::swap(tLo, tHi);
+  Selection s = Ranges(!ranges);
   const uint32_t k = rng() % 10;
-  if (k == 0) oLo = ZorBfAnyOwner;
-  if (k == 1 || k == 2) tLo = ZorBfAnyType;
-  if (!ranges && k == 3) oLo = ZorBfKeepOwner;  // selects nothing
-  if (!ranges && k == 4) tLo = ZorBfKeepType;
-  if (oLo == ZorBfAnyOwner && tLo == ZorBfAnyType && rng() % 3) return;  // empties the file: rarely
+  if (k == 0) s.oLo = ZorBfAnyOwner;
+  if (k == 1 || k == 2) s.tLo = ZorBfAnyType;
+  if (!ranges && k == 3) s.oLo = ZorBfKeepOwner;  // selects nothing
+  if (!ranges && k == 4) s.tLo = ZorBfKeepType;
+  if (s.oLo == ZorBfAnyOwner && s.tLo == ZorBfAnyType && rng() % 3) return;  // empties the file: rarely
   _held.clear();
   if (ranges)
-    f.BRangeDelete(oLo, oHi, tLo, tHi);
+    f.BRangeDelete(s.oLo, s.oHi, s.tLo, s.tHi);
   else
-    f.BMultiDelete(oLo, tLo);
-  if (oLo == ZorBfKeepOwner || tLo == ZorBfKeepType) return;
-  std::erase_if(model, [&](const auto& kv) {
-    return InRange(kv.second.owner, oLo, oHi, ZorBfAnyOwner) && InRange(kv.second.type, tLo, tHi, ZorBfAnyType);
-  });
+    f.BMultiDelete(s.oLo, s.tLo);
+  if (s.oLo == ZorBfKeepOwner || s.tLo == ZorBfKeepType) return;
+  std::erase_if(model, [&](const auto& kv) { return s.Holds(kv.second); });
 }
 
 // BSetOwner / BSetType of one block, or BChangeOwner / BChangeType over a
@@ -370,21 +407,18 @@ void Workload::_retag(ZorBFile& f, bool ranges) {
     touched.push_back(id);
     return;
   }
-  int32_t oLo = Owner(), oHi = Owner();
-  int16_t tLo = Type(), tHi = Type();
-  if (oLo > oHi) std::swap(oLo, oHi);
-  if (tLo > tHi) std::swap(tLo, tHi);
+  const Selection s = Ranges();
   const bool any = rng() % 4 == 0;
   if (owners) {
     const int32_t from = any ? int32_t{ZorBfAnyOwner} : Owner(), to = Owner();
-    f.BChangeOwner(from, to, tLo, tHi);
+    f.BChangeOwner(from, to, s.tLo, s.tHi);
     for (auto& [id, b] : model)
-      if ((any || b.owner == from) && b.type >= tLo && b.type <= tHi) b.owner = to;
+      if ((any || b.owner == from) && b.type >= s.tLo && b.type <= s.tHi) b.owner = to;
   } else {
     const int16_t from = any ? int16_t{ZorBfAnyType} : Type(), to = Type();
-    f.BChangeType(from, to, oLo, oHi);
+    f.BChangeType(from, to, s.oLo, s.oHi);
     for (auto& [id, b] : model)
-      if ((any || b.type == from) && b.owner >= oLo && b.owner <= oHi) b.type = to;
+      if ((any || b.type == from) && b.owner >= s.oLo && b.owner <= s.oHi) b.type = to;
   }
 }
 

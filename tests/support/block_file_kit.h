@@ -24,6 +24,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,18 @@ std::string Pattern(size_t n, uint32_t seed);
 Model ReadAll(zorvane::ZorBFile& f, std::vector<int32_t>* unreadable = nullptr);
 // got == want, else the first id that differs.
 ::testing::AssertionResult SameBlocks(const Model& got, const Model& want);
+// Block `id` of m (nullopt: none), and a block in words for failure messages.
+std::optional<Block> Look(const Model& m, int32_t id);
+std::string Describe(const std::optional<Block>& b);
+// Every id that one of the models holds.
+std::set<int32_t> IdsOf(std::initializer_list<const Model*> models);
+
+// The report of what CheckDir, CheckCrossBlock and CheckLostSpace find ("" when
+// nothing; a check that fails must report a fault), with each check's number
+// of faults in counts when given.
+std::string CheckFaults(zorvane::ZorBFile& f, int counts[3] = nullptr);
+// A library error in words: code, message and where it was raised.
+std::string Describe(const zorvane::ZorException& e);
 
 // The image of a file outside any transaction: sound header (open marker
 // as `closed` says), no memory-only flag or cache slot stored, every used
@@ -84,6 +97,17 @@ Model ReadAll(zorvane::ZorBFile& f, std::vector<int32_t>* unreadable = nullptr);
 void ExpectImage(const std::string& img, const Model* model, bool closed, const int32_t* user = nullptr);
 
 // ---------------------------------------------------------------- the workload
+
+// Ranges of owners and types (a lower bound ZorBfAnyOwner / ZorBfAnyType
+// takes every value).
+struct Selection {
+  int32_t oLo, oHi;
+  int16_t tLo, tHi;
+  bool Holds(const Block& b) const {
+    return (oLo == zorvane::ZorBfAnyOwner || (b.owner >= oLo && b.owner <= oHi)) &&
+           (tLo == zorvane::ZorBfAnyType || (b.type >= tLo && b.type <= tHi));
+  }
+};
 
 enum class Op {
   kCreate, kWriteShared, kWriteCopy, kDuplicate, kDelete, kMultiDelete, kRangeDelete, kRetag, kChangeTags,
@@ -114,9 +138,11 @@ class Workload {
   void DropHeld() { _held.clear(); }
   std::string Log() const;
   int32_t Pick();
-  // Owners and types drawn from small sets, so that selections hit and miss.
+  // Owners and types drawn from small sets, so that selections hit and miss;
+  // ranges of them (lowest first), or single values.
   int32_t Owner();
   int16_t Type();
+  Selection Ranges(bool single = false);
 
   Model model;
   Rng rng;

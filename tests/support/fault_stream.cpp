@@ -33,6 +33,7 @@ void FaultStream::ClearRecords() {
   _sizes.clear();
   _flushes = 0;
   _bytesWritten = 0;
+  _brackets = 0;
 }
 
 void FaultStream::FailAt(Op op, int nth, int64_t err) {
@@ -150,7 +151,8 @@ const std::string& FaultStream::PowerCut(uint32_t seed, uint32_t sectorSize) {
 
 void FaultStream::SetDistant(bool distant, uint32_t chunkSize) {
   _distant = distant;
-  _chunk = chunkSize;
+  _preferred = chunkSize;
+  _chunk = chunkSize ? chunkSize : 4096;
 }
 
 void FaultStream::ForeignWrite(uint64_t offset, const std::string& data) {
@@ -174,6 +176,7 @@ void FaultStream::_refresh(uint64_t offset, uint64_t length) {
 int32_t FaultStream::_distantCommand(eZorStreamCmd cmd, void* a1, void* a2, void* a3) {
   switch (cmd) {
     case ZorStmCmdBeginExclusive:
+      ++_brackets;
       if (_bracket++ == 0 && _news) {
         _news = false;
         if (_delegate.IsInit())
@@ -198,7 +201,7 @@ int32_t FaultStream::_distantCommand(eZorStreamCmd cmd, void* a1, void* a2, void
       return it != _stale.end() && *it <= (off + len - 1) / _chunk;
     }
     case ZorStmCmdGetChunkSize:
-      return _distant ? static_cast<int32_t>(_chunk) : 0;
+      return _distant ? static_cast<int32_t>(_preferred) : 0;
     case ZorStmCmdIsDistant:
       return _distant;
     default:
@@ -208,7 +211,7 @@ int32_t FaultStream::_distantCommand(eZorStreamCmd cmd, void* a1, void* a2, void
 
 int32_t FaultStream::Command(eZorStreamCmd cmd, void* a1, void* a2, void* a3, void*) {
   _enter(Op::kCommand);
-  if (cmd == ZorStmCmdIsReadOnly) return 0;
+  if (cmd == ZorStmCmdIsReadOnly) return readOnly;
   if (cmd == ZorStmCmdGetDescriptor) return -1;
   return _distantCommand(cmd, a1, a2, a3);
 }

@@ -68,12 +68,17 @@ class FaultStream : public zorvane::iZorStream {
   const std::string& PowerCut(uint32_t seed, uint32_t sectorSize = 512);
 
   // ------------------------------------------------------------ distant play
-  // Makes the stream report itself distant with that chunk size.
+  // Makes the stream report itself distant with that chunk size (0: no
+  // preference; changes are then tracked per 4,096 bytes).
   void SetDistant(bool distant, uint32_t chunkSize = 4096);
   // Another process writes: both images change, the chunks become stale and
   // the next command 2 calls the change callback.
   void ForeignWrite(uint64_t offset, const std::string& data);
   int BracketDepth() const { return _bracket; }
+  int Brackets() const { return _brackets; }  // begun since the records were cleared
+
+  // Whether the stream says it was opened read-only (it still writes).
+  bool readOnly = false;
 
   // ------------------------------------------------------------ iZorStream
   bool Idle() override { return false; }
@@ -116,10 +121,10 @@ class FaultStream : public zorvane::iZorStream {
   int _locks = 0;
   bool _closed = false;
   bool _distant = false;
-  uint32_t _chunk = 4096;
+  uint32_t _chunk = 4096, _preferred = 4096;
   std::set<uint64_t> _stale;
   bool _news = false;
-  int _bracket = 0;
+  int _bracket = 0, _brackets = 0;
   zorvane::ZorDelegate _delegate;
   zorvane::ZorStreamChangeFn _fn = nullptr;
   void* _context = nullptr;

@@ -18,8 +18,11 @@ TOOL = sys.argv[1]
 MSGS = bf.catalogue(239)
 
 
-def run(*args, top="bfile"):
+def run(*args, top="bfile", rc=None):
+    """The exit code, output and errors of the tool; with `rc`, that exit code is required."""
     p = subprocess.run([TOOL] + ([top] if top else []) + list(args), capture_output=True, text=True, timeout=60)
+    want(rc is None or p.returncode == rc,
+         "%s: exit %d, want %s\n%s%s" % (" ".join(args), p.returncode, rc, p.stdout, p.stderr))
     return p.returncode, p.stdout, p.stderr
 
 
@@ -45,25 +48,19 @@ def fields(stdout):
 def scenario_info(tmp):
     path, f = sample(tmp, ftype=2)
     before = open(path, "rb").read()
-    rc, out, err = run("info", path)
-    want(rc == 0, "info exit %d: %s" % (rc, err))
+    rc, out, err = run("info", path, rc=0)
     got = fields(out)
-    want(got.get("file type") == "2", "file type: %r" % got.get("file type"))
-    want(got.get("entries") == "4 (used 2, free with space 1, empty slots 1)", "entries: %r" % got.get("entries"))
-    want(got.get("file size") == str(f.size), "file size: %r" % got.get("file size"))
-    want(got.get("data start") == "25600", "data start")
-    want(got.get("stored bytes") == "300" and got.get("reserved bytes") == "550", "byte sums: %r" % got)
-    want(got.get("spare room in blocks") == "250", "spare room")
-    want(got.get("space outside blocks") == "500", "space outside blocks")
-    want(got.get("crash counter") == "0" and got.get("bad close") == "no", "counters")
-    want(got.get("needs compaction") == "no (any: yes, all: yes)", "needs compaction: %r" % got.get("needs compaction"))
+    for key, value in (("file type", "2"), ("entries", "4 (used 2, free with space 1, empty slots 1)"),
+                       ("file size", str(f.size)), ("data start", "25600"), ("stored bytes", "300"),
+                       ("reserved bytes", "550"), ("spare room in blocks", "250"), ("space outside blocks", "500"),
+                       ("crash counter", "0"), ("bad close", "no"), ("needs compaction", "no (any: yes, all: yes)")):
+        want(got.get(key) == value, "%s: %r, want %r" % (key, got.get(key), value))
     want(open(path, "rb").read() == before, "info changed the file")
 
 
 def scenario_dump(tmp):
     path, f = sample(tmp)
-    rc, out, err = run("dump", path)
-    want(rc == 0, "dump exit %d: %s" % (rc, err))
+    rc, out, err = run("dump", path, rc=0)
     lines = out.splitlines()[1:]
     expected = ["%d\t%d\t%d\t%d\t%d\t%d\t0x%02x" % (e.id, e.owner, e.type, e.size, e.capacity, e.pos, e.flags)
                 for e in f.entries]
@@ -72,8 +69,7 @@ def scenario_dump(tmp):
 
 def scenario_check(tmp):
     path, f = sample(tmp)
-    rc, out, err = run("check", path)
-    want(rc == 0, "check of a sound file: exit %d\n%s%s" % (rc, out, err))
+    rc, out, err = run("check", path, rc=0)
     for title in (6, 9, 10):
         want(bf.form(MSGS[title], path) in out, "section %d missing:\n%s" % (title, out))
     # Block 4 now overlaps block 1, and 100 bytes follow the last extent.
@@ -82,8 +78,7 @@ def scenario_check(tmp):
     f.put_entry(e)
     f.resize(f.size + 100)
     f.save(path)
-    rc, out, err = run("check", path)
-    want(rc == 1, "check of a damaged file: exit %d" % rc)
+    rc, out, err = run("check", path, rc=1)
     overlap = bf.form(MSGS[8], 1, 25600, 300, 4, 25899, 250)
     want(overlap in out, "overlap message missing:\n" + out)
     for lo, hi in f.lost():
@@ -96,11 +91,9 @@ def scenario_repair(tmp):
     f.data[12:16] = (1).to_bytes(4, "little")  # an interrupted rearrangement
     f.save(path)
     lost = f.lost()
-    rc, out, _ = run("check", path)
-    want(rc == 1, "check before repair: exit %d" % rc)
+    rc, out, _ = run("check", path, rc=1)
     before = bytes(f.data)
-    rc, out, err = run("check", "--repair", path)
-    want(rc == 0, "check --repair: exit %d\n%s%s" % (rc, out, err))
+    rc, out, err = run("check", "--repair", path, rc=0)
     want(open(path + ".bak", "rb").read() == before, "FILE.bak is not the file before the repair")
     want("repair removed 0 of 2 blocks" in out, "removal count missing:\n" + out)
     rc, _, err = run("check", "--repair", path)
@@ -109,14 +102,12 @@ def scenario_repair(tmp):
     want(g.crash == 0, "crash counter after repair: %d" % g.crash)
     want(g.lost() == [], "lost space after repair: %r" % g.lost())
     want({(e.pos, e.end) for e in g.entries[f.count:]} == set(lost), "reclaimed entries")
-    rc, out, _ = run("check", path)
-    want(rc == 0, "check after repair: exit %d\n%s" % (rc, out))
+    rc, out, _ = run("check", path, rc=0)
 
 
 def scenario_compact(tmp):
     path, f = sample(tmp)
-    rc, out, err = run("compact", "--mode", "3", path)
-    want(rc == 0, "compact exit %d: %s" % (rc, err))
+    rc, out, err = run("compact", "--mode", "3", path, rc=0)
     g = bf.BFile.load(path)
     want(g.block(g.entries[0]) == b"a" * 100 and g.block(g.entries[3]) == b"b" * 200, "block bytes")
     want(all(e.capacity == e.size for e in g.used()), "capacities after mode 3")

@@ -12,6 +12,8 @@
 #include <random>
 #include <vector>
 
+#include "support/test_util.h"
+
 using namespace zorvane;
 
 namespace {
@@ -66,6 +68,16 @@ TEST(BGetLayout, CountComesFromHandleSizeAndSharesAdoptedRecord) {
   uint8_t header[8];
   b.GetHeader(header);
   EXPECT_EQ(std::memcmp(header, "abc\0\0\0\0\0", 8), 0);
+}
+
+// Byte counts are 32-bit: 2 GiB of items is refused (1, 1) before anything
+// is allocated.
+TEST(BGetLayout, TwoGiBOfItemsAreRefused) {
+  ZorBGet a(0, 0x10000);
+  a.Init();
+  EXPECT_LIB_ERROR(1, a.SetNbItem(0x8000, false));
+  EXPECT_LIB_ERROR(1, a.InsRange(0, nullptr, 0x8000));
+  EXPECT_EQ(a.GetNbItem(), 0);
 }
 
 TEST(BGetHandle, LocksPinTheItemsAndTheHeader) {

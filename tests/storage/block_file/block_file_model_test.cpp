@@ -17,8 +17,6 @@
 // limit instead). Half keep the file on disk, the others on the in-memory
 // fault stream.
 #include <zorvane/block_array.h>
-#include <zorvane/string.h>
-#include <zorvane/verification.h>
 
 #include <gtest/gtest.h>
 
@@ -131,28 +129,23 @@ class ModelRun {
   // the used blocks inside them, in id order.
   void CheckEnumeration() {
     Rng& rng = _work.rng;
-    int32_t oLo = _work.Owner(), oHi = _work.Owner();
-    int16_t tLo = _work.Type(), tHi = _work.Type();
-    if (oLo > oHi) std::swap(oLo, oHi);
-    if (tLo > tHi) std::swap(tLo, tHi);
-    if (rng() % 4 == 0) oLo = ZorBfAnyOwner;
-    if (rng() % 4 == 0) tLo = ZorBfAnyType;
+    Selection s = _work.Ranges();
+    if (rng() % 4 == 0) s.oLo = ZorBfAnyOwner;
+    if (rng() % 4 == 0) s.tLo = ZorBfAnyType;
     std::vector<int32_t> expected, got;
     for (const auto& [id, b] : _work.model)
-      if ((oLo == ZorBfAnyOwner || (b.owner >= oLo && b.owner <= oHi)) &&
-          (tLo == ZorBfAnyType || (b.type >= tLo && b.type <= tHi)))
-        expected.push_back(id);
+      if (s.Holds(b)) expected.push_back(id);
     // Each id at the offset asked inside items of the list's size.
     const uint32_t at = rng() % 2 ? 4 : 0;
     ZorBGet out(0, 8);
     out.Init();
-    f().BGetID(oLo, oHi, tLo, tHi, &out, static_cast<int32_t>(at), true);
+    f().BGetID(s.oLo, s.oHi, s.tLo, s.tHi, &out, static_cast<int32_t>(at), true);
     for (int32_t i = 1; i <= out.GetNbItem(); ++i) {
       int32_t v;
       out.SubGet(i, &v, at, 4);
       got.push_back(v);
     }
-    ASSERT_EQ(got, expected) << "owners " << oLo << ".." << oHi << " types " << tLo << ".." << tHi;
+    ASSERT_EQ(got, expected) << "owners " << s.oLo << ".." << s.oHi << " types " << s.tLo << ".." << s.tHi;
   }
 
   // Close and reopen: the image holds the model and the checks find nothing.
@@ -166,13 +159,9 @@ class ModelRun {
     if (::testing::Test::HasFatalFailure()) return;
     ASSERT_FALSE(f().IsBadClose(false));
     ASSERT_EQ(f().BadOpenCount(false), 0);
-    for (auto check : {&ZorBFile::CheckDir, &ZorBFile::CheckCrossBlock, &ZorBFile::CheckLostSpace}) {
-      ZorVerif v;
-      v.Init(false, 0);
-      string text;
-      EXPECT_TRUE((f().*check)(&v) && v.GetNbFault() == 0) << v.GetText(&text);
+    EXPECT_EQ(CheckFaults(f()), "");
+    for (auto check : {&ZorBFile::CheckDir, &ZorBFile::CheckCrossBlock, &ZorBFile::CheckLostSpace})
       ASSERT_TRUE((f().*check)(nullptr));
-    }
     for (int32_t i = 0; i < 64; ++i) ASSERT_EQ(f().GetUserData(i), _user[i]) << "user data " << i;
     ASSERT_NO_FATAL_FAILURE(CheckFull());
   }
@@ -223,9 +212,7 @@ bool StepAndCheck(ModelRun* run, int step, bool onDisk) {
     if (!::testing::Test::HasFatalFailure() && (!onDisk || step % 10 == 0)) run->CheckDurable();
     if (!::testing::Test::HasFatalFailure() && step % 25 == 24) run->CheckFull();
   } catch (const ZorException& e) {
-    string s;
-    ADD_FAILURE() << "library error " << e.GetError() << ": " << e.GetMsg(&s) << " at " << e.GetFileText() << ":"
-                  << e.GetLine();
+    ADD_FAILURE() << Describe(e);
   }
   return !::testing::Test::HasFailure();
 }

@@ -84,12 +84,8 @@ TEST(BFileCompact, NothingToDoOrReadOnlyChangesNothingAndSaysSo) {
   m.Write(1, Pattern(300, 1));  // waste to compact
   m.file.Close(ZorBfCloseNormal);
   // A read-only stream: the file opens without write permission.
-  struct ReadOnly : FaultStream {
-    using FaultStream::FaultStream;
-    int32_t Command(eZorStreamCmd cmd, void* a, void* b, void* c, void* d) override {
-      return cmd == ZorStmCmdIsReadOnly ? 1 : FaultStream::Command(cmd, a, b, c, d);
-    }
-  } ro(m.stream.Image());
+  FaultStream ro(m.stream.Image());
+  ro.readOnly = true;
   ZorBFile f;
   f.OpenOnStream(&ro, &m.path, 0, -1, -1, -1);
   EXPECT_TRUE(f.NeedCompact(ZorBfCompactAny));
