@@ -20,9 +20,9 @@ class iZorStream;
 namespace bfile {
 
 // The block file a journal belongs to: the header's identifier, file type
-// and signature, and its update counter as it stands on disk (a file
-// written by a later opening than the journal's last record is newer than
-// the journal).
+// and signature, and its update counter as it stands on disk (a counter
+// that the journal's generation does not know marks the journal as older
+// than the file).
 struct JournalOwner {
   uint32_t guid = 0;
   uint32_t fileType = 0;
@@ -136,9 +136,9 @@ class Journal {
   uint64_t PieceBytes() const { return _pieceBytes; }
   // Writes the record, with a new header when it opens a generation, and
   // makes both durable (unless !flush). A record that opens a generation
-  // notes `baseUpdate`, the largest update counter the block file's header
-  // may hold on disk as the generation opens. Raises on failure: the caller
-  // then abandons the record, and the next one takes its place.
+  // notes `baseUpdate`, the update counter the block file's header holds on
+  // disk as the generation opens. Raises on failure: the caller then
+  // abandons the record, and the next one takes its place.
   void Commit(const uint8_t* header, uint64_t fileSize, bool flush, uint64_t baseUpdate);
   void Abandon();
   // Clears the tag of a record whose commit failed, durably (raises when
