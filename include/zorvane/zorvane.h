@@ -42,3 +42,4 @@
 #include <zorvane/zip_span.h>
 #include <zorvane/resource.h>
 #include <zorvane/string_list.h>
+#include <zorvane/table_key.h>
