@@ -6,25 +6,39 @@
 //
 // Compact works in two phases:
 //   1. a read-only scan lists every used entry that has an extent as
-//      (position, id) and notes the largest block (cancellable: nothing has
-//      changed yet but the crash counter);
+//      (position, id) (cancellable: nothing has changed yet but the crash
+//      counter);
 //   2. every other entry loses its extent, then the listed blocks are taken in
 //      position order and copied down to the write point, which starts at
 //      data start and advances by each block's (possibly reduced) capacity.
 // The write point never passes the position of the block being placed, and
 // blocks are disjoint, so a copy only overwrites space of blocks already
-// placed, free space, or the block's own old extent; a block is read whole
-// into the buffer before it is written, so overlapping its own old extent is
-// harmless. The file is then cut at the write point and the free lists are
+// placed, free space, or the old extents of its own batch, which is read
+// whole before it is written. The file is then cut at the write point and the free lists are
 // dropped (they are rebuilt from the directory when next needed).
+//
+// Copies go in batches: the old extents of consecutive blocks whose new
+// places follow one another are read in one go (up to kBatchBytes of the
+// file), slid down in memory in position order (a block's new offset in the
+// batch is never above its old one) and written in one go; their entries
+// take the new places once the write is done. The write point still never
+// passes the next block's position, so no batch overwrites a block of a
+// later one. A failed read or write leaves the entries of the batch in
+// flight at their old places.
 //
 // Crash safety. Moving blocks overwrites extents that the directory on disk
 // still points to -- in a copy-on-write file (ZorBfOpenCopyOnWrite) too,
 // whose promise never to overwrite an extent of the last written directory
 // compaction deliberately breaks. What protects the file is the crash
 // counter: it is raised and on disk (written and flushed) before the first
-// block moves, and lowered only after the transaction that writes the new
-// directory has reached the disk. An interrupted compaction therefore leaves
+// block moves, and lowered only by or after the transaction that writes the
+// new directory. With a journal the lowered counter travels in that
+// transaction's record: the moved data are flushed before it, and replaying
+// it gives the new directory and the lowered counter together. Without one
+// the header is written after the directory has reached the disk. The
+// raising, with a journal, is a transaction of its own that opens a new
+// generation after a checkpoint: no older record can then be replayed over
+// moved blocks. An interrupted compaction therefore leaves
 // a file that refuses to open (error 32) until it is checked and repaired
 // (opened with ZorBfOpenTolerant, counter reset by GetCrashFlag(true)). When
 // a write fails mid-way, the directory as rearranged so far is still written:
@@ -41,6 +55,7 @@
 #include <zorvane/ui.h>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -59,6 +74,7 @@ constexpr int32_t kMsgNoNeed = 37;
 constexpr int32_t kMsgReadOnly = 85;
 constexpr int32_t kMsgTitle = 306;
 constexpr int32_t kScanStep = 4096;  // entries per progress step in the scan
+constexpr uint64_t kBatchBytes = 1 << 20;  // of old extents read at once
 
 // The waste an entry contributes in a mode.
 uint64_t EntryWaste(const sZorBfBRef& e, eZorBfCompact mode) {
@@ -75,7 +91,6 @@ struct Compactor {
   eZorBfCompact mode;
   ZorProgress* display = nullptr;  // null: no progress shown
   std::vector<std::pair<uint64_t, int32_t>> blocks;  // (position, id) of used entries with an extent
-  uint32_t largest = 0;
   std::vector<uint8_t> buffer;
 
   void Alert(int32_t id) const {
@@ -98,9 +113,14 @@ struct Compactor {
   // Outside a transaction SetSecuFlag writes and flushes the header itself;
   // inside a caller's transaction it only marks it dirty.
   void RaiseCrashCounter() {
-    // Nothing the journal holds may be replayed over moved blocks.
-    f._settleJournal();
     const bool inside = f._depth != 0;
+    // Nothing the journal holds may be replayed over moved blocks: after a
+    // checkpoint the raising transaction opens a new generation. Inside a
+    // caller's transaction the header is written outside a commit.
+    if (inside)
+      f._settleJournal();
+    else
+      f._checkpoint();
     f.SetSecuFlag();
     if (!inside) return;
     f._writeHeader();
@@ -115,7 +135,6 @@ struct Compactor {
       const sZorBfBRef& e = f._entry(id);
       if (!e.IsFree() && e.HasPos() && e.capacity != 0) {
         blocks.emplace_back(e.GetPos(), id);
-        largest = std::max(largest, std::min(e.size, e.capacity));
       }
       if (display && id % kScanStep == 0 && display->Step(kScanStep)) return false;
     }
@@ -137,13 +156,45 @@ struct Compactor {
     }
   }
 
-  void Copy(int32_t id, uint64_t from, uint64_t to) {
-    const sZorBfBRef& e = f._entry(id);
-    const uint32_t n = std::min(e.size, e.capacity);
-    if (n == 0 || (e.flags & ZorBfFlagDirty)) return;
-    f._readAt(from, buffer.data(), n);
-    f._writeAt(to, buffer.data(), n);
-    f._noteData(to, buffer.data(), n);
+  // A block on its way down: its bytes from `from` go to `to`, and its entry
+  // takes `to` and `capacity` once they are written.
+  struct Slide {
+    int32_t id;
+    uint64_t from, to;
+    uint32_t n, capacity;
+  };
+  std::vector<Slide> batch;
+
+  void Settle(const Slide& m) {
+    sZorBfBRef& e = f._entry(m.id);
+    e.SetPos(m.capacity == 0 ? 0 : m.to);
+    e.capacity = m.capacity;
+    f._recordChange(m.id);
+  }
+
+  void Flush() {
+    if (batch.empty()) return;
+    const uint64_t from = batch.front().from, to = batch.front().to;
+    const uint64_t span = batch.back().from + batch.back().n - from;
+    buffer.resize(static_cast<size_t>(span));
+    f._readAt(from, buffer.data(), static_cast<uint32_t>(span));
+    uint64_t out = 0;
+    for (const Slide& m : batch) {
+      std::memmove(buffer.data() + out, buffer.data() + (m.from - from), m.n);
+      out += m.n;
+    }
+    f._writeAt(to, buffer.data(), static_cast<uint32_t>(out));
+    f._noteData(to, buffer.data(), static_cast<uint32_t>(out));
+    for (const Slide& m : batch) Settle(m);
+    batch.clear();
+  }
+
+  void Add(const Slide& m) {
+    if (!batch.empty()) {
+      const Slide& last = batch.back();
+      if (m.to != last.to + last.n || m.from + m.n - batch.front().from > kBatchBytes) Flush();
+    }
+    batch.push_back(m);
   }
 
   // Places one block at the write point; returns the new write point.
@@ -154,16 +205,14 @@ struct Compactor {
       // data start): the block stays, and nothing is placed over it.
       return std::max(writePoint, pos + e.capacity);
     }
-    if (pos > writePoint) {
-      Copy(id, pos, writePoint);
-      e.SetPos(writePoint);
-    }
-    if (!(e.flags & ZorBfFlagNoCompact) || mode == ZorBfCompactAll) {
-      e.capacity = e.size;
-      if (e.size == 0) e.SetPos(0);
-    }
-    f._recordChange(id);
-    return writePoint + e.capacity;
+    const bool shrink = !(e.flags & ZorBfFlagNoCompact) || mode == ZorBfCompactAll;
+    const Slide m{id, pos, writePoint, std::min(e.size, e.capacity), shrink ? e.size : e.capacity};
+    // Dirty blocks are not copied: the flush writes their cached data.
+    if (pos > writePoint && m.n != 0 && !(e.flags & ZorBfFlagDirty))
+      Add(m);
+    else
+      Settle(m);
+    return writePoint + m.capacity;
   }
 
   // Phase 2: not cancellable, the disk changes from here on.
@@ -171,16 +220,16 @@ struct Compactor {
     string title;
     if (display) display->Begin(Title(&title), static_cast<int64_t>(blocks.size()), false);
     ClearUnlisted();
-    buffer.resize(largest);
     uint64_t writePoint = f._dataStart();
     for (const auto& [pos, id] : blocks) {
       writePoint = Place(pos, id, writePoint);
       if (display) display->Step();
     }
+    Flush();
     std::vector<uint8_t>().swap(buffer);
+    f._setFileSize(writePoint);
     // Moved data reach the disk before the directory that points to them.
     if (!(f._openFlags & ZorBfOpenNoFlush)) f._osFlush();
-    f._setFileSize(writePoint);
     f._dropFreeLists();
     if (display) display->End();
   }
@@ -191,14 +240,16 @@ struct Compactor {
   // is written, and the counter stays raised.
   void Run() {
     RaiseCrashCounter();
+    const bool lowerInCommit = f._journaled();
     bool cancelled = false;
     {
       bfile::Txn txn(&f);
       EndDisplay end{display};
       cancelled = !Scan();
       if (!cancelled) Move();
+      if (lowerInCommit) f.ClrSecuFlag();
     }
-    f.ClrSecuFlag();
+    if (!lowerInCommit) f.ClrSecuFlag();
     if (cancelled) ZorProgress::S_RaiseCancel(kSource, __LINE__);
   }
 
