@@ -299,6 +299,13 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   int32_t _changedLow = 0x7FFFFFFF;
   int32_t _changedHigh = 0;
   uint64_t _fileSize = 0;  // 0: not known
+  // The stream's size as this opening last learnt, set or extended it
+  // (kUnknownSize: ask the stream). Asking costs more than a system call:
+  // on some file systems a look at a file's times makes the next write
+  // change them, and a flush of the journal then also writes the inode
+  // block that the block file's inode shares.
+  static constexpr uint64_t kUnknownSize = ~uint64_t(0);
+  uint64_t _streamSize = kUnknownSize;
   int32_t _msgCount = 0;
   CBlockSpace* _space = nullptr;
   bool _purgerRegistered = false;

@@ -148,8 +148,10 @@ uint64_t ZorBFile::Rep::_currentFileSize() {
 }
 
 void ZorBFile::Rep::_setFileSize(uint64_t size) {
+  _streamSize = kUnknownSize;
   _stream->SetSize(size);
   _fileSize = size;
+  _streamSize = size;
   _unsynced = true;
 }
 
@@ -183,8 +185,11 @@ void ZorBFile::Rep::_cutUncoveredTail() {
 
 void ZorBFile::Rep::_writeAt(uint64_t pos, const void* buf, uint32_t n) {
   if (n == 0) return;
+  const uint64_t known = _streamSize;
+  _streamSize = kUnknownSize;  // until the write is known to be done
   _stream->Seek(static_cast<int64_t>(pos), ZorSeekSet);
   _stream->Write(buf, n);
+  if (known != kUnknownSize) _streamSize = std::max(known, pos + n);
   _unsynced = true;
 }
 
@@ -283,6 +288,7 @@ void ZorBFile::Rep::_resetState(int32_t openFlags, int32_t cacheBlocks) {
   _openFlags = openFlags;
   _state = 0;
   _fileSize = 0;
+  _streamSize = kUnknownSize;
   _depth = (openFlags & ZorBfOpenNoTransaction) ? kNoTransaction : 0;
   _changedLow = 0x7FFFFFFF;
   _changedHigh = 0;

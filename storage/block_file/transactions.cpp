@@ -300,7 +300,9 @@ void ZorBFile::Rep::_moveBlockToEnd(int32_t id) {
 // failed and the block was written again at its place, the file may end
 // before the extent. It is extended before any directory points there.
 void ZorBFile::Rep::_coverFileSize() {
-  if (!IsDistant() && _fileSize > _stream->GetSize()) _setFileSize(_fileSize);
+  if (IsDistant()) return;
+  if (_streamSize == kUnknownSize) _streamSize = _stream->GetSize();
+  if (_fileSize > _streamSize) _setFileSize(_fileSize);
 }
 
 void ZorBFile::Rep::_writeEntries(int32_t low, int32_t high) {

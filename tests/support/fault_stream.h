@@ -48,6 +48,7 @@ class FaultStream : public zorvane::iZorStream {
   int Flushes() const { return _flushes; }
   uint64_t BytesWritten() const { return _bytesWritten; }
   int Operations() const { return _count[static_cast<int>(Op::kAny)]; }
+  int Count(Op op) const { return _count[static_cast<int>(op)]; }  // since the stream was made
   int LockCount() const { return _locks; }
   bool IsClosed() const { return _closed; }
   void ClearRecords();

@@ -442,6 +442,18 @@ TEST(BFileTransactions, AdjacentAppendedBlocksGoOutInFewWrites) {
   for (size_t i = 1; i + 2 < w.size(); ++i) EXPECT_EQ(w[i - 1].offset + w[i - 1].length, w[i].offset);
 }
 
+// Asking a file for its size can make the next flush write its inode too:
+// commits that only append never ask, the opening knows the size.
+TEST(BFileTransactions, AppendingCommitsNeverAskTheStreamItsSize) {
+  for (int32_t flags : {0, int32_t{ZorBfOpenCopyOnWrite}}) {
+    TestFile<> r(flags);
+    r.Create("first");
+    const int asked = r.stream.Count(FaultStream::Op::kGetSize);
+    for (uint32_t i = 0; i < 20; ++i) r.Create(Pattern(300 + i * 7, i));
+    EXPECT_EQ(asked, r.stream.Count(FaultStream::Op::kGetSize)) << flags;
+  }
+}
+
 TEST(BFileTransactions, NoFlushFlagSkipsTheSyncAndAnIdleTransactionWritesNothing) {
   TestFile<DurableStream> r(ZorBfOpenNoFlush);
   r.stream.Start();
