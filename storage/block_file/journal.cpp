@@ -123,8 +123,14 @@
 //     next transaction writes anything (StartTransaction), and the journal
 //     keeps it until then.
 //  9. Before the header is written outside a commit (compaction's crash
-//     counter, the backup mode, a close), the block file is flushed and the
-//     journal header zeroed and flushed: nothing is replayed over it.
+//     counter inside a caller's transaction, the backup mode, a close), the
+//     block file is flushed and the journal header zeroed and flushed:
+//     nothing is replayed over it. A compaction outside a transaction
+//     raises its crash counter by a transaction that follows a checkpoint,
+//     so its record opens a new generation that holds nothing but headers
+//     and entries: replaying it over moved blocks is harmless (it names
+//     none of their bytes), and the compaction's own record, which lowers
+//     the counter, follows a flush of the moved data (a direct commit).
 // 10. A kill -9 keeps every write made, in order; a write stopped half way
 //     is a torn record (5.). With ZorBfOpenNoFlush only this case is
 //     covered: records then carry no block data (the block file keeps
