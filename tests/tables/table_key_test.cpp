@@ -46,7 +46,7 @@ TEST(TableKey, PartSizes) {
   // type, part length, field length, accepted
   for (const auto& c : {std::array{2, 4, 0, 1}, {2, 2, 0, 0}, {12, 32, 0, 1}, {5, 8, 0, 0}, {6, 1, 1, 1},
                         {106, 11, 10, 0}, {6, 0, 10, 0}, {8, 9, 0, 1}, {9, 17, 0, 0}, {109, 7, 0, 0},
-                        {10, 12, 0, 0}, {110, 16, 0, 1}, {11, 4, 4, 0}})
+                        {10, 12, 0, 0}, {10, 8, 0, 1}, {110, 16, 0, 1}, {11, 4, 4, 0}})
     EXPECT_EQ(ZorCheckIndexSize(c[0], c[1], c[2]), c[3] == 1) << c[0] << " " << c[1];
   const int sizes[] = {ZorGetPhysTypeSize(kZorPhysTypeString, 35), ZorGetPhysTypeSize(kZorPhysTypeUnicodeStr, 10),
                        ZorGetPhysTypeSize(kZorPhysTypeChar, 9), ZorGetPhysTypeSize(kZorPhysTypeBlobRef, 7),
@@ -56,7 +56,7 @@ TEST(TableKey, PartSizes) {
 
 TEST(TableKey, StoredFormIsLittleEndianAndKeepsNoAddress) {
   uint8_t in[kZorKeyStoredSize], out[kZorKeyStoredSize];
-  for (uint32_t i = 0; i < sizeof in; ++i) in[i] = static_cast<uint8_t>(i * 7 + 1);
+  for (uint32_t i = 0; i < sizeof in; ++i) in[i] = static_cast<uint8_t>(i * 7 + 1), out[i] = 0xEE;
   sZorKey k;
   k.LoadFrom(in);
   EXPECT_EQ(k.partType[8] * 1000 + k.keyLen, in[9] * 1000 + in[10]);
@@ -86,16 +86,17 @@ TEST(TableKey, Examples) {
 
   uint8_t record[12] = {0x05, 0, 0, 0, 'x', 'y', 'z', 0, 0x12, 0x34, 0x56, 0x78};
   sZorKey k;
-  k.nbPart = 4;
-  const uint8_t types[] = {4, 6, 11, 3}, lens[] = {8, 2, 3, 4};
-  const uint32_t offsets[] = {8, 4, 0, 10};
-  for (int i = 0; i < 4; ++i) k.partType[i] = types[i], k.partLen[i] = lens[i], k.partOffset[i] = offsets[i];
+  k.nbPart = 4;  // a fifth, stale part follows
+  const uint8_t types[] = {4, 6, 11, 3, 4}, lens[] = {8, 2, 3, 4, 8};
+  const uint32_t offsets[] = {8, 4, 0, 10, 0};
+  for (int i = 0; i < 5; ++i) k.partType[i] = types[i], k.partLen[i] = lens[i], k.partOffset[i] = offsets[i];
   k.keyLen = 15;  // the last part is cut after 2 of its 4 letters
-  char out[17] = "................";
+  char out[21] = "....................";
   ZorBuildIndex(&k, record, 12, out);
-  EXPECT_STREQ(out, "PIFGDEBCxy...PI.");  // Long 0x78563412, Blob untouched, Short 0x7856 cut
+  EXPECT_STREQ(out, "PIFGDEBCxy...PI.....");  // Long 0x78563412, Blob untouched, Short 0x7856 cut
+  k.keyLen = 20;  // longer than the parts: the rest is untouched
   ZorBuildIndex(&k, record, 11, out);
-  EXPECT_STREQ(out, "IAFGDEBCxy...IA.");  // the missing bytes read as zeros
+  EXPECT_STREQ(out, "IAFGDEBCxy...IAFG...");  // the missing bytes read as zeros
 }
 
 // Random pairs of values: the key order is the value order, but for the
