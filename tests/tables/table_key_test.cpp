@@ -45,7 +45,7 @@ TEST(TableKey, PartSizes) {
   }
   // type, part length, field length, accepted
   for (const auto& c : {std::array{2, 4, 0, 1}, {2, 2, 0, 0}, {12, 32, 0, 1}, {5, 8, 0, 0}, {6, 1, 1, 1},
-                        {106, 11, 10, 0}, {6, 0, 10, 0}, {8, 9, 0, 1}, {9, 17, 0, 0}, {109, 7, 0, 0},
+                        {106, 11, 10, 0}, {6, 0, 10, 0}, {8, 9, 0, 1}, {9, 8, 0, 1}, {9, 17, 0, 0}, {109, 7, 0, 0},
                         {10, 12, 0, 0}, {10, 8, 0, 1}, {110, 16, 0, 1}, {11, 4, 4, 0}})
     EXPECT_EQ(ZorCheckIndexSize(c[0], c[1], c[2]), c[3] == 1) << c[0] << " " << c[1];
   const int sizes[] = {ZorGetPhysTypeSize(kZorPhysTypeString, 35), ZorGetPhysTypeSize(kZorPhysTypeUnicodeStr, 10),
