@@ -68,7 +68,8 @@ const std::vector<uint8_t>& Records() {
 void PeerLetters(char* out, uint64_t v, int letters) {
   char hex[17];
   std::snprintf(hex, sizeof hex, "%0*llX", letters, static_cast<unsigned long long>(v));
-  for (int i = 0; i < letters; ++i) out[i] = static_cast<char>(hex[i] <= '9' ? 'A' + (hex[i] - '0') : 'K' + (hex[i] - 'A'));
+  for (int i = 0; i < letters; ++i)
+    out[i] = static_cast<char>(hex[i] <= '9' ? 'A' + (hex[i] - '0') : 'K' + (hex[i] - 'A'));
 }
 
 void PeerText(char* out, const uint8_t* field, int len) {

@@ -19,11 +19,9 @@ template <class T>
 std::string Key1(int type, int len, const T& v) {
   uint8_t record[40] = {};
   std::memcpy(record + 3, &v, sizeof v);
-  sZorKey k;
-  k.nbPart = 1;
-  k.partType[0] = static_cast<uint8_t>(type);
-  k.keyLen = k.partLen[0] = static_cast<uint8_t>(len);
-  k.partOffset[0] = 3;
+  const auto l = static_cast<uint8_t>(len);
+  const sZorKey k{
+      .nbPart = 1, .partType = {static_cast<uint8_t>(type)}, .keyLen = l, .partLen = {l}, .partOffset = {3}};
   std::string out(len, '\0');
   ZorBuildIndex(&k, record, sizeof record, out.data());
   return out;
@@ -33,7 +31,7 @@ int KeyOrder(const std::string& a, const std::string& b) {
   return (r > 0) - (r < 0);
 }
 
-TEST(TableKey, PartSizes) {
+TEST(TableKey, PartSizesAndStoredForm) {
   // type, field length, default, min, max
   for (const auto& r : {std::array{1, 0, 2, 2, 2}, {103, 0, 4, 4, 4}, {4, 9, 8, 8, 8}, {105, 0, 16, 16, 16},
                         {6, 35, 35, 1, 35}, {107, 300, 255, 1, 255}, {6, -1, 1, 1, 1}, {109, 0, 16, 8, 16},
@@ -52,9 +50,7 @@ TEST(TableKey, PartSizes) {
                        ZorGetPhysTypeSize(kZorPhysTypeChar, 9), ZorGetPhysTypeSize(kZorPhysTypeBlobRef, 7),
                        ZorGetPhysTypeSize(static_cast<eZorPhysType>(14), 7), ZorGetPhysTypeSize(kZorPhysTypeQuad, 0)};
   EXPECT_EQ(std::vector<int>(sizes, sizes + 6), std::vector<int>({36, 22, 1, 7, 0, 8}));
-}
-
-TEST(TableKey, StoredFormIsLittleEndianAndKeepsNoAddress) {
+  // The stored definition: little-endian, and no address kept.
   uint8_t in[kZorKeyStoredSize], out[kZorKeyStoredSize];
   for (uint32_t i = 0; i < sizeof in; ++i) in[i] = static_cast<uint8_t>(i * 7 + 1), out[i] = 0xEE;
   sZorKey k;
@@ -85,11 +81,8 @@ TEST(TableKey, Examples) {
   EXPECT_EQ(rev[0] | rev[1], 0);
 
   uint8_t record[12] = {0x05, 0, 0, 0, 'x', 'y', 'z', 0, 0x12, 0x34, 0x56, 0x78};
-  sZorKey k;
-  k.nbPart = 4;  // a fifth, stale part follows
-  const uint8_t types[] = {4, 6, 11, 3, 4}, lens[] = {8, 2, 3, 4, 8};
-  const uint32_t offsets[] = {8, 4, 0, 10, 0};
-  for (int i = 0; i < 5; ++i) k.partType[i] = types[i], k.partLen[i] = lens[i], k.partOffset[i] = offsets[i];
+  sZorKey k{.nbPart = 4,  // a fifth, stale part follows
+            .partType = {4, 6, 11, 3, 4}, .partLen = {8, 2, 3, 4, 8}, .partOffset = {8, 4, 0, 10, 0}};
   k.keyLen = 15;  // the last part is cut after 2 of its 4 letters
   char out[21] = "....................";
   ZorBuildIndex(&k, record, 12, out);
@@ -136,8 +129,8 @@ int ValueOrder(int type, int len, const uint8_t* a, const uint8_t* b, bool* excu
   std::memcpy(&x, a, 8), std::memcpy(&y, b, 8);
   const double scale = std::pow(10.0, std::min(len - 8, 8));
   auto wraps = [&](double d) { return std::fabs(d) >= 0x1p31 || (len == 9 && std::fabs(d - std::trunc(d)) * 10 >= 8); };
-  *excused = wraps(x) || wraps(y) ||
-             (std::trunc(x) == std::trunc(y) && std::min(std::fabs(x - y), std::max(std::fabs(x), std::fabs(y))) * scale < 1);
+  const double apart = std::min(std::fabs(x - y), std::max(std::fabs(x), std::fabs(y)));
+  *excused = wraps(x) || wraps(y) || (std::trunc(x) == std::trunc(y) && apart * scale < 1);
   return sign * Cmp<double>(a, b);
 }
 
