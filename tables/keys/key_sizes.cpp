@@ -95,7 +95,7 @@ void sZorKey::LoadFrom(const void* bytes) {
   const auto* b = static_cast<const uint8_t*>(bytes);
   nbPart = b[0];
   keyLen = b[10];
-  outAddr = platform::GetLE32(b + 20);
+  outAddr = 0;  // whatever was stored there, no address is kept
   nbPart2 = platform::GetLE16(b + 60);
   for (int32_t i = 0; i < kZorKeyMaxParts; ++i) {
     partType[i] = b[1 + i];

@@ -46,17 +46,18 @@ TEST(TableKey, PartSizesAndStoredForm) {
                         {106, 11, 10, 0}, {6, 0, 10, 0}, {8, 9, 0, 1}, {9, 8, 0, 1}, {9, 17, 0, 0}, {109, 7, 0, 0},
                         {10, 12, 0, 0}, {10, 8, 0, 1}, {110, 16, 0, 1}, {11, 4, 4, 0}})
     EXPECT_EQ(ZorCheckIndexSize(c[0], c[1], c[2]), c[3] == 1) << c[0] << " " << c[1];
-  const int sizes[] = {ZorGetPhysTypeSize(kZorPhysTypeString, 35), ZorGetPhysTypeSize(kZorPhysTypeUnicodeStr, 10),
-                       ZorGetPhysTypeSize(kZorPhysTypeChar, 9), ZorGetPhysTypeSize(kZorPhysTypeBlobRef, 7),
-                       ZorGetPhysTypeSize(static_cast<eZorPhysType>(14), 7), ZorGetPhysTypeSize(kZorPhysTypeQuad, 0)};
-  EXPECT_EQ(std::vector<int>(sizes, sizes + 6), std::vector<int>({36, 22, 1, 7, 0, 8}));
+  std::vector<int> sizes;  // types 0 to 14, 254 and 255, declared length 5
+  for (int t : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 254, 255})
+    sizes.push_back(ZorGetPhysTypeSize(static_cast<eZorPhysType>(t), 5));
+  EXPECT_EQ(sizes, std::vector<int>({0, 1, 2, 2, 4, 8, 6, 12, 8, 8, 8, 5, 16, 5, 0, 1, 6}));
+  EXPECT_EQ(ZorGetPhysTypeSize(kZorPhysTypeUnicodeStr, -3), 2);
   // The stored definition: little-endian, and no address kept.
   uint8_t in[kZorKeyStoredSize], out[kZorKeyStoredSize];
   for (uint32_t i = 0; i < sizeof in; ++i) in[i] = static_cast<uint8_t>(i * 7 + 1), out[i] = 0xEE;
   sZorKey k;
   k.LoadFrom(in);
   EXPECT_EQ(k.partType[8] * 1000 + k.keyLen, in[9] * 1000 + in[10]);
-  EXPECT_EQ(k.partOffset[8], 0x9E979089u);  // bytes 56..59
+  EXPECT_EQ(k.partOffset[8] + k.outAddr, 0x9E979089u);  // bytes 56..59; no address
   EXPECT_EQ(k.nbPart2 * 100000ll + k.partField[8], 0xACA5 * 100000ll + 0x2A23);
   k.StoreTo(out);
   std::memset(in + 20, 0, 4);
