@@ -34,17 +34,17 @@ int KeyOrder(const std::string& a, const std::string& b) {
 TEST(TableKey, PartSizesAndStoredForm) {
   // type, field length, default, min, max
   for (const auto& r : {std::array{1, 0, 2, 2, 2}, {103, 0, 4, 4, 4}, {4, 9, 8, 8, 8}, {105, 0, 16, 16, 16},
-                        {6, 35, 35, 1, 35}, {107, 300, 255, 1, 255}, {6, -1, 1, 1, 1}, {109, 0, 16, 8, 16},
-                        {110, 0, 8, 8, 16}, {12, 0, 32, 32, 32}, {11, 5, 0, 0, 0}, {13, 4, 0, 0, 0},
-                        {100, 4, 0, 0, 0}, {113, 4, 0, 0, 0}}) {
+                        {6, 35, 35, 1, 35}, {107, 300, 255, 1, 255}, {6, -1, 1, 1, 1}, {6, 0, 0, 1, 0},
+                        {109, 0, 16, 8, 16}, {110, 0, 8, 8, 16}, {12, 0, 32, 32, 32}, {11, 5, 0, 0, 0},
+                        {13, 4, 0, 0, 0}, {100, 4, 0, 0, 0}, {113, 4, 0, 0, 0}}) {
     int32_t lo = 0, hi = 0;
     EXPECT_EQ(ZorGetIndexDefSize(r[0], r[1], &lo, &hi) * 10000 + lo * 100 + hi, r[2] * 10000 + r[3] * 100 + r[4])
         << r[0];
   }
   // type, part length, field length, accepted
   for (const auto& c : {std::array{2, 4, 0, 1}, {2, 2, 0, 0}, {12, 32, 0, 1}, {5, 8, 0, 0}, {6, 1, 1, 1},
-                        {106, 11, 10, 0}, {6, 0, 10, 0}, {8, 9, 0, 1}, {9, 8, 0, 1}, {9, 17, 0, 0}, {109, 7, 0, 0},
-                        {10, 12, 0, 0}, {10, 8, 0, 1}, {110, 16, 0, 1}, {11, 4, 4, 0}})
+                        {6, 255, 300, 1}, {106, 11, 10, 0}, {6, 0, 10, 0}, {8, 9, 0, 1}, {8, 16, 0, 1}, {9, 8, 0, 1},
+                        {9, 17, 0, 0}, {109, 7, 0, 0}, {10, 12, 0, 0}, {10, 8, 0, 1}, {110, 16, 0, 1}, {11, 4, 4, 0}})
     EXPECT_EQ(ZorCheckIndexSize(c[0], c[1], c[2]), c[3] == 1) << c[0] << " " << c[1];
   std::vector<int> sizes;  // types 0 to 14, 254 and 255, declared length 5
   for (int t : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 254, 255})
@@ -69,7 +69,7 @@ TEST(TableKey, Examples) {
   EXPECT_EQ(Key1(4, 8, int32_t{0}) + Key1(4, 8, int32_t{-1}), "IAAAAAAAHPPPPPPP");
   EXPECT_EQ(Key1(6, 5, "ab"), std::string("ab\1\1\1"));
   EXPECT_EQ(Key1(3, 6, int16_t{1}), std::string("IAAB\1\1"));  // longer than its letters
-  EXPECT_EQ(Key1(8, 10, -1.5), "HPPPPPPPEO");
+  EXPECT_EQ(Key1(8, 10, -1.5) + Key1(10, 16, 1.5) + Key1(9, 10, 1.555), "HPPPPPPPEOIAAAAAABICPKPAIAIAAAAAABLH");
   EXPECT_LT(KeyOrder(Key1(104, 8, int32_t{5}), Key1(104, 8, int32_t{3})), 0);
   // Descending text: 'a' and 'A' become bytes that are no case partners,
   // while '6' and '7' become 'p' and 'P'.
