@@ -271,7 +271,7 @@ bool ZorTableDesc::SetFieldAlias(int32_t field, int32_t source, int32_t destinat
 }
 
 int32_t ZorTableDesc::GetFieldVPrec(int32_t field) const {
-  if (!FieldValid(field)) return 0;
+  if (field < 1 || field > GetNbField()) return 0;
   ZorDyna sub;
   _subGet(field, &sub);
   int32_t v = 0;
