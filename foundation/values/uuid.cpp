@@ -7,6 +7,7 @@
 #include <zorvane/string.h>
 #include <zorvane/uuid.h>
 
+#include "foundation/text/key_letters.h"
 #include "platform/little_endian.h"
 
 #include <cstring>
@@ -120,6 +121,18 @@ int32_t ZorUuid::S_CmpGuid(const void* a, const void* b) {
   }
   const int tail = std::memcmp(x + 8, y + 8, 8);
   return tail < 0 ? -1 : (tail > 0 ? 1 : 0);
+}
+
+// Data1, then Data2 and Data3 as one 32-bit number, then the 8 bytes as one
+// big-endian 64-bit number: each as letters, in GUID order.
+void ZorUuid::S_GuidToIndex(const void* guid, char* out) {
+  const auto* x = static_cast<const uint8_t*>(ZorNotNull(guid, kSource));
+  auto* o = reinterpret_cast<uint8_t*>(ZorNotNull(out, kSource));
+  uint64_t tail = 0;
+  for (int i = 8; i < 16; ++i) tail = tail << 8 | x[i];
+  ZorPutKeyLetters8(o, platform::GetLE32(x));
+  ZorPutKeyLetters8(o + 8, static_cast<uint32_t>(platform::GetLE16(x + 4)) << 16 | platform::GetLE16(x + 6));
+  ZorPutKeyLetters16(o + 16, tail);
 }
 
 bool ZorUuid::S_IsGuidEqual(const void* a, const void* b) {

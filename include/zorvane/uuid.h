@@ -47,6 +47,12 @@ class ZOR_API ZorUuid {
   // kBracedTextLen characters, no terminator) and returns its length.
   static uint32_t S_GuidToText(const void* guid, char* out, bool braces);
 
+  // Writes the 32-character index key of the 16 bytes at guid into out (no
+  // terminator): Data1 (8), Data2 (4), Data3 (4) as numbers, then the last
+  // 8 bytes in order (16), every nibble written as 'A' + nibble, most
+  // significant first. Keys compared with ZorCompIndex sort in GUID order.
+  static void S_GuidToIndex(const void* guid, char* out);
+
   friend bool operator==(const ZorUuid& a, const ZorUuid& b) { return S_IsGuidEqual(a._bytes, b._bytes); }
   friend bool operator!=(const ZorUuid& a, const ZorUuid& b) { return !(a == b); }
   friend bool operator<(const ZorUuid& a, const ZorUuid& b) { return S_CmpGuid(a._bytes, b._bytes) < 0; }
