@@ -39,7 +39,8 @@
 //   25 a password ("Blob", logical type 18) whose declared length is not 52;
 //   26 a dynamic "BlobRef";
 //   27 an unknown nature (above 43), or a text nature (names, addresses,
-//      phones, codes, paths, IBAN ...) on a field that is not a string;
+//      phones, web, paths, country name, IBAN, BIC, regions) on a field
+//      that is not a string;
 //   28 more than one of enumeration, string list, link, alias, local table;
 //   29 a link without table or key field, or an alias whose source is not
 //      another field in use;
@@ -134,9 +135,9 @@ bool CompatibleTypes(uint8_t phys, uint8_t log) {
   }
 }
 
-// Natures that hold text: names, addresses, phones, codes, paths, IBAN ...
+// Natures that hold text: names, addresses, phones, web, paths, IBAN ...
 bool IsTextNature(uint8_t n) {
-  return (n >= 1 && n <= 16) || (n >= 31 && n <= 34) || (n >= 37 && n <= 43) || n == 22 || n == 24;
+  return (n >= 1 && n <= 13) || n == 22 || n == 24 || n == 32 || n == 34 || (n >= 37 && n <= 43);
 }
 
 constexpr uint8_t kMaxNature = 43;

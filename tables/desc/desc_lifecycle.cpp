@@ -41,8 +41,10 @@ void ZorTableDesc::_load() {
     // A tail shorter than one descriptor is dropped.
     const uint32_t n = raw.GetSize() / kZorTfiSize;
     _fields.SetNbItem(static_cast<int32_t>(n), true);
-    if (n) std::memcpy(_fields.Lock(), raw.GetDatas(), n * kZorTfiSize);
-    _fields.Unlock();
+    if (n) {
+      std::memcpy(_fields.Lock(), raw.GetDatas(), n * kZorTfiSize);
+      _fields.Unlock();
+    }
   }
   _idx.Init();
   _d.SubDyna(&_idx, 0, kLineIndexes, 1, false);
