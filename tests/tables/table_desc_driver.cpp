@@ -84,12 +84,19 @@ void Mixed(ZorTableDesc* d) {
   d->SetDefIndex(2);
 }
 
+// One field of every template.
+void Templates(ZorTableDesc* d) {
+  d->Create(kZorTblTypeStd, kTid + (2 << 16));
+  for (int32_t t = 1; t <= 1005; t = t == 38 ? 1001 : t + 1) d->AddField(t, nullptr, kZorTblFirstFree);
+}
+
 std::string Build(const Fields& a) {
   ZorTableDesc d;
   if (a[1] == "customers") Customers(&d);
   else if (a[1] == "enum") Enumeration(&d);
   else if (a[1] == "task") Task(&d);
   else if (a[1] == "mixed") Mixed(&d);
+  else if (a[1] == "templates") Templates(&d);
   else return "?";
   d.Validate();
   ZorHandle h;

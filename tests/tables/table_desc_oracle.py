@@ -21,7 +21,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 sys.path.insert(0, HERE)
-from oracle import Oracle  # noqa: E402
+from oracle import Oracle, catalogue, unescape  # noqa: E402
 import table_desc_reader as R  # noqa: E402
 
 o = Oracle("table_desc_driver", 3101)
@@ -93,9 +93,38 @@ def mixed(h, fields, idx):
     yield "default index follows", h["defindex"] == 2 and h["nbindex"] == 3
 
 
+# Field templates: id -> (physical, logical, length, nature, flags added).
+STD, DYN, AS, TXT = 0x1806, 0x1816, 6, 9
+TEMPLATES = {1: (1, 7, 0, 0, STD), 2: (1, 9, 0, 0, STD), 3: (3, 7, 0, 0, STD), 4: (4, 7, 0, 0, STD),
+             5: (5, 7, 0, 0, STD), 6: (AS, TXT, 35, 0, STD), 7: (AS, TXT, 255, 0, DYN), 8: (AS, TXT, 35, 1, STD),
+             9: (AS, TXT, 35, 2, STD), 10: (AS, TXT, 35, 4, STD), 11: (AS, TXT, 35, 5, STD),
+             12: (AS, TXT, 10, 6, STD), 13: (AS, TXT, 35, 7, STD), 14: (AS, TXT, 35, 3, STD),
+             19: (AS, TXT, 127, 12, DYN), 20: (AS, TXT, 127, 13, DYN), 21: (AS, TXT, 35, 0, STD | R.STRLIST),
+             22: (AS, TXT, 35, 0, STD | R.ENUM), 23: (1, 19, 0, 0, STD), 24: (10, 8, 0, 0, STD),
+             25: (9, 6, 0, 0, STD), 26: (13, 13, 0, 0, 0x806), 27: (11, 15, 0, 0, DYN),
+             28: (11, 12, 15, 0, 0x80000 | R.DYNA), 29: (AS, TXT, 35, 34, STD), 30: (AS, TXT, 34, 37, DYN),
+             31: (AS, TXT, 11, 38, DYN), 32: (AS, TXT, 35, 0, 0x800040E), 33: (12, TXT, 36, 0, STD),
+             34: (AS, TXT, 50, 1, STD), 1001: (4, 7, 0, 0, R.UNICID), 1002: (AS, TXT, 25, 0, STD),
+             1003: (AS, TXT, 35, 0, 0x240E), 1004: (4, 7, 0, 28, 0), 1005: (AS, TXT, 18, 29, R.STRLIST)}
+TEMPLATES.update({15 + i: (AS, TXT, 25, 8 + i, STD) for i in range(4)})
+TEMPLATES.update({35 + i: (AS, TXT, 35, 40 + i, STD) for i in range(4)})
+RENAMED = {27: "Commentaire", 1004: "Source", 1005: "RwMode"}
+
+
+def templates(h, fields, idx):
+    labels = {int(t.split(":")[0]): t.split(":", 1)[1] for (m, g, _), (t, _) in catalogue(1).items() if g == 131}
+    for f, tid in zip(fields, sorted(TEMPLATES)):
+        label = RENAMED.get(tid, unescape(labels[tid]))
+        want = TEMPLATES[tid][:4] + (TEMPLATES[tid][4] | R.VALID | 0x400000,)
+        yield "template %d" % tid, (f["phys"], f["log"], f["len"], f["nature"], f["flags"] & ~R.RECID) == want
+        yield "template %d name" % tid, name(f) == label.encode("cp1252")[:25]
+    yield "count", len(fields) == len(TEMPLATES) and (fields[-1]["d1"], fields[-1]["d2"]) == (1, 140)
+
+
 raw_of = {}
 update = os.environ.get("ZOR_UPDATE_GOLDEN") == "1"
-for ref, checks in (("customers", customers), ("enum", enumeration), ("task", task), ("mixed", mixed)):
+for ref, checks in (("customers", customers), ("enum", enumeration), ("task", task), ("mixed", mixed),
+                    ("templates", templates)):
     built = bytes.fromhex(o.call(("build", ref)))
     path = os.path.join(GOLDEN, ref + ".tdesc")
     if update:

@@ -48,6 +48,7 @@ TEST(TableDesc, CreateGivesEachTypeItsIdentity) {
     EXPECT_EQ(d.GetEnumUuid(&u), c.type == kZorTblTypeEnum);
   }
   ZorTableDesc d;
+  EXPECT_FALSE(d.BuildFromRsrc(int64_t{1} << 32 | 0xC80000));
   EXPECT_LIB_ERROR(41, d.BuildFromRsrc(0x30000));
   try {
     d.BuildFromRsrc(0x30000);
@@ -72,6 +73,9 @@ TEST(TableDesc, HeaderSettersKeepTheirRules) {
   d.SetName("A name longer than twenty-five");
   string s;
   EXPECT_STREQ(d.GetName(&s), "A name longer than twenty");
+  d.SetRecNameFid(1, 2, 3);
+  d.SetLinkedWsId(5);
+  EXPECT_EQ(d.GetRecNameFid(3) * 10 + d.GetRecNameFid(4), 30);
   d.SetTId(int64_t{3} << 32 | 0x50000, false);
   EXPECT_EQ(d.GetFid(9), int64_t{3} << 32 | 0x50009);
 }
@@ -108,11 +112,13 @@ TEST(TableDesc, AddFieldPositions) {
   sZorTfi tfi;
   tfi.flags = 7;
   EXPECT_FALSE(d.GetField(99, &tfi));
+  EXPECT_FALSE(d.SetField(99, &tfi));
   EXPECT_EQ(tfi.flags, 0u);
   EXPECT_EQ(d.AddArray("Arr", kZorPhysTypeShort, kZorLogTypeInt, -2, 3, false, 0, 0, kZorTblFirstFree), 7);
   d.GetField(7, &tfi);
   EXPECT_EQ(tfi.d1 * 10 + tfi.d2, 3u);
   EXPECT_EQ(tfi.flags, kZorTblFfValid | kZorTblFfArray);
+  EXPECT_EQ(d.GetFieldId("arr"), 7);
 }
 
 TEST(TableDesc, ValidatePinnedLayouts) {
@@ -163,6 +169,8 @@ TEST(TableDesc, SubIndexPartsAndLabels) {
   EXPECT_EQ(key.nbPart, 3);
   EXPECT_EQ(key.keyLen, 24);
   EXPECT_EQ(key.partOffset[1], 8u);
+  EXPECT_NE(std::string(d.Dump(&s)).find("-Index=1 -Name='Ix 1' -Parts=3 -Len=24"), std::string::npos);
+  EXPECT_FALSE(d.SetIndexName(2, "x"));
   EXPECT_EQ(d.AddIndex(1), 1);
   EXPECT_STREQ(d.GetIndexName(2, &s), "Ix 1");
   EXPECT_STREQ(d.GetIndexName(kZorTblIndexDef, &s), "Index par d\xE9" "faut");
@@ -220,6 +228,9 @@ TEST(TableDesc, TemplatesAndIndexability) {
   EXPECT_FALSE(d.IsIndexable(13));
   ZorBGet list;
   EXPECT_EQ(d.GetIndexableList(&list), 3);
+  int32_t first = 0;
+  list.Get(2, &first);
+  EXPECT_EQ(first, 3);
 }
 
 // A sound table that each case spoils in one way; every comment of list
@@ -281,7 +292,7 @@ TEST(TableDesc, CheckReportsEachFault) {
       {27, edit(1, [](sZorTfi* t) { t->nature = kZorTblNatCity; })},
       {28, edit(3, [](sZorTfi* t) { t->flags |= kZorTblFfEnum | kZorTblFfStrList; })},
       {29, edit(3, [](sZorTfi* t) { t->flags |= kZorTblFfLink; })},
-      {30, edit(6, [](sZorTfi* t) { t->logType = kZorLogTypeRichTxt, t->len = 4; })},
+      {30, edit(6, [](sZorTfi* t) { t->logType = kZorLogTypeRichTxt, t->physType = kZorPhysTypeBlob; })},
       {31, edit(4, [](sZorTfi* t) { t->flags |= kZorTblFfUser | kZorTblFfArray; })},
       {32, edit(4, [](sZorTfi* t) { t->flags |= kZorTblFfLocTbl; })},
       {33, [](ZorTableDesc* d) { d->SetFlags(0), AddLong(d, "U", 0, kZorTblFfUser); }},
@@ -301,6 +312,7 @@ TEST(TableDesc, CheckReportsEachFault) {
       {42, [](ZorTableDesc* d) { d->SetStdFidFamEnumId(kZorTblNatCode, int64_t{1} << 32 | 4); }},
       {43, [](ZorTableDesc* d) { d->SetSubIndex(1, 1, 2, 5); }},
       {44, edit(2, [](sZorTfi* t) { t->len = 0; })},
+      {44, edit(2, [](sZorTfi* t) { t->len = 256; })},
       {45, [](ZorTableDesc* d) { d->SetRecNameFid(0, 0, 0); }},
       {46, [](ZorTableDesc* d) { d->SetRecNameFid(2, 40, 0); }},
       {47, [](ZorTableDesc* d) { d->SetHilFid(6); }},
@@ -314,6 +326,7 @@ TEST(TableDesc, CheckReportsEachFault) {
     d->SetTId(int64_t{7} << 32 | 0x30000, false);
     d->AddField(1001, nullptr, 0);
     d->AddField(6, "Code", 0);
+    d->SetFieldName(2, "Code", ZorNameDev);
     d->AddField(25, nullptr, 0);
     d->AddField("Qty", kZorPhysTypeLong, kZorLogTypeDec2, true, 0, kZorTblFfAutoFill, kZorTblNatCode, 0);
     d->AddField("Pass", kZorPhysTypeBlob, kZorLogTypePassWord, false, 52, 0, 0, 0);
