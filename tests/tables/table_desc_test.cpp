@@ -112,7 +112,7 @@ TEST(TableDesc, AddFieldPositions) {
   sZorTfi tfi;
   tfi.flags = 7;
   EXPECT_FALSE(d.GetField(99, &tfi));
-  EXPECT_FALSE(d.SetField(99, &tfi));
+  EXPECT_FALSE(d.SetField(99, &tfi) || d.DelField(99, true));
   EXPECT_EQ(tfi.flags, 0u);
   EXPECT_EQ(d.AddArray("Arr", kZorPhysTypeShort, kZorLogTypeInt, -2, 3, false, 0, 0, kZorTblFirstFree), 7);
   d.GetField(7, &tfi);
@@ -170,7 +170,7 @@ TEST(TableDesc, SubIndexPartsAndLabels) {
   EXPECT_EQ(key.keyLen, 24);
   EXPECT_EQ(key.partOffset[1], 8u);
   EXPECT_NE(std::string(d.Dump(&s)).find("-Index=1 -Name='Ix 1' -Parts=3 -Len=24"), std::string::npos);
-  EXPECT_FALSE(d.SetIndexName(2, "x"));
+  EXPECT_FALSE(d.SetIndexName(2, "x") || d.SetIndexFlag(2, 1));
   EXPECT_EQ(d.AddIndex(1), 1);
   EXPECT_STREQ(d.GetIndexName(2, &s), "Ix 1");
   EXPECT_STREQ(d.GetIndexName(kZorTblIndexDef, &s), "Index par d\xE9" "faut");
@@ -326,7 +326,7 @@ TEST(TableDesc, CheckReportsEachFault) {
     d->SetTId(int64_t{7} << 32 | 0x30000, false);
     d->AddField(1001, nullptr, 0);
     d->AddField(6, "Code", 0);
-    d->SetFieldName(2, "Code", ZorNameDev);
+    d->SetFieldName(2, "CodeCli", ZorNameDev);
     d->AddField(25, nullptr, 0);
     d->AddField("Qty", kZorPhysTypeLong, kZorLogTypeDec2, true, 0, kZorTblFfAutoFill, kZorTblNatCode, 0);
     d->AddField("Pass", kZorPhysTypeBlob, kZorLogTypePassWord, false, 52, 0, 0, 0);
