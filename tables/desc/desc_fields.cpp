@@ -77,13 +77,23 @@ bool ZorTableDesc::GetField(int32_t field, sZorTfi* out) const {
     *out = sZorTfi();
     return false;
   }
-  out->LoadFrom(_fields[field]);
+  uint8_t bytes[kZorTfiSize];
+  {
+    ZorLock pin;  // the array stays put for the copy; pinning changes no byte
+    const_cast<ZorBGet&>(_fields).Lock(&pin);
+    _fields.Get(field, bytes);
+  }
+  out->LoadFrom(bytes);
   return true;
 }
 
 bool ZorTableDesc::SetField(int32_t field, const sZorTfi* tfi) {
   if (field < 1 || field > GetNbField()) return false;
-  tfi->StoreTo(_fields[field]);
+  uint8_t bytes[kZorTfiSize];
+  tfi->StoreTo(bytes);
+  ZorLock pin;
+  _fields.Lock(&pin);
+  _fields.Set(field, bytes);
   return true;
 }
 
@@ -117,8 +127,8 @@ int32_t ZorTableDesc::AddField(const sZorTfi* tfi, int32_t position) {
   int32_t at = 0;
   if (position == kZorTblFirstFree) {
     for (int32_t i = 1; i <= n && !at; ++i)
-      if (GetLE32(static_cast<const uint8_t*>(_fields[i]) + 30) == 0) at = i;
-    if (at) _d.Clear(0, 0, kLineFieldSub, kLineFieldSub, at, at);
+      if (!FieldValid(i)) at = i;
+    if (at && _d.IsInit()) _d.Clear(0, 0, kLineFieldSub, kLineFieldSub, at, at);
   } else if (position >= 1 && position <= n) {
     DelField(position, false);
     at = position;
