@@ -171,8 +171,12 @@ TEST(TableDesc, SubIndexPartsAndLabels) {
   EXPECT_EQ(key.partOffset[1], 8u);
   EXPECT_NE(std::string(d.Dump(&s)).find("-Index=1 -Name='Ix 1' -Parts=3 -Len=24"), std::string::npos);
   EXPECT_FALSE(d.SetIndexName(2, "x") || d.SetIndexFlag(2, 1));
+  EXPECT_TRUE(d.SetDefIndex(1));
   EXPECT_EQ(d.AddIndex(1), 1);
-  EXPECT_STREQ(d.GetIndexName(2, &s), "Ix 1");
+  EXPECT_EQ(d.GetDefIndex(), 2);  // the default follows its index
+  EXPECT_TRUE(d.SwapIndex(1, 2));
+  EXPECT_EQ(d.GetDefIndex(), 1);
+  EXPECT_STREQ(d.GetIndexName(1, &s), "Ix 1");
   EXPECT_STREQ(d.GetIndexName(kZorTblIndexDef, &s), "Index par d\xE9" "faut");
   EXPECT_STREQ(d.GetIndexName(kZorTblIndexSeq, &s), "Ordre de cr\xE9" "ation");
   EXPECT_STREQ(d.GetIndexName(3, &s), "Index inexistant");
