@@ -82,7 +82,14 @@ ZOR_API int32_t ZorGetIndexDefSize(int32_t partType, int32_t len, int32_t* min =
 ZOR_API bool ZorCheckIndexSize(int32_t partType, int32_t partLen, int32_t fieldLen);
 
 // Writes the key of the record (recordSize bytes; a part reaching past the
-// end reads zeros there) into out, key->keyLen bytes.
+// end reads zeros there) into out, key->keyLen bytes at most: parts are
+// written in order and cut at keyLen, and at most 9 parts are read. Bytes
+// that no part covers, and parts of a type without a key form (Blob,
+// BlobRef, unknown), keep what out held. A binary64 value is truncated to
+// an int64 with saturation (NaN gives 0, values beyond the range its
+// bound), of which the low 32 bits are written; the fraction of a NaN or an
+// infinity is 0. A UnicodeStr part is measured and copied as 8-bit text. A
+// fixed-size part longer than its letters is filled with 0x01 after them.
 ZOR_API void ZorBuildIndex(const sZorKey* key, const void* record, uint32_t recordSize, void* out);
 inline void ZorBuildIndex(const ZorKeyRun* run) {
   ZorBuildIndex(&run->def, run->record, run->recordSize, run->out);

@@ -11,11 +11,10 @@ namespace zorvane {
 
 namespace {
 
-// The part type without its descending mark, or 0 when it is neither a
-// physical type 1..12 nor one of those + 100.
+// The part type without its descending mark (any type the switches below
+// do not know has no key form).
 int32_t AscendingPartType(int32_t partType) {
-  if (partType > kZorKeyDescending) partType -= kZorKeyDescending;
-  return partType >= 1 && partType <= kZorPhysTypeUuid ? partType : 0;
+  return partType > kZorKeyDescending ? partType - kZorKeyDescending : partType;
 }
 
 // Length of an integer or UUID part: two letters per byte of the value.
@@ -96,7 +95,7 @@ void sZorKey::LoadFrom(const void* bytes) {
   const auto* b = static_cast<const uint8_t*>(bytes);
   nbPart = b[0];
   keyLen = b[10];
-  outAddr = platform::GetLE32(b + 20);
+  outAddr = 0;  // whatever was stored there, no address is kept
   nbPart2 = platform::GetLE16(b + 60);
   for (int32_t i = 0; i < kZorKeyMaxParts; ++i) {
     partType[i] = b[1 + i];

@@ -19,11 +19,9 @@ template <class T>
 std::string Key1(int type, int len, const T& v) {
   uint8_t record[40] = {};
   std::memcpy(record + 3, &v, sizeof v);
-  sZorKey k;
-  k.nbPart = 1;
-  k.partType[0] = static_cast<uint8_t>(type);
-  k.keyLen = k.partLen[0] = static_cast<uint8_t>(len);
-  k.partOffset[0] = 3;
+  const auto l = static_cast<uint8_t>(len);
+  const sZorKey k{
+      .nbPart = 1, .partType = {static_cast<uint8_t>(type)}, .keyLen = l, .partLen = {l}, .partOffset = {3}};
   std::string out(len, '\0');
   ZorBuildIndex(&k, record, sizeof record, out.data());
   return out;
@@ -33,34 +31,33 @@ int KeyOrder(const std::string& a, const std::string& b) {
   return (r > 0) - (r < 0);
 }
 
-TEST(TableKey, PartSizes) {
+TEST(TableKey, PartSizesAndStoredForm) {
   // type, field length, default, min, max
   for (const auto& r : {std::array{1, 0, 2, 2, 2}, {103, 0, 4, 4, 4}, {4, 9, 8, 8, 8}, {105, 0, 16, 16, 16},
-                        {6, 35, 35, 1, 35}, {107, 300, 255, 1, 255}, {6, -1, 1, 1, 1}, {109, 0, 16, 8, 16},
-                        {110, 0, 8, 8, 16}, {12, 0, 32, 32, 32}, {11, 5, 0, 0, 0}, {13, 4, 0, 0, 0},
-                        {100, 4, 0, 0, 0}, {113, 4, 0, 0, 0}}) {
+                        {6, 35, 35, 1, 35}, {107, 300, 255, 1, 255}, {6, -1, 1, 1, 1}, {6, 0, 0, 1, 0},
+                        {109, 0, 16, 8, 16}, {110, 0, 8, 8, 16}, {12, 0, 32, 32, 32}, {11, 5, 0, 0, 0},
+                        {13, 4, 0, 0, 0}, {100, 4, 0, 0, 0}, {113, 4, 0, 0, 0}}) {
     int32_t lo = 0, hi = 0;
     EXPECT_EQ(ZorGetIndexDefSize(r[0], r[1], &lo, &hi) * 10000 + lo * 100 + hi, r[2] * 10000 + r[3] * 100 + r[4])
         << r[0];
   }
   // type, part length, field length, accepted
   for (const auto& c : {std::array{2, 4, 0, 1}, {2, 2, 0, 0}, {12, 32, 0, 1}, {5, 8, 0, 0}, {6, 1, 1, 1},
-                        {106, 11, 10, 0}, {6, 0, 10, 0}, {8, 9, 0, 1}, {9, 17, 0, 0}, {109, 7, 0, 0},
-                        {10, 12, 0, 0}, {110, 16, 0, 1}, {11, 4, 4, 0}})
+                        {6, 255, 300, 1}, {106, 11, 10, 0}, {6, 0, 10, 0}, {8, 9, 0, 1}, {8, 16, 0, 1}, {9, 8, 0, 1},
+                        {9, 17, 0, 0}, {109, 7, 0, 0}, {10, 12, 0, 0}, {10, 8, 0, 1}, {110, 16, 0, 1}, {11, 4, 4, 0}})
     EXPECT_EQ(ZorCheckIndexSize(c[0], c[1], c[2]), c[3] == 1) << c[0] << " " << c[1];
-  const int sizes[] = {ZorGetPhysTypeSize(kZorPhysTypeString, 35), ZorGetPhysTypeSize(kZorPhysTypeUnicodeStr, 10),
-                       ZorGetPhysTypeSize(kZorPhysTypeChar, 9), ZorGetPhysTypeSize(kZorPhysTypeBlobRef, 7),
-                       ZorGetPhysTypeSize(static_cast<eZorPhysType>(14), 7), ZorGetPhysTypeSize(kZorPhysTypeQuad, 0)};
-  EXPECT_EQ(std::vector<int>(sizes, sizes + 6), std::vector<int>({36, 22, 1, 7, 0, 8}));
-}
-
-TEST(TableKey, StoredFormIsLittleEndianAndKeepsNoAddress) {
+  std::vector<int> sizes;  // types 0 to 14, 254 and 255, declared length 5
+  for (int t : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 254, 255})
+    sizes.push_back(ZorGetPhysTypeSize(static_cast<eZorPhysType>(t), 5));
+  EXPECT_EQ(sizes, std::vector<int>({0, 1, 2, 2, 4, 8, 6, 12, 8, 8, 8, 5, 16, 5, 0, 1, 6}));
+  EXPECT_EQ(ZorGetPhysTypeSize(kZorPhysTypeUnicodeStr, -3), 2);
+  // The stored definition: little-endian, and no address kept.
   uint8_t in[kZorKeyStoredSize], out[kZorKeyStoredSize];
-  for (uint32_t i = 0; i < sizeof in; ++i) in[i] = static_cast<uint8_t>(i * 7 + 1);
+  for (uint32_t i = 0; i < sizeof in; ++i) in[i] = static_cast<uint8_t>(i * 7 + 1), out[i] = 0xEE;
   sZorKey k;
   k.LoadFrom(in);
   EXPECT_EQ(k.partType[8] * 1000 + k.keyLen, in[9] * 1000 + in[10]);
-  EXPECT_EQ(k.partOffset[8], 0x9E979089u);  // bytes 56..59
+  EXPECT_EQ(k.partOffset[8] + k.outAddr, 0x9E979089u);  // bytes 56..59; no address
   EXPECT_EQ(k.nbPart2 * 100000ll + k.partField[8], 0xACA5 * 100000ll + 0x2A23);
   k.StoreTo(out);
   std::memset(in + 20, 0, 4);
@@ -72,7 +69,7 @@ TEST(TableKey, Examples) {
   EXPECT_EQ(Key1(4, 8, int32_t{0}) + Key1(4, 8, int32_t{-1}), "IAAAAAAAHPPPPPPP");
   EXPECT_EQ(Key1(6, 5, "ab"), std::string("ab\1\1\1"));
   EXPECT_EQ(Key1(3, 6, int16_t{1}), std::string("IAAB\1\1"));  // longer than its letters
-  EXPECT_EQ(Key1(8, 10, -1.5), "HPPPPPPPEO");
+  EXPECT_EQ(Key1(8, 10, -1.5) + Key1(10, 16, 1.5) + Key1(9, 10, 1.555), "HPPPPPPPEOIAAAAAABICPKPAIAIAAAAAABLH");
   EXPECT_LT(KeyOrder(Key1(104, 8, int32_t{5}), Key1(104, 8, int32_t{3})), 0);
   // Descending text: 'a' and 'A' become bytes that are no case partners,
   // while '6' and '7' become 'p' and 'P'.
@@ -85,17 +82,15 @@ TEST(TableKey, Examples) {
   EXPECT_EQ(rev[0] | rev[1], 0);
 
   uint8_t record[12] = {0x05, 0, 0, 0, 'x', 'y', 'z', 0, 0x12, 0x34, 0x56, 0x78};
-  sZorKey k;
-  k.nbPart = 4;
-  const uint8_t types[] = {4, 6, 11, 3}, lens[] = {8, 2, 3, 4};
-  const uint32_t offsets[] = {8, 4, 0, 10};
-  for (int i = 0; i < 4; ++i) k.partType[i] = types[i], k.partLen[i] = lens[i], k.partOffset[i] = offsets[i];
+  sZorKey k{.nbPart = 4,  // a fifth, stale part follows
+            .partType = {4, 6, 11, 3, 4}, .partLen = {8, 2, 3, 4, 8}, .partOffset = {8, 4, 0, 10, 0}};
   k.keyLen = 15;  // the last part is cut after 2 of its 4 letters
-  char out[17] = "................";
+  char out[21] = "....................";
   ZorBuildIndex(&k, record, 12, out);
-  EXPECT_STREQ(out, "PIFGDEBCxy...PI.");  // Long 0x78563412, Blob untouched, Short 0x7856 cut
+  EXPECT_STREQ(out, "PIFGDEBCxy...PI.....");  // Long 0x78563412, Blob untouched, Short 0x7856 cut
+  k.keyLen = 20;  // longer than the parts: the rest is untouched
   ZorBuildIndex(&k, record, 11, out);
-  EXPECT_STREQ(out, "IAFGDEBCxy...IA.");  // the missing bytes read as zeros
+  EXPECT_STREQ(out, "IAFGDEBCxy...IAFG...");  // the missing bytes read as zeros
 }
 
 // Random pairs of values: the key order is the value order, but for the
@@ -135,8 +130,8 @@ int ValueOrder(int type, int len, const uint8_t* a, const uint8_t* b, bool* excu
   std::memcpy(&x, a, 8), std::memcpy(&y, b, 8);
   const double scale = std::pow(10.0, std::min(len - 8, 8));
   auto wraps = [&](double d) { return std::fabs(d) >= 0x1p31 || (len == 9 && std::fabs(d - std::trunc(d)) * 10 >= 8); };
-  *excused = wraps(x) || wraps(y) ||
-             (std::trunc(x) == std::trunc(y) && std::min(std::fabs(x - y), std::max(std::fabs(x), std::fabs(y))) * scale < 1);
+  const double apart = std::min(std::fabs(x - y), std::max(std::fabs(x), std::fabs(y)));
+  *excused = wraps(x) || wraps(y) || (std::trunc(x) == std::trunc(y) && apart * scale < 1);
   return sign * Cmp<double>(a, b);
 }
 
