@@ -43,3 +43,4 @@
 #include <zorvane/resource.h>
 #include <zorvane/string_list.h>
 #include <zorvane/table_key.h>
+#include <zorvane/table_desc.h>
