@@ -297,6 +297,21 @@ TEST(ModuleRsrc, PluginTextsThroughTheCatalogue) {
   EXPECT_STREQ(ZorLoadString(nullptr, &text), "");
 }
 
+// A table description shipped as resource 1006 of a module: its number is
+// the table number (bits 16 to 23 of the table id), the module the high half.
+TEST(ModuleRsrc, TableDescriptionFromTheModule) {
+  UseTestModules();
+  const std::vector<uint8_t> bytes = ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/3.TDesc");
+  const int64_t module = int64_t{zortest::kPluginId} << 32;
+  ZorTableDesc d;
+  ASSERT_TRUE(d.BuildFromRsrc(module | (3 << 16) | 0x1234));
+  const ZorHandle* h = d.GetHandle();
+  ASSERT_EQ(h->GetSize(), bytes.size());
+  EXPECT_EQ(0, std::memcmp(h->GetDatas(), bytes.data(), bytes.size()));
+  EXPECT_FALSE(d.BuildFromRsrc(module | (4 << 16)));
+  EXPECT_FALSE(d.IsInit());
+}
+
 // ---------------------------------------------------------------- type map and dependencies
 
 TEST(ModuleTypes, TypeListEntersTheMapSorted) {
