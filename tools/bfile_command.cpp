@@ -117,6 +117,11 @@ void PrintJournal(ZorBFile& f, bool verdict) {
     std::printf("journal: %s\n", verdict ? "not valid (damaged, or another file's): ignored" : "ignored (damaged, or another file's)");
     return;
   }
+  if (j.cut) {
+    std::printf("journal: %s\n", verdict ? "not valid (cut short after a record; later ones may be missing): ignored"
+                                          : "ignored (cut short after a record; later ones may be missing)");
+    return;
+  }
   if (j.stale) {
     std::printf("journal: %s\n", verdict ? "not valid (older than the file, which was written since): ignored"
                                           : "ignored (older than the file, which was written since)");

@@ -165,6 +165,7 @@ struct sZorBfJournalInfo {
   bool exists = false;       // the file has a journal beside it (or was given one)
   bool foreign = false;      // it belongs to another file, or its header is damaged: ignored
   bool stale = false;        // the file was written since its last record (an older copy): ignored
+  bool cut = false;          // cut short at the end of a record (records may be missing): ignored
   int64_t records = 0;       // committed transactions it holds
   int64_t pending = 0;       // of which the block file does not hold yet
   int64_t bytes = 0;         // of those records

@@ -113,11 +113,13 @@
 //     ignored too: the file's update counter is none of those the
 //     generation knows (see Scan), which happens when an opening that did
 //     not see the journal wrote the file, or when an older copy of the
-//     journal is put back. One cut at a record boundary, within the opening
-//     that wrote it, cannot be told from a shorter journal: its lost records
-//     are lost, and their in-place writes that reached the disk may be
-//     overwritten by older ones, the one case a damaged journal can make
-//     worse.
+//     journal is put back. A journal cut exactly at the end of a record is
+//     ignored as well: the file always ends past its last record, durably
+//     (the room a record goes into is flushed before the record is
+//     written), so only an outside hand leaves it ending there, and the
+//     records it cut off may have written in place what replaying the
+//     earlier ones would undo. Ignoring a journal never makes the block
+//     file worse than having none.
 //  8. A record whose application to the block file failed (a write error
 //     after the commit point) is replayed with its generation before the
 //     next transaction writes anything (StartTransaction), and the journal
@@ -164,6 +166,7 @@ constexpr uint64_t kFirstRecord = 512;
 constexpr uint32_t kPrefix = 48;
 constexpr uint32_t kRecordHead = 1032;  // prefix + header image, padded
 constexpr uint64_t kMinGrowth = 64u << 10, kMaxGrowth = 1u << 20;  // steps of the file's zeros
+constexpr uint64_t kRoomAhead = 256u << 10;  // zeros kept ahead of the last record
 
 uint64_t Align8(uint64_t n) { return (n + 7) & ~uint64_t(7); }
 
@@ -381,6 +384,9 @@ JournalScan Journal::Scan(RecordSink* sink, uint64_t from) {
   _sequence = _applied = 0;
   _fresh = true;
   _prevStart = _prevEnd = 0;
+  // Every zero extension is flushed by the commit that wrote it: the size
+  // found is durable.
+  _allocated = _durable = _stream->GetSize();
   if (!valid) {
     // A header that is not zeroed (a finished journal's) is damaged.
     uint8_t h[kHeaderBytes] = {};
@@ -428,11 +434,17 @@ JournalScan Journal::Scan(RecordSink* sink, uint64_t from) {
     scan.tornTail = ok && std::memcmp(p, kTag, sizeof kTag) == 0 && GetLE64(p + 16) == _salt &&
                     GetLE64(p + 24) == _sequence + 1;
   }
-  if (_laterRecord(_end, _sequence + 1)) {
-    // Damage inside the generation, not a torn last record: replaying the
+  // A journal that ends exactly where its last record ends was cut there
+  // from outside (the file always ends past its last record, see
+  // _makeRoom): records that followed may be missing, and replaying those
+  // before the cut could put older entries and header over what they
+  // wrote in place. The journal is not used.
+  const bool cut = _sequence > 0 && _stream->GetSize() == _end;
+  if (cut || _laterRecord(_end, _sequence + 1)) {
+    // Or damage inside the generation, not a torn last record: replaying the
     // records before it could take the block file back behind what later
     // records put there. The journal is not used.
-    scan.state = JournalScan::kForeign;
+    scan.state = cut ? JournalScan::kCut : JournalScan::kForeign;
     _salt = 0;
     _sequence = 0;
     _start = _end = kFirstRecord;
@@ -553,8 +565,8 @@ void Journal::Commit(const uint8_t* header, uint64_t fileSize, bool flush, uint6
   PutLE32(p + 4, Crc(p + 16, _record.size() - 16));
   Scrub();
   try {
+    _makeRoom(at + _record.size(), flush);
     WriteAt(_stream, at, p, _record.size());
-    _preallocate(at + _record.size());
     if (opens) {
       // The record first: a process killed between the two writes leaves
       // the previous header, whose records are whole.
@@ -574,6 +586,7 @@ void Journal::Commit(const uint8_t* header, uint64_t fileSize, bool flush, uint6
       _writeHeader(0);
     }
     if (flush) _stream->Flush();
+    _durable = _allocated;
   } catch (...) {
     _scrubAt = at;
     try {
@@ -602,11 +615,28 @@ void Journal::Commit(const uint8_t* header, uint64_t fileSize, bool flush, uint6
 // them, so that the flush of a record changes no file size (a size change
 // makes each flush also commit the file system's metadata). The zeros end
 // any walk that reaches them.
+//
+// The file also always ends past its last record, durably: the room a
+// record goes into was flushed before the record was written (by an earlier
+// commit, which wrote zeros ahead, or here). So a journal that ends exactly
+// where a valid record ends was cut there by an outside hand (see Scan).
+void Journal::_makeRoom(uint64_t recordEnd, bool flush) {
+  if (recordEnd >= _durable) {
+    _preallocate(recordEnd);
+    if (flush) _stream->Flush();
+    _durable = _allocated;
+  } else if (_allocated - recordEnd < kRoomAhead) {
+    _preallocate(recordEnd + kRoomAhead);  // made durable by this commit's flush
+  }
+}
+
+// Makes the file longer than `end` with zeros past its present size.
 void Journal::_preallocate(uint64_t end) {
-  if (end <= _allocated) return;
-  _allocated = std::max(_stream->GetSize(), end);
-  const uint64_t step = std::clamp(std::bit_floor(_allocated), kMinGrowth, kMaxGrowth);
-  const uint64_t target = (_allocated + step) & ~(step - 1);
+  if (end < _allocated) return;
+  _allocated = std::max(_allocated, _stream->GetSize());
+  if (end < _allocated) return;
+  const uint64_t step = std::clamp(std::bit_floor(end), kMinGrowth, kMaxGrowth);
+  const uint64_t target = (end + step) & ~(step - 1);
   static const uint8_t zeros[65536] = {};
   while (_allocated < target) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof zeros, target - _allocated));

@@ -63,9 +63,10 @@ class RecordSink {
 
 // What a look at the journal found.
 struct JournalScan {
-  enum State { kEmpty, kForeign, kStale, kValid };
+  enum State { kEmpty, kForeign, kStale, kCut, kValid };
   State state = kEmpty;    // kEmpty: no journal, or one that holds no generation;
-                           // kStale: older than the block file
+                           // kStale: older than the block file;
+                           // kCut: cut short at the end of a record
   uint64_t records = 0;    // valid records of the generation
   uint64_t applied = 0;    // of which the block file is known to hold
   uint64_t bytes = 0;      // of the valid records
@@ -168,6 +169,7 @@ class Journal {
   static bool _parse(const std::vector<uint8_t>& rec, JournalRecord* out);
   uint64_t _placeFirst(uint64_t length) const;
   static void _put(std::vector<uint8_t>* to, const void* data, size_t n);
+  void _makeRoom(uint64_t recordEnd, bool flush);
   void _preallocate(uint64_t end);
   bool _laterRecord(uint64_t at, uint64_t next);
 
@@ -191,6 +193,7 @@ class Journal {
   uint64_t _prevStart = 0, _prevEnd = 0;
 
   uint64_t _allocated = 0;  // the file's size as of the last preallocation
+  uint64_t _durable = 0;    // of which a flush made durable
   uint64_t _scrubAt = 0;  // a failed record whose tag is still to be cleared
   bool _building = false;
   std::vector<uint8_t> _record;      // prefix, header image, entry runs

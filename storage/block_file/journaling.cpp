@@ -121,6 +121,7 @@ void Rep::_recoverJournal() {
   const uint64_t replayed = IsWriteEnable() ? fileSink.records : overlaySink.records;
   _journalInfo.foreign = scan.state == bfile::JournalScan::kForeign;
   _journalInfo.stale = scan.state == bfile::JournalScan::kStale;
+  _journalInfo.cut = scan.state == bfile::JournalScan::kCut;
   _journalInfo.records = static_cast<int64_t>(scan.records);
   _journalInfo.pending = static_cast<int64_t>(replayed);
   _journalInfo.bytes = static_cast<int64_t>(scan.bytes);

@@ -161,9 +161,9 @@ void ExpectReaderSees(const Cut& cut, const Model& recovered) {
 }
 
 // Damage from outside: a journal whose header or first record is damaged,
-// that belongs to another file, or that the file was written after (a later
-// opening raised its update counter), is ignored: the file recovers as if it
-// had none.
+// that belongs to another file, that the file was written after (a later
+// opening raised its update counter), or that was cut at the end of its
+// first record, is ignored: the file recovers as if it had none.
 void ExpectDamageIgnored(Cut cut, uint32_t how) {
   const uint64_t first = cut.journal.size() > 24 ? Le32(cut.journal, 16) : 0;
   if (first == 0 || first + 200 > cut.journal.size()) return;
@@ -171,6 +171,7 @@ void ExpectDamageIgnored(Cut cut, uint32_t how) {
   if (how == 1) cut.journal[first + 120] ^= 0x01;  // the first record's CRC fails
   if (how == 2) PutLe32(&cut.file, kZorBfHdrGuid, Le32(cut.file, kZorBfHdrGuid) + 1);  // another file's
   if (how == 3) PutLe32(&cut.file, kZorBfHdrUpdate, Le32(cut.file, kZorBfHdrUpdate) + 1);  // written since
+  if (how == 4) cut.journal.resize(std::min<uint64_t>(cut.journal.size(), first + Le64(cut.journal, first + 8)));
   const Recovered damaged = Recover(cut, true), alone = Recover({cut.file, std::string()}, true);
   EXPECT_EQ(damaged.refusal, alone.refusal) << "damage " << how;
   EXPECT_TRUE(SameBlocks(damaged.blocks, alone.blocks)) << "damage " << how;
@@ -290,7 +291,7 @@ class PowerCutRun {
     if (_journaled) {
       ASSERT_EQ(r.refusal, 0) << r.report;
       if (_work.rng() % 4 == 0) ExpectReaderSees(cut, r.blocks);
-      if (_work.rng() % 4 == 0) ExpectDamageIgnored(cut, _work.rng() % 4);
+      if (_work.rng() % 4 == 0) ExpectDamageIgnored(cut, _work.rng() % 5);
     }
     const uint32_t count = std::max({DirCount(cut.file), DirCount(before), DirCount(after)});
     const std::string dirCut = DirectoryRegion(cut.file, count);
@@ -526,9 +527,10 @@ TEST(BFileSystemFaults, TheFileStaysConsistentAfterAFault) {
     }
 }
 
-// The journal's account at open: the records it holds, and the prefix of a
-// next record that an interrupted commit left (a torn tail, ignored).
-TEST(BFileJournal, InfoCountsTheRecordsAndSeesATornTail) {
+// The journal's account at open: the records it holds, the prefix of a
+// next record that an interrupted commit left (a torn tail, ignored), and a
+// journal that ends exactly after a record (cut from outside, ignored).
+TEST(BFileJournal, InfoCountsTheRecordsAndSeesATornTailOrACut) {
   FaultStream file, journal;
   ZorBFile::CreateOnStream(&file, kKitType, kKitSignature, "journal");
   ZorBFile f;
@@ -543,16 +545,19 @@ TEST(BFileJournal, InfoCountsTheRecordsAndSeesATornTail) {
   PutLe32(&torn, end + 16, Le32(committed, 8));  // the generation's salt
   PutLe32(&torn, end + 20, Le32(committed, 12));
   PutLe32(&torn, end + 24, 2);  // the next sequence
-  for (bool withTail : {false, true}) {
-    FaultStream fileCopy(file.Image()), journalCopy(withTail ? torn : committed);
+  const std::string cutShort = committed.substr(0, end);
+  for (const std::string* image : std::initializer_list<const std::string*>{&committed, &torn, &cutShort}) {
+    FaultStream fileCopy(file.Image()), journalCopy(*image);
     fileCopy.readOnly = journalCopy.readOnly = true;
     ZorBFile reader;
     reader.OpenOnStream(&fileCopy, nullptr, 0, -1, kKitType, kKitSignature, &journalCopy);
     sZorBfJournalInfo info;
     reader.GetJournalInfo(&info);
+    const bool cut = image == &cutShort;
     EXPECT_TRUE(info.exists && !info.foreign);
-    EXPECT_EQ(1, info.records);
-    EXPECT_EQ(withTail, info.tornTail);
+    EXPECT_EQ(cut, info.cut);
+    EXPECT_EQ(cut ? 0 : 1, info.records);
+    EXPECT_EQ(image == &torn, info.tornTail);
     reader.Close(ZorBfCloseAbandon);
   }
 }
