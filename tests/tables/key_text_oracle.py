@@ -38,7 +38,7 @@ def collate(x, y):
     return len(x) - len(y)
 
 
-o = Oracle("key_text_driver", 18)
+o = Oracle("table_desc_driver", 18)
 rng = o.rng
 db = sqlite3.connect(":memory:")
 db.create_collation("zkey", collate)

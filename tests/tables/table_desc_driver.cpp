@@ -1,7 +1,13 @@
-// Driver of table_desc_oracle.py: builds the reference descriptions and
-// validates descriptions given as container bytes.
+// Driver of table_desc_oracle.py and key_text_oracle.py.
 //   build <name>      hex of the container of a reference description
 //   validate <hex>    the description validated: "<0|1> <hex of container>"
+//   sort L1 L2 items  items are "hexA/hexB" pairs separated by commas, each a
+//                     record of two AnsiString fields keyed by parts of lengths
+//                     L1 and L2; answers the item numbers in key order under
+//                     ZorCompIndex (stable: equal keys keep their order)
+#include <algorithm>
+#include <numeric>
+
 #include "support/driver.h"
 
 using namespace zorvane;
@@ -119,8 +125,27 @@ std::string Validate(const Fields& a) {
   return Line("%d ", fits) + HexText(*d.GetHandle());
 }
 
+std::string Sort(const Fields& f) {
+  const auto l1 = static_cast<uint8_t>(Int(f[1])), l2 = static_cast<uint8_t>(Int(f[2]));
+  const sZorKey key{.nbPart = 2, .partType = {kZorPhysTypeAnsiString, kZorPhysTypeAnsiString},
+                    .keyLen = static_cast<uint8_t>(l1 + l2), .partLen = {l1, l2}, .partOffset = {0, 64}};
+  std::vector<std::string> keys;
+  for (const std::string& item : Split(f[3], ',')) {
+    const Fields texts = Split(item, '/');
+    char record[128] = {};
+    std::strncpy(record, Unhex(texts[0]).c_str(), 63);
+    std::strncpy(record + 64, Unhex(texts[1]).c_str(), 63);
+    ZorBuildIndex(&key, record, sizeof record, keys.emplace_back(key.keyLen, '\0').data());
+  }
+  std::vector<int> order(keys.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int a, int b) { return ZorCompIndex(keys[a].data(), keys[b].data(), key.keyLen) < 0; });
+  std::string out;
+  for (int i : order) out += (out.empty() ? "" : ",") + std::to_string(i);
+  return out;
+}
+
 }  // namespace
 
-int main() {
-  return Serve({{"build", Build}, {"validate", Validate}});
-}
+int main() { return Serve({{"build", Build}, {"validate", Validate}, {"sort", Sort}}); }
