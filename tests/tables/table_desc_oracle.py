@@ -57,7 +57,6 @@ def customers(h, fields, idx):
     yield "header", (h["version"], h["tid"], h["storage"], h["name"][:8], h["abr"][:4], h["type"]) == \
         (3, 7 << 32 | 3 << 16, 3, b"Clients\0", b"Cli\0", 0)
     yield "template names", [name(f) for f in fields[:4]] == [b"Order", b"Code", b"Lastname", b"Firstname"]
-    yield "rich text renamed", name(fields[12]) == "Commentaire".encode("cp1252")
     yield "dev name", R.cell(R.cell(raw_of["customers"], 0, 3, 2), 0, 1, 2) == b"CliCode\0"
     yield "vprec", R.vprec(raw_of["customers"], 11) == 3
     yield "indexes", sorted(idx) == [1, 2] and idx[2][1] == b"ByName\0" and idx[1][1] == b"Ix 1\0"
@@ -73,12 +72,12 @@ def enumeration(h, fields, idx):
 
 def task(h, fields, idx):
     yield "header", (h["tid"], h["flags"], h["abr"][:5], h["cprefix"]) == (0x10000, 0x30, b"Task\0", b"_Task\0")
-    yield "templates", [name(f) for f in fields[:2]] == [b"Source", b"RwMode"] and \
-        (fields[1]["d1"], fields[1]["d2"]) == (1, 140)
     yield "invisible", fields[2]["flags"] & 6 == 0
 
 
 def mixed(h, fields, idx):
+    yield "new table", (h["name"][:6], h["abr"][:4], h["cprefix"], h["tag"][:4]) == \
+        (b"Table\0", b"Tbl\0", b"KeTbl\0", b"Mem\0")
     yield "deleted", fields[9]["flags"] == 0 and name(fields[9]) == "**SUPPRIMÉE**".encode("cp1252")
     yield "inserted index", idx[1][0]["fields"][:2] == [14, 4] and idx[1][2] == struct.pack("<i", 0x11)
     yield "descending part", idx[3][0]["types"][:2] == [6, 110] and idx[3][0]["fields"][:2] == [4, 11]
