@@ -142,7 +142,7 @@ std::string Sort(const Fields& f) {
   std::stable_sort(order.begin(), order.end(),
                    [&](int a, int b) { return ZorCompIndex(keys[a].data(), keys[b].data(), key.keyLen) < 0; });
   std::string out;
-  for (int i : order) out += (out.empty() ? "" : ",") + std::to_string(i);
+  for (int i : order) out.append(out.empty() ? "" : ",").append(std::to_string(i));
   return out;
 }
 
