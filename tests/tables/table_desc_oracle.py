@@ -1,18 +1,13 @@
 #!/usr/bin/env python3
 """Checks stored table descriptions with the independent reader of
 table_desc_reader.py.
-
-Two parts:
-- golden: the driver builds four reference descriptions (customers from
-  templates, an enumeration, a task, a table of arrays, aliases, user,
-  dynamic and deleted fields with three indexes); their bytes must equal
-  the files of golden/, whose header, descriptors, per-field data and index
-  records are read here and must be a fixed point of the layout rules;
-  ZOR_UPDATE_GOLDEN=1 rewrites the files.
-- random: descriptions made here from random fields (any types, flags,
-  lengths, dimensions, variable precisions, unterminated names, index parts
-  naming missing fields) are validated by the driver and compared with the
-  layout rules recomputed by the reader.
+- golden: the reference descriptions the driver builds must equal the files
+  of golden/ byte for byte (ZOR_UPDATE_GOLDEN=1 rewrites them); read back
+  here, they must be a fixed point of the layout rules and hold what their
+  builders put in.
+- random: descriptions made here from random fields, flags, lengths,
+  precisions, names and index parts are validated by the driver and compared
+  with the layout rules recomputed by the reader.
 Usage: table_desc_oracle.py DRIVERS_DIR"""
 import os
 import struct
