@@ -102,6 +102,10 @@ void ZorTableDesc::BuildFromHdl(const ZorHandle* h) {
   Trash();
   _d.Init();
   if (h && h->GetSize()) _d.GetHandle()->Init(h->GetDatas(), h->GetSize());
+  // Outside bytes may hold a cell twice: the first is the one read, and a
+  // write that changes its size moves it behind the second, which would then
+  // be read back. Shadowed cells (and unreachable tails) go at once.
+  _d.Dut(true);
   _load();
 }
 
