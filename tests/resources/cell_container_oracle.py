@@ -21,6 +21,7 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from cell_format import pack_cell, read_cells  # noqa: E402
 from oracle import Oracle  # noqa: E402
 
 ANY = -2**31
@@ -28,20 +29,10 @@ o = Oracle("cell_container_driver", 6101)
 rng = o.rng
 
 
-def pack_cell(k, l, c, data):
-    return struct.pack("<iiiI", k, l, c, len(data)) + data
-
-
 class Run:
     def __init__(self, raw=b""):
-        self.cells, at = [], 0
-        while len(raw) - at >= 16:
-            k, l, c, s = struct.unpack_from("<iiiI", raw, at)
-            if s > len(raw) - at - 16:
-                break
-            self.cells.append([k, l, c, raw[at + 16:at + 16 + s]])
-            at += 16 + s
-        self.tail = raw[at:]
+        cells, self.tail = read_cells(raw)
+        self.cells = [list(cell) for cell in cells]
 
     def bytes(self):
         return b"".join(pack_cell(*cell) for cell in self.cells) + self.tail

@@ -19,6 +19,7 @@ import tempfile
 import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+from cell_format import read_cells  # noqa: E402
 from oracle import ROOT, Oracle  # noqa: E402
 
 COMPILER = os.path.join(ROOT, 'resources', 'messages', 'compile_messages.py')
@@ -74,14 +75,7 @@ def unpack_envelope(b):
 # ------------------------------------------------------------------ reader model
 
 def cells_of(raw):
-    at, out = 0, []
-    while len(raw) - at >= 16:
-        k, l, c, s = struct.unpack_from('<iiiI', raw, at)
-        if s > len(raw) - at - 16:
-            break
-        out.append((k, l, c, raw[at + 16:at + 16 + s]))
-        at += 16 + s
-    return out
+    return read_cells(raw)[0]
 
 
 def read_model(raw):

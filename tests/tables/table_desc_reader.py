@@ -5,6 +5,8 @@ index definitions, with the record layout rules recomputed (layout()).
 """
 import struct
 
+from cell_format import pack_cell, read_cells
+
 HDR = struct.Struct("<I q I I 26s 26s 6s 6s i h H i I q H h h i 3i q q")
 HDR_KEYS = ("version tid storage flags name abr cprefix tag handler hil unic release type typeid "
             "nbindex defindex blobrefs maxdata recname1 recname2 recname3 ws eng").split()
@@ -22,14 +24,7 @@ AS_VPREC, AS_USER, AS_DYNA, COM_ENABLED, COM_WROK = 0x20000000, 0x40000000, 0x80
 # ---------------------------------------------------------------- containers
 def cells(raw):
     """[(kind, line, col, bytes)] in storage order; an unreadable tail is dropped."""
-    out, at = [], 0
-    while len(raw) - at >= 16:
-        k, l, c, s = struct.unpack_from("<iiiI", raw, at)
-        if s > len(raw) - at - 16:
-            break
-        out.append((k, l, c, raw[at + 16:at + 16 + s]))
-        at += 16 + s
-    return out
+    return read_cells(raw)[0]
 
 
 def cell(raw, k, l, c):
@@ -40,7 +35,7 @@ def cell(raw, k, l, c):
 
 
 def pack(cell_list):
-    return b"".join(struct.pack("<iiiI", k, l, c, len(d)) + d for k, l, c, d in cell_list if d)
+    return b"".join(pack_cell(k, l, c, d) for k, l, c, d in cell_list if d)
 
 
 # ---------------------------------------------------------------- records
