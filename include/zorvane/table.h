@@ -177,6 +177,22 @@ class ZOR_API ZorTable : public iZorLockable {
   // and 0..cols); plain fields ignore them. Getters answer false (and
   // leave a neutral value) for no field or a form the field cannot give;
   // setters answer false without writing when the value does not fit.
+  // Aliases read and write the field named by their D1. The text form: see
+  // tables/cursor/table_values_text.cpp; the handle form is open to Blob and
+  // BlobRef fields, dynamic fields and logical types 12 to 18 but 16.
+  // Typed accessors, by physical type (enumerations and string lists count
+  // as integers of 0..65535):
+  //   Long, Quad     read every integer type (GetValLong: 0 for a Quad
+  //                  outside 32 bits); write every integer type within its
+  //                  range (AnsiChar 0..255, UnicodeChar 0..65535, Short and
+  //                  Long their signed range, Quad anything).
+  //   Decimal        reads Double and Decimal; writes them rounded to the
+  //                  field's numeric type, refusing a value that is no valid
+  //                  decimal. AddVal adds to any integer or real number field.
+  //   Date           Date only; writing refuses a non-empty invalid date.
+  //   Uuid           UUID only.
+  //   Ref            Long link fields only.
+  // Any other type reads 0, empty or null, and refuses writes.
   bool GetVal(int32_t field, eZorTblForm form, void* out, int32_t line = 0, int32_t col = 0);
   bool SetVal(int32_t field, eZorTblForm form, const void* in, int32_t line = 0, int32_t col = 0);
   const char* GetValStr(int32_t field, string* out, int32_t line = 0, int32_t col = 0);
@@ -340,6 +356,7 @@ class ZOR_API ZorTable : public iZorLockable {
  private:
   friend class ZorTSel;
   friend struct ZorTableAccess;
+  friend struct ZorTableValues;
   struct BlobSlot;
 
   void _initFromDesc(bool noHandler);
