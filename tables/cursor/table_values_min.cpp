@@ -64,6 +64,15 @@ bool ZorTable::SetValMinMax(int32_t field, bool max, int32_t, int32_t) {
   return true;
 }
 
+bool ZorTable::CopyVal(int32_t field, ZorTable* src, int32_t srcField) {
+  sZorTfi a, b;
+  if (!srcField) srcField = field;
+  if (!Place(this, field, &a) || !Place(src, srcField, &b) || a.physType != b.physType) return false;
+  std::memset(_rec + a.offset, 0, a.size);
+  std::memcpy(_rec + a.offset, src->GetRecord() + b.offset, a.size < b.size ? a.size : b.size);
+  return true;
+}
+
 void ZorTable::Raz() {
   if (_recSize) std::memset(_rec, 0, _recSize);
   if (_dyna) _dyna->Clear();
