@@ -22,6 +22,7 @@
 #include <zorvane/exception.h>
 #include <zorvane/memory.h>
 #include <zorvane/string.h>
+#include "foundation/text/collation.h"
 
 #include <array>
 #include <cstring>
@@ -121,6 +122,30 @@ constexpr bool IsPermutation(const Table& t) {
 }
 static_assert(IsPermutation(kWeight), "collation weights must be a permutation");
 static_assert(kUpper['a'] == 'A' && kLower[0x9F] == 0xFF && kLower[0xD8] == 0xD8 && kUpper[0xDF] == 0xDF);
+
+// Index keys compare case-insensitively, by the weight of the first pair of
+// bytes whose upper-case forms differ. Because every case class holds
+// neighbouring weights, that order is the plain byte order of the keys with
+// each byte replaced by the weight of its upper-case form (ZorIndexSortKey).
+constexpr bool CaseClassesAreContiguous() {
+  for (int x = 0; x < 256; ++x) {
+    for (int y = 0; y < 256; ++y) {
+      if (kUpper[x] == kUpper[y]) continue;
+      const bool byOriginal = kWeight[x] < kWeight[y];
+      const bool byClass = kWeight[kUpper[x]] < kWeight[kUpper[y]];
+      if (byOriginal != byClass) return false;
+    }
+  }
+  return true;
+}
+static_assert(CaseClassesAreContiguous(), "index keys must sort as their normalised bytes");
+
+constexpr Table MakeSortWeight() {
+  Table t{};
+  for (int b = 0; b < 256; ++b) t[b] = kWeight[kUpper[b]];
+  return t;
+}
+constexpr Table kSortWeight = MakeSortWeight();
 
 inline uint8_t U8(char c) { return static_cast<uint8_t>(c); }
 
@@ -291,6 +316,12 @@ int32_t ZorCompIndex(const void* a, const void* b, int32_t len) {
     if (kUpper[x] != kUpper[y]) return static_cast<int32_t>(kWeight[x]) - static_cast<int32_t>(kWeight[y]);
   }
   return 0;
+}
+
+void ZorIndexSortKey(const void* key, int32_t len, void* out) {
+  const auto* p = static_cast<const uint8_t*>(key);
+  auto* q = static_cast<uint8_t*>(out);
+  for (int32_t i = 0; i < len; ++i) q[i] = kSortWeight[p[i]];
 }
 
 bool ZorStrEq(const char* a, const char* b) { return std::strcmp(Text(a), Text(b)) == 0; }

@@ -26,6 +26,7 @@
 // A table is used by one thread at a time.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <zorvane/date.h>
@@ -376,6 +377,7 @@ class ZOR_API ZorTable : public iZorLockable {
   void _update(bool withDyna, int32_t action, void* param);
   void _blobsToRecord();
   void _blobsFromRecord();
+  int32_t _rangeOn(int32_t field, const std::function<void(bool)>& set, bool intersect);
   int32_t _setRangeResult(int32_t first, int32_t last, bool intersect, ZorBGet* previous);
   void _setSelection(ZorBGet* uds);
 

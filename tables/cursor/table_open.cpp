@@ -86,8 +86,10 @@ void ZorTable::_initFromDesc(bool noHandler) {
   _dyna = std::make_unique<ZorDyna>();
   _dyna->Init();
   try {
-    _chooseStocker();
+    // The buffer first: a store reads the record size and the index
+    // definitions when it attaches.
     _allocBuffer();
+    _chooseStocker();
     _attachHandler(noHandler);
   } catch (...) {
     Trash();
