@@ -23,6 +23,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/codepage.h"
 #include "platform/little_endian.h"
 #include "tables/cursor/table_values.h"
 #include <zorvane/cell_container.h>
@@ -31,7 +32,6 @@
 namespace zorvane {
 
 using namespace tcur;
-using Slot = ZorTable::BlobSlot;
 
 namespace tcur {
 
@@ -359,11 +359,11 @@ bool ZorTableValues::Read(ZorTable* t, const ValueRef& ref, Value* v) {
     case ValueRef::kFixed: ReadFixed(ref, v); return true;
     case ValueRef::kDyna: ReadDyna(*t->GetDyna(), ref, v); return true;
     case ValueRef::kBlob: {
-      Slot* slot = Slot(t, ref.field);
-      if (slot->state == Slot::kNotLoaded) {
+      ZorTable::BlobSlot* slot = Slot(t, ref.field);
+      if (slot->state == ZorTable::BlobSlot::kNotLoaded) {
         slot->cache.Trash();
         if (slot->ref) t->GetStocker()->BlobRead(t, ref.field, slot->ref, &slot->cache);
-        slot->state = Slot::kLoaded;
+        slot->state = ZorTable::BlobSlot::kLoaded;
       }
       v->h.Copy(&slot->cache);
       return true;
@@ -389,13 +389,13 @@ bool ZorTableValues::Write(ZorTable* t, const ValueRef& ref, const Value& v) {
       if (t->_dynaState == 1) t->_dynaState = 2;
       return true;
     case ValueRef::kBlob: {
-      Slot* slot = Slot(t, ref.field);
+      ZorTable::BlobSlot* slot = Slot(t, ref.field);
       if (v.h.GetSize() == 0) {
         slot->cache.Trash();
       } else {
         slot->cache.Init(v.h.GetDatas(), v.h.GetSize());
       }
-      slot->state = Slot::kModified;
+      slot->state = ZorTable::BlobSlot::kModified;
       return true;
     }
     case ValueRef::kVirtual: {
@@ -429,7 +429,7 @@ void ZorTableValues::ClearAll(ZorTable* t) {
   for (int32_t i = 0; i < t->_nbBlobs; ++i) {
     t->_blobs[i].ref = 0;
     t->_blobs[i].cache.Trash();
-    t->_blobs[i].state = Slot::kModified;
+    t->_blobs[i].state = ZorTable::BlobSlot::kModified;
   }
 }
 
