@@ -276,12 +276,7 @@ void WriteDyna(ZorDyna* dyna, const ValueRef& ref, const Value& v) {
       break;
     }
     case kZorPhysTypeAnsiString:
-    case kZorPhysTypeUnicodeStr: {
-      string text(v.s);
-      if (ref.tfi.len && text.Len() > ref.tfi.len) text.Trunc(ref.tfi.len);
-      dyna->SetData(k, l, c, text.CStr());
-      break;
-    }
+    case kZorPhysTypeUnicodeStr: dyna->SetData(k, l, c, v.s.CStr()); break;
     case kZorPhysTypeUuid: dyna->SetDataUuid(k, l, c, v.u); break;
     case kZorPhysTypeBlob:
     case kZorPhysTypeBlobRef: dyna->SetData(k, l, c, &v.h); break;

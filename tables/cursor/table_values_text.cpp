@@ -12,7 +12,8 @@
 // - Date: the default pattern, followed by " H:I:S" when the value has a
 //   time of day; reading takes a date, optionally followed by a blank and
 //   H:I or H:I:S with the configured time separator;
-// - texts: as they are (writing cuts them to the declared length);
+// - texts: as they are (writing into the record buffer cuts them to the
+//   declared length; the dynamic part keeps them whole);
 // - Blob and BlobRef: the bytes up to the first 0 byte;
 // - UUID: the 36-character form without braces, the empty text when null.
 // A text the field cannot hold (a bad number or date, an integer outside
