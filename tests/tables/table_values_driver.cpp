@@ -8,6 +8,8 @@
 //                          "text long quad decimal date"
 //   long F L C V / quad F L C V / dec F V / date F V     typed setters
 //   chg F HOW HEX          SetValStr then ChangeVal
+//   handle F HEX           SetValHandle, then GetValHandle: "... <got> <hex>"
+//   add F A B              field set to A (integer or decimal), then AddVal(B)
 //   minmax F MAX           SetValMinMax
 #include "support/driver.h"
 
@@ -44,10 +46,11 @@ void Describe(ZorTableDesc* d) {
       {"YT", kZorPhysTypeAnsiString, kZorLogTypeText, 12, kZorTblFfDyna},
       {"YD", kZorPhysTypeDecimal, kZorLogTypeDec2, 0, kZorTblFfDyna},
       {"Lk", kZorPhysTypeLong, kZorLogTypeInt, 0, kZorTblFfLink}, {"RO", kZorPhysTypeAnsiString, kZorLogTypeText, 10, kZorTblFfRdOnly},
+      {"R", kZorPhysTypeBlobRef, kZorLogTypePict, 4, 0},
   };
   for (const Spec& s : specs) d->AddField(s.name, s.phys, s.log, true, s.len, s.flags, 0, kZorTblFirstFree);
   d->SetFieldAlias(25, 7, 0);
-  d->AddArray("A", kZorPhysTypeShort, kZorLogTypeInt, 2, 1, true, 0, 0, kZorTblFirstFree);  // field 31
+  d->AddArray("A", kZorPhysTypeShort, kZorLogTypeInt, 2, 1, true, 0, 0, kZorTblFirstFree);  // field 32
   d->Validate();
 }
 
@@ -124,6 +127,23 @@ std::string Set(const Fields& a) {
   return After(f, ok, l, c) + Line(" %.17g", gTable.GetValDate(f).GetValue() + gTable.GetValDecimal(f)._getDouble());
 }
 
+std::string Handle(const Fields& a) {
+  const int32_t f = Int(a[1]);
+  ZorHandle in = HandleOf(Unhex(a[2])), out;
+  const bool ok = gTable.SetValHandle(f, &in);
+  const bool got = gTable.GetValHandle(f, &out);
+  return After(f, ok) + Line(" %d ", got) + HexText(out);
+}
+
+// AddVal to a field holding an integer or a decimal first.
+std::string Add(const Fields& a) {
+  const int32_t f = Int(a[1]);
+  if (!gTable.SetValQuad(f, std::strtoll(a[2].c_str(), nullptr, 10)))
+    gTable.SetValDecimal(f, decimal(Real(a[2]), kZorLogTypeFloat));
+  const bool ok = gTable.AddVal(f, decimal(Real(a[3]), kZorLogTypeFloat));
+  return After(f, ok);
+}
+
 std::string Change(const Fields& a) {
   const int32_t f = Int(a[1]);
   gTable.SetValStr(f, Unhex(a[3]).c_str());
@@ -151,6 +171,8 @@ int main() {
                 {"dec", clean(Typed)},
                 {"date", clean(Typed)},
                 {"chg", clean(Change)},
+                {"handle", clean(Handle)},
+                {"add", clean(Add)},
                 {"minmax", clean([](const Fields& a) {
                    const int32_t f = Int(a[1]);
                    return After(f, gTable.SetValMinMax(f, Int(a[2]) != 0));

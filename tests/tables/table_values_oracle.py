@@ -203,18 +203,20 @@ def dates(cfg):
 
 
 def texts(cfg):
-    for name in ("T", "W", "YT"):
+    for name in ("T", "W", "YT", "R"):
         f = F[name]
         for _ in range(150):
             text = "".join(chr(R.choice([R.randint(1, 255), R.randint(32, 126)])) for _ in range(R.randint(0, 16)))
-            kept = text if dyna(f) else text[:f["len"]]
-            if f["phys"] == 7:
+            kept = text if dyna(f) or f["phys"] == 13 else text[:f["len"]]
+            if f["phys"] == 13:
+                raw = bytes(4)
+            elif f["phys"] == 7:
                 units = unicp(kept).encode("utf-16-le")
                 raw = units + bytes(f["size"] - len(units))
             else:
                 raw = kept.encode("latin-1") + bytes(max(0, f["size"] - len(kept)))
             O.ask(("set", f["no"], 0, 0, hx(text.encode("latin-1"))), after(f, True, kept, raw) + " 0")
-            garbage = bytes(R.randint(0, 255) for _ in range(f["size"])) if not dyna(f) else b""
+            garbage = bytes(R.randint(0, 255) for _ in range(f["size"])) if f["phys"] in (6, 7) and not dyna(f) else b""
             if f["phys"] == 6 and garbage:
                 O.ask(("raw", f["no"], hx(garbage)), "%s 0 0 0 0" % hx(garbage[:f["len"]].split(b"\0")[0]))
             elif garbage:
@@ -229,6 +231,44 @@ def texts(cfg):
         O.ask(("raw", g["no"], hx(b)), "%s 0 0 0 0" % hx(text.encode()))
         O.ask(("set", g["no"], 0, 0, hx(text.lower().encode())), after(g, True, text, b) + " 0")
     O.ask(("set", g["no"], 0, 0, hx(b"{12}")), after(g, False, "", bytes(16)) + " 0")
+
+
+def handles_and_sums(cfg):
+    for name in ("B", "P", "R", "YL", "L", "G"):
+        f = F[name]
+        for n in (0, 1, 4, 6, 7, 52, 53):
+            b = bytes(R.randint(0, 255) for _ in range(n))
+            got = True
+            if name == "YL":
+                ok = n == 4
+                kept = b if ok else bytes(4)
+                text = str(int.from_bytes(kept, "little", signed=True))
+            elif f["phys"] in (11, 13):
+                ok = f["phys"] == 13 or n <= f["size"]
+                kept = (b + bytes(f["size"] - n) if f["phys"] == 11 else b) if ok else bytes(f["size"])
+                text = kept.split(b"\0")[0].decode("latin-1")
+            else:
+                ok, got, kept, text = False, False, b"", "0" if name == "L" else ""
+            raw = kept if f["phys"] == 11 else bytes(f["size"])
+            O.ask(("handle", f["no"], hx(b)), after(f, ok, text, raw) + " %d %s" % (got, hx(kept)))
+    for name in ("D2", "DI", "YD", "L", "C8", "T"):
+        f = F[name]
+        for _ in range(40):
+            t = ltype(f, cfg)
+            a, b = grid_value(DECIMALS[t]), grid_value(DECIMALS[t])
+            if is_int(f):
+                a, b = int(a), int(b) if R.random() < 0.5 else R.randint(-300, 300)
+                lo, hi = int_range(f)
+                start = a if lo <= a <= hi else 0
+                ok = lo <= start + b <= hi
+                O.ask(("add", f["no"], a, b), after(f, ok, str(start + b if ok else start),
+                                                    pack_int(f, start + b if ok else start)))
+            else:
+                real = f["phys"] == 9
+                total = quantize(a + b, t) if real else 0
+                O.ask(("add", f["no"], "%.17g" % float(a), "%.17g" % float(b)),
+                      after(f, real, num_text(total, t, cfg) if real else "",
+                            struct.pack("<d", float(total)) if real else bytes(f["size"])))
 
 
 def changes():
@@ -277,6 +317,7 @@ for n, cfg in enumerate(CONFIGS):
     dates(cfg)
     texts(cfg)
     changes()
+    handles_and_sums(cfg)
     extremes(cfg)
 O.run()
 O.finish()
