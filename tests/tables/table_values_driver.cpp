@@ -10,6 +10,7 @@
 //   chg F HOW HEX          SetValStr then ChangeVal
 //   handle F HEX           SetValHandle, then GetValHandle: "... <got> <hex>"
 //   add F A B              field set to A (integer or decimal), then AddVal(B)
+//   misc F UD HEX          "<SetValRef> <GetValRef> <SetValUuid> <set> <ClearVal> <set> <uuid hex>"
 //   minmax F MAX           SetValMinMax
 #include "support/driver.h"
 
@@ -135,6 +136,18 @@ std::string Handle(const Fields& a) {
   return After(f, ok) + Line(" %d ", got) + HexText(out);
 }
 
+// SetValRef, SetValUuid, FieldIsSetOk, ClearVal and FieldIsSetOk again.
+std::string Misc(const Fields& a) {
+  const int32_t f = Int(a[1]);
+  const bool refOk = gTable.SetValRef(f, static_cast<uint32_t>(std::strtoul(a[2].c_str(), nullptr, 10)));
+  const uint32_t ref = gTable.GetValRef(f);
+  const bool uuidOk = gTable.SetValUuid(f, ZorUuid(Unhex(a[3]).data()));
+  const std::string uuid = HexText(gTable.GetValUuid(f).GetBytes(), ZorUuid::kSize);
+  const bool set = gTable.FieldIsSetOk(f);
+  const bool cleared = gTable.ClearVal(f);
+  return Line("%d %u %d %d %d %d ", refOk, ref, uuidOk, set, cleared, gTable.FieldIsSetOk(f)) + uuid;
+}
+
 // AddVal to a field holding an integer or a decimal first.
 std::string Add(const Fields& a) {
   const int32_t f = Int(a[1]);
@@ -173,6 +186,7 @@ int main() {
                 {"chg", clean(Change)},
                 {"handle", clean(Handle)},
                 {"add", clean(Add)},
+                {"misc", clean(Misc)},
                 {"minmax", clean([](const Fields& a) {
                    const int32_t f = Int(a[1]);
                    return After(f, gTable.SetValMinMax(f, Int(a[2]) != 0));

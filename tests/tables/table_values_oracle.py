@@ -151,6 +151,13 @@ def integers(cfg):
             raw = pack_int(arr, v, line * 2 + col) if ok else bytes(arr["size"])
             O.ask(("long", arr["no"], line, col, v), after(arr, ok, str(v) if ok else "", raw) +
                   " %d %d" % ((v, v) if ok else (0, 0)))
+            O.ask(("set", arr["no"], line, col, hx(str(v).encode())), after(arr, ok, str(v) if ok else "", raw) + " 0")
+    for name in ("Lk", "L", "G", "T", "YL", None):
+        f = F.get(name, dict(no=99))
+        ud, b = R.choice([0, R.randint(1, 2**32 - 1)]), bytes(R.randint(0, 255) for _ in range(16))
+        link, guid = name == "Lk", name == "G"
+        O.ask(("misc", f["no"], ud, hx(b)), "%d %d %d %d %d 0 %s" % (link, ud if link else 0, guid, (link and ud != 0)
+              or (guid and any(b)), name is not None, hx(b if guid else bytes(16))))
 
 
 def grid_value(decimals):
