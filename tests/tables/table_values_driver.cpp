@@ -8,7 +8,7 @@
 //                          "text long quad decimal date"
 //   long F L C V / quad F L C V / dec F V / date F V     typed setters
 //   chg F HOW HEX          SetValStr then ChangeVal
-//   handle F HEX           SetValHandle, then GetValHandle: "... <got> <hex>"
+//   handle F HEX           SetValHandle, then GetValHandle: "... <got> <set> <hex>"
 //   add F A B              field set to A (integer or decimal), then AddVal(B)
 //   misc F UD HEX          "<SetValRef> <GetValRef> <SetValUuid> <set> <ClearVal> <set> <uuid hex>"
 //   minmax F MAX           SetValMinMax
@@ -133,7 +133,7 @@ std::string Handle(const Fields& a) {
   ZorHandle in = HandleOf(Unhex(a[2])), out;
   const bool ok = gTable.SetValHandle(f, &in);
   const bool got = gTable.GetValHandle(f, &out);
-  return After(f, ok) + Line(" %d ", got) + HexText(out);
+  return After(f, ok) + Line(" %d %d ", got, gTable.FieldIsSetOk(f)) + HexText(out);
 }
 
 // SetValRef, SetValUuid, FieldIsSetOk, ClearVal and FieldIsSetOk again.

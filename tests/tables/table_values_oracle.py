@@ -257,7 +257,7 @@ def handles_and_sums(cfg):
             else:
                 ok, got, kept, text = False, False, b"", "0" if name == "L" else ""
             raw = kept if f["phys"] == 11 else bytes(f["size"])
-            O.ask(("handle", f["no"], hx(b)), after(f, ok, text, raw) + " %d %s" % (got, hx(kept)))
+            O.ask(("handle", f["no"], hx(b)), after(f, ok, text, raw) + " %d %d %s" % (got, any(kept), hx(kept)))
     for name in ("D2", "DI", "YD", "L", "C8", "T"):
         f = F[name]
         for _ in range(40):
