@@ -46,6 +46,12 @@ bool ZorTable::SetValLong(int32_t field, int32_t value, int32_t, int32_t) {
   return true;
 }
 
+int32_t ZorTable::GetValLong(int32_t field, int32_t, int32_t) {
+  sZorTfi tfi;
+  if (!Place(this, field, &tfi) || tfi.physType != kZorPhysTypeLong) return 0;
+  return static_cast<int32_t>(platform::GetLE32(_rec + tfi.offset));
+}
+
 bool ZorTable::SetValDate(int32_t, const date&, int32_t, int32_t) { return false; }
 bool ZorTable::SetVal(int32_t field, eZorTblForm form, const void* in, int32_t, int32_t) {
   sZorTfi tfi;
