@@ -327,6 +327,8 @@ class ZOR_API ZorTable : public iZorLockable {
   ZorTableStocker* GetStocker() const { return _stocker; }
   ZorTableHandler* GetHandler() const { return _handler; }
   ZorDBase* GetDBase() const { return _dba; }
+  // The database's multi-language flag, as it was at open.
+  bool IsMultiLang() const { return _multiLang; }
   void _SetCurUD(uint32_t ud) { _curUD = ud; }
   void _SetLastUD(uint32_t ud) { _lastUD = ud; }
   // The key of an index for a record (the buffer when record is null) into

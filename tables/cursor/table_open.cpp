@@ -42,6 +42,7 @@ void ZorTable::Open(ZorDBase* dba, int64_t tableId, int32_t p1, int32_t p2, int3
   auto desc = std::make_unique<ZorTableDesc>();
   desc->BuildFromHdl(&stored);
   _dba = dba;
+  _multiLang = dba->IsMultiLang(-1);
   _desc = std::move(desc);
   _initFromDesc(false);
   _stocker->ShRefresh(this, true, p1, p2, p3, p5);
@@ -56,6 +57,7 @@ void ZorTable::OpenR(ZorDBase* dba, int64_t tableId, int32_t p1, int32_t p2, int
              TableModule(tableId));
   }
   _dba = dba;
+  _multiLang = dba && dba->IsMultiLang(-1);
   _desc = std::move(desc);
   _initFromDesc(false);
   _stocker->ShRefresh(this, true, p1, p2, p3, p5);
@@ -186,6 +188,7 @@ void ZorTable::Trash() {
   _sel.reset();
   _desc.reset();
   _dba = _linkedDba = nullptr;
+  _multiLang = false;
   _curN = _curIndex = 0;
   _curUD = _lastUD = 0;
   _mode = kZorTblModeFull;

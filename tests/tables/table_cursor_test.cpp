@@ -174,6 +174,47 @@ TEST(TableCursor, HandlerCallsMessagesAndLockNesting) {
   EXPECT_EQ(t.GetLockDepth(), 0);
 }
 
+// A store that keeps deleted records in place: here, those with a negative id.
+class KeepsDeleted : public ZorTSMem {
+ public:
+  void ShOpen(ZorTable* table) override {
+    ZorTSMem::ShOpen(table);
+    table->SetModeFlags(kZorTblMfKeepDel, true);
+  }
+  bool PrimIsDel(ZorTable* table) override { return table->GetValLong(1) < 0; }
+};
+
+struct KeepsDeletedHandler : ZorTableHandler {
+  ZorTableStocker* GetVirtStocker(ZorTable*) override { return new KeepsDeleted(); }
+};
+
+TEST(TableCursor, CreationOrderSkipsRecordsTheStoreKeepsDeleted) {
+  KeepsDeletedHandler handler;
+  ZorSetTableHandler(kModule, &handler);
+  ZorTableDesc d;
+  MakeDesc(&d, 0, kZorTblStorVirtual);
+  ZorTable t;
+  t.Init(&d);
+  ZorSetTableHandler(kModule, nullptr);
+  for (int32_t id : {-1, 2, -3, 4, -5}) Put(&t, id, std::to_string(id).c_str());
+  t.SetCurIndex(0);
+  std::string seen;
+  string s;
+  for (bool ok = t.First(); ok; ok = t.Next()) seen += std::string(t.GetValStr(2, &s)) + " ";
+  for (bool ok = t.Last(); ok; ok = t.Prev()) seen += std::string(t.GetValStr(2, &s)) + " ";
+  EXPECT_EQ(seen, "2 4 4 2 ");
+  EXPECT_FALSE(t.ReadN(3));
+  EXPECT_TRUE(t.ReadN(3, false));
+  EXPECT_TRUE(t.IsDeleted());
+  EXPECT_EQ(t.SetModeNoDel(true), 2);
+  t.SetCurIndex(1);
+  EXPECT_TRUE(t.First());  // in an index order the store's records are all seen
+  EXPECT_EQ(t.GetValLong(1), 2);
+  t.SetModeFull();
+  EXPECT_TRUE(t.First());
+  EXPECT_EQ(t.GetValLong(1), -5);
+}
+
 TEST(TableCursor, MemoryStoreLivesInTheDescription) {
   ZorTableDesc d;
   MakeDesc(&d);
