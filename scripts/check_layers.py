@@ -33,7 +33,8 @@ PUBLIC = {
     **{h: "storage" for h in ["block_array.h", "dynamic_blocks.h", "block_file.h", "block_file_stress.h"]},
     **{h: "resources" for h in [
         "cell_container.h", "messages.h", "module.h", "resource.h", "resource_table.h", "string_list.h"]},
-    **{h: "tables" for h in ["table_desc.h", "table_key.h"]},
+    **{h: "tables" for h in [
+        "table_desc.h", "table_key.h", "table.h", "table_store.h", "table_handler.h", "database.h"]},
     "zip_span.h": "interchange",
     "zorvane.h": None,  # the umbrella: for users of the library only
 }

@@ -128,13 +128,17 @@ static_assert(kUpper['a'] == 'A' && kLower[0x9F] == 0xFF && kLower[0xD8] == 0xD8
 // neighbouring weights, that order is the plain byte order of the keys with
 // each byte replaced by the weight of its upper-case form (ZorIndexSortKey).
 constexpr bool CaseClassesAreContiguous() {
-  for (int x = 0; x < 256; ++x) {
-    for (int y = 0; y < 256; ++y) {
-      if (kUpper[x] == kUpper[y]) continue;
-      const bool byOriginal = kWeight[x] < kWeight[y];
-      const bool byClass = kWeight[kUpper[x]] < kWeight[kUpper[y]];
-      if (byOriginal != byClass) return false;
-    }
+  Table byWeight{};
+  for (int b = 0; b < 256; ++b) byWeight[kWeight[b]] = static_cast<uint8_t>(b);
+  std::array<bool, 256> finished{};
+  int previous = -1;
+  for (int w = 0; w < 256; ++w) {
+    const int cls = kUpper[byWeight[w]];
+    if (kUpper[cls] != cls) return false;  // the upper-case form is in its own class
+    if (cls == previous) continue;
+    if (finished[cls]) return false;  // the class came back after another one
+    if (previous >= 0) finished[previous] = true;
+    previous = cls;
   }
   return true;
 }

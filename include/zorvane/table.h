@@ -334,6 +334,10 @@ class ZOR_API ZorTable : public iZorLockable {
   // The fixed record of the current record.
   uint8_t* GetRecord() { return _rec; }
   const uint8_t* GetRecord() const { return _rec; }
+  // The record as block stores keep it: a 32-bit leading word of the
+  // store's own (a dynamic-part reference, -1 for a deleted record), then
+  // the fixed record; GetBufferSize() + 4 bytes. Failed reads zero it too.
+  uint8_t* GetRecordItem() { return _rec - 4; }
   // The current record's dynamic part (loaded on demand) and its state.
   ZorDyna* GetDyna();
   int32_t GetDynaState() const { return _dynaState; }
@@ -343,6 +347,8 @@ class ZOR_API ZorTable : public iZorLockable {
   ZorTableStocker* GetStocker() const { return _stocker; }
   ZorTableHandler* GetHandler() const { return _handler; }
   ZorDBase* GetDBase() const { return _dba; }
+  // The database's multi-language flag, as it was at open.
+  bool IsMultiLang() const { return _multiLang; }
   void _SetCurUD(uint32_t ud) { _curUD = ud; }
   void _SetLastUD(uint32_t ud) { _lastUD = ud; }
   // The key of an index for a record (the buffer when record is null) into

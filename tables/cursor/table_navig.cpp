@@ -25,7 +25,7 @@ void ZorTable::_afterRead(uint32_t ud, int32_t n) {
 }
 
 void ZorTable::_failRead() {
-  if (_recSize) std::memset(_rec, 0, _recSize);
+  std::memset(_rec - 4, 0, _recSize + 4);
   _curUD = 0;
   _curN = 0;
   _dynaState = 0;

@@ -19,6 +19,11 @@ namespace zorvane {
 
 using namespace tcur;
 
+namespace {
+// Room before the record for its leading word, keeping the record aligned.
+constexpr size_t kLeadRoom = 8;
+}  // namespace
+
 ZorTable::ZorTable() = default;
 
 ZorTable::~ZorTable() {
@@ -42,6 +47,7 @@ void ZorTable::Open(ZorDBase* dba, int64_t tableId, int32_t p1, int32_t p2, int3
   auto desc = std::make_unique<ZorTableDesc>();
   desc->BuildFromHdl(&stored);
   _dba = dba;
+  _multiLang = dba->IsMultiLang(-1);
   _desc = std::move(desc);
   _initFromDesc(false);
   _stocker->ShRefresh(this, true, p1, p2, p3, p5);
@@ -56,6 +62,7 @@ void ZorTable::OpenR(ZorDBase* dba, int64_t tableId, int32_t p1, int32_t p2, int
              TableModule(tableId));
   }
   _dba = dba;
+  _multiLang = dba && dba->IsMultiLang(-1);
   _desc = std::move(desc);
   _initFromDesc(false);
   _stocker->ShRefresh(this, true, p1, p2, p3, p5);
@@ -121,10 +128,11 @@ void ZorTable::_allocBuffer() {
   }
   _recSize = size;
   const int32_t nbIndex = GetNbIndex();
+  // [8 bytes: the leading word at 4..7][record][index definitions]
   const size_t recordBytes = (std::max<uint32_t>(size, 1) + 7u) & ~size_t{7};
-  _block = std::calloc(1, recordBytes + sizeof(sZorKey) * static_cast<size_t>(nbIndex));
+  _block = std::calloc(1, kLeadRoom + recordBytes + sizeof(sZorKey) * static_cast<size_t>(nbIndex));
   if (!_block) throw std::bad_alloc();
-  _rec = static_cast<uint8_t*>(_block);
+  _rec = static_cast<uint8_t*>(_block) + kLeadRoom;
   _keys = reinterpret_cast<sZorKey*>(_rec + recordBytes);
   for (int32_t i = 1; i <= nbIndex; ++i) _desc->GetIndex(i, new (&_keys[i - 1]) sZorKey());
 
@@ -186,6 +194,7 @@ void ZorTable::Trash() {
   _sel.reset();
   _desc.reset();
   _dba = _linkedDba = nullptr;
+  _multiLang = false;
   _curN = _curIndex = 0;
   _curUD = _lastUD = 0;
   _mode = kZorTblModeFull;

@@ -1,0 +1,330 @@
+// What the cursor does around the store, which the model test does not
+// see: opening through a database and its errors, handler calls and change
+// messages, the lock's nesting as a store sees it, the memory store saved
+// into the description, temporary tables, selections and upgrades.
+#include <gtest/gtest.h>
+#include <zorvane/zorvane.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/test_util.h"
+
+namespace zorvane {
+namespace {
+
+constexpr int32_t kModule = 7;
+constexpr int64_t kTid = int64_t{kModule} << 32 | 0x30000;  // table 3 of module 7
+
+// Id (Long, index 1) and Name (text 12, index 2).
+void MakeDesc(ZorTableDesc* d, uint32_t tableFlags = 0, eZorTblStor storage = kZorTblStorMemory) {
+  d->Create(kZorTblTypeStd, 0);
+  d->SetTId(kTid, false);
+  d->SetName("Clients");
+  d->SetStorage(storage);
+  d->SetFlags(tableFlags);
+  const int32_t id = d->AddField("Id", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, 0);
+  const int32_t name = d->AddField("Name", kZorPhysTypeAnsiString, kZorLogTypeText, true, 12, kZorTblFfValid, 0, 0);
+  d->SetSubIndex(d->AddIndex(0), 1, id, 0);
+  d->SetSubIndex(d->AddIndex(0), 1, name, 0);
+  d->Validate();
+}
+
+uint32_t Put(ZorTable* t, int32_t id, const char* name, int32_t action = 0) {
+  t->Raz();
+  t->SetValLong(1, id);
+  t->SetValStr(2, name);
+  return t->Write(action);
+}
+
+std::string Names(ZorTable* t) {
+  std::string out;
+  string s;
+  for (bool ok = t->First(); ok; ok = t->Next()) out += std::string(t->GetValStr(2, &s)) + " ";
+  return out;
+}
+
+std::string MessageOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const ZorEBasic& e) {
+    return std::to_string(e.GetError() & 0xFFFF) + " " + e.GetMsgText();
+  }
+  return "no error";
+}
+
+class OneTableBase : public ZorDBase {
+ public:
+  bool GetTableHandle(int64_t tid, ZorHandle* out) override {
+    if (tid != kTid) return false;
+    out->Copy(desc.GetHandle());
+    return true;
+  }
+  ZorTableDesc desc;
+};
+
+TEST(TableCursor, OpenThroughADatabaseAndTheErrorsOfChanges) {
+  OneTableBase base;
+  MakeDesc(&base.desc);
+  ZorTable t;
+  EXPECT_EQ(MessageOf([&] { t.Open(nullptr, kTid); }), "41 La table 3 (module 7) est introuvable dans la base.");
+  ZorSetCurDBase(&base);
+  EXPECT_EQ(MessageOf([&] { t.Open(nullptr, kTid + 0x10000); }),
+            "41 La table 4 (module 7) est introuvable dans la base.");
+  t.Open(nullptr, kTid);
+  ZorSetCurDBase(nullptr);
+  EXPECT_EQ(t.GetDBase(), &base);
+  EXPECT_EQ(t.GetCurIndex(), t.GetDefIndex());
+  EXPECT_EQ(MessageOf([&] { t.UpDate(); }),
+            "49 Erreur table 'Clients', il n'y a pas d'enregistrement \xE0 mettre \xE0 jour.");
+  EXPECT_EQ(MessageOf([&] { t.Delete(); }), "49 Erreur table 'Clients', il n'y a pas d'enregistrement \xE0 supprimer");
+  Put(&t, 1, "one");
+  EXPECT_LIB_ERROR(48, Put(&t, 1, "other"));
+  EXPECT_EQ(t.GetNbRecord(), 1);
+
+  ZorTableDesc rdOnly;
+  MakeDesc(&rdOnly, kZorTblTfRdOnly);
+  ZorTable r;
+  r.Init(&rdOnly);
+  EXPECT_EQ(MessageOf([&] { Put(&r, 1, "x"); }), "24 La table 'Clients' est en lecture seule");
+  EXPECT_LIB_ERROR(24, r.MakeEmpty());
+
+  // A virtual table without a store of its own is an empty, read-only one.
+  ZorTableDesc virt;
+  MakeDesc(&virt, 0, kZorTblStorVirtual);
+  ZorTable v;
+  v.Init(&virt);
+  EXPECT_TRUE(v.GetModeFlags() & kZorTblMfRdOnly);
+  EXPECT_FALSE(v.First());
+  v.SetModeFlags(kZorTblMfRdOnly, false);
+  EXPECT_LIB_ERROR(25, Put(&v, 1, "x"));
+  v.SetModeFlags(kZorTblMfAddOk, false);
+  EXPECT_LIB_ERROR(25, v.Add());
+}
+
+// A memory store that records the transaction calls it sees.
+class CountingStore : public ZorTSMem {
+ public:
+  void PrimTransac(ZorTable*, bool begin, int32_t depth) override {
+    calls += (begin ? "+" : "-") + std::to_string(depth) + " ";
+  }
+  std::string calls;
+};
+
+struct Recorder : ZorTableHandler {
+  void BeforeHAction(ZorTable*, eZorTblHAction change, int32_t action, void*) override {
+    log += "B" + std::to_string(change) + "/" + std::to_string(action) + " ";
+  }
+  void AfterHAction(ZorTable*, eZorTblHAction change, int32_t, void*) override {
+    log += "A" + std::to_string(change) + " ";
+  }
+  ZorTableStocker* GetVirtStocker(ZorTable*) override { return store = new CountingStore(); }
+  std::string log;
+  CountingStore* store = nullptr;
+};
+
+std::string gMessages;
+void Listen(void*, int32_t msg, int32_t sub, void*, int64_t key, int64_t kind, int64_t ud, int64_t, int64_t) {
+  gMessages += std::to_string(msg) + "/" + std::to_string(sub) + "/" + std::to_string(key) + "/" +
+               std::to_string(kind) + "/" + std::to_string(ud) + " ";
+}
+
+TEST(TableCursor, HandlerCallsMessagesAndLockNesting) {
+  Recorder handler;
+  struct Registered {
+    explicit Registered(Recorder* h) {
+      ZorSetTableHandler(kModule, h);
+      ZorSetMessageListener(Listen, nullptr);
+    }
+    ~Registered() {
+      ZorSetMessageListener(nullptr, nullptr);
+      ZorSetTableHandler(kModule, nullptr);
+    }
+  } registered(&handler);
+  ZorTableDesc d;
+  MakeDesc(&d, kZorTblTfSendStdMess, kZorTblStorVirtual);
+  ZorTable t;
+  t.Init(&d);
+  ASSERT_NE(handler.store, nullptr);
+  EXPECT_EQ(t.GetStocker(), handler.store);
+  EXPECT_EQ(MessageOf([&] { Put(&t, 2, "b", 5); }), "no error");
+  Put(&t, 1, "a", kZorTblActInternal);
+  t.ReadUD(1);
+  t.SetValStr(2, "bb");
+  t.UpDate();
+  t.Swap(1, 2);
+  t.ReadUD(2);
+  t.Delete();
+  t.MakeEmpty();
+  const std::string key = std::to_string(kModule << 9 | 3);
+  EXPECT_EQ(handler.log, "B1/5 A1 B3/0 A3 B6/0 A6 B4/0 A4 B5/0 A5 ");
+  EXPECT_EQ(gMessages, "45/39/" + key + "/1/1 45/39/" + key + "/2/1 45/39/" + key + "/5/1 45/39/" + key +
+                           "/5/2 45/39/" + key + "/4/2 45/39/" + key + "/6/0 ");
+  EXPECT_EQ(handler.store->calls.substr(0, 8), "+1 -0 +1");
+
+  handler.store->calls.clear();
+  {
+    ZorLock guard;
+    t.Lock(&guard);
+    Put(&t, 3, "c");
+    EXPECT_EQ(t.GetLockDepth(), 1);
+  }
+  EXPECT_EQ(handler.store->calls, "+1 +2 -1 -0 ");
+  EXPECT_EQ(t.GetLockDepth(), 0);
+}
+
+// A store that keeps deleted records in place: here, those with a negative id.
+class KeepsDeleted : public ZorTSMem {
+ public:
+  void ShOpen(ZorTable* table) override {
+    ZorTSMem::ShOpen(table);
+    table->SetModeFlags(kZorTblMfKeepDel, true);
+  }
+  bool PrimIsDel(ZorTable* table) override { return table->GetValLong(1) < 0; }
+};
+
+struct KeepsDeletedHandler : ZorTableHandler {
+  ZorTableStocker* GetVirtStocker(ZorTable*) override { return new KeepsDeleted(); }
+};
+
+TEST(TableCursor, CreationOrderSkipsRecordsTheStoreKeepsDeleted) {
+  KeepsDeletedHandler handler;
+  ZorSetTableHandler(kModule, &handler);
+  ZorTableDesc d;
+  MakeDesc(&d, 0, kZorTblStorVirtual);
+  ZorTable t;
+  t.Init(&d);
+  ZorSetTableHandler(kModule, nullptr);
+  for (int32_t id : {-1, 2, -3, 4, -5}) Put(&t, id, std::to_string(id).c_str());
+  t.SetCurIndex(0);
+  std::string seen;
+  string s;
+  for (bool ok = t.First(); ok; ok = t.Next()) seen += std::string(t.GetValStr(2, &s)) + " ";
+  for (bool ok = t.Last(); ok; ok = t.Prev()) seen += std::string(t.GetValStr(2, &s)) + " ";
+  EXPECT_EQ(seen, "2 4 4 2 ");
+  EXPECT_FALSE(t.ReadN(3));
+  EXPECT_TRUE(t.ReadN(3, false));
+  EXPECT_TRUE(t.IsDeleted());
+  EXPECT_EQ(t.SetModeNoDel(true), 2);
+  t.SetCurIndex(1);
+  EXPECT_TRUE(t.First());  // in an index order the store's records are all seen
+  EXPECT_EQ(t.GetValLong(1), 2);
+  t.SetModeFull();
+  EXPECT_TRUE(t.First());
+  EXPECT_EQ(t.GetValLong(1), -5);
+}
+
+TEST(TableCursor, MemoryStoreLivesInTheDescription) {
+  ZorTableDesc d;
+  MakeDesc(&d);
+  ZorTable t;
+  t.Init(&d);
+  for (int32_t i = 1; i <= 3; ++i) Put(&t, i * 10, std::string(1, static_cast<char>('a' + i)).c_str());
+  t.ReadUD(2);
+  t.Delete();
+  EXPECT_TRUE(t.ReadUD(2));
+  EXPECT_EQ(t.GetValLong(1), 30);  // the former UD 3
+  ZorHandle saved;
+  saved.Copy(t.GetDescHandle());
+
+  ZorTable again;
+  again.Init(&saved);
+  again.SetCurIndex(2);
+  EXPECT_EQ(Names(&again), "b d ");
+  ZorTable model;
+  ZorOpenTmpTbl(&model, &again);
+  EXPECT_EQ(model.GetNbRecord(), 0);
+  ZorTable copy;
+  ZorOpenTmpTbl(&copy, &saved);
+  EXPECT_EQ(copy.GetNbRecord(), 2);
+  EXPECT_LIB_ERROR(41, ZorOpenTmpTbl(&copy, int64_t{0x30000}));
+
+  // From the current database when it has the table, with flag 0x20.
+  OneTableBase base;
+  MakeDesc(&base.desc);
+  ZorSetCurDBase(&base);
+  ZorTable tmp;
+  ZorOpenTmpTbl(&tmp, kTid, kZorTmpTblFromBase);
+  ZorSetCurDBase(nullptr);
+  EXPECT_EQ(tmp.GetNbIndex(), 2);
+  EXPECT_EQ(tmp.GetStorage(), kZorTblStorMemory);
+}
+
+TEST(TableCursor, SelectionsAndTheirViews) {
+  ZorTableDesc d;
+  MakeDesc(&d);
+  ZorTable t;
+  t.Init(&d);
+  const char* names[] = {"pear", "apple", "plum", "fig", "peach"};
+  for (int32_t i = 0; i < 5; ++i) Put(&t, i + 1, names[i]);
+  ZorTSel sel;
+  sel.InitFromParam("5, 3 x 1;4");
+  EXPECT_EQ(sel.GetNbSel(), 4);
+  EXPECT_TRUE(sel.RemoveSel(0, 4));
+  EXPECT_FALSE(sel.RemoveSel(9));
+  EXPECT_EQ(sel.FindUD(1), 3);
+  t.SetModeFromTSel(&sel, true);
+  EXPECT_EQ(Names(&t), "peach plum pear ");
+  sel.SortSel();  // shared: the view follows
+  EXPECT_EQ(Names(&t), "pear plum peach ");
+  int32_t pos = 0;
+  std::string back;
+  string s;
+  while (sel.ReadNext(&t, &pos, true)) back += t.GetValStr(2, &s);
+  EXPECT_EQ(back, "peachplumpear");
+
+  t.SetModeFull();
+  t.SetCurIndex(2);
+  EXPECT_EQ(t.SetModeRangeWild(2, "P*A*"), 2);
+  EXPECT_EQ(t.SetModeRangeWild(2, "P*A?"), 1);  // within the last view
+  EXPECT_EQ(Names(&t), "pear ");
+  t.SetModeFull();
+  t.SetModeRangeWild(2, "P*A*");
+  EXPECT_EQ(Names(&t), "peach pear ");
+  t.SetModeFull();
+  EXPECT_EQ(t.SetModeRangeStr(2, "pe", nullptr), 0);  // a lone bound is an exact value
+  EXPECT_EQ(t.SetModeRangeStr(2, "FIG", "pear"), 3);
+  EXPECT_EQ(t.GetMode(), kZorTblModeRange);
+  EXPECT_EQ(t.SetModeRangeStr(2, "a", "peach", true), 2);  // only the view's records in [a, peach]
+  EXPECT_EQ(Names(&t), "fig peach ");
+  EXPECT_EQ(t.GetMode(), kZorTblModeSel);
+  t.SetModeFull();
+  t.SetCurIndex(0);
+  EXPECT_EQ(t.SetModeRange(2, nullptr, nullptr), 0);
+  t.SetModeFull();
+  EXPECT_EQ(t.SetModeRangeSortIndex(2, true), 5);
+  EXPECT_EQ(Names(&t), "plum pear peach fig apple ");
+  ZorTSel view;
+  view.Init(&t);
+  EXPECT_EQ(view.GetFirstUD(), 3u);
+}
+
+TEST(TableCursor, StructureUpgradeKeepsRecordsByFieldName) {
+  ZorTableDesc d;
+  MakeDesc(&d);
+  d.SetStructRelease(2);
+  ZorTable t;
+  t.Init(&d);
+  Put(&t, 7, "seven");
+  ZorTableDesc older;
+  MakeDesc(&older);
+  older.SetStructRelease(1);
+  ZorVerif report;
+  report.Init();
+  EXPECT_FALSE(t.StructUpgrade(&older, 0, &report));
+  ZorTableDesc newer;
+  MakeDesc(&newer);
+  newer.SetStructRelease(3);
+  newer.AddField("Extra", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, -1);
+  newer.Validate();
+  ASSERT_TRUE(t.StructUpgrade(&newer, 0, nullptr));
+  EXPECT_EQ(t.GetNbField(), 3);
+  ASSERT_TRUE(t.First());
+  EXPECT_EQ(t.GetValLong(2), 7);
+  EXPECT_TRUE(t.FastStructUpd(&newer));
+  EXPECT_FALSE(t.FastStructUpd(&d));
+}
+
+}  // namespace
+}  // namespace zorvane
