@@ -49,7 +49,7 @@ def int_text(f, v):
     if f["log"] == 19:
         return "1" if v else ""
     if is_char(f):
-        return "" if v == 0 else (chr(v) if f["phys"] == 1 else ("?" if not (0 <= v < 0x10000) else to_cp(chr(v))))
+        return "" if v == 0 else chr(v) if f["phys"] == 1 else to_cp(chr(v))
     return str(v)
 
 
@@ -89,7 +89,7 @@ def date_text(v, cfg):
     return out
 
 
-def after(f, ok, text, raw, size=None):
+def after(f, ok, text, raw):
     return "%d %s %s" % (ok, hx(text.encode("latin-1")), "-" if dyna(f) or f["size"] == 0 else hx(raw))
 
 
@@ -124,9 +124,7 @@ def integers(cfg):
                 forms.append("%d%s5" % (v, cfg["dec"]))
             text = R.choice(forms)
             if is_char(f):
-                want_v = ord(unicp(text[:1])) if text else 0
-                want_v = want_v if f["phys"] == 2 else (ord(text[0]) if text else 0)
-                ok = True
+                want_v, ok = ord((unicp if f["phys"] == 2 else str)(text[:1])) if text else 0, True
             else:
                 clean = text.strip().replace(cfg["th"], "").replace(cfg["dec"], ".") if text.strip() else "0"
                 try:
@@ -136,8 +134,6 @@ def integers(cfg):
                 if want_v is not None and f["log"] == 19:
                     want_v = int(want_v != 0)
                 ok = is_int(target) and want_v is not None and int_range(target)[0] <= want_v <= int_range(target)[1]
-            if ok:
-                want_text = int_text(target, want_v)
             if not is_int(target):
                 continue
             got = want_v if ok else 0
