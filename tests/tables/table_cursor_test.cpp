@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zorvane/zorvane.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -324,6 +325,81 @@ TEST(TableCursor, StructureUpgradeKeepsRecordsByFieldName) {
   EXPECT_EQ(t.GetValLong(2), 7);
   EXPECT_TRUE(t.FastStructUpd(&newer));
   EXPECT_FALSE(t.FastStructUpd(&d));
+}
+
+// Blob slots around the store, and the values a handler computes.
+struct Computing : ZorTableHandler {
+  bool GetVal(ZorTable* t, int32_t, eZorTblForm form, void* out, int32_t, int32_t) override {
+    const int32_t twice = t->GetValLong(1) * 2;
+    return SetGetValResult(t, 4, form, out, &twice);
+  }
+  bool RazDef(ZorTable*, int32_t field, void* value, bool) override {
+    if (field != 1) return false;
+    *static_cast<int32_t*>(value) = 99;
+    return true;
+  }
+};
+
+TEST(TableCursor, BlobsFollowTheirRecordsAndHandlersComputeValues) {
+  Computing handler;
+  ZorSetTableHandler(kModule, &handler);
+  ZorTableDesc d;
+  MakeDesc(&d);
+  const int32_t blob = d.AddField("Photo", kZorPhysTypeBlobRef, kZorLogTypePict, true, 0, kZorTblFfValid, 0, 0);
+  d.AddField("Twice", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid | kZorTblFfVirtual, 0, 0);
+  d.Validate();
+  ZorTable t;
+  t.Init(&d);
+  ZorSetTableHandler(kModule, nullptr);
+  auto* store = t.GetStocker();
+  int32_t offset = 0;
+  t.GetFieldInfo(blob, nullptr, &offset, nullptr);
+  auto refOf = [&] {
+    uint32_t ref;
+    std::memcpy(&ref, t.GetRecord() + offset, 4);
+    return ref;
+  };
+  auto stored = [&] { return store->BlobInfo(&t, blob, refOf()); };
+
+  t.FillDefault();
+  EXPECT_EQ(t.GetValLong(1), 99);
+  EXPECT_EQ(t.GetValLong(4), 198);
+  t.SetValStr(2, "x");
+  ZorHandle photo = test::HandleOf("0123456789");
+  t.SetValHandle(blob, &photo);
+  const uint32_t first = t.WriteRd();
+  EXPECT_EQ(stored(), 10);
+  t.SetValLong(1, 98);
+  t.SetValStr(2, "y");
+  const uint32_t second = t.WriteRd();  // the copy gets its own blob
+  const uint32_t secondRef = refOf();
+  t.ReadUD(first);
+  EXPECT_NE(refOf(), secondRef);
+  t.ReadUD(second);
+  ZorHandle shorter = test::HandleOf("abc");
+  t.SetValHandle(blob, &shorter);
+  t.UpDate();
+  EXPECT_EQ(stored(), 3);
+  ZorHandle none;
+  t.ReadUD(second);
+  ZorHandle got;
+  t.GetValHandle(blob, &got);
+  EXPECT_EQ(got.GetSize(), 3u);
+  t.SetValHandle(blob, &none);
+  t.UpDate();
+  EXPECT_EQ(refOf(), 0u);
+  t.ReadUD(first);
+  const uint32_t ref = refOf();
+  t.Delete();
+  EXPECT_EQ(store->BlobInfo(&t, blob, ref), 0);
+
+  ZorTable other;
+  other.Init(&d);
+  other.SetValStr(2, "b");
+  EXPECT_TRUE(t.CopyVal(2, &other));
+  std::string key(static_cast<size_t>(t.GetKeyLen(2)), '\0');
+  t.GetIndexValue(2, key.data());
+  EXPECT_EQ(key.substr(0, 2), "b\x01");
 }
 
 }  // namespace
