@@ -94,6 +94,7 @@ class Model {
   int32_t index = 1;
   uint32_t curUD = 0;
   bool posKnown = false;  // the table must know the current position
+  bool skipDel = false;   // mode flag 0x2: navigation in creation order skips deleted records
   Bytes buf;
   int32_t mode = 0, offset = 0, count = 0;
   std::vector<uint32_t> sel;
@@ -133,17 +134,19 @@ class Model {
     posKnown = false;
     std::fill(buf.begin(), buf.end(), 0);
   }
-  bool ReadAt(int32_t n) {
+  // Reads position n; stepping (step 1 or -1) in creation order when the
+  // table skips deleted records, from n on to the first record there is.
+  bool ReadAt(int32_t n, int32_t step = 0) {
     const std::vector<uint32_t> v = View();
-    const uint32_t ud = n >= 1 && n <= static_cast<int32_t>(v.size()) ? v[n - 1] : 0;
-    if (!recs.count(ud)) {
-      Fail();
-      return false;
+    for (; n >= 1 && n <= static_cast<int32_t>(v.size()); n += step) {
+      if (recs.count(v[n - 1])) {
+        curUD = v[n - 1], buf = recs[curUD], posKnown = true;
+        return true;
+      }
+      if (step == 0 || !skipDel || index != 0) break;
     }
-    curUD = ud;
-    buf = recs[ud];
-    posKnown = true;
-    return true;
+    Fail();
+    return false;
   }
   // The first record (creation order) other than `except` whose key on an
   // index of [first, last] equals rec's.
@@ -203,6 +206,7 @@ class Driver {
     _t.Raz();
     _m.buf.assign(_layout.recSize, 0);
     _m.index = _t.GetCurIndex();
+    _storeSkipsDel = (_t.GetModeFlags() & kZorTblMfKeepDel) != 0;
   }
 
   void Run(int32_t steps) {
@@ -380,6 +384,55 @@ class Driver {
     if (_m.index) _m.Fail();  // the searches moved the cursor
   }
 
+  // how: 1 First, 2 Prev, 3 Next, 4 Last, directly or through DoNavig.
+  void Navigate(int32_t how) {
+    const int32_t n = _m.NFromUD(_m.curUD), step = how == 3 ? 1 : -1;
+    bool want = false;
+    if (how == 1 || how == 4) {
+      want = _m.ReadAt(how == 1 ? 1 : static_cast<int32_t>(_m.View().size()), how == 1 ? 1 : -1);
+    } else {
+      want = n && (how == 3 || n > 1) ? _m.ReadAt(n + step, step) : (_m.Fail(), false);
+    }
+    const bool got = R(0, 1)       ? _t.DoNavig(how)
+                     : how == 1    ? _t.First()
+                     : how == 2    ? _t.Prev()
+                     : how == 3    ? _t.Next()
+                                   : _t.Last();
+    ASSERT_EQ(got, want) << "navigation " << how << " from " << n;
+  }
+
+  // ReadPk with the text of a stored value: one-part indexes only, each in
+  // turn for index 0, on a cleared buffer with search mode 0.
+  void ReadPk() {
+    const int32_t ix = R(0, NbIndex()), f = _layout.keys[R(1, NbIndex()) - 1].partField[0];
+    std::string text = Text(_layout.len[f - 1]);
+    if (!_m.recs.empty() && R(0, 3)) {
+      const Bytes& rec = _m.recs.at(_m.seq[R(0, static_cast<int32_t>(_m.seq.size()) - 1)]);
+      const uint8_t* at = rec.data() + _layout.offset[f - 1];
+      text = _layout.phys[f - 1] == kZorPhysTypeLong ? std::to_string(static_cast<int32_t>(at[0] | at[1] << 8 | at[2] << 16 | at[3] << 24))
+                                                     : std::string(reinterpret_cast<const char*>(at));
+    }
+    const bool got = _t.ReadPk(text.c_str(), ix);
+    for (int32_t i = ix ? ix : 1; i <= (ix ? ix : NbIndex()); ++i) {
+      const sZorKey& key = _layout.keys[i - 1];
+      if (key.nbPart != 1) continue;
+      const int32_t pf = key.partField[0];
+      Bytes probe(_layout.recSize, 0);
+      if (_layout.phys[pf - 1] == kZorPhysTypeLong) {
+        PutLE32(probe.data() + _layout.offset[pf - 1], std::atoi(text.c_str()));
+      } else {
+        std::memcpy(probe.data() + _layout.offset[pf - 1], text.data(), std::min<size_t>(text.size(), _layout.size[pf - 1] - 1));
+      }
+      if (const int32_t n = _m.Search(i, probe, 0)) {
+        ASSERT_TRUE(got) << "ReadPk '" << text << "' index " << ix;
+        _m.curUD = _m.Order(i)[n - 1], _m.buf = _m.recs[_m.curUD], _m.posKnown = false;
+        return;
+      }
+    }
+    ASSERT_FALSE(got) << "ReadPk '" << text << "' index " << ix;
+    _m.Fail();
+  }
+
   void Selection() {
     std::vector<uint32_t> uds;
     for (int32_t i = R(0, 6); i > 0; --i) {
@@ -407,18 +460,11 @@ class Driver {
       case 9: {
         const int32_t ix = R(0, NbIndex() + 1);
         ASSERT_EQ(_t.SetCurIndex(ix), ix <= NbIndex());
+        if (!_storeSkipsDel) _m.skipDel = R(0, 1), _t.SetModeFlags(kZorTblMfKeepDel, _m.skipDel);
         if (ix <= NbIndex() && ix != _m.index) _m.index = ix, _m.posKnown = false;
         return;
       }
-      case 10: ASSERT_EQ(_t.First(), _m.ReadAt(1)); return;
-      case 11: ASSERT_EQ(_t.Last(), _m.ReadAt(viewSize)); return;
-      case 12: case 13: {
-        const bool next = R(0, 1);
-        const int32_t n = _m.NFromUD(_m.curUD);
-        const bool expected = n && (next || n > 1) ? _m.ReadAt(n + (next ? 1 : -1)) : (_m.Fail(), false);
-        ASSERT_EQ(next ? _t.Next() : _t.Prev(), expected) << (next ? "Next" : "Prev") << " from " << n;
-        return;
-      }
+      case 10: case 11: case 12: case 13: return Navigate(_op - 9);
       case 14: { const int32_t n = R(0, viewSize + 1); ASSERT_EQ(_t.ReadN(n), _m.ReadAt(n)) << "ReadN " << n; return; }
       case 15: {
         const uint32_t ud = SomeUD();
@@ -428,7 +474,8 @@ class Driver {
         _m.curUD = ud, _m.buf = _m.recs[ud], _m.posKnown = false;
         return;
       }
-      case 16: case 17: return ReadByKey();
+      case 16: return ReadByKey();
+      case 17: return R(0, 1) ? ReadByKey() : ReadPk();
       case 18: {
         if (R(0, 1)) Fill();
         const int32_t ix = R(0, 1) ? kZorTblIndexAll : R(1, NbIndex());
@@ -483,6 +530,7 @@ class Driver {
 
   StoreKind _kind;
   bool _caseMaps = false;
+  bool _storeSkipsDel = false;  // a store that keeps deleted records sets flag 0x2 itself
   int32_t _op = 0;  // the last operation drawn (the cases of Step)
   std::mt19937 _rng;
   Layout _layout;
