@@ -234,28 +234,22 @@ class Driver {
     for (int32_t i = R(0, len); i > 0; --i) s += kChars[R(0, 5)];
     return s;
   }
-  void SetField(int32_t f, bool fromRecord) {
-    if (_layout.phys[f - 1] == kZorPhysTypeLong) {
-      const int32_t v = R(0, 20) == 0 ? (R(0, 1) ? INT32_MIN : INT32_MAX) : R(-3, 3);
-      if (!fromRecord || R(0, 1)) _t.SetValLong(f, v);
-      return;
-    }
-    string s;
-    std::string text = fromRecord ? _t.GetValStr(f, &s) : Text(_layout.len[f - 1]);
-    for (char& c : text) c = R(0, 1) ? c ^ 0x20 : c;  // the same key, another case
-    _t.SetValStr(f, text.c_str());
-  }
-  // A random buffer, or an existing record with some fields changed, so
-  // that keys collide often.
+  const Bytes& SomeRecord() { return _m.recs.at(_m.seq[R(0, static_cast<int32_t>(_m.seq.size()) - 1)]); }
+  // A random buffer, or a stored record with some fields changed (text in
+  // another case: the same key), so that keys collide often.
   void Fill() {
-    const bool fromRecord = !_m.recs.empty() && R(0, 2) > 0;
-    if (fromRecord) {
-      auto it = _m.recs.begin();
-      std::advance(it, R(0, static_cast<int32_t>(_m.recs.size()) - 1));
-      _t.SetBufferData(it->second.data());
-    }
+    const bool fromRecord = !_m.seq.empty() && R(0, 2) > 0;
+    if (fromRecord) _t.SetBufferData(SomeRecord().data());
     for (int32_t f = 1; f <= static_cast<int32_t>(_layout.phys.size()); ++f) {
-      if (!fromRecord || R(0, 2) == 0) SetField(f, fromRecord);
+      if (fromRecord && R(0, 2)) continue;
+      if (_layout.phys[f - 1] == kZorPhysTypeLong) {
+        _t.SetValLong(f, R(0, 20) == 0 ? (R(0, 1) ? INT32_MIN : INT32_MAX) : R(-3, 3));
+        continue;
+      }
+      string s;
+      std::string text = fromRecord ? _t.GetValStr(f, &s) : Text(_layout.len[f - 1]);
+      for (char& c : text) c = R(0, 1) ? static_cast<char>(c ^ 0x20) : c;
+      _t.SetValStr(f, text.c_str());
     }
     _t.GetBufferData(_m.buf.data());
   }
@@ -323,25 +317,32 @@ class Driver {
     _m.posKnown = resolved == _m.index && _m.mode == 0 && findMode != 0;  // an equal key may come from a hash
   }
 
-  // The bounds of a range on the first part of the current index: from
-  // and to in that field, the later parts at their minimum (lower bound) or
-  // maximum (upper bound) value.
-  Bytes Bound(int32_t field, const std::function<void(uint8_t*)>& put, bool high) {
+  // A record of zeros with field f holding text as the value layer stores
+  // it (a Long field takes its number), and with every later part of the
+  // current index at its minimum or maximum (`bound` -1 or 1).
+  Bytes Probe(int32_t f, const std::string& text, int32_t bound = 0) {
     Bytes probe(_layout.recSize, 0);
-    put(probe.data() + _layout.offset[field - 1]);
-    const sZorKey& key = _layout.keys[_m.index - 1];
-    for (int32_t p = 1; p < key.nbPart; ++p) {
-      const int32_t f = key.partField[p];
-      uint8_t* at = probe.data() + _layout.offset[f - 1];
-      if (_layout.phys[f - 1] == kZorPhysTypeLong) {
-        PutLE32(at, high ? INT32_MAX : INT32_MIN);
+    uint8_t* at = probe.data() + _layout.offset[f - 1];
+    if (_layout.phys[f - 1] == kZorPhysTypeLong) {
+      PutLE32(at, std::atoi(text.c_str()));
+    } else {
+      std::memcpy(at, text.data(), std::min<size_t>(text.size(), _layout.size[f - 1] - 1));
+    }
+    const sZorKey& key = _layout.keys[std::max(_m.index, 1) - 1];
+    for (int32_t p = 1; bound && p < key.nbPart; ++p) {
+      at = probe.data() + _layout.offset[key.partField[p] - 1];
+      if (_layout.phys[key.partField[p] - 1] == kZorPhysTypeLong) {
+        PutLE32(at, bound > 0 ? INT32_MAX : INT32_MIN);
       } else {
-        std::memset(at, high ? 0xFF : 0, _layout.size[f - 1]);
+        std::memset(at, bound > 0 ? 0xFF : 0, _layout.size[key.partField[p] - 1]);
       }
     }
     return probe;
   }
 
+  // SetModeRange on the first part of the current index: the first record
+  // from `from` forward (text in lower case), the last up to `to` backward
+  // (text in upper case), the later parts at their minimum and maximum.
   void RangeOnField() {
     const bool intersect = R(0, 3) == 0;
     const std::vector<uint32_t> previous = _m.View();
@@ -350,34 +351,32 @@ class Driver {
       got = _t.SetModeRangeLong(1, 0, 0, intersect);
     } else {
       const int32_t field = _layout.keys[_m.index - 1].partField[0];
-      std::function<void(uint8_t*)> lo, hi;
+      std::string a, b;
       if (_layout.phys[field - 1] == kZorPhysTypeLong) {
-        int32_t a = R(-4, 4), b = R(-4, 4);
-        got = _t.SetModeRangeLong(field, a, b, intersect);
-        lo = [a](uint8_t* p) { PutLE32(p, a); };
-        hi = [b](uint8_t* p) { PutLE32(p, b); };
+        const int32_t from = R(-4, 4), to = R(-4, 4);
+        got = _t.SetModeRangeLong(field, from, to, intersect);
+        a = std::to_string(from), b = std::to_string(to);
       } else {
-        const std::string a = Text(_layout.len[field - 1]), b = Text(_layout.len[field - 1]);
+        a = Text(_layout.len[field - 1]), b = Text(_layout.len[field - 1]);
         const bool one = R(0, 2) == 0;  // no upper bound: from on both sides
         got = _t.SetModeRangeStr(field, a.c_str(), one ? nullptr : b.c_str(), intersect);
-        // A search forward puts the text in lower case, backward in upper.
-        lo = [this, a](uint8_t* p) { for (char c : a) *p++ = static_cast<uint8_t>(Case(c, false)); };
-        hi = [this, b = one ? a : b](uint8_t* p) { for (char c : b) *p++ = static_cast<uint8_t>(Case(c, true)); };
+        if (one) b = a;
+        for (char& c : a) c = Case(c, false);
+        for (char& c : b) c = Case(c, true);
       }
       _m.mode = 0;
-      first = _m.Search(_m.index, Bound(field, lo, false), 1);
-      last = _m.Search(_m.index, Bound(field, hi, true), 2);
+      first = _m.Search(_m.index, Probe(field, a, -1), 1);
+      last = _m.Search(_m.index, Probe(field, b, 1), 2);
     }
     _m.mode = 1;
     _m.count = first && last >= first ? last - first + 1 : 0;
     _m.offset = _m.count ? first - 1 : 0;
     if (intersect) {
-      std::vector<uint32_t> kept;
+      _m.sel.clear();
       for (uint32_t ud : _m.View()) {
-        if (std::find(previous.begin(), previous.end(), ud) != previous.end()) kept.push_back(ud);
+        if (std::find(previous.begin(), previous.end(), ud) != previous.end()) _m.sel.push_back(ud);
       }
       _m.mode = 2;
-      _m.sel = kept;
     }
     ASSERT_EQ(got, _m.mode == 2 ? static_cast<int32_t>(_m.sel.size()) : _m.count);
     _m.posKnown = false;
@@ -406,9 +405,8 @@ class Driver {
   void ReadPk() {
     const int32_t ix = R(0, NbIndex()), f = _layout.keys[R(1, NbIndex()) - 1].partField[0];
     std::string text = Text(_layout.len[f - 1]);
-    if (!_m.recs.empty() && R(0, 3)) {
-      const Bytes& rec = _m.recs.at(_m.seq[R(0, static_cast<int32_t>(_m.seq.size()) - 1)]);
-      const uint8_t* at = rec.data() + _layout.offset[f - 1];
+    if (!_m.seq.empty() && R(0, 3)) {
+      const uint8_t* at = SomeRecord().data() + _layout.offset[f - 1];
       text = _layout.phys[f - 1] == kZorPhysTypeLong ? std::to_string(static_cast<int32_t>(at[0] | at[1] << 8 | at[2] << 16 | at[3] << 24))
                                                      : std::string(reinterpret_cast<const char*>(at));
     }
@@ -416,14 +414,7 @@ class Driver {
     for (int32_t i = ix ? ix : 1; i <= (ix ? ix : NbIndex()); ++i) {
       const sZorKey& key = _layout.keys[i - 1];
       if (key.nbPart != 1) continue;
-      const int32_t pf = key.partField[0];
-      Bytes probe(_layout.recSize, 0);
-      if (_layout.phys[pf - 1] == kZorPhysTypeLong) {
-        PutLE32(probe.data() + _layout.offset[pf - 1], std::atoi(text.c_str()));
-      } else {
-        std::memcpy(probe.data() + _layout.offset[pf - 1], text.data(), std::min<size_t>(text.size(), _layout.size[pf - 1] - 1));
-      }
-      if (const int32_t n = _m.Search(i, probe, 0)) {
+      if (const int32_t n = _m.Search(i, Probe(key.partField[0], text), 0)) {
         ASSERT_TRUE(got) << "ReadPk '" << text << "' index " << ix;
         _m.curUD = _m.Order(i)[n - 1], _m.buf = _m.recs[_m.curUD], _m.posKnown = false;
         return;
