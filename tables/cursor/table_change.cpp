@@ -94,6 +94,9 @@ uint32_t ZorTable::_writeRecord(bool add, int32_t action, void* param) {
     for (int32_t i = 0; i < _nbBlobs; ++i) _blobs[i].ref = savedRefs[i];
     throw;
   }
+  // The new record may sort before the current one: its position is found
+  // again from its UD when asked.
+  _curN = 0;
   _dataVersion = ZorUuid();
   if (action != kZorTblActInternal) {
     if (_handler) _handler->AfterHAction(this, change, action, param);
@@ -130,6 +133,7 @@ void ZorTable::_update(bool withDyna, int32_t action, void* param) {
   if (dynaChanged) GetDyna();
   _blobsToRecord();
   _stocker->PrimUpd(this, dynaChanged);
+  _curN = 0;  // a changed key moves the record in its index
   if (_dynaState == 2) _dynaState = 1;
   _dataVersion = ZorUuid();
   if (action != kZorTblActInternal) {

@@ -249,10 +249,15 @@ bool ZorTable::ReadPk(const char* text, int32_t index) {
     for (int32_t i = 1, n = GetNbIndex(); i <= n; ++i) {
       if (ReadPk(text, i)) return true;
     }
+    _failRead();
     return false;
   }
+  // An index that is not made of one part finds nothing, like any failed read.
   index = _resolveIndex(index);
-  if (index == 0 || _keys[index - 1].nbPart != 1) return false;
+  if (index == 0 || _keys[index - 1].nbPart != 1) {
+    _failRead();
+    return false;
+  }
   Raz();
   if (!SetValStr(_keys[index - 1].partField[0], text ? text : "")) {
     _failRead();
