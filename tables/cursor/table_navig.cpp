@@ -222,7 +222,10 @@ int32_t ZorTable::ReadPartial(int32_t field, bool includeField, bool forward) {
   for (int32_t p = 0; p < parts; ++p) {
     const int32_t f = key.partField[p];
     if (past) {
-      SetValMinMax(f, !forward);
+      // The lowest key forward, the highest backward: for a descending
+      // part that is the highest and the lowest value.
+      const bool descending = key.partType[p] >= kZorKeyDescending;
+      SetValMinMax(f, descending == forward);
       continue;
     }
     if (f == field) {

@@ -320,6 +320,14 @@ class Driver {
   // A record of zeros with field f holding text as the value layer stores
   // it (a Long field takes its number), and with every later part of the
   // current index at its minimum or maximum (`bound` -1 or 1).
+  // A Long field takes only the text of a 32-bit integer.
+  bool Writable(int32_t f, const std::string& text) const {
+    if (_layout.phys[f - 1] != kZorPhysTypeLong) return true;
+    char* end = nullptr;
+    const long long v = std::strtoll(text.c_str(), &end, 10);
+    return text.empty() || (*end == 0 && v >= INT32_MIN && v <= INT32_MAX);  // empty: 0
+  }
+
   Bytes Probe(int32_t f, const std::string& text, int32_t bound = 0) {
     Bytes probe(_layout.recSize, 0);
     uint8_t* at = probe.data() + _layout.offset[f - 1];
@@ -331,10 +339,11 @@ class Driver {
     const sZorKey& key = _layout.keys[std::max(_m.index, 1) - 1];
     for (int32_t p = 1; bound && p < key.nbPart; ++p) {
       at = probe.data() + _layout.offset[key.partField[p] - 1];
+      const bool high = (bound > 0) != (key.partType[p] >= kZorKeyDescending);
       if (_layout.phys[key.partField[p] - 1] == kZorPhysTypeLong) {
-        PutLE32(at, bound > 0 ? INT32_MAX : INT32_MIN);
+        PutLE32(at, high ? INT32_MAX : INT32_MIN);
       } else {
-        std::memset(at, bound > 0 ? 0xFF : 0, _layout.size[key.partField[p] - 1]);
+        std::memset(at, high ? 0xFF : 0, _layout.size[key.partField[p] - 1]);
       }
     }
     return probe;
@@ -413,7 +422,7 @@ class Driver {
     const bool got = _t.ReadPk(text.c_str(), ix);
     for (int32_t i = ix ? ix : 1; i <= (ix ? ix : NbIndex()); ++i) {
       const sZorKey& key = _layout.keys[i - 1];
-      if (key.nbPart != 1) continue;
+      if (key.nbPart != 1 || !Writable(key.partField[0], text)) continue;
       if (const int32_t n = _m.Search(i, Probe(key.partField[0], text), 0)) {
         ASSERT_TRUE(got) << "ReadPk '" << text << "' index " << ix;
         _m.curUD = _m.Order(i)[n - 1], _m.buf = _m.recs[_m.curUD], _m.posKnown = false;
