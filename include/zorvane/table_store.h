@@ -96,8 +96,8 @@ class ZOR_API ZorTableStocker {
 //
 // Deleting record UD k shifts every later record down: their UDs fall by
 // one. Duplicate keys are found through one hash of keys per index, and key
-// order through one sorted cache per index, both rebuilt after a change that
-// is not an append.
+// order through one sorted order per index, both kept up to date by every
+// change once built.
 class ZOR_API ZorTSMem : public ZorTableStocker {
  public:
   ZorTSMem();

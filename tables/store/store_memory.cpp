@@ -7,10 +7,11 @@
 //   hash    open addressing over the keys: UD + 1 per slot, 0 free;
 //   order   the UDs in key order (equal keys by UD), sortedKeys the keys in
 //           that order, rank the position of every UD.
-// Each part is rebuilt on demand after a change that invalidates it: an
-// append keeps keys and hash and keeps the order when the new key sorts
-// last; any other change drops hash and order. Appends cost O(1); deletes
-// cost O(n), as they renumber every later record.
+// Each part is built on first use and then kept up to date: an append
+// costs O(1) without an order and O(n) moves with one; an update, a delete
+// (which renumbers every later record) or a swap costs O(n) at most. Only
+// where two records share a key (stored by Add) are the hash (after an
+// update or delete) and the order (after a swap) built again.
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -47,6 +48,7 @@ struct ZorTSMem::Rep {
     std::vector<uint8_t> keys;
     std::vector<uint32_t> hash;
     uint32_t hashUsed = 0;
+    bool duplicates = false;  // the hash met two records with one key (Add)
     std::vector<uint32_t> order, rank;
     std::vector<uint8_t> sortedKeys;
   };
@@ -97,23 +99,43 @@ struct ZorTSMem::Rep {
     if ((ix.hashUsed + 1) * 2 > ix.hash.size()) {
       RebuildHash(ix, std::max<size_t>(64, ix.hash.size() * 2));
     }
+    HashPut(ix, ud);
+  }
+
+  // Keeps the first record of a key: the hash is filled in UD order.
+  void HashPut(Index& ix, uint32_t ud) {
     const size_t s = HashSlot(ix, KeyAt(ix, ud));
     if (ix.hash[s] == 0) {
       ix.hash[s] = ud;
       ++ix.hashUsed;
+    } else {
+      ix.duplicates = true;
     }
   }
 
   void RebuildHash(Index& ix, size_t size) {
     ix.hash.assign(size, 0);
     ix.hashUsed = 0;
-    for (uint32_t ud = 1; ud <= count; ++ud) {
-      const size_t s = HashSlot(ix, KeyAt(ix, ud));
-      if (ix.hash[s] == 0) {
-        ix.hash[s] = ud;
-        ++ix.hashUsed;
+    ix.duplicates = false;
+    for (uint32_t ud = 1; ud <= count; ++ud) HashPut(ix, ud);
+  }
+
+  // Removes ud, whose key is still at KeyAt, closing the gap of the probe
+  // run (linear probing: entries whose home lies outside the gap move in).
+  void HashErase(Index& ix, uint32_t ud) {
+    const size_t mask = ix.hash.size() - 1;
+    size_t hole = HashSlot(ix, KeyAt(ix, ud));
+    if (ix.hash[hole] != ud) return;
+    for (size_t j = (hole + 1) & mask; ix.hash[j] != 0; j = (j + 1) & mask) {
+      const size_t home = HashBytes(KeyAt(ix, ix.hash[j]), ix.len) & mask;
+      const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+      if (!stays) {
+        ix.hash[hole] = ix.hash[j];
+        hole = j;
       }
     }
+    ix.hash[hole] = 0;
+    --ix.hashUsed;
   }
 
   void EnsureHash(ZorTable* table, int32_t index) {
@@ -146,8 +168,43 @@ struct ZorTSMem::Rep {
     ix.orderValid = true;
   }
 
-  // After the append of record `count`: keys and hash follow; the order
-  // follows only when the new key sorts after every other.
+  // The place (0-based) of (key, ud) in the order: by key, then by UD.
+  size_t OrderSlot(const Index& ix, const uint8_t* key, uint32_t ud) const {
+    size_t lo = 0, hi = ix.order.size();
+    while (lo < hi) {
+      const size_t mid = (lo + hi) / 2;
+      const int c = std::memcmp(ix.sortedKeys.data() + mid * ix.len, key, ix.len);
+      if (c < 0 || (c == 0 && ix.order[mid] < ud)) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    return lo;
+  }
+
+  static void RankFrom(Index& ix, size_t from) {
+    for (size_t i = from; i < ix.order.size(); ++i) ix.rank[ix.order[i] - 1] = static_cast<uint32_t>(i + 1);
+  }
+
+  // ud's key is at KeyAt; rank has an item for ud.
+  void OrderInsert(Index& ix, uint32_t ud) {
+    const uint8_t* key = KeyAt(ix, ud);
+    const size_t pos = OrderSlot(ix, key, ud);
+    ix.order.insert(ix.order.begin() + static_cast<std::ptrdiff_t>(pos), ud);
+    ix.sortedKeys.insert(ix.sortedKeys.begin() + static_cast<std::ptrdiff_t>(pos * ix.len), key, key + ix.len);
+    RankFrom(ix, pos);
+  }
+
+  void OrderErase(Index& ix, uint32_t ud) {
+    const size_t pos = ix.rank[ud - 1] - 1;
+    ix.order.erase(ix.order.begin() + static_cast<std::ptrdiff_t>(pos));
+    const auto at = ix.sortedKeys.begin() + static_cast<std::ptrdiff_t>(pos * ix.len);
+    ix.sortedKeys.erase(at, at + ix.len);
+    RankFrom(ix, pos);
+  }
+
+  // After the append of record `count`.
   void Appended(ZorTable* table) {
     for (int32_t i = 1; i <= static_cast<int32_t>(indexes.size()); ++i) {
       Index& ix = indexes[i - 1];
@@ -156,20 +213,70 @@ struct ZorTSMem::Rep {
         continue;
       }
       ix.keys.resize(size_t{count} * ix.len);
-      uint8_t* key = ix.keys.data() + size_t{count - 1} * ix.len;
-      KeyOf(table, i, Record(count), key);
+      KeyOf(table, i, Record(count), ix.keys.data() + size_t{count - 1} * ix.len);
       if (ix.hashValid) HashInsert(ix, count);
       if (ix.orderValid) {
-        const bool last = count == 1 || std::memcmp(ix.sortedKeys.data() + ix.sortedKeys.size() - ix.len, key,
-                                                    ix.len) <= 0;
-        if (last) {
-          ix.order.push_back(count);
-          ix.rank.push_back(count);
-          ix.sortedKeys.insert(ix.sortedKeys.end(), key, key + ix.len);
-        } else {
-          ix.orderValid = false;
-        }
+        ix.rank.push_back(0);
+        OrderInsert(ix, count);
       }
+    }
+  }
+
+  // Record ud now holds the new bytes; its old key is still in keys.
+  void Updated(ZorTable* table, uint32_t ud) {
+    for (int32_t i = 1; i <= static_cast<int32_t>(indexes.size()); ++i) {
+      Index& ix = indexes[i - 1];
+      if (ix.len == 0 || !ix.keysValid) continue;
+      probe.resize(static_cast<size_t>(ix.len));
+      KeyOf(table, i, Record(ud), probe.data());
+      uint8_t* key = ix.keys.data() + size_t{ud - 1} * ix.len;
+      if (std::memcmp(key, probe.data(), ix.len) == 0) continue;
+      if (ix.hashValid && ix.duplicates) ix.hashValid = false;
+      if (ix.hashValid) HashErase(ix, ud);
+      if (ix.orderValid) OrderErase(ix, ud);
+      std::memcpy(key, probe.data(), ix.len);
+      if (ix.hashValid) HashInsert(ix, ud);
+      if (ix.orderValid) OrderInsert(ix, ud);
+    }
+  }
+
+  // Record ud is gone and later records moved down one place.
+  void Deleted(uint32_t ud) {
+    for (Index& ix : indexes) {
+      if (ix.len == 0 || !ix.keysValid) continue;
+      if (ix.hashValid && ix.duplicates) ix.hashValid = false;
+      if (ix.hashValid) HashErase(ix, ud);
+      if (ix.orderValid) OrderErase(ix, ud);
+      const auto at = ix.keys.begin() + static_cast<std::ptrdiff_t>(size_t{ud - 1} * ix.len);
+      ix.keys.erase(at, at + ix.len);
+      for (uint32_t& v : ix.hash) v -= v > ud ? 1 : 0;
+      if (ix.orderValid) {
+        for (uint32_t& v : ix.order) v -= v > ud ? 1 : 0;
+        ix.rank.erase(ix.rank.begin() + (ud - 1));
+      }
+    }
+  }
+
+  // Records ud1 and ud2 exchanged places. Keys that another record shares
+  // may change their order by UD: that order is built again.
+  void Swapped(uint32_t ud1, uint32_t ud2) {
+    for (Index& ix : indexes) {
+      if (ix.len == 0 || !ix.keysValid) continue;
+      const bool exact = ix.hashValid && !ix.duplicates;
+      if (exact) {
+        const size_t s1 = HashSlot(ix, KeyAt(ix, ud1)), s2 = HashSlot(ix, KeyAt(ix, ud2));
+        std::swap(ix.hash[s1], ix.hash[s2]);
+      }
+      if (exact && ix.orderValid) {
+        std::swap(ix.order[ix.rank[ud1 - 1] - 1], ix.order[ix.rank[ud2 - 1] - 1]);
+        std::swap(ix.rank[ud1 - 1], ix.rank[ud2 - 1]);
+      } else {
+        ix.orderValid = false;
+      }
+      ix.hashValid = exact;
+      std::swap_ranges(ix.keys.begin() + static_cast<std::ptrdiff_t>(size_t{ud1 - 1} * ix.len),
+                       ix.keys.begin() + static_cast<std::ptrdiff_t>(size_t{ud1} * ix.len),
+                       ix.keys.begin() + static_cast<std::ptrdiff_t>(size_t{ud2 - 1} * ix.len));
     }
   }
 
@@ -420,7 +527,7 @@ void ZorTSMem::PrimUpd(ZorTable* table, bool dynaChanged) {
   table->DoBlob(3, stored.data());
   std::memcpy(r.Record(ud), table->GetRecord(), table->GetBufferSize());
   if (r.withDyna && dynaChanged) r.dyna[ud - 1].Copy(table->GetDyna()->GetHandle());
-  r.DropAll();
+  r.Updated(table, ud);
   r.NewVersionIfEnum();
 }
 
@@ -433,7 +540,7 @@ void ZorTSMem::PrimDel(ZorTable* table) {
                   r.records.begin() + static_cast<std::ptrdiff_t>(size_t{ud} * r.recSize));
   if (r.withDyna) r.dyna.erase(r.dyna.begin() + (ud - 1));
   --r.count;
-  r.DropAll();
+  r.Deleted(ud);
   r.NewVersionIfEnum();
 }
 
@@ -453,7 +560,7 @@ void ZorTSMem::PrimSwap(ZorTable*, uint32_t ud1, uint32_t ud2) {
   if (ud1 == ud2) return;
   std::swap_ranges(r.Record(ud1), r.Record(ud1) + r.recSize, r.Record(ud2));
   if (r.withDyna) std::swap(r.dyna[ud1 - 1], r.dyna[ud2 - 1]);
-  r.DropAll();
+  r.Swapped(ud1, ud2);
 }
 
 bool ZorTSMem::BlobRead(ZorTable*, int32_t, uint32_t ref, ZorHandle* out) {
