@@ -299,6 +299,19 @@ TEST(TableCursor, SelectionsAndTheirViews) {
   ZorTSel view;
   view.Init(&t);
   EXPECT_EQ(view.GetFirstUD(), 3u);
+  t.SetModeFull();
+  EXPECT_EQ(t.SetModeRangeSort(2, false), 5);
+  EXPECT_EQ(Names(&t), "apple fig peach pear plum ");
+  t.SetModeFull();
+  EXPECT_EQ(t.SetModeRangeSort(1, true), 5);
+  EXPECT_EQ(Names(&t), "peach fig plum apple pear ");
+  view.SetNbSel(0);
+  view.InitFromParam("0 7");
+  EXPECT_EQ(view.GetNbSel(), 1);
+  EXPECT_FALSE(t.IsArray(1));
+  EXPECT_TRUE(t.CanReorg());
+  EXPECT_TRUE(t.Reorg(false));
+  EXPECT_LIB_ERROR(25, t.DoBlob(2, nullptr));
 }
 
 TEST(TableCursor, StructureUpgradeKeepsRecordsByFieldName) {
