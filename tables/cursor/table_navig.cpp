@@ -63,8 +63,10 @@ int32_t ZorTable::GetNbN() { return _desc ? _viewCount() : 0; }
 uint32_t ZorTable::GetUDFromN(int32_t n) {
   if (!_desc || n < 1) return 0;
   switch (_mode) {
-    case kZorTblModeRange:
-      return n <= _rangeCount ? _stocker->PrimTNToUD(this, _rangeOffset + n) : 0;
+    case kZorTblModeRange: {
+      const int64_t at = int64_t{_rangeOffset} + n;
+      return n <= _rangeCount && at <= INT32_MAX ? _stocker->PrimTNToUD(this, static_cast<int32_t>(at)) : 0;
+    }
     case kZorTblModeSel: {
       if (!_sel || n > _sel->GetNbItem()) return 0;
       uint32_t ud = 0;
@@ -93,7 +95,7 @@ int32_t ZorTable::GetNFromUD(uint32_t ud) {
     return 0;
   }
   if (_mode == kZorTblModeRange) {
-    return (n > _rangeOffset && n <= _rangeOffset + _rangeCount) ? n - _rangeOffset : 0;
+    return (n > _rangeOffset && n <= int64_t{_rangeOffset} + _rangeCount) ? n - _rangeOffset : 0;
   }
   return n;
 }

@@ -244,6 +244,7 @@ ZorHandle* ZorTable::GetDescHandle() {
 int32_t ZorTable::GetNbField() const { return _desc ? _desc->GetNbField() : 0; }
 
 const char* ZorTable::GetName(string* out, eZorNameType type) const {
+  ZorNotNull(out, kSource);
   if (!_desc) {
     out->Clear();
     return out->CStr();
@@ -256,6 +257,7 @@ void ZorTable::SetName(const char* text, eZorNameType type) {
 }
 
 const char* ZorTable::GetAbrName(string* out) const {
+  ZorNotNull(out, kSource);
   if (!_desc) {
     out->Clear();
     return out->CStr();
@@ -279,6 +281,7 @@ int32_t ZorTable::GetNbIndex() const { return _desc ? _desc->GetNbIndex() : 0; }
 int32_t ZorTable::GetUniqueIdField() const { return _desc ? _desc->GetUniqueIdFid() : 0; }
 
 const char* ZorTable::GetIndexName(int32_t index, string* out) const {
+  ZorNotNull(out, kSource);
   if (!_desc) {
     out->Clear();
     return out->CStr();
@@ -307,6 +310,7 @@ void ZorTable::BuildKey(int32_t index, const void* record, void* out) const {
 }
 
 const char* ZorTable::GetFieldName(int32_t field, string* out, eZorNameType type) const {
+  ZorNotNull(out, kSource);
   if (!_desc) {
     out->Clear();
     return out->CStr();
