@@ -42,17 +42,17 @@ struct StoreKind {
   bool udIsPlace;  // UD = place in creation order: a delete renumbers, a swap moves contents
 };
 
-struct PartSpec {
+struct PartShape {
   int32_t field;
   bool descending;
 };
-struct DescSpec {
+struct DescShape {
   std::vector<std::pair<eZorPhysType, int32_t>> fields;  // type, declared length
-  std::vector<std::vector<PartSpec>> indexes;
+  std::vector<std::vector<PartShape>> indexes;
   int32_t uniqueIdField;  // 0: none (a Long field otherwise)
 };
 
-void BuildDesc(const DescSpec& s, ZorTableDesc* d) {
+void BuildDesc(const DescShape& s, ZorTableDesc* d) {
   d->Create(kZorTblTypeStd, 0);
   int32_t f = 0;
   for (auto [phys, len] : s.fields) {
@@ -187,8 +187,8 @@ class Model {
 
 class Driver {
  public:
-  Driver(const StoreKind& kind, const DescSpec& spec, uint32_t seed) : _kind(kind), _rng(seed), _m(_layout) {
-    BuildDesc(spec, &_desc);
+  Driver(const StoreKind& kind, const DescShape& shape, uint32_t seed) : _kind(kind), _rng(seed), _m(_layout) {
+    BuildDesc(shape, &_desc);
     kind.open(&_t, &_desc);
     _layout.recSize = _t.GetBufferSize();
     for (int32_t f = 1; f <= _t.GetNbField(); ++f) {
@@ -198,7 +198,7 @@ class Driver {
       _layout.offset.push_back(off), _layout.size.push_back(size), _layout.len.push_back(len);
     }
     for (int32_t i = 1; i <= _t.GetNbIndex(); ++i) _t.GetIndexInfo(i, &_layout.keys.emplace_back());
-    _layout.uidField = spec.uniqueIdField;
+    _layout.uidField = shape.uniqueIdField;
     // Whether the value layer changes case yet (the searches of a range do).
     for (int32_t f = 1; f <= _t.GetNbField(); ++f) {
       if (_layout.phys[f - 1] == kZorPhysTypeAnsiString && _t.SetValStr(f, "A")) _caseMaps = _t.ChangeVal(f, kZorTblChgLower);
@@ -539,7 +539,7 @@ class Driver {
   Model _m;
 };
 
-const DescSpec kDescs[] = {
+const DescShape kDescs[] = {
     // One text index; a Long filler.
     {{{kZorPhysTypeAnsiString, 2}, {kZorPhysTypeLong, 0}}, {{{1, false}}}, 0},
     // A unique id outside the keys; a descending text index; Long then text.

@@ -23,14 +23,14 @@ ZorTable gTable;
 
 void Describe(ZorTableDesc* d) {
   d->Create(kZorTblTypeStd, int64_t{7} << 32 | 4 << 16);
-  struct Spec {
+  struct FieldShape {
     const char* name;
     eZorPhysType phys;
     eZorLogType log;
     int32_t len;
     uint32_t flags;
   };
-  const Spec specs[] = {
+  const FieldShape fields[] = {
       {"C8", kZorPhysTypeAnsiChar, kZorLogTypeInt, 0, 0},       {"CT", kZorPhysTypeAnsiChar, kZorLogTypeText, 0, 0},
       {"CB", kZorPhysTypeAnsiChar, kZorLogTypeBoolean, 0, 0},   {"U", kZorPhysTypeUnicodeChar, kZorLogTypeInt, 0, 0},
       {"UT", kZorPhysTypeUnicodeChar, kZorLogTypeText, 0, 0},   {"S", kZorPhysTypeShort, kZorLogTypeInt, 0, 0},
@@ -49,7 +49,7 @@ void Describe(ZorTableDesc* d) {
       {"Lk", kZorPhysTypeLong, kZorLogTypeInt, 0, kZorTblFfLink}, {"RO", kZorPhysTypeAnsiString, kZorLogTypeText, 10, kZorTblFfRdOnly},
       {"R", kZorPhysTypeBlobRef, kZorLogTypePict, 4, 0},
   };
-  for (const Spec& s : specs) d->AddField(s.name, s.phys, s.log, true, s.len, s.flags, 0, kZorTblFirstFree);
+  for (const FieldShape& s : fields) d->AddField(s.name, s.phys, s.log, true, s.len, s.flags, 0, kZorTblFirstFree);
   d->SetFieldAlias(25, 7, 0);
   d->AddArray("A", kZorPhysTypeShort, kZorLogTypeInt, 2, 1, true, 0, 0, kZorTblFirstFree);  // field 32
   d->Validate();
