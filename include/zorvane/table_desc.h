@@ -44,6 +44,7 @@
 namespace zorvane {
 
 class string;
+class ZorTable;
 class ZorVerif;
 
 enum eZorTblType : int32_t {
@@ -165,6 +166,9 @@ class ZOR_API ZorTableDesc {
 
   // ----------------------------------------------------------- lifecycle
   void Create(eZorTblType type, int64_t typeId);
+  // A copy of an open table's description, without the records a memory
+  // table keeps in it (an unopened table gives an empty description).
+  void BuildFromTable(const ZorTable* table);
   // A copy of a stored container (null or empty: an empty description with
   // a zeroed header).
   void BuildFromHdl(const ZorHandle* h);

@@ -54,13 +54,22 @@ void ZorOpenTmpTbl(ZorTable* table, const ZorTable* model, uint32_t, ZorFsa*, in
   ZorNotNull(model, kSource);
   if (!model->IsInit()) ZorRaiseBadParam(kSource);
   ZorTableDesc desc;
-  desc.BuildFromHdl(const_cast<ZorTableDesc*>(model->GetDesc())->GetHandle());
-  // Records, dynamic parts, the last unique id and blobs stay with the
-  // model; the enumeration's UUID (3, 4, 1) is part of the description.
-  ZorDyna& cells = ZorTableDescAccess::Cells(&desc);
+  desc.BuildFromTable(model);
+  OpenOnDesc(table, &desc);
+}
+
+// Records, dynamic parts, the last unique id and blobs stay with the table;
+// the enumeration's UUID (3, 4, 1) is part of the description.
+void ZorTableDesc::BuildFromTable(const ZorTable* table) {
+  ZorNotNull(table, kSource);
+  if (!table->IsInit()) {
+    BuildFromHdl(nullptr);
+    return;
+  }
+  BuildFromHdl(const_cast<ZorTableDesc*>(table->GetDesc())->GetHandle());
+  ZorDyna& cells = ZorTableDescAccess::Cells(this);
   cells.Clear(3, 3, 1, 3, 1, INT32_MAX);
   cells.Clear(3, 3, 5, 6, 1, INT32_MAX);
-  OpenOnDesc(table, &desc);
 }
 
 }  // namespace zorvane
