@@ -415,5 +415,52 @@ TEST(TableCursor, BlobsFollowTheirRecordsAndHandlersComputeValues) {
   EXPECT_EQ(key.substr(0, 2), "b\x01");
 }
 
+// Record references: the handler's answer first, else the hi-lock field.
+struct References : ZorTableHandler {
+  int32_t HGetRecRef(ZorTable*, string* out) override {
+    if (answer > 0) *out = "handled";
+    return answer;
+  }
+  int32_t HReadRecRef(ZorTable* t, const char*) override { return answer > 0 ? (t->ReadUD(2) ? 1 : -1) : answer; }
+  int32_t DoNavig(ZorTable*, int32_t) override { return answer; }
+  int32_t GetNavigIndex(ZorTable*) override { return 2; }
+  int32_t answer = 0;
+};
+
+TEST(TableCursor, RecordReferencesAndNavigationAskTheHandlerFirst) {
+  References handler;
+  ZorSetTableHandler(kModule, &handler);
+  ZorTableDesc d;
+  MakeDesc(&d);
+  d.SetHilFid(2);
+  ZorTable t;
+  t.Init(&d);
+  ZorSetTableHandler(kModule, nullptr);
+  Put(&t, 1, "zed");
+  Put(&t, 2, "amy");
+  string ref;
+  EXPECT_FALSE(t.GetRecRef(&ref));  // no current record
+  ASSERT_TRUE(t.ReadRecRef("ZED"));
+  EXPECT_EQ(t.GetCurUD(), 1u);
+  EXPECT_TRUE(t.GetRecRef(&ref));
+  EXPECT_STREQ(ref.CStr(), "zed");
+  EXPECT_FALSE(t.ReadRecRef("bob"));
+  EXPECT_TRUE(t.DoNavig(1));  // first in the handler's index: by name
+  EXPECT_EQ(t.GetCurUD(), 2u);
+  EXPECT_TRUE(t.DoNavig(4));
+  EXPECT_EQ(t.GetCurUD(), 1u);
+  EXPECT_FALSE(t.DoNavig(3));
+  handler.answer = -1;
+  EXPECT_FALSE(t.GetRecRef(&ref));
+  EXPECT_FALSE(t.ReadRecRef("zed"));
+  EXPECT_FALSE(t.DoNavig(1));
+  handler.answer = 1;
+  EXPECT_TRUE(t.GetRecRef(&ref));
+  EXPECT_STREQ(ref.CStr(), "handled");
+  EXPECT_TRUE(t.ReadRecRef("anything"));
+  EXPECT_EQ(t.GetCurUD(), 2u);
+  t.Trash();
+}
+
 }  // namespace
 }  // namespace zorvane
