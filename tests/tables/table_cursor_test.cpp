@@ -305,6 +305,10 @@ TEST(TableCursor, SelectionsAndTheirViews) {
   t.SetModeFull();
   EXPECT_EQ(t.SetModeRangeSort(1, true), 5);
   EXPECT_EQ(Names(&t), "peach fig plum apple pear ");
+  t.SetModeRangeN(1, 2);
+  EXPECT_EQ(t.ReadPartial(2, true, true), 0);  // partial searches need the full view
+  ZorTable closed;
+  EXPECT_FALSE(closed.Read(kZorTblFindEqual) || closed.ReadUD(1) || closed.GetNbN() || closed.Exist());
   view.SetNbSel(0);
   view.InitFromParam("0 7");
   EXPECT_EQ(view.GetNbSel(), 1);
