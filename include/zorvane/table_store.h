@@ -90,9 +90,10 @@ class ZOR_API ZorTableStocker {
 //   (3, 3, 1) the last unique id (32-bit)
 //   (3, 4, 1) the data-version UUID
 //   (3, 5, r) the bytes of blob r        (3, 6, 1) the last blob reference
-// It is read at ShOpen and written back by ShClose and by ZorTable::
-// GetDescHandle; between the two the records live in the store's own
-// arrays, where appending a record costs O(1).
+// It is read at ShOpen and written back by SaveInto, which ZorTable::
+// GetDescHandle calls; in between the records live in the store's own
+// arrays, where appending a record costs O(1). A table closed without
+// asking for its description leaves the description as it was.
 //
 // Deleting record UD k shifts every later record down: their UDs fall by
 // one. Duplicate keys are found through one hash of keys per index, and key
