@@ -386,6 +386,8 @@ class ZOR_API ZorTable : public iZorLockable {
   int32_t _rangeOn(int32_t field, const std::function<void(bool)>& set, bool intersect);
   int32_t _setRangeResult(int32_t first, int32_t last, bool intersect, ZorBGet* previous);
   void _setSelection(ZorBGet* uds);
+  int32_t _selectUDs(const uint32_t* uds, size_t count);
+  int32_t _selectViewSorted(const sZorKey* key, bool descending);
 
   std::unique_ptr<ZorTableDesc> _desc;
   uint8_t* _rec = nullptr;  // the record buffer, _recSize bytes (at least 1)

@@ -73,6 +73,15 @@ void ZorTable::_setSelection(ZorBGet* uds) {
   _curN = 0;
 }
 
+// A private copy of the UDs becomes the view.
+int32_t ZorTable::_selectUDs(const uint32_t* uds, size_t count) {
+  ZorBGet sel(0, 4);
+  sel.Init();
+  sel.InsRange(0, uds, static_cast<int32_t>(count));
+  _setSelection(&sel);
+  return static_cast<int32_t>(count);
+}
+
 // The range [first, last] of the current order, or its intersection with
 // the previous view's records.
 int32_t ZorTable::_setRangeResult(int32_t first, int32_t last, bool intersect, ZorBGet* previous) {
@@ -84,10 +93,7 @@ int32_t ZorTable::_setRangeResult(int32_t first, int32_t last, bool intersect, Z
   std::vector<uint32_t> uds;
   CollectView(this, &uds);
   uds.erase(std::remove_if(uds.begin(), uds.end(), [&](uint32_t ud) { return !kept.count(ud); }), uds.end());
-  ZorBGet sel(0, 4);
-  FillSel(&sel, uds);
-  _setSelection(&sel);
-  return static_cast<int32_t>(uds.size());
+  return _selectUDs(uds.data(), uds.size());
 }
 
 // Both ends of a range on `field`: set(true) puts the lower bound into the
@@ -169,24 +175,21 @@ int32_t ZorTable::SetModeRangeWild(int32_t field, const char* pattern, bool inte
   }
   Clear();
   (void)intersect;  // the view the pattern filters is already the previous one
-  ZorBGet sel(0, 4);
-  FillSel(&sel, kept);
-  _setSelection(&sel);
-  return static_cast<int32_t>(kept.size());
+  return _selectUDs(kept.data(), kept.size());
 }
 
-int32_t ZorTable::SetModeRangeSortIndex(int32_t index, bool descending) {
-  if (!_desc) return 0;
-  index = _resolveIndex(index);
+// The view's records as a selection, stably ordered by the key the
+// definition builds of each (kept in view order without one).
+int32_t ZorTable::_selectViewSorted(const sZorKey* key, bool descending) {
   std::vector<uint32_t> uds;
   CollectView(this, &uds);
-  if (index) {
-    const int32_t len = GetKeyLen(index);
+  if (key) {
+    const int32_t len = key->keyLen;
     std::vector<uint8_t> keys(uds.size() * static_cast<size_t>(len));
     std::vector<size_t> order(uds.size());
     for (size_t i = 0; i < uds.size(); ++i) {
       order[i] = i;
-      if (ReadUD(uds[i])) BuildKey(index, nullptr, keys.data() + i * len);
+      if (ReadUD(uds[i])) ZorBuildIndex(key, _rec, _recSize, keys.data() + i * len);
     }
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
       const int32_t c = ZorCompIndex(keys.data() + a * len, keys.data() + b * len, len);
@@ -198,10 +201,13 @@ int32_t ZorTable::SetModeRangeSortIndex(int32_t index, bool descending) {
     uds.swap(sorted);
   }
   Clear();
-  ZorBGet sel(0, 4);
-  FillSel(&sel, uds);
-  _setSelection(&sel);
-  return static_cast<int32_t>(uds.size());
+  return _selectUDs(uds.data(), uds.size());
+}
+
+int32_t ZorTable::SetModeRangeSortIndex(int32_t index, bool descending) {
+  if (!_desc) return 0;
+  index = _resolveIndex(index);
+  return _selectViewSorted(index ? &_keys[index - 1] : nullptr, descending);
 }
 
 // A field's order is the order of a one-part key on it.
@@ -209,8 +215,6 @@ int32_t ZorTable::SetModeRangeSort(int32_t field, bool descending) {
   if (!_desc) return 0;
   sZorTfi tfi;
   if (!GetField(field, &tfi) || !_desc->IsIndexable(field)) return 0;
-  std::vector<uint32_t> uds;
-  CollectView(this, &uds);
   sZorKey key;
   key.nbPart = key.nbPart2 = 1;
   key.partType[0] = static_cast<uint8_t>(ZorSolvePhysType(static_cast<eZorPhysType>(tfi.physType)));
@@ -219,23 +223,7 @@ int32_t ZorTable::SetModeRangeSort(int32_t field, bool descending) {
   key.keyLen = key.partLen[0] = static_cast<uint8_t>(len);
   key.partOffset[0] = tfi.offset;
   key.partField[0] = static_cast<int16_t>(field);
-  std::vector<uint8_t> keys(uds.size() * static_cast<size_t>(len));
-  std::vector<size_t> order(uds.size());
-  for (size_t i = 0; i < uds.size(); ++i) {
-    order[i] = i;
-    if (ReadUD(uds[i])) ZorBuildIndex(&key, _rec, _recSize, keys.data() + i * len);
-  }
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    const int32_t c = ZorCompIndex(keys.data() + a * len, keys.data() + b * len, len);
-    return descending ? c > 0 : c < 0;
-  });
-  std::vector<uint32_t> sorted;
-  for (size_t i : order) sorted.push_back(uds[i]);
-  Clear();
-  ZorBGet sel(0, 4);
-  FillSel(&sel, sorted);
-  _setSelection(&sel);
-  return static_cast<int32_t>(sorted.size());
+  return _selectViewSorted(&key, descending);
 }
 
 int32_t ZorTable::SetModeFromTSel(ZorTSel* sel, bool share) {
@@ -270,10 +258,7 @@ int32_t ZorTable::SetModeNoDel(bool on) {
     if (_stocker->PrimReadUD(this, ud, false) == ud && !_stocker->PrimIsDel(this)) kept.push_back(ud);
   }
   Clear();
-  ZorBGet sel(0, 4);
-  FillSel(&sel, kept);
-  _setSelection(&sel);
-  return static_cast<int32_t>(kept.size());
+  return _selectUDs(kept.data(), kept.size());
 }
 
 const ZorBGet* ZorTable::GetSel() const { return _mode == kZorTblModeSel ? _sel.get() : nullptr; }
