@@ -16,6 +16,7 @@
 
 namespace zorvane {
 
+class ZorBFile;
 class ZorHandle;
 class ZorTable;
 class ZorTableStocker;
@@ -30,6 +31,8 @@ class ZOR_API ZorDBase {
   virtual bool IsOpen() const { return _open; }
   virtual bool IsRdOnly() const { return _rdOnly; }
   virtual eZorTblStor GetStorage() const;
+  // The block file behind the database (null: none).
+  virtual ZorBFile* GetStockPtr() const { return nullptr; }
   // The storage object of an open table; the table owns it.
   virtual ZorTableStocker* GetStocker(ZorTable* table);
   virtual bool IsTableExist(int64_t tableId);

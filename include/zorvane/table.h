@@ -60,6 +60,7 @@ enum : uint32_t {
   kZorTblMfKeepDel = 0x2,  // the store keeps deleted records; navigation skips them
   kZorTblMfAddOk = 0x4,    // Add permitted
   kZorTblMfSwapOk = 0x8,   // Swap permitted
+  kZorTblMfVersioned = 0x20,  // the store keeps a data version (description header version 3 on)
 };
 
 // ChangeVal on a writable text field.

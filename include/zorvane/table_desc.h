@@ -205,6 +205,8 @@ class ZOR_API ZorTableDesc {
   void SetAbrName(const char* text);
   const char* GetModuleTag(string* out) const;
   int32_t GetStructRelease() const;
+  // The stored header format version (kZorTblHdrVersion for new ones).
+  int32_t GetHdrVersion() const;
   // A negative value increments the release.
   void SetStructRelease(int32_t release);
   // The "Data max" value; with newValue it is first replaced (negative: 0).

@@ -45,6 +45,7 @@
 #include <zorvane/table_key.h>
 #include <zorvane/table_desc.h>
 #include <zorvane/table_store.h>
+#include <zorvane/table_bfile.h>
 #include <zorvane/table_handler.h>
 #include <zorvane/table.h>
 #include <zorvane/database.h>

@@ -179,6 +179,7 @@ const char* ZorTableDesc::GetModuleTag(string* out) const {
 }
 
 int32_t ZorTableDesc::GetStructRelease() const { return Get32s(_hdr + kHdrRelease); }
+int32_t ZorTableDesc::GetHdrVersion() const { return Get32s(_hdr + kHdrVersion); }
 void ZorTableDesc::SetStructRelease(int32_t release) {
   if (release < 0) release = static_cast<int32_t>(static_cast<uint32_t>(GetStructRelease()) + 1u);
   PutLE32(_hdr + kHdrRelease, static_cast<uint32_t>(release));
