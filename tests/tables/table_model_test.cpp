@@ -148,14 +148,18 @@ class Model {
   }
   // Reads position n; stepping (step 1 or -1) in creation order when the
   // table skips deleted records, from n on to the first record there is.
+  // A deleted record still in its slot reads as such, unless skipped: by
+  // ReadN when the table keeps deleted records, by stepping in creation order.
   bool ReadAt(int32_t n, int32_t step = 0) {
     const std::vector<uint32_t> v = View();
+    const bool skipping = skipDel && (step == 0 || index == 0);
     for (; n >= 1 && n <= static_cast<int32_t>(v.size()); n += step) {
-      if (recs.count(v[n - 1])) {
-        curUD = v[n - 1], buf = recs[curUD], posKnown = true;
+      const uint32_t ud = v[n - 1];
+      if (recs.count(ud) || (dead.count(ud) && !skipping)) {
+        curUD = ud, buf = recs.count(ud) ? recs[ud] : dead[ud], posKnown = true;
         return true;
       }
-      if (step == 0 || !skipDel || index != 0) break;
+      if (step == 0 || !skipping) break;
     }
     Fail();
     return false;
@@ -451,7 +455,9 @@ class Driver {
                      : how == 2    ? _t.Prev()
                      : how == 3    ? _t.Next()
                                    : _t.Last();
-    ASSERT_EQ(got, want) << "navigation " << how << " from " << n;
+    ASSERT_EQ(got, want) << "navigation " << how << " from " << n << " index " << _m.index << " mode " << _m.mode
+                         << " skipDel " << _m.skipDel << " seq " << ::testing::PrintToString(_m.seq) << " live "
+                         << _m.recs.size() << " cur " << _t.GetCurUD() << " nbN " << _t.GetNbN();
   }
 
   // ReadPk with the text of a stored value: one-part indexes only, each in
