@@ -111,6 +111,9 @@ class ZOR_API ZorTSBFile : public ZorTableStocker {
   // The in-place conversion of the store's own blocks to upgrade->to's
   // description.
   virtual void upgrade(sZorUpgrade* upgrade) = 0;
+  // Whether the records keep their bytes: every field of the new record at
+  // the place, size and type of the same field of the old one.
+  static bool SameRecordLayout(const sZorUpgrade* upgrade);
   // Attaches to the table: file, owner, item size, directory block.
   void Attach(ZorTable* table);
   std::unique_ptr<Rep> _rep;
@@ -148,7 +151,6 @@ class ZOR_API ZorTSBFileSeqIx : public ZorTSBFile {
   uint32_t PrimReadUD(ZorTable* table, uint32_t ud, bool load) override;
   bool PrimRdDyna(ZorTable* table, uint32_t ud, ZorDyna* out) override;
   uint32_t PrimFindIx(ZorTable* table, int32_t index, eZorTblFind mode, int32_t* n) override;
-  uint32_t PrimExist(ZorTable* table, int32_t firstIndex, int32_t lastIndex) override;
   bool PrimIsDel(ZorTable* table) override;
   uint32_t PrimWrite(ZorTable* table, bool add) override;
   void PrimUpd(ZorTable* table, bool dynaChanged) override;
