@@ -1,9 +1,9 @@
 // Tables kept in a block file whose blocks hold arbitrary bytes. A small
 // in-memory file with a SeqIx table and a Small table (some records with
-// dynamic parts, some deleted) is built once; each input then patches the
-// tables' blocks (directory, data, leaves, dynamic parts, reusable-id list)
-// through the block file, so the file itself stays sound and only the
-// stores see garbage. Both tables are reopened and walked in every way
+// dynamic parts, some deleted; small leaves and data blocks) is built
+// once; each input then patches the tables' blocks (directory, data,
+// leaves, dynamic parts, reusable-id list) through the block file, so the
+// file itself stays sound and only the stores see garbage. Both tables are reopened and walked in every way
 // (First/Next, Last/Prev, ReadN, positions and UDs, searches in each mode on
 // every index), verified, and changed once each (write, update, delete):
 // only library errors may come out, no crash, leak or endless loop.
@@ -14,6 +14,7 @@
 #include <zorvane/zorvane.h>
 
 #include "fuzz/mem_stream.h"
+#include "tables/store/store_bfile_internal.h"
 #include "tests/support/table_bfile_kit.h"
 
 #include <algorithm>
@@ -27,7 +28,7 @@ using fuzz_support::MemStream;
 
 namespace {
 
-constexpr int32_t kSeqTable = 1, kSmallTable = 2, kSteps = 300;
+constexpr int32_t kSeqTable = 1, kSmallTable = 2, kSteps = 100;
 
 void MakeDesc(ZorTableDesc* d, bool small) {
   d->Create(kZorTblTypeStd, 0);
@@ -63,6 +64,7 @@ void Fill(ZorTable* t, int32_t records) {
 // The file with both tables, built once.
 const std::string& BaseImage() {
   static const std::string image = [] {
+    tbf::gLeafBudget = 60;  // leaves of 5 to 6 entries
     MemStream stream("");
     ZorBFile::CreateOnStream(&stream, 31, 0x7B11, "fuzz");
     ZorBFile f;
@@ -74,7 +76,7 @@ const std::string& BaseImage() {
       base.CreateTable(&desc, zortest::TableIdOf(n));
       ZorTable t;
       t.Open(&base, zortest::TableIdOf(n));
-      Fill(&t, n == kSeqTable ? 40 : 12);
+      Fill(&t, n == kSeqTable ? 24 : 8);
     }
     f.Close(ZorBfCloseNormal);
     return stream.Image();
@@ -132,7 +134,7 @@ void Walk(ZorTable* t) {
     for (bool ok = t->First(); ok && steps < kSteps; ok = t->Next()) ++steps;
     steps = 0;
     for (bool ok = t->Last(); ok && steps < kSteps; ok = t->Prev()) ++steps;
-    const int32_t count = std::min(t->GetNbN(), kSteps);
+    const int32_t count = std::min(t->GetNbN(), kSteps / 4);
     for (int32_t n = 1; n <= count + 1; ++n) {
       t->ReadN(n, n % 2 == 0);
       t->GetNFromUD(t->GetUDFromN(n));

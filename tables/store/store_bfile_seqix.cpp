@@ -446,7 +446,10 @@ int32_t ZorTSBFileSeqIx::PrimGetTNbr(ZorTable* table, bool valid) {
   if (!r.dir.IsInit()) return 0;
   r.LoadDir();
   const bool byIndex = r.KeyLen(table->GetCurIndex()) > 0;
-  return static_cast<int32_t>(r.HdrGet(valid || byIndex ? kValid : kSlots));
+  // No more than the listed data blocks hold, whatever a damaged header
+  // says: the cursor steps through the slots one by one.
+  const int64_t room = int64_t{NbDataItems(r)} * r.perBlock;
+  return static_cast<int32_t>(std::min<int64_t>(r.HdrGet(valid || byIndex ? kValid : kSlots), room));
 }
 
 uint32_t ZorTSBFileSeqIx::PrimTNToUD(ZorTable* table, int32_t n) {

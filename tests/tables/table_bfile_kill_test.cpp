@@ -1,9 +1,9 @@
 // kill -9 of a process writing tables kept in a block file.
 //
 // A forked writer opens a copy-on-write block file holding two tables: a
-// SeqIx table with three unique indexes (id, a text name, value + id) and a
-// small "Data max", so that data blocks fill and leaves split, and a Small
-// table with two. It commits generation after generation: each transaction
+// SeqIx table with three unique indexes (id, a text name, value + id), a
+// small "Data max" and a small leaf budget, so that data blocks fill and
+// leaves split all the time, and a Small table with two. It commits generation after generation: each transaction
 // writes, updates (changing keys) and deletes a seeded random set of records
 // of both, and only after the transaction ended reports "committed g"
 // through a pipe. The parent kills it at a random moment, reopens the file
@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "support/table_bfile_kit.h"
+#include "tables/store/store_bfile_internal.h"
 #include "support/temp_files.h"
 
 using namespace zorvane;
@@ -42,13 +43,15 @@ namespace {
 constexpr int32_t kFileType = 31, kSignature = 0x7B11;
 constexpr int32_t kSeqTable = 1, kSmallTable = 2;
 constexpr int32_t kDataMax = 8;
-constexpr size_t kSeqTarget = 320, kSmallTarget = 30;  // sizes the tables hover around
+constexpr int32_t kLeafBudget = 200;  // 10 to 16 entries a leaf
+constexpr size_t kSeqTarget = 150, kSmallTarget = 30;  // sizes the tables hover around
 constexpr int32_t kOpened = -1;
 
 struct Rec {
   int32_t id;
   std::string name;
   int32_t val;
+  std::string note;  // the dynamic part, when not empty
   bool operator==(const Rec&) const = default;
 };
 
@@ -58,13 +61,14 @@ struct Model {
   int32_t nextId = 1;
 };
 
-// Fields: 1 id (Long), 2 name (text), 3 value (Long). Indexes: id, name,
-// and for SeqIx value + id.
+// Fields: 1 id (Long), 2 name (text), 3 value (Long), 4 a note kept in the
+// dynamic part. Indexes: id, name, and for SeqIx value + id.
 void MakeDesc(ZorTableDesc* d, bool small) {
   d->Create(kZorTblTypeStd, 0);
   d->AddField("Id", kZorPhysTypeLong, kZorLogTypeInt, true, 0, 0, 0, 0);
-  d->AddField("Name", kZorPhysTypeAnsiString, kZorLogTypeText, true, small ? 12 : 240, 0, 0, 0);
+  d->AddField("Name", kZorPhysTypeAnsiString, kZorLogTypeText, true, 12, 0, 0, 0);
   d->AddField("Val", kZorPhysTypeLong, kZorLogTypeInt, true, 0, 0, 0, 0);
+  d->AddField("Note", kZorPhysTypeAnsiString, kZorLogTypeText, true, 30, kZorTblFfDyna, 0, 0);
   d->Validate();
   d->SetSubIndex(d->AddIndex(0), 1, 1, 0);
   d->SetSubIndex(d->AddIndex(0), 1, 2, 0);
@@ -85,11 +89,12 @@ void Put(ZorTable* t, const Rec& r) {
   t->SetValLong(1, r.id);
   t->SetValStr(2, r.name.c_str());
   t->SetValLong(3, r.val);
+  t->SetValStr(4, r.note.c_str());
 }
 
 Rec Get(ZorTable* t) {
-  string s;
-  return Rec{t->GetValLong(1), t->GetValStr(2, &s), t->GetValLong(3)};
+  string s, n;
+  return Rec{t->GetValLong(1), t->GetValStr(2, &s), t->GetValLong(3), t->GetValStr(4, &n)};
 }
 
 // Reads the record with this id into the buffer (it must exist).
@@ -127,6 +132,7 @@ void Step(Model* m, int32_t g, ZorTable* seq, ZorTable* small) {
     };
     ZorTable* t = toSmall ? small : seq;
     Rec rec{m->nextId, NewName(&rng, taken), static_cast<int32_t>(rng() % 2001) - 1000};
+    if (rng() % 2) rec.note = "note " + std::to_string(rng() % 1000000);
     if (size == 0 || r < (size < target ? 6u : 3u)) {  // write
       ++m->nextId;
       if (toSmall) m->small.push_back(rec);
@@ -149,6 +155,7 @@ void Step(Model* m, int32_t g, ZorTable* seq, ZorTable* small) {
         t->SetValLong(1, rec.id);
         t->SetValStr(2, rec.name.c_str());
         t->SetValLong(3, rec.val);
+        t->SetValStr(4, rec.note.c_str());
         t->UpDate();
       }
     } else {
@@ -235,7 +242,7 @@ std::string KeyOf(ZorTable* t, int32_t index, const Rec& r) {
 
 std::string Show(const std::vector<Rec>& v) {
   std::string s;
-  for (const Rec& r : v) s += " " + std::to_string(r.id) + ":" + r.name + ":" + std::to_string(r.val);
+  for (const Rec& r : v) s += " " + std::to_string(r.id) + ":" + r.name + ":" + std::to_string(r.val) + ":" + r.note;
   return s;
 }
 
@@ -282,6 +289,7 @@ struct Tally {
 
 void RunKills(int rounds, uint32_t seed, Tally* tally) {
   g_seed = seed;
+  tbf::gLeafBudget = kLeafBudget;  // the forked writers inherit it
   zortest::TempDir dir;
   const std::string path = dir.File("tables.zbf");
   const ZorFsa fsa(path.c_str());
@@ -350,7 +358,7 @@ int Scale() {
 TEST(TableBFileKill, BothStoresKeepOneCommittedGenerationOfEveryIndex) {
   Tally t;
   const auto start = std::chrono::steady_clock::now();
-  RunKills(60 * Scale(), 20260117 + static_cast<uint32_t>(Scale()), &t);
+  RunKills(120 * Scale(), 20260117 + static_cast<uint32_t>(Scale()), &t);
   printf("[ kill ] tables: %d kills, %d generations committed, %d states one generation ahead of the report, %.1f s\n",
          t.kills, t.generations, t.ahead,
          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
