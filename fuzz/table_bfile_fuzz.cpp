@@ -3,10 +3,11 @@
 // dynamic parts, some deleted; small leaves and data blocks) is built
 // once; each input then patches the tables' blocks (directory, data,
 // leaves, dynamic parts, reusable-id list) through the block file, so the
-// file itself stays sound and only the stores see garbage. Both tables are reopened and walked in every way
-// (First/Next, Last/Prev, ReadN, positions and UDs, searches in each mode on
-// every index), verified, and changed once each (write, update, delete):
-// only library errors may come out, no crash, leak or endless loop.
+// file itself stays sound and only the stores see garbage. Both tables are
+// reopened and walked in every way (First/Next, Last/Prev, ReadN, positions
+// and UDs, searches in each mode on every index), verified, and changed
+// once each (write, update, delete): only library errors may come out, no
+// crash, leak or endless loop.
 //
 // Input: patches of [block selector][offset lo][offset hi][n] + n bytes;
 // the offset is taken modulo the block's size + 16 (a write past the end
@@ -33,7 +34,7 @@ constexpr int32_t kSeqTable = 1, kSmallTable = 2, kSteps = 100;
 void MakeDesc(ZorTableDesc* d, bool small) {
   d->Create(kZorTblTypeStd, 0);
   d->AddField("Id", kZorPhysTypeLong, kZorLogTypeInt, true, 0, 0, 0, 0);
-  d->AddField("Name", kZorPhysTypeAnsiString, kZorLogTypeText, true, 6, 0, 0, 0);
+  d->AddField("Name", kZorPhysTypeAnsiString, kZorLogTypeText, true, 10, 0, 0, 0);
   d->AddField("Note", kZorPhysTypeAnsiString, kZorLogTypeText, true, 40, kZorTblFfDyna, 0, 0);
   d->Validate();
   d->SetSubIndex(d->AddIndex(0), 1, 1, 0);
