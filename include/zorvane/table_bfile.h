@@ -148,7 +148,6 @@ class ZOR_API ZorTSBFileSeqIx : public ZorTSBFile {
   uint32_t PrimReadUD(ZorTable* table, uint32_t ud, bool load) override;
   bool PrimRdDyna(ZorTable* table, uint32_t ud, ZorDyna* out) override;
   uint32_t PrimFindIx(ZorTable* table, int32_t index, eZorTblFind mode, int32_t* n) override;
-  uint32_t PrimExist(ZorTable* table, int32_t firstIndex, int32_t lastIndex) override;
   bool PrimIsDel(ZorTable* table) override;
   uint32_t PrimWrite(ZorTable* table, bool add) override;
   void PrimUpd(ZorTable* table, bool dynaChanged) override;

@@ -26,7 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "support/block_file_kit.h"
+#include "support/table_bfile_kit.h"
 #include "support/test_util.h"
+#include "tables/store/store_bfile_internal.h"
 
 namespace zorvane {
 namespace {
@@ -40,6 +43,12 @@ void PutLE32(uint8_t* p, int64_t v) {
 struct StoreKind {
   std::function<void(ZorTable*, ZorTableDesc*)> open;
   bool udIsPlace;  // UD = place in creation order: a delete renumbers, a swap moves contents
+  // A store that keeps deleted records in their slots and gives their UDs
+  // to the next records (last deleted first), and refuses Add and Swap.
+  bool keepsDeleted = false;
+  int32_t perBlock = 0;  // records per data block (the slot of a new UD), 0: unknown
+  // Closes and reopens the table, then checks the stored form (null: never).
+  std::function<void(ZorTable*, ZorTableDesc*)> reopen;
 };
 
 struct PartShape {
@@ -89,7 +98,9 @@ class Model {
 
   const Layout& L;
   std::map<uint32_t, Bytes> recs;
-  std::vector<uint32_t> seq;  // UDs in creation order
+  std::vector<uint32_t> seq;  // UDs in creation order (slot order, deleted slots included)
+  std::map<uint32_t, Bytes> dead;  // deleted records still in their slots
+  std::vector<uint32_t> reusable;  // their UDs, the next to reuse last
   int32_t ruid = 0;
   int32_t index = 1;
   uint32_t curUD = 0;
@@ -108,8 +119,9 @@ class Model {
     return ZorCompIndex(a.data(), b.data(), static_cast<int32_t>(a.size()));
   }
   std::vector<uint32_t> Order(int32_t ix) const {
-    std::vector<uint32_t> o = seq;
-    if (ix == 0) return o;
+    if (ix == 0) return seq;
+    std::vector<uint32_t> o;
+    for (uint32_t ud : seq) if (recs.count(ud)) o.push_back(ud);
     std::map<uint32_t, std::string> k;
     for (uint32_t ud : o) k[ud] = Key(ix, recs.at(ud));
     std::stable_sort(o.begin(), o.end(), [&](uint32_t a, uint32_t b) { return Cmp(k[a], k[b]) < 0; });
@@ -136,14 +148,18 @@ class Model {
   }
   // Reads position n; stepping (step 1 or -1) in creation order when the
   // table skips deleted records, from n on to the first record there is.
+  // A deleted record still in its slot reads as such, unless skipped: by
+  // ReadN when the table keeps deleted records, by stepping in creation order.
   bool ReadAt(int32_t n, int32_t step = 0) {
     const std::vector<uint32_t> v = View();
+    const bool skipping = skipDel && (step == 0 || index == 0);
     for (; n >= 1 && n <= static_cast<int32_t>(v.size()); n += step) {
-      if (recs.count(v[n - 1])) {
-        curUD = v[n - 1], buf = recs[curUD], posKnown = true;
+      const uint32_t ud = v[n - 1];
+      if (recs.count(ud) || (dead.count(ud) && !skipping)) {
+        curUD = ud, buf = recs.count(ud) ? recs[ud] : dead[ud], posKnown = true;
         return true;
       }
-      if (step == 0 || !skipDel || index != 0) break;
+      if (step == 0 || !skipping) break;
     }
     Fail();
     return false;
@@ -153,7 +169,7 @@ class Model {
   uint32_t Exist(int32_t first, int32_t last, const Bytes& rec, uint32_t except = 0) const {
     for (int32_t ix = first; ix <= last; ++ix) {
       for (uint32_t ud : seq) {
-        if (ud != except && Cmp(Key(ix, recs.at(ud)), Key(ix, rec)) == 0) return ud;
+        if (ud != except && recs.count(ud) && Cmp(Key(ix, recs.at(ud)), Key(ix, rec)) == 0) return ud;
       }
     }
     return 0;
@@ -173,9 +189,20 @@ class Model {
   }
   void Store(const Bytes& rec, uint32_t ud) {
     recs[ud] = rec;
-    seq.push_back(ud);
+    if (!dead.erase(ud)) seq.push_back(ud);
+    if (!reusable.empty() && reusable.back() == ud) reusable.pop_back();
   }
-  void Remove(uint32_t ud, bool udIsPlace) {
+  void Clear() {
+    recs.clear(), seq.clear(), dead.clear(), reusable.clear();
+    Fail();
+  }
+  void Remove(uint32_t ud, bool udIsPlace, bool keepsDeleted) {
+    if (keepsDeleted) {
+      // The last record goes with the whole table.
+      if (recs.size() == 1) return Clear();
+      dead[ud] = recs[ud], recs.erase(ud), reusable.push_back(ud);
+      return;
+    }
     seq.erase(std::find(seq.begin(), seq.end(), ud));
     recs.erase(ud);
     if (!udIsPlace) return;
@@ -207,6 +234,7 @@ class Driver {
     _m.buf.assign(_layout.recSize, 0);
     _m.index = _t.GetCurIndex();
     _storeSkipsDel = (_t.GetModeFlags() & kZorTblMfKeepDel) != 0;
+    _m.skipDel = _storeSkipsDel;
   }
 
   void Run(int32_t steps) {
@@ -220,7 +248,11 @@ class Driver {
  private:
   int32_t R(int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(_rng); }
   int32_t NbIndex() const { return static_cast<int32_t>(_layout.keys.size()); }
-  uint32_t SomeUD() { return static_cast<uint32_t>(R(0, static_cast<int32_t>(_m.recs.size()) + 1)); }
+  // A UD of the table (deleted ones included) or one near them.
+  uint32_t SomeUD() {
+    if (_m.seq.empty() || R(0, 3) == 0) return static_cast<uint32_t>(R(0, static_cast<int32_t>(_m.recs.size()) + 1));
+    return _m.seq[R(0, static_cast<int32_t>(_m.seq.size()) - 1)] + (R(0, 5) == 0 ? 1 : 0);
+  }
 
   char Case(char c, bool upper) const {
     const auto u = static_cast<uint8_t>(c);
@@ -234,11 +266,15 @@ class Driver {
     for (int32_t i = R(0, len); i > 0; --i) s += kChars[R(0, 5)];
     return s;
   }
-  const Bytes& SomeRecord() { return _m.recs.at(_m.seq[R(0, static_cast<int32_t>(_m.seq.size()) - 1)]); }
+  const Bytes& SomeRecord() {
+    auto it = _m.recs.begin();
+    std::advance(it, R(0, static_cast<int32_t>(_m.recs.size()) - 1));
+    return it->second;
+  }
   // A random buffer, or a stored record with some fields changed (text in
   // another case: the same key), so that keys collide often.
   void Fill() {
-    const bool fromRecord = !_m.seq.empty() && R(0, 2) > 0;
+    const bool fromRecord = !_m.recs.empty() && R(0, 2) > 0;
     if (fromRecord) _t.SetBufferData(SomeRecord().data());
     for (int32_t f = 1; f <= static_cast<int32_t>(_layout.phys.size()); ++f) {
       if (fromRecord && R(0, 2)) continue;
@@ -257,14 +293,20 @@ class Driver {
   void Write(bool add) {
     Bytes stored = _m.buf;
     if (_layout.uidField) PutLE32(stored.data() + _layout.offset[_layout.uidField - 1], _m.ruid + 1);
+    const bool refused = add && _kind.keepsDeleted;
     const bool dup = !add && _m.Exist(1, NbIndex(), stored) != 0;
     uint32_t ud = 0;
     const int64_t code = test::ErrorOf([&] { ud = add ? _t.Add() : _t.Write(); });
-    ASSERT_EQ(code, dup ? ZorErr(1, 48) : 0);
-    if (dup) return;
+    ASSERT_EQ(code, refused ? ZorErr(1, 25) : dup ? ZorErr(1, 48) : 0);
+    if (dup || refused) return;
     ASSERT_TRUE(ud != 0 && !_m.recs.count(ud)) << "new UD " << ud;
     ASSERT_EQ(_t.GetLastWrittenUD(), ud);
     ASSERT_TRUE(!_kind.udIsPlace || ud == _m.recs.size() + 1) << "new UD " << ud;
+    if (!_m.reusable.empty()) {
+      ASSERT_EQ(ud, _m.reusable.back()) << "reused UD";
+    } else if (_kind.perBlock) {
+      ASSERT_EQ(ud % 8192, _m.seq.size() % _kind.perBlock + 1) << "slot of new UD " << ud;
+    }
     _m.Store(stored, ud);
     if (_layout.uidField) ++_m.ruid;
     _m.posKnown = false;
@@ -273,27 +315,34 @@ class Driver {
   void Update() {
     // Refused when a key it changes is another record's.
     bool dup = false;
-    for (int32_t ix = 1; _m.curUD && ix <= NbIndex(); ++ix) {
+    const bool dead = _m.dead.count(_m.curUD) != 0;
+    for (int32_t ix = 1; _m.curUD && !dead && ix <= NbIndex(); ++ix) {
       dup |= Model::Cmp(_m.Key(ix, _m.buf), _m.Key(ix, _m.recs[_m.curUD])) != 0 && _m.Exist(ix, ix, _m.buf, _m.curUD);
     }
     const int64_t code = test::ErrorOf([&] { _t.UpDate(); });
-    ASSERT_EQ(code, !_m.curUD ? ZorErr(1, 49) : dup ? ZorErr(1, 48) : 0);
+    ASSERT_EQ(code, !_m.curUD || dead ? ZorErr(1, 49) : dup ? ZorErr(1, 48) : 0);
     if (code == 0) _m.recs[_m.curUD] = _m.buf;
     _m.posKnown = false;
   }
 
   void Delete() {
+    const bool valid = _m.recs.count(_m.curUD) != 0;
     const int64_t code = test::ErrorOf([&] { _t.Delete(); });
-    ASSERT_EQ(code, _m.curUD ? 0 : ZorErr(1, 49));
-    if (!_m.curUD) return;  // refused: nothing changes
-    _m.Remove(_m.curUD, _kind.udIsPlace);
+    ASSERT_EQ(code, valid ? 0 : ZorErr(1, 49));
+    if (!valid) return;  // refused: nothing changes
+    _m.Remove(_m.curUD, _kind.udIsPlace, _kind.keepsDeleted);
     _m.Fail();
   }
 
   void Swap() {
     const uint32_t a = SomeUD(), b = SomeUD();
     const bool valid = _m.recs.count(a) && _m.recs.count(b);
-    ASSERT_EQ(test::ErrorOf([&] { _t.Swap(a, b); }), valid ? 0 : ZorErr(1, 49));
+    const int64_t code = test::ErrorOf([&] { _t.Swap(a, b); });
+    if (_kind.keepsDeleted) {
+      ASSERT_EQ(code, ZorErr(1, 25));
+      return;
+    }
+    ASSERT_EQ(code, valid ? 0 : ZorErr(1, 49));
     if (!valid) return;
     _m.posKnown = false;
     if (_kind.udIsPlace) {
@@ -406,7 +455,9 @@ class Driver {
                      : how == 2    ? _t.Prev()
                      : how == 3    ? _t.Next()
                                    : _t.Last();
-    ASSERT_EQ(got, want) << "navigation " << how << " from " << n;
+    ASSERT_EQ(got, want) << "navigation " << how << " from " << n << " index " << _m.index << " mode " << _m.mode
+                         << " skipDel " << _m.skipDel << " seq " << ::testing::PrintToString(_m.seq) << " live "
+                         << _m.recs.size() << " cur " << _t.GetCurUD() << " nbN " << _t.GetNbN();
   }
 
   // ReadPk with the text of a stored value: one-part indexes only, each in
@@ -455,7 +506,10 @@ class Driver {
       case 3: Fill(); return Write(true);
       case 4: if (R(0, 1)) Fill(); return Update();
       case 5: case 6: return Delete();
-      case 7: if (R(0, 30) == 0) { _t.MakeEmpty(); _m.recs.clear(); _m.seq.clear(); _m.Fail(); } return;
+      case 7:
+        if (R(0, 30) == 0) _t.MakeEmpty(), _m.Clear();
+        if (_kind.reopen && R(0, 3) == 0) Reopen();
+        return;
       case 8: return Swap();
       case 9: {
         const int32_t ix = R(0, NbIndex() + 1);
@@ -468,10 +522,11 @@ class Driver {
       case 14: { const int32_t n = R(0, viewSize + 1); ASSERT_EQ(_t.ReadN(n), _m.ReadAt(n)) << "ReadN " << n; return; }
       case 15: {
         const uint32_t ud = SomeUD();
-        const bool ok = _m.recs.count(ud) != 0;
+        const bool ok = _m.recs.count(ud) || _m.dead.count(ud);  // a deleted record reads as such
         ASSERT_EQ(_t.ReadUD(ud), ok) << "ReadUD " << ud;
         if (!ok) return _m.Fail();
-        _m.curUD = ud, _m.buf = _m.recs[ud], _m.posKnown = false;
+        ASSERT_EQ(_t.IsDeleted(), _m.dead.count(ud) != 0);
+        _m.curUD = ud, _m.buf = _m.recs.count(ud) ? _m.recs[ud] : _m.dead[ud], _m.posKnown = false;
         return;
       }
       case 16: return ReadByKey();
@@ -526,6 +581,18 @@ class Driver {
       ASSERT_EQ(_t.GetUDFromN(i), want) << "GetUDFromN " << i;
     }
     for (uint32_t ud = 0; ud <= _m.recs.size() + 1; ++ud) ASSERT_EQ(_t.GetNFromUD(ud), _m.NFromUD(ud)) << "ud " << ud;
+    for (uint32_t ud : _m.seq) ASSERT_EQ(_t.GetNFromUD(ud), _m.NFromUD(ud)) << "ud " << ud;
+    ASSERT_EQ(_t.GetNbDelRec(), static_cast<int32_t>(_m.dead.size()));
+  }
+
+  // The table closed and opened again: the cursor starts afresh on the
+  // default index, and the stored form is checked.
+  void Reopen() {
+    _kind.reopen(&_t, &_desc);
+    _m.Fail();
+    _m.index = _t.GetCurIndex();
+    _m.mode = 0;
+    _m.skipDel = _storeSkipsDel;
   }
 
   StoreKind _kind;
@@ -550,6 +617,14 @@ const DescShape kDescs[] = {
     {{{kZorPhysTypeAnsiString, 3}, {kZorPhysTypeLong, 0}, {kZorPhysTypeAnsiString, 4}},
      {{{2, false}}, {{1, false}, {2, true}}, {{3, true}, {1, false}}},
      0},
+    // Seventeen indexes over four fields.
+    {{{kZorPhysTypeAnsiString, 2}, {kZorPhysTypeLong, 0}, {kZorPhysTypeAnsiString, 3}, {kZorPhysTypeLong, 0}},
+     {{{1, false}, {2, false}}, {{2, false}, {1, false}}, {{1, false}, {3, false}}, {{3, false}, {1, true}},
+      {{1, false}, {4, false}}, {{4, false}, {1, false}}, {{2, false}, {3, false}}, {{3, false}, {2, false}},
+      {{2, true}, {4, false}}, {{4, false}, {2, false}}, {{3, false}, {4, false}}, {{4, true}, {3, false}},
+      {{1, false}, {2, false}, {3, false}}, {{2, false}, {3, false}, {4, false}}, {{3, false}, {4, false}, {1, false}},
+      {{4, false}, {1, false}, {2, false}}, {{1, true}, {2, true}, {3, true}, {4, true}}},
+     0},
 };
 
 // The whole workload over every description and seed, on one kind of store.
@@ -566,8 +641,56 @@ void RunCursorModel(const StoreKind& kind, int32_t steps) {
 }
 
 TEST(TableModel, MemoryStore) {
-  RunCursorModel({[](ZorTable* t, ZorTableDesc* d) { t->Init(d); }, true}, 2000);
+  StoreKind memory;
+  memory.open = [](ZorTable* t, ZorTableDesc* d) { t->Init(d); };
+  memory.udIsPlace = true;
+  RunCursorModel(memory, 2000);
 }
+
+// The block stores on a block file in memory, with data blocks of 3
+// records and leaves of a few entries, so that data blocks, leaf splits
+// and leaf removals come every few steps. Every reopen checks the file and
+// the table's blocks against one another.
+struct BFileHome {
+  std::unique_ptr<zortest::TestFile<>> file;
+  std::unique_ptr<zortest::BFileTables> base;
+  const int64_t tid = zortest::TableIdOf(5);
+};
+
+StoreKind BFileKind(BFileHome* home, bool small) {
+  StoreKind kind;
+  kind.udIsPlace = small;
+  kind.keepsDeleted = !small;
+  kind.perBlock = small ? 0 : 3;
+  kind.open = [home, small](ZorTable* t, ZorTableDesc* d) {
+    home->file = std::make_unique<zortest::TestFile<>>(ZorBfOpenCopyOnWrite);
+    home->base = std::make_unique<zortest::BFileTables>(&home->file->file);
+    if (small) d->SetFlags(d->GetFlags() | kZorTblTfSmall);
+    int32_t perBlock = 3;
+    d->GetMaxData(&perBlock);
+    home->base->CreateTable(d, home->tid);
+    t->Open(home->base.get(), home->tid);
+  };
+  kind.reopen = [home](ZorTable* t, ZorTableDesc*) {
+    t->Trash();
+    home->file->Reopen(ZorBfOpenCopyOnWrite);
+    ZorVerif blocks, table;
+    EXPECT_TRUE(home->file->file.CheckDir(&blocks) && home->file->file.CheckCrossBlock(&blocks));
+    t->Open(home->base.get(), home->tid);
+    EXPECT_TRUE(dynamic_cast<ZorTSBFile*>(t->GetStocker())->Verify(t, &table));
+  };
+  return kind;
+}
+
+class TableModelBFile : public ::testing::Test {
+ protected:
+  void SetUp() override { tbf::gLeafBudget = 24; }
+  void TearDown() override { tbf::gLeafBudget = tbf::kBlockBudget; }
+  BFileHome _home;
+};
+
+TEST_F(TableModelBFile, SeqIxStore) { RunCursorModel(BFileKind(&_home, false), 1500); }
+TEST_F(TableModelBFile, SmallStore) { RunCursorModel(BFileKind(&_home, true), 1000); }
 
 }  // namespace
 }  // namespace zorvane
