@@ -634,7 +634,8 @@ void RunCursorModel(const StoreKind& kind, int32_t steps) {
   for (size_t d = 0; d < std::size(kDescs); ++d) {
     for (uint32_t seed : seeds) {
       SCOPED_TRACE("description " + std::to_string(d) + " seed " + std::to_string(seed));
-      Driver(kind, kDescs[d], seed * 7919 + static_cast<uint32_t>(d)).Run(steps);
+      // Seventeen indexes make every check slow: fewer steps there.
+      Driver(kind, kDescs[d], seed * 7919 + static_cast<uint32_t>(d)).Run(d == 3 ? steps / 4 : steps);
       if (::testing::Test::HasFailure()) return;
     }
   }
