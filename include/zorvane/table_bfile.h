@@ -111,6 +111,9 @@ class ZOR_API ZorTSBFile : public ZorTableStocker {
   // The in-place conversion of the store's own blocks to upgrade->to's
   // description.
   virtual void upgrade(sZorUpgrade* upgrade) = 0;
+  // Whether the records keep their bytes: every field of the new record at
+  // the place, size and type of the same field of the old one.
+  static bool SameRecordLayout(const sZorUpgrade* upgrade);
   // Attaches to the table: file, owner, item size, directory block.
   void Attach(ZorTable* table);
   std::unique_ptr<Rep> _rep;

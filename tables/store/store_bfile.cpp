@@ -254,6 +254,22 @@ class ScratchBase : public ZorDBase {
 
 }  // namespace
 
+// Every field of the new record takes the same bytes of the old one.
+bool ZorTSBFile::SameRecordLayout(const sZorUpgrade* upgrade) {
+  ZorTable* from = upgrade->from;
+  ZorTable* to = upgrade->to;
+  if (from->GetBufferSize() != to->GetBufferSize() || !upgrade->fieldMap) return false;
+  for (int32_t f = 1; f <= to->GetNbField(); ++f) {
+    sZorTfi a, b;
+    const bool mapped = upgrade->fieldMap[f] == f;
+    if (!to->GetField(f, &b) || b.size == 0) continue;
+    if (!mapped || !from->GetField(f, &a) || a.offset != b.offset || a.size != b.size || a.physType != b.physType) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool ZorTSBFile::Upgrade(sZorUpgrade* upgrade) {
   ZorNotNull(upgrade, kSource);
   ZorNotNull(upgrade->from, kSource);

@@ -378,11 +378,17 @@ void ZorTSBFileSmall::PrimSwap(ZorTable*, uint32_t ud1, uint32_t ud2) {
 
 // ------------------------------------------------------------------ upgrade, checks
 
-// The record layout does not change in place: the directory's room follows
+// Records that keep their bytes stay in place (others are copied): the directory's room follows
 // the new "Data max", the description is rewritten, and a new table id gives
 // the blocks a new owner.
 void ZorTSBFileSmall::upgrade(sZorUpgrade* upgrade) {
   Rep& r = *_rep;
+  if (!SameRecordLayout(upgrade)) {
+    sZorUpgrade copy = *upgrade;
+    copy.flags |= kZorUpgCopy;
+    Upgrade(&copy);
+    return;
+  }
   ZorTableDesc* to = upgrade->to->GetDesc();
   const int32_t maxData = to->GetMaxData();
   if (maxData != r.maxData) {
