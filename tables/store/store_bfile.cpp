@@ -131,13 +131,14 @@ void ZorTSBFile::Attach(ZorTable* table) {
   if (r.versioned) flags |= kZorTblMfVersioned;
   table->SetModeFlags(flags, true);
   r.dirId = r.file->BGetOTBlockId(r.owner, kZorTbBlkDir, 0);
-  r.cacheIndex = r.prefixIndex = 0;
+  r.cacheIndex = 0;
+  r.ForgetRuns();
 }
 
 void ZorTSBFile::ShClose(ZorTable*) {
   _rep->dir.Trash();
   _rep->cache.Trash();
-  _rep->prefixIndex = 0;
+  _rep->ForgetRuns();
 }
 
 int32_t ZorTSBFile::GetRuid(ZorTable*) {
@@ -176,7 +177,8 @@ void ZorTSBFile::empty(ZorTable*) {
   Rep& r = *_rep;
   r.file->BRangeDelete(r.owner, r.owner, -32768, kZorTbBlkDesc - 1);
   r.file->BRangeDelete(r.owner, r.owner, kZorTbBlkDyna, 32765);
-  r.cacheIndex = r.prefixIndex = 0;
+  r.cacheIndex = 0;
+  r.ForgetRuns();
 }
 
 // ------------------------------------------------------------------ blobs
