@@ -13,8 +13,8 @@
 //   0  left to the operating system: our file opened with ZorBfOpenNoFlush,
 //      SQLite with a write-ahead log and synchronous=OFF.
 //
-// Phases (jobs BM_tbf_<phase>_Ours / _Peer, so `bench/run <build> tbf`
-// selects them):
+// Phases (jobs BM_table_bfile_<phase>_Ours / _Peer: `bench/run <build>
+// table_bfile` selects them):
 //   insseq   the N records written into a new file in Id order (both keys
 //            ascending), transactions of 1,000; open and close included
 //   insrand  the same in a random order
@@ -361,7 +361,8 @@ class Peer {
     if (!readOnly) {
       Exec("PRAGMA journal_mode=WAL");
       Exec(flush ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=OFF");
-      Exec("CREATE TABLE IF NOT EXISTS t (id INTEGER, name TEXT COLLATE NOCASE, qty INTEGER, price INTEGER, note TEXT)");
+      Exec("CREATE TABLE IF NOT EXISTS t"
+           " (id INTEGER, name TEXT COLLATE NOCASE, qty INTEGER, price INTEGER, note TEXT)");
       Exec("CREATE UNIQUE INDEX IF NOT EXISTS t_id ON t (id)");
       Exec("CREATE UNIQUE INDEX IF NOT EXISTS t_name ON t (name)");
       _insert = Prepare("INSERT INTO t VALUES (?, ?, ?, ?, ?)");
@@ -643,7 +644,7 @@ void RegisterPhase(const char* phase, BenchFn ours, BenchFn peer, std::initializ
   if (list.empty()) list.push_back(-1);
   for (int64_t a : list) {
     for (auto [side, fn] : {std::pair{"Ours", ours}, std::pair{"Peer", peer}}) {
-      const std::string name = std::string("BM_tbf_") + phase + "_" + side;
+      const std::string name = std::string("BM_table_bfile_") + phase + "_" + side;
       benchmark::internal::Benchmark* b = benchmark::RegisterBenchmark(name.c_str(), fn);
       if (a >= 0) b->Arg(a);
       b->Unit(benchmark::kMillisecond);
