@@ -4,13 +4,16 @@
 //
 // Upgrades go one of three ways: recreate the table empty, convert the
 // blocks in place (the store's own `upgrade`), or copy every record into a
-// table of the scratch owner 255 and give its blocks the table's owner.
+// table of the scratch owner 255, under a progress over the records, and
+// give its blocks the table's owner (the new table id's, when it changes:
+// the records follow their description).
 #include <algorithm>
 
 #include "tables/cursor/table_internal.h"
 #include "tables/store/store_bfile_internal.h"
 #include <zorvane/cell_container.h>
 #include <zorvane/database.h>
+#include <zorvane/progress.h>
 
 namespace zorvane {
 
@@ -322,7 +325,12 @@ bool ZorTSBFile::Upgrade(sZorUpgrade* upgrade) {
     const int32_t index = from->GetCurIndex();
     from->SetCurIndex(0);
     const bool canAdd = (to.GetModeFlags() & kZorTblMfAddOk) != 0;
-    for (int32_t n = 1, count = PrimGetTNbr(from, false); n <= count; ++n) {
+    const int32_t count = PrimGetTNbr(from, false);
+    string title;
+    ZorProgress progress;
+    progress.Begin(from->GetName(&title), count, false);
+    for (int32_t n = 1; n <= count; ++n) {
+      progress.Step();
       if (!from->ReadN(n, true) || from->IsDeleted()) continue;
       to.Raz();
       for (int32_t f = 1; f <= to.GetNbField(); ++f) {
@@ -334,6 +342,7 @@ bool ZorTSBFile::Upgrade(sZorUpgrade* upgrade) {
         Raise(kErrUpgrade);
       }
     }
+    progress.End();
     if (upgrade->flags & kZorUpgKeepIds) to.GetStocker()->SetRuid(&to, GetRuid(from));
     from->SetCurIndex(index);
   }

@@ -288,6 +288,9 @@ TEST(TableBFile, ReadOnlyFilesKeepTheirTables) {
   EXPECT_FALSE(t.First());
   EXPECT_EQ(ro.BGetOTBlockId(kOwner, kZorTbBlkDir, 0), 0);
   EXPECT_EQ(test::ErrorOf([&] { Put(&t, 1, "x"); }), ZorErr(1, 24));
+  t.Trash();
+  ro.Close(ZorBfCloseNormal);
+  EXPECT_EQ(test::ErrorOf([&] { t.Open(&base, kTid); }), ZorErr(1, 41));  // the file is gone
 }
 
 // A cursor keeps what positions in key order it has computed while the
