@@ -497,12 +497,20 @@ int32_t ZorTSBFileSeqIx::PrimUDToTN(ZorTable* table, uint32_t ud) {
   return static_cast<int32_t>(EntriesBefore(r, index, s.item) + s.entry);
 }
 
+// One record out of its data block: a block not in the cache is not read
+// whole for it.
 uint32_t ZorTSBFileSeqIx::PrimReadUD(ZorTable* table, uint32_t ud, bool load) {
   Rep& r = *_rep;
-  ZorBGet data;
-  const uint8_t* item = SlotOf(r, ud, &data);
-  if (!item) return 0;
-  if (load) std::memcpy(table->GetRecordItem(), item, r.itemSize);
+  const uint32_t block = ud / kSlotsPerBlock, slot = ud % kSlotsPerBlock;
+  uint32_t size = 0;
+  if (slot == 0 || block > INT32_MAX || !r.IsBlockOf(static_cast<int32_t>(block), kZorTbBlkData, &size) ||
+      size % r.itemSize != 0 || slot > size / r.itemSize) {
+    return 0;
+  }
+  if (load && !r.file->BReadPart(static_cast<int32_t>(block), (slot - 1) * r.itemSize, r.itemSize,
+                                 table->GetRecordItem())) {
+    return 0;
+  }
   return ud;
 }
 
