@@ -262,6 +262,11 @@ class ZOR_API ZorBFile : public iZorLockable, public iZorMemPurger {
   int32_t BCreate(ZorHandle* data, int32_t owner, int16_t type, uint32_t reserve, bool compact);
   void BRead(int32_t id, ZorHandle* out);
   void BReadCopy(int32_t id, ZorHandle* out);
+  // len bytes of block id from offset into out: from the cache when the
+  // block is there, else straight from the file without caching the block
+  // (a record out of a large block). False, out untouched, when the range
+  // lies outside the block.
+  bool BReadPart(int32_t id, uint32_t offset, uint32_t len, void* out);
   void BWrite(int32_t id, int32_t reserve);
   void BWriteCopy(int32_t id, ZorHandle* data, int32_t reserve);
   int32_t BDuplicate(int32_t id, int32_t owner, int16_t type, uint32_t reserve);

@@ -107,7 +107,9 @@ class ZOR_API ZorTable : public iZorLockable {
   ZorTable& operator=(const ZorTable&) = delete;
 
   // The table lock: PrimTransac(begin), the guard (when given) unlocks,
-  // depth + 1; returns the table. Unlock: depth - 1, PrimTransac(end).
+  // depth + 1; returns the table. Unlock: depth - 1, PrimTransac(end). A
+  // store whose commit fails there reports it on the debug channel, since a
+  // guard's destructor calls Unlock; EndTransaction raises it instead.
   void* Lock(ZorLock* guard) override;
   void Unlock() override;
 
@@ -299,7 +301,7 @@ class ZOR_API ZorTable : public iZorLockable {
   bool Reorg(bool showProgress);
   bool CanReorg();
   void StartTransaction(ZorLock* guard) { Lock(guard); }
-  void EndTransaction() { Unlock(); }
+  void EndTransaction();
   int32_t GetLockDepth() const { return _lockDepth; }
 
   // ----------------------------------------------------------- views
@@ -373,6 +375,7 @@ class ZOR_API ZorTable : public iZorLockable {
   void _allocBuffer();
   void _afterRead(uint32_t ud, int32_t n);
   void _failRead();
+  void _unlock(bool raise);
   bool _readAt(int32_t n, bool skipDeleted);
   bool _stepSkippingDeleted(int32_t from, int32_t step);
   int32_t _viewCount();

@@ -91,6 +91,9 @@ int32_t ZorBFile::BCreate(ZorHandle* data, int32_t owner, int16_t type, uint32_t
 }
 void ZorBFile::BRead(int32_t id, ZorHandle* out) { _rep->BRead(id, out); }
 void ZorBFile::BReadCopy(int32_t id, ZorHandle* out) { _rep->BReadCopy(id, out); }
+bool ZorBFile::BReadPart(int32_t id, uint32_t offset, uint32_t len, void* out) {
+  return _rep->BReadPart(id, offset, len, out);
+}
 void ZorBFile::BWrite(int32_t id, int32_t reserve) { _rep->BWrite(id, reserve); }
 void ZorBFile::BWriteCopy(int32_t id, ZorHandle* data, int32_t reserve) { _rep->BWriteCopy(id, data, reserve); }
 int32_t ZorBFile::BDuplicate(int32_t id, int32_t owner, int16_t type, uint32_t reserve) {

@@ -96,6 +96,7 @@ struct __attribute__((visibility("hidden"))) ZorBFile::Rep {
   int32_t BCreate(ZorHandle* data, int32_t owner, int16_t type, uint32_t reserve, bool compact);
   void BRead(int32_t id, ZorHandle* out);
   void BReadCopy(int32_t id, ZorHandle* out);
+  bool BReadPart(int32_t id, uint32_t offset, uint32_t len, void* out);
   void BWrite(int32_t id, int32_t reserve);
   void BWriteCopy(int32_t id, ZorHandle* data, int32_t reserve);
   int32_t BDuplicate(int32_t id, int32_t owner, int16_t type, uint32_t reserve);

@@ -227,6 +227,26 @@ void ZorBFile::Rep::BReadCopy(int32_t id, ZorHandle* out) {
   _sendMsg(id);
 }
 
+// The extent is checked against the file as a whole read checks it.
+bool ZorBFile::Rep::BReadPart(int32_t id, uint32_t offset, uint32_t len, void* out) {
+  _readScope scope(this);
+  if (!_checkId(id, false)) return false;
+  if (len == 0) return true;
+  if (!out) ZorRaise(kSource, ZorErr(1, 23), &_path);
+  if (handle_t* h = _cached(id)) {
+    const uint32_t size = ZorGetHandleSize(h);
+    if (offset > size || len > size - offset) return false;
+    std::memcpy(out, static_cast<const uint8_t*>(ZorGetHandleDatas(h)) + offset, len);
+    _touch(id);
+    return true;
+  }
+  const sZorBfBRef& e = _entry(id);
+  if (offset > e.size || len > e.size - offset || !e.HasPos()) return false;
+  if (e.size > e.capacity || e.GetPos() + e.size > _currentFileSize()) ZorRaise(kSource, ZorErr(1, 32), &_path);
+  _readAt(e.GetPos() + offset, out, len);
+  return true;
+}
+
 // ------------------------------------------------------------ write
 
 void ZorBFile::Rep::BWrite(int32_t id, int32_t reserve) {

@@ -7,6 +7,7 @@
 // internal: the handler is not called and no message is posted.
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "platform/little_endian.h"
@@ -22,16 +23,27 @@ using namespace tcur;
 
 namespace {
 
-// The table lock for the length of one change.
+// The table lock for the length of one change. Leaving normally ends it as
+// EndTransaction does, so that a failing commit reaches the change's caller;
+// leaving through an exception ends it quietly, that exception going on.
 class TableHold {
  public:
-  explicit TableHold(ZorTable* table) : _table(table) { _table->Lock(nullptr); }
-  ~TableHold() { _table->Unlock(); }
+  explicit TableHold(ZorTable* table) : _table(table), _unwinding(std::uncaught_exceptions()) {
+    _table->Lock(nullptr);
+  }
+  ~TableHold() noexcept(false) {
+    if (std::uncaught_exceptions() > _unwinding) {
+      _table->Unlock();
+    } else {
+      _table->EndTransaction();
+    }
+  }
   TableHold(const TableHold&) = delete;
   TableHold& operator=(const TableHold&) = delete;
 
  private:
   ZorTable* _table;
+  int _unwinding;
 };
 
 }  // namespace

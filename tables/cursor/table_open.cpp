@@ -13,6 +13,7 @@
 #include "tables/desc/desc_internal.h"
 #include <zorvane/cell_container.h>
 #include <zorvane/database.h>
+#include <zorvane/exception.h>
 #include <zorvane/string.h>
 
 namespace zorvane {
@@ -219,10 +220,19 @@ void* ZorTable::Lock(ZorLock* guard) {
   return this;
 }
 
-void ZorTable::Unlock() {
+void ZorTable::Unlock() { _unlock(false); }
+void ZorTable::EndTransaction() { _unlock(true); }
+
+void ZorTable::_unlock(bool raise) {
   if (_lockDepth <= 0) return;
   --_lockDepth;
-  if (_stocker) _stocker->PrimTransac(this, false, _lockDepth);
+  if (!_stocker) return;
+  try {
+    _stocker->PrimTransac(this, false, _lockDepth);
+  } catch (const ZorEBasic& e) {
+    if (raise) throw;
+    ZorDebugPrintExc(&e);
+  }
 }
 
 // ------------------------------------------------------------------ description

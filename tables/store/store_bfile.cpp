@@ -4,13 +4,16 @@
 //
 // Upgrades go one of three ways: recreate the table empty, convert the
 // blocks in place (the store's own `upgrade`), or copy every record into a
-// table of the scratch owner 255 and give its blocks the table's owner.
+// table of the scratch owner 255, under a progress over the records, and
+// give its blocks the table's owner (the new table id's, when it changes:
+// the records follow their description).
 #include <algorithm>
 
 #include "tables/cursor/table_internal.h"
 #include "tables/store/store_bfile_internal.h"
 #include <zorvane/cell_container.h>
 #include <zorvane/database.h>
+#include <zorvane/progress.h>
 
 namespace zorvane {
 
@@ -131,13 +134,14 @@ void ZorTSBFile::Attach(ZorTable* table) {
   if (r.versioned) flags |= kZorTblMfVersioned;
   table->SetModeFlags(flags, true);
   r.dirId = r.file->BGetOTBlockId(r.owner, kZorTbBlkDir, 0);
-  r.cacheIndex = r.prefixIndex = 0;
+  r.cacheIndex = 0;
+  r.ForgetRuns();
 }
 
 void ZorTSBFile::ShClose(ZorTable*) {
   _rep->dir.Trash();
   _rep->cache.Trash();
-  _rep->prefixIndex = 0;
+  _rep->ForgetRuns();
 }
 
 int32_t ZorTSBFile::GetRuid(ZorTable*) {
@@ -176,7 +180,8 @@ void ZorTSBFile::empty(ZorTable*) {
   Rep& r = *_rep;
   r.file->BRangeDelete(r.owner, r.owner, -32768, kZorTbBlkDesc - 1);
   r.file->BRangeDelete(r.owner, r.owner, kZorTbBlkDyna, 32765);
-  r.cacheIndex = r.prefixIndex = 0;
+  r.cacheIndex = 0;
+  r.ForgetRuns();
 }
 
 // ------------------------------------------------------------------ blobs
@@ -320,7 +325,12 @@ bool ZorTSBFile::Upgrade(sZorUpgrade* upgrade) {
     const int32_t index = from->GetCurIndex();
     from->SetCurIndex(0);
     const bool canAdd = (to.GetModeFlags() & kZorTblMfAddOk) != 0;
-    for (int32_t n = 1, count = PrimGetTNbr(from, false); n <= count; ++n) {
+    const int32_t count = PrimGetTNbr(from, false);
+    string title;
+    ZorProgress progress;
+    progress.Begin(from->GetName(&title), count, false);
+    for (int32_t n = 1; n <= count; ++n) {
+      progress.Step();
       if (!from->ReadN(n, true) || from->IsDeleted()) continue;
       to.Raz();
       for (int32_t f = 1; f <= to.GetNbField(); ++f) {
@@ -332,6 +342,7 @@ bool ZorTSBFile::Upgrade(sZorUpgrade* upgrade) {
         Raise(kErrUpgrade);
       }
     }
+    progress.End();
     if (upgrade->flags & kZorUpgKeepIds) to.GetStocker()->SetRuid(&to, GetRuid(from));
     from->SetCurIndex(index);
   }

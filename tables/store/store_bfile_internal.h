@@ -96,12 +96,17 @@ struct ZorTSBFile::Rep {
   // SeqIx
   int32_t width = 9;          // W
   int32_t perBlock = 1;       // P
-  // Prefix sums of the leaf counts of one index, valid while the data
-  // version they were built under holds.
-  int32_t prefixIndex = 0;
-  ZorUuid prefixVersion;
-  std::vector<int32_t> prefixItems;   // directory item of each leaf
-  std::vector<int64_t> prefixCounts;  // entries before each leaf
+  // Prefix sums of the leaf counts of each index (index i at i - 1), each
+  // valid while the data version it was built under holds: a cursor that
+  // alternates between indexes must not walk the directory at every search.
+  struct Run {
+    bool valid = false;
+    ZorUuid version;
+    std::vector<int32_t> items;   // directory item of each leaf
+    std::vector<int64_t> counts;  // entries before each leaf, then the total
+  };
+  std::vector<Run> runs;
+  void ForgetRuns() { runs.clear(); }
 
   // Small: the sorted index [key, UD] of one index, valid while the index
   // and the change counter are those it was built under.

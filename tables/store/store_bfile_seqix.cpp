@@ -112,30 +112,33 @@ void SetItem(Rep& r, int32_t i, int32_t block, int32_t count, char tag, const ui
 void SetItemCount(Rep& r, int32_t i, int32_t count) { Put32(ItemAt(r, i) + 4, static_cast<uint32_t>(count)); }
 
 // Directory items of index i's leaves with the entries before each: built
-// for one index and kept while the data version it was built under holds
+// for each index and kept while the data version it was built under holds
 // (tables of older descriptions have none, and walk the run every time).
-void BuildRun(Rep& r, int32_t index) {
+const Rep::Run& RunOf(Rep& r, int32_t index) {
   ZorUuid version;
   if (r.versioned) version.SetBytes(r.Hdr() + kVersion);
-  if (r.versioned && r.prefixIndex == index && r.prefixVersion == version) return;
-  r.prefixItems.clear();
-  r.prefixCounts.clear();
+  if (r.runs.size() < static_cast<size_t>(index)) r.runs.resize(static_cast<size_t>(index));
+  Rep::Run& run = r.runs[static_cast<size_t>(index - 1)];
+  if (run.valid && run.version == version) return run;
+  run.items.clear();
+  run.counts.clear();
   int64_t before = 0;
   for (int32_t i = FirstItemOf(r, index); i <= NbItems(r) && ItemOfIndex(r, i, index); ++i) {
-    r.prefixItems.push_back(i);
-    r.prefixCounts.push_back(before);
+    run.items.push_back(i);
+    run.counts.push_back(before);
     before += std::max(0, ItemCount(r, i));
   }
-  r.prefixCounts.push_back(before);
-  r.prefixIndex = r.versioned ? index : 0;
-  r.prefixVersion = version;
+  run.counts.push_back(before);
+  run.valid = r.versioned;
+  run.version = version;
+  return run;
 }
 
 // Entries of index i's leaves before directory item `item`.
 int64_t EntriesBefore(Rep& r, int32_t index, int32_t item) {
-  BuildRun(r, index);
-  const auto it = std::lower_bound(r.prefixItems.begin(), r.prefixItems.end(), item);
-  return r.prefixCounts[static_cast<size_t>(it - r.prefixItems.begin())];
+  const Rep::Run& run = RunOf(r, index);
+  const auto it = std::lower_bound(run.items.begin(), run.items.end(), item);
+  return run.counts[static_cast<size_t>(it - run.items.begin())];
 }
 
 const uint8_t* KeyOf(Rep& r, int32_t index, const uint8_t* record, std::vector<uint8_t>* out) {
@@ -462,14 +465,14 @@ uint32_t ZorTSBFileSeqIx::PrimTNToUD(ZorTable* table, int32_t n) {
     if (item > NbDataItems(r) || slot > ItemCount(r, item)) return 0;
     return static_cast<uint32_t>(ItemBlock(r, item)) * kSlotsPerBlock + static_cast<uint32_t>(slot);
   }
-  BuildRun(r, index);
-  const auto it = std::upper_bound(r.prefixCounts.begin(), r.prefixCounts.end() - 1, int64_t{n - 1});
-  if (it == r.prefixCounts.begin()) return 0;
-  const size_t j = static_cast<size_t>(it - r.prefixCounts.begin()) - 1;
-  if (j >= r.prefixItems.size()) return 0;
+  const Rep::Run& run = RunOf(r, index);
+  const auto it = std::upper_bound(run.counts.begin(), run.counts.end() - 1, int64_t{n - 1});
+  if (it == run.counts.begin()) return 0;
+  const size_t j = static_cast<size_t>(it - run.counts.begin()) - 1;
+  if (j >= run.items.size()) return 0;
   ZorBGet leaf;
-  const int64_t e = n - r.prefixCounts[j];
-  if (!ReadLeaf(r, r.prefixItems[j], index, &leaf) || e > leaf.GetNbItem()) return 0;
+  const int64_t e = n - run.counts[j];
+  if (!ReadLeaf(r, run.items[j], index, &leaf) || e > leaf.GetNbItem()) return 0;
   return EntryUD(leaf, static_cast<int32_t>(e));
 }
 
@@ -497,12 +500,20 @@ int32_t ZorTSBFileSeqIx::PrimUDToTN(ZorTable* table, uint32_t ud) {
   return static_cast<int32_t>(EntriesBefore(r, index, s.item) + s.entry);
 }
 
+// One record out of its data block: a block not in the cache is not read
+// whole for it.
 uint32_t ZorTSBFileSeqIx::PrimReadUD(ZorTable* table, uint32_t ud, bool load) {
   Rep& r = *_rep;
-  ZorBGet data;
-  const uint8_t* item = SlotOf(r, ud, &data);
-  if (!item) return 0;
-  if (load) std::memcpy(table->GetRecordItem(), item, r.itemSize);
+  const uint32_t block = ud / kSlotsPerBlock, slot = ud % kSlotsPerBlock;
+  uint32_t size = 0;
+  if (slot == 0 || block > INT32_MAX || !r.IsBlockOf(static_cast<int32_t>(block), kZorTbBlkData, &size) ||
+      size % r.itemSize != 0 || slot > size / r.itemSize) {
+    return 0;
+  }
+  if (load && !r.file->BReadPart(static_cast<int32_t>(block), (slot - 1) * r.itemSize, r.itemSize,
+                                 table->GetRecordItem())) {
+    return 0;
+  }
   return ud;
 }
 
@@ -580,7 +591,7 @@ uint32_t ZorTSBFileSeqIx::PrimWrite(ZorTable* table, bool) {
   CheckRoomForUD(r);
 
   r.NewVersion(kVersion);
-  r.prefixIndex = 0;
+  r.ForgetRuns();
   const uint32_t ud = AllocateUD(r);
   for (int32_t i = 1; i <= nbIndex; ++i) {
     if (r.KeyLen(i)) InsertEntry(r, i, keys[i].data(), ud);
@@ -619,7 +630,7 @@ void ZorTSBFileSeqIx::PrimUpd(ZorTable* table, bool dynaChanged) {
   }
 
   r.NewVersion(kVersion);
-  r.prefixIndex = 0;
+  r.ForgetRuns();
   for (int32_t i = 1; i <= nbIndex; ++i) {
     if (!changed[i]) continue;
     InsertEntry(r, i, keys[i].data(), ud);
@@ -656,7 +667,7 @@ void ZorTSBFileSeqIx::PrimDel(ZorTable* table) {
   }
 
   r.NewVersion(kVersion);
-  r.prefixIndex = 0;
+  r.ForgetRuns();
   const uint32_t lead = Get32(stored.data());
   if (lead && lead != kDeleted && lead <= INT32_MAX) DropDyna(r, static_cast<int32_t>(lead), ud);
   Put32(stored.data(), kDeleted);
@@ -681,7 +692,7 @@ void ZorTSBFileSeqIx::PrimEmpty(ZorTable* table) {
   r.HdrPut(kSlots, 0);
   r.HdrPut(kReuse, 0);
   r.NewVersion(kVersion);
-  r.prefixIndex = 0;
+  r.ForgetRuns();
   r.SaveDir();
 }
 

@@ -11,6 +11,7 @@
 #include "support/block_file_kit.h"
 #include "support/table_bfile_kit.h"
 #include "support/test_util.h"
+#include "tables/store/store_bfile_internal.h"
 
 namespace zorvane {
 namespace {
@@ -287,6 +288,38 @@ TEST(TableBFile, ReadOnlyFilesKeepTheirTables) {
   EXPECT_FALSE(t.First());
   EXPECT_EQ(ro.BGetOTBlockId(kOwner, kZorTbBlkDir, 0), 0);
   EXPECT_EQ(test::ErrorOf([&] { Put(&t, 1, "x"); }), ZorErr(1, 24));
+  t.Trash();
+  ro.Close(ZorBfCloseNormal);
+  EXPECT_EQ(test::ErrorOf([&] { t.Open(&base, kTid); }), ZorErr(1, 41));  // the file is gone
+}
+
+// A cursor keeps what positions in key order it has computed while the
+// table's data version holds: another cursor's writes change the version,
+// and the positions follow, on each index in turn.
+TEST(TableBFile, PositionsFollowAnotherCursorsWrites) {
+  struct SmallLeaves {
+    SmallLeaves() { tbf::gLeafBudget = 24; }  // one Name or three Ids per leaf
+    ~SmallLeaves() { tbf::gLeafBudget = tbf::kBlockBudget; }
+  } small;
+  Home home;
+  ZorTableDesc d;
+  MakeDesc(&d, 20, 8);
+  ZorTable writer, reader;
+  home.Open(&writer, &d);
+  home.Open(&reader, &d);
+  uint32_t eight = 0;
+  for (int32_t i = 2; i <= 8; i += 2) eight = Put(&writer, i, NameOf(i));
+  auto expectPlace = [&](int32_t n) {
+    for (int32_t index : {1, 2, 1}) {
+      reader.SetCurIndex(index);
+      EXPECT_EQ(reader.GetNFromUD(eight), n) << "index " << index;
+    }
+  };
+  expectPlace(4);
+  for (int32_t first = 1; first >= 0; --first) {
+    Put(&writer, first, NameOf(first));  // sorts first on both indexes
+    expectPlace(6 - first);
+  }
 }
 
 }  // namespace

@@ -580,8 +580,11 @@ class Driver {
       const uint32_t want = i >= 1 && i <= static_cast<int32_t>(view.size()) ? view[i - 1] : 0;
       ASSERT_EQ(_t.GetUDFromN(i), want) << "GetUDFromN " << i;
     }
-    for (uint32_t ud = 0; ud <= _m.recs.size() + 1; ++ud) ASSERT_EQ(_t.GetNFromUD(ud), _m.NFromUD(ud)) << "ud " << ud;
-    for (uint32_t ud : _m.seq) ASSERT_EQ(_t.GetNFromUD(ud), _m.NFromUD(ud)) << "ud " << ud;
+    std::map<uint32_t, int32_t> place;  // the first position of each UD of the view
+    for (int32_t i = static_cast<int32_t>(view.size()); i >= 1; --i) place[view[i - 1]] = i;
+    auto nFromUD = [&](uint32_t ud) { return ud && place.count(ud) ? place[ud] : 0; };
+    for (uint32_t ud = 0; ud <= _m.recs.size() + 1; ++ud) ASSERT_EQ(_t.GetNFromUD(ud), nFromUD(ud)) << "ud " << ud;
+    for (uint32_t ud : _m.seq) ASSERT_EQ(_t.GetNFromUD(ud), nFromUD(ud)) << "ud " << ud;
     ASSERT_EQ(_t.GetNbDelRec(), static_cast<int32_t>(_m.dead.size()));
   }
 
@@ -634,7 +637,8 @@ void RunCursorModel(const StoreKind& kind, int32_t steps) {
   for (size_t d = 0; d < std::size(kDescs); ++d) {
     for (uint32_t seed : seeds) {
       SCOPED_TRACE("description " + std::to_string(d) + " seed " + std::to_string(seed));
-      Driver(kind, kDescs[d], seed * 7919 + static_cast<uint32_t>(d)).Run(steps);
+      // Seventeen indexes make every check slow: fewer steps there.
+      Driver(kind, kDescs[d], seed * 7919 + static_cast<uint32_t>(d)).Run(d == 3 ? steps / 4 : steps);
       if (::testing::Test::HasFailure()) return;
     }
   }
@@ -689,8 +693,8 @@ class TableModelBFile : public ::testing::Test {
   BFileHome _home;
 };
 
-TEST_F(TableModelBFile, SeqIxStore) { RunCursorModel(BFileKind(&_home, false), 1500); }
-TEST_F(TableModelBFile, SmallStore) { RunCursorModel(BFileKind(&_home, true), 1000); }
+TEST_F(TableModelBFile, SeqIxStore) { RunCursorModel(BFileKind(&_home, false), 4000); }
+TEST_F(TableModelBFile, SmallStore) { RunCursorModel(BFileKind(&_home, true), 2000); }
 
 }  // namespace
 }  // namespace zorvane

@@ -296,6 +296,24 @@ TEST(BFileBlocks, DuplicateSizesTheReserve) {
   EXPECT_EQ(4000u, m.Capacity(m.file.BDuplicate(src, 21, ZorBfKeepType, 4000)));
 }
 
+// A part comes from the cache or, for a block not cached, from the file
+// (and the block stays out of the cache); a range outside the block is none.
+TEST(BFileBlocks, PartsOfABlockCachedOrNot) {
+  MemFile m;
+  const int32_t id = m.Create("0123456789", 3, 4, 0);
+  m.Reopen();
+  char out[4] = {'x', 'x', 'x', 'x'};
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_TRUE(m.file.BReadPart(id, 6, 4, out));
+    EXPECT_EQ(std::string(out, 4), "6789");
+    EXPECT_FALSE(m.file.BReadPart(id, 7, 4, out));
+    EXPECT_FALSE(m.file.BReadPart(id, 11, 0xFFFFFFFFu, out));
+    EXPECT_EQ(m.file.GetCacheCount(), pass);
+    ZorHandle h;
+    m.file.BRead(id, &h);  // cached for the second pass
+  }
+}
+
 // ------------------------------------------------------------ writes
 
 // What the block holds afterwards is the model test's.
