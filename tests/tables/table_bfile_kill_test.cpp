@@ -173,9 +173,6 @@ void Send(int fd, int32_t value) {
       f.EndTransaction();
       Send(fd, g);
     }
-  } catch (const ZorException& e) {
-    string s;
-    fprintf(stderr, "writer: %s\n", e.GetFullText(&s, true));
   } catch (const std::exception& e) {
     fprintf(stderr, "writer: %s\n", e.what());
   }
