@@ -94,6 +94,20 @@ void ZorTSBFile::Rep::NewVersion(uint32_t offset) {
   std::memcpy(Hdr() + offset, v.GetBytes(), 16);
 }
 
+bool ZorTSBFile::Rep::ReadDynaCell(int32_t block, int32_t line, ZorDyna* out) const {
+  out->Init();
+  if (!IsBlockOf(block, kZorTbBlkDyna)) return false;
+  ZorHandle h, part;
+  file->BRead(block, &h);
+  ZorDyna d;
+  d.Init(&h);
+  if (!d.GetData(0, line, 0, &part)) return false;
+  ZorHandle copy;
+  copy.Copy(&part);
+  out->Init(&copy);
+  return true;
+}
+
 void ZorTSBFile::Rep::CheckWritable() const {
   if (!writable) ZorRaise(kSource, ZorErr(1, 24));
 }

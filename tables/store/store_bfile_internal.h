@@ -129,6 +129,9 @@ struct ZorTSBFile::Rep {
   // A block of the table's owner and type; false otherwise.
   bool IsBlockOf(int32_t id, int16_t type, uint32_t* size = nullptr) const;
   void NewVersion(uint32_t offset);
+  // The part at (0, line, 0) of the dynamic-part block `block` as a
+  // container of its own; false (out empty) when there is none.
+  bool ReadDynaCell(int32_t block, int32_t line, ZorDyna* out) const;
   // Raises (1, 24) unless the table can be changed.
   void CheckWritable() const;
 };

@@ -333,6 +333,17 @@ void CheckRoomForUD(const Rep& r) {
   }
 }
 
+// A copy of the stored item of the record a change is about: (1, 49) when
+// ud designates no live record.
+std::vector<uint8_t> CurrentRecord(Rep& r, uint32_t ud) {
+  r.CheckWritable();
+  r.LoadDir();
+  ZorBGet data;
+  const uint8_t* slot = SlotOf(r, ud, &data);
+  if (!slot || IsDeletedItem(slot)) Raise(kErrNoRecord);
+  return std::vector<uint8_t>(slot, slot + r.itemSize);
+}
+
 void PutSlot(Rep& r, uint32_t ud, const uint8_t* item) {
   const auto block = static_cast<int32_t>(ud / kSlotsPerBlock);
   const auto slot = static_cast<int32_t>(ud % kSlotsPerBlock);
@@ -527,16 +538,7 @@ bool ZorTSBFileSeqIx::PrimRdDyna(ZorTable*, uint32_t ud, ZorDyna* out) {
   const uint8_t* item = SlotOf(r, ud, &data);
   if (!item || IsDeletedItem(item)) return false;
   const uint32_t block = Get32(item);
-  if (block == 0 || block > INT32_MAX || !r.IsBlockOf(static_cast<int32_t>(block), kZorTbBlkDyna)) return false;
-  ZorHandle h, part;
-  r.file->BRead(static_cast<int32_t>(block), &h);
-  ZorDyna d;
-  d.Init(&h);
-  if (!d.GetData(0, static_cast<int32_t>(ud), 0, &part)) return false;
-  ZorHandle copy;
-  copy.Copy(&part);
-  out->Init(&copy);
-  return true;
+  return block <= INT32_MAX && r.ReadDynaCell(static_cast<int32_t>(block), static_cast<int32_t>(ud), out);
 }
 
 // ------------------------------------------------------------------ search
@@ -608,13 +610,8 @@ uint32_t ZorTSBFileSeqIx::PrimWrite(ZorTable* table, bool) {
 
 void ZorTSBFileSeqIx::PrimUpd(ZorTable* table, bool dynaChanged) {
   Rep& r = *_rep;
-  r.CheckWritable();
-  r.LoadDir();
   const uint32_t ud = table->GetCurUD();
-  ZorBGet data;
-  const uint8_t* slot = SlotOf(r, ud, &data);
-  if (!slot || IsDeletedItem(slot)) Raise(kErrNoRecord);
-  std::vector<uint8_t> stored(slot, slot + r.itemSize);
+  std::vector<uint8_t> stored = CurrentRecord(r, ud);
   const int32_t nbIndex = r.NbIndex();
   std::vector<std::vector<uint8_t>> keys(static_cast<size_t>(nbIndex) + 1), old(keys.size());
   std::vector<bool> changed(keys.size(), false);
@@ -647,17 +644,12 @@ void ZorTSBFileSeqIx::PrimUpd(ZorTable* table, bool dynaChanged) {
 
 void ZorTSBFileSeqIx::PrimDel(ZorTable* table) {
   Rep& r = *_rep;
-  r.CheckWritable();
-  r.LoadDir();
   const uint32_t ud = table->GetCurUD();
-  ZorBGet data;
-  const uint8_t* slot = SlotOf(r, ud, &data);
-  if (!slot || IsDeletedItem(slot)) Raise(kErrNoRecord);
+  std::vector<uint8_t> stored = CurrentRecord(r, ud);
   if (r.HdrGet(kValid) <= 1) {
     PrimEmpty(table);
     return;
   }
-  std::vector<uint8_t> stored(slot, slot + r.itemSize);
   const int32_t nbIndex = r.NbIndex();
   std::vector<std::vector<uint8_t>> old(static_cast<size_t>(nbIndex) + 1);
   for (int32_t i = 1; i <= nbIndex; ++i) {

@@ -222,17 +222,7 @@ bool ZorTSBFileSmall::PrimRdDyna(ZorTable*, uint32_t ud, ZorDyna* out) {
   r.LoadDir();
   if (!Valid(r, ud)) return false;
   const uint32_t n = Get32(Item(r, ud));
-  const int32_t id = DynaBlock(r);
-  if (n == 0 || n > INT32_MAX || !id) return false;
-  ZorHandle h, part;
-  r.file->BRead(id, &h);
-  ZorDyna d;
-  d.Init(&h);
-  if (!d.GetData(0, static_cast<int32_t>(n), 0, &part)) return false;
-  ZorHandle copy;
-  copy.Copy(&part);
-  out->Init(&copy);
-  return true;
+  return n != 0 && n <= INT32_MAX && r.ReadDynaCell(DynaBlock(r), static_cast<int32_t>(n), out);
 }
 
 uint32_t ZorTSBFileSmall::PrimFindIx(ZorTable* table, int32_t index, eZorTblFind mode, int32_t* n) {
