@@ -37,6 +37,8 @@
 // both engines return the same data.
 #include <zorvane/zorvane.h>
 
+#include "bench/bench_files.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -54,6 +56,10 @@
 #include <vector>
 
 namespace {
+
+using benchfiles::CopyStage;
+using benchfiles::RemoveFile;
+using benchfiles::SyncFile;
 
 namespace fs = std::filesystem;
 
@@ -126,51 +132,13 @@ const Workload& Work() {
 
 // ---------------------------------------------------------------- files
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    const char* base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/zor_bfile_bench.XXXXXX";
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("bfile_bench: no scratch directory");
-    _path = tmpl;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(_path, ec);
-  }
-  std::string File(const std::string& name) const { return _path + "/" + name; }
-
- private:
-  std::string _path;
-};
-
-const ScratchDir& Scratch() {
-  static const ScratchDir dir;
+const benchfiles::ScratchDir& Scratch() {
+  static const benchfiles::ScratchDir dir("bfile_bench");
   return dir;
 }
 
-// Pushes the file's dirty pages to the disk so that a timed phase does not
-// pay for writes of its set-up; with `drop`, also evicts the file from the
-// page cache.
-void SyncFile(const std::string& path, bool drop) {
-  const int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return;
-  fdatasync(fd);
-  if (drop) posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-  close(fd);
-}
 
-void RemoveFile(const std::string& path) {
-  std::error_code ec;
-  for (const char* suffix : {"", "-journal", "-wal", "-shm", ".zbj"}) fs::remove(path + suffix, ec);
-}
 
-// A working copy of a stage, synced to the disk.
-void CopyStage(const std::string& stage, const std::string& work) {
-  RemoveFile(work);
-  fs::copy_file(stage, work, fs::copy_options::overwrite_existing);
-  SyncFile(work, false);
-}
 
 int64_t FileBytes(const std::string& path) {
   std::error_code ec;

@@ -44,6 +44,8 @@
 
 #include "tests/support/table_bfile_kit.h"
 
+#include "bench/bench_files.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -62,6 +64,11 @@
 #include <vector>
 
 namespace {
+
+using benchfiles::CopyStage;
+using benchfiles::RemoveFile;
+using benchfiles::SyncFile;
+using benchfiles::kSideFiles;
 
 namespace fs = std::filesystem;
 
@@ -160,50 +167,13 @@ const Workload& Work() {
 
 // ---------------------------------------------------------------- files
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    const char* base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/zor_table_bfile_bench.XXXXXX";
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("table_bfile_bench: no scratch directory");
-    _path = tmpl;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(_path, ec);
-  }
-  std::string File(const std::string& name) const { return _path + "/" + name; }
-
- private:
-  std::string _path;
-};
-
-const ScratchDir& Scratch() {
-  static const ScratchDir dir;
+const benchfiles::ScratchDir& Scratch() {
+  static const benchfiles::ScratchDir dir("table_bfile_bench");
   return dir;
 }
 
-constexpr const char* kSideFiles[] = {"", "-journal", "-wal", "-shm", ".zbj"};
 
-// Pushes the file's dirty pages to the disk, so that a timed phase does not
-// pay for the writes of its set-up.
-void SyncFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return;
-  fdatasync(fd);
-  close(fd);
-}
 
-void RemoveFile(const std::string& path) {
-  std::error_code ec;
-  for (const char* suffix : kSideFiles) fs::remove(path + suffix, ec);
-}
-
-void CopyStage(const std::string& stage, const std::string& work) {
-  RemoveFile(work);
-  fs::copy_file(stage, work, fs::copy_options::overwrite_existing);
-  SyncFile(work);
-}
 
 // The file and the files beside it.
 double FileBytes(const std::string& path) {
