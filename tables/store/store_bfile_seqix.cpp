@@ -384,6 +384,14 @@ void DropDyna(Rep& r, int32_t id, uint32_t ud) {
   }
 }
 
+// A part too large for a block is refused before the change begins.
+void CheckDynaSize(ZorTable* table) {
+  const ZorHandle* part = table->GetDyna()->GetHandle();
+  if (part && part->IsInit() && uint64_t{part->GetSize()} + 64 > kZorBfMaxBlockSize) {
+    ZorRaise(kSource, ZorErr(1, 16));
+  }
+}
+
 // Stores ud's part (the table's dynamic part); returns the block id for the
 // record's leading word, 0 for an empty part.
 uint32_t PutDyna(Rep& r, uint32_t ud, uint32_t oldBlock) {
@@ -591,17 +599,21 @@ uint32_t ZorTSBFileSeqIx::PrimWrite(ZorTable* table, bool) {
     CheckNewKey(r, i, keys[i].data());
   }
   CheckRoomForUD(r);
+  const bool withDyna = r.withDyna && table->GetDynaState() != 0;
+  if (withDyna) CheckDynaSize(table);
 
+  // Blobs first: a failure there leaves unreferenced blobs, never an index
+  // entry without its record.
+  table->DoBlob(1, table->GetRecord());
   r.NewVersion(kVersion);
   r.ForgetRuns();
   const uint32_t ud = AllocateUD(r);
+  uint8_t* item = table->GetRecordItem();
+  Put32(item, withDyna ? PutDyna(r, ud, 0) : 0);
+  PutSlot(r, ud, item);
   for (int32_t i = 1; i <= nbIndex; ++i) {
     if (r.KeyLen(i)) InsertEntry(r, i, keys[i].data(), ud);
   }
-  table->DoBlob(1, table->GetRecord());
-  uint8_t* item = table->GetRecordItem();
-  Put32(item, r.withDyna && table->GetDynaState() != 0 ? PutDyna(r, ud, 0) : 0);
-  PutSlot(r, ud, item);
   if (r.withUid) r.HdrPut(kRuid, r.HdrGet(kRuid) + 1);
   r.SaveDir();
   table->_SetLastUD(ud);
@@ -625,7 +637,9 @@ void ZorTSBFileSeqIx::PrimUpd(ZorTable* table, bool dynaChanged) {
     CheckNewKey(r, i, keys[i].data());
     CheckOldEntry(r, i, old[i].data(), ud);
   }
+  if (r.withDyna && dynaChanged) CheckDynaSize(table);
 
+  table->DoBlob(3, stored.data() + 4);
   r.NewVersion(kVersion);
   r.ForgetRuns();
   for (int32_t i = 1; i <= nbIndex; ++i) {
@@ -633,7 +647,6 @@ void ZorTSBFileSeqIx::PrimUpd(ZorTable* table, bool dynaChanged) {
     InsertEntry(r, i, keys[i].data(), ud);
     RemoveEntry(r, i, old[i].data());
   }
-  table->DoBlob(3, stored.data() + 4);
   uint8_t* item = table->GetRecordItem();
   uint32_t lead = Get32(stored.data());
   if (r.withDyna && dynaChanged) lead = PutDyna(r, ud, lead);
