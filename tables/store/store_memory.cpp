@@ -39,6 +39,27 @@ uint64_t HashBytes(const uint8_t* p, int32_t len) {
   return h ^ (h >> 29);
 }
 
+// Every blob cell (3, 5, ref): one walk over the stored cells (kind, line,
+// column, size, bytes), so that the cost follows the container, whatever the
+// last reference says. The first cell of a place is the one that counts.
+void LoadBlobs(const ZorDyna& home, std::map<uint32_t, ZorHandle>* blobs) {
+  const ZorHandle* all = home.GetHandle();
+  if (!all->IsInit()) return;
+  const auto* p = static_cast<const uint8_t*>(all->GetDatas());
+  const uint32_t n = all->GetSize();
+  for (uint32_t at = 0; n - at >= 16;) {
+    const uint32_t size = platform::GetLE32(p + at + 12);
+    if (size > n - at - 16) break;
+    const int32_t kind = static_cast<int32_t>(platform::GetLE32(p + at));
+    const int32_t line = static_cast<int32_t>(platform::GetLE32(p + at + 4));
+    const uint32_t ref = platform::GetLE32(p + at + 8);
+    if (kind == kStoreKind && line == kLineBlobs && ref >= 1 && ref <= INT32_MAX && !blobs->count(ref)) {
+      (*blobs)[ref].Init(p + at + 16, size);
+    }
+    at += 16 + size;
+  }
+}
+
 }  // namespace
 
 struct ZorTSMem::Rep {
@@ -354,10 +375,7 @@ void ZorTSMem::ShOpen(ZorTable* table) {
   int32_t lastBlob = 0;
   home->GetData(kStoreKind, kLineLastBlob, 1, &lastBlob);
   r.lastBlob = static_cast<uint32_t>(lastBlob);
-  for (uint32_t ref = 1; ref <= r.lastBlob; ++ref) {
-    ZorHandle blob;
-    if (home->GetData(kStoreKind, kLineBlobs, static_cast<int32_t>(ref), &blob)) r.blobs[ref] = std::move(blob);
-  }
+  LoadBlobs(*home, &r.blobs);
 }
 
 void ZorTSMem::ShClose(ZorTable*) {}
@@ -376,14 +394,8 @@ void ZorTSMem::SaveInto(ZorTable* table) {
   home->SetData(kStoreKind, kLineRuid, 1, r.ruid);
   if (r.version != ZorUuid()) home->SetDataUuid(kStoreKind, kLineVersion, 1, r.version);
   home->SetData(kStoreKind, kLineLastBlob, 1, static_cast<int32_t>(r.lastBlob));
-  for (uint32_t ref = 1; ref <= r.lastBlob; ++ref) {
-    auto it = r.blobs.find(ref);
-    if (it == r.blobs.end()) {
-      home->SetData(kStoreKind, kLineBlobs, static_cast<int32_t>(ref), 0, nullptr);
-    } else {
-      home->SetData(kStoreKind, kLineBlobs, static_cast<int32_t>(ref), &it->second);
-    }
-  }
+  home->Clear(kStoreKind, kStoreKind, kLineBlobs, kLineBlobs, 1, INT32_MAX);
+  for (auto& [ref, bytes] : r.blobs) home->SetData(kStoreKind, kLineBlobs, static_cast<int32_t>(ref), &bytes);
 }
 
 int32_t ZorTSMem::GetRuid(ZorTable*) { return _rep->ruid; }
