@@ -310,6 +310,10 @@ bool ZorTSBFile::Upgrade(sZorUpgrade* upgrade) {
   stored.BuildFromHdl(newDesc->GetHandle());
   stored.SetStorage(kZorTblStorBFile);
   const int64_t newTid = stored.GetTId();
+  // A new table id must not be another table's: their blocks would mix.
+  if (ZorTableOwner(newTid) != r.owner && r.file->BGetOTBlockId(ZorTableOwner(newTid), ZorBfAnyType, 0)) {
+    Raise(kErrExistTable);
+  }
   Txn txn(r.file);
   if (upgrade->flags & kZorUpgEmpty) {
     ShClose(from);

@@ -26,7 +26,7 @@ namespace zorvane {
 namespace tbf {
 
 constexpr char kSource[] = "ZorTablesHA";
-constexpr int32_t kErrBadData = 19, kErrBadParam = 23, kErrUpgrade = 32, kErrInUse = 45, kErrExist = 48,
+constexpr int32_t kErrBadData = 19, kErrBadParam = 23, kErrUpgrade = 32, kErrExistTable = 40, kErrInUse = 45, kErrExist = 48,
                   kErrNoRecord = 49;
 constexpr int32_t kMaxIndexes = 17;          // leaf types 1..17, one tag each
 constexpr uint32_t kSlotsPerBlock = 8192;    // UD = block * 8192 + slot

@@ -258,6 +258,10 @@ TEST(TableBFile, StructureUpgrades) {
       next.SetStorage(kZorTblStorBFile);
       EXPECT_EQ(test::ErrorOf([&] { t.StructUpgrade(&next, how, nullptr); }), ZorErr(1, 45));
       other.Trash();
+      next.SetTId(zortest::TableIdOf(4), false);  // another table's id
+      home.base.CreateTable(&d, zortest::TableIdOf(4));
+      EXPECT_EQ(test::ErrorOf([&] { t.StructUpgrade(&next, how, nullptr); }), ZorErr(1, 40));
+      next.SetTId(kTid, false);
       ASSERT_TRUE(t.StructUpgrade(&next, how, nullptr));
       EXPECT_EQ(t.GetNbField(), 4);
       EXPECT_EQ(t.GetNbRecord(), how == kZorUpgEmpty ? 0 : 30);
