@@ -108,6 +108,26 @@ bool ZorTSBFile::Rep::ReadDynaCell(int32_t block, int32_t line, ZorDyna* out) co
   return true;
 }
 
+uint64_t ZorTSBFile::Rep::DirCapacity(uint32_t itemSize, int32_t maxData) {
+  const int32_t room = nbBlockMax(static_cast<int32_t>(itemSize), kDirBudget, maxData);
+  return uint64_t{itemSize} * static_cast<uint64_t>(room) + 128;
+}
+
+void ZorTSBFile::Rep::CreateDir() {
+  if (!writable) return;
+  Txn txn(file);
+  const uint64_t capacity = std::min<uint64_t>(DirCapacity(itemSize, maxData), kZorBfMaxBlockSize);
+  dirId = file->BCreate(dir.GetHandle(), owner, kZorTbBlkDir, static_cast<uint32_t>(capacity), true);
+  txn.Commit();
+}
+
+bool ZorTSBFile::Rep::DataVersion(uint32_t offset, ZorUuid* out) {
+  if (!versioned || !dir.IsInit()) return false;
+  LoadDir();
+  if (out) out->SetBytes(Hdr() + offset);
+  return true;
+}
+
 void ZorTSBFile::Rep::CheckWritable() const {
   if (!writable) ZorRaise(kSource, ZorErr(1, 24));
 }

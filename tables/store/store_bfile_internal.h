@@ -132,6 +132,14 @@ struct ZorTSBFile::Rep {
   // The part at (0, line, 0) of the dynamic-part block `block` as a
   // container of its own; false (out empty) when there is none.
   bool ReadDynaCell(int32_t block, int32_t line, ZorDyna* out) const;
+  // The room of a directory block: item size x ("Data max", or what 65,407
+  // bytes hold, at least 1) + 128.
+  static uint64_t DirCapacity(uint32_t itemSize, int32_t maxData);
+  // Writes the directory built in memory as the table's new directory block
+  // (one transaction; nothing on a read-only file).
+  void CreateDir();
+  // The data version at offset of the directory header; false without one.
+  bool DataVersion(uint32_t offset, ZorUuid* out);
   // Raises (1, 24) unless the table can be changed.
   void CheckWritable() const;
 };

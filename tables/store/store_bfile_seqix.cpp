@@ -444,22 +444,10 @@ void ZorTSBFileSeqIx::ShOpen(ZorTable* table) {
   r.HdrPut(kWidth, static_cast<uint32_t>(r.width));
   r.HdrPut(kPerBlock, static_cast<uint32_t>(r.perBlock));
   r.NewVersion(kVersion);
-  if (!r.writable) return;
-  Txn txn(r.file);
-  const int32_t room = nbBlockMax(static_cast<int32_t>(r.itemSize), kDirBudget, r.maxData);
-  const uint64_t capacity = uint64_t{r.itemSize} * static_cast<uint64_t>(room) + kLongHeader;
-  r.dirId = r.file->BCreate(r.dir.GetHandle(), r.owner, kZorTbBlkDir,
-                            static_cast<uint32_t>(std::min<uint64_t>(capacity, kZorBfMaxBlockSize)), true);
-  txn.Commit();
+  r.CreateDir();
 }
 
-bool ZorTSBFileSeqIx::GetDataVersion(ZorTable*, ZorUuid* out) {
-  Rep& r = *_rep;
-  if (!r.versioned || !r.dir.IsInit()) return false;
-  r.LoadDir();
-  if (out) out->SetBytes(r.Hdr() + kVersion);
-  return true;
-}
+bool ZorTSBFileSeqIx::GetDataVersion(ZorTable*, ZorUuid* out) { return _rep->DataVersion(kVersion, out); }
 
 // ------------------------------------------------------------------ positions
 

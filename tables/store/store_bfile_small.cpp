@@ -152,14 +152,7 @@ void ZorTSBFileSmall::ShOpen(ZorTable* table) {
     r.dir.Init();
     r.HdrPut(kCounter, 1);
     r.NewVersion(kVersion);
-    if (r.writable) {
-      Txn txn(r.file);
-      const int32_t room = nbBlockMax(static_cast<int32_t>(r.itemSize), kDirBudget, r.maxData);
-      const uint64_t capacity = uint64_t{r.itemSize} * static_cast<uint64_t>(room) + kLongHeader;
-      r.dirId = r.file->BCreate(r.dir.GetHandle(), r.owner, kZorTbBlkDir,
-                                static_cast<uint32_t>(std::min<uint64_t>(capacity, kZorBfMaxBlockSize)), true);
-      txn.Commit();
-    }
+    r.CreateDir();
   }
   if (r.withDyna && r.writable && !DynaBlock(r)) {
     Txn txn(r.file);
@@ -168,13 +161,7 @@ void ZorTSBFileSmall::ShOpen(ZorTable* table) {
   }
 }
 
-bool ZorTSBFileSmall::GetDataVersion(ZorTable*, ZorUuid* out) {
-  Rep& r = *_rep;
-  if (!r.versioned || !r.dir.IsInit()) return false;
-  r.LoadDir();
-  if (out) out->SetBytes(r.Hdr() + kVersion);
-  return true;
-}
+bool ZorTSBFileSmall::GetDataVersion(ZorTable*, ZorUuid* out) { return _rep->DataVersion(kVersion, out); }
 
 // ------------------------------------------------------------------ access
 
@@ -383,8 +370,7 @@ void ZorTSBFileSmall::upgrade(sZorUpgrade* upgrade) {
   const int32_t maxData = to->GetMaxData();
   if (maxData != r.maxData) {
     const uint32_t itemSize = upgrade->to->GetBufferSize() + 4;
-    const int32_t room = nbBlockMax(static_cast<int32_t>(itemSize), kDirBudget, maxData);
-    const uint64_t wanted = uint64_t{itemSize} * static_cast<uint64_t>(room) + kLongHeader;
+    const uint64_t wanted = Rep::DirCapacity(itemSize, maxData);
     int32_t o = 0, s = 0;
     int16_t t = 0;
     uint32_t capacity = 0;
