@@ -179,6 +179,17 @@ TEST(DatabaseFile, StepListFollowsFlagsAndCheckLevel) {
     EXPECT_EQ(codes, level ? deep : shallow);
   }
   ZorSetCheckLevel(0);
+  // The other listings into list tables: symbolic names, resources.
+  ZorTable list;
+  EXPECT_EQ(ZorGetCstList(&list, 1, 120), 6);
+  string code;
+  ASSERT_TRUE(list.First());
+  EXPECT_STREQ(list.GetValStr(kZorListFieldCode, &code), "DefineItemRec");
+  EXPECT_EQ(list.GetValLong(kZorListFieldNumber), 45);
+  const int32_t lists = ZorGetRsrcList(&list, 1, ZorRsrcStrList);
+  EXPECT_GT(lists, 20);
+  ZorGetRsrcList(&list, 1, ZorRsrcStrList, true);
+  EXPECT_EQ(list.GetNbRecord(), 2 * lists);
 }
 
 void PatchFile(const std::string& file, size_t at, uint32_t value) {
