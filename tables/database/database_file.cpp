@@ -27,7 +27,7 @@ namespace zorvane {
 namespace {
 
 constexpr char kSource[] = "ZorDBFile";
-constexpr int32_t kErrBadData = 19, kErrBadParam = 23, kErrRdOnly = 24, kErrFIsOpen = 31, kErrBadName = 38,
+constexpr int32_t kErrBadData = 19, kErrBadParam = 23, kErrFIsOpen = 31, kErrBadName = 38,
                   kErrExist = 40, kErrInUse = 45, kErrNoDocPath = 66;
 constexpr int32_t kCacheBlocks = 100;
 constexpr int32_t kCatalogueOwner = -2, kEnumOwner = -3;

@@ -24,7 +24,7 @@ namespace {
 
 constexpr int32_t kList = 120;
 constexpr int32_t kTxtOrphanDyna = 75, kTxtMissingDyna = 76, kTxtOrphanBlob = 77, kTxtRepaired = 79;
-constexpr int32_t kStepOrphanDyna = 0x23, kStepRecordDyna = 0x24, kStepOrphanBlobs = 0x25, kStepDeleted = 0x26;
+constexpr int32_t kStepOrphanDyna = 0x23, kStepOrphanBlobs = 0x25, kStepDeleted = 0x26;
 constexpr uint32_t kCellHeader = 16;  // kind | line | column | size
 
 using Cell = std::pair<int32_t, int32_t>;  // block, line
