@@ -141,11 +141,13 @@ void ZorDBase::CreateAuto(int32_t module, ZorVerif* verif, bool enums) {
         progress.SetTitle(desc.GetName(&name));
         progress.Step();
         PatchDesc(&desc, kPatchCreate | (enums ? kPatchEnum : 0));
-        const bool wanted = enums || (desc.GetFlags() & kZorTblTfDocAutoCreate) != 0;
+        // Every enumeration is kept; a table when it asks for it, in this
+        // database's storage kind (1 standing for it).
         eZorTblStor kind = desc.GetStorage();
         if (kind == kZorTblStorDoc) kind = GetStorage();
+        const bool wanted = enums || ((desc.GetFlags() & kZorTblTfDocAutoCreate) != 0 && kind == GetStorage());
         const int64_t key = KeyOf(desc, enums);
-        if (!wanted || kind != GetStorage() || (enums ? IsEnumExist(key) : IsTableExist(key))) continue;
+        if (!wanted || (enums ? IsEnumExist(key) : IsTableExist(key))) continue;
         enums ? CreateEnum(desc.GetHandle()) : CreateTable(desc.GetHandle());
         if (verif) verif->AddItemMsg(kZorVerifNote, 0, 0, 1, kGroup, kTxtCreated, desc.GetName(&name));
       }

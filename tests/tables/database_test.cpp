@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -318,6 +319,97 @@ TEST(DatabaseFile, EachVerificationStepFindsItsFaultAndRepairsIt) {
     ZorSetCheckLevel(0);
     db.CloseBase(ZorBfCloseNormal);
   }
+}
+
+}  // namespace
+}  // namespace zorvane
+
+namespace zorvane {
+namespace {
+
+// A module without a library: its object records the patches; its loose
+// resource files declare the tables and the enumeration.
+class PatchRecorder : public ZorModule {
+ public:
+  void PatchTableDesc(ZorTableDesc* desc, uint32_t mode) override {
+    patches.push_back(mode);
+    desc->SetAbrName("PAT");
+  }
+  std::vector<uint32_t> patches;
+};
+
+void WriteDesc(const std::string& file, ZorTableDesc* d) {
+  const ZorHandle* h = d->GetHandle();
+  std::ofstream(file, std::ios::binary).write(static_cast<const char*>(h->GetDatas()), h->GetSize());
+}
+
+TEST(DatabaseAuto, ModuleTablesAndEnumerationsAreCreatedUpgradedAndPatched) {
+  constexpr int32_t kModule = 4300;
+  zortest::TempDir root;
+  std::filesystem::create_directories(root.File("dbauto"));
+  ZorFsa rootPath(root.Path().c_str());
+  ZorFsa::KRegister(ZorKFsaModules, &rootPath);
+  PatchRecorder module;
+  sZorModuleInfo info;
+  info.id = kModule;
+  std::strncpy(info.name, "dbauto", sizeof info.name - 1);
+  ZorRegisterModule(&module, &info, false);
+
+  ZorTableDesc auto3, manual5, e7;
+  MakeDesc(&auto3, Tid(kModule, 3), kZorTblTfDocAutoCreate);
+  MakeDesc(&manual5, Tid(kModule, 5), 0);
+  e7.Create(kZorTblTypeEnum, Tid(kModule, 7));
+  e7.AddField("Code", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, 0);
+  e7.Validate();
+  WriteDesc(root.File("dbauto/3.TDesc"), &auto3);
+  WriteDesc(root.File("dbauto/5.TDesc"), &manual5);
+  WriteDesc(root.File("dbauto/7.Enum"), &e7);
+
+  const ZorFsa path(root.File("auto.zdb").c_str());
+  ZorDBFile db;
+  db.CreateBase(&path, kSig, false);
+  db.OpenBase(&path, kSig, 0);
+  ZorVerif verif;
+  db.CreateTableAuto(kModule, &verif);
+  EXPECT_TRUE(db.IsTableExist(Tid(kModule, 3)));
+  EXPECT_FALSE(db.IsTableExist(Tid(kModule, 5)));  // not marked for automatic creation
+  string text;
+  EXPECT_NE(std::string(verif.GetText(&text)).find("Le fichier \"T3\" a \xe9t\xe9 cr\xe9\xe9 avec succ\xe8s"),
+            std::string::npos);
+  ZorHandle stored;
+  ASSERT_TRUE(db.GetTableHandle(Tid(kModule, 3), &stored));
+  ZorTableDesc got;
+  got.BuildFromHdl(&stored);
+  EXPECT_STREQ(got.GetAbrName(&text), "PAT");
+  Fill(&db, Tid(kModule, 3), 4);
+
+  // A new release of table 3 with one more field; the enumeration is new.
+  auto3.AddField("Extra", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, 0);
+  auto3.SetStructRelease(-1);
+  auto3.Validate();
+  WriteDesc(root.File("dbauto/3.TDesc"), &auto3);
+  db.UpdateAuto(kModule, true, true, false);
+  EXPECT_TRUE(db.IsEnumExist(Tid(kModule, 7)));
+  {
+    ZorTable t;
+    t.Open(&db, Tid(kModule, 3));
+    EXPECT_EQ(t.GetNbRecord(), 4);
+    EXPECT_GT(t.GetFieldId("Extra"), 0);
+  }
+  // Creation patches of tables 3 and 5 (twice: each run reads them) and of
+  // enumeration 7, then the upgrade patches of the stored enumeration and table.
+  EXPECT_EQ(module.patches, (std::vector<uint32_t>{1, 1, 5, 1, 1, 6, 2}));
+
+  // A stored table its module no longer declares: reported, not failed.
+  ZorTableDesc orphan;
+  MakeDesc(&orphan, Tid(kModule, 9), 0);
+  db.CreateTable(orphan.GetHandle());
+  ZorVerif report;
+  EXPECT_FALSE(db.UpgradeTable(Tid(kModule, 9), 8, &report));
+  EXPECT_NE(std::string(report.GetText(&text)).find("La table T9 n'a pas de ressource associ\xe9" "e."),
+            std::string::npos);
+  db.CloseBase(ZorBfCloseNormal);
+  ZorFsa::KUnRegister(ZorKFsaModules);
 }
 
 }  // namespace
