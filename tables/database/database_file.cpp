@@ -13,6 +13,8 @@
 #include <zorvane/event_journal.h>
 #include <zorvane/file_commands.h>
 #include <zorvane/format.h>
+#include <zorvane/global_flags.h>
+#include <zorvane/module.h>
 #include <zorvane/list_table.h>
 #include <zorvane/messages.h>
 #include <zorvane/path.h>
@@ -36,6 +38,7 @@ constexpr int32_t kCatalogueItem = 12;  // [type id, 64-bit][block id, 32-bit]
 constexpr int32_t kTxtBadClose = 1, kGroupChecks = 239, kTxtStorageKind = 52, kGroupUpdate = 141;
 constexpr int32_t kMaxOwner = 0x7FFFFFFF;
 constexpr int32_t kUserSlots = 64;  // the header's user array
+constexpr int32_t kDebugModule = 0x30001, kDebugTask = 53000;
 
 [[noreturn]] void Raise(int32_t code, uint32_t line = __builtin_LINE()) {
   ZorRaise({kSource, line}, ZorErr(1, code));
@@ -103,7 +106,9 @@ bool ZorDBFile::OpenBase(const ZorFsa* path, int32_t signature, uint32_t flags) 
   if (_open) CloseBase(ZorBfCloseNormal);
   const bool repair = (flags & kZorDbOpenRepair) != 0;
   const eZorStreamPerm access = (flags & kZorDbOpenRdOnly) ? ZorPermRead : ZorPermReadWrite;
-  const eZorStreamPerm sharing = (flags & kZorDbOpenShared) ? ZorShareReadWrite : ZorShareRead;
+  // A distant file is always shared: others reach it through the server.
+  const bool distant = path->GetPathMedia() == ZorFsaMediaCnx;
+  const eZorStreamPerm sharing = (flags & kZorDbOpenShared) || distant ? ZorShareReadWrite : ZorShareRead;
   const int32_t cache = (flags & kZorDbOpenAutoCache) ? -1 : kCacheBlocks;
   _file->Open(path, access, sharing, BFileFlags(flags), cache, kZorDbFileType, repair ? -1 : signature);
   _openFlags = flags;
@@ -207,9 +212,13 @@ void ZorDBFile::SetName(const char* name) {
   OpenBase(&to, signature, flags);
 }
 
+// The debugging task belongs to an outside module; without it there is
+// nothing to run.
 void ZorDBFile::OpenDebug() {
-  // The debugging task belongs to an outside module; without one there is
-  // nothing to run.
+  ZorLock guard;
+  if (ZorModule* module = ZorGetModule(kDebugModule, &guard)) {
+    module->HandleTask(static_cast<eZorTaskSel>(kDebugTask), 0, 0, 0, nullptr, this);
+  }
 }
 
 void ZorDBFile::GetBckInfo(ZorTxtList* list) {
@@ -256,6 +265,7 @@ void ZorDBFile::DelTable(int64_t tableId) {
   if (const int32_t desc = _file->BGetOTBlockId(owner, kZorTbBlkDesc, 0); desc && _file->BUsed(desc) > 0) {
     Raise(kErrInUse);
   }
+  if (ZorGetCurDBase() == this) ZorSetGlobalFlags(ZorGlobDocTableDeleted, ZorGlobDocTableDeleted);
   _file->StartTransaction();
   try {
     _file->BMultiDelete(owner, ZorBfAnyType);

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "support/event_recorder.h"
 #include "support/temp_files.h"
 #include "support/test_util.h"
 
@@ -24,7 +25,7 @@ int32_t OwnerOf(int64_t tid) { return ZorTableOwner(tid); }
 
 // Id (index 1), Name (index 2), Photo (blob), Memo (dynamic); flags choose
 // the store.
-void MakeDesc(ZorTableDesc* d, int64_t tid, uint32_t flags, int32_t vprec = 0) {
+void MakeDesc(ZorTableDesc* d, int64_t tid, uint32_t flags, int32_t vprec = 0, eZorLogType amountType = kZorLogTypeDec2) {
   d->Create(kZorTblTypeStd, 0);
   d->SetTId(tid, false);
   d->SetName(("T" + std::to_string(tid >> 16 & 0xFF)).c_str());
@@ -34,7 +35,7 @@ void MakeDesc(ZorTableDesc* d, int64_t tid, uint32_t flags, int32_t vprec = 0) {
   const int32_t name = d->AddField("Name", kZorPhysTypeAnsiString, kZorLogTypeText, true, 12, kZorTblFfValid, 0, 0);
   d->AddField("Photo", kZorPhysTypeBlobRef, kZorLogTypePict, true, 0, kZorTblFfValid, 0, 0);
   d->AddField("Memo", kZorPhysTypeAnsiString, kZorLogTypeText, true, 40, kZorTblFfValid | kZorTblFfDyna, 0, 0);
-  const int32_t amount = d->AddField("Amount", kZorPhysTypeDecimal, kZorLogTypeDec2, true, 0, kZorTblFfValid, 0, 0);
+  const int32_t amount = d->AddField("Amount", kZorPhysTypeDecimal, amountType, true, 0, kZorTblFfValid, 0, 0);
   if (vprec) d->SetFieldVPrec(amount, vprec);
   d->SetSubIndex(d->AddIndex(0), 1, id, 0);
   d->SetSubIndex(d->AddIndex(0), 1, name, 0);
@@ -82,6 +83,13 @@ std::vector<int64_t> ListIds(ZorDBase* db, bool enums) {
   return ids;
 }
 
+void PatchFile(const std::string& file, size_t at, uint32_t value) {
+  std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(static_cast<std::streamoff>(at));
+  const char b[4] = {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
+  f.write(b, 4);
+}
+
 TEST(DatabaseFile, FileTablesEnumerationsAndTheirRefusals) {
   zortest::TempDir dir;
   const ZorFsa path(dir.File("base.zdb").c_str());
@@ -114,6 +122,8 @@ TEST(DatabaseFile, FileTablesEnumerationsAndTheirRefusals) {
   EXPECT_EQ(type, kZorLogTypeDec2);
   EXPECT_FALSE(db->GetVPrec(10, &type));
   EXPECT_EQ(type, kZorLogTypeFloat);
+  EXPECT_TRUE(db->GetVPrec(9, &type));  // the cached answers
+  EXPECT_FALSE(db->GetVPrec(10, &type));
 
   // Enumerations: a sorted catalogue, one block each, gone with the last.
   for (const int64_t typeId : {Tid(7, 20), Tid(7, 10)}) {
@@ -128,6 +138,7 @@ TEST(DatabaseFile, FileTablesEnumerationsAndTheirRefusals) {
   ZorHandle h;
   EXPECT_TRUE(db->GetEnumHandle(Tid(7, 20), &h));
   db->DelEnum(Tid(7, 20));
+  EXPECT_TRUE(db->IsEnumExist(Tid(7, 10)));
   db->DelEnum(Tid(7, 10));
   EXPECT_FALSE(db->IsEnumExist(Tid(7, 10)));
   EXPECT_EQ(db->GetStockPtr()->BGetOTBlockId(-2, 0, 0), 0);
@@ -163,6 +174,18 @@ TEST(DatabaseFile, FileTablesEnumerationsAndTheirRefusals) {
   EXPECT_TRUE(db->GetDelOnClose());
   guard.Trash();  // trashes and deletes the database: delete on close
   EXPECT_FALSE(std::filesystem::exists(dir.File("renamed.zdb")));
+
+  // A file left open by a crash says so in the event journal, unless it is
+  // opened for repair.
+  ZorDBFile bad;
+  bad.CreateBase(&path, kSig, false);
+  PatchFile(dir.File("base.zdb"), kZorBfHdrState, kZorBfStateBadClose);
+  zortest::EventRecorder events;
+  bad.OpenBase(&path, kSig, kZorDbOpenRepair);
+  bad.CloseBase(ZorBfCloseAbandon);
+  EXPECT_TRUE(events.texts.empty());
+  bad.OpenBase(&path, kSig, 0);
+  EXPECT_EQ(events.texts, std::vector<std::string>{"Donn\xe9" "es de fermeture incorrectes."});
   EXPECT_LIB_ERROR(25, ZorDbaInit(static_cast<eZorTblStor>(7), nullptr));
 }
 
@@ -191,13 +214,6 @@ TEST(DatabaseFile, StepListFollowsFlagsAndCheckLevel) {
   EXPECT_GT(lists, 20);
   ZorGetRsrcList(&list, 1, ZorRsrcStrList, true);
   EXPECT_EQ(list.GetNbRecord(), 2 * lists);
-}
-
-void PatchFile(const std::string& file, size_t at, uint32_t value) {
-  std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
-  f.seekp(static_cast<std::streamoff>(at));
-  const char b[4] = {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
-  f.write(b, 4);
 }
 
 // Rewrites block `id` through a function of its bytes.
@@ -230,6 +246,11 @@ TEST(DatabaseFile, EachVerificationStepFindsItsFaultAndRepairsIt) {
       {0x14, true, [](ZorDBFile* db, const std::string&) { db->GetStockPtr()->BCreate(nullptr, 9999, 50, 10, true); }},
       {0x21, true,
        [&](ZorDBFile* db, const std::string&) { db->GetStockPtr()->BDelete(db->GetStockPtr()->BGetOTBlockId(owner, 2, 0)); }},
+      {0x21, true,  // a second directory block
+       [&](ZorDBFile* db, const std::string&) {
+         ZorBFile* f = db->GetStockPtr();
+         f->BDuplicate(f->BGetOTBlockId(owner, kZorTbBlkDir, 0), owner, kZorTbBlkDir, 0);
+       }},
       {0x22, true, [](ZorDBFile* db, const std::string&) { db->GetStockPtr()->BCreate(nullptr, 9 * 512 + 9, 0, 10, true); }},
       {0x23, true,
        [&](ZorDBFile* db, const std::string&) {
@@ -355,8 +376,11 @@ TEST(DatabaseAuto, ModuleTablesAndEnumerationsAreCreatedUpgradedAndPatched) {
   std::strncpy(info.name, "dbauto", sizeof info.name - 1);
   ZorRegisterModule(&module, &info, false);
 
-  ZorTableDesc auto3, manual5, e7;
-  MakeDesc(&auto3, Tid(kModule, 3), kZorTblTfDocAutoCreate);
+  ZorTableDesc auto3, manual5, e7, stored8;
+  // Variable precision 4 is a three-decimal number in this database: the
+  // module's table 3 gets that type at creation.
+  MakeDesc(&stored8, Tid(kModule, 8), 0, 4, kZorLogTypeDec3);
+  MakeDesc(&auto3, Tid(kModule, 3), kZorTblTfDocAutoCreate, 4);
   MakeDesc(&manual5, Tid(kModule, 5), 0);
   e7.Create(kZorTblTypeEnum, Tid(kModule, 7));
   e7.AddField("Code", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, 0);
@@ -369,6 +393,7 @@ TEST(DatabaseAuto, ModuleTablesAndEnumerationsAreCreatedUpgradedAndPatched) {
   ZorDBFile db;
   db.CreateBase(&path, kSig, false);
   db.OpenBase(&path, kSig, 0);
+  db.CreateTable(stored8.GetHandle());
   ZorVerif verif;
   db.CreateTableAuto(kModule, &verif);
   EXPECT_TRUE(db.IsTableExist(Tid(kModule, 3)));
@@ -381,6 +406,9 @@ TEST(DatabaseAuto, ModuleTablesAndEnumerationsAreCreatedUpgradedAndPatched) {
   ZorTableDesc got;
   got.BuildFromHdl(&stored);
   EXPECT_STREQ(got.GetAbrName(&text), "PAT");
+  sZorTfi amount;
+  got.GetField(5, &amount);
+  EXPECT_EQ(amount.logType, kZorLogTypeDec3);
   Fill(&db, Tid(kModule, 3), 4);
 
   // A new release of table 3 with one more field; the enumeration is new.
