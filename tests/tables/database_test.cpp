@@ -109,6 +109,39 @@ TEST(DatabaseFile, FileTablesEnumerationsAndTheirRefusals) {
   mem.SetStorage(kZorTblStorMemory);
   EXPECT_LIB_ERROR(23, db->CreateTable(mem.GetHandle()));
   EXPECT_EQ(ListIds(db, false), (std::vector<int64_t>{Tid(7, 3), Tid(7, 5)}));
+  // Enumerations: a sorted catalogue, one block each, gone with the last.
+  for (const int64_t typeId : {Tid(7, 20), Tid(7, 10)}) {
+    ZorTableDesc e;
+    e.Create(kZorTblTypeEnum, typeId);
+    e.AddField("Code", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, 0);
+    e.Validate();
+    db->CreateEnum(e.GetHandle());
+    if (typeId == Tid(7, 10)) EXPECT_LIB_ERROR(40, db->CreateEnum(e.GetHandle()));
+  }
+  EXPECT_EQ(ListIds(db, true), (std::vector<int64_t>{Tid(7, 10), Tid(7, 20)}));
+  {  // the catalogue: [type id, 64-bit][block id, 32-bit] by type id; blocks sized in whole KiB
+    ZorBFile* f = db->GetStockPtr();
+    ZorHandle cat;
+    f->BReadCopy(f->BGetOTBlockId(-2, 0, 0), &cat);
+    ASSERT_EQ(cat.GetSize(), 24u);
+    const auto* p = static_cast<const uint8_t*>(cat.GetDatas());
+    int64_t first;
+    int32_t block, size = 0;
+    uint32_t capacity = 0;
+    std::memcpy(&first, p, 8);
+    std::memcpy(&block, p + 8, 4);
+    EXPECT_EQ(first, Tid(7, 10));
+    ASSERT_TRUE(f->GetBlockInfo(block, nullptr, nullptr, &size, &capacity, nullptr));
+    EXPECT_EQ(capacity, (static_cast<uint32_t>(size) / 1024 + 1) * 1024);
+  }
+  ZorHandle h;
+  EXPECT_TRUE(db->GetEnumHandle(Tid(7, 20), &h));
+  db->DelEnum(Tid(7, 20));
+  EXPECT_TRUE(db->IsEnumExist(Tid(7, 10)));
+  db->DelEnum(Tid(7, 10));
+  EXPECT_FALSE(db->IsEnumExist(Tid(7, 10)));
+  EXPECT_EQ(db->GetStockPtr()->BGetOTBlockId(-2, 0, 0), 0);
+
   {
     ZorTable open;
     open.Open(db, Tid(7, 5));
@@ -124,24 +157,6 @@ TEST(DatabaseFile, FileTablesEnumerationsAndTheirRefusals) {
   EXPECT_EQ(type, kZorLogTypeFloat);
   EXPECT_TRUE(db->GetVPrec(9, &type));  // the cached answers
   EXPECT_FALSE(db->GetVPrec(10, &type));
-
-  // Enumerations: a sorted catalogue, one block each, gone with the last.
-  for (const int64_t typeId : {Tid(7, 20), Tid(7, 10)}) {
-    ZorTableDesc e;
-    e.Create(kZorTblTypeEnum, typeId);
-    e.AddField("Code", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, 0);
-    e.Validate();
-    db->CreateEnum(e.GetHandle());
-    if (typeId == Tid(7, 10)) EXPECT_LIB_ERROR(40, db->CreateEnum(e.GetHandle()));
-  }
-  EXPECT_EQ(ListIds(db, true), (std::vector<int64_t>{Tid(7, 10), Tid(7, 20)}));
-  ZorHandle h;
-  EXPECT_TRUE(db->GetEnumHandle(Tid(7, 20), &h));
-  db->DelEnum(Tid(7, 20));
-  EXPECT_TRUE(db->IsEnumExist(Tid(7, 10)));
-  db->DelEnum(Tid(7, 10));
-  EXPECT_FALSE(db->IsEnumExist(Tid(7, 10)));
-  EXPECT_EQ(db->GetStockPtr()->BGetOTBlockId(-2, 0, 0), 0);
 
   // Header fields, and the data date across a reopen.
   const int32_t guid = db->SetBaseGuid(0);
@@ -198,7 +213,11 @@ TEST(DatabaseFile, StepListFollowsFlagsAndCheckLevel) {
     ZorListTableInit(&list);
     db.GetDutList(&list, 0x2FF);
     std::vector<int32_t> codes;
+    string title, category;
     for (bool more = list.First(); more; more = list.Next()) codes.push_back(list.GetValLong(kZorListFieldNumber));
+    ASSERT_TRUE(list.ReadN(level ? 5 : 2));
+    EXPECT_STREQ(list.GetValStr(kZorListFieldName, &title), level ? "(SM) Stocker Master " : "Coh\xe9rence fichier bas niveau");
+    EXPECT_STREQ(list.GetValStr(kZorListFieldCode, &category), "0x40");
     const std::vector<int32_t> deep{0x11, 0x12, 0x14, 0x13, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26}, shallow{0x10, 0x20};
     EXPECT_EQ(codes, level ? deep : shallow);
   }
@@ -231,6 +250,7 @@ struct Fault {
   bool repairable;
   std::function<void(ZorDBFile*, const std::string&)> damage;  // on the open database, or on the closed file
   bool onClosedFile = false;
+  const char* says = "";  // a part of the report
 };
 
 TEST(DatabaseFile, EachVerificationStepFindsItsFaultAndRepairsIt) {
@@ -238,12 +258,13 @@ TEST(DatabaseFile, EachVerificationStepFindsItsFaultAndRepairsIt) {
   const int32_t owner = OwnerOf(seq);
   const std::vector<Fault> faults = {
       {0x12, true, [](ZorDBFile*, const std::string& file) { PatchFile(file, kZorBfHdrState, kZorBfStateBadClose); },
-       true},
+       true, "fermeture incorrectes"},
       {0x13, true, [](ZorDBFile*, const std::string& file) { std::ofstream(file, std::ios::app) << std::string(100, 'x'); },
-       true},
+       true, "Espace perdu"},
       // Block 1 (the first description) moved one byte on: it overlaps block 2.
-      {0x11, false, [](ZorDBFile*, const std::string& file) { PatchFile(file, 980, 25600 + 1); }, true},
-      {0x14, true, [](ZorDBFile* db, const std::string&) { db->GetStockPtr()->BCreate(nullptr, 9999, 50, 10, true); }},
+      {0x11, false, [](ZorDBFile*, const std::string& file) { PatchFile(file, 980, 25600 + 1); }, true, "se chevauche"},
+      {0x14, true, [](ZorDBFile* db, const std::string&) { db->GetStockPtr()->BCreate(nullptr, 9999, 50, 10, true); }, false,
+       "est incorrect"},
       {0x21, true,
        [&](ZorDBFile* db, const std::string&) { db->GetStockPtr()->BDelete(db->GetStockPtr()->BGetOTBlockId(owner, 2, 0)); }},
       {0x21, true,  // a second directory block
@@ -251,7 +272,8 @@ TEST(DatabaseFile, EachVerificationStepFindsItsFaultAndRepairsIt) {
          ZorBFile* f = db->GetStockPtr();
          f->BDuplicate(f->BGetOTBlockId(owner, kZorTbBlkDir, 0), owner, kZorTbBlkDir, 0);
        }},
-      {0x22, true, [](ZorDBFile* db, const std::string&) { db->GetStockPtr()->BCreate(nullptr, 9 * 512 + 9, 0, 10, true); }},
+      {0x22, true, [](ZorDBFile* db, const std::string&) { db->GetStockPtr()->BCreate(nullptr, 9 * 512 + 9, 0, 10, true); }, false,
+       "sans table"},
       {0x23, true,
        [&](ZorDBFile* db, const std::string&) {
          EditBlock(db->GetStockPtr(), db->GetStockPtr()->BGetOTBlockId(owner, kZorTbBlkDyna, 0), [](std::string* b) {
@@ -277,7 +299,8 @@ TEST(DatabaseFile, EachVerificationStepFindsItsFaultAndRepairsIt) {
            *b = std::string(static_cast<const char*>(d.GetHandle()->GetDatas()), d.GetHandle()->GetSize());
          });
        }},
-      {0x25, true, [&](ZorDBFile* db, const std::string&) { db->GetStockPtr()->BCreate(nullptr, owner, -3, 10, true); }},
+      {0x25, true, [&](ZorDBFile* db, const std::string&) { db->GetStockPtr()->BCreate(nullptr, owner, -3, 10, true); }, false,
+       "(rubrique 3) sans enregistrement"},
       {0x26, true,
        [&](ZorDBFile* db, const std::string&) {
          ZorTable t;
@@ -326,6 +349,8 @@ TEST(DatabaseFile, EachVerificationStepFindsItsFaultAndRepairsIt) {
     ZorVerif found, fix, after;
     db.RunDut(fault.step, 0, &found, 0, nullptr);
     EXPECT_GT(found.GetNbFault(), 0);
+    string report;
+    EXPECT_NE(std::string(found.GetText(&report)).find(fault.says), std::string::npos) << report.CStr();
     if (fault.repairable) {
       fix.Init(true, 5);
       db.RunDut(fault.step, 0, &fix, 0, nullptr);
@@ -394,6 +419,7 @@ TEST(DatabaseAuto, ModuleTablesAndEnumerationsAreCreatedUpgradedAndPatched) {
   db.CreateBase(&path, kSig, false);
   db.OpenBase(&path, kSig, 0);
   db.CreateTable(stored8.GetHandle());
+  EXPECT_LIB_ERROR(23, db.CreateTable(Tid(kModule, 42)));  // no such resource
   ZorVerif verif;
   db.CreateTableAuto(kModule, &verif);
   EXPECT_TRUE(db.IsTableExist(Tid(kModule, 3)));
