@@ -241,14 +241,9 @@ void ZorDBFile::CreateTable(ZorHandle* description) {
   }
   const int64_t tid = desc.GetTId();
   if (IsTableExist(tid)) Raise(kErrExist);
-  _file->StartTransaction();
-  try {
-    ZorWriteTableDescBlock(_file, tid, desc.GetHandle());
-  } catch (...) {
-    _file->EndTransaction();
-    throw;
-  }
-  _file->EndTransaction();
+  ZorDbTransaction txn(this);
+  ZorWriteTableDescBlock(_file, tid, desc.GetHandle());
+  txn.Commit();
   DropVPrecCache();
 }
 
@@ -266,14 +261,9 @@ void ZorDBFile::DelTable(int64_t tableId) {
     Raise(kErrInUse);
   }
   if (ZorGetCurDBase() == this) ZorSetGlobalFlags(ZorGlobDocTableDeleted, ZorGlobDocTableDeleted);
-  _file->StartTransaction();
-  try {
-    _file->BMultiDelete(owner, ZorBfAnyType);
-  } catch (...) {
-    _file->EndTransaction();
-    throw;
-  }
-  _file->EndTransaction();
+  ZorDbTransaction txn(this);
+  _file->BMultiDelete(owner, ZorBfAnyType);
+  txn.Commit();
   DropVPrecCache();
 }
 
@@ -295,14 +285,9 @@ void ZorDBFile::SetTableHandle(int64_t tableId, ZorHandle* description) {
   CheckWritable();
   const int32_t id = _file->BGetOTBlockId(ZorTableOwner(tableId), kZorTbBlkDesc, 0);
   if (!id) Raise(kErrBadParam);
-  _file->StartTransaction();
-  try {
-    _file->BWriteCopy(id, description, 0);
-  } catch (...) {
-    _file->EndTransaction();
-    throw;
-  }
-  _file->EndTransaction();
+  ZorDbTransaction txn(this);
+  _file->BWriteCopy(id, description, 0);
+  txn.Commit();
   DropVPrecCache();
 }
 
@@ -357,31 +342,26 @@ void ZorDBFile::CreateEnum(ZorHandle* description) {
   const int64_t typeId = desc.GetTypeId();
   int32_t block = 0, at = 0;
   if (FindEnum(typeId, &block, &at)) Raise(kErrExist);
-  _file->StartTransaction();
-  try {
-    ZorBGet catalogue(0, kCatalogueItem);
-    int32_t catalogueId = CatalogueBlock();
-    if (catalogueId) {
-      ZorHandle h;
-      _file->BReadCopy(catalogueId, &h);
-      catalogue.Init(&h);
-    } else {
-      catalogue.Init();
-      catalogueId = _file->BCreate(catalogue.GetHandle(), kCatalogueOwner, 0, kCatalogueRoom, true);
-    }
-    ZorHandle copy;
-    copy.Copy(desc.GetHandle());
-    const int32_t id = _file->BCreate(&copy, kEnumOwner, 0, EnumCapacity(copy.GetSize()), true);
-    uint8_t item[kCatalogueItem];
-    platform::PutLE64(item, static_cast<uint64_t>(typeId));
-    platform::PutLE32(item + 8, static_cast<uint32_t>(id));
-    catalogue.Ins(at == 0 ? 0 : -at, item);
-    _file->BWriteCopy(catalogueId, catalogue.GetHandle(), kCatalogueRoom);
-  } catch (...) {
-    _file->EndTransaction();
-    throw;
+  ZorDbTransaction txn(this);
+  ZorBGet catalogue(0, kCatalogueItem);
+  int32_t catalogueId = CatalogueBlock();
+  if (catalogueId) {
+    ZorHandle h;
+    _file->BReadCopy(catalogueId, &h);
+    catalogue.Init(&h);
+  } else {
+    catalogue.Init();
+    catalogueId = _file->BCreate(catalogue.GetHandle(), kCatalogueOwner, 0, kCatalogueRoom, true);
   }
-  _file->EndTransaction();
+  ZorHandle copy;
+  copy.Copy(desc.GetHandle());
+  const int32_t id = _file->BCreate(&copy, kEnumOwner, 0, EnumCapacity(copy.GetSize()), true);
+  uint8_t item[kCatalogueItem];
+  platform::PutLE64(item, static_cast<uint64_t>(typeId));
+  platform::PutLE32(item + 8, static_cast<uint32_t>(id));
+  catalogue.Ins(at == 0 ? 0 : -at, item);
+  _file->BWriteCopy(catalogueId, catalogue.GetHandle(), kCatalogueRoom);
+  txn.Commit();
   DropVPrecCache();
 }
 
@@ -390,25 +370,20 @@ void ZorDBFile::DelEnum(int64_t typeId) {
   int32_t block = 0, at = 0;
   if (!FindEnum(typeId, &block, &at)) return;
   if (_file->BUsed(block) > 1) Raise(kErrInUse);
-  _file->StartTransaction();
-  try {
-    const int32_t catalogueId = CatalogueBlock();
-    ZorHandle h;
-    _file->BReadCopy(catalogueId, &h);
-    ZorBGet catalogue(0, kCatalogueItem);
-    catalogue.Init(&h);
-    catalogue.Del(at);
-    if (_file->BExist(block, nullptr)) _file->BDelete(block);
-    if (catalogue.GetNbItem() == 0) {
-      _file->BDelete(catalogueId);
-    } else {
-      _file->BWriteCopy(catalogueId, catalogue.GetHandle(), kCatalogueRoom);
-    }
-  } catch (...) {
-    _file->EndTransaction();
-    throw;
+  ZorDbTransaction txn(this);
+  const int32_t catalogueId = CatalogueBlock();
+  ZorHandle h;
+  _file->BReadCopy(catalogueId, &h);
+  ZorBGet catalogue(0, kCatalogueItem);
+  catalogue.Init(&h);
+  catalogue.Del(at);
+  if (_file->BExist(block, nullptr)) _file->BDelete(block);
+  if (catalogue.GetNbItem() == 0) {
+    _file->BDelete(catalogueId);
+  } else {
+    _file->BWriteCopy(catalogueId, catalogue.GetHandle(), kCatalogueRoom);
   }
-  _file->EndTransaction();
+  txn.Commit();
   DropVPrecCache();
 }
 
@@ -430,14 +405,9 @@ void ZorDBFile::SetEnumHandle(int64_t typeId, ZorHandle* description) {
   CheckWritable();
   int32_t block = 0, at = 0;
   if (!FindEnum(typeId, &block, &at) || !_file->BExist(block, nullptr)) Raise(kErrBadParam);
-  _file->StartTransaction();
-  try {
-    _file->BWriteCopy(block, description, 0);
-  } catch (...) {
-    _file->EndTransaction();
-    throw;
-  }
-  _file->EndTransaction();
+  ZorDbTransaction txn(this);
+  _file->BWriteCopy(block, description, 0);
+  txn.Commit();
   DropVPrecCache();
 }
 

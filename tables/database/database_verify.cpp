@@ -186,14 +186,9 @@ class StorageChecker {
   }
 
   void DeleteBlock(int32_t id) {
-    _file->StartTransaction();
-    try {
-      _file->BDelete(id);
-    } catch (...) {
-      _file->EndTransaction();
-      throw;
-    }
-    _file->EndTransaction();
+    ZorDbTransaction txn(_db);
+    _file->BDelete(id);
+    txn.Commit();
     if (_verif) _verif->AddItemMsg(kZorVerifRepaired, 0, 0, 1, kGroupChecks, kTxtBlockDeleted, id);
   }
 
