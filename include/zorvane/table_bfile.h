@@ -38,6 +38,7 @@
 // leaves the last committed state.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <zorvane/block_array.h>
@@ -104,6 +105,13 @@ class ZOR_API ZorTSBFile : public ZorTableStocker {
   // Checks the table's blocks against one another (the directory, the
   // records, every index); false with error items in report (when given).
   virtual bool Verify(ZorTable* table, ZorVerif* report) = 0;
+  // The links between a table's records and its other blocks, as the
+  // database's verification steps check them (kZorDut... codes of
+  // zorvane/database_file.h): 0x23 dynamic parts that no record points to,
+  // 0x24 records pointing to a missing part, 0x25 blobs that no record
+  // refers to, 0x26 the deletion cache. False when faults were found; with
+  // repair, what is reported is repaired, in one transaction.
+  bool CheckLinks(ZorTable* table, int32_t step, ZorVerif* report, bool repair);
 
   struct Rep;
 
@@ -116,6 +124,15 @@ class ZOR_API ZorTSBFile : public ZorTableStocker {
   static bool SameRecordLayout(const sZorUpgrade* upgrade);
   // Attaches to the table: file, owner, item size, directory block.
   void Attach(ZorTable* table);
+  // Calls visit(ud, item) for every live record's stored item, in storage
+  // order; the items for which visit returns true are written back.
+  using ItemVisitor = std::function<bool(uint32_t ud, uint8_t* item)>;
+  virtual void VisitItems(const ItemVisitor& visit) = 0;
+  // The cell (block, line) of the dynamic-part block a record's leading word
+  // designates; false when the word designates none.
+  virtual bool DynaCell(uint32_t ud, uint32_t lead, int32_t* block, int32_t* line) const = 0;
+  // The deletion cache (step 0x26); true when sound or absent.
+  virtual bool CheckDeleted(ZorVerif* report, bool repair);
   std::unique_ptr<Rep> _rep;
 };
 
@@ -139,6 +156,8 @@ class ZOR_API ZorTSBFileSmall : public ZorTSBFile {
 
  protected:
   void upgrade(sZorUpgrade* upgrade) override;
+  void VisitItems(const ItemVisitor& visit) override;
+  bool DynaCell(uint32_t ud, uint32_t lead, int32_t* block, int32_t* line) const override;
 };
 
 class ZOR_API ZorTSBFileSeqIx : public ZorTSBFile {
@@ -162,6 +181,9 @@ class ZOR_API ZorTSBFileSeqIx : public ZorTSBFile {
 
  protected:
   void upgrade(sZorUpgrade* upgrade) override;
+  void VisitItems(const ItemVisitor& visit) override;
+  bool DynaCell(uint32_t ud, uint32_t lead, int32_t* block, int32_t* line) const override;
+  bool CheckDeleted(ZorVerif* report, bool repair) override;
 };
 
 }  // namespace zorvane

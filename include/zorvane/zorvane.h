@@ -49,3 +49,5 @@
 #include <zorvane/table_handler.h>
 #include <zorvane/table.h>
 #include <zorvane/database.h>
+#include <zorvane/database_file.h>
+#include <zorvane/list_table.h>

@@ -283,7 +283,7 @@ class ScratchBase : public ZorDBase {
     ZorHandle h;
     return ZorReadTableDescBlock(_file, tableId, &h);
   }
-  bool GetTableHandle(int64_t tableId, ZorHandle* out) override {
+  bool GetTableHandle(int64_t tableId, ZorHandle* out, bool) override {
     return ZorReadTableDescBlock(_file, tableId, out);
   }
 

@@ -14,6 +14,7 @@
 
 #include "tables/store/store_bfile_seqix.h"
 #include <zorvane/cell_container.h>
+#include <zorvane/string.h>
 #include <zorvane/verification.h>
 
 namespace zorvane {
@@ -185,5 +186,82 @@ class Checker {
 }  // namespace
 
 bool ZorTSBFileSeqIx::Verify(ZorTable*, ZorVerif* report) { return Checker(*_rep, report).Run(); }
+
+// ------------------------------------------------------------------ links
+
+void ZorTSBFileSeqIx::VisitItems(const ItemVisitor& visit) {
+  Rep& r = *_rep;
+  for (int32_t i = 1, items = NbDataItems(r); i <= items; ++i) {
+    const int32_t block = ItemBlock(r, i);
+    ZorBGet data;
+    if (!ReadData(r, block, &data)) continue;
+    bool changed = false;
+    for (int32_t s = 1; s <= data.GetNbItem(); ++s) {
+      auto* item = static_cast<uint8_t*>(data[s]);
+      if (Get32(item) == kDeleted) continue;
+      changed |= visit(static_cast<uint32_t>(block) * kSlotsPerBlock + static_cast<uint32_t>(s), item);
+    }
+    if (changed) r.file->BWrite(block, 0);
+  }
+}
+
+bool ZorTSBFileSeqIx::DynaCell(uint32_t ud, uint32_t lead, int32_t* block, int32_t* line) const {
+  if (lead == 0 || lead == kDeleted || lead > INT32_MAX || ud > INT32_MAX) return false;
+  *block = static_cast<int32_t>(lead);
+  *line = static_cast<int32_t>(ud);
+  return true;
+}
+
+// The reusable ids: each a deleted slot, listed once, at most kMaxReuse.
+// Repair keeps the sound ones in their order.
+bool ZorTSBFileSeqIx::CheckDeleted(ZorVerif* report, bool repair) {
+  Rep& r = *_rep;
+  const auto list = static_cast<int32_t>(r.HdrGet(kReuse));
+  if (!list) return true;
+  string name;
+  r.table->GetName(&name);
+  auto fail = [&](int64_t ud, int32_t rank) {
+    if (report) {
+      report->AddItemMsg(kZorVerifError, 0, 0, 1, kListCheck, 78, name.CStr(), static_cast<int32_t>(ud), rank);
+    }
+  };
+  if (!r.IsBlockOf(list, kZorTbBlkReuse)) {
+    fail(list, 0);
+    if (repair) {
+      r.HdrPut(kReuse, 0);
+      r.SaveDir();
+      if (report) report->AddItemMsg(kZorVerifRepaired, 0, 0, 1, kListCheck, 79, name.CStr());
+    }
+    return false;
+  }
+  ZorHandle h;
+  r.file->BReadCopy(list, &h);
+  ZorBGet ids(0, 4), kept(0, 4);
+  ids.Init(&h);
+  kept.Init();
+  std::set<uint32_t> seen;
+  for (int32_t i = 1; i <= ids.GetNbItem(); ++i) {
+    const uint32_t ud = Get32(ids[i]);
+    ZorBGet data;
+    const uint8_t* item = SlotOf(r, ud, &data);
+    if (item && Get32(item) == kDeleted && kept.GetNbItem() < kMaxReuse && seen.insert(ud).second) {
+      kept.Ins(0, ids[i]);
+    } else {
+      fail(ud, i);
+    }
+  }
+  if (kept.GetNbItem() == ids.GetNbItem()) return true;
+  if (repair) {
+    if (kept.GetNbItem() == 0) {
+      r.file->BDelete(list);
+      r.HdrPut(kReuse, 0);
+      r.SaveDir();
+    } else {
+      r.file->BWriteCopy(list, kept.GetHandle(), kReuseReserve);
+    }
+    if (report) report->AddItemMsg(kZorVerifRepaired, 0, 0, 1, kListCheck, 79, name.CStr());
+  }
+  return false;
+}
 
 }  // namespace zorvane

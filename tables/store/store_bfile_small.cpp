@@ -415,3 +415,23 @@ bool ZorTSBFileSmall::Verify(ZorTable*, ZorVerif* report) {
 }
 
 }  // namespace zorvane
+
+namespace zorvane {
+
+// ------------------------------------------------------------------ links
+
+void ZorTSBFileSmall::VisitItems(const ItemVisitor& visit) {
+  Rep& r = *_rep;
+  bool changed = false;
+  for (int32_t n = 1; n <= Count(r); ++n) changed |= visit(static_cast<uint32_t>(n), Item(r, static_cast<uint32_t>(n)));
+  if (changed) r.SaveDir();
+}
+
+bool ZorTSBFileSmall::DynaCell(uint32_t, uint32_t lead, int32_t* block, int32_t* line) const {
+  if (lead == 0 || lead > INT32_MAX) return false;
+  *block = DynaBlock(*_rep);
+  *line = static_cast<int32_t>(lead);
+  return true;
+}
+
+}  // namespace zorvane

@@ -23,7 +23,7 @@ class BFileTables : public zorvane::ZorDBase {
     zorvane::ZorHandle h;
     return zorvane::ZorReadTableDescBlock(_file, tableId, &h);
   }
-  bool GetTableHandle(int64_t tableId, zorvane::ZorHandle* out) override {
+  bool GetTableHandle(int64_t tableId, zorvane::ZorHandle* out, bool) override {
     return zorvane::ZorReadTableDescBlock(_file, tableId, out);
   }
   void StartTransaction() override { _file->StartTransaction(); }

@@ -57,7 +57,7 @@ std::string MessageOf(const std::function<void()>& f) {
 
 class OneTableBase : public ZorDBase {
  public:
-  bool GetTableHandle(int64_t tid, ZorHandle* out) override {
+  bool GetTableHandle(int64_t tid, ZorHandle* out, bool) override {
     if (tid != kTid) return false;
     out->Copy(desc.GetHandle());
     return true;
