@@ -96,8 +96,9 @@ void CsvReader::Fail(int64_t line, int64_t col, const std::string& what) const {
   throw ToolError{_name, "line " + std::to_string(line) + ", column " + std::to_string(col) + ": " + what};
 }
 
-// The cp1252 text of a field's bytes; `col` is where the field began.
-std::string CsvReader::Convert(const std::string& raw, int64_t col) const {
+// The cp1252 text of the current field's bytes.
+std::string CsvReader::Convert(const std::string& raw) const {
+  const int64_t col = _fieldCol;
   if (_format.encoding == CsvEncoding::kCp1252 || IsAscii(raw)) return raw;
   string text, back;
   ZorDecodefromUTF8(raw.c_str(), &text);
@@ -106,19 +107,19 @@ std::string CsvReader::Convert(const std::string& raw, int64_t col) const {
   for (size_t i = 0, n = 0; i < raw.size(); ++n) {
     const std::string one = raw.substr(i, Utf8Length(static_cast<unsigned char>(raw[i])));
     ZorDecodefromUTF8(one.c_str(), &text);
-    if (text.IsEmpty()) Fail(_recordLine, col + static_cast<int64_t>(n), "invalid UTF-8 (bytes " + Shown(one) + ")");
+    if (text.IsEmpty()) Fail(_fieldLine, col + static_cast<int64_t>(n), "invalid UTF-8 (bytes " + Shown(one) + ")");
     if (ZorEncodeToUTF8(text.CStr(), &back) != one)
-      Fail(_recordLine, col + static_cast<int64_t>(n), "the character " + one + " has no cp1252 form");
+      Fail(_fieldLine, col + static_cast<int64_t>(n), "the character " + one + " has no cp1252 form");
     i += one.size();
   }
-  Fail(_recordLine, col, "invalid UTF-8");
+  Fail(_fieldLine, col, "invalid UTF-8");
   return {};
 }
 
 void CsvReader::EndField(std::vector<std::string>* fields) {
   if (_headerWidth && fields->size() >= _headerWidth)
-    Fail(_line, _fieldCol, "more fields than the header's " + std::to_string(_headerWidth));
-  fields->push_back(Convert(_raw, _fieldCol));
+    Fail(_fieldLine, _fieldCol, "more fields than the header's " + std::to_string(_headerWidth));
+  fields->push_back(Convert(_raw));
 }
 
 bool CsvReader::Next(std::vector<std::string>* fields) {
@@ -131,14 +132,14 @@ bool CsvReader::Next(std::vector<std::string>* fields) {
   if (Peek() == EOF) return false;
   _recordLine = _line;
   for (;;) {
+    _fieldLine = _line;
     _fieldCol = _col;
     _raw.clear();
     int c = Get();
     if (c == '"') {
-      const int64_t startLine = _line;
       for (;;) {
         c = Get();
-        if (c == EOF) Fail(startLine, _fieldCol, "quoted field without its closing quote");
+        if (c == EOF) Fail(_fieldLine, _fieldCol, "quoted field without its closing quote");
         if (c == '"') {
           if (Peek() != '"') break;
           Get();

@@ -55,7 +55,7 @@ class CsvReader {
   int Peek();
   void Fail(int64_t line, int64_t col, const std::string& what) const;
   void EndField(std::vector<std::string>* fields);
-  std::string Convert(const std::string& raw, int64_t col) const;
+  std::string Convert(const std::string& raw) const;
 
   std::FILE* _in;
   std::string _name;
@@ -65,7 +65,7 @@ class CsvReader {
   uint64_t _offset = 0;
   int64_t _line = 1, _col = 1;  // of the next byte
   int64_t _recordLine = 0;
-  int64_t _fieldCol = 1;        // where the current field began
+  int64_t _fieldLine = 1, _fieldCol = 1;  // where the current field began
   size_t _headerWidth = 0;      // 0 until the header is read
   std::string _raw;             // the current field's bytes
 };

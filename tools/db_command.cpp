@@ -630,15 +630,59 @@ void RunSteps(ZorDBase* db, ZorVerif* v) {
   }
 }
 
+// A copy of the file (and of its journal, if a crash left one) in the
+// temporary folder, removed at the end. A check without --repair examines
+// the copy: the tables' link checks run inside a write transaction, which a
+// file opened read-only refuses, and the user's file must not change.
+class ScratchCopy {
+ public:
+  explicit ScratchCopy(const ZorFsa& from) {
+    ZorFsaCmd::S_OpenTempo(&_path, "zorvane-check-", ".zdb");
+    ZorFsaCmd(&_path).Remove();  // a unique name; Copy wants no file there
+    ZorFsaCmd::Copy(&from, &_path);
+    string text;
+    ZorFsa journal, copyJournal;
+    journal.InitFromPath((std::string(from.GetPath(ZorFsaPathInternal, &text)) + ".zbj").c_str());
+    if (ZorFsaCmd(&journal, ZorFsaCmdQuiet).Exists()) {
+      copyJournal.InitFromPath((std::string(_path.GetPath(ZorFsaPathInternal, &text)) + ".zbj").c_str());
+      ZorFsaCmd::Copy(&journal, &copyJournal);
+    }
+  }
+  ~ScratchCopy() {
+    string text;
+    ZorFsa journal;
+    journal.InitFromPath((std::string(_path.GetPath(ZorFsaPathInternal, &text)) + ".zbj").c_str());
+    ZorFsaCmd(&journal, ZorFsaCmdQuiet).Remove();
+    ZorFsaCmd(&_path, ZorFsaCmdQuiet).Remove();
+  }
+  const ZorFsa& Path() const { return _path; }
+
+ private:
+  ZorFsa _path;
+};
+
+// A text about the scratch copy, made to name the file.
+std::string NamingFile(std::string text, const ScratchCopy* copy, const ZorFsa& path) {
+  if (!copy) return text;
+  const std::string from = PathText(copy->Path()), to = PathText(path);
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
 int RunCheck(const DbArgs& a) {
   const ZorFsa path = ToolPath(a.path, PathUse::kFile);
   ZorFsa backup;
   if (a.repair && !a.noBackup) backup = Backup(a, path);
+  std::unique_ptr<ScratchCopy> copy;
+  if (!a.repair) copy = std::make_unique<ScratchCopy>(path);
   Db db;
   try {
-    db.Open(path, kZorDbOpenRepair | (a.repair ? 0u : uint32_t{kZorDbOpenRdOnly}));
-  } catch (...) {
+    db.Open(copy ? copy->Path() : path, kZorDbOpenRepair);
+  } catch (const ZorException& e) {
     if (backup.IsInit()) ZorFsaCmd(&backup, ZorFsaCmdQuiet).Remove();  // nothing was repaired
+    string text;
+    if (copy) throw ToolError{a.path, NamingFile(Utf8(e.ToString(&text)), copy.get(), path)};
     throw;
   }
   ZorVerif v;
@@ -654,7 +698,7 @@ int RunCheck(const DbArgs& a) {
   ZorSetCheckLevel(level);
   db.Close();
   string text;
-  std::fputs(Utf8(v.GetText(&text)).c_str(), stdout);
+  std::fputs(NamingFile(Utf8(v.GetText(&text)), copy.get(), path).c_str(), stdout);
   if (backup.IsInit()) std::printf("backup before the repair: %s\n", PathText(backup).c_str());
   return v.GetNbFault() == 0 ? 0 : 1;
 }
