@@ -484,7 +484,10 @@ void ImportRows(ZorDBase* db, const DbArgs& a, bool keepsRows, int64_t* rows) {
   if (progress) progress->Begin(ZorDecodefromUTF8(("importing " + a.csv).c_str(), &title), FileSize(a.csv));
   uint64_t shown = reader.Offset();
   const int64_t before = *rows;
-  auto kept = [&] { return keepsRows ? " (" + std::to_string(*rows - before) + " rows before it were imported)" : ""; };
+  auto kept = [&]() -> std::string {
+    const int64_t n = *rows - before;
+    return keepsRows ? " (" + std::to_string(n) + (n == 1 ? " row" : " rows") + " before it imported)" : "";
+  };
   while (true) {
     db->StartTransaction();
     int64_t n = 0;
@@ -628,9 +631,20 @@ void RunSteps(ZorDBase* db, ZorVerif* v) {
   db->GetDutList(&steps, kAllSteps);
   std::vector<int32_t> codes;
   for (bool ok = steps.First(); ok; ok = steps.Next()) codes.push_back(steps.GetValLong(2));
-  for (int32_t code : codes) {
+  string title, text;
+  for (size_t i = 0; i < codes.size(); ++i) {
     PollBreak();
-    db->RunDut(code, kAllSteps, v, 0, nullptr);
+    const int32_t sections = v->GetNbSection();
+    try {
+      db->RunDut(codes[i], kAllSteps, v, 0, nullptr);
+    } catch (const ZorEBasic& e) {
+      // A step that cannot finish (a description block it cannot read) is
+      // a fault of its own; the other steps still run.
+      if (e.GetError() == ZorErr(1, 1000)) throw;
+      steps.ReadN(static_cast<int32_t>(i) + 1);
+      if (v->GetNbSection() == sections) v->AddSection(steps.GetValStr(1, &title));
+      v->AddItem(kZorVerifIrreparable, e.ToString(&text));
+    }
   }
 }
 
@@ -674,19 +688,13 @@ std::string NamingFile(std::string text, const ScratchCopy* copy, const ZorFsa& 
   return text;
 }
 
-int RunCheck(const DbArgs& a) {
-  const ZorFsa path = ToolPath(a.path, PathUse::kFile);
-  ZorFsa backup;
-  if (a.repair && !a.noBackup) backup = Backup(a, path);
-  std::unique_ptr<ScratchCopy> copy;
-  if (!a.repair) copy = std::make_unique<ScratchCopy>(path);
+// The steps on the file that `path` names (the user's or its copy).
+int CheckSteps(const DbArgs& a, const ZorFsa& path, const ScratchCopy* copy, const ZorFsa& backup) {
   Db db;
   try {
-    db.Open(copy ? copy->Path() : path, kZorDbOpenRepair);
-  } catch (const ZorException& e) {
+    db.Open(path, kZorDbOpenRepair);
+  } catch (...) {
     if (backup.IsInit()) ZorFsaCmd(&backup, ZorFsaCmdQuiet).Remove();  // nothing was repaired
-    string text;
-    if (copy) throw ToolError{a.path, NamingFile(Utf8(e.ToString(&text)), copy.get(), path)};
     throw;
   }
   ZorVerif v;
@@ -702,9 +710,25 @@ int RunCheck(const DbArgs& a) {
   ZorSetCheckLevel(level);
   db.Close();
   string text;
-  std::fputs(NamingFile(Utf8(v.GetText(&text)), copy.get(), path).c_str(), stdout);
+  std::fputs(NamingFile(Utf8(v.GetText(&text)), copy, ToolPath(a.path, PathUse::kFile)).c_str(), stdout);
   if (backup.IsInit()) std::printf("backup before the repair: %s\n", PathText(backup).c_str());
   return v.GetNbFault() == 0 ? 0 : 1;
+}
+
+int RunCheck(const DbArgs& a) {
+  const ZorFsa path = ToolPath(a.path, PathUse::kFile);
+  ZorFsa backup;
+  if (a.repair) {
+    if (!a.noBackup) backup = Backup(a, path);
+    return CheckSteps(a, path, nullptr, backup);
+  }
+  ScratchCopy copy(path);
+  try {
+    return CheckSteps(a, copy.Path(), &copy, backup);
+  } catch (const ZorException& e) {
+    if (e.GetError() == ZorErr(1, 1000)) throw;
+    throw ToolError{PathText(path), NamingFile(ErrorText("db check", e, PathText(copy.Path())), &copy, path)};
+  }
 }
 
 int RunCompact(const DbArgs& a) {
