@@ -7,7 +7,7 @@
 //   zorvane db check FILE [--repair [--no-backup]]
 //   zorvane db compact FILE
 //   zorvane db dump FILE --table T [--index N]
-//   zorvane db import-csv FILE --table T CSV [--encoding E] [--sep S]
+//   zorvane db import-csv FILE --table T CSV [--encoding E] [--sep S] [--batch N]
 //   zorvane db export-csv FILE --table T CSV [--encoding E] [--sep S] [--index N]
 //
 // A table T is named by its number or its name (ignoring case).
@@ -39,10 +39,13 @@
 // as it is); an unknown column or a value a field refuses is an error that
 // names the line.
 //
-// info, tables, dump and export open the file read-only; check opens it in
-// repair mode (read-only unless --repair), so that a damaged file can still
-// be examined; --repair first copies it to FILE.bak, as `bfile check` does.
-// Changes open the file with copy-on-write commits.
+// info, tables, dump and export open the file read-only. check runs every
+// verification step in repair mode (damaged files open), each into one
+// report; a step that cannot finish is a fault of its own. Without --repair
+// it examines a scratch copy (the tables' link checks run inside a write
+// transaction, which a read-only file refuses, and the user's file must not
+// change); --repair first copies the file to FILE.bak, as `bfile check`
+// does. Changes open the file with copy-on-write commits.
 //
 // Exit codes: 0 success, 1 faults found (check) or a failure, 2 usage, 130
 // cancelled by Ctrl-C.
