@@ -270,6 +270,11 @@ bool SetValue(ZorTable* t, int32_t f, const std::string& text) {
     date d;
     return ParseIsoDate(text, &d) && t->SetValDate(f, d);
   }
+  if (phys == kZorPhysTypeAnsiString && !(t->GetFieldFlags(f) & kZorTblFfDyna)) {
+    // The record buffer would cut a longer text without a word.
+    int32_t len = 0, offset = 0, size = 0;
+    if (t->GetFieldInfo(f, &len, &offset, &size) && text.size() > static_cast<size_t>(len)) return false;
+  }
   return t->SetValStr(f, text.c_str());
 }
 
