@@ -9,11 +9,11 @@
 // once each (write, update, delete): only library errors may come out, no
 // crash, leak or endless loop.
 //
-// Input: patches of [block selector][offset lo][offset hi][n] + n bytes;
-// the offset is taken modulo the block's size + 16 (a write past the end
-// grows the block); bit 7 of n cuts the block at the offset instead.
+// Input: the patches of fuzz/block_patch.h. Each table's links are then
+// checked and repaired as a database's verification does.
 #include <zorvane/zorvane.h>
 
+#include "fuzz/block_patch.h"
 #include "fuzz/mem_stream.h"
 #include "tables/store/store_bfile_internal.h"
 #include "tests/support/table_bfile_kit.h"
@@ -103,30 +103,6 @@ std::vector<int32_t> TableBlocks(ZorBFile* f) {
   return ids;
 }
 
-void Patch(ZorBFile* f, const uint8_t* data, size_t size) {
-  const std::vector<int32_t> ids = TableBlocks(f);
-  if (ids.empty()) return;
-  f->StartTransaction();
-  for (size_t at = 0; at + 4 <= size;) {
-    const int32_t id = ids[data[at] % ids.size()];
-    const uint32_t offset = data[at + 1] | uint32_t{data[at + 2]} << 8;
-    const bool cut = data[at + 3] & 0x80;
-    const size_t n = std::min<size_t>(data[at + 3] & 0x7F, size - at - 4);
-    ZorHandle h;
-    f->BReadCopy(id, &h);
-    const uint32_t len = h.GetSize(), pos = offset % (len + 16);
-    if (cut) {
-      h.SetSize(std::min(pos, len));
-    } else if (n) {
-      if (pos + n > len) h.SetSizeZ(static_cast<uint32_t>(pos + n));
-      memcpy(static_cast<uint8_t*>(h.GetDatas()) + pos, data + at + 4, n);
-    }
-    f->BWriteCopy(id, &h, 0);
-    at += 4 + (cut ? 0 : n);
-  }
-  f->EndTransaction();
-}
-
 // Every way of reading, each loop capped.
 void Walk(ZorTable* t) {
   for (int32_t index = 0; index <= t->GetNbIndex(); ++index) {
@@ -171,6 +147,9 @@ void Exercise(zortest::BFileTables* base, int32_t table) {
   ZorVerif report;
   report.Init(false, 0);
   Try([&] { dynamic_cast<ZorTSBFile&>(*t.GetStocker()).Verify(&t, &report); });
+  for (const int32_t step : {kZorDutOrphanDyna, kZorDutRecordDyna, kZorDutOrphanBlobs, kZorDutDeleted}) {
+    Try([&] { dynamic_cast<ZorTSBFile&>(*t.GetStocker()).CheckLinks(&t, step, &report, true); });
+  }
   Try([&] { t.Raz(), t.SetValLong(1, 500), t.SetValStr(2, "NEW"), t.SetValStr(3, "dyna"), t.Write(); });
   Try([&] { if (t.First()) t.SetValStr(2, "UPD"), t.UpDate(); });
   Try([&] { if (t.Last()) t.Delete(); });
@@ -184,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemStream stream(BaseImage());
   ZorBFile f;
   f.OpenOnStream(&stream, nullptr, 0, 16, -1, -1);
-  Patch(&f, data, size);
+  fuzz_support::PatchBlocks(&f, TableBlocks(&f), data, size);
   zortest::BFileTables base(&f);
   Exercise(&base, kSeqTable);
   Exercise(&base, kSmallTable);

@@ -46,7 +46,6 @@ namespace {
 struct Languages {
   std::mutex mutex;
   std::map<int32_t, int32_t> byModule;
-  ZorDepListFiller filler = nullptr;
 };
 
 Languages& TheLanguages() {
@@ -155,26 +154,6 @@ int32_t ZorGetDepIds(int32_t id, ZorBGet* out, bool recursive) {
   }
   for (int32_t dep : seen) out->Ins(0, &dep);
   return static_cast<int32_t>(seen.size());
-}
-
-ZorDepListFiller ZorSetDepListFiller(ZorDepListFiller filler) {
-  Languages& langs = TheLanguages();
-  std::lock_guard<std::mutex> lock(langs.mutex);
-  std::swap(langs.filler, filler);
-  return filler;
-}
-
-bool ZorGetDepList(int32_t id, ZorTable* out, bool recursive) {
-  ZorDepListFiller filler;
-  {
-    Languages& langs = TheLanguages();
-    std::lock_guard<std::mutex> lock(langs.mutex);
-    filler = langs.filler;
-  }
-  if (!filler) return false;
-  ZorBGet ids;
-  const int32_t n = ZorGetDepIds(id, &ids, recursive);
-  return filler(out, n ? static_cast<const int32_t*>(ids[1]) : nullptr, n);
 }
 
 bool ZorIsZorModule(const char* file) {

@@ -201,6 +201,21 @@ class ZOR_API ZorDBase : public iZorLockable {
   bool _ownedByGuard = false;
 };
 
+// One transaction of a database around a piece of work: Commit ends it
+// and lets a failing commit raise; a scope left by an exception ends it
+// quietly (what was changed stays for an outer transaction, if any).
+class ZOR_API ZorDbTransaction {
+ public:
+  explicit ZorDbTransaction(ZorDBase* db);
+  ~ZorDbTransaction();
+  ZorDbTransaction(const ZorDbTransaction&) = delete;
+  ZorDbTransaction& operator=(const ZorDbTransaction&) = delete;
+  void Commit();
+
+ private:
+  ZorDBase* _db;
+};
+
 // A database object of a storage kind: kZorTblStorBFile makes a ZorDBFile,
 // kZorTblStorOleDB asks the outside module (module message 76000); any
 // other kind raises (1, 25). With a guard, the guard owns the object.

@@ -10,6 +10,7 @@
 namespace zorvane {
 
 enum : uint32_t {
+  ZorGlobDocTableDeleted = 0x00008,  // a table of the current document's database was deleted
   ZorGlobSafeMode = 0x00020,  // the application runs in safe mode
   ZorGlobFramLog = 0x40000,   // services write their errors to the standard log
 };

@@ -45,4 +45,23 @@ ZOR_API void ZorListTableClear(ZorTable* table);
 // Appends one row, writing only the fields the table has.
 ZOR_API void ZorListTableAdd(ZorTable* table, const sZorListRow& row);
 
+// ------------------------------------------------------------------ listings
+// Each empties `out` (a list table; an uninitialised table is first given
+// the standard description) unless `append`, then adds one row per item and
+// returns the number added.
+//
+// The resources of one type in a module's section, in id order: number =
+// the resource id, name = its file name (ZorGetRsrcFileName).
+ZOR_API int32_t ZorGetRsrcList(ZorTable* out, int32_t module, int32_t type, bool append = false);
+// The messages of a string list: number = the message number, name = its
+// text, code = its symbolic name. With `symbolsOnly`, only the messages
+// that have a symbolic name.
+ZOR_API int32_t ZorGetStringList(int32_t module, int32_t group, ZorTable* out, bool append = false,
+                                 bool symbolsOnly = false);
+// The symbolic names of a string list (ZorGetStringList with symbolsOnly).
+ZOR_API int32_t ZorGetCstList(ZorTable* out, int32_t module, int32_t group, bool append = false);
+// The modules a module depends on (ZorGetDepIds): number = the module id,
+// name = its public name. False when it depends on none.
+ZOR_API bool ZorGetDepList(int32_t id, ZorTable* out, bool recursive);
+
 }  // namespace zorvane

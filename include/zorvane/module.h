@@ -223,11 +223,7 @@ ZOR_API bool ZorGetLangPackFsa(int32_t module, int32_t lang, ZorFsa* out);
 // The module ids the module depends on (its dependency list resource; with
 // `recursive`, their dependencies too, each once, in first-seen order).
 ZOR_API int32_t ZorGetDepIds(int32_t id, ZorBGet* out, bool recursive);
-// The same list into a table, through the filler that the tables subsystem
-// installs; false while none is installed.
-using ZorDepListFiller = bool (*)(ZorTable* out, const int32_t* ids, int32_t count);
-ZOR_API ZorDepListFiller ZorSetDepListFiller(ZorDepListFiller filler);
-ZOR_API bool ZorGetDepList(int32_t id, ZorTable* out, bool recursive);
+// (ZorGetDepList, the same list into a list table: zorvane/list_table.h.)
 // The type-map entries (sZorMType items, sorted by keys) of module `id`, or
 // of every module for id 0; returns their number.
 ZOR_API int32_t ZorFindMTypes(int32_t id, ZorBGet* out);

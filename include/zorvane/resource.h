@@ -141,8 +141,8 @@ ZOR_API void ZorReleaseResource(ZorHandle* h);
 // ------------------------------------------------------------------ listings
 // The resources of one type that a module's section holds, in id order:
 // `visit` is called with each id and may stop the walk by returning false.
-// Returns the number visited. (The table forms, ZorGetRsrcList and
-// ZorGetCstList, sit on this once tables exist.)
+// Returns the number visited. (The list-table forms, ZorGetRsrcList and
+// ZorGetCstList, are in zorvane/list_table.h.)
 using ZorRsrcVisitor = bool (*)(void* context, int32_t id);
 ZOR_API int32_t ZorForEachRsrc(int32_t module, int32_t type, ZorRsrcVisitor visit, void* context);
 

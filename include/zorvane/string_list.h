@@ -59,8 +59,8 @@ class ZOR_API ZorStringList {
 // Every message of a list, in number order: `visit` receives the number,
 // the text, the symbolic name ("" when none) and may stop the walk by
 // returning false. Returns the number of messages visited; 0 when the list
-// does not exist. (ZorGetStringList fills a table from this once tables
-// exist.)
+// does not exist. (ZorGetStringList, the list-table form, is in
+// zorvane/list_table.h.)
 using ZorStringVisitor = bool (*)(void* context, int32_t id, const char* text, const char* symbol);
 ZOR_API int32_t ZorForEachString(int32_t module, int32_t group, ZorStringVisitor visit, void* context);
 

@@ -96,6 +96,9 @@ class ZOR_API ZorTSBFile : public ZorTableStocker {
   void BlobDelete(ZorTable* table, int32_t field, uint32_t ref) override;
   int32_t BlobInfo(ZorTable* table, int32_t field, uint32_t ref) override;
   bool Upgrade(sZorUpgrade* upgrade) override;
+  // Rewrites the table into new blocks from its readable records, keeping
+  // their ids' counter (what a repair of damaged indexes also does).
+  bool Reorg(ZorTable* table, bool showProgress) override;
   int32_t GetNbUser(ZorTable* table) override;
 
   // given when not 0, else max(1, budget / itemSize); 1 for item size 0.
@@ -175,7 +178,6 @@ class ZOR_API ZorTSBFileSeqIx : public ZorTSBFile {
   void PrimUpd(ZorTable* table, bool dynaChanged) override;
   void PrimDel(ZorTable* table) override;
   void PrimEmpty(ZorTable* table) override;
-  bool Reorg(ZorTable* table, bool showProgress) override;
   int32_t GetNbDelRec(ZorTable* table) override;
   bool Verify(ZorTable* table, ZorVerif* report) override;
 

@@ -117,45 +117,42 @@ void ZorDBase::CreateEnumAuto(int32_t module, ZorVerif* verif) { CreateAuto(modu
 void ZorDBase::CreateAuto(int32_t module, ZorVerif* verif, bool enums) {
   CheckWritable();
   DropVPrecCache();
-  StartTransaction();
-  try {
-    string title, name;
-    if (module == 0) {
-      const std::vector<int32_t> modules = ModuleIds();
-      ZorProgress progress;
-      progress.Begin(Text(enums ? kTxtCreateEnums : kTxtCreateTables, &title), static_cast<int64_t>(modules.size()));
-      for (int32_t m : modules) {
-        if (m != 0) CreateAuto(m, verif, enums);
-        progress.Step();
-      }
-      progress.End();
-    } else {
-      ZorGetModuleName(module, ZorNamePublic, &name);
-      if (verif) verif->AddSectionMsg(1, kGroup, kTxtModuleSection, name.CStr());
-      const std::vector<int32_t> numbers = RsrcNumbers(module, enums);
-      ZorProgress progress;
-      progress.Begin(Text(enums ? kTxtCreateEnums : kTxtCreateTables, &title), static_cast<int64_t>(numbers.size()));
-      for (int32_t number : numbers) {
-        ZorTableDesc desc;
-        if (!DescFromRsrc(module, number, enums, &desc)) continue;
-        progress.SetTitle(desc.GetName(&name));
-        progress.Step();
-        PatchDesc(&desc, kPatchCreate | (enums ? kPatchEnum : 0));
-        const bool wanted = enums || (desc.GetFlags() & kZorTblTfDocAutoCreate) != 0;
-        eZorTblStor kind = desc.GetStorage();
-        if (kind == kZorTblStorDoc) kind = GetStorage();
-        const int64_t key = KeyOf(desc, enums);
-        if (!wanted || kind != GetStorage() || (enums ? IsEnumExist(key) : IsTableExist(key))) continue;
-        enums ? CreateEnum(desc.GetHandle()) : CreateTable(desc.GetHandle());
-        if (verif) verif->AddItemMsg(kZorVerifNote, 0, 0, 1, kGroup, kTxtCreated, desc.GetName(&name));
-      }
-      progress.End();
+  ZorDbTransaction txn(this);
+  string title, name;
+  if (module == 0) {
+    const std::vector<int32_t> modules = ModuleIds();
+    ZorProgress progress;
+    progress.Begin(Text(enums ? kTxtCreateEnums : kTxtCreateTables, &title), static_cast<int64_t>(modules.size()));
+    for (int32_t m : modules) {
+      if (m != 0) CreateAuto(m, verif, enums);
+      progress.Step();
     }
-  } catch (...) {
-    EndTransaction();
-    throw;
+    progress.End();
+  } else {
+    ZorGetModuleName(module, ZorNamePublic, &name);
+    if (verif) verif->AddSectionMsg(1, kGroup, kTxtModuleSection, name.CStr());
+    const std::vector<int32_t> numbers = RsrcNumbers(module, enums);
+    ZorProgress progress;
+    progress.Begin(Text(enums ? kTxtCreateEnums : kTxtCreateTables, &title), static_cast<int64_t>(numbers.size()));
+    for (int32_t number : numbers) {
+      ZorTableDesc desc;
+      if (!DescFromRsrc(module, number, enums, &desc)) continue;
+      progress.SetTitle(desc.GetName(&name));
+      progress.Step();
+      PatchDesc(&desc, kPatchCreate | (enums ? kPatchEnum : 0));
+      // Every enumeration is kept; a table when it asks for it, in this
+      // database's storage kind (1 standing for it).
+      eZorTblStor kind = desc.GetStorage();
+      if (kind == kZorTblStorDoc) kind = GetStorage();
+      const bool wanted = enums || ((desc.GetFlags() & kZorTblTfDocAutoCreate) != 0 && kind == GetStorage());
+      const int64_t key = KeyOf(desc, enums);
+      if (!wanted || (enums ? IsEnumExist(key) : IsTableExist(key))) continue;
+      enums ? CreateEnum(desc.GetHandle()) : CreateTable(desc.GetHandle());
+      if (verif) verif->AddItemMsg(kZorVerifNote, 0, 0, 1, kGroup, kTxtCreated, desc.GetName(&name));
+    }
+    progress.End();
   }
-  EndTransaction();
+  txn.Commit();
 }
 
 // ------------------------------------------------------------------ upgrade
@@ -242,20 +239,15 @@ void ZorDBase::UpgradeAuto(int32_t module, uint32_t flags, ZorVerif* verif, bool
   }
   if (keys.empty()) return;
   string title;
-  StartTransaction();
-  try {
-    ZorProgress progress;
-    progress.Begin(Text(enums ? kTxtUpgradeEnums : kTxtUpgradeTitle, &title), static_cast<int64_t>(keys.size()));
-    for (int64_t key : keys) {
-      UpgradeFromRsrc(key, flags, verif, enums);
-      progress.Step();
-    }
-    progress.End();
-  } catch (...) {
-    EndTransaction();
-    throw;
+  ZorDbTransaction txn(this);
+  ZorProgress progress;
+  progress.Begin(Text(enums ? kTxtUpgradeEnums : kTxtUpgradeTitle, &title), static_cast<int64_t>(keys.size()));
+  for (int64_t key : keys) {
+    UpgradeFromRsrc(key, flags, verif, enums);
+    progress.Step();
   }
-  EndTransaction();
+  progress.End();
+  txn.Commit();
 }
 
 void ZorDBase::UpdateAuto(int32_t module, bool createTables, bool createEnums, bool showProgress) {
@@ -271,17 +263,12 @@ void ZorDBase::UpdateAuto(int32_t module, bool createTables, bool createEnums, b
     progress.SetTitle(Text(id, &text));
     progress.Step();
   };
-  StartTransaction();
-  try {
-    if (createEnums) step(kTxtCreateEnums), CreateEnumAuto(module, nullptr);
-    if (createTables) step(kTxtCreateTables), CreateTableAuto(module, nullptr);
-    step(kTxtUpgradeEnums), UpgradeEnumAuto(module, kUpdateFlags, nullptr);
-    step(kTxtUpgradeTables), UpgradeTableAuto(module, kUpdateFlags, nullptr);
-  } catch (...) {
-    EndTransaction();
-    throw;
-  }
-  EndTransaction();
+  ZorDbTransaction txn(this);
+  if (createEnums) step(kTxtCreateEnums), CreateEnumAuto(module, nullptr);
+  if (createTables) step(kTxtCreateTables), CreateTableAuto(module, nullptr);
+  step(kTxtUpgradeEnums), UpgradeEnumAuto(module, kUpdateFlags, nullptr);
+  step(kTxtUpgradeTables), UpgradeTableAuto(module, kUpdateFlags, nullptr);
+  txn.Commit();
   if (showProgress) progress.End();
 }
 

@@ -190,6 +190,25 @@ void ZorDBase::SetVPrec(int32_t id, eZorLogType type) {
   }
 }
 
+// ------------------------------------------------------------------ transactions
+
+ZorDbTransaction::ZorDbTransaction(ZorDBase* db) : _db(ZorNotNull(db, kSource)) { _db->StartTransaction(); }
+
+ZorDbTransaction::~ZorDbTransaction() {
+  if (!_db) return;
+  try {
+    _db->EndTransaction();
+  } catch (...) {
+    // Leaving through an exception: that exception is the one to report.
+  }
+}
+
+void ZorDbTransaction::Commit() {
+  ZorDBase* db = _db;
+  _db = nullptr;
+  db->EndTransaction();
+}
+
 // ------------------------------------------------------------------ current document
 
 void ZorSetCurDBase(ZorDBase* dba) { gCurrent.store(dba); }

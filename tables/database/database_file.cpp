@@ -13,6 +13,8 @@
 #include <zorvane/event_journal.h>
 #include <zorvane/file_commands.h>
 #include <zorvane/format.h>
+#include <zorvane/global_flags.h>
+#include <zorvane/module.h>
 #include <zorvane/list_table.h>
 #include <zorvane/messages.h>
 #include <zorvane/path.h>
@@ -27,7 +29,7 @@ namespace zorvane {
 namespace {
 
 constexpr char kSource[] = "ZorDBFile";
-constexpr int32_t kErrBadData = 19, kErrBadParam = 23, kErrRdOnly = 24, kErrFIsOpen = 31, kErrBadName = 38,
+constexpr int32_t kErrBadData = 19, kErrBadParam = 23, kErrFIsOpen = 31, kErrBadName = 38,
                   kErrExist = 40, kErrInUse = 45, kErrNoDocPath = 66;
 constexpr int32_t kCacheBlocks = 100;
 constexpr int32_t kCatalogueOwner = -2, kEnumOwner = -3;
@@ -36,6 +38,7 @@ constexpr int32_t kCatalogueItem = 12;  // [type id, 64-bit][block id, 32-bit]
 constexpr int32_t kTxtBadClose = 1, kGroupChecks = 239, kTxtStorageKind = 52, kGroupUpdate = 141;
 constexpr int32_t kMaxOwner = 0x7FFFFFFF;
 constexpr int32_t kUserSlots = 64;  // the header's user array
+constexpr int32_t kDebugModule = 0x30001, kDebugTask = 53000;
 
 [[noreturn]] void Raise(int32_t code, uint32_t line = __builtin_LINE()) {
   ZorRaise({kSource, line}, ZorErr(1, code));
@@ -103,7 +106,9 @@ bool ZorDBFile::OpenBase(const ZorFsa* path, int32_t signature, uint32_t flags) 
   if (_open) CloseBase(ZorBfCloseNormal);
   const bool repair = (flags & kZorDbOpenRepair) != 0;
   const eZorStreamPerm access = (flags & kZorDbOpenRdOnly) ? ZorPermRead : ZorPermReadWrite;
-  const eZorStreamPerm sharing = (flags & kZorDbOpenShared) ? ZorShareReadWrite : ZorShareRead;
+  // A distant file is always shared: others reach it through the server.
+  const bool distant = path->GetPathMedia() == ZorFsaMediaCnx;
+  const eZorStreamPerm sharing = (flags & kZorDbOpenShared) || distant ? ZorShareReadWrite : ZorShareRead;
   const int32_t cache = (flags & kZorDbOpenAutoCache) ? -1 : kCacheBlocks;
   _file->Open(path, access, sharing, BFileFlags(flags), cache, kZorDbFileType, repair ? -1 : signature);
   _openFlags = flags;
@@ -207,9 +212,13 @@ void ZorDBFile::SetName(const char* name) {
   OpenBase(&to, signature, flags);
 }
 
+// The debugging task belongs to an outside module; without it there is
+// nothing to run.
 void ZorDBFile::OpenDebug() {
-  // The debugging task belongs to an outside module; without one there is
-  // nothing to run.
+  ZorLock guard;
+  if (ZorModule* module = ZorGetModule(kDebugModule, &guard)) {
+    module->HandleTask(static_cast<eZorTaskSel>(kDebugTask), 0, 0, 0, nullptr, this);
+  }
 }
 
 void ZorDBFile::GetBckInfo(ZorTxtList* list) {
@@ -232,14 +241,9 @@ void ZorDBFile::CreateTable(ZorHandle* description) {
   }
   const int64_t tid = desc.GetTId();
   if (IsTableExist(tid)) Raise(kErrExist);
-  _file->StartTransaction();
-  try {
-    ZorWriteTableDescBlock(_file, tid, desc.GetHandle());
-  } catch (...) {
-    _file->EndTransaction();
-    throw;
-  }
-  _file->EndTransaction();
+  ZorDbTransaction txn(this);
+  ZorWriteTableDescBlock(_file, tid, desc.GetHandle());
+  txn.Commit();
   DropVPrecCache();
 }
 
@@ -256,14 +260,10 @@ void ZorDBFile::DelTable(int64_t tableId) {
   if (const int32_t desc = _file->BGetOTBlockId(owner, kZorTbBlkDesc, 0); desc && _file->BUsed(desc) > 0) {
     Raise(kErrInUse);
   }
-  _file->StartTransaction();
-  try {
-    _file->BMultiDelete(owner, ZorBfAnyType);
-  } catch (...) {
-    _file->EndTransaction();
-    throw;
-  }
-  _file->EndTransaction();
+  if (ZorGetCurDBase() == this) ZorSetGlobalFlags(ZorGlobDocTableDeleted, ZorGlobDocTableDeleted);
+  ZorDbTransaction txn(this);
+  _file->BMultiDelete(owner, ZorBfAnyType);
+  txn.Commit();
   DropVPrecCache();
 }
 
@@ -285,14 +285,9 @@ void ZorDBFile::SetTableHandle(int64_t tableId, ZorHandle* description) {
   CheckWritable();
   const int32_t id = _file->BGetOTBlockId(ZorTableOwner(tableId), kZorTbBlkDesc, 0);
   if (!id) Raise(kErrBadParam);
-  _file->StartTransaction();
-  try {
-    _file->BWriteCopy(id, description, 0);
-  } catch (...) {
-    _file->EndTransaction();
-    throw;
-  }
-  _file->EndTransaction();
+  ZorDbTransaction txn(this);
+  _file->BWriteCopy(id, description, 0);
+  txn.Commit();
   DropVPrecCache();
 }
 
@@ -347,31 +342,26 @@ void ZorDBFile::CreateEnum(ZorHandle* description) {
   const int64_t typeId = desc.GetTypeId();
   int32_t block = 0, at = 0;
   if (FindEnum(typeId, &block, &at)) Raise(kErrExist);
-  _file->StartTransaction();
-  try {
-    ZorBGet catalogue(0, kCatalogueItem);
-    int32_t catalogueId = CatalogueBlock();
-    if (catalogueId) {
-      ZorHandle h;
-      _file->BReadCopy(catalogueId, &h);
-      catalogue.Init(&h);
-    } else {
-      catalogue.Init();
-      catalogueId = _file->BCreate(catalogue.GetHandle(), kCatalogueOwner, 0, kCatalogueRoom, true);
-    }
-    ZorHandle copy;
-    copy.Copy(desc.GetHandle());
-    const int32_t id = _file->BCreate(&copy, kEnumOwner, 0, EnumCapacity(copy.GetSize()), true);
-    uint8_t item[kCatalogueItem];
-    platform::PutLE64(item, static_cast<uint64_t>(typeId));
-    platform::PutLE32(item + 8, static_cast<uint32_t>(id));
-    catalogue.Ins(at == 0 ? 0 : -at, item);
-    _file->BWriteCopy(catalogueId, catalogue.GetHandle(), kCatalogueRoom);
-  } catch (...) {
-    _file->EndTransaction();
-    throw;
+  ZorDbTransaction txn(this);
+  ZorBGet catalogue(0, kCatalogueItem);
+  int32_t catalogueId = CatalogueBlock();
+  if (catalogueId) {
+    ZorHandle h;
+    _file->BReadCopy(catalogueId, &h);
+    catalogue.Init(&h);
+  } else {
+    catalogue.Init();
+    catalogueId = _file->BCreate(catalogue.GetHandle(), kCatalogueOwner, 0, kCatalogueRoom, true);
   }
-  _file->EndTransaction();
+  ZorHandle copy;
+  copy.Copy(desc.GetHandle());
+  const int32_t id = _file->BCreate(&copy, kEnumOwner, 0, EnumCapacity(copy.GetSize()), true);
+  uint8_t item[kCatalogueItem];
+  platform::PutLE64(item, static_cast<uint64_t>(typeId));
+  platform::PutLE32(item + 8, static_cast<uint32_t>(id));
+  catalogue.Ins(at == 0 ? 0 : -at, item);
+  _file->BWriteCopy(catalogueId, catalogue.GetHandle(), kCatalogueRoom);
+  txn.Commit();
   DropVPrecCache();
 }
 
@@ -380,25 +370,20 @@ void ZorDBFile::DelEnum(int64_t typeId) {
   int32_t block = 0, at = 0;
   if (!FindEnum(typeId, &block, &at)) return;
   if (_file->BUsed(block) > 1) Raise(kErrInUse);
-  _file->StartTransaction();
-  try {
-    const int32_t catalogueId = CatalogueBlock();
-    ZorHandle h;
-    _file->BReadCopy(catalogueId, &h);
-    ZorBGet catalogue(0, kCatalogueItem);
-    catalogue.Init(&h);
-    catalogue.Del(at);
-    if (_file->BExist(block, nullptr)) _file->BDelete(block);
-    if (catalogue.GetNbItem() == 0) {
-      _file->BDelete(catalogueId);
-    } else {
-      _file->BWriteCopy(catalogueId, catalogue.GetHandle(), kCatalogueRoom);
-    }
-  } catch (...) {
-    _file->EndTransaction();
-    throw;
+  ZorDbTransaction txn(this);
+  const int32_t catalogueId = CatalogueBlock();
+  ZorHandle h;
+  _file->BReadCopy(catalogueId, &h);
+  ZorBGet catalogue(0, kCatalogueItem);
+  catalogue.Init(&h);
+  catalogue.Del(at);
+  if (_file->BExist(block, nullptr)) _file->BDelete(block);
+  if (catalogue.GetNbItem() == 0) {
+    _file->BDelete(catalogueId);
+  } else {
+    _file->BWriteCopy(catalogueId, catalogue.GetHandle(), kCatalogueRoom);
   }
-  _file->EndTransaction();
+  txn.Commit();
   DropVPrecCache();
 }
 
@@ -420,14 +405,9 @@ void ZorDBFile::SetEnumHandle(int64_t typeId, ZorHandle* description) {
   CheckWritable();
   int32_t block = 0, at = 0;
   if (!FindEnum(typeId, &block, &at) || !_file->BExist(block, nullptr)) Raise(kErrBadParam);
-  _file->StartTransaction();
-  try {
-    _file->BWriteCopy(block, description, 0);
-  } catch (...) {
-    _file->EndTransaction();
-    throw;
-  }
-  _file->EndTransaction();
+  ZorDbTransaction txn(this);
+  _file->BWriteCopy(block, description, 0);
+  txn.Commit();
   DropVPrecCache();
 }
 

@@ -65,10 +65,6 @@ const Step* StepOf(int32_t code) {
   return nullptr;
 }
 
-int64_t TableIdOfOwner(int32_t owner) {
-  return (int64_t{owner / 512} << 32) | (int64_t{owner % 256} << 16);
-}
-
 // The table ids to check: the one given, or every stored table.
 std::vector<int64_t> TablesToCheck(ZorDBase* db, int64_t tableId) {
   if (tableId) return {tableId};
@@ -190,14 +186,9 @@ class StorageChecker {
   }
 
   void DeleteBlock(int32_t id) {
-    _file->StartTransaction();
-    try {
-      _file->BDelete(id);
-    } catch (...) {
-      _file->EndTransaction();
-      throw;
-    }
-    _file->EndTransaction();
+    ZorDbTransaction txn(_db);
+    _file->BDelete(id);
+    txn.Commit();
     if (_verif) _verif->AddItemMsg(kZorVerifRepaired, 0, 0, 1, kGroupChecks, kTxtBlockDeleted, id);
   }
 

@@ -393,4 +393,18 @@ bool ZorTSBFile::Upgrade(sZorUpgrade* upgrade) {
   return true;
 }
 
+bool ZorTSBFile::Reorg(ZorTable* table, bool) {
+  Rep& r = *_rep;
+  r.CheckWritable();
+  ZorTable to;
+  to.Init(table->GetDesc()->GetHandle(), true);
+  std::vector<int32_t> map(static_cast<size_t>(table->GetNbField()) + 1);
+  for (size_t f = 1; f < map.size(); ++f) map[f] = static_cast<int32_t>(f);
+  sZorUpgrade upgrade{table, &to, map.data(), kZorUpgCopy | kZorUpgKeepIds};
+  Upgrade(&upgrade);
+  ShOpen(table);
+  table->Clear();
+  return true;
+}
+
 }  // namespace zorvane

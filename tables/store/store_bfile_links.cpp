@@ -9,6 +9,7 @@
 // - blobs: every blob block (type -f) must be referred to by field f of a
 //   live record; repair deletes the others.
 // - the deletion cache: the store's own (SeqIx's reusable ids).
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -24,7 +25,7 @@ namespace {
 
 constexpr int32_t kList = 120;
 constexpr int32_t kTxtOrphanDyna = 75, kTxtMissingDyna = 76, kTxtOrphanBlob = 77, kTxtRepaired = 79;
-constexpr int32_t kStepOrphanDyna = 0x23, kStepRecordDyna = 0x24, kStepOrphanBlobs = 0x25, kStepDeleted = 0x26;
+constexpr int32_t kStepOrphanDyna = 0x23, kStepOrphanBlobs = 0x25, kStepDeleted = 0x26;
 constexpr uint32_t kCellHeader = 16;  // kind | line | column | size
 
 using Cell = std::pair<int32_t, int32_t>;  // block, line
@@ -128,12 +129,17 @@ bool ZorTSBFile::CheckLinks(ZorTable* table, int32_t step, ZorVerif* report, boo
   ZorNotNull(table, kSource);
   Rep& r = *_rep;
   if (!r.dir.IsInit()) return true;
-  if (repair) r.CheckWritable();
-  Txn txn(r.file);
+  // Checking only reads (a read-only file can be checked); repairing is
+  // one transaction.
+  std::optional<Txn> txn;
+  if (repair) {
+    r.CheckWritable();
+    txn.emplace(r.file);
+  }
   r.LoadDir();
   if (step == kStepDeleted) {
     const bool sound = CheckDeleted(report, repair);
-    txn.Commit();
+    if (txn) txn->Commit();
     return sound;
   }
   LinkChecker check(r, table, report, repair);
@@ -162,7 +168,7 @@ bool ZorTSBFile::CheckLinks(ZorTable* table, int32_t step, ZorVerif* report, boo
   if (step == kStepOrphanDyna) check.OrphanDyna(used);
   if (step == kStepOrphanBlobs) check.OrphanBlobs(used);
   check.Repaired();
-  txn.Commit();
+  if (txn) txn->Commit();
   return check.ok();
 }
 

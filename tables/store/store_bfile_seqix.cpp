@@ -700,20 +700,6 @@ int32_t ZorTSBFileSeqIx::GetNbDelRec(ZorTable*) {
 
 // The records are copied into new blocks in their storage order, which
 // drops the deleted slots; the table is then attached to the new blocks.
-bool ZorTSBFileSeqIx::Reorg(ZorTable* table, bool) {
-  Rep& r = *_rep;
-  r.CheckWritable();
-  ZorTable to;
-  to.Init(table->GetDesc()->GetHandle(), true);
-  std::vector<int32_t> map(static_cast<size_t>(table->GetNbField()) + 1);
-  for (size_t f = 1; f < map.size(); ++f) map[f] = static_cast<int32_t>(f);
-  sZorUpgrade upgrade{table, &to, map.data(), kZorUpgCopy | kZorUpgKeepIds};
-  Upgrade(&upgrade);
-  ShOpen(table);
-  table->Clear();
-  return true;
-}
-
 void ZorTSBFileSeqIx::upgrade(sZorUpgrade* upgrade) {
   sZorUpgrade copy = *upgrade;
   copy.flags |= kZorUpgCopy;

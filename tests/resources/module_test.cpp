@@ -343,15 +343,13 @@ TEST(ModuleTypes, DependencyListEachModuleOnce) {
   EXPECT_EQ(*static_cast<int32_t*>(ids[1]), ZorKernelModuleId);
   EXPECT_EQ(*static_cast<int32_t*>(ids[2]), zortest::kBareId);
   EXPECT_EQ(ZorGetDepIds(zortest::kBareId, &ids, true), 0);
-  EXPECT_FALSE(ZorGetDepList(zortest::kPluginId, nullptr, false));  // no table filler installed
-  static std::vector<int32_t> seen;
-  ZorDepListFiller previous = ZorSetDepListFiller([](ZorTable*, const int32_t* list, int32_t n) {
-    seen.assign(list, list + n);
-    return true;
-  });
-  EXPECT_TRUE(ZorGetDepList(zortest::kPluginId, nullptr, false));
+  ZorTable list;
+  ASSERT_TRUE(ZorGetDepList(zortest::kPluginId, &list, true));
+  std::vector<int32_t> seen;
+  for (bool more = list.First(); more; more = list.Next()) seen.push_back(list.GetValLong(kZorListFieldNumber));
   EXPECT_EQ(seen, (std::vector<int32_t>{ZorKernelModuleId, zortest::kBareId}));
-  ZorSetDepListFiller(previous);
+  EXPECT_FALSE(ZorGetDepList(zortest::kBareId, &list, true));
+  EXPECT_EQ(list.GetNbRecord(), 0);
 }
 
 // A module without a library still has its loose description files: a

@@ -30,6 +30,7 @@ class BFileTables : public zorvane::ZorDBase {
   void EndTransaction() override { _file->EndTransaction(); }
   bool IsTransaction() const override { return _file->CountTransaction() > 0; }
 
+  using zorvane::ZorDBase::CreateTable;
   // Stores desc as table tableId kept in this file (storage kind: block
   // file), inside one transaction.
   void CreateTable(zorvane::ZorTableDesc* desc, int64_t tableId) {

@@ -12,6 +12,7 @@
 
 #include <chrono>
 
+#include "support/event_recorder.h"
 #include "support/block_file_kit.h"
 #include "support/progress_double.h"
 #include "support/recording_ui.h"
@@ -21,21 +22,6 @@ using namespace zortest;
 using zorvane::test::ErrorOf;
 
 namespace {
-
-// Records the events of the journal.
-class EventRecorder : public iZorEventStore {
- public:
-  EventRecorder() { _previous = ZorSetEventStore(this); }
-  ~EventRecorder() override { ZorSetEventStore(_previous); }
-  uint32_t Count() override { return static_cast<uint32_t>(texts.size()); }
-  uint32_t DeleteTypes(int32_t, int32_t) override { return 0; }
-  void Add(const sZorEventRecord& r) override { texts.emplace_back(r.text); }
-  void Empty() override { texts.clear(); }
-  std::vector<std::string> texts;
-
- private:
-  iZorEventStore* _previous = nullptr;
-};
 
 // A check's items as "E text" (fault) / "R text" (repaired) lines.
 std::vector<std::string> Items(ZorBFile& f, bool (ZorBFile::*check)(ZorVerif*), bool repair = false) {
