@@ -40,11 +40,9 @@
 // names the line.
 //
 // info, tables, dump and export open the file read-only. check runs every
-// verification step in repair mode (damaged files open), each into one
-// report; a step that cannot finish is a fault of its own. Without --repair
-// it examines a scratch copy (the tables' link checks run inside a write
-// transaction, which a read-only file refuses, and the user's file must not
-// change); --repair first copies the file to FILE.bak, as `bfile check`
+// verification step in repair mode (damaged files open), read-only unless
+// --repair, each step into one report; a step that cannot finish is a fault
+// of its own. --repair first copies the file to FILE.bak, as `bfile check`
 // does. Changes open the file with copy-on-write commits.
 //
 // Exit codes: 0 success, 1 faults found (check) or a failure, 2 usage, 130
@@ -656,51 +654,13 @@ void RunSteps(ZorDBase* db, ZorVerif* v) {
   }
 }
 
-// A copy of the file (and of its journal, if a crash left one) in the
-// temporary folder, removed at the end. A check without --repair examines
-// the copy: the tables' link checks run inside a write transaction, which a
-// file opened read-only refuses, and the user's file must not change.
-class ScratchCopy {
- public:
-  explicit ScratchCopy(const ZorFsa& from) {
-    ZorFsaCmd::S_OpenTempo(&_path, "zorvane-check-", ".zdb");
-    ZorFsaCmd(&_path).Remove();  // a unique name; Copy wants no file there
-    ZorFsaCmd::Copy(&from, &_path);
-    string text;
-    ZorFsa journal, copyJournal;
-    journal.InitFromPath((std::string(from.GetPath(ZorFsaPathInternal, &text)) + ".zbj").c_str());
-    if (ZorFsaCmd(&journal, ZorFsaCmdQuiet).Exists()) {
-      copyJournal.InitFromPath((std::string(_path.GetPath(ZorFsaPathInternal, &text)) + ".zbj").c_str());
-      ZorFsaCmd::Copy(&journal, &copyJournal);
-    }
-  }
-  ~ScratchCopy() {
-    string text;
-    ZorFsa journal;
-    journal.InitFromPath((std::string(_path.GetPath(ZorFsaPathInternal, &text)) + ".zbj").c_str());
-    ZorFsaCmd(&journal, ZorFsaCmdQuiet).Remove();
-    ZorFsaCmd(&_path, ZorFsaCmdQuiet).Remove();
-  }
-  const ZorFsa& Path() const { return _path; }
-
- private:
-  ZorFsa _path;
-};
-
-// A text about the scratch copy, made to name the file.
-std::string NamingFile(std::string text, const ScratchCopy* copy, const ZorFsa& path) {
-  if (!copy) return text;
-  const std::string from = PathText(copy->Path()), to = PathText(path);
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
-
-// The steps on the file that `path` names (the user's or its copy).
-int CheckSteps(const DbArgs& a, const ZorFsa& path, const ScratchCopy* copy, const ZorFsa& backup) {
+int RunCheck(const DbArgs& a) {
+  const ZorFsa path = ToolPath(a.path, PathUse::kFile);
+  ZorFsa backup;
+  if (a.repair && !a.noBackup) backup = Backup(a, path);
   Db db;
   try {
-    db.Open(path, kZorDbOpenRepair);
+    db.Open(path, kZorDbOpenRepair | (a.repair ? 0u : uint32_t{kZorDbOpenRdOnly}));
   } catch (...) {
     if (backup.IsInit()) ZorFsaCmd(&backup, ZorFsaCmdQuiet).Remove();  // nothing was repaired
     throw;
@@ -718,25 +678,9 @@ int CheckSteps(const DbArgs& a, const ZorFsa& path, const ScratchCopy* copy, con
   ZorSetCheckLevel(level);
   db.Close();
   string text;
-  std::fputs(NamingFile(Utf8(v.GetText(&text)), copy, ToolPath(a.path, PathUse::kFile)).c_str(), stdout);
+  std::fputs(Utf8(v.GetText(&text)).c_str(), stdout);
   if (backup.IsInit()) std::printf("backup before the repair: %s\n", PathText(backup).c_str());
   return v.GetNbFault() == 0 ? 0 : 1;
-}
-
-int RunCheck(const DbArgs& a) {
-  const ZorFsa path = ToolPath(a.path, PathUse::kFile);
-  ZorFsa backup;
-  if (a.repair) {
-    if (!a.noBackup) backup = Backup(a, path);
-    return CheckSteps(a, path, nullptr, backup);
-  }
-  ScratchCopy copy(path);
-  try {
-    return CheckSteps(a, copy.Path(), &copy, backup);
-  } catch (const ZorException& e) {
-    if (e.GetError() == ZorErr(1, 1000)) throw;
-    throw ToolError{PathText(path), NamingFile(ErrorText("db check", e, PathText(copy.Path())), &copy, path)};
-  }
 }
 
 int RunCompact(const DbArgs& a) {
