@@ -12,5 +12,6 @@ void AddChecksumCommand(CLI::App& app, int& exitCode);
 void AddBFileCommand(CLI::App& app, int& exitCode);
 void AddMessagesCommand(CLI::App& app, int& exitCode);
 void AddRsrcCommand(CLI::App& app, int& exitCode);
+void AddDbCommand(CLI::App& app, int& exitCode);
 
 }  // namespace zorvane::tool

@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
   zorvane::tool::AddBFileCommand(app, exitCode);
   zorvane::tool::AddMessagesCommand(app, exitCode);
   zorvane::tool::AddRsrcCommand(app, exitCode);
+  zorvane::tool::AddDbCommand(app, exitCode);
 
   std::signal(SIGINT, OnInterrupt);
   try {

@@ -73,6 +73,20 @@ void PollBreak() {
   if (ZorIsUserBreak()) ZorProgress::S_RaiseCancel("zorvane", __LINE__);
 }
 
+std::string ErrorText(const char* command, const ZorException& e, const std::string& where) {
+  string text;
+  std::string line = Utf8(e.ToString(&text));
+  if (e.GetError() == ZorErr(-1, 32)) line += "\n  another process has the file open; close it there first";
+  if (IsDamage(e.GetError())) {
+    // A database is repaired with its tables; a plain block file by itself.
+    const char* check = std::strncmp(command, "db ", 3) == 0 ? "db" : "bfile";
+    line += std::string("\n  the block file is damaged: `zorvane ") + check + " check --repair " + where +
+            "` repairs what can be repaired; `zorvane bfile salvage " + where +
+            " OUT` copies its sound blocks into a new file";
+  }
+  return line;
+}
+
 int RunReported(const char* command, const std::string& path, const std::function<int()>& run) {
   try {
     return run();
@@ -85,14 +99,7 @@ int RunReported(const char* command, const std::string& path, const std::functio
       Print(command, where, "interrupted");
       return kExitCancelled;
     }
-    string text;
-    std::string line = Utf8(e.ToString(&text));
-    if (e.GetError() == ZorErr(-1, 32)) line += "\n  another process has the file open; close it there first";
-    if (IsDamage(e.GetError()))
-      line += "\n  the block file is damaged: `zorvane bfile check --repair " + where +
-              "` repairs what can be repaired; `zorvane bfile salvage " + where +
-              " OUT` copies its sound blocks into a new file";
-    Print(command, where, line);
+    Print(command, where, ErrorText(command, e, where));
     return kExitFailure;
   } catch (const std::exception& e) {
     Print(command, path, e.what());

@@ -48,6 +48,11 @@ std::string Utf8(const char* cp1252);
 // what the tool's own long loops call.
 void PollBreak();
 
+// The text of a library error about `where` (display form): its own text,
+// then what to do next for a file another process holds or a damaged block
+// file (`zorvane db check --repair` for the db commands).
+std::string ErrorText(const char* command, const ZorException& e, const std::string& where);
+
 // Runs a command and returns its exit code. A failure becomes one line on
 // stderr, "zorvane <command>: <path>: <text>", the path being the one the
 // library error names or else `path`; a damaged block file adds what to do
