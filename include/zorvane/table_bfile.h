@@ -70,6 +70,9 @@ enum : uint32_t {
 
 // The owner of a table's blocks: (module id << 9) + table number.
 ZOR_API int32_t ZorTableOwner(int64_t tableId);
+// The table id of an owner: module id (owner / 512) << 32 | table number
+// (owner mod 256) << 16.
+ZOR_API int64_t ZorTableIdOfOwner(int32_t owner);
 
 // The description block of a table (type 100 of its owner): written with
 // reserve 0, compactable, created when missing; false when the file has none

@@ -55,10 +55,6 @@ int32_t BFileFlags(uint32_t flags) {
   return out;
 }
 
-int64_t TableIdOfOwner(int32_t owner) {
-  return (int64_t{owner / 512} << 32) | (int64_t{owner % 256} << 16);
-}
-
 // Rounds a description's size up to the next whole KiB.
 uint32_t EnumCapacity(uint32_t size) { return (size / 1024 + 1) * 1024; }
 
@@ -303,11 +299,18 @@ void ZorDBFile::GetTableList(ZorTable* out) {
     int32_t owner = 0, size = 0;
     int16_t type = 0;
     if (!_file->GetBlockInfo(id, &owner, &type, &size, nullptr, nullptr)) continue;
-    ZorHandle h;
-    _file->BRead(id, &h);
-    ZorTableDesc desc;
-    desc.BuildFromHdl(&h);
-    ZorListTableAdd(out, {desc.GetName(&name), owner % 256, TableIdOfOwner(owner), nullptr});
+    // A description that cannot be read (a damaged file) is listed without
+    // its name: the verification steps say what is wrong with it.
+    name.Clear();
+    try {
+      ZorHandle h;
+      _file->BRead(id, &h);
+      ZorTableDesc desc;
+      desc.BuildFromHdl(&h);
+      desc.GetName(&name);
+    } catch (const ZorEBasic&) {
+    }
+    ZorListTableAdd(out, {name.CStr(), owner % 256, ZorTableIdOfOwner(owner), nullptr});
   }
 }
 

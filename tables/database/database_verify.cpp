@@ -12,6 +12,7 @@
 // Repairs happen only when the verifier allows them, and the database was
 // opened for writing.
 #include <map>
+#include <string>
 #include <vector>
 
 #include "foundation/errors/raise.h"
@@ -65,15 +66,20 @@ const Step* StepOf(int32_t code) {
   return nullptr;
 }
 
-// The table ids to check: the one given, or every stored table.
-std::vector<int64_t> TablesToCheck(ZorDBase* db, int64_t tableId) {
+// The table ids to check: the one given, or every owner of a description
+// block (read from the directory alone: a description may be damaged).
+std::vector<int64_t> TablesToCheck(ZorBFile* file, int64_t tableId) {
   if (tableId) return {tableId};
-  ZorTable list;
-  ZorListTableInit(&list);
-  db->GetTableList(&list);
-  std::vector<int64_t> ids;
-  for (bool more = list.First(); more; more = list.Next()) ids.push_back(list.GetValQuad(kZorListFieldId));
-  return ids;
+  ZorBGet ids(0, 4);
+  file->BGetID(1, kMaxOwner, kZorTbBlkDesc, kZorTbBlkDesc, &ids, 0, true);
+  std::vector<int64_t> out;
+  for (int32_t i = 1; i <= ids.GetNbItem(); ++i) {
+    int32_t owner = 0;
+    if (file->GetBlockInfo(*static_cast<const int32_t*>(ids[i]), &owner, nullptr, nullptr, nullptr, nullptr)) {
+      out.push_back(ZorTableIdOfOwner(owner));
+    }
+  }
+  return out;
 }
 
 const char* ErrorText(const ZorEBasic& e, string* out) { return e.GetMsg(out); }
@@ -85,7 +91,7 @@ class StorageChecker {
 
   bool Run(int32_t code, int64_t tableId) {
     if (code == kZorDutOrphanBlocks) return OrphanBlocks();
-    for (int64_t tid : TablesToCheck(_db, tableId)) {
+    for (int64_t tid : TablesToCheck(_file, tableId)) {
       try {
         CheckTable(code, tid);
       } catch (const ZorEBasic& e) {
@@ -121,14 +127,7 @@ class StorageChecker {
     ZorBGet ids(0, 4);
     _file->BGetID(owner, owner, kZorTbBlkDir, kZorTbBlkDir, &ids, 0, true);
     if (ids.GetNbItem() <= 1) return true;
-    ZorHandle h;
-    string name;
-    if (_db->GetTableHandle(tid, &h)) {
-      ZorTableDesc desc;
-      desc.BuildFromHdl(&h);
-      desc.GetName(&name);
-    }
-    Item(kZorVerifError, kTxtDirCount, name.CStr(), ids.GetNbItem());
+    Item(kZorVerifError, kTxtDirCount, NameOf(tid).CStr(), ids.GetNbItem());
     _ok = false;
     if (!_repair) return false;
     for (int32_t i = 2; i <= ids.GetNbItem(); ++i) DeleteBlock(*static_cast<const int32_t*>(ids[i]));
@@ -152,14 +151,24 @@ class StorageChecker {
 
   void Unreadable(int64_t tid, const ZorEBasic& e) {
     _ok = false;
-    string name, text;
-    ZorHandle h;
-    if (_db->GetTableHandle(tid, &h)) {
-      ZorTableDesc desc;
-      desc.BuildFromHdl(&h);
-      desc.GetName(&name);
+    string text;
+    Item(kZorVerifIrreparable, kTxtUnreadable, NameOf(tid).CStr(), ErrorText(e, &text));
+  }
+
+  // The table's name, or its number when its description cannot be read.
+  string NameOf(int64_t tid) {
+    string name;
+    try {
+      ZorHandle h;
+      if (_db->GetTableHandle(tid, &h)) {
+        ZorTableDesc desc;
+        desc.BuildFromHdl(&h);
+        desc.GetName(&name);
+      }
+    } catch (const ZorEBasic&) {
     }
-    Item(kZorVerifIrreparable, kTxtUnreadable, name.CStr(), ErrorText(e, &text));
+    if (name.IsEmpty()) name = std::to_string((tid >> 16) & 0xFF).c_str();
+    return name;
   }
 
   // Blocks of a table owner (records, indexes, blobs) whose owner has no

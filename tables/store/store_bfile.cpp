@@ -35,6 +35,9 @@ constexpr int32_t kScratchOwner = 255;
 }  // namespace
 
 int32_t ZorTableOwner(int64_t tableId) { return (tcur::TableModule(tableId) << 9) + tcur::TableNumber(tableId); }
+int64_t ZorTableIdOfOwner(int32_t owner) {
+  return (int64_t{owner / 512} << 32) | (int64_t{owner % 256} << 16);
+}
 
 void ZorWriteTableDescBlock(ZorBFile* file, int64_t tableId, const ZorHandle* desc) {
   ZorNotNull(file, kSource);
