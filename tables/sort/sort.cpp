@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "foundation/errors/raise.h"
+#include "foundation/text/collation.h"
 #include "platform/env.h"
 #include <zorvane/block_array.h>
 #include <zorvane/file_commands.h>
@@ -85,16 +86,38 @@ struct ZorSort::Rep {
     }
   }
 
-  // Stable: equal keys keep their order of addition within a buffer.
-  void SortPointers(std::vector<const uint8_t*>* v) const {
-    std::stable_sort(v->begin(), v->end(), [this](const uint8_t* a, const uint8_t* b) { return Less(a, b); });
+  // The collation weights of a key's first 8 bytes (zeros past the key) as
+  // one big-endian number: keys whose prefixes differ compare as these do.
+  uint64_t PrefixOf(const uint8_t* item) const {
+    uint8_t weights[8] = {};
+    ZorIndexSortKey(item, std::min(keyLen, 8), weights);
+    uint64_t prefix = 0;
+    for (const uint8_t w : weights) prefix = prefix << 8 | w;
+    return prefix;
   }
 
-  // Points `order` at the items of a buffer, in key order.
+  // Points `order` at the items of a buffer, in key order; equal keys keep
+  // their order in the buffer. The first 8 bytes of each key, turned into
+  // their collation weights (ZorIndexSortKey), decide most comparisons as
+  // one integer comparison; the whole key decides the rest.
   void OrderOf(const uint8_t* base, int32_t n) {
+    struct Entry {
+      uint64_t prefix;
+      const uint8_t* item;
+    };
+    std::vector<Entry> entries(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) {
+      const uint8_t* item = base + static_cast<size_t>(i) * itemSize;
+      entries[static_cast<size_t>(i)] = {PrefixOf(item), item};
+    }
+    const int32_t len = keyLen;
+    std::sort(entries.begin(), entries.end(), [len](const Entry& a, const Entry& b) {
+      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+      const int32_t c = len > 8 ? ZorCompIndex(a.item + 8, b.item + 8, len - 8) : 0;
+      return c < 0 || (c == 0 && a.item < b.item);
+    });
     order.resize(static_cast<size_t>(n));
-    for (int32_t i = 0; i < n; ++i) order[static_cast<size_t>(i)] = base + static_cast<size_t>(i) * itemSize;
-    SortPointers(&order);
+    for (int32_t i = 0; i < n; ++i) order[static_cast<size_t>(i)] = entries[static_cast<size_t>(i)].item;
   }
 
   // ------------------------------------------------------------ external
@@ -158,19 +181,22 @@ struct ZorSort::Rep {
     SpillRun();
     MapFile();
     struct Spool {
+      uint64_t prefix;  // the current item's first key weights
       const uint8_t* at;
       const uint8_t* end;
       size_t index;
     };
     const auto* base = static_cast<const uint8_t*>(map);
     const size_t spoolBytes = itemSize * kSpoolItems;
-    auto later = [this](const Spool& a, const Spool& b) {
-      const int32_t c = ZorCompIndex(a.at, b.at, keyLen);
+    const int32_t len = keyLen;
+    auto later = [len](const Spool& a, const Spool& b) {
+      if (a.prefix != b.prefix) return a.prefix > b.prefix;
+      const int32_t c = len > 8 ? ZorCompIndex(a.at + 8, b.at + 8, len - 8) : 0;
       return c > 0 || (c == 0 && a.index > b.index);
     };
     std::priority_queue<Spool, std::vector<Spool>, decltype(later)> heap(later);
     for (size_t at = 0, i = 0; at < fileSize; at += spoolBytes, ++i) {
-      heap.push({base + at, base + std::min<uint64_t>(fileSize, at + spoolBytes), i});
+      heap.push({PrefixOf(base + at), base + at, base + std::min<uint64_t>(fileSize, at + spoolBytes), i});
     }
     order.clear();
     order.reserve(static_cast<size_t>(count));
@@ -179,7 +205,10 @@ struct ZorSort::Rep {
       heap.pop();
       order.push_back(s.at);
       s.at += itemSize;
-      if (s.at < s.end) heap.push(s);
+      if (s.at < s.end) {
+        s.prefix = PrefixOf(s.at);
+        heap.push(s);
+      }
     }
   }
 
