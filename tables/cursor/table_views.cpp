@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tables/cursor/table_internal.h"
+#include <zorvane/sort.h>
 #include <zorvane/block_array.h>
 #include <zorvane/string.h>
 
@@ -180,25 +181,27 @@ int32_t ZorTable::SetModeRangeWild(int32_t field, const char* pattern, bool inte
 
 // The view's records as a selection, stably ordered by the key the
 // definition builds of each (kept in view order without one).
+// The view's records sorted by a key (a record that cannot be read sorts
+// as an empty one); descending turns every part of the key around, and the
+// sequence part keeps equal keys in the view's order.
 int32_t ZorTable::_selectViewSorted(const sZorKey* key, bool descending) {
   std::vector<uint32_t> uds;
   CollectView(this, &uds);
   if (key) {
-    const int32_t len = key->keyLen;
-    std::vector<uint8_t> keys(uds.size() * static_cast<size_t>(len));
-    std::vector<size_t> order(uds.size());
-    for (size_t i = 0; i < uds.size(); ++i) {
-      order[i] = i;
-      if (ReadUD(uds[i])) ZorBuildIndex(key, _rec, _recSize, keys.data() + i * len);
+    sZorKey order = *key;
+    for (int32_t i = 0; descending && i < order.nbPart; ++i) {
+      const int32_t type = order.partType[i];
+      order.partType[i] = static_cast<uint8_t>(type > kZorKeyDescending ? type - kZorKeyDescending
+                                                                       : type + kZorKeyDescending);
     }
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-      const int32_t c = ZorCompIndex(keys.data() + a * len, keys.data() + b * len, len);
-      return descending ? c > 0 : c < 0;
-    });
-    std::vector<uint32_t> sorted;
-    sorted.reserve(uds.size());
-    for (size_t i : order) sorted.push_back(uds[i]);
-    uds.swap(sorted);
+    ZorSort sort;
+    sort.Init(&order, _rec, _recSize, sizeof(uint32_t), static_cast<int32_t>(uds.size()), true);
+    for (uint32_t ud : uds) {
+      if (!ReadUD(ud)) Raz();
+      sort.Add(&ud);
+    }
+    sort.Validate();
+    for (int32_t n = 1; n <= sort.GetNbItem(); ++n) sort.ReadN(n, &uds[static_cast<size_t>(n - 1)]);
   }
   Clear();
   return _selectUDs(uds.data(), uds.size());
