@@ -51,3 +51,4 @@
 #include <zorvane/database.h>
 #include <zorvane/database_file.h>
 #include <zorvane/list_table.h>
+#include <zorvane/bool_eval.h>
