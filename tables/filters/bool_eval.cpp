@@ -14,8 +14,9 @@
 // of the list exactly. Blanks may stand before every token, a relational
 // operator included. The whole text must be one expression: anything left
 // after it is a syntax error, so that nothing the user wrote is dropped
-// without a word. Nesting (parentheses and chained relations) is limited
-// to 256 levels so that the descent keeps to a bounded machine stack.
+// without a word. Nesting is limited so that the descent keeps to a bounded
+// machine stack: 256 levels, counting each open "(" and each relational
+// operator of the chain being read (error 2 beyond).
 //
 // Program. The compiler emits postfix bytes (format in bool_eval.h), header
 // first. Whatever its origin (compiled here or attached by Init), a program
@@ -317,17 +318,17 @@ void Compiler::NotExpr() {
 }
 
 void Compiler::Relation() {
-  Enter();
   Operand();
   const size_t after = _pos;
   SkipBlanks();
   if (const uint8_t op = RelOp()) {
+    Enter();
     Relation();
+    --_depth;
     Emit(op);
   } else {
     _pos = after;
   }
-  --_depth;
 }
 
 // The relational operator at the position (consumed), or 0.
@@ -395,14 +396,22 @@ struct Node {
   int32_t left = -1, right = -1;
 };
 
-// The tree of a program whose code decodes without error (kFail raises).
-std::vector<Node> BuildTree(const std::vector<Instr>& code) {
+// The item number of the first variable of the list with this identifier.
+int32_t FindId(const ZorBGet* vars, uint32_t id) {
+  for (int32_t i = 1; vars && i <= vars->GetNbItem(); ++i)
+    if (platform::GetLE32(static_cast<const char*>((*vars)[i]) + kZorBoolVarId) == id) return i;
+  Fail(kErrUnknownVar);
+}
+
+// The tree of the program, its errors raised in program order as Eval
+// would; a variable's node keeps the item number of its name.
+std::vector<Node> BuildTree(const std::vector<Instr>& code, const ZorBGet* vars) {
   std::vector<Node> nodes;
   std::vector<int32_t> stack;
   nodes.reserve(code.size());
   for (const Instr& in : code) {
     if (in.op == kFail) Fail(in.arg);
-    Node n{in.op, in.arg};
+    Node n{in.op, in.op == kPushVar ? FindId(vars, static_cast<uint32_t>(in.arg)) : in.arg};
     if (IsBinary(in.op)) {
       n.right = stack.back();
       stack.pop_back();
@@ -430,16 +439,9 @@ const char* OpText(uint8_t op) {
   return kTexts[op];
 }
 
-// The first name given to an identifier in the list.
-void AppendName(const ZorBGet* vars, uint32_t id, std::string* out) {
-  for (int32_t i = 1; vars && i <= vars->GetNbItem(); ++i) {
-    const auto* item = static_cast<const char*>((*vars)[i]);
-    if (platform::GetLE32(item + kZorBoolVarId) == id) {
-      out->append(item, strnlen(item, sizeof(sZorBoolVar::name)));
-      return;
-    }
-  }
-  Fail(kErrUnknownVar);
+void AppendName(const ZorBGet* vars, int32_t item, std::string* out) {
+  const auto* name = static_cast<const char*>((*vars)[item]);
+  out->append(name, strnlen(name, sizeof(sZorBoolVar::name)));
 }
 
 void PrintTree(const std::vector<Node>& nodes, const ZorBGet* vars, std::string* out) {
@@ -456,7 +458,7 @@ void PrintTree(const std::vector<Node>& nodes, const ZorBGet* vars, std::string*
     const Frame f = stack.back();
     const Node& n = nodes[f.node];
     if (n.op == kPushVar || n.op == kPushConst) {
-      if (n.op == kPushVar) AppendName(vars, static_cast<uint32_t>(n.arg), out);
+      if (n.op == kPushVar) AppendName(vars, n.arg, out);
       else out->append(std::to_string(n.arg));
       stack.pop_back();
       continue;
@@ -553,7 +555,10 @@ const char* ZorBoolEval::GetSource(string* out) {
   Rep& r = *_rep;
   std::string text = r.Keeping([&] {
     std::string s;
-    if (!r.program.Empty()) PrintTree(BuildTree(r.program.code), r.hasVars ? &r.vars : nullptr, &s);
+    if (!r.program.Empty()) {
+      const ZorBGet* vars = r.hasVars ? &r.vars : nullptr;
+      PrintTree(BuildTree(r.program.code, vars), vars, &s);
+    }
     return s;
   });
   *out = text.c_str();
