@@ -1,14 +1,13 @@
 // Driver of bool_eval_oracle.py. VARS is "-" (no list) or comma-separated
 // "<name hex>:<id>:<value>"; SETS is ";"-separated value sets, each "*"
-// (the list given to Init) or comma-separated "<id>:<value>" ("" for none),
-// loaded in turn into one reused ZorBGet, overwritten in place.
-//   text VARS HEX SETS       SetSource; "C <code> <error text>" or
-//                            "P <program> <GetSource> <Eval per set>..."
-//   prog VARS HEX SETS       Init with the program bytes; "P ..." as above
-//   edit VARS HEX NEW        SetSource(HEX), then Edit with a user interface
-//                            answering NEW ("-": none installed, headless):
-//                            "<text offered> <Edit> <GetSource>"
-// An Eval or GetSource answer is 1, 0 or "E<code>:<error text hex>".
+// (the list given to Init) or comma-separated "<id>:<value>", loaded in
+// turn into one reused ZorBGet.
+//   text VARS HEX SETS   SetSource: "C <code> <error text>", or
+//                        "P <program> <GetSource> <Eval of each set>..."
+//   prog VARS HEX SETS   Init with these program bytes, then as above
+//   edit VARS HEX NEW    SetSource, then Edit with a user interface that
+//                        answers NEW ("-": headless): "<offered> <Edit> <GetSource>"
+// GetSource and Eval answer 1, 0 or "E<code>:<error text hex>".
 #include "support/driver.h"
 
 using namespace zorvane;
@@ -16,27 +15,17 @@ using namespace zorvane::test;
 
 namespace {
 
-sZorBoolVar Var(const std::string& name, const std::string& id, const std::string& value) {
-  sZorBoolVar v{};
-  std::memcpy(v.name, name.data(), std::min(name.size(), sizeof v.name - 1));
-  v.id = static_cast<uint32_t>(std::stoll(id));
-  v.value = Int(value);
-  return v;
-}
-
 void Load(ZorBGet* list, const std::string& spec, bool named) {
-  list->SetNbItem(0, false);
-  if (spec.empty()) return;
-  for (const std::string& item : Split(spec, ',')) {
+  list->Reset(0, kZorBoolVarSize);
+  for (const std::string& item : spec.empty() ? Fields{} : Split(spec, ',')) {
     const Fields f = Split(item, ':');
-    const sZorBoolVar v = named ? Var(Unhex(f[0]), f[1], f[2]) : Var("", f[0], f[1]);
+    sZorBoolVar v{};
+    const std::string name = named ? Unhex(f[0]) : "";
+    std::memcpy(v.name, name.data(), std::min(name.size(), sizeof v.name - 1));
+    v.id = static_cast<uint32_t>(std::stoll(f[named]));
+    v.value = Int(f[named + 1]);
     list->Ins(0, &v);
   }
-}
-
-std::string Failed(const ZorBoolEval& f) {
-  string text;
-  return Line("E%d:", f.GetErrorCode()) + HexText(f.GetError(&text));
 }
 
 template <class F>
@@ -44,19 +33,17 @@ std::string Try(const ZorBoolEval& f, F fn) {
   try {
     return fn();
   } catch (const ZorEBasic&) {
-    return Failed(f);
+    string text;
+    return Line("E%d:", f.GetErrorCode()) + HexText(f.GetError(&text));
   }
 }
 
 std::string Report(ZorBoolEval* f, const std::string& sets) {
   ZorHandle program;
   f->GetHandle(&program);
-  std::string out = "P " + HexText(program) + " " + Try(*f, [&] {
-    string text;
-    return HexText(f->GetSource(&text));
-  });
-  ZorBGet values(0, kZorBoolVarSize);
-  values.Init();
+  string text;
+  std::string out = "P " + HexText(program) + " " + Try(*f, [&] { return HexText(f->GetSource(&text)); });
+  ZorBGet values;
   for (const std::string& set : Split(sets, ';')) {
     if (set != "*") Load(&values, set, false);
     out += " " + Try(*f, [&] { return std::string(f->Eval(set == "*" ? nullptr : &values) ? "1" : "0"); });
@@ -78,39 +65,32 @@ struct AnsweringUi : iZorUserInterface {
 }  // namespace
 
 int main() {
-  ZorBGet vars(0, kZorBoolVarSize);
-  const auto setUp = [&](ZorBoolEval* f, const std::string& spec, const ZorHandle* program) {
+  ZorBGet vars;
+  ZorBoolEval f;
+  const auto setUp = [&](const Fields& a, const ZorHandle* program) {
     vars.Trash();
-    if (spec != "-") {
-      vars.Init();
-      Load(&vars, spec, true);
-    }
-    f->Init(spec == "-" ? nullptr : &vars, program);
+    if (a[1] != "-") Load(&vars, a[1], true);
+    f.Init(a[1] == "-" ? nullptr : &vars, program);
   };
   return Serve({
       {"text",
        [&](const Fields& a) {
-         ZorBoolEval f;
-         setUp(&f, a[1], nullptr);
-         if (!f.SetSource(Unhex(a[2]).c_str())) {
-           string text;
-           return Line("C %d ", f.GetErrorCode()) + HexText(f.GetError(&text));
-         }
+         setUp(a, nullptr);
+         string text;
+         if (!f.SetSource(Unhex(a[2]).c_str())) return Line("C %d ", f.GetErrorCode()) + HexText(f.GetError(&text));
          return Report(&f, a[3]);
        }},
       {"prog",
        [&](const Fields& a) {
-         ZorHandle program;
          const std::string bytes = Unhex(a[2]);
+         ZorHandle program;
          program.Init(bytes.data(), static_cast<uint32_t>(bytes.size()));
-         ZorBoolEval f;
-         setUp(&f, a[1], &program);
+         setUp(a, &program);
          return Report(&f, a[3]);
        }},
       {"edit",
        [&](const Fields& a) {
-         ZorBoolEval f;
-         setUp(&f, a[1], nullptr);
+         setUp(a, nullptr);
          f.SetSource(Unhex(a[2]).c_str());
          AnsweringUi ui;
          ui.answer = Unhex(a[3]);
