@@ -77,7 +77,6 @@ enum : uint8_t {
 
 constexpr int32_t kStackMax = 256;
 constexpr int32_t kNestMax = 256;
-constexpr size_t kNameMax = 254;
 constexpr int32_t kDigitsMax = 10;
 
 [[noreturn]] void Fail(int32_t code) { ZorRaise(kSource, ZorErr(1, code), nullptr, {kGroup, code}); }
@@ -279,7 +278,6 @@ class Compiler {
   int32_t _depth = 0;
   const ZorBGet* _vars;
   std::vector<uint8_t>* _out;
-  char _token[kNameMax + 1];
 };
 
 void Compiler::Run() {
@@ -376,15 +374,13 @@ void Compiler::Number() {
   Emit(kPushConst, static_cast<uint32_t>(static_cast<int32_t>(value)));
 }
 
+// A name longer than a variable's can name none: no limit of its own.
 void Compiler::Name() {
-  size_t len = 0;
-  while (IsNameChar(_s[_pos])) {
-    if (len == kNameMax) Fail(kErrSyntax);
-    _token[len++] = _s[_pos++];
-  }
-  _token[len] = 0;
+  const size_t start = _pos;
+  while (IsNameChar(_s[_pos])) ++_pos;
+  const std::string name(_s + start, _pos - start);
   uint32_t id;
-  if (!FindName(_vars, _token, len, &id)) Fail(kErrSyntax);
+  if (!FindName(_vars, name.c_str(), name.size(), &id)) Fail(kErrSyntax);
   Emit(kPushVar, id);
 }
 
