@@ -82,9 +82,8 @@ int main() {
        }},
       {"prog",
        [&](const Fields& a) {
-         const std::string bytes = Unhex(a[2]);
          ZorHandle program;
-         program.Init(bytes.data(), static_cast<uint32_t>(bytes.size()));
+         program.Init(Unhex(a[2]).data(), static_cast<uint32_t>(a[2].size() / 2));
          setUp(a, &program);
          return Report(&f, a[3]);
        }},

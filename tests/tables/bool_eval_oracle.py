@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""Compares bool_eval_driver (ZorBoolEval) with a filter language of its own:
-a regular-expression tokenizer and a recursive descent giving a tree, the
-postfix bytes and canonical text drawn from the tree, and one stack machine
-that runs bytes into values or back into a tree. Texts are random
-derivations of the grammar with random blanks, sometimes mangled; programs
-are random or compiled ones with a byte changed. Judged: error codes with
-their catalogue texts, program bytes, the rebuilt text, and evaluations over
-value sets that reorder, drop and change the variables between calls on one
-object; and Edit through a user interface."""
+"""Compares bool_eval_driver (ZorBoolEval) with a filter language of its own
+(tokenizer, recursive descent, printer and one stack machine for values and
+trees) over random texts of the grammar, random programs and value sets
+that reorder, drop and change variables between evaluations of one object."""
 import os
 import re
 import struct
@@ -213,22 +208,6 @@ def ask_text(vs, text):
         ask("text", vs, hx(text), sets, "C %d %s" % (b.args[0], TEXTS[b.args[0]]))
 
 
-def random_program(vs):
-    ids = [i for i, _ in vs.values()] + [5]
-    if R.random() < 0.5:
-        try:
-            out = bytearray(HEADER + postfix(parse(gen(3, list(vs)), {n: i for n, (i, _) in vs.items()})))
-            out[R.randrange(len(out))] = R.choice([0, 1, 3, 9, 11, 12, 255])
-            return bytes(out)
-        except Bad:
-            pass
-    out = bytearray(HEADER if R.random() < 0.8 else b"")
-    for op in R.choices([0, 10, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 200], [2, 2] + [1] * 12, k=R.randint(0, 12)):
-        out += bytes([op]) + (struct.pack("<I", R.choice(ids) if op == 0 else R.randint(0, 2**32 - 1))
-                              if op in (0, 10, 11) else b"")
-    return bytes(out[:len(out) - R.choice([0] * 9 + [1, 3])])
-
-
 for _ in range(3000):
     vs = variables()
     text = gen(R.randint(0, 4), list(vs))
@@ -236,16 +215,20 @@ for _ in range(3000):
         at = R.randint(0, len(text))
         text = text[:at] + R.choice(["!", "!!", "(", ")", "#", "-", "&", " q", "1", "<", "= ", ""]) + text[at + 1:]
     ask_text(vs, ws() + text + ws())
-for _ in range(1500):
+for _ in range(1500):  # random instructions, at times cut
     vs = variables() if R.random() < 0.95 else None
-    prog, sets = random_program(vs or {}), value_sets(vs or {})
+    prog = bytearray(HEADER if R.random() < 0.8 else b"")
+    for op in R.choices([0, 10, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 200], [2, 2] + [1] * 12, k=R.randint(0, 12)):
+        arg = R.choice([i for i, _ in (vs or {}).values()] + [5]) if op == 0 else R.randint(0, 2**32 - 1)
+        prog += bytes([op]) + (struct.pack("<I", arg) if op in (0, 10, 11) else b"")
+    prog, sets = bytes(prog[:len(prog) - R.choice([0] * 9 + [1, 3])]), value_sets(vs or {})
     ask("prog", vs, prog.hex() or "-", sets, expected(prog, vs, sets))
 
 # Pinned shapes: the limits of numbers, names, nesting and the stack.
 V = {"a": (1, 2), "b": (2, 0), "c": (3, 7)}
 for text in ["", "  \t", "a<3 & !b", "a | b & c", "(a | b) & c", "a<b<c", "(a<b)<c", "!(!a)", "a<(!b)", "x",
-             "12345678901", "a=00000000007", "-", "a <b", "a < b <= c", "a<-2147483648", "a=2147483648", "!!a", "a b", "(a", "a)",
-             "a" * 255, "(" * 256 + "a" + ")" * 256, "(" * 257 + "a" + ")" * 257,
+             "12345678901", "a=00000000007", "-", "a <b", "a < b <= c", "a<-2147483648", "a=2147483648", "!!a",
+             "a b", "(a", "a)", "a" * 255, "(" * 256 + "a" + ")" * 256, "(" * 257 + "a" + ")" * 257,
              "<".join(["a"] * 257), "<".join(["a"] * 258), "a&" * 300 + "a"]:
     ask_text(V, text)
 for prog in [HEADER + b"\x0a\0\0\0\0" * 257, HEADER + b"\x0a\0\0\0\0" * 256 + b"\x01" * 255]:
