@@ -484,7 +484,7 @@ void PrintTree(const std::vector<Node>& nodes, const ZorBGet* vars, std::string*
 struct ZorBoolEval::Rep {
   bool init = false;
   bool hasVars = false;
-  ZorBGet vars{0, kZorBoolVarSize};
+  ZorBGet vars;  // sized by Init like the caller's list
   Program program;
   int32_t error = 0;
 
