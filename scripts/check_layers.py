@@ -34,7 +34,8 @@ PUBLIC = {
     **{h: "resources" for h in [
         "cell_container.h", "messages.h", "module.h", "resource.h", "resource_table.h", "string_list.h"]},
     **{h: "tables" for h in [
-        "table_desc.h", "table_key.h", "table.h", "table_store.h", "table_bfile.h", "table_handler.h", "database.h", "database_file.h", "list_table.h", "sort.h"]},
+        "table_desc.h", "table_key.h", "table.h", "table_store.h", "table_bfile.h", "table_handler.h", "database.h",
+        "database_file.h", "list_table.h", "sort.h", "bool_eval.h"]},
     "zip_span.h": "interchange",
     "zorvane.h": None,  # the umbrella: for users of the library only
 }

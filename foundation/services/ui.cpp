@@ -4,7 +4,7 @@
 // The headless interface writes each message box to stderr as UTF-8 and
 // answers as a user who declines: OK on a box whose only button is OK,
 // otherwise Cancel, No or Abort, the first that the box offers. The Shift key
-// is never down.
+// is never down, and a text to edit is always cancelled.
 //
 // The interface and sink pointers are process-wide atomics so that a test
 // double can be swapped while other threads raise errors; the objects they
@@ -77,6 +77,8 @@ void FormatToSink(const char* pattern, const ZorFormArgs& args) {
 
 iZorUserInterface::~iZorUserInterface() = default;
 
+bool iZorUserInterface::EditText(string*, const char*, uint32_t) { return false; }
+
 iZorUserInterface* ZorGetUserInterface() {
   iZorUserInterface* ui = gInterface.load();
   return ui ? ui : &Headless();
@@ -104,6 +106,10 @@ int32_t ZorMessageBox(const char* text, const char* title, uint32_t kind) {
 }
 
 bool ZorIsShiftDown() { return ZorGetUserInterface()->IsShiftDown(); }
+
+bool ZorEditText(string* text, const char* title, uint32_t flags) {
+  return ZorGetUserInterface()->EditText(text, title, flags);
+}
 
 // ------------------------------------------------------------------ debug channel
 

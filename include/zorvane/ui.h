@@ -15,6 +15,8 @@
 
 namespace zorvane {
 
+class string;
+
 // Message box kinds: the low four bits choose the buttons, as on the
 // original platform; the higher bits are presentation flags.
 enum : uint32_t {
@@ -46,6 +48,10 @@ class ZOR_API iZorUserInterface {
   virtual int32_t MessageBox(const char* text, const char* title, uint32_t kind) = 0;
   // Whether the Shift key is held down now.
   virtual bool IsShiftDown() = 0;
+  // Lets the user edit a text (cp1252) in place; false, with the text left
+  // alone, when the user cancels. The flags are the caller's editor
+  // options. By default (and headless) the user cancels.
+  virtual bool EditText(string* text, const char* title, uint32_t flags);
 };
 
 // The interface in use (never null).
@@ -60,6 +66,7 @@ ZOR_API int32_t ZorHeadlessAnswer(uint32_t kind);
 // Shortcuts to the interface in use.
 ZOR_API int32_t ZorMessageBox(const char* text, const char* title, uint32_t kind);
 ZOR_API bool ZorIsShiftDown();
+ZOR_API bool ZorEditText(string* text, const char* title, uint32_t flags);
 
 // The debug channel's sink: it receives each text of ZorDebugPrint and its
 // kin, already formatted (cp1252). Null (the default) turns the channel off.

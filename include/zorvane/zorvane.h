@@ -52,3 +52,4 @@
 #include <zorvane/database_file.h>
 #include <zorvane/list_table.h>
 #include <zorvane/sort.h>
+#include <zorvane/bool_eval.h>
