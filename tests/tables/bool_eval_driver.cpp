@@ -15,9 +15,9 @@ using namespace zorvane::test;
 
 namespace {
 
-void Load(ZorBGet* list, const std::string& spec, bool named) {
+void Load(ZorBGet* list, const std::string& listText, bool named) {
   list->Reset(0, kZorBoolVarSize);
-  for (const std::string& item : spec.empty() ? Fields{} : Split(spec, ',')) {
+  for (const std::string& item : listText.empty() ? Fields{} : Split(listText, ',')) {
     const Fields f = Split(item, ':');
     sZorBoolVar v{};
     const std::string name = named ? Unhex(f[0]) : "";

@@ -194,9 +194,9 @@ def value_sets(vs):
 
 
 def ask(kind, vs, data, sets, want):
-    spec = "-" if vs is None else ",".join("%s:%d:%d" % (hx(n), i, v) for n, (i, v) in vs.items())
+    vars_text = "-" if vs is None else ",".join("%s:%d:%d" % (hx(n), i, v) for n, (i, v) in vs.items())
     sets_spec = ";".join(s if s == "*" else ",".join("%d:%d" % p for p in s) for s in sets)
-    O.ask((kind, spec, data, sets_spec), want)
+    O.ask((kind, vars_text, data, sets_spec), want)
 
 
 def ask_text(vs, text):

@@ -95,10 +95,10 @@ def one_sort(count, method):
         parts.append((kind, length, rng.random() < 0.4))
     seq = rng.random() < 0.5
     items = [[value(kind) for kind, _, _ in parts] for _ in range(count)]
-    spec = ",".join("%d:%d:%s" % (k, n, "d" if d else "a") for k, n, d in parts)
+    parts_text = ",".join("%d:%d:%s" % (k, n, "d" if d else "a") for k, n, d in parts)
     text = ";".join(",".join(wire(k, v) for (k, _, _), v in zip(parts, item)) for item in items)
-    o.ask(("sort", method, seq, spec, text), judge(parts, seq, items, method), "sort %s seq=%d method=%d n=%d"
-          % (spec, seq, method, count))
+    o.ask(("sort", method, seq, parts_text, text), judge(parts, seq, items, method), "sort %s seq=%d method=%d n=%d"
+          % (parts_text, seq, method, count))
 
 
 for _ in range(300):
