@@ -264,16 +264,9 @@ int RunSalvage(const BFileArgs& a) {
   return 0;
 }
 
-// The name shown in messages: "bfile info", "bfile check" ...
 CLI::App* AddFileCommand(CLI::App* parent, const char* name, const char* help, std::shared_ptr<BFileArgs> args,
                          int (*run)(const BFileArgs&), int& exitCode) {
-  CLI::App* cmd = parent->add_subcommand(name, help);
-  cmd->add_option("FILE", args->path, "Block file")->required();
-  const std::string label = std::string("bfile ") + name;
-  cmd->callback([args, run, label, &exitCode]() {
-    exitCode = RunReported(label.c_str(), args->path, [&] { return run(*args); });
-  });
-  return cmd;
+  return AddFileSubcommand(parent, "bfile", name, help, "Block file", args, run, exitCode);
 }
 
 }  // namespace

@@ -702,14 +702,8 @@ int RunCompact(const DbArgs& a) {
 
 // ---------------------------------------------------------------- command line
 CLI::App* AddDbStep(CLI::App* parent, const char* name, const char* help, std::shared_ptr<DbArgs> args,
-                       int (*run)(const DbArgs&), int& exitCode) {
-  CLI::App* cmd = parent->add_subcommand(name, help);
-  cmd->add_option("FILE", args->path, "Database file")->required();
-  const std::string label = std::string("db ") + name;
-  cmd->callback([args, run, label, &exitCode]() {
-    exitCode = RunReported(label.c_str(), args->path, [&] { return run(*args); });
-  });
-  return cmd;
+                    int (*run)(const DbArgs&), int& exitCode) {
+  return AddFileSubcommand(parent, "db", name, help, "Database file", args, run, exitCode);
 }
 
 void AddCsvOptions(CLI::App* cmd, DbArgs* a, bool import) {

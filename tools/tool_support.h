@@ -11,7 +11,10 @@
 
 #include <zorvane/zorvane.h>
 
+#include <CLI/CLI.hpp>
+
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace zorvane::tool {
@@ -58,5 +61,21 @@ std::string ErrorText(const char* command, const ZorException& e, const std::str
 // library error names or else `path`; a damaged block file adds what to do
 // next; the cancellation exits 130.
 int RunReported(const char* command, const std::string& path, const std::function<int()>& run);
+
+// A sub-command "<group> <name>" of one FILE argument (args->path) whose
+// run goes through RunReported; the arguments are shared by the group's
+// sub-commands.
+template <class Args>
+CLI::App* AddFileSubcommand(CLI::App* parent, const char* group, const char* name, const char* help,
+                            const char* fileHelp, std::shared_ptr<Args> args, int (*run)(const Args&),
+                            int& exitCode) {
+  CLI::App* cmd = parent->add_subcommand(name, help);
+  cmd->add_option("FILE", args->path, fileHelp)->required();
+  const std::string label = std::string(group) + " " + name;
+  cmd->callback([args, run, label, &exitCode]() {
+    exitCode = RunReported(label.c_str(), args->path, [&] { return run(*args); });
+  });
+  return cmd;
+}
 
 }  // namespace zorvane::tool
