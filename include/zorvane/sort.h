@@ -20,9 +20,9 @@
 //            temporary directory) and merged, through a memory mapping, at
 //            the first read
 //   -4       in memory, kept in key order at every Add
-// Errors (ZorEBasic, family 1): 23 an unknown method or a key too long for
-// the sequence part; 5 the temporary file or its mapping cannot be made; 3 a
-// run cannot be written (a full disk).
+// Errors (ZorEBasic, family 1): 23 an unknown method, a data part above
+// 16 MiB or a key too long for the sequence part; 5 the temporary file or
+// its mapping cannot be made; 3 a run cannot be written (a full disk).
 //
 // A sort belongs to one thread.
 #pragma once

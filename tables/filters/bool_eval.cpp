@@ -539,6 +539,10 @@ bool ZorBoolEval::SetSource(const char* text) {
       if (r.hasVars) r.vars.Sort(kZorPhysTypeAnsiString, kZorBoolVarName);
       Compiler(text ? text : "", r.hasVars ? &r.vars : nullptr, &bytes).Run();
       r.program.Load(bytes.data(), static_cast<uint32_t>(bytes.size()));
+      // A text within the nesting limit can still need more values than the
+      // evaluation stack holds (a long chain of relations): refused here, so
+      // that what compiles also prints and evaluates.
+      if (!r.program.Empty() && r.program.code.back().op == kFail) Fail(r.program.code.back().arg);
       return true;
     });
   } catch (const ZorException&) {

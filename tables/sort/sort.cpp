@@ -37,6 +37,7 @@ constexpr int32_t kMaxMemoryItems = 20000;
 constexpr uint64_t kMaxMemoryBytes = 0x400000;
 constexpr int32_t kSpoolItems = 1024;
 constexpr int32_t kSequenceLen = 8;
+constexpr int32_t kMaxDataSize = 1 << 24;  // an item's data part, 16 MiB
 constexpr size_t kWriteChunk = 1 << 16;
 
 [[noreturn]] void Raise(int32_t code, uint32_t line = __builtin_LINE()) {
@@ -238,7 +239,7 @@ void ZorSort::Init(const sZorKey* key, const void* values, uint32_t valuesSize, 
                    bool addSequence) {
   Trash();
   ZorNotNull(key, kSource);
-  if (dataSize < 0 || method < kZorSortMemory5 || (addSequence && key->keyLen + kSequenceLen > 255)) {
+  if (dataSize < 0 || dataSize > kMaxDataSize || method < kZorSortMemory5 || (addSequence && key->keyLen + kSequenceLen > 255)) {
     Raise(kErrBadParam);
   }
   auto r = std::make_unique<Rep>();

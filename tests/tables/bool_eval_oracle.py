@@ -203,7 +203,10 @@ def ask_text(vs, text):
     sets = value_sets(vs)
     try:
         tree = parse(text, {n: i for n, (i, _) in vs.items()})
-        ask("text", vs, hx(text), sets, expected(HEADER + postfix(tree) if tree else b"", vs, sets))
+        prog = HEADER + postfix(tree) if tree else b""
+        if prog:
+            machine(prog, {i: 0 for i, _ in vs.values()}, True)  # a program the stack cannot hold does not compile
+        ask("text", vs, hx(text), sets, expected(prog, vs, sets))
     except Bad as b:
         ask("text", vs, hx(text), sets, "C %d %s" % (b.args[0], TEXTS[b.args[0]]))
 

@@ -46,6 +46,7 @@ TEST(Sort, SizeRuleTemporaryFileAndErrors) {
   sort.Init(&key, &value, 4, 1000, 4000, false);  // 4,000,000 bytes: in memory
   EXPECT_TRUE(sort.GetState() & kZorSortInMemory);
   EXPECT_LIB_ERROR(23, sort.Init(&key, &value, 4, 4, -6, false));
+  EXPECT_LIB_ERROR(23, sort.Init(&key, &value, 4, 0x7FFFFFFF, -1, false));  // no 2 GiB item
 
   zortest::TempDir tmp;
   const char* saved = getenv("TMPDIR");
