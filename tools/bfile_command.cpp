@@ -154,18 +154,6 @@ void CheckCrashCounter(ZorBFile& f, ZorVerif& v) {
   v.AddItem(f.GetCrashFlag(false) == 0 ? kZorVerifRepaired : kZorVerifError, text.CStr());
 }
 
-// FILE.bak, a copy of the file as it is before any repair.
-ZorFsa Backup(const BFileArgs& a, const ZorFsa& path) {
-  const std::string name = a.path + ".bak";
-  try {
-    const ZorFsa copy = ToolPath(name, PathUse::kNewFile);
-    ZorFsaCmd::Copy(&path, &copy);
-    return copy;
-  } catch (const ToolError& e) {
-    throw ToolError{name, e.text + " (move it away, or repair with --no-backup)"};
-  }
-}
-
 // Error items of section `section` of the report.
 int32_t Errors(const ZorVerif& v, int32_t section) {
   int32_t n = 0;
@@ -177,7 +165,7 @@ int32_t Errors(const ZorVerif& v, int32_t section) {
 int RunCheck(const BFileArgs& a) {
   const ZorFsa path = ToolPath(a.path, PathUse::kFile);
   ZorFsa backup;
-  if (a.repair && !a.noBackup) backup = Backup(a, path);
+  if (a.repair && !a.noBackup) backup = BackupBeforeRepair(a.path, path);
   ZorBFile f;
   try {
     OpenFile(f, path, a.repair, kInspectFlags);

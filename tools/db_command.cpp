@@ -618,18 +618,6 @@ int RunTables(const DbArgs& a) {
 }
 
 // ---------------------------------------------------------------- check, compact
-// FILE.bak, a copy of the file as it is before any repair.
-ZorFsa Backup(const DbArgs& a, const ZorFsa& path) {
-  const std::string name = a.path + ".bak";
-  try {
-    const ZorFsa copy = ToolPath(name, PathUse::kNewFile);
-    ZorFsaCmd::Copy(&path, &copy);
-    return copy;
-  } catch (const ToolError& e) {
-    throw ToolError{name, e.text + " (move it away, or repair with --no-backup)"};
-  }
-}
-
 // Every step that GetDutList gives at check level 2, run into one report.
 void RunSteps(ZorDBase* db, ZorVerif* v) {
   ZorTable steps;
@@ -657,7 +645,7 @@ void RunSteps(ZorDBase* db, ZorVerif* v) {
 int RunCheck(const DbArgs& a) {
   const ZorFsa path = ToolPath(a.path, PathUse::kFile);
   ZorFsa backup;
-  if (a.repair && !a.noBackup) backup = Backup(a, path);
+  if (a.repair && !a.noBackup) backup = BackupBeforeRepair(a.path, path);
   Db db;
   try {
     db.Open(path, kZorDbOpenRepair | (a.repair ? 0u : uint32_t{kZorDbOpenRdOnly}));

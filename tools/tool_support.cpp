@@ -107,4 +107,15 @@ int RunReported(const char* command, const std::string& path, const std::functio
   }
 }
 
+ZorFsa BackupBeforeRepair(const std::string& file, const ZorFsa& path) {
+  const std::string name = file + ".bak";
+  try {
+    const ZorFsa copy = ToolPath(name, PathUse::kNewFile);
+    ZorFsaCmd::Copy(&path, &copy);
+    return copy;
+  } catch (const ToolError& e) {
+    throw ToolError{name, e.text + " (move it away, or repair with --no-backup)"};
+  }
+}
+
 }  // namespace zorvane::tool

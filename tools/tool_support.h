@@ -62,6 +62,10 @@ std::string ErrorText(const char* command, const ZorException& e, const std::str
 // next; the cancellation exits 130.
 int RunReported(const char* command, const std::string& path, const std::function<int()>& run);
 
+// FILE.bak beside `file` (the command-line text of `path`): a copy of the
+// file as it is before a repair. An existing FILE.bak is never replaced.
+ZorFsa BackupBeforeRepair(const std::string& file, const ZorFsa& path);
+
 // A sub-command "<group> <name>" of one FILE argument (args->path) whose
 // run goes through RunReported; the arguments are shared by the group's
 // sub-commands.
