@@ -1,19 +1,23 @@
 # zor_add_module(<target> ID <n> [NAME <name>] [OUTPUT_DIR <dir>]
-#                [RESOURCES <dir>] [MESSAGES <dir>] [SOURCES <file>...])
+#                [RESOURCES <dir>] [MESSAGES <dir>] [GENERATOR <exe target>]
+#                [SOURCES <file>...])
 #
 # Builds a module library <OUTPUT_DIR>/<name>/<name>.so (the layout the
 # registry loads: <modules root>/<name>/<name>.so) that links libzorvane.so
 # and carries its own resource table:
 #   - RESOURCES: loose resource files "<id><ext>", packed as they are;
 #   - MESSAGES: a message directory (group<G>_<name>.txt files) compiled into
-#     one string-list resource per group.
+#     one string-list resource per group;
+#   - GENERATOR: a program of the build run as `<program> DIR` before the
+#     packing, which writes loose resource files into the empty folder DIR
+#     (descriptions built through the library rather than kept as binaries).
 # NAME defaults to the target, OUTPUT_DIR to <build>/modules. The module's
 # sources get ZOR_MODULE_ID=<n>. Unparsed arguments are sources too.
 set(ZOR_PACK_RESOURCES ${CMAKE_CURRENT_LIST_DIR}/../resources/pack_resources.py)
 set(ZOR_COMPILE_MESSAGES ${CMAKE_CURRENT_LIST_DIR}/../resources/messages/compile_messages.py)
 
 function(zor_add_module target)
-  cmake_parse_arguments(MOD "" "ID;NAME;OUTPUT_DIR;RESOURCES;MESSAGES" "SOURCES" ${ARGN})
+  cmake_parse_arguments(MOD "" "ID;NAME;OUTPUT_DIR;RESOURCES;MESSAGES;GENERATOR" "SOURCES" ${ARGN})
   if(NOT DEFINED MOD_ID)
     message(FATAL_ERROR "zor_add_module(${target}): ID is required")
   endif()
@@ -41,6 +45,15 @@ function(zor_add_module target)
     list(APPEND commands
       COMMAND ${Python3_EXECUTABLE} ${ZOR_COMPILE_MESSAGES} --strlist-dir ${strlist_dir} ${MOD_MESSAGES})
     list(APPEND pack_dirs ${strlist_dir})
+  endif()
+  if(MOD_GENERATOR)
+    set(generated_dir ${gen_dir}/generated)
+    list(APPEND depends ${MOD_GENERATOR})
+    list(APPEND commands
+      COMMAND ${CMAKE_COMMAND} -E rm -rf ${generated_dir}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${generated_dir}
+      COMMAND $<TARGET_FILE:${MOD_GENERATOR}> ${generated_dir})
+    list(APPEND pack_dirs ${generated_dir})
   endif()
   add_custom_command(
     OUTPUT ${table_cpp}

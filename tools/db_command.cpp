@@ -49,6 +49,7 @@
 // cancelled by Ctrl-C.
 #include "tools/commands.h"
 #include "tools/csv_text.h"
+#include "tools/db_steps.h"
 #include "tools/terminal_progress.h"
 #include "tools/tool_support.h"
 
@@ -82,14 +83,11 @@ struct DbArgs {
   bool repair = false, noBackup = false;
 };
 
-constexpr int32_t kAnySignature = -1;
 constexpr int32_t kToolModule = 1;  // module id of the tables the tool creates
 constexpr int32_t kPollRows = 1000;  // rows between two looks at Ctrl-C
 constexpr int32_t kMaxFixedText = 255;
 constexpr int32_t kMaxKeyText = 120;  // a text's share of a key (keys hold 255 bytes)
-constexpr int32_t kAllSteps = 0x2FF;
 constexpr int32_t kRepairMode = 5;
-constexpr int32_t kRepairLevel = 2;
 constexpr const char* kRowId = "RowId";
 
 ZorProgress* TerminalOrNull(TerminalProgress* bar) { return isatty(STDERR_FILENO) ? bar : nullptr; }
@@ -100,22 +98,6 @@ std::string Cp1252(const std::string& utf8) {
 }
 
 // ---------------------------------------------------------------- the file
-// A database object that closes normally however the command ends.
-class Db {
- public:
-  Db() { _db.Init(); }
-  ZorDBFile* operator->() { return &_db; }
-  ZorDBFile* get() { return &_db; }
-  void Open(const ZorFsa& path, uint32_t flags) {
-    _db.OpenBase(&path, kAnySignature, flags | kZorDbOpenCloseNormal);
-    PollBreak();
-  }
-  void Close() { _db.CloseBase(ZorBfCloseNormal); }
-
- private:
-  ZorDBFile _db;
-};
-
 constexpr uint32_t kReadFlags = kZorDbOpenRdOnly;
 constexpr uint32_t kWriteFlags = kZorDbOpenCopyOnWrite;
 
@@ -618,52 +600,20 @@ int RunTables(const DbArgs& a) {
 }
 
 // ---------------------------------------------------------------- check, compact
-// Every step that GetDutList gives at check level 2, run into one report.
-void RunSteps(ZorDBase* db, ZorVerif* v) {
-  ZorTable steps;
-  ZorListTableInit(&steps);
-  db->GetDutList(&steps, kAllSteps);
-  std::vector<int32_t> codes;
-  for (bool ok = steps.First(); ok; ok = steps.Next()) codes.push_back(steps.GetValLong(2));
-  string title, text;
-  for (size_t i = 0; i < codes.size(); ++i) {
-    PollBreak();
-    const int32_t sections = v->GetNbSection();
-    try {
-      db->RunDut(codes[i], kAllSteps, v, 0, nullptr);
-    } catch (const ZorEBasic& e) {
-      // A step that cannot finish (a description block it cannot read) is
-      // a fault of its own; the other steps still run.
-      if (e.GetError() == ZorErr(1, 1000)) throw;
-      steps.ReadN(static_cast<int32_t>(i) + 1);
-      if (v->GetNbSection() == sections) v->AddSection(steps.GetValStr(1, &title));
-      v->AddItem(kZorVerifIrreparable, e.ToString(&text));
-    }
-  }
-}
-
 int RunCheck(const DbArgs& a) {
   const ZorFsa path = ToolPath(a.path, PathUse::kFile);
   ZorFsa backup;
   if (a.repair && !a.noBackup) backup = BackupBeforeRepair(a.path, path);
   Db db;
   try {
-    db.Open(path, kZorDbOpenRepair | (a.repair ? 0u : uint32_t{kZorDbOpenRdOnly}));
+    db.Open(path, CheckOpenFlags(a.repair));
   } catch (...) {
     if (backup.IsInit()) ZorFsaCmd(&backup, ZorFsaCmdQuiet).Remove();  // nothing was repaired
     throw;
   }
   ZorVerif v;
   v.Init(a.repair, a.repair ? kRepairMode : 0);
-  const int32_t level = ZorGetCheckLevel();
-  ZorSetCheckLevel(std::max(level, kRepairLevel));
-  try {
-    RunSteps(db.get(), &v);
-  } catch (...) {
-    ZorSetCheckLevel(level);
-    throw;
-  }
-  ZorSetCheckLevel(level);
+  VerifyDatabase(db.get(), &v);
   db.Close();
   string text;
   std::fputs(Utf8(v.GetText(&text)).c_str(), stdout);
@@ -672,16 +622,9 @@ int RunCheck(const DbArgs& a) {
 }
 
 int RunCompact(const DbArgs& a) {
-  Db db;
-  db.Open(ToolPath(a.path, PathUse::kFile), kWriteFlags);
-  const uint64_t before = db->GetSize();
-  // ToolsUtil's compaction, with the terminal's progress bar for display.
   TerminalProgress bar;
-  const bool done = db->ToolsUtil(kZorDbToolNeedCompact, ZorBfCompactAny, nullptr, 0) &&
-                    db->GetStockPtr()->Compact(ZorBfCompactAny, false, true, TerminalOrNull(&bar));
-  const uint64_t after = db->GetSize();
-  db.Close();
-  if (done)
+  uint64_t before = 0, after = 0;
+  if (CompactDatabase(ToolPath(a.path, PathUse::kFile), TerminalOrNull(&bar), &before, &after))
     std::printf("%" PRIu64 " -> %" PRIu64 " bytes\n", before, after);
   else
     std::printf("nothing to compact\n");
