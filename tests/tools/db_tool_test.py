@@ -4,15 +4,17 @@ through `create --csv` and `import-csv`, what `export-csv` writes is read back
 by csv and compared row for row; and what a careless user meets.
 
 Usage: db_tool_test.py TOOL SCENARIO  (roundtrip, badcsv, files, check,
-interrupt). Exits non-zero with a message on the first mismatch."""
+interrupt, demo). Exits non-zero with a message on the first mismatch."""
 import csv
 import os
 import random
+import re
 import signal
 import subprocess
 import sys
 import tempfile
 import time
+from decimal import ROUND_HALF_UP, Decimal
 
 TOOL = sys.argv[1]
 HEADER = ["id", "name", "amount", "day", "note"]
@@ -192,6 +194,47 @@ def scenario_interrupt(tmp):
     count = int(table_line(db)[3])
     want(1 < count < 400001, "%d records after the interruption" % count)
     run("check", db, rc=0)
+
+
+def scenario_demo(tmp):
+    """`zorvane demo`: its overall total against Python's decimal over the
+    dumped lines and items (cents rounded half away from zero, as the
+    library rounds), a clean check, a second run over its own file; files
+    it did not make are refused and left as they were."""
+    db = os.path.join(tmp, "demo.zdb")
+
+    def demo(out, rc):
+        p = subprocess.run([TOOL, "demo", "--out", out, "--invoices", "60"], capture_output=True, text=True,
+                           timeout=300)
+        want(p.returncode == rc, "demo --out %s: exit %d, want %d\n%s%s" % (out, p.returncode, rc, p.stdout, p.stderr))
+        return p
+
+    demo(db, 0)
+    out = demo(db, 0).stdout  # replaces its own database
+    got = re.search(r"^Total of 60 invoices: HT (.+?)   TVA (.+?)   TTC (.+)$", out, re.M)
+    want(got and db in out, "demo output:\n" + out)
+    got = tuple(Decimal(g.replace(" ", "").replace(",", ".")) for g in got.groups())
+
+    def dump(table):
+        return [line.split("\t") for line in run("dump", db, "--table", table, rc=0)[1].splitlines()[1:]]
+
+    rates = {code: Decimal(rate) for code, _, _, rate in dump("Articles")}
+    cent, ht, tva = Decimal("0.01"), Decimal(0), Decimal(0)
+    for _, _, item, quantity, price in dump("Lignes"):
+        line = (Decimal(quantity) * Decimal(price)).quantize(cent, ROUND_HALF_UP)
+        ht += line
+        tva += (line * rates[item] / 100).quantize(cent, ROUND_HALF_UP)
+    want(got == (ht, tva, ht + tva), "totals %r, Python %r" % (got, (ht, tva, ht + tva)))
+    run("check", db, rc=0)
+    other, notes, fifo = (os.path.join(tmp, n) for n in ("other.zdb", "notes.txt", "pipe"))
+    write_csv(notes, [["1", "a", "1.00", "", ""]])
+    run("create", other, "--csv", notes, "--table", "T", rc=0)
+    os.mkfifo(fifo)
+    for path in (other, notes, fifo):
+        before = None if path == fifo else open(path, "rb").read()
+        err = demo(path, 1).stderr
+        want(path in err and err.count("\n") == 1, "refusal of %s: %r" % (path, err))
+        want(before is None or open(path, "rb").read() == before, path + " changed")
 
 
 if __name__ == "__main__":
