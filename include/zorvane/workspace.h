@@ -140,6 +140,8 @@ class ZOR_API ZorWs {
   // (1, 10) when there is none and (1, 19) when it is not one.
   void InitFromRsrc(int64_t id, ZorDBase* dba);
   void InitFromRsrc(int64_t id);
+  // The same from the bytes of such a resource, loaded by the caller.
+  void InitFromData(int64_t id, ZorDBase* dba, const ZorHandle* data);
   bool IsInit() const { return _init; }
   void Trash();
   int64_t GetId() const { return _id; }
@@ -252,16 +254,17 @@ class ZOR_API ZorWs {
  private:
   struct Impl;
   sZorWsTable* _entry(int32_t n) const;
-  int32_t _findEntry(int64_t wsf) const;
-  int32_t _addEntry(const sZorWsTable& e);
+  // The entry of an identifier (the virtual table's too); null when none.
+  sZorWsTable* _find(int64_t wsf) const;
+  int32_t _position(const sZorWsTable* e) const;
+  ZorTable* _main() const;
+  int32_t _addEntry(sZorWsTable e, std::unique_ptr<ZorTable> owned);
   uint8_t _nextEntryNumber(int32_t module, uint8_t table) const;
-  bool _bringUpToDate(int32_t n);
-  void _markLinkedStale();
+  bool _bringUpToDate(sZorWsTable* e);
   bool _moved(bool ok);
-  void _removeAt(int32_t n);
-  void _attachModuleHandler();
-  void _loadResource(int64_t id);
-  ZorTable* _virtualTable();
+  void _begin(int64_t id, ZorDBase* dba);
+  void _loadEntries(const ZorHandle* data);
+  void _rebuildVirtual(ZorTableDesc* desc);
 
   bool _init = false;
   int64_t _id = 0;

@@ -53,3 +53,4 @@
 #include <zorvane/list_table.h>
 #include <zorvane/sort.h>
 #include <zorvane/bool_eval.h>
+#include <zorvane/workspace.h>
