@@ -169,7 +169,12 @@ void FillInvoices(ZorDBase* db, Random* rng, int32_t count, const std::vector<ui
 // The tables of the module's resources, filled in one transaction.
 int32_t CreateAndFill(const ZorFsa& path, int32_t invoices) {
   Db db;
-  db->CreateBase(&path, kSignature, true);
+  try {
+    db->CreateBase(&path, kSignature, true);
+  } catch (const ZorException& e) {
+    string text;
+    throw ToolError{PathText(path), Utf8(e.ToString(&text)) + " (choose a folder you can write with --out)"};
+  }
   int32_t lineCount = 0;
   try {
     db.Open(path, kZorDbOpenCopyOnWrite);
@@ -327,8 +332,8 @@ int RunDemo(const DemoArgs& a) {
   RegisterDemoModule();
   const ZorFsa path = DemoFile(a.path);
   const std::string where = PathText(path);
-  std::printf("zorvane %s: the invoicing demo\n", ZOR_VERSION);
   const int32_t lines = CreateAndFill(path, a.invoices);
+  std::printf("zorvane %s: the invoicing demo\n", ZOR_VERSION);
   std::printf("created %s from the resources of module %s (%d): 4 tables, %d customers, %d items, %d invoices, "
               "%d lines\n", where.c_str(), kModuleName, kModuleId, kCustomerCount, kItemCount, a.invoices, lines);
   int32_t count = 0;
