@@ -197,10 +197,11 @@ def scenario_interrupt(tmp):
 
 
 def scenario_demo(tmp):
-    """`zorvane demo`: its overall total against Python's decimal over the
-    dumped lines and items (cents rounded half away from zero, as the
-    library rounds), a clean check, a second run over its own file; files
-    it did not make are refused and left as they were."""
+    """`zorvane demo`: the totals it prints (of the invoices shown and of
+    the whole run) against Python's decimal over the dumped lines and items
+    (cents rounded half away from zero, as the library rounds), a clean
+    check, a second run over its own file; files it did not make are refused
+    and left as they were."""
     db = os.path.join(tmp, "demo.zdb")
 
     def demo(out, rc):
@@ -211,20 +212,28 @@ def scenario_demo(tmp):
 
     demo(db, 0)
     out = demo(db, 0).stdout  # replaces its own database
-    got = re.search(r"^Total of 60 invoices: HT (.+?)   TVA (.+?)   TTC (.+)$", out, re.M)
-    want(got and db in out, "demo output:\n" + out)
-    got = tuple(Decimal(g.replace(" ", "").replace(",", ".")) for g in got.groups())
+
+    def amounts(texts):  # French separators
+        return tuple(Decimal(t.replace(" ", "").replace(",", ".")) for t in texts)
 
     def dump(table):
         return [line.split("\t") for line in run("dump", db, "--table", table, rc=0)[1].splitlines()[1:]]
 
-    rates = {code: Decimal(rate) for code, _, _, rate in dump("Articles")}
-    cent, ht, tva = Decimal("0.01"), Decimal(0), Decimal(0)
-    for _, _, item, quantity, price in dump("Lignes"):
-        line = (Decimal(quantity) * Decimal(price)).quantize(cent, ROUND_HALF_UP)
-        ht += line
-        tva += (line * rates[item] / 100).quantize(cent, ROUND_HALF_UP)
-    want(got == (ht, tva, ht + tva), "totals %r, Python %r" % (got, (ht, tva, ht + tva)))
+    items = {code: (Decimal(price), Decimal(rate)) for code, _, price, rate in dump("Articles")}
+    cent, totals = Decimal("0.01"), {}
+    for invoice, _, item, quantity, price in dump("Lignes"):
+        want(Decimal(price) == items[item][0], "invoice %s sells %s at %s" % (invoice, item, price))
+        ht = (Decimal(quantity) * Decimal(price)).quantize(cent, ROUND_HALF_UP)
+        tva = (ht * items[item][1] / 100).quantize(cent, ROUND_HALF_UP)
+        for key in (int(invoice), 0):  # 0: the whole run
+            h, t = totals.get(key, (0, 0))
+            totals[key] = (h + ht, t + tva)
+    shown = re.findall(r"^Facture (\d+) du .*\n(?:  .*%\n)+  HT (.+?)   TVA (.+?)   TTC (.+)$", out, re.M)
+    shown += [("0",) + g for g in re.findall(r"^Total of 60 invoices: HT (.+?)   TVA (.+?)   TTC (.+)$", out, re.M)]
+    want(len(shown) == 4 and db in out, "demo output:\n" + out)
+    for number, *texts in shown:
+        h, t = totals[int(number)]
+        want(amounts(texts) == (h, t, h + t), "invoice %s: %r, Python %r" % (number, texts, (h, t, h + t)))
     run("check", db, rc=0)
     other, notes, fifo = (os.path.join(tmp, n) for n in ("other.zdb", "notes.txt", "pipe"))
     write_csv(notes, [["1", "a", "1.00", "", ""]])
