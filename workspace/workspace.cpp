@@ -111,12 +111,9 @@ void ZorWs::_loadEntries(const ZorHandle* data) {
     if (!n) ZorRaise(kSource, ZorErr(1, kErrBadData));
     positionOfLine[static_cast<size_t>(line)] = n;
   }
-  int32_t maxCol = 0;
-  cells.GetDim(3, nullptr, &maxCol);
-  for (int32_t col = 1; col <= maxCol; ++col) {
-    int64_t wsf = 0;
-    if (cells.GetDataQuad(3, 1, col, &wsf) && wsf) _impl->writable.push_back(wsf);
-  }
+  // The writable identifiers end at the first missing or zero one.
+  int64_t wsf = 0;
+  for (int32_t col = 1; cells.GetDataQuad(3, 1, col, &wsf) && wsf; ++col) _impl->writable.push_back(wsf);
 }
 
 void ZorWs::Trash() {

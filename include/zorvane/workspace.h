@@ -48,7 +48,7 @@
 //     column 4  link field of the parent
 //     column 5  script read/write setting (eZorWsScpRw)
 //   kind 3, line 1: the writable field identifiers of setting 6, one per
-//     column (64-bit).
+//     column from 1 (64-bit), ended by a missing or zero one.
 //
 // A workspace is used by one thread at a time.
 #pragma once
