@@ -260,7 +260,7 @@ class ZOR_API ZorWs {
   ZorTable* _main() const;
   int32_t _addEntry(sZorWsTable e, std::unique_ptr<ZorTable> owned);
   uint8_t _nextEntryNumber(int32_t module, uint8_t table) const;
-  bool _bringUpToDate(sZorWsTable* e);
+  void _bringUpToDate(sZorWsTable* e);
   bool _moved(bool ok);
   void _begin(int64_t id, ZorDBase* dba);
   void _loadEntries(const ZorHandle* data);

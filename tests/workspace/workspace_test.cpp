@@ -42,7 +42,8 @@ class InvoiceBase {
     c.Validate();
     i.Create(kZorTblTypeStd, 0);
     i.SetTId(kInvoices, false);
-    i.SetName("Invoices");
+    i.SetName("Factures");
+    i.SetName("Invoices", ZorNameDev);
     i.SetStorage(kZorTblStorDoc);
     i.SetSubIndex(i.AddIndex(0), 1, i.AddField("Number", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, 0), 0);
     i.SetFieldLink(i.AddField("Customer", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, 0), kCustomers, 1);
@@ -121,6 +122,16 @@ TEST(WorkspaceIds, BitLayoutEntriesAndIdentifiersWithoutEntry) {
   EXPECT_EQ(std::vector<int64_t>({log, off, size}), std::vector<int64_t>({kZorLogTypeInt, 4, 4}));
   EXPECT_EQ(ws.FindTableN(&t), 1);
   EXPECT_LIB_ERROR(23, ws.AddTable(0, static_cast<ZorTable*>(nullptr)));
+  EXPECT_LIB_ERROR(23, ws.AddLocTable(0, nullptr));
+  ZorWs fresh;
+  EXPECT_LIB_ERROR(23, fresh.AddTable(0, &t));
+  const int32_t local = ws.AddLocTable(kZorWsTblHidden, d.GetHandle());
+  sZorWsTable e;
+  ws.GetEntry(local, &e);
+  EXPECT_EQ(e.flags, kZorWsTblHidden | kZorWsTblLocal);
+  // Positions and entry numbers are 8-bit.
+  while (ws.GetNbTable() < 255) ws.AddTable(0, &t);
+  EXPECT_LIB_ERROR(18, ws.AddTable(0, &t));
 }
 
 TEST(WorkspaceLinks, LinkedEntriesGoStaleOnMovesAndAreRepositionedOnFirstRead) {
@@ -173,11 +184,25 @@ TEST(WorkspaceLinks, LinkedEntriesGoStaleOnMovesAndAreRepositionedOnFirstRead) {
       ASSERT_TRUE(ws.GetWsfName(wsf, &name)) << wsf;
       EXPECT_EQ(ws.NameToWsf(name.CStr(), false), wsf) << name.CStr();
     }
+  EXPECT_EQ(ws.NameToWsf("Factures\\Number"), number);  // the public name
   EXPECT_EQ(ws.NameToWsf("Invoices\\Number\\Name"), 0);  // not a link
   EXPECT_EQ(ws.NameToWsf("Nothing"), 0);
   EXPECT_EQ(ws.GetParentWsf(byUD), ws.GetWsf(kInvoices, kCustomer));
   EXPECT_EQ(ws.GetParentWsf(number), 0);
   EXPECT_EQ(ws.GetLinkedWsf(ws.GetWsf(kInvoices, kCustomer), 2, false), byUD);
+  EXPECT_EQ(ws.GetLinkedWsf(Tid(kModule, 9) | kCustomer, 2, false), 0);
+  EXPECT_EQ(ws.GetWsf(kCustomers, 2), byUD);  // only linked entries of the table
+
+  // Entries linked from a table that stays keep their parent.
+  ZorWs other;
+  other.Init(0, &base.db);
+  other.AddStdTable(kCustomers);
+  other.AddStdTable(kInvoices);
+  const int64_t linkedName = other.NameToWsf("Invoices\\Customer\\Name");
+  EXPECT_TRUE(other.RemoveTable(kCustomers));
+  EXPECT_EQ(other.GetNbTable(), 2);
+  ASSERT_TRUE(other.First());
+  EXPECT_EQ(Str(other, linkedName), "Dupont");
 
   EXPECT_TRUE(ws.RemoveTable(kInvoices));
   EXPECT_EQ(ws.GetNbTable(), 0);
@@ -229,6 +254,7 @@ TEST(WorkspaceRsrc, ResourceHandlerPermissionsAndVirtualFields) {
   ZorDyna cells;
   cells.Init();
   cells.SetData(1, 1, 1, "Factures");
+  cells.SetData(1, 1, 2, 5);
   cells.SetDataQuad(2, 1, 1, kInvoices);
   cells.SetData(2, 1, 2, static_cast<int32_t>(kZorWsTblWrite));
   cells.SetData(2, 2, 3, 1);
@@ -243,6 +269,7 @@ TEST(WorkspaceRsrc, ResourceHandlerPermissionsAndVirtualFields) {
   ws.InitFromRsrc(id, &base.db);
   string text;
   EXPECT_STREQ(ws.GetName(&text), "Factures");
+  EXPECT_EQ(ws.GetFlags(), 5u);
   EXPECT_EQ(module.handler.calls, "attach patch ");
   EXPECT_EQ(ws.GetNbTable(), 2);
   ASSERT_TRUE(ws.First());
@@ -272,6 +299,7 @@ TEST(WorkspaceRsrc, ResourceHandlerPermissionsAndVirtualFields) {
   // Virtual fields keep their numbers and values as others come and go.
   const int64_t note = ws.TVirAddField("Note", kZorLogTypeText, 20);
   ws.GetWsfTable(note)->SetValStr(note & 0xFFFF, "urgent");
+  EXPECT_EQ(ws.GetWsfTable(note)->GetTId(), Tid(kModule, 0));
   const int64_t count = ws.TVirAddField("Count", kZorLogTypeInt);
   EXPECT_EQ(Str(ws, note), "urgent");
   ws.GetWsfTable(count)->SetValLong(count & 0xFFFF, 3);
