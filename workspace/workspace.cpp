@@ -112,8 +112,10 @@ void ZorWs::_loadEntries(const ZorHandle* data) {
     positionOfLine[static_cast<size_t>(line)] = n;
   }
   // The writable identifiers end at the first missing or zero one.
+  std::vector<int64_t> writable;
   int64_t wsf = 0;
-  for (int32_t col = 1; cells.GetDataQuad(3, 1, col, &wsf) && wsf; ++col) _impl->writable.push_back(wsf);
+  for (int32_t col = 1; cells.GetDataQuad(3, 1, col, &wsf) && wsf; ++col) writable.push_back(wsf);
+  SetWritableWsfs(writable.data(), static_cast<int32_t>(writable.size()));
 }
 
 void ZorWs::Trash() {

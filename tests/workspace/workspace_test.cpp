@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 #include <zorvane/zorvane.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -129,6 +127,11 @@ TEST(WorkspaceIds, BitLayoutEntriesAndIdentifiersWithoutEntry) {
   sZorWsTable e;
   ws.GetEntry(local, &e);
   EXPECT_EQ(e.flags, kZorWsTblHidden | kZorWsTblLocal);
+  ZorWs hiddenFirst;
+  hiddenFirst.Init(0, nullptr);
+  hiddenFirst.AddLocTable(kZorWsTblHidden, d.GetHandle());
+  hiddenFirst.AddTable(0, &t);
+  EXPECT_EQ(hiddenFirst.GetFirstVisTable(), &t);
   // Positions and entry numbers are 8-bit.
   while (ws.GetNbTable() < 255) ws.AddTable(0, &t);
   EXPECT_LIB_ERROR(18, ws.AddTable(0, &t));
@@ -139,6 +142,7 @@ TEST(WorkspaceLinks, LinkedEntriesGoStaleOnMovesAndAreRepositionedOnFirstRead) {
   ZorWs ws;
   ws.Init(Tid(kModule, 1), &base.db);
   ASSERT_EQ(ws.AddStdTable(kInvoices), 1);
+  EXPECT_EQ(ws.GetFlags(), 0u);
   EXPECT_EQ(ws.NameToWsf("Invoices\\Customer\\Name", false), 0);
   const int64_t byUD = ws.NameToWsf("invoices\\customer\\NAME");
   const int64_t byCode = ws.NameToWsf("CustCode\\Name");
@@ -204,6 +208,9 @@ TEST(WorkspaceLinks, LinkedEntriesGoStaleOnMovesAndAreRepositionedOnFirstRead) {
   ASSERT_TRUE(other.First());
   EXPECT_EQ(Str(other, linkedName), "Dupont");
 
+  ws.AddStdTable(kCustomers);
+  EXPECT_TRUE(ws.RemoveTable(kCustomers));  // the direct entry, last in the list
+  EXPECT_EQ(ws.GetNbTable(), 3);
   EXPECT_TRUE(ws.RemoveTable(kInvoices));
   EXPECT_EQ(ws.GetNbTable(), 0);
   EXPECT_FALSE(ws.IsWsfValid(byUD, true));
@@ -235,21 +242,13 @@ class WsModule : public ZorModule {
   Recorder handler;
 };
 
-void WriteResource(const std::string& file, ZorDyna* cells) {
-  const ZorHandle* h = cells->GetHandle();
-  std::ofstream(file, std::ios::binary).write(static_cast<const char*>(h->GetDatas()), h->GetSize());
-}
-
 TEST(WorkspaceRsrc, ResourceHandlerPermissionsAndVirtualFields) {
   InvoiceBase base;
   std::filesystem::create_directories(base.dir.File("wsmod"));
   ZorFsa root(base.dir.Path().c_str());
   ZorFsa::KRegister(ZorKFsaModules, &root);
   WsModule module;
-  sZorModuleInfo info;
-  info.id = kModule;
-  std::strncpy(info.name, "wsmod", sizeof info.name - 1);
-  ZorRegisterModule(&module, &info, false);
+  test::RegisterModule(kModule, "wsmod", 0, false, &module);
 
   ZorDyna cells;
   cells.Init();
@@ -262,7 +261,7 @@ TEST(WorkspaceRsrc, ResourceHandlerPermissionsAndVirtualFields) {
   cells.SetData(2, 2, 5, kZorWsScpRwList);
   const int64_t listed = Tid(kModule, 1) | 2;  // the customer's name
   cells.SetDataQuad(3, 1, 1, listed);
-  WriteResource(base.dir.File("wsmod/12.WS"), &cells);
+  test::WriteHandleFile(base.dir.File("wsmod/12.WS"), cells.GetHandle());
 
   const int64_t id = int64_t{-kModule} * (int64_t{1} << 32) + 12;  // a negated module is the same owner
   ZorWs ws;
@@ -310,13 +309,15 @@ TEST(WorkspaceRsrc, ResourceHandlerPermissionsAndVirtualFields) {
   EXPECT_EQ(ws.TVirGetWsf("count"), count);
   EXPECT_LIB_ERROR(23, ws.TVirAddField("Count", kZorLogTypeInt));
   EXPECT_LIB_ERROR(23, ws.TVirAddField("Photo", kZorLogTypePict));
+  EXPECT_NE(ws.TVirAddField("Units", kZorLogTypeDec0), 0);
   ws.Trash();
   EXPECT_EQ(module.handler.calls, "attach patch detach ");
+  EXPECT_EQ(ws.GetId(), 0);
 
   // No resource; a line that names no table.
   EXPECT_LIB_ERROR(10, ws.InitFromRsrc(Tid(kModule, 0) + 13, &base.db));
   cells.SetDataQuad(2, 1, 1, 0);
-  WriteResource(base.dir.File("wsmod/14.WS"), &cells);
+  test::WriteHandleFile(base.dir.File("wsmod/14.WS"), cells.GetHandle());
   EXPECT_LIB_ERROR(19, ws.InitFromRsrc(Tid(kModule, 0) + 14, &base.db));
   EXPECT_FALSE(ws.IsInit());
 }
