@@ -111,12 +111,11 @@ void ZorWs::_loadEntries(const ZorHandle* data) {
     if (!n) ZorRaise(kSource, ZorErr(1, kErrBadData));
     positionOfLine[static_cast<size_t>(line)] = n;
   }
-  int32_t maxCol = 0;
-  cells.GetDim(3, nullptr, &maxCol);
-  for (int32_t col = 1; col <= maxCol; ++col) {
-    int64_t wsf = 0;
-    if (cells.GetDataQuad(3, 1, col, &wsf) && wsf) _impl->writable.push_back(wsf);
-  }
+  // The writable identifiers end at the first missing or zero one.
+  std::vector<int64_t> writable;
+  int64_t wsf = 0;
+  for (int32_t col = 1; cells.GetDataQuad(3, 1, col, &wsf) && wsf; ++col) writable.push_back(wsf);
+  SetWritableWsfs(writable.data(), static_cast<int32_t>(writable.size()));
 }
 
 void ZorWs::Trash() {
@@ -342,38 +341,35 @@ void ZorWs::SetWritableWsfs(const int64_t* wsfs, int32_t count) {
 // ------------------------------------------------------------------ links
 
 // Positions a linked entry on the record its parent's link field names,
-// unless it is up to date and still on that record. A Long link holds the
-// UD; another type holds the linked table's key field value.
-bool ZorWs::_bringUpToDate(sZorWsTable* e) {
-  if (!(e->flags & kZorWsTblLinked)) return true;
+// unless it is up to date and still on that record; a parent without a
+// record leaves it without one. A Long link holds the UD; another type
+// holds the linked table's key field value.
+void ZorWs::_bringUpToDate(sZorWsTable* e) {
+  if (!(e->flags & kZorWsTblLinked)) return;
   sZorWsTable* parent = _entry(e->parent);
-  if (!parent || !_bringUpToDate(parent)) return false;
+  _bringUpToDate(parent);
   ZorTable* from = parent->cursor;
   ZorTable* to = e->cursor;
   const bool upToDate = (e->state & kZorWsStateUpToDate) != 0;
   e->state |= kZorWsStateUpToDate;
   if (from->GetFieldPhysType(e->linkField) == kZorPhysTypeLong) {
     const uint32_t ud = from->GetCurUD() ? from->GetValRef(e->linkField) : 0;
-    if (upToDate && e->linkedUD == ud && to->GetCurUD() == ud) return ud != 0;
+    if (upToDate && e->linkedUD == ud && to->GetCurUD() == ud) return;
     e->linkedUD = ud;
-    if (ud && to->ReadUD(ud)) return true;
-    to->Clear();
-    return false;
+    if (!ud || !to->ReadUD(ud)) to->Clear();
+    return;
   }
   sZorTfi tfi;
   from->GetField(e->linkField, &tfi);
   const int32_t keyField = static_cast<int32_t>(tfi.d2);
   string value, current;
   if (from->GetCurUD()) from->GetValStr(e->linkField, &value);
-  if (upToDate && to->GetCurUD() && value == to->GetValStr(keyField, &current)) return true;
+  if (upToDate && to->GetCurUD() && value == to->GetValStr(keyField, &current)) return;
   e->linkedUD = 0;
   const int32_t index = to->GetFidIndex(keyField, kZorTblFidIndexFirst);
-  if (!value.IsEmpty() && index) {
-    to->Raz();
-    if (to->SetValStr(keyField, value.CStr()) && to->Read(kZorTblFindEqual, index)) return true;
-  }
-  to->Clear();
-  return false;
+  to->Raz();
+  if (value.IsEmpty() || !index || !to->SetValStr(keyField, value.CStr()) || !to->Read(kZorTblFindEqual, index))
+    to->Clear();
 }
 
 // ------------------------------------------------------------------ navigation

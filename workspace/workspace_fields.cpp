@@ -92,7 +92,6 @@ int64_t ZorWs::GetWsf(const ZorTable* table, int32_t field) const {
 }
 
 int64_t ZorWs::GetWsf(int64_t tableId, int32_t field) const {
-  if (field < 1 || field > 0xFFFF) return 0;
   const ZorTable* table = GetTable(tableId, true);
   return GetWsf(table ? table : GetTable(tableId, false), field);
 }

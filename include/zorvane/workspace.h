@@ -48,7 +48,7 @@
 //     column 4  link field of the parent
 //     column 5  script read/write setting (eZorWsScpRw)
 //   kind 3, line 1: the writable field identifiers of setting 6, one per
-//     column (64-bit).
+//     column from 1 (64-bit), ended by a missing or zero one.
 //
 // A workspace is used by one thread at a time.
 #pragma once
@@ -260,7 +260,7 @@ class ZOR_API ZorWs {
   ZorTable* _main() const;
   int32_t _addEntry(sZorWsTable e, std::unique_ptr<ZorTable> owned);
   uint8_t _nextEntryNumber(int32_t module, uint8_t table) const;
-  bool _bringUpToDate(sZorWsTable* e);
+  void _bringUpToDate(sZorWsTable* e);
   bool _moved(bool ok);
   void _begin(int64_t id, ZorDBase* dba);
   void _loadEntries(const ZorHandle* data);

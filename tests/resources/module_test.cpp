@@ -28,6 +28,7 @@
 
 #include "support/channels.h"
 #include "support/temp_files.h"
+#include "support/test_util.h"
 #include "tests/resources/plugins/test_plugin.h"
 
 using namespace zorvane;
@@ -45,22 +46,15 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void Register(int32_t id, const char* name, uint32_t flags, bool loadTypes = false) {
-  sZorModuleInfo info;
-  info.id = id;
-  info.flags = flags;
-  std::strncpy(info.name, name, sizeof info.name - 1);
-  ZorRegisterModule(nullptr, &info, loadTypes);
-}
 
 void UseTestModules() {
   ZorFsa root;
   ASSERT_TRUE(root.InitFromSysPath(ModulesDir().c_str(), true));
   ZorFsa::KRegister(ZorKFsaModules, &root);
-  Register(zortest::kPluginId, "zortest_plugin", ZorModuleFlagPlugIn, true);
-  Register(zortest::kNoEntryId, "zortest_noentry", ZorModuleFlagPlugIn);
-  Register(zortest::kBareId, "zortest_bare", ZorModuleFlagPlugIn);
-  Register(kMissingId, "zortest_missing", 0);
+  test::RegisterModule(zortest::kPluginId, "zortest_plugin", ZorModuleFlagPlugIn, true);
+  test::RegisterModule(zortest::kNoEntryId, "zortest_noentry", ZorModuleFlagPlugIn);
+  test::RegisterModule(zortest::kBareId, "zortest_bare", ZorModuleFlagPlugIn);
+  test::RegisterModule(kMissingId, "zortest_missing", 0);
 }
 
 int LoadedObjects() {
@@ -111,7 +105,7 @@ TEST(ModuleKernel, InstanceIsTheLibrarysOwnObject) {
 TEST(ModuleKernel, PresenceAndVersion) {
   EXPECT_TRUE(ZorIsModulePresent(ZorKernelModuleId));
   EXPECT_FALSE(ZorIsModulePresent(0));
-  Register(0, "zero", 0);  // even a record under 0 is no module
+  test::RegisterModule(0, "zero", 0);  // even a record under 0 is no module
   EXPECT_FALSE(ZorIsModulePresent(0));
   EXPECT_FALSE(ZorIsModulePresent(777777));
   string text;
@@ -176,7 +170,7 @@ TEST(ModuleLoad, FailuresGiveNullWithoutRaising) {
   dlclose(raw);
 
   // A message without ZorSendLoad tries no load.
-  Register(4250, "zortest_unloaded", 0);
+  test::RegisterModule(4250, "zortest_unloaded", 0);
   channels.debug.clear();
   EXPECT_EQ(ZorSendModuleMessage(4250, zortest::kCountMsg, 0, 0, 0, 0, nullptr, nullptr), 0);
   EXPECT_TRUE(channels.debug.empty());
@@ -251,7 +245,7 @@ TEST(ModuleRsrc, TableOfADependencyIsNotTheModules) {
   ZorLock guard;
   EXPECT_NE(ZorGetModule(zortest::kBareId, &guard), nullptr);  // still a module
 
-  Register(zortest::kEmptyId, "zortest_empty", 0);
+  test::RegisterModule(zortest::kEmptyId, "zortest_empty", 0);
   const sZorRsrcTable* empty = ZorGetRsrcTable(ZorGetRsrcInstance(zortest::kEmptyId, true));
   ASSERT_NE(empty, nullptr);  // its own, though empty
   EXPECT_EQ(empty->count, 0u);
@@ -369,7 +363,7 @@ TEST(ModuleTypes, LooseDependencyListAndRecursion) {
   ZorFsa root;
   ASSERT_TRUE(root.InitFromSysPath(tree.Path().c_str(), true));
   ZorFsa::KRegister(ZorKFsaModules, &root);
-  Register(4260, "zortest_loose", 0, true);
+  test::RegisterModule(4260, "zortest_loose", 0, true);
   ZorBGet all;
   ASSERT_EQ(ZorFindMTypes(4260, &all), 1);
   ZorFindMTypes(0, &all);
@@ -456,7 +450,7 @@ TEST(ModulePlaces, RootDefaultsToEnvironmentThenLibraryDirectory) {
 // An object given at registration takes the record's id and instance, and
 // is handed out as it stands: no library is looked for.
 TEST(ModuleRegister, GivenObjectIsTheModule) {
-  Register(5000, "zortest_given", 0);
+  test::RegisterModule(5000, "zortest_given", 0);
   ZorModule object;
   int marker = 0;
   sZorModuleInfo again;
@@ -546,12 +540,12 @@ class Recorder final : public ZorModule {
 
 TEST(ModulePlugins, StartAndStopInIdOrder) {
   // Registered out of order on purpose; 4243 cannot start and is skipped.
-  Register(zortest::kBareId, "zortest_bare", ZorModuleFlagPlugIn);
-  Register(kMissingId, "zortest_missing", 0);
-  Register(zortest::kNoEntryId, "zortest_noentry", ZorModuleFlagPlugIn);
+  test::RegisterModule(zortest::kBareId, "zortest_bare", ZorModuleFlagPlugIn);
+  test::RegisterModule(kMissingId, "zortest_missing", 0);
+  test::RegisterModule(zortest::kNoEntryId, "zortest_noentry", ZorModuleFlagPlugIn);
   UseTestModules();
   Recorder app;
-  Register(kAppId, "zortest_app", 0);
+  test::RegisterModule(kAppId, "zortest_app", 0);
   ZorSetAppModule(kAppId, nullptr, &app);
 
   ZorInitPlugins(true);

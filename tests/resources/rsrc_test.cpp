@@ -64,12 +64,6 @@ std::string Packed(const std::string& bytes) {
   return std::string(static_cast<const char*>(h.GetDatas()), h.GetSize());
 }
 
-void Register(int32_t id, const char* name) {
-  sZorModuleInfo info;
-  info.id = id;
-  std::strncpy(info.name, name, sizeof info.name - 1);
-  ZorRegisterModule(nullptr, &info, false);
-}
 
 std::string Load(int32_t module, int32_t group, int32_t id) {
   string out;
@@ -87,8 +81,8 @@ class DevTree : public ::testing::Test {
     ZorFsa root;
     ASSERT_TRUE(root.InitFromSysPath(_tmp.Path().c_str(), true));
     ZorFsa::KRegister(ZorKFsaModules, &root);
-    Register(kModule, "devmod");
-    Register(kLangModule, "langmod");
+    test::RegisterModule(kModule, "devmod");
+    test::RegisterModule(kLangModule, "langmod");
     std::filesystem::create_directories(_tmp.File("devmod"));
     std::filesystem::create_directories(_tmp.File("langmod/3"));
   }

@@ -4,10 +4,12 @@
 
 #include <zorvane/exception.h>
 #include <zorvane/handle.h>
+#include <zorvane/module.h>
 #include <zorvane/path.h>
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 namespace zorvane::test {
@@ -49,6 +51,22 @@ inline std::string Hex(const void* p, size_t n) {
     out += kDigits[b & 15];
   }
   return out;
+}
+
+// Registers module id under name, its folder below the modules root, with
+// its object when given.
+inline void RegisterModule(int32_t id, const char* name, uint32_t flags = 0, bool loadTypes = false,
+                           ZorModule* object = nullptr) {
+  sZorModuleInfo info;
+  info.id = id;
+  info.flags = flags;
+  std::strncpy(info.name, name, sizeof info.name - 1);
+  ZorRegisterModule(object, &info, loadTypes);
+}
+
+// A handle's bytes as a file, such as a module's loose resource.
+inline void WriteHandleFile(const std::string& file, const ZorHandle* h) {
+  std::ofstream(file, std::ios::binary).write(static_cast<const char*>(h->GetDatas()), h->GetSize());
 }
 
 }  // namespace zorvane::test

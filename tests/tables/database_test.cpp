@@ -386,10 +386,7 @@ class PatchRecorder : public ZorModule {
   std::vector<uint32_t> patches;
 };
 
-void WriteDesc(const std::string& file, ZorTableDesc* d) {
-  const ZorHandle* h = d->GetHandle();
-  std::ofstream(file, std::ios::binary).write(static_cast<const char*>(h->GetDatas()), h->GetSize());
-}
+void WriteDesc(const std::string& file, ZorTableDesc* d) { test::WriteHandleFile(file, d->GetHandle()); }
 
 TEST(DatabaseAuto, ModuleTablesAndEnumerationsAreCreatedUpgradedAndPatched) {
   constexpr int32_t kModule = 4300;
@@ -398,10 +395,7 @@ TEST(DatabaseAuto, ModuleTablesAndEnumerationsAreCreatedUpgradedAndPatched) {
   ZorFsa rootPath(root.Path().c_str());
   ZorFsa::KRegister(ZorKFsaModules, &rootPath);
   PatchRecorder module;
-  sZorModuleInfo info;
-  info.id = kModule;
-  std::strncpy(info.name, "dbauto", sizeof info.name - 1);
-  ZorRegisterModule(&module, &info, false);
+  test::RegisterModule(kModule, "dbauto", 0, false, &module);
 
   ZorTableDesc auto3, manual5, e7, stored8;
   // Variable precision 4 is a three-decimal number in this database: the

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 #include <zorvane/zorvane.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -42,7 +40,8 @@ class InvoiceBase {
     c.Validate();
     i.Create(kZorTblTypeStd, 0);
     i.SetTId(kInvoices, false);
-    i.SetName("Invoices");
+    i.SetName("Factures");
+    i.SetName("Invoices", ZorNameDev);
     i.SetStorage(kZorTblStorDoc);
     i.SetSubIndex(i.AddIndex(0), 1, i.AddField("Number", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, 0), 0);
     i.SetFieldLink(i.AddField("Customer", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, 0), kCustomers, 1);
@@ -121,6 +120,21 @@ TEST(WorkspaceIds, BitLayoutEntriesAndIdentifiersWithoutEntry) {
   EXPECT_EQ(std::vector<int64_t>({log, off, size}), std::vector<int64_t>({kZorLogTypeInt, 4, 4}));
   EXPECT_EQ(ws.FindTableN(&t), 1);
   EXPECT_LIB_ERROR(23, ws.AddTable(0, static_cast<ZorTable*>(nullptr)));
+  EXPECT_LIB_ERROR(23, ws.AddLocTable(0, nullptr));
+  ZorWs fresh;
+  EXPECT_LIB_ERROR(23, fresh.AddTable(0, &t));
+  const int32_t local = ws.AddLocTable(kZorWsTblHidden, d.GetHandle());
+  sZorWsTable e;
+  ws.GetEntry(local, &e);
+  EXPECT_EQ(e.flags, kZorWsTblHidden | kZorWsTblLocal);
+  ZorWs hiddenFirst;
+  hiddenFirst.Init(0, nullptr);
+  hiddenFirst.AddLocTable(kZorWsTblHidden, d.GetHandle());
+  hiddenFirst.AddTable(0, &t);
+  EXPECT_EQ(hiddenFirst.GetFirstVisTable(), &t);
+  // Positions and entry numbers are 8-bit.
+  while (ws.GetNbTable() < 255) ws.AddTable(0, &t);
+  EXPECT_LIB_ERROR(18, ws.AddTable(0, &t));
 }
 
 TEST(WorkspaceLinks, LinkedEntriesGoStaleOnMovesAndAreRepositionedOnFirstRead) {
@@ -128,6 +142,7 @@ TEST(WorkspaceLinks, LinkedEntriesGoStaleOnMovesAndAreRepositionedOnFirstRead) {
   ZorWs ws;
   ws.Init(Tid(kModule, 1), &base.db);
   ASSERT_EQ(ws.AddStdTable(kInvoices), 1);
+  EXPECT_EQ(ws.GetFlags(), 0u);
   EXPECT_EQ(ws.NameToWsf("Invoices\\Customer\\Name", false), 0);
   const int64_t byUD = ws.NameToWsf("invoices\\customer\\NAME");
   const int64_t byCode = ws.NameToWsf("CustCode\\Name");
@@ -173,12 +188,29 @@ TEST(WorkspaceLinks, LinkedEntriesGoStaleOnMovesAndAreRepositionedOnFirstRead) {
       ASSERT_TRUE(ws.GetWsfName(wsf, &name)) << wsf;
       EXPECT_EQ(ws.NameToWsf(name.CStr(), false), wsf) << name.CStr();
     }
+  EXPECT_EQ(ws.NameToWsf("Factures\\Number"), number);  // the public name
   EXPECT_EQ(ws.NameToWsf("Invoices\\Number\\Name"), 0);  // not a link
   EXPECT_EQ(ws.NameToWsf("Nothing"), 0);
   EXPECT_EQ(ws.GetParentWsf(byUD), ws.GetWsf(kInvoices, kCustomer));
   EXPECT_EQ(ws.GetParentWsf(number), 0);
   EXPECT_EQ(ws.GetLinkedWsf(ws.GetWsf(kInvoices, kCustomer), 2, false), byUD);
+  EXPECT_EQ(ws.GetLinkedWsf(Tid(kModule, 9) | kCustomer, 2, false), 0);
+  EXPECT_EQ(ws.GetWsf(kCustomers, 2), byUD);  // only linked entries of the table
 
+  // Entries linked from a table that stays keep their parent.
+  ZorWs other;
+  other.Init(0, &base.db);
+  other.AddStdTable(kCustomers);
+  other.AddStdTable(kInvoices);
+  const int64_t linkedName = other.NameToWsf("Invoices\\Customer\\Name");
+  EXPECT_TRUE(other.RemoveTable(kCustomers));
+  EXPECT_EQ(other.GetNbTable(), 2);
+  ASSERT_TRUE(other.First());
+  EXPECT_EQ(Str(other, linkedName), "Dupont");
+
+  ws.AddStdTable(kCustomers);
+  EXPECT_TRUE(ws.RemoveTable(kCustomers));  // the direct entry, last in the list
+  EXPECT_EQ(ws.GetNbTable(), 3);
   EXPECT_TRUE(ws.RemoveTable(kInvoices));
   EXPECT_EQ(ws.GetNbTable(), 0);
   EXPECT_FALSE(ws.IsWsfValid(byUD, true));
@@ -210,25 +242,18 @@ class WsModule : public ZorModule {
   Recorder handler;
 };
 
-void WriteResource(const std::string& file, ZorDyna* cells) {
-  const ZorHandle* h = cells->GetHandle();
-  std::ofstream(file, std::ios::binary).write(static_cast<const char*>(h->GetDatas()), h->GetSize());
-}
-
 TEST(WorkspaceRsrc, ResourceHandlerPermissionsAndVirtualFields) {
   InvoiceBase base;
   std::filesystem::create_directories(base.dir.File("wsmod"));
   ZorFsa root(base.dir.Path().c_str());
   ZorFsa::KRegister(ZorKFsaModules, &root);
   WsModule module;
-  sZorModuleInfo info;
-  info.id = kModule;
-  std::strncpy(info.name, "wsmod", sizeof info.name - 1);
-  ZorRegisterModule(&module, &info, false);
+  test::RegisterModule(kModule, "wsmod", 0, false, &module);
 
   ZorDyna cells;
   cells.Init();
   cells.SetData(1, 1, 1, "Factures");
+  cells.SetData(1, 1, 2, 5);
   cells.SetDataQuad(2, 1, 1, kInvoices);
   cells.SetData(2, 1, 2, static_cast<int32_t>(kZorWsTblWrite));
   cells.SetData(2, 2, 3, 1);
@@ -236,13 +261,14 @@ TEST(WorkspaceRsrc, ResourceHandlerPermissionsAndVirtualFields) {
   cells.SetData(2, 2, 5, kZorWsScpRwList);
   const int64_t listed = Tid(kModule, 1) | 2;  // the customer's name
   cells.SetDataQuad(3, 1, 1, listed);
-  WriteResource(base.dir.File("wsmod/12.WS"), &cells);
+  test::WriteHandleFile(base.dir.File("wsmod/12.WS"), cells.GetHandle());
 
   const int64_t id = int64_t{-kModule} * (int64_t{1} << 32) + 12;  // a negated module is the same owner
   ZorWs ws;
   ws.InitFromRsrc(id, &base.db);
   string text;
   EXPECT_STREQ(ws.GetName(&text), "Factures");
+  EXPECT_EQ(ws.GetFlags(), 5u);
   EXPECT_EQ(module.handler.calls, "attach patch ");
   EXPECT_EQ(ws.GetNbTable(), 2);
   ASSERT_TRUE(ws.First());
@@ -272,6 +298,7 @@ TEST(WorkspaceRsrc, ResourceHandlerPermissionsAndVirtualFields) {
   // Virtual fields keep their numbers and values as others come and go.
   const int64_t note = ws.TVirAddField("Note", kZorLogTypeText, 20);
   ws.GetWsfTable(note)->SetValStr(note & 0xFFFF, "urgent");
+  EXPECT_EQ(ws.GetWsfTable(note)->GetTId(), Tid(kModule, 0));
   const int64_t count = ws.TVirAddField("Count", kZorLogTypeInt);
   EXPECT_EQ(Str(ws, note), "urgent");
   ws.GetWsfTable(count)->SetValLong(count & 0xFFFF, 3);
@@ -282,13 +309,15 @@ TEST(WorkspaceRsrc, ResourceHandlerPermissionsAndVirtualFields) {
   EXPECT_EQ(ws.TVirGetWsf("count"), count);
   EXPECT_LIB_ERROR(23, ws.TVirAddField("Count", kZorLogTypeInt));
   EXPECT_LIB_ERROR(23, ws.TVirAddField("Photo", kZorLogTypePict));
+  EXPECT_NE(ws.TVirAddField("Units", kZorLogTypeDec0), 0);
   ws.Trash();
   EXPECT_EQ(module.handler.calls, "attach patch detach ");
+  EXPECT_EQ(ws.GetId(), 0);
 
   // No resource; a line that names no table.
   EXPECT_LIB_ERROR(10, ws.InitFromRsrc(Tid(kModule, 0) + 13, &base.db));
   cells.SetDataQuad(2, 1, 1, 0);
-  WriteResource(base.dir.File("wsmod/14.WS"), &cells);
+  test::WriteHandleFile(base.dir.File("wsmod/14.WS"), cells.GetHandle());
   EXPECT_LIB_ERROR(19, ws.InitFromRsrc(Tid(kModule, 0) + 14, &base.db));
   EXPECT_FALSE(ws.IsInit());
 }
