@@ -258,8 +258,7 @@ Totals InvoiceTotals(ZorWs* ws, const Fields& f, bool show) {
   for (bool ok = lines->First(); ok; ok = lines->Next()) {
     const decimal quantity = ws->GetValDecimal(f.quantity), price = ws->GetValDecimal(f.price);
     const decimal rate = ws->GetValDecimal(f.rate);
-    decimal ht, tva;
-    ht = quantity;
+    decimal ht = quantity, tva;
     ht.Mul(&price, kZorLogTypeDec2);
     tva.TVAFromHT(&ht, &rate, kZorLogTypeDec2);
     t.ht.Add(&ht, kZorLogTypeDec2);
