@@ -37,6 +37,7 @@ PUBLIC = {
         "table_desc.h", "table_key.h", "table.h", "table_store.h", "table_bfile.h", "table_handler.h", "database.h",
         "database_file.h", "list_table.h", "sort.h", "bool_eval.h"]},
     "zip_span.h": "interchange",
+    "workspace.h": "workspace",
     "zorvane.h": None,  # the umbrella: for users of the library only
 }
 
