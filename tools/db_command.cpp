@@ -405,11 +405,7 @@ void RegisterModule(const DbArgs& a) {
   if (!root.InitFromSysPath(slash == std::string::npos ? "." : dir.substr(0, std::max<size_t>(slash, 1)).c_str(), true))
     throw ToolError{a.module, "the modules folder cannot be used"};
   ZorFsa::KRegister(ZorKFsaModules, &root);
-  sZorModuleInfo info;
-  info.id = a.moduleId;
-  std::strncpy(info.name, name.c_str(), sizeof info.name - 1);
-  ZorRegisterModule(nullptr, &info, true);
-  if (!ZorGetModule(a.moduleId, nullptr)) throw ToolError{a.module, "not a module library of this library"};
+  if (!LoadToolModule(a.moduleId, name.c_str())) throw ToolError{a.module, "not a module library of this library"};
 }
 
 void ImportRows(ZorDBase* db, const DbArgs& a, bool keepsRows, int64_t* rows);

@@ -317,12 +317,7 @@ ZorFsa DemoFile(const std::string& arg) {
 }
 
 void RegisterDemoModule() {
-  sZorModuleInfo info;
-  info.id = kModuleId;
-  std::strncpy(info.name, kModuleName, sizeof info.name - 1);
-  ZorRegisterModule(nullptr, &info, true);
-  ZorLock guard;
-  if (!ZorGetModule(kModuleId, &guard))
+  if (!LoadToolModule(kModuleId, kModuleName))
     throw ToolError{kModuleName, "the demo module is missing: it belongs in zorvane_demo/ beside libzorvane.so "
                                  "(build the zorvane_demo target)"};
 }

@@ -107,6 +107,15 @@ int RunReported(const char* command, const std::string& path, const std::functio
   }
 }
 
+bool LoadToolModule(int32_t id, const char* name) {
+  sZorModuleInfo info;
+  info.id = id;
+  std::strncpy(info.name, name, sizeof info.name - 1);
+  ZorRegisterModule(nullptr, &info, true);
+  ZorLock guard;
+  return ZorGetModule(id, &guard) != nullptr;
+}
+
 ZorFsa BackupBeforeRepair(const std::string& file, const ZorFsa& path) {
   const std::string name = file + ".bak";
   try {

@@ -66,6 +66,10 @@ int RunReported(const char* command, const std::string& path, const std::functio
 // file as it is before a repair. An existing FILE.bak is never replaced.
 ZorFsa BackupBeforeRepair(const std::string& file, const ZorFsa& path);
 
+// Registers module `id` as the library <modules root>/<name>/<name>.so and
+// loads it; false when it cannot be loaded.
+bool LoadToolModule(int32_t id, const char* name);
+
 // A sub-command "<group> <name>" of one FILE argument (args->path) whose
 // run goes through RunReported; the arguments are shared by the group's
 // sub-commands.

@@ -91,7 +91,7 @@ void WriteTables() {
       .Field(kInvNumber, "Numero", kZorPhysTypeLong, kZorLogTypeInt)
       .Field(kInvDate, "Date", kZorPhysTypeDate, kZorLogTypeDate)
       .Field(kInvCustomer, "Client", kZorPhysTypeLong, kZorLogTypeInt)
-      .Link(kInvCustomer, kCustomers, 0)
+      .Link(kInvCustomer, kCustomers, kCustCode)
       .Index({kInvNumber}).Write();
   // A line keeps the price it was sold at; the rate comes from the item.
   Table(kLines, "Lignes")
