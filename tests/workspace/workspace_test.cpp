@@ -18,7 +18,7 @@ constexpr int32_t kModule = 4400, kSig = 7;
 int64_t Tid(int32_t module, int32_t table) { return (int64_t{module} << 32) | (int64_t{table} << 16); }
 const int64_t kCustomers = Tid(kModule, 1), kInvoices = Tid(kModule, 2);
 // Invoices' fields.
-enum { kNumber = 1, kCustomer = 2, kCustCode = 3, kLocked = 4 };
+enum { kNumber = 1, kCustomer = 2, kCustCode = 3, kLocked = 4, kDay = 5 };
 
 std::string Str(ZorWs& ws, int64_t wsf) {
   string s;
@@ -47,6 +47,7 @@ class InvoiceBase {
     i.SetFieldLink(i.AddField("Customer", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, 0), kCustomers, 1);
     i.SetFieldLink(i.AddField("CustCode", kZorPhysTypeAnsiString, kZorLogTypeText, true, 8, kZorTblFfValid, 0, 0), kCustomers, 1);
     i.AddField("Locked", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid | kZorTblFfRdOnly, 0, 0);
+    i.AddField("Day", kZorPhysTypeDate, kZorLogTypeDate, true, 0, kZorTblFfValid, 0, 0);
     i.Validate();
     path = ZorFsa(dir.File("ws.zdb").c_str());
     db.CreateBase(&path, kSig, false);
@@ -68,6 +69,9 @@ class InvoiceBase {
     for (int32_t n = 1; n <= 4; ++n) {
       it.Raz();
       it.SetValLong(kNumber, n);
+      date day;
+      day.Set(n, 3, 2026);
+      it.SetValDate(kDay, day);
       if (customerOf[n] >= 0) {
         it.SetValRef(kCustomer, uds[customerOf[n]]);
         it.SetValStr(kCustCode, ("C" + std::to_string(customerOf[n] + 1)).c_str());
@@ -110,6 +114,9 @@ TEST(WorkspaceIds, BitLayoutEntriesAndIdentifiersWithoutEntry) {
   const int64_t foreign = Tid(8, 5) | 3;
   EXPECT_FALSE(ws.IsWsfValid(foreign, true));
   string text("stale");
+  int32_t native = 0;
+  EXPECT_FALSE(ws.GetVal(foreign, kZorTblFormNative, &native));
+  EXPECT_TRUE(ws.GetValDate(foreign).IsEmpty());
   EXPECT_EQ(ws.GetValStrLog(foreign, &text), kZorLogTypeText);
   EXPECT_STREQ(text.CStr(), "");
   int32_t log = -1, len = -1, off = -1, size = -1;
@@ -161,6 +168,10 @@ TEST(WorkspaceLinks, LinkedEntriesGoStaleOnMovesAndAreRepositionedOnFirstRead) {
     EXPECT_FALSE(linked.state & kZorWsStateUpToDate) << n;
     EXPECT_EQ(Str(ws, byUD), want[n]) << n;
     EXPECT_EQ(Str(ws, byCode), want[n]) << n;
+    int32_t native = 0;
+    EXPECT_TRUE(ws.GetVal(ws.GetWsf(kInvoices, kNumber), kZorTblFormNative, &native));
+    EXPECT_EQ(native, n + 1);
+    EXPECT_EQ(ws.GetValDate(ws.GetWsf(kInvoices, kDay)).Get(ZorDateGetDay), n + 1);
     ws.GetEntry(2, &linked);
     EXPECT_TRUE(linked.state & kZorWsStateUpToDate) << n;
   }
