@@ -1,7 +1,6 @@
 // ZorWs: life, the table list, links between entries and the main table's
 // navigation. Identifiers, names, values and virtual fields are in
 // workspace_fields.cpp.
-#include <cstdlib>
 
 #include "foundation/errors/raise.h"
 #include "workspace/workspace_internal.h"
@@ -34,11 +33,10 @@ void ZorWs::_begin(int64_t id, ZorDBase* dba) {
   _id = id;
   _dba = dba ? dba : ZorGetCurDBase();
   _flags = 0;
-  // The owning module is the high word, which may be negated.
-  const int64_t module = std::llabs(static_cast<int64_t>(ModuleOf(id)));
-  if (module <= 0 || module > INT32_MAX) return;
+  const int32_t module = OwnerOf(id);
+  if (!module) return;
   ZorLock guard;
-  if (ZorModule* owner = ZorGetModule(static_cast<int32_t>(module), &guard))
+  if (ZorModule* owner = ZorGetModule(module, &guard))
     SetWorkSpaceHandler(owner->GetWorkSpaceHandler(id));
 }
 
@@ -48,9 +46,8 @@ void ZorWs::Init(int64_t id, ZorDBase* dba) {
 }
 
 void ZorWs::InitFromRsrc(int64_t id, ZorDBase* dba) {
-  const int32_t module = static_cast<int32_t>(std::llabs(static_cast<int64_t>(ModuleOf(id))));
   ZorRsrc rsrc;
-  if (!rsrc.Init(ZorRsrcWorkSpace, module, static_cast<int32_t>(id), ZorRsrcQuiet)) {
+  if (!rsrc.Init(ZorRsrcWorkSpace, OwnerOf(id), static_cast<int32_t>(id), ZorRsrcQuiet)) {
     Trash();
     ZorRaise(kSource, ZorErr(1, kErrRsrc));
   }

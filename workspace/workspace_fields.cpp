@@ -1,6 +1,5 @@
 // ZorWs: field identifiers, their names, what a field is and may do, values
 // by identifier, and the virtual table's fields.
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -104,8 +103,7 @@ int64_t ZorWs::GetLinkedWsf(int64_t linkWsf, int32_t field, bool add) {
 int64_t ZorWs::GetParentWsf(int64_t wsf) const {
   const sZorWsTable* e = _find(wsf);
   if (!e || !(e->flags & kZorWsTblLinked)) return 0;
-  const sZorWsTable* parent = _entry(e->parent);
-  return parent ? MakeWsf(*parent, e->linkField) : 0;
+  return MakeWsf(*_entry(e->parent), e->linkField);
 }
 
 int64_t ZorWs::NameToWsf(const char* name, bool addLinks) {
@@ -289,10 +287,10 @@ int64_t ZorWs::TVirAddField(const char* name, eZorLogType type, int32_t length) 
   } else {
     // Module of the workspace, table number 0: no stored table has it.
     desc.Create(kZorTblTypeStd, 0);
-    const int64_t module = std::llabs(static_cast<int64_t>(ModuleOf(_id)));
+    const int32_t module = OwnerOf(_id);
     desc.SetTId(static_cast<int64_t>(static_cast<uint64_t>(module) << 32), false);
     desc.SetStorage(kZorTblStorMemory);
-    _impl->virt.module = static_cast<int32_t>(module);
+    _impl->virt.module = module;
     _impl->virt.flags = kZorWsTblVirtual | kZorWsTblHidden | kZorWsTblWrite;
   }
   const int32_t textLength = length ? length : kVirtualTextLength;

@@ -2,6 +2,8 @@
 // and the small helpers on entries and identifiers.
 #pragma once
 
+#include <climits>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -26,6 +28,13 @@ inline int32_t FieldOf(int64_t wsf) { return static_cast<int32_t>(wsf & 0xFFFF);
 inline int64_t TableIdOf(const sZorWsTable& e) {
   return static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(e.module)) << 32 |
                               static_cast<uint64_t>(e.table) << 16);
+}
+
+// The module that owns a workspace: its identifier's high word, which may
+// be negated; 0 when there is none.
+inline int32_t OwnerOf(int64_t wsId) {
+  const int64_t module = std::llabs(static_cast<int64_t>(ModuleOf(wsId)));
+  return module > INT32_MAX ? 0 : static_cast<int32_t>(module);
 }
 
 inline bool IsEntryOf(const sZorWsTable& e, int64_t tableId) {

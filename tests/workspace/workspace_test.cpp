@@ -117,6 +117,10 @@ TEST(WorkspaceIds, BitLayoutEntriesAndIdentifiersWithoutEntry) {
   int32_t native = 0;
   EXPECT_FALSE(ws.GetVal(foreign, kZorTblFormNative, &native));
   EXPECT_TRUE(ws.GetValDate(foreign).IsEmpty());
+  EXPECT_FALSE(ws.GetWsfName(foreign, &text));
+  EXPECT_FALSE(ws.GetWsfName(ws.GetWsf(&t, 5), &text));  // no such field
+  EXPECT_EQ(ws.NameToWsf(nullptr), 0);
+  EXPECT_EQ(ws.NameToWsf(""), 0);
   EXPECT_EQ(ws.GetValStrLog(foreign, &text), kZorLogTypeText);
   EXPECT_STREQ(text.CStr(), "");
   int32_t log = -1, len = -1, off = -1, size = -1;
@@ -130,6 +134,10 @@ TEST(WorkspaceIds, BitLayoutEntriesAndIdentifiersWithoutEntry) {
   EXPECT_LIB_ERROR(23, ws.AddLocTable(0, nullptr));
   ZorWs fresh;
   EXPECT_LIB_ERROR(23, fresh.AddTable(0, &t));
+  EXPECT_FALSE(fresh.First() || fresh.Next() || fresh.ReadN(1) || fresh.ReadUD(1) || fresh.Read(kZorTblFindEqual));
+  EXPECT_EQ(fresh.GetNbN(), 0);
+  ZorTable elsewhere;
+  EXPECT_EQ(ws.GetWsf(&elsewhere, 1), 0);
   const int32_t local = ws.AddLocTable(kZorWsTblHidden, d.GetHandle());
   sZorWsTable e;
   ws.GetEntry(local, &e);
@@ -330,6 +338,9 @@ TEST(WorkspaceRsrc, ResourceHandlerPermissionsAndVirtualFields) {
   cells.SetDataQuad(2, 1, 1, 0);
   test::WriteHandleFile(base.dir.File("wsmod/14.WS"), cells.GetHandle());
   EXPECT_LIB_ERROR(19, ws.InitFromRsrc(Tid(kModule, 0) + 14, &base.db));
+  ZorDyna empty;
+  empty.Init();
+  EXPECT_LIB_ERROR(19, ws.InitFromData(Tid(kModule, 0) + 15, &base.db, empty.GetHandle()));
   EXPECT_FALSE(ws.IsInit());
 }
 
