@@ -252,29 +252,6 @@ TEST(ModuleRsrc, TableOfADependencyIsNotTheModules) {
   EXPECT_FALSE(ZorFindRsrcItem(empty, 1037, 1, 1036, nullptr));
 }
 
-TEST(ModuleRsrc, FindRsrcItemAgainstASetModel) {
-  std::mt19937 rng(4242);
-  EXPECT_FALSE(ZorFindRsrcItem(nullptr, 1, 1, 1036, nullptr));
-  for (int round = 0; round < 200; ++round) {
-    std::set<std::tuple<uint32_t, uint32_t, uint32_t>> keys;
-    const int n = round % 7 == 0 ? 0 : static_cast<int>(rng() % 60);
-    auto small = [&] { return static_cast<uint32_t>(rng() % 8 == 0 ? 0xFFFFFFF0u + rng() % 16 : rng() % 12); };
-    while (static_cast<int>(keys.size()) < n) keys.insert({small(), small(), rng() % 3 ? 1036u : small()});
-    std::vector<sZorRsrcItem> items;
-    for (const auto& [t, i, l] : keys) items.push_back({t, i, l, 0, nullptr});
-    const sZorRsrcTable table{static_cast<uint32_t>(items.size()), items.empty() ? nullptr : items.data()};
-    for (int probe = 0; probe < 50; ++probe) {
-      const std::tuple<uint32_t, uint32_t, uint32_t> key{small(), small(), rng() % 3 ? 1036u : small()};
-      const sZorRsrcItem* found = nullptr;
-      const bool hit = ZorFindRsrcItem(&table, std::get<0>(key), std::get<1>(key), std::get<2>(key), &found);
-      ASSERT_EQ(hit, keys.count(key) == 1);
-      if (hit) {
-        EXPECT_EQ(std::make_tuple(found->type, found->id, found->lang), key);
-      }
-    }
-  }
-}
-
 // The plug-in's own catalogue (plugin_messages, UTF-8 files) reaches
 // ZorLoadString through its resource table, in cp1252.
 TEST(ModuleRsrc, PluginTextsThroughTheCatalogue) {

@@ -399,64 +399,6 @@ struct Changes {
 
 }  // namespace
 
-// Under short transfers, so that the log is read and written piece by piece.
-TEST_F(DistantTest, ReportsExactlyTheChunksAnotherOpenerWrote) {
-  ShortTransfers env;
-  platform::ScopedEnv scope(&env);
-  const ZorFsa path = dir.MakeFsa("f", std::string(10 * kChunk, 'a'));
-  ZorStdStream a, b;
-  ASSERT_TRUE(a.Init(&path, kShared, 0));
-  ASSERT_TRUE(b.Init(&path, kShared, 0));
-  ASSERT_TRUE(b.IsDistant());
-  EXPECT_EQ(b.GetChunkSize(), kChunk);
-  Changes seen;
-  seen.Watch(&b);
-
-  // Nothing changed yet: no call, nothing stale.
-  b.BeginExclusive();
-  b.EndExclusive();
-  EXPECT_EQ(seen.calls, 0);
-  EXPECT_FALSE(b.IsRangeChanged(0, 10 * kChunk));
-
-  a.BeginExclusive();
-  WriteAt(&a, 3 * kChunk + 10, "xy");           // chunk 3
-  WriteAt(&a, 6 * kChunk - 1, std::string(2, 'z'));  // chunks 5 and 6
-  a.EndExclusive();
-  EXPECT_FALSE(a.IsRangeChanged(0, 10 * kChunk));  // its own writes are not news to it
-
-  b.BeginExclusive();
-  EXPECT_EQ(seen.calls, 1);
-  EXPECT_FALSE(seen.everything);
-  EXPECT_FALSE(b.IsRangeChanged(0, 3 * kChunk));
-  EXPECT_TRUE(b.IsRangeChanged(3 * kChunk, 1));
-  EXPECT_TRUE(b.IsRangeChanged(3 * kChunk - 1, 2));
-  EXPECT_FALSE(b.IsRangeChanged(4 * kChunk, kChunk));
-  EXPECT_TRUE(b.IsRangeChanged(5 * kChunk + 100, 1));
-  EXPECT_TRUE(b.IsRangeChanged(6 * kChunk, 1));
-  EXPECT_FALSE(b.IsRangeChanged(7 * kChunk, 3 * kChunk));
-  // Reading a part of a chunk does not refresh it; reading it whole does.
-  EXPECT_EQ(ReadAt(&b, 3 * kChunk + 10, 2), "xy");
-  EXPECT_TRUE(b.IsRangeChanged(3 * kChunk, 1));
-  ReadAt(&b, 3 * kChunk, kChunk);
-  EXPECT_FALSE(b.IsRangeChanged(3 * kChunk, kChunk));
-  // Writing a chunk whole refreshes it too.
-  WriteAt(&b, 5 * kChunk, std::string(2 * kChunk, 'b'));
-  EXPECT_FALSE(b.IsRangeChanged(5 * kChunk, 2 * kChunk));
-  b.EndExclusive();
-
-  // b's writes reach a, and a second Begin without news calls nothing.
-  Changes seenByA;
-  seenByA.Watch(&a);
-  a.BeginExclusive();
-  EXPECT_EQ(seenByA.calls, 1);
-  EXPECT_TRUE(a.IsRangeChanged(5 * kChunk, 1));
-  EXPECT_FALSE(a.IsRangeChanged(3 * kChunk, 1));
-  a.EndExclusive();
-  a.BeginExclusive();
-  a.EndExclusive();
-  EXPECT_EQ(seenByA.calls, 1);
-}
-
 TEST_F(DistantTest, WritesOutsideTheBracketAndSizeChangesArePublished) {
   const ZorFsa path = dir.MakeFsa("f", std::string(4 * kChunk, 'a'));
   ZorStdStream b;
@@ -622,23 +564,6 @@ TEST(FaultStream, PowerCutKeepsFlushedDataAndOnlyWrittenBytes) {
     outcomes.insert(cut);
   }
   EXPECT_GT(outcomes.size(), 45u);
-}
-
-TEST(StreamCache, RandomOperationsOverAStream) {
-  for (uint32_t seed : {1u, 2u, 3u}) {
-    std::string initial(3000 + seed * 1000, 'i');
-    FaultStream inner(initial);
-    ZorStreamCache cache;
-    cache.Init(&inner, 1024);
-    EXPECT_EQ(inner.LockCount(), 1);
-    const std::string model = Exercise(&cache, initial, seed, 1024);
-    cache.Flush();
-    EXPECT_EQ(inner.Image(), model);
-    EXPECT_EQ(inner.Flushes() > 0, true);
-    cache.Close();
-    EXPECT_EQ(inner.LockCount(), 0);
-    EXPECT_FALSE(inner.IsClosed());  // a stream it did not open stays open
-  }
 }
 
 TEST(StreamCache, RandomOperationsOverAHandleAndAFile) {

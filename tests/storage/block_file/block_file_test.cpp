@@ -316,31 +316,6 @@ TEST(BFileBlocks, PartsOfABlockCachedOrNot) {
 
 // ------------------------------------------------------------ writes
 
-// What the block holds afterwards is the model test's.
-TEST(BFileWrite, GrowthFreesTheOldExtentAfterTheFlush) {
-  MemFile m;
-  const int32_t id = m.Create(std::string(1000, 'a'), 3, 4);
-  m.Create("after");
-  m.file.StartTransaction();
-  ZorHandle h;
-  m.file.BRead(id, &h);
-  h.Init(5000);
-  memset(h.GetDatas(), 'b', 5000);
-  m.file.BWrite(id, 100);
-  EXPECT_EQ(5100u, m.Capacity(id));
-  // The old extent belongs to another entry, released at the flush only.
-  const int32_t holder = m.file.GetDirCount();
-  sZorBfBRef e;
-  ASSERT_TRUE(m.file.GetEntry(holder, &e));
-  EXPECT_EQ(ZorBfFlagFree | ZorBfFlagRelease, e.flags);
-  EXPECT_NE(holder, m.file.BCreate(nullptr, 1, 1, 1000, true));
-  m.file.EndTransaction();
-  ASSERT_TRUE(m.file.GetEntry(holder, &e));
-  EXPECT_EQ(ZorBfFlagFree, e.flags);
-  EXPECT_EQ(25600u, e.GetPos());
-  EXPECT_EQ(holder, m.file.BCreate(nullptr, 1, 1, 1000, true));
-}
-
 TEST(BFileWrite, AnEmptyBlockWithoutCapacityNeverGetsAnExtent) {
   for (int32_t flags : {0, int32_t{ZorBfOpenCopyOnWrite}}) {
     MemFile m(flags);
