@@ -1,4 +1,4 @@
-"""The collation of index keys as the design describes it, typed here for
+"""The collation of text keys and index keys, typed here once for
 the oracle scripts: case-insensitive per byte (upper-case pairs of cp1252),
 ordered by a weight table, a text before its extensions."""
 
