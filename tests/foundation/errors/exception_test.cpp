@@ -7,8 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "support/recording_ui.h"
-
-#include <cstring>
+#include "support/test_util.h"
 
 #include <string>
 #include <vector>
@@ -190,8 +189,7 @@ void RecordEvent(const sZorExceptionEvent& event, void* context) {
   if (log->throwOut) throw ZorEBasic("hook\\thrown", 2, ZorErr(1, 15), "thrown");
 }
 
-class HookScope {
- public:
+struct HookScope {
   explicit HookScope(HookLog* log) { ZorSetExceptionHook(RecordEvent, log); }
   ~HookScope() { ZorSetExceptionHook(nullptr, nullptr); }
 };
@@ -239,22 +237,17 @@ TEST(ExceptionDebug, ChannelIsSilentUntilASinkIsSet) {
   ZorDebugPrintStr("line", true);
   const ZorEBasic e("src\\Dbg", 8, ZorErr(1, 17), "z");
   ZorDebugPrintExc(&e);
-  sZorModuleInfo compta;  // a registered module is named by its registered name
-  compta.id = 77;
-  std::strcpy(compta.name, "compta");
-  ZorRegisterModule(nullptr, &compta, false);
+  test::RegisterModule(77, "compta");  // a registered module is named by its registered name
   const string msg("m");
   const ZorEBasic ofModule(77, ZorErr(1, 5), &msg, nullptr, "src\\Dbg", 9);
   ZorDebugPrintExc(&ofModule);
   ZorSetDebugSink(previous, nullptr);
 
-  ASSERT_EQ(seen.size(), 5u);
-  EXPECT_EQ(seen[0], "seen 2");
-  EXPECT_EQ(seen[1], "at");
-  EXPECT_EQ(seen[2], "line\n");
   string full;
-  EXPECT_EQ(seen[3], "exception 0x100000011 (zorvane): " + std::string(e.GetFullText(&full, true)) + "\n");
-  EXPECT_EQ(seen[4], "exception 0x100000005 (compta): " + std::string(ofModule.GetFullText(&full, true)) + "\n");
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "seen 2", "at", "line\n",
+                      "exception 0x100000011 (zorvane): " + std::string(e.GetFullText(&full, true)) + "\n",
+                      "exception 0x100000005 (compta): " + std::string(ofModule.GetFullText(&full, true)) + "\n"}));
 }
 
 TEST(ExceptionUi, HeadlessBoxWritesUtf8ToStderr) {
@@ -264,9 +257,8 @@ TEST(ExceptionUi, HeadlessBoxWritesUtf8ToStderr) {
   EXPECT_EQ(answer, ZorIdCancel);
   EXPECT_EQ(written, "Titre: D\xc3\xa9j\xc3\xa0 vu\n");
   // Every question is declined.
-  EXPECT_EQ(ZorHeadlessAnswer(ZorMbOk), ZorIdOk);
-  EXPECT_EQ(ZorHeadlessAnswer(ZorMbYesNoCancel), ZorIdCancel);
-  EXPECT_EQ(ZorHeadlessAnswer(ZorMbYesNo), ZorIdNo);
-  EXPECT_EQ(ZorHeadlessAnswer(ZorMbAbortRetryIgnore), ZorIdAbort);
+  const std::pair<uint32_t, int32_t> answers[] = {
+      {ZorMbOk, ZorIdOk}, {ZorMbYesNoCancel, ZorIdCancel}, {ZorMbYesNo, ZorIdNo}, {ZorMbAbortRetryIgnore, ZorIdAbort}};
+  for (const auto& [kind, want] : answers) EXPECT_EQ(ZorHeadlessAnswer(kind), want) << kind;
   EXPECT_FALSE(ZorGetUserInterface()->IsShiftDown());
 }
