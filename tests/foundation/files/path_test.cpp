@@ -11,8 +11,9 @@
 
 #include <cstdlib>
 #include <functional>
-#include <vector>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace zorvane;
 
@@ -23,20 +24,20 @@ std::string Text(const ZorFsa& path, int32_t kind) {
   return path.GetPath(kind, &s);
 }
 
-int64_t RefusalCode(const char* text, std::string* message = nullptr) {
+// The code and message of the error a text raises as a path ({0, ""}: none).
+using Refused = std::pair<int64_t, std::string>;
+Refused Refusal(const char* text) {
   try {
     ZorFsa path(text);
   } catch (const ZorEBasic& e) {
-    if (message) *message = e.GetMsgText();
     EXPECT_EQ(e.GetModuleId(), 1) << text;
-    return e.GetError();
+    return {e.GetError(), e.GetMsgText()};
   }
-  return 0;
+  return {0, ""};
 }
 
 uint32_t Live() { return ZorPathTree::Process().LiveCount(); }
 
-// Sets an environment variable for the scope of a test.
 struct EnvScope {
   std::string name;
   EnvScope(const char* n, const char* value) : name(n) { setenv(n, value, 1); }
@@ -130,16 +131,11 @@ TEST(FsaText, RootKindsAndTheirForms) {
 }
 
 TEST(FsaText, RefusedTexts) {
-  std::string message;
-  EXPECT_EQ(RefusalCode("", &message), ZorErr(1, 38));
-  EXPECT_EQ(message, "Le chemin d'acc\xe8s est vide.");
-  EXPECT_EQ(RefusalCode("relative/file.txt", &message), ZorErr(1, 38));
-  EXPECT_EQ(message, "relative/file.txt");
-  EXPECT_EQ(RefusalCode("!Xyz!a/b", &message), ZorErr(1, 15));
-  EXPECT_EQ(message, "!Xyz!a/b");
+  EXPECT_EQ(Refusal(""), Refused(ZorErr(1, 38), "Le chemin d'acc\xe8s est vide."));
+  EXPECT_EQ(Refusal("relative/file.txt"), Refused(ZorErr(1, 38), "relative/file.txt"));
+  EXPECT_EQ(Refusal("!Xyz!a/b"), Refused(ZorErr(1, 15), "!Xyz!a/b"));
   // A text that looks like a message reference stays a plain message.
-  EXPECT_EQ(RefusalCode("]1,104,339", &message), ZorErr(1, 38));
-  EXPECT_EQ(message, "]1,104,339");
+  EXPECT_EQ(Refusal("]1,104,339"), Refused(ZorErr(1, 38), "]1,104,339"));
   // Quiet refusals leave the path as it was.
   ZorFsa kept("/kept");
   EXPECT_FALSE(kept.InitFromPath("nope", true));
@@ -149,7 +145,7 @@ TEST(FsaText, RefusedTexts) {
   std::string deep;
   for (int i = 0; i < 1023; ++i) deep += "/d";
   EXPECT_NO_THROW(ZorFsa(deep.c_str()));
-  EXPECT_EQ(RefusalCode((deep + "/d").c_str()), ZorErr(1, 38));
+  EXPECT_EQ(Refusal((deep + "/d").c_str()).first, ZorErr(1, 38));
 }
 
 TEST(FsaText, EnvironmentVariablesAreExpanded) {
@@ -157,7 +153,7 @@ TEST(FsaText, EnvironmentVariablesAreExpanded) {
   EXPECT_EQ(Text(ZorFsa("%ZOR_FSA_TEST_BASE%\\db\\a.zdb"), 0), "/srv/zor/db/a.zdb");
   EnvScope utf8("ZOR_FSA_TEST_UTF8", "/caf\xc3\xa9");  // UTF-8 from the system
   EXPECT_EQ(Text(ZorFsa("%ZOR_FSA_TEST_UTF8%/x"), 0), "/caf\xe9/x");
-  EXPECT_EQ(RefusalCode("%ZOR_FSA_TEST_UNSET%/x"), ZorErr(1, 38));  // stays relative
+  EXPECT_EQ(Refusal("%ZOR_FSA_TEST_UNSET%/x").first, ZorErr(1, 38));  // stays relative
 }
 
 TEST(FsaText, SystemTextsAreUtf8) {
@@ -242,7 +238,7 @@ TEST(FsaWellKnown, RegistrationsByCodeAndName) {
   ZorFsa found;
   EXPECT_FALSE(ZorFsa::KExiste(5001));
   EXPECT_FALSE(found.InitFromKFsa(5001));
-  EXPECT_EQ(RefusalCode("!Cst!5001/x"), ZorErr(1, 38));
+  EXPECT_EQ(Refusal("!Cst!5001/x").first, ZorErr(1, 38));
   ZorFsa::KRegister(5001, &dir, "Models");
   EXPECT_TRUE(ZorFsa::KExiste(5001));
   ASSERT_TRUE(found.InitFromKFsa(5001, "invoice.mdl"));
