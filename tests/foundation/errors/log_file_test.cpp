@@ -61,7 +61,6 @@ std::string Opt(const std::string& options, const char* name) {
   return value.CStr();
 }
 
-// A fresh directory per test, removed at the end.
 class LogTest : public ::testing::Test {
  protected:
   std::string FilePath(const char* name) const { return _tmp.File(name); }
@@ -80,8 +79,6 @@ class LogTest : public ::testing::Test {
 
 }  // namespace
 
-// ---------------------------------------------------------------- quoting
-
 TEST(StrQuote, TrimsThenQuotesOnlyWhatASeparatedFieldCannotHold) {
   const std::pair<const char*, const char*> cases[] = {
       {"ok", "ok"},           {"  two words  ", "two words"}, {"say \"hi\"", "say \"hi\""},
@@ -95,8 +92,6 @@ TEST(StrQuote, TrimsThenQuotesOnlyWhatASeparatedFieldCannotHold) {
   EXPECT_STREQ(ZorStrQuote(&dst, "a|b", '\t', '\n', "|#"), "\"a|b\"");
   EXPECT_STREQ(ZorStrQuote(&dst, " caf\xE9 ", '\t', '\n', nullptr, false, false), " caf\xE9 ");
 }
-
-// ---------------------------------------------------------------- line format
 
 TEST_F(LogTest, EveryKindInFixedDateModeByteForByte) {
   Open(&_log);
@@ -192,8 +187,6 @@ TEST_F(LogTest, CurrentTimeStampIsNowInLocalTime) {
   EXPECT_EQ(line.substr(19), "\tN\tnow");
 }
 
-// ---------------------------------------------------------------- titles
-
 TEST_F(LogTest, TitleGuardsOpenAndCloseLevels) {
   Open(&_log);
   {
@@ -233,8 +226,6 @@ TEST_F(LogTest, TitleGuardsOpenAndCloseLevels) {
   EXPECT_EQ(_log.GetTitleLevel(), 1);  // back to the level below B's
   EXPECT_EQ(Opt(OptionsOf(Lines().back()), "LogTitleLevel"), "0");
 }
-
-// ---------------------------------------------------------------- size
 
 TEST_F(LogTest, ClearKeepsTheTailFromALineStart) {
   Open(&_log, "a.log", ZorWLogFixedDate | ZorWLogNoPurge);
@@ -276,8 +267,6 @@ TEST_F(LogTest, ClearKeepsTheTailFromALineStart) {
   EXPECT_EQ(other.SetAutoPurge(0x7FFFFFFF), ZorWLog::kPurgeLimit);
 }
 
-// ---------------------------------------------------------------- life
-
 TEST_F(LogTest, ReinitialisationAndTheUninitialisedLog) {
   Put("b.log", "kept\r\n");
   ZorLock guard;
@@ -311,8 +300,6 @@ TEST_F(LogTest, ReinitialisationAndTheUninitialisedLog) {
   _log.GetFsa(&got);
   EXPECT_FALSE(got.IsInit());
 }
-
-// ---------------------------------------------------------------- shared logs
 
 TEST_F(LogTest, StandardLogAndFrameworkErrors) {
   ZorWLog::S_CloseStdLog();

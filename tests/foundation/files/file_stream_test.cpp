@@ -65,8 +65,6 @@ constexpr uint32_t kShares[] = {ZorShareExclusive, ZorShareRead, ZorShareReadWri
 
 }  // namespace
 
-// ---------------------------------------------------------------- share modes
-
 // Each round opens anew: a share mode left behind by the previous round's
 // stream would refuse its first open.
 TEST(StdStreamShare, MatrixBetweenProcessesAndWithinOne) {
@@ -115,8 +113,6 @@ TEST(StdStreamShare, RacingExclusiveOpenersNeverBothWin) {
   }
 }
 
-// ---------------------------------------------------------------- byte-range locks
-
 // Locks are per open file description: another stream of the same process
 // conflicts, and closing another descriptor of the file keeps them.
 TEST(StdStreamLock, ConflictsBetweenOpenersAndRelease) {
@@ -147,8 +143,6 @@ TEST(StdStreamLock, ConflictsBetweenOpenersAndRelease) {
   EXPECT_EQ(childLock(120, 10), 0);
   EXPECT_EQ(ErrorOf([&] { other.Lock(140, 20); }), 0);
 }
-
-// ---------------------------------------------------------------- opening
 
 // What cannot be opened, with the error and the path it names. A FIFO would
 // block the open until a writer came: the alarm ends a hanging test instead
@@ -238,8 +232,6 @@ TEST(StdStreamOpen, GuardOwnsTheStreamTheLastUnlockClosesAndDeleteOnClose) {
   EXPECT_NE(access(file.c_str(), F_OK), 0);
 }
 
-// ---------------------------------------------------------------- data
-
 // The system may transfer fewer bytes than asked (signals, network file
 // systems): here it never moves more than 7 at a time.
 struct ShortTransfers : platform::EnvWrapper {
@@ -303,9 +295,7 @@ TEST(StdStreamData, HandleAndTextHelpers) {
   EXPECT_EQ(ReadFile(dir.File("g")), big.substr(5));
 }
 
-// ---------------------------------------------------------------- asynchronous mode
-
-TEST(StdStreamAsync, KeptPositionAndRecordedSize) {
+TEST(StdStreamAsync, KeptPositionRecordedSizeAndLargeFilesWithTheBackgroundThread) {
   TempDir dir;
   const std::string file = dir.Make("f", std::string(50, 'a'));
   const ZorFsa path = dir.Fsa("f");
@@ -328,18 +318,16 @@ TEST(StdStreamAsync, KeptPositionAndRecordedSize) {
   ZorStdStream r;
   ASSERT_TRUE(r.Init(&path, Perm(ZorPermRead, ZorShareRead), ZorStmAsync));
   EXPECT_NE(r.GetFlags() & ZorStmReadAhead, 0u);
-}
 
-TEST(StdStreamAsync, LargeFilesReadAndWrittenWithTheBackgroundThread) {
-  TempDir dir;
+  SCOPED_TRACE("large files");
   std::string data(9 << 20, '\0');
   std::mt19937 rng(99);
   for (size_t i = 0; i < data.size(); i += 4) data[i] = static_cast<char>(rng());
-  const std::string file = dir.Make("big", data);
-  const ZorFsa path = dir.Fsa("big");
+  const std::string big = dir.Make("big", data);
+  const ZorFsa bigPath = dir.Fsa("big");
   {
     ZorStdStream r;
-    ASSERT_TRUE(r.Init(&path, Perm(ZorPermRead, ZorShareRead), ZorStmAsync));
+    ASSERT_TRUE(r.Init(&bigPath, Perm(ZorPermRead, ZorShareRead), ZorStmAsync));
     std::string back(data.size(), '\0');
     for (size_t off = 0; off < back.size(); off += 65536) ASSERT_EQ(r.Read(&back[off], 65536), 65536u);
     EXPECT_EQ(r.Read(&back[0], 1), 0u);
@@ -347,16 +335,14 @@ TEST(StdStreamAsync, LargeFilesReadAndWrittenWithTheBackgroundThread) {
   }
   {
     ZorStdStream w;
-    ASSERT_TRUE(w.Init(&path, Perm(ZorPermReadWrite, ZorShareExclusive), ZorStmAsync));
+    ASSERT_TRUE(w.Init(&bigPath, Perm(ZorPermReadWrite, ZorShareExclusive), ZorStmAsync));
     std::reverse(data.begin(), data.end());
     for (size_t off = 0; off < data.size(); off += 100000)
       w.Write(&data[off], static_cast<uint32_t>(std::min<size_t>(100000, data.size() - off)));
     w.Flush();
   }
-  EXPECT_TRUE(ReadFile(file) == data);
+  EXPECT_TRUE(ReadFile(big) == data);
 }
-
-// ---------------------------------------------------------------- distant files
 
 namespace {
 
@@ -499,8 +485,6 @@ TEST_F(DistantTest, LocalFilesAreNotDistantWithoutTheSwitchAndTheLogGoesWithTheF
   s.EndExclusive();
   EXPECT_NE(access(dir.File("g.zsl").c_str(), F_OK), 0);
 }
-
-// ---------------------------------------------------------------- the buffered stream
 
 // The armed fault is what the crash tests of the block file rely on: it
 // fires once, at the chosen call, and leaves the image untouched.
