@@ -1,7 +1,6 @@
 // Exceptions: catching across the library boundary, the composition of the
-// short and full texts, display rules for special codes, and the event hook.
-// The texts of every code against the catalogue data are checked by
-// tests/resources/messages_oracle.py; here the composition around them.
+// short and full texts around each code's text (messages_oracle.py checks
+// those), display rules for special codes, and the event hook.
 #include <zorvane/zorvane.h>
 
 #include <gtest/gtest.h>
@@ -135,7 +134,7 @@ TEST(ExceptionText, FullTextPartsInOrder) {
   EXPECT_EQ(std::string(full.GetFullText(&s, false)), withPath + srcLabel + "ZorTables (12)\n");
 }
 
-TEST(ExceptionText, SpecialCodesAreNeverShown) {
+TEST(ExceptionDisplay, SpecialCodesNeverShownOthersInAnAlertBoxThenSourceWithShift) {
   zortest::RecordingUi ui;
   string s;
   for (int32_t n : {1000, 1001, 1004, 5000}) {
@@ -148,10 +147,8 @@ TEST(ExceptionText, SpecialCodesAreNeverShown) {
   EXPECT_TRUE(ui.boxes.empty());
   EXPECT_EQ(ErrText(ZorErr(1, 1000)), Catalogue(1, 103, 1));
   EXPECT_EQ(ErrText(ZorErr(1, 1004)), Catalogue(1, 103, 5));
-}
 
-TEST(ExceptionDisplay, AlertBoxThenSourceWithShift) {
-  zortest::RecordingUi ui;
+  SCOPED_TRACE("alert box");
   const ZorEBasic e("memory\\ZorMemPool", 211, ZorErr(1, 1), "x");
   e.Display();
   ASSERT_EQ(ui.boxes.size(), 1u);

@@ -1,7 +1,6 @@
 // ZorFileCheckSum: the one-call rule, cancellation, progress, missing files
-// and the checksum file. The digest layout under every option, worked in
-// idle steps, is compared with hashlib over random trees by
-// file_checksum_oracle.py.
+// and the checksum file. file_checksum_oracle.py compares the digest under
+// every option, worked in idle steps, with hashlib over random trees.
 #include <zorvane/zorvane.h>
 
 #include "support/progress_double.h"

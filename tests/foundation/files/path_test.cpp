@@ -1,7 +1,6 @@
-// ZorFsa: identity of paths, the chain of entries they hold, root kinds and
-// their texts, refusals, navigation and well-known paths. The normalisation
-// of local texts and the refusal codes are checked against Python by
-// path_text_oracle.py; concurrent copies by the path tree's own test.
+// ZorFsa: identity, the chain of entries, root kinds and their texts,
+// refusals, navigation and well-known paths. Local texts and refusal codes are
+// left to path_text_oracle.py, concurrent copies to the path tree's test.
 #include <zorvane/zorvane.h>
 
 #include "foundation/files/path_tree.h"
