@@ -89,14 +89,8 @@ TEST(FsaIdentity, CopiesShareAndTheLastReleaseFreesTheChain) {
 }
 
 TEST(FsaText, RootKindsAndTheirForms) {
-  struct Case {
-    const char* text;
-    eZorFsaMedia media;
-    bool isVirtual;
-    const char* sys;
-    const char* display;
-  };
-  const Case cases[] = {
+  // Text, media, virtual, system and display forms.
+  const std::tuple<const char*, eZorFsaMedia, bool, const char*, const char*> cases[] = {
       {"/var/lib/x.db", ZorFsaMediaLocal, false, "/var/lib/x.db", "/var/lib/x.db"},
       {"!cos!/var/lib", ZorFsaMediaLocal, false, "/var/lib", "/var/lib"},
       {"/", ZorFsaMediaLocal, false, "/", "/"},
@@ -114,14 +108,14 @@ TEST(FsaText, RootKindsAndTheirForms) {
       {"!Cto!someone", ZorFsaMediaLocal, true, "someone", "!Cto!someone"},
       {"!Reg!HKCU/Software/Zor", ZorFsaMediaLocal, true, "HKCU\\Software\\Zor", "HKCU\\Software\\Zor"},
   };
-  for (const Case& c : cases) {
-    const ZorFsa path(c.text);
-    EXPECT_EQ(path.GetPathMedia(), c.media) << c.text;
-    EXPECT_EQ(path.IsVirtual(), c.isVirtual) << c.text;
-    EXPECT_EQ(Text(path, ZorFsaPathSys), c.sys) << c.text;
-    EXPECT_EQ(Text(path, ZorFsaPathDisplay), c.display) << c.text;
+  for (const auto& [text, media, isVirtual, sys, display] : cases) {
+    const ZorFsa path(text);
+    EXPECT_EQ(path.GetPathMedia(), media) << text;
+    EXPECT_EQ(path.IsVirtual(), isVirtual) << text;
+    EXPECT_EQ(Text(path, ZorFsaPathSys), sys) << text;
+    EXPECT_EQ(Text(path, ZorFsaPathDisplay), display) << text;
     // The internal form reads back as the same entry.
-    EXPECT_EQ(ZorFsa(Text(path, ZorFsaPathInternal).c_str()), path) << c.text;
+    EXPECT_EQ(ZorFsa(Text(path, ZorFsaPathInternal).c_str()), path) << text;
   }
   string s;
   EXPECT_STREQ(ZorFsa::KillRoot("!Cnx!srv/a", &s), "srv/a");
