@@ -116,13 +116,12 @@ TEST(StdStreamShare, RacingExclusiveOpenersNeverBothWin) {
 // conflicts, and closing another descriptor of the file keeps them.
 TEST(StdStreamLock, ConflictsBetweenOpenersAndRelease) {
   TempDir dir;
-  const std::string file = dir.Make("f", std::string(1000, 'x'));
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", std::string(1000, 'x'));
   const eZorStreamPerm shared = Perm(ZorPermReadWrite, ZorShareReadWrite);
   ZorStdStream s, other;
   ASSERT_TRUE(s.Init(&path, shared, 0));
   s.Lock(100, 50);
-  close(open(file.c_str(), O_RDONLY));  // classic process-wide locks would vanish here
+  close(open(dir.File("f").c_str(), O_RDONLY));  // classic process-wide locks would vanish here
   ASSERT_TRUE(ZorStdStream().Init(&path, shared, 0));  // nor may closing another stream drop them
   auto childLock = [&](int64_t off, uint32_t len) {
     return RunInChild([&] {
@@ -197,8 +196,7 @@ TEST(StdStreamOpen, RefusedOpensAndWhatIsNotARegularFile) {
 
 TEST(StdStreamOpen, GuardOwnsTheStreamTheLastUnlockClosesAndDeleteOnClose) {
   TempDir dir;
-  const std::string file = dir.Make("f", "abc");
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", "abc");
   const eZorStreamPerm excl = Perm(ZorPermReadWrite, ZorShareExclusive);
   {
     ZorLock guard;
@@ -226,9 +224,9 @@ TEST(StdStreamOpen, GuardOwnsTheStreamTheLastUnlockClosesAndDeleteOnClose) {
   EXPECT_FALSE(d.IsDistant());
   EXPECT_EQ(d.GetChunkSize(), 0u);
   d.Flush();
-  EXPECT_EQ(access(file.c_str(), F_OK), 0);
+  EXPECT_EQ(access(dir.File("f").c_str(), F_OK), 0);
   d.Close();
-  EXPECT_NE(access(file.c_str(), F_OK), 0);
+  EXPECT_NE(access(dir.File("f").c_str(), F_OK), 0);
 }
 
 // The system may transfer fewer bytes than asked (signals, network file
@@ -246,21 +244,19 @@ struct ShortTransfers : platform::EnvWrapper {
 
 TEST(StdStreamData, RandomOperationsMatchAModel) {
   TempDir dir;
-  const std::string file = dir.Make("f");
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f");
   ShortTransfers env;
   platform::ScopedEnv scope(&env);
   ZorStdStream s;
   ASSERT_TRUE(s.Init(&path, Perm(ZorPermReadWrite, ZorShareExclusive), 0));
   const std::string model = zortest::Exercise(&s, "", 12345, 300);
   s.Flush();
-  EXPECT_EQ(ReadFile(file), model);
+  EXPECT_EQ(ReadFile(dir.File("f")), model);
 }
 
 TEST(StdStreamData, HandleAndTextHelpers) {
   TempDir dir;
-  const std::string file = dir.Make("f", "0123456789");
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", "0123456789");
   ZorLock guard;
   iZorStream* s = ZorOpenStream(&path, Perm(ZorPermReadWrite, ZorShareExclusive), &guard, 0);
   ZorHandle h;
@@ -276,9 +272,9 @@ TEST(StdStreamData, HandleAndTextHelpers) {
   ZorWriteString(s, "cd", -1);
   ZorWriteString(s, "efgh", 1);
   ZorWriteString(s, "zz", 0);
-  EXPECT_EQ(ReadFile(file), "0123ABcde9");
+  EXPECT_EQ(ReadFile(dir.File("f")), "0123ABcde9");
   ZorWriteHandle(s, &h, 1, true);
-  EXPECT_EQ(ReadFile(file), "0AB");
+  EXPECT_EQ(ReadFile(dir.File("f")), "0AB");
 
   const ZorFsa copyPath = dir.MakeFsa("g");
   ZorLock copyGuard;
@@ -296,8 +292,7 @@ TEST(StdStreamData, HandleAndTextHelpers) {
 
 TEST(StdStreamAsync, KeptPositionRecordedSizeAndLargeFilesWithTheBackgroundThread) {
   TempDir dir;
-  const std::string file = dir.Make("f", std::string(50, 'a'));
-  const ZorFsa path = dir.Fsa("f");
+  const ZorFsa path = dir.MakeFsa("f", std::string(50, 'a'));
   ZorStdStream s;
   ASSERT_TRUE(s.Init(&path, Perm(ZorPermReadWrite, ZorShareRead), ZorStmAsync));
   EXPECT_EQ(s.GetFlags() & ZorStmReadAhead, 0u);
@@ -309,10 +304,10 @@ TEST(StdStreamAsync, KeptPositionRecordedSizeAndLargeFilesWithTheBackgroundThrea
   EXPECT_EQ(s.GetPosition(), 100u);
   EXPECT_EQ(s.GetSize(), 100u);
   // Someone else grows the file: closing sets it back to the recorded size.
-  ASSERT_EQ(truncate(file.c_str(), 500), 0);
+  ASSERT_EQ(truncate(dir.File("f").c_str(), 500), 0);
   EXPECT_EQ(s.GetSize(), 100u);
   s.Close();
-  EXPECT_EQ(ReadFile(file).size(), 100u);
+  EXPECT_EQ(ReadFile(dir.File("f")).size(), 100u);
 
   ZorStdStream r;
   ASSERT_TRUE(r.Init(&path, Perm(ZorPermRead, ZorShareRead), ZorStmAsync));
@@ -322,8 +317,7 @@ TEST(StdStreamAsync, KeptPositionRecordedSizeAndLargeFilesWithTheBackgroundThrea
   std::string data(9 << 20, '\0');
   std::mt19937 rng(99);
   for (size_t i = 0; i < data.size(); i += 4) data[i] = static_cast<char>(rng());
-  const std::string big = dir.Make("big", data);
-  const ZorFsa bigPath = dir.Fsa("big");
+  const ZorFsa bigPath = dir.MakeFsa("big", data);
   {
     ZorStdStream r;
     ASSERT_TRUE(r.Init(&bigPath, Perm(ZorPermRead, ZorShareRead), ZorStmAsync));
@@ -340,7 +334,7 @@ TEST(StdStreamAsync, KeptPositionRecordedSizeAndLargeFilesWithTheBackgroundThrea
       w.Write(&data[off], static_cast<uint32_t>(std::min<size_t>(100000, data.size() - off)));
     w.Flush();
   }
-  EXPECT_TRUE(ReadFile(big) == data);
+  EXPECT_TRUE(ReadFile(dir.File("big")) == data);
 }
 
 namespace {
