@@ -90,8 +90,7 @@ TEST(FileCheckSum, ProgressCountsBytesOrFiles) {
 
 TEST(FileCheckSum, AutoDetectAndMissingFiles) {
   TempDir dir;
-  dir.Make("f", "content");
-  const ZorFsa top = Dir(dir), file = dir.Fsa("f"), missing = dir.Fsa("absent.dat");
+  const ZorFsa top = Dir(dir), file = dir.MakeFsa("f", "content"), missing = dir.Fsa("absent.dat");
   EXPECT_EQ(Sum(top, false, "-AutoDetect"), Sum(top, true, ""));
   EXPECT_EQ(Sum(file, true, "-AutoDetect"), Sum(file, false, ""));
   // A missing file counts with its name and a zero size.

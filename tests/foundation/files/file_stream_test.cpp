@@ -148,8 +148,7 @@ TEST(StdStreamLock, ConflictsBetweenOpenersAndRelease) {
 TEST(StdStreamOpen, RefusedOpensAndWhatIsNotARegularFile) {
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
-  dir.Make("f", "abc");
-  const ZorFsa fifo = dir.Fsa("fifo"), device("/dev/null"), file = dir.Fsa("f"), copy = dir.Fsa("copy");
+  const ZorFsa fifo = dir.Fsa("fifo"), device("/dev/null"), file = dir.MakeFsa("f", "abc"), copy = dir.Fsa("copy");
   const ZorFsa missing = dir.Fsa("missing"), inMissingDir = dir.Fsa("nodir/f"), folder(dir.Path().c_str());
   const ZorFsa web("!Htp!www.example.org/f");  // no file service behind it
   ZorLock guard;

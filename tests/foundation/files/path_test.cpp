@@ -251,8 +251,7 @@ TEST(FsaArguments, NullPointersAndUnsetPathsAreRefused) {
   // Every public function of paths, file commands, scans, streams and
   // checksums: a null pointer is (1, 23), an unset path (1, 38).
   zortest::TempDir dir;
-  dir.Make("f", "abc");
-  const ZorFsa file = dir.Fsa("f"), unset;
+  const ZorFsa file = dir.MakeFsa("f", "abc"), unset;
   ZorLock guard;
   iZorStream* s = ZorOpenStream(&file, ZorPermReadWrite | ZorShareReadWrite, &guard, 0);
   ZorHandle h;
