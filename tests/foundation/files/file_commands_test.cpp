@@ -32,6 +32,7 @@ class FsaCmdTest : public ::testing::Test {
   ZorFsa Path(const char* rel) const { return _dir / rel; }
   std::string Sys(const char* rel) const { return _tmp.File(rel); }
   void Write(const char* rel, const std::string& bytes) const { _tmp.Make(rel, bytes); }
+  ZorFsa MakeFsa(const char* rel, const std::string& bytes) const { Write(rel, bytes); return Path(rel); }
   std::string Read(const char* rel) const { return zortest::ReadFile(Sys(rel)); }
 
   zortest::TempDir _tmp;
@@ -44,9 +45,7 @@ class FsaCmdTest : public ::testing::Test {
 // Every refusal with its Windows number, on one prepared tree; the path the
 // error names is the one the caller gave.
 TEST_F(FsaCmdTest, RefusalsCarryWindowsNumbers) {
-  Write("a.txt", "a");
-  Write("b.txt", "b");
-  const ZorFsa file = Path("a.txt"), other = Path("b.txt"), dir = Path("d"), missing = Path("none"),
+  const ZorFsa file = MakeFsa("a.txt", "a"), other = MakeFsa("b.txt", "b"), dir = Path("d"), missing = Path("none"),
                nested = Path("x/y/z.txt"), through = Path("a.txt/inner"), inside = Path("d/e/self");
   ZorFsaCmd(&inside).Create_File(ZorFsaCreateNew | ZorFsaCreateParents);
   const std::tuple<const char*, int64_t, const ZorFsa*, std::function<void()>> cases[] = {
@@ -105,8 +104,7 @@ TEST_F(FsaCmdTest, CreationModesRemoveAndRename) {
   EXPECT_FALSE(dirCmd.Exists());
   EXPECT_FALSE(dirCmd.Remove());
 
-  Write("one.txt", "1");
-  const ZorFsa one = Path("one.txt"), three = Path("three.txt");
+  const ZorFsa one = MakeFsa("one.txt", "1"), three = Path("three.txt");
   ZorFsaCmd renamed(&one);
   renamed.Rename(&three);
   EXPECT_EQ(*renamed.GetFsa(), three);
@@ -118,16 +116,14 @@ TEST_F(FsaCmdTest, CreationModesRemoveAndRename) {
   // On a case-sensitive file system only the named twin goes, whichever
   // spelling the process met first.
   Write("B.txt", "upper");
-  Write("b.txt", "lower");
-  const ZorFsa lower = Path("b.txt");
+  const ZorFsa lower = MakeFsa("b.txt", "lower");
   EXPECT_TRUE(ZorFsaCmd(&lower).Remove());
   EXPECT_EQ(Read("B.txt"), "upper");
   EXPECT_FALSE(ZorFsaCmd(&lower).Exists());
 }
 
 TEST_F(FsaCmdTest, SizesQuietMissingFilesFreeSpaceAndPathChecks) {
-  Write("data.bin", std::string(10000, 'x'));
-  const ZorFsa file = Path("data.bin");
+  const ZorFsa file = MakeFsa("data.bin", std::string(10000, 'x'));
   ZorFsaCmd cmd(&file);
   EXPECT_EQ(cmd.GetLogSize(), 10000);
   EXPECT_GE(cmd.GetPhysSize(), 10000);
@@ -162,8 +158,7 @@ TEST_F(FsaCmdTest, SizesQuietMissingFilesFreeSpaceAndPathChecks) {
 }
 
 TEST_F(FsaCmdTest, DatesFollowTheSystemClockInLocalTime) {
-  Write("dated.txt", "x");
-  const ZorFsa file = Path("dated.txt");
+  const ZorFsa file = MakeFsa("dated.txt", "x");
   ZorFsaCmd cmd(&file);
   sZorFsaInfo info;
   ASSERT_TRUE(cmd.GetInfos(&info));
@@ -187,8 +182,7 @@ TEST_F(FsaCmdTest, DatesFollowTheSystemClockInLocalTime) {
 
   // The creation date is not after now, and not after the modification
   // date of a fresh file.
-  Write("fresh.txt", "y");
-  const ZorFsa fresh = Path("fresh.txt");
+  const ZorFsa fresh = MakeFsa("fresh.txt", "y");
   date created, now;
   ZorFsaCmd freshCmd(&fresh);
   ASSERT_TRUE(freshCmd.GetCreation(&created));
@@ -218,8 +212,7 @@ TEST_F(FsaCmdTest, CopyMoveAndCompare) {
   std::string big(300000, '\0');
   std::mt19937 rng(5);
   for (char& c : big) c = static_cast<char>(rng());
-  Write("src.bin", big);
-  const ZorFsa src = Path("src.bin"), dst = Path("dst.bin");
+  const ZorFsa src = MakeFsa("src.bin", big), dst = Path("dst.bin");
   sZorFsaInfo info;
   ZorFsaCmd srcCmd(&src);
   srcCmd.GetInfos(&info);
