@@ -27,10 +27,7 @@ class MemoryStore : public iZorEventStore {
     std::string text, user, machine;
   };
 
-  void BeginUpdate() override {
-    ++begins;
-    _saved = records;
-  }
+  void BeginUpdate() override { ++begins; _saved = records; }
   void EndUpdate(bool commit) override {
     commit ? ++commits : ++rollbacks;
     if (!commit) records = _saved;
@@ -67,13 +64,10 @@ class MemoryStore : public iZorEventStore {
   std::vector<Rec> _saved;
 };
 
-class StoreScope {
- public:
-  explicit StoreScope(iZorEventStore* store) : _previous(ZorSetEventStore(store)) {}
-  ~StoreScope() { ZorSetEventStore(_previous); }
-
- private:
-  iZorEventStore* _previous;
+struct StoreScope {
+  explicit StoreScope(iZorEventStore* store) : previous(ZorSetEventStore(store)) {}
+  ~StoreScope() { ZorSetEventStore(previous); }
+  iZorEventStore* const previous;
 };
 
 // The rule restated: the records kept are those whose priority is above the

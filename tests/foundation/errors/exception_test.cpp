@@ -1,14 +1,12 @@
 // Exceptions: catching across the library boundary, the composition of the
-// short and full texts, display rules for special codes, and the event hook.
-// The texts of every code against the catalogue data are checked by
-// tests/resources/messages_oracle.py; here the composition around them.
+// short and full texts around each code's text (messages_oracle.py checks
+// those), display rules for special codes, and the event hook.
 #include <zorvane/zorvane.h>
 
 #include <gtest/gtest.h>
 
 #include "support/recording_ui.h"
-
-#include <cstring>
+#include "support/test_util.h"
 
 #include <string>
 #include <vector>
@@ -136,7 +134,7 @@ TEST(ExceptionText, FullTextPartsInOrder) {
   EXPECT_EQ(std::string(full.GetFullText(&s, false)), withPath + srcLabel + "ZorTables (12)\n");
 }
 
-TEST(ExceptionText, SpecialCodesAreNeverShown) {
+TEST(ExceptionDisplay, SpecialCodesNeverShownOthersInAnAlertBoxThenSourceWithShift) {
   zortest::RecordingUi ui;
   string s;
   for (int32_t n : {1000, 1001, 1004, 5000}) {
@@ -149,10 +147,8 @@ TEST(ExceptionText, SpecialCodesAreNeverShown) {
   EXPECT_TRUE(ui.boxes.empty());
   EXPECT_EQ(ErrText(ZorErr(1, 1000)), Catalogue(1, 103, 1));
   EXPECT_EQ(ErrText(ZorErr(1, 1004)), Catalogue(1, 103, 5));
-}
 
-TEST(ExceptionDisplay, AlertBoxThenSourceWithShift) {
-  zortest::RecordingUi ui;
+  SCOPED_TRACE("alert box");
   const ZorEBasic e("memory\\ZorMemPool", 211, ZorErr(1, 1), "x");
   e.Display();
   ASSERT_EQ(ui.boxes.size(), 1u);
@@ -190,8 +186,7 @@ void RecordEvent(const sZorExceptionEvent& event, void* context) {
   if (log->throwOut) throw ZorEBasic("hook\\thrown", 2, ZorErr(1, 15), "thrown");
 }
 
-class HookScope {
- public:
+struct HookScope {
   explicit HookScope(HookLog* log) { ZorSetExceptionHook(RecordEvent, log); }
   ~HookScope() { ZorSetExceptionHook(nullptr, nullptr); }
 };
@@ -239,22 +234,17 @@ TEST(ExceptionDebug, ChannelIsSilentUntilASinkIsSet) {
   ZorDebugPrintStr("line", true);
   const ZorEBasic e("src\\Dbg", 8, ZorErr(1, 17), "z");
   ZorDebugPrintExc(&e);
-  sZorModuleInfo compta;  // a registered module is named by its registered name
-  compta.id = 77;
-  std::strcpy(compta.name, "compta");
-  ZorRegisterModule(nullptr, &compta, false);
+  test::RegisterModule(77, "compta");  // a registered module is named by its registered name
   const string msg("m");
   const ZorEBasic ofModule(77, ZorErr(1, 5), &msg, nullptr, "src\\Dbg", 9);
   ZorDebugPrintExc(&ofModule);
   ZorSetDebugSink(previous, nullptr);
 
-  ASSERT_EQ(seen.size(), 5u);
-  EXPECT_EQ(seen[0], "seen 2");
-  EXPECT_EQ(seen[1], "at");
-  EXPECT_EQ(seen[2], "line\n");
   string full;
-  EXPECT_EQ(seen[3], "exception 0x100000011 (zorvane): " + std::string(e.GetFullText(&full, true)) + "\n");
-  EXPECT_EQ(seen[4], "exception 0x100000005 (compta): " + std::string(ofModule.GetFullText(&full, true)) + "\n");
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "seen 2", "at", "line\n",
+                      "exception 0x100000011 (zorvane): " + std::string(e.GetFullText(&full, true)) + "\n",
+                      "exception 0x100000005 (compta): " + std::string(ofModule.GetFullText(&full, true)) + "\n"}));
 }
 
 TEST(ExceptionUi, HeadlessBoxWritesUtf8ToStderr) {
@@ -264,9 +254,8 @@ TEST(ExceptionUi, HeadlessBoxWritesUtf8ToStderr) {
   EXPECT_EQ(answer, ZorIdCancel);
   EXPECT_EQ(written, "Titre: D\xc3\xa9j\xc3\xa0 vu\n");
   // Every question is declined.
-  EXPECT_EQ(ZorHeadlessAnswer(ZorMbOk), ZorIdOk);
-  EXPECT_EQ(ZorHeadlessAnswer(ZorMbYesNoCancel), ZorIdCancel);
-  EXPECT_EQ(ZorHeadlessAnswer(ZorMbYesNo), ZorIdNo);
-  EXPECT_EQ(ZorHeadlessAnswer(ZorMbAbortRetryIgnore), ZorIdAbort);
+  const std::pair<uint32_t, int32_t> answers[] = {
+      {ZorMbOk, ZorIdOk}, {ZorMbYesNoCancel, ZorIdCancel}, {ZorMbYesNo, ZorIdNo}, {ZorMbAbortRetryIgnore, ZorIdAbort}};
+  for (const auto& [kind, want] : answers) EXPECT_EQ(ZorHeadlessAnswer(kind), want) << kind;
   EXPECT_FALSE(ZorGetUserInterface()->IsShiftDown());
 }

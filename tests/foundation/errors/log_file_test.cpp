@@ -61,7 +61,6 @@ std::string Opt(const std::string& options, const char* name) {
   return value.CStr();
 }
 
-// A fresh directory per test, removed at the end.
 class LogTest : public ::testing::Test {
  protected:
   std::string FilePath(const char* name) const { return _tmp.File(name); }
@@ -75,11 +74,10 @@ class LogTest : public ::testing::Test {
   void Put(const char* name, const std::string& data) const { _tmp.Make(name, data); }
 
   zortest::TempDir _tmp;
+  ZorWLog _log;
 };
 
 }  // namespace
-
-// ---------------------------------------------------------------- quoting
 
 TEST(StrQuote, TrimsThenQuotesOnlyWhatASeparatedFieldCannotHold) {
   const std::pair<const char*, const char*> cases[] = {
@@ -95,19 +93,16 @@ TEST(StrQuote, TrimsThenQuotesOnlyWhatASeparatedFieldCannotHold) {
   EXPECT_STREQ(ZorStrQuote(&dst, " caf\xE9 ", '\t', '\n', nullptr, false, false), " caf\xE9 ");
 }
 
-// ---------------------------------------------------------------- line format
-
 TEST_F(LogTest, EveryKindInFixedDateModeByteForByte) {
-  ZorWLog log;
-  Open(&log);
-  log.WriteNote("Db", "ok");
-  log.WriteTitle("Section", nullptr);
-  log.WriteWarn("", "no label");
-  log.WriteDebug("x=^0i", "v=^0i", 42);  // the label is not a pattern
-  log.WriteErr("Save", ZorErr(1, 1004), "failed ^0s", "twice");
-  log.WriteNote("tab\there", "text \"q\"");
-  log.WriteNote(nullptr, "caf\xE9");
-  log.WriteWarn("H", "H=^0s ^1i", "x");  // a placeholder past the arguments stays as written
+  Open(&_log);
+  _log.WriteNote("Db", "ok");
+  _log.WriteTitle("Section", nullptr);
+  _log.WriteWarn("", "no label");
+  _log.WriteDebug("x=^0i", "v=^0i", 42);  // the label is not a pattern
+  _log.WriteErr("Save", ZorErr(1, 1004), "failed ^0s", "twice");
+  _log.WriteNote("tab\there", "text \"q\"");
+  _log.WriteNote(nullptr, "caf\xE9");
+  _log.WriteWarn("H", "H=^0s ^1i", "x");  // a placeholder past the arguments stays as written
   const std::string expected = kStamp + "\tN\tDb\tok\r\n" +
                                kStamp + "\tT\tSection\r\n" +
                                kStamp + "\tW\t\tno label\r\n" +
@@ -120,48 +115,44 @@ TEST_F(LogTest, EveryKindInFixedDateModeByteForByte) {
 }
 
 TEST_F(LogTest, OptionsPersistentFirstThenPendingOnesForOneLine) {
-  ZorWLog log;
-  Open(&log);
+  Open(&_log);
   const string user("anna"), hot("\xE9t\xE9 \"chaud\"");
-  log.SetOptionPerm("User", &user);
-  log.WriteNote(nullptr, nullptr);  // the options follow an empty text field
-  const std::string perm = log.GetOptPermStr();
-  log.SetOptionLine("Once", true);
-  log.SetOptionLine("Step", "3");
-  log.SetOptionLine("Dropped", "x");
-  log.SetOptionLine("Dropped", nullptr);
-  log.WriteNote("first", nullptr);
-  EXPECT_STREQ(log.GetOptLineStr(), "");
-  log.SetOptionPerm("Season", &hot);  // quoted as one field
-  log.WriteNote("second", "t");
-  log.SetOptionPerm("User", nullptr);
-  log.SetOptionPerm("Season", nullptr);
-  log.WriteNote("third", nullptr);
+  _log.SetOptionPerm("User", &user);
+  _log.WriteNote(nullptr, nullptr);  // the options follow an empty text field
+  const std::string perm = _log.GetOptPermStr();
+  _log.SetOptionLine("Once", true);
+  _log.SetOptionLine("Step", "3");
+  _log.SetOptionLine("Dropped", "x");
+  _log.SetOptionLine("Dropped", nullptr);
+  _log.WriteNote("first", nullptr);
+  EXPECT_STREQ(_log.GetOptLineStr(), "");
+  _log.SetOptionPerm("Season", &hot);  // quoted as one field
+  _log.WriteNote("second", "t");
+  _log.SetOptionPerm("User", nullptr);
+  _log.SetOptionPerm("Season", nullptr);
+  _log.WriteNote("third", nullptr);
 
   const auto lines = Lines();
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], kStamp + "\tN\t\t\t " + perm);
   const std::string first = OptionsOf(lines[1]);
   EXPECT_EQ(first.find("User"), first.find_first_not_of(" -"));  // persistent ones lead
-  EXPECT_EQ(Opt(first, "Once"), "");
-  EXPECT_EQ(Opt(first, "Step"), "3");
-  EXPECT_EQ(Opt(first, "Dropped"), "<absent>");
   EXPECT_EQ(Split(lines[2])[4].substr(0, 2), " \"");
-  EXPECT_EQ(Opt(OptionsOf(lines[2]), "Once"), "<absent>");
-  EXPECT_EQ(Opt(OptionsOf(lines[2]), "User"), "anna");
-  EXPECT_EQ(Opt(OptionsOf(lines[2]), "Season"), hot.CStr());
+  const std::tuple<size_t, const char*, std::string> options[] = {
+      {1, "Once", ""},         {1, "Step", "3"},    {1, "Dropped", "<absent>"},
+      {2, "Once", "<absent>"}, {2, "User", "anna"}, {2, "Season", hot.CStr()}};
+  for (const auto& [i, name, value] : options) EXPECT_EQ(Opt(OptionsOf(lines[i]), name), value) << i << name;
   EXPECT_EQ(lines[3], kStamp + "\tN\tthird");
 }
 
 TEST_F(LogTest, ErrorLinesCarryTheCodeTheSourceAndThePath) {
-  ZorWLog log;
-  Open(&log);
-  log.WriteErr("Load", ZorErr(1, 23), "bad ^0i", 7);
+  Open(&_log);
+  _log.WriteErr("Load", ZorErr(1, 23), "bad ^0i", 7);
   const ZorFsa concerned("/data/books.dat");
   const ZorEBasic e("dir\\ZorBooks", 321, 1, ZorErr(1, 18), "past the end", &concerned);
-  log.WriteErr(&e);
-  log.AddErrLineInfo(12, "", "Run", nullptr);
-  log.WriteNote("info", nullptr);
+  _log.WriteErr(&e);
+  _log.AddErrLineInfo(12, "", "Run", nullptr);
+  _log.WriteNote("info", nullptr);
 
   const auto lines = Lines();
   ASSERT_EQ(lines.size(), 3u);
@@ -169,32 +160,22 @@ TEST_F(LogTest, ErrorLinesCarryTheCodeTheSourceAndThePath) {
   const std::string head = kStamp + "\tE\tLoad\tbad 7\t \"";
   EXPECT_EQ(lines[0].substr(0, head.size()), head);
   string text, internal;
-  EXPECT_EQ(Opt(OptionsOf(lines[0]), "LogErrCode"), std::to_string(ZorErr(1, 23)));
-  EXPECT_EQ(Opt(OptionsOf(lines[0]), "LogErrCodeLib"), ZorErrToString(ZorErr(1, 23), &text));
-
   const auto fields = Split(lines[1]);
   ASSERT_EQ(fields.size(), 5u);
   EXPECT_EQ(fields[2], "Exception");
   EXPECT_EQ(Unquote(fields[3]), std::string(ZorErrToString(ZorErr(1, 18), &text)) + ": past the end");
-  const std::string opts = OptionsOf(lines[1]);
-  EXPECT_EQ(Opt(opts, "LogErrCode"), std::to_string(ZorErr(1, 18)));
-  EXPECT_EQ(Opt(opts, "LogErrCodeLib"), "<absent>");
-  EXPECT_EQ(Opt(opts, "LogSrcLine"), "321");
-  EXPECT_EQ(Opt(opts, "LogSrcFile"), "dir\\ZorBooks");
-  EXPECT_EQ(Opt(opts, "LogSrcPath"), concerned.GetPath(ZorFsaPathInternal, &internal));
-
-  const std::string info = OptionsOf(lines[2]);
-  EXPECT_EQ(Opt(info, "LogSrcLine"), "12");
-  EXPECT_EQ(Opt(info, "LogSrcFn"), "Run");
-  EXPECT_EQ(Opt(info, "LogSrcFile"), "<absent>");
-  EXPECT_EQ(Opt(info, "LogSrcPath"), "<absent>");
+  const std::tuple<size_t, const char*, std::string> options[] = {
+      {0, "LogErrCode", std::to_string(ZorErr(1, 23))}, {0, "LogErrCodeLib", ZorErrToString(ZorErr(1, 23), &text)},
+      {1, "LogErrCode", std::to_string(ZorErr(1, 18))}, {1, "LogErrCodeLib", "<absent>"}, {1, "LogSrcLine", "321"},
+      {1, "LogSrcFile", "dir\\ZorBooks"}, {1, "LogSrcPath", concerned.GetPath(ZorFsaPathInternal, &internal)},
+      {2, "LogSrcLine", "12"}, {2, "LogSrcFn", "Run"}, {2, "LogSrcFile", "<absent>"}, {2, "LogSrcPath", "<absent>"}};
+  for (const auto& [i, name, value] : options) EXPECT_EQ(Opt(OptionsOf(lines[i]), name), value) << i << name;
 }
 
 TEST_F(LogTest, CurrentTimeStampIsNowInLocalTime) {
-  ZorWLog log;
-  Open(&log, "a.log", 0);
+  Open(&_log, "a.log", 0);
   const std::time_t before = std::time(nullptr);
-  log.WriteNote("now", nullptr);
+  _log.WriteNote("now", nullptr);
   const std::time_t after = std::time(nullptr);
   const std::string line = Lines()[0];
   std::tm tm{};
@@ -206,25 +187,22 @@ TEST_F(LogTest, CurrentTimeStampIsNowInLocalTime) {
   EXPECT_EQ(line.substr(19), "\tN\tnow");
 }
 
-// ---------------------------------------------------------------- titles
-
 TEST_F(LogTest, TitleGuardsOpenAndCloseLevels) {
-  ZorWLog log;
-  Open(&log);
+  Open(&_log);
   {
     ZorLock outer;
-    log.StartTitle(&outer, "Import", "^0i files", 2);
-    EXPECT_EQ(log.GetTitleLevel(), 1);
+    _log.StartTitle(&outer, "Import", "^0i files", 2);
+    EXPECT_EQ(_log.GetTitleLevel(), 1);
     {
       ZorLock inner;
-      log.StartTitle(&inner, "File", nullptr);
-      EXPECT_EQ(log.GetTitleLevel(), 2);
-      log.WriteNote("row", nullptr);
+      _log.StartTitle(&inner, "File", nullptr);
+      EXPECT_EQ(_log.GetTitleLevel(), 2);
+      _log.WriteNote("row", nullptr);
     }
-    EXPECT_EQ(log.GetTitleLevel(), 1);
+    EXPECT_EQ(_log.GetTitleLevel(), 1);
     ZorLock moved(std::move(outer));  // a moved guard releases once, from its new owner
   }
-  EXPECT_EQ(log.GetTitleLevel(), 0);
+  EXPECT_EQ(_log.GetTitleLevel(), 0);
 
   const auto lines = Lines();
   ASSERT_EQ(lines.size(), 5u);
@@ -240,96 +218,88 @@ TEST_F(LogTest, TitleGuardsOpenAndCloseLevels) {
 
   // Out of order, the outer guard closing first: never below zero.
   ZorLock a, b;
-  log.StartTitle(&a, "A", nullptr);
-  log.StartTitle(&b, "B", nullptr);
+  _log.StartTitle(&a, "A", nullptr);
+  _log.StartTitle(&b, "B", nullptr);
   a.Trash();
-  EXPECT_EQ(log.GetTitleLevel(), 0);
+  EXPECT_EQ(_log.GetTitleLevel(), 0);
   b.Trash();
-  EXPECT_EQ(log.GetTitleLevel(), 1);  // back to the level below B's
+  EXPECT_EQ(_log.GetTitleLevel(), 1);  // back to the level below B's
   EXPECT_EQ(Opt(OptionsOf(Lines().back()), "LogTitleLevel"), "0");
 }
 
-// ---------------------------------------------------------------- size
-
 TEST_F(LogTest, ClearKeepsTheTailFromALineStart) {
-  ZorWLog log;
-  Open(&log, "a.log", ZorWLogFixedDate | ZorWLogNoPurge);
-  log.Clear(10);  // empty file: nothing to do
+  Open(&_log, "a.log", ZorWLogFixedDate | ZorWLogNoPurge);
+  _log.Clear(10);  // empty file: nothing to do
   EXPECT_EQ(Content(), "");
   Put("a.log", "aaaa\nbbbb\ncccc\n");
-  log.Clear(100);
+  _log.Clear(100);
   EXPECT_EQ(Content(), "aaaa\nbbbb\ncccc\n");
-  log.Clear(10);  // exactly at a line start: that line is kept
+  _log.Clear(10);  // exactly at a line start: that line is kept
   EXPECT_EQ(Content(), "bbbb\ncccc\n");
-  log.Clear(7);
+  _log.Clear(7);
   EXPECT_EQ(Content(), "cccc\n");
   Put("a.log", "one long line without end");
-  log.Clear(5);
+  _log.Clear(5);
   EXPECT_EQ(Content(), "");
-  log.WriteNote("n", nullptr);
+  _log.WriteNote("n", nullptr);
   EXPECT_EQ(Content(), kStamp + "\tN\tn\r\n");
   string info, content;
-  EXPECT_EQ(std::string(log.GetLogContent(&content)), Content());
-  const std::string opts = log.GetLogInfo(&info);
+  EXPECT_EQ(std::string(_log.GetLogContent(&content)), Content());
+  const std::string opts = _log.GetLogInfo(&info);
   EXPECT_EQ(Opt(opts, "Size"), std::to_string(Content().size()));
   EXPECT_EQ(Opt(opts, "NbLin"), "1");
   EXPECT_EQ(Opt(opts, "NbChar"), std::to_string(Content().size() - 2));
 
   // The limit: set, read back, and off with 0. Past it the log keeps its
   // last two thirds from a line start before the next line.
-  EXPECT_EQ(log.SetAutoPurge(0x7FFFFFFF), 0u);
-  EXPECT_EQ(log.SetAutoPurge(100), 0u);
-  EXPECT_EQ(log.SetAutoPurge(0x7FFFFFFF), 100u);
+  EXPECT_EQ(_log.SetAutoPurge(0x7FFFFFFF), 0u);
+  EXPECT_EQ(_log.SetAutoPurge(100), 0u);
+  EXPECT_EQ(_log.SetAutoPurge(0x7FFFFFFF), 100u);
   Put("a.log", std::string(40, 'x') + "\r\n" + std::string(70, 'y') + "\r\n");
-  log.WriteNote("n", nullptr);  // 114 bytes > 100: keeps the last 76, from a line start
+  _log.WriteNote("n", nullptr);  // 114 bytes > 100: keeps the last 76, from a line start
   EXPECT_EQ(Content(), std::string(70, 'y') + "\r\n" + kStamp + "\tN\tn\r\n");
-  EXPECT_EQ(log.SetAutoPurge(0), 100u);
+  EXPECT_EQ(_log.SetAutoPurge(0), 100u);
   const std::string before = Content();
-  log.WriteNote("m", nullptr);
+  _log.WriteNote("m", nullptr);
   EXPECT_EQ(Content(), before + kStamp + "\tN\tm\r\n");
   ZorWLog other;
   Open(&other, "b.log");
   EXPECT_EQ(other.SetAutoPurge(0x7FFFFFFF), ZorWLog::kPurgeLimit);
 }
 
-// ---------------------------------------------------------------- life
-
 TEST_F(LogTest, ReinitialisationAndTheUninitialisedLog) {
   Put("b.log", "kept\r\n");
-  ZorWLog log;
   ZorLock guard;
-  log.WriteNote("n", nullptr);  // not initialised: nothing anywhere
-  log.WriteErr("e", ZorErr(1, 2), nullptr);
-  log.StartTitle(&guard, "t", nullptr);
-  log.Clear(0);
+  _log.WriteNote("n", nullptr);  // not initialised: nothing anywhere
+  _log.WriteErr("e", ZorErr(1, 2), nullptr);
+  _log.StartTitle(&guard, "t", nullptr);
+  _log.Clear(0);
   EXPECT_FALSE(guard.IsInit());
-  EXPECT_EQ(log.GetTitleLevel(), 0);
-  Open(&log);
+  EXPECT_EQ(_log.GetTitleLevel(), 0);
+  Open(&_log);
   const string v("1");
-  log.SetOptionPerm("P", &v);
-  log.SetOptionLine("L", true);
-  Open(&log, "b.log");
-  EXPECT_STREQ(log.GetOptPermStr(), "");
-  EXPECT_STREQ(log.GetOptLineStr(), "");
-  log.WriteNote("n", nullptr);
+  _log.SetOptionPerm("P", &v);
+  _log.SetOptionLine("L", true);
+  Open(&_log, "b.log");
+  EXPECT_STREQ(_log.GetOptPermStr(), "");
+  EXPECT_STREQ(_log.GetOptLineStr(), "");
+  _log.WriteNote("n", nullptr);
   EXPECT_EQ(Content("a.log"), "");
   EXPECT_EQ(Content("b.log"), "kept\r\n" + kStamp + "\tN\tn\r\n");
 
-  Open(&log, "b.log", ZorWLogFixedDate | ZorWLogReset);
-  log.WriteNote("fresh", nullptr);
+  Open(&_log, "b.log", ZorWLogFixedDate | ZorWLogReset);
+  _log.WriteNote("fresh", nullptr);
   EXPECT_EQ(Content("b.log"), kStamp + "\tN\tfresh\r\n");
   ZorFsa got;
-  log.GetFsa(&got);
+  _log.GetFsa(&got);
   EXPECT_EQ(got, Fsa("b.log"));
-  log.Trash();
-  EXPECT_FALSE(log.IsInit());
-  log.WriteNote("after trash", nullptr);
+  _log.Trash();
+  EXPECT_FALSE(_log.IsInit());
+  _log.WriteNote("after trash", nullptr);
   EXPECT_EQ(Content("b.log"), kStamp + "\tN\tfresh\r\n");
-  log.GetFsa(&got);
+  _log.GetFsa(&got);
   EXPECT_FALSE(got.IsInit());
 }
-
-// ---------------------------------------------------------------- shared logs
 
 TEST_F(LogTest, StandardLogAndFrameworkErrors) {
   ZorWLog::S_CloseStdLog();
@@ -353,9 +323,8 @@ TEST_F(LogTest, StandardLogAndFrameworkErrors) {
   const auto lines = Split(ReadFile(FilePath("std.log")), "\r\n");
   ASSERT_EQ(lines.size(), 1u);
   const auto fields = Split(lines[0]);
-  EXPECT_EQ(fields[1], "E");
-  EXPECT_EQ(fields[2], "Frame");
-  EXPECT_EQ(fields[3], "at 50%");
+  EXPECT_EQ(std::vector<std::string>(fields.begin() + 1, fields.begin() + 4),
+            (std::vector<std::string>{"E", "Frame", "at 50%"}));
   EXPECT_EQ(Opt(OptionsOf(lines[0]), "LogErrCode"), std::to_string(ZorErr(1, 2)));
 
   // A standard log that cannot be opened: null, shown first in safe mode.

@@ -32,9 +32,7 @@ TEST(FileAsync, CopiesInStepsAndCallsBackOnce) {
   std::string data((3 << 20) + 12345, '\0');
   std::mt19937 rng(5);
   for (char& c : data) c = static_cast<char>(rng());
-  dir.Make("src", data);
-  dir.Make("dst", "old content that must go");
-  const ZorFsa from = dir.Fsa("src"), to = dir.Fsa("dst");
+  const ZorFsa from = dir.MakeFsa("src", data), to = dir.MakeFsa("dst", "old content that must go");
   Calls calls;
   const ZorDelegate done = ZorDelegate::Callable(&calls);
   ZorFileAsync copy;

@@ -1,7 +1,6 @@
 // ZorFileCheckSum: the one-call rule, cancellation, progress, missing files
-// and the checksum file. The digest layout under every option, worked in
-// idle steps, is compared with hashlib over random trees by
-// file_checksum_oracle.py.
+// and the checksum file. file_checksum_oracle.py compares the digest under
+// every option, worked in idle steps, with hashlib over random trees.
 #include <zorvane/zorvane.h>
 
 #include "support/progress_double.h"
@@ -91,8 +90,7 @@ TEST(FileCheckSum, ProgressCountsBytesOrFiles) {
 
 TEST(FileCheckSum, AutoDetectAndMissingFiles) {
   TempDir dir;
-  dir.Make("f", "content");
-  const ZorFsa top = Dir(dir), file = dir.Fsa("f"), missing = dir.Fsa("absent.dat");
+  const ZorFsa top = Dir(dir), file = dir.MakeFsa("f", "content"), missing = dir.Fsa("absent.dat");
   EXPECT_EQ(Sum(top, false, "-AutoDetect"), Sum(top, true, ""));
   EXPECT_EQ(Sum(file, true, "-AutoDetect"), Sum(file, false, ""));
   // A missing file counts with its name and a zero size.

@@ -1,7 +1,6 @@
-// ZorFsa: identity of paths, the chain of entries they hold, root kinds and
-// their texts, refusals, navigation and well-known paths. The normalisation
-// of local texts and the refusal codes are checked against Python by
-// path_text_oracle.py; concurrent copies by the path tree's own test.
+// ZorFsa: identity, the chain of entries, root kinds and their texts,
+// refusals, navigation and well-known paths. Local texts and refusal codes are
+// left to path_text_oracle.py, concurrent copies to the path tree's test.
 #include <zorvane/zorvane.h>
 
 #include "foundation/files/path_tree.h"
@@ -11,8 +10,9 @@
 
 #include <cstdlib>
 #include <functional>
-#include <vector>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace zorvane;
 
@@ -23,20 +23,20 @@ std::string Text(const ZorFsa& path, int32_t kind) {
   return path.GetPath(kind, &s);
 }
 
-int64_t RefusalCode(const char* text, std::string* message = nullptr) {
+// The code and message of the error a text raises as a path ({0, ""}: none).
+using Refused = std::pair<int64_t, std::string>;
+Refused Refusal(const char* text) {
   try {
     ZorFsa path(text);
   } catch (const ZorEBasic& e) {
-    if (message) *message = e.GetMsgText();
     EXPECT_EQ(e.GetModuleId(), 1) << text;
-    return e.GetError();
+    return {e.GetError(), e.GetMsgText()};
   }
-  return 0;
+  return {0, ""};
 }
 
 uint32_t Live() { return ZorPathTree::Process().LiveCount(); }
 
-// Sets an environment variable for the scope of a test.
 struct EnvScope {
   std::string name;
   EnvScope(const char* n, const char* value) : name(n) { setenv(n, value, 1); }
@@ -89,14 +89,8 @@ TEST(FsaIdentity, CopiesShareAndTheLastReleaseFreesTheChain) {
 }
 
 TEST(FsaText, RootKindsAndTheirForms) {
-  struct Case {
-    const char* text;
-    eZorFsaMedia media;
-    bool isVirtual;
-    const char* sys;
-    const char* display;
-  };
-  const Case cases[] = {
+  // Text, media, virtual, system and display forms.
+  const std::tuple<const char*, eZorFsaMedia, bool, const char*, const char*> cases[] = {
       {"/var/lib/x.db", ZorFsaMediaLocal, false, "/var/lib/x.db", "/var/lib/x.db"},
       {"!cos!/var/lib", ZorFsaMediaLocal, false, "/var/lib", "/var/lib"},
       {"/", ZorFsaMediaLocal, false, "/", "/"},
@@ -114,14 +108,14 @@ TEST(FsaText, RootKindsAndTheirForms) {
       {"!Cto!someone", ZorFsaMediaLocal, true, "someone", "!Cto!someone"},
       {"!Reg!HKCU/Software/Zor", ZorFsaMediaLocal, true, "HKCU\\Software\\Zor", "HKCU\\Software\\Zor"},
   };
-  for (const Case& c : cases) {
-    const ZorFsa path(c.text);
-    EXPECT_EQ(path.GetPathMedia(), c.media) << c.text;
-    EXPECT_EQ(path.IsVirtual(), c.isVirtual) << c.text;
-    EXPECT_EQ(Text(path, ZorFsaPathSys), c.sys) << c.text;
-    EXPECT_EQ(Text(path, ZorFsaPathDisplay), c.display) << c.text;
+  for (const auto& [text, media, isVirtual, sys, display] : cases) {
+    const ZorFsa path(text);
+    EXPECT_EQ(path.GetPathMedia(), media) << text;
+    EXPECT_EQ(path.IsVirtual(), isVirtual) << text;
+    EXPECT_EQ(Text(path, ZorFsaPathSys), sys) << text;
+    EXPECT_EQ(Text(path, ZorFsaPathDisplay), display) << text;
     // The internal form reads back as the same entry.
-    EXPECT_EQ(ZorFsa(Text(path, ZorFsaPathInternal).c_str()), path) << c.text;
+    EXPECT_EQ(ZorFsa(Text(path, ZorFsaPathInternal).c_str()), path) << text;
   }
   string s;
   EXPECT_STREQ(ZorFsa::KillRoot("!Cnx!srv/a", &s), "srv/a");
@@ -130,16 +124,11 @@ TEST(FsaText, RootKindsAndTheirForms) {
 }
 
 TEST(FsaText, RefusedTexts) {
-  std::string message;
-  EXPECT_EQ(RefusalCode("", &message), ZorErr(1, 38));
-  EXPECT_EQ(message, "Le chemin d'acc\xe8s est vide.");
-  EXPECT_EQ(RefusalCode("relative/file.txt", &message), ZorErr(1, 38));
-  EXPECT_EQ(message, "relative/file.txt");
-  EXPECT_EQ(RefusalCode("!Xyz!a/b", &message), ZorErr(1, 15));
-  EXPECT_EQ(message, "!Xyz!a/b");
+  EXPECT_EQ(Refusal(""), Refused(ZorErr(1, 38), "Le chemin d'acc\xe8s est vide."));
+  EXPECT_EQ(Refusal("relative/file.txt"), Refused(ZorErr(1, 38), "relative/file.txt"));
+  EXPECT_EQ(Refusal("!Xyz!a/b"), Refused(ZorErr(1, 15), "!Xyz!a/b"));
   // A text that looks like a message reference stays a plain message.
-  EXPECT_EQ(RefusalCode("]1,104,339", &message), ZorErr(1, 38));
-  EXPECT_EQ(message, "]1,104,339");
+  EXPECT_EQ(Refusal("]1,104,339"), Refused(ZorErr(1, 38), "]1,104,339"));
   // Quiet refusals leave the path as it was.
   ZorFsa kept("/kept");
   EXPECT_FALSE(kept.InitFromPath("nope", true));
@@ -149,7 +138,7 @@ TEST(FsaText, RefusedTexts) {
   std::string deep;
   for (int i = 0; i < 1023; ++i) deep += "/d";
   EXPECT_NO_THROW(ZorFsa(deep.c_str()));
-  EXPECT_EQ(RefusalCode((deep + "/d").c_str()), ZorErr(1, 38));
+  EXPECT_EQ(Refusal((deep + "/d").c_str()).first, ZorErr(1, 38));
 }
 
 TEST(FsaText, EnvironmentVariablesAreExpanded) {
@@ -157,7 +146,7 @@ TEST(FsaText, EnvironmentVariablesAreExpanded) {
   EXPECT_EQ(Text(ZorFsa("%ZOR_FSA_TEST_BASE%\\db\\a.zdb"), 0), "/srv/zor/db/a.zdb");
   EnvScope utf8("ZOR_FSA_TEST_UTF8", "/caf\xc3\xa9");  // UTF-8 from the system
   EXPECT_EQ(Text(ZorFsa("%ZOR_FSA_TEST_UTF8%/x"), 0), "/caf\xe9/x");
-  EXPECT_EQ(RefusalCode("%ZOR_FSA_TEST_UNSET%/x"), ZorErr(1, 38));  // stays relative
+  EXPECT_EQ(Refusal("%ZOR_FSA_TEST_UNSET%/x").first, ZorErr(1, 38));  // stays relative
 }
 
 TEST(FsaText, SystemTextsAreUtf8) {
@@ -242,7 +231,7 @@ TEST(FsaWellKnown, RegistrationsByCodeAndName) {
   ZorFsa found;
   EXPECT_FALSE(ZorFsa::KExiste(5001));
   EXPECT_FALSE(found.InitFromKFsa(5001));
-  EXPECT_EQ(RefusalCode("!Cst!5001/x"), ZorErr(1, 38));
+  EXPECT_EQ(Refusal("!Cst!5001/x").first, ZorErr(1, 38));
   ZorFsa::KRegister(5001, &dir, "Models");
   EXPECT_TRUE(ZorFsa::KExiste(5001));
   ASSERT_TRUE(found.InitFromKFsa(5001, "invoice.mdl"));
@@ -262,8 +251,7 @@ TEST(FsaArguments, NullPointersAndUnsetPathsAreRefused) {
   // Every public function of paths, file commands, scans, streams and
   // checksums: a null pointer is (1, 23), an unset path (1, 38).
   zortest::TempDir dir;
-  dir.Make("f", "abc");
-  const ZorFsa file = dir.Fsa("f"), unset;
+  const ZorFsa file = dir.MakeFsa("f", "abc"), unset;
   ZorLock guard;
   iZorStream* s = ZorOpenStream(&file, ZorPermReadWrite | ZorShareReadWrite, &guard, 0);
   ZorHandle h;

@@ -124,9 +124,7 @@ void CheckAgainstModel(const ZorPathTree& tree, const Model& model) {
       ASSERT_EQ(tree.RefCount(up), counts.at(Key(Split(TreeText(tree, up)))));
   }
   // The array never ends with a free slot.
-  if (tree.Size() > 0) {
-    ASSERT_GT(tree.RefCount(static_cast<int32_t>(tree.Size())), 0);
-  }
+  ASSERT_TRUE(tree.Size() == 0 || tree.RefCount(static_cast<int32_t>(tree.Size())) > 0);
 }
 
 std::vector<int32_t> FreeSlotsDescending(const ZorPathTree& tree) {
