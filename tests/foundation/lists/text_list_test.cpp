@@ -43,14 +43,7 @@ struct Model {
 };
 
 Model Added(const std::string& code, int32_t id, bool noId, const std::string& label) {
-  Model m;
-  m.hasId = !noId;
-  m.id = noId ? 0 : id;
-  m.code = code;
-  m.label = label;
-  m.codeFlag = !code.empty();
-  m.labelFlag = !label.empty();
-  return m;
+  return Model{!noId, noId ? 0 : id, code, label, !code.empty(), !label.empty()};
 }
 
 // One line per item: identifier, flags, code and label, for readable diffs.
@@ -97,16 +90,12 @@ bool Occurs(int32_t where, const std::string& a, const std::string& b) {
 bool TestOp(int32_t op, int32_t cmp, const std::string& a, const std::string& b) {
   const bool negated = op > 100 && op < 108;
   const int32_t base = negated ? op - 100 : op;
-  bool hit;
   switch (base) {
-    case 2: hit = negated ? cmp <= 0 : cmp > 0; break;  // 102 is "less or equal"
-    case 3: hit = negated ? cmp >= 0 : cmp < 0; break;  // 103 is "greater or equal"
-    case 5:
-    case 6:
-    case 7: return Occurs(base, a, b) != negated;
+    case 2: return negated ? cmp <= 0 : cmp > 0;  // 102 is "less or equal"
+    case 3: return negated ? cmp >= 0 : cmp < 0;  // 103 is "greater or equal"
+    case 5: case 6: case 7: return Occurs(base, a, b) != negated;
     default: return (Fold(a) == Fold(b)) != (op == 101);
   }
-  return hit;
 }
 
 int32_t ModelFind(const std::vector<Model>& items, const std::string& text, uint32_t kind, int32_t start,
@@ -119,17 +108,15 @@ int32_t ModelFind(const std::vector<Model>& items, const std::string& text, uint
   const bool ordering = base == 2 || base == 3 || base == 102 || base == 103;
   for (int32_t i = std::max(start, 1); i <= static_cast<int32_t>(items.size()); ++i) {
     const Model& m = items[i - 1];
-    bool hit;
     if (kind == 1 && !text.empty() && ordering && m.hasId) {
       const int64_t v = std::strtoll(text.c_str(), nullptr, 10);
       const int64_t a = swap ? v : m.id, b = swap ? m.id : v;
-      hit = TestOp(base, a < b ? -1 : (a > b), "", "");
+      if (TestOp(base, a < b ? -1 : (a > b), "", "")) return i;
     } else {
       std::string a = m.Part(kind, ':'), b = text;
       if (swap) std::swap(a, b);
-      hit = TestOp(base, ZorStrICmp(a.c_str(), b.c_str()), a, b);
+      if (TestOp(base, ZorStrICmp(a.c_str(), b.c_str()), a, b)) return i;
     }
-    if (hit) return i;
   }
   return -1;
 }
@@ -178,10 +165,8 @@ TEST(TxtList, DelimitedTextWithIdentifiers) {
   ExpectSame(list, {Added("Red", 10, false, ""), Added("Green", 20, false, ""), Added("Blue", 0, true, "")});
 
   list.Init(("-5:a" + kSep + "b;2147483648:big;-2147483648:min;7;:x;;;").c_str(), ':', ';');
-  std::vector<Model> expected = {Added("a", -5, false, "b"), Added("2147483648:big", 0, true, ""),
-                                 Added("min", INT32_MIN, false, ""), Added("7", 0, true, ""),
-                                 Added(":x", 0, true, "")};
-  ExpectSame(list, expected);
+  ExpectSame(list, {Added("a", -5, false, "b"), Added("2147483648:big", 0, true, ""),
+                    Added("min", INT32_MIN, false, ""), Added("7", 0, true, ""), Added(":x", 0, true, "")});
 
   list.Init("12:", ':', ';');  // an identifier with an empty text still has a code flag
   EXPECT_EQ(list.GetNbItem(), 1);
@@ -327,25 +312,23 @@ TEST(TxtListModel, EveryFindOperatorMatchesBruteForce) {
     ZorTxtList list;
     std::vector<Model> model;
     g.Fill(&list, &model, g.Int(0, 12));
+    const int32_t n = static_cast<int32_t>(model.size());
     for (int32_t q = 0; q < 40; ++q) {
       const uint32_t kind = kKinds[g.Int(0, 5)];
       std::string text;
       switch (g.Int(0, 3)) {  // a part of some item, a piece of one, a number, anything
-        case 0:
-          if (!model.empty()) text = model[g.Int(0, static_cast<int32_t>(model.size()) - 1)].Part(kind, ':');
-          break;
+        case 0: if (n) text = model[g.Int(0, n - 1)].Part(kind, ':'); break;
         case 1:
-          if (!model.empty()) {
-            text = Fold(model[g.Int(0, static_cast<int32_t>(model.size()) - 1)].Part(kind, ':'));
-            text = text.substr(g.Int(0, static_cast<int32_t>(text.size())));
-            text.resize(g.Int(0, static_cast<int32_t>(text.size())));
-          }
+          if (!n) break;
+          text = Fold(model[g.Int(0, n - 1)].Part(kind, ':'));
+          text = text.substr(g.Int(0, static_cast<int32_t>(text.size())));
+          text.resize(g.Int(0, static_cast<int32_t>(text.size())));
           break;
         case 2: text = std::to_string(g.Int(-30, 210)); break;
         default: text = g.Text(); break;
       }
       const int32_t op = kOps[g.Int(0, 16)] + (g.Int(0, 1) ? 1000 : 0);
-      const int32_t start = g.Int(-1, static_cast<int32_t>(model.size()) + 1);
+      const int32_t start = g.Int(-1, n + 1);
       EXPECT_EQ(list.Find(text.c_str(), kind, start, op), ModelFind(model, text, kind, start, op))
           << "text '" << text << "' kind " << kind << " op " << op << " start " << start;
     }
@@ -391,8 +374,7 @@ TEST(TxtListModel, UniquenessSortAndTextRoundTrip) {
     // were: the text form cannot tell them from an identifier prefix.
     for (int32_t i = 1; i <= list.GetNbItem(); ++i) {
       Model& m = model[i - 1];
-      m.code = "c" + m.code;
-      m.codeFlag = true;
+      m.code = "c" + m.code, m.codeFlag = true;
       list.Set(i, m.code.c_str(), 0, true, nullptr);
     }
     string text;
@@ -407,14 +389,12 @@ TEST(TxtListModel, UniquenessSortAndTextRoundTrip) {
 
 TEST(TxtList, FromFileAndFromRows) {
   zortest::TempDir dir;
-  dir.Make("colors.txt", "1|Red\n2|Green\n");
-  const ZorFsa path = dir.Fsa("colors.txt");
+  const ZorFsa path = dir.MakeFsa("colors.txt", "1|Red\n2|Green\n");
   ZorTxtList list;
   list.Init(&path, '|', '\n');
   ExpectSame(list, {Added("Red", 1, false, ""), Added("Green", 2, false, "")});
 
-  dir.Make("empty.txt");
-  const ZorFsa empty = dir.Fsa("empty.txt");
+  const ZorFsa empty = dir.MakeFsa("empty.txt");
   ZorTxtList none;
   none.Init(&empty, '|', '\n');
   EXPECT_TRUE(none.IsInit());
