@@ -106,12 +106,8 @@ class BGetModel {
     Bytes own, model;
     const void* src = Source(count, &own, &model);
     const int32_t got = _array.InsRange(before, src, count);
-    if (count == 0) {
-      ASSERT_EQ(got, 0);
-      return;
-    }
     const size_t at = Index(before, _items.size());
-    ASSERT_EQ(got, static_cast<int32_t>(at + 1));
+    ASSERT_EQ(got, count ? static_cast<int32_t>(at + 1) : 0);
     for (int32_t k = 0; k < count; ++k)
       _items.insert(_items.begin() + at + k, Bytes(model.begin() + k * _is, model.begin() + (k + 1) * _is));
   }
@@ -196,22 +192,18 @@ class BGetModel {
 
   // Through a copy, a detached handle, or a clear.
   void Reinit() {
-    switch (_rng() % 3) {
-      case 0: {
-        ZorBGet copy;
-        _array.CopyTo(&copy);
-        _array = std::move(copy);
-        break;
-      }
-      case 1: {
-        ZorHandle h;
-        _array.Detach(&h);
-        _array.Init(&h);
-        break;
-      }
-      default:
-        _array.Clear();
-        _items.clear();
+    const uint32_t how = _rng() % 3;
+    if (how == 0) {
+      ZorBGet copy;
+      _array.CopyTo(&copy);
+      _array = std::move(copy);
+    } else if (how == 1) {
+      ZorHandle h;
+      _array.Detach(&h);
+      _array.Init(&h);
+    } else {
+      _array.Clear();
+      _items.clear();
     }
   }
 
@@ -225,8 +217,7 @@ class BGetModel {
 // ------------------------------------------------------------------ ZorBDyn
 
 struct DynItem {
-  Bytes fixed;
-  Bytes data;
+  Bytes fixed, data;
 };
 
 class BDynModel {
@@ -396,29 +387,24 @@ class BDynModel {
       ASSERT_EQ(_dyn.GetVersion(), _version);
       ASSERT_FALSE(_dyn.HasData(0));
     }
-    switch (_rng() % 4) {
-      case 0: _dyn.Init(&form, false); break;
-      case 1: {
-        // Shared in place: the array writes into _shared until it resizes.
-        _dyn.Trash();
-        _shared.swap(_form);
-        ZorHandle view;
-        view.Attach(ZorCreateHandleFromDataPtr(_shared.data(), static_cast<uint32_t>(_shared.size())));
-        _dyn.Init(&view, true);
-        break;
-      }
-      case 2: {
+    const uint32_t how = _rng() % 4;
+    if (how == 0) {
+      _dyn.Init(&form, false);
+    } else if (how == 1) {  // shared in place: the array writes into _shared until it resizes
+      _dyn.Trash();
+      _shared.swap(_form);
+      ZorHandle view;
+      view.Attach(ZorCreateHandleFromDataPtr(_shared.data(), static_cast<uint32_t>(_shared.size())));
+      _dyn.Init(&view, true);
+    } else {
+      ZorBDyn whole;
+      whole.Init(&form, false);
+      if (how == 3) {
+        ASSERT_TRUE(_dyn.Copy(&whole));
+      } else {
         ZorHandle heap, items;
-        ZorBDyn whole;
-        whole.Init(&form, false);
         whole.Save(&heap, &items);
         _dyn.Load(&heap, &items);
-        break;
-      }
-      default: {
-        ZorBDyn whole;
-        whole.Init(&form, false);
-        ASSERT_TRUE(_dyn.Copy(&whole));
       }
     }
   }

@@ -106,10 +106,7 @@ TEST(BDynForm, SharedInitWritesIntoTheGivenBytesUntilAResize) {
 TEST(BDynSearch, DicoAndFindCompareBytesOfTheFixedPart) {
   ZorBDyn d;
   d.Init(5);
-  d.Ins(0, "\x01" "aaa\x00");
-  d.Ins(0, "\x02" "abc\x01");
-  d.Ins(0, "\x03" "abd\x00");
-  d.Ins(0, "\x04" "abd\xff");
+  for (const char* fixed : {"\x01" "aaa\x00", "\x02" "abc\x01", "\x03" "abd\x00", "\x04" "abd\xff"}) d.Ins(0, fixed);
   EXPECT_EQ(d.Dico(1, "abd", 3), 3);
   EXPECT_EQ(d.Dico(1, "abd\xff", 4), 4);
   EXPECT_EQ(d.Dico(1, "abe", 3), -5);
@@ -138,8 +135,7 @@ TEST(BDynForm, MalformedSerialisedInputIsBadData) {
 
   // Empty references may carry any offset; the form stays as it was.
   const Bytes odd = Form({{99, 0}, {0, 2}}, {1234, 0}, "ab");
-  ZorHandle h;
-  h.Init(odd.data(), static_cast<uint32_t>(odd.size()));
+  ZorHandle h = zorvane::test::HandleOf(odd);
   ZorBDyn d;
   d.Init(&h, false);
   EXPECT_EQ(Serialise(&d), odd);
