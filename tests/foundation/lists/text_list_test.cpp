@@ -58,10 +58,8 @@ void ExpectSame(const ZorTxtList& list, const std::vector<Model>& model) {
     Model m;
     string code, label;
     m.hasId = list.Get(i, &code, &m.id, &label);
-    m.code = code.CStr();
-    m.label = label.CStr();
-    m.codeFlag = list.GetItemFlags(i) & ZorTxtHasCode;
-    m.labelFlag = list.GetItemFlags(i) & ZorTxtHasLabel;
+    m.code = code.CStr(), m.label = label.CStr();
+    m.codeFlag = list.GetItemFlags(i) & ZorTxtHasCode, m.labelFlag = list.GetItemFlags(i) & ZorTxtHasLabel;
     EXPECT_EQ(list.GetItemText(i), m.Text()) << "item " << i;
     got.push_back(Describe(m));
   }
@@ -157,7 +155,7 @@ std::string Str(const string& s) { return std::string(s.CStr(), s.Len()); }
 
 // ---------------------------------------------------------------- examples
 
-TEST(TxtList, DelimitedTextWithIdentifiers) {
+TEST(TxtList, DelimitedTextWithIdentifiersAndIndexesOutside) {
   ZorTxtList list;
   EXPECT_FALSE(list.IsInit());
   list.Init("10:Red;20:Green;;Blue", ':', ';');
@@ -173,6 +171,13 @@ TEST(TxtList, DelimitedTextWithIdentifiers) {
   EXPECT_EQ(list.GetItemFlags(1), ZorTxtHasId | ZorTxtHasCode);
   list.Init("1:a;2:b", 0, 0);  // no separator: one run; no identifier character
   ExpectSame(list, {Added("1:a;2:b", 0, true, "")});
+
+  list.Init("a;b", ':', ';');  // indexes outside the list
+  string s;
+  EXPECT_LIB_ERROR(18, list.GetItem(3, &s, ZorTxtKindCode));
+  EXPECT_LIB_ERROR(18, list.Del(0));
+  EXPECT_LIB_ERROR(18, list.Ins(4, "x"));
+  EXPECT_EQ(list.Ins(3, "c"), 3);
 }
 
 TEST(TxtList, PartsOfAnItem) {
@@ -215,16 +220,6 @@ TEST(TxtList, LongTextsLiveOnTheHeapAndCopyDeeply) {
   EXPECT_EQ(assigned.GetNbItem(), 0);
   EXPECT_EQ(copy.GetItemText(2), std::string(64, 'b'));
   EXPECT_EQ(moved.GetItemText(2), std::string(64, 'b'));
-}
-
-TEST(TxtList, IndexesOutsideTheListRaise) {
-  ZorTxtList list;
-  list.Init("a;b", ':', ';');
-  string s;
-  EXPECT_LIB_ERROR(18, list.GetItem(3, &s, ZorTxtKindCode));
-  EXPECT_LIB_ERROR(18, list.Del(0));
-  EXPECT_LIB_ERROR(18, list.Ins(4, "x"));
-  EXPECT_EQ(list.Ins(3, "c"), 3);
 }
 
 // ---------------------------------------------------------------- against the model
