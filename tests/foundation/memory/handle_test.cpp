@@ -280,6 +280,17 @@ class LifetimeModel {
   std::vector<Pin> _pins;
 };
 
+struct RecordingLockable : iZorLockable {
+  int unlocks = 0, refUnlocks = 0;
+  int32_t lastRef = 0;
+  void* Lock(ZorLock* guard) override {
+    if (guard) guard->Init(this);
+    return this;
+  }
+  void Unlock() override { ++unlocks; }
+  void UnlockRef(ZorLock* guard) override { ++refUnlocks, lastRef = guard->_GetRef(); }
+};
+
 }  // namespace
 
 // Without the sanitizer's allocator the counts and bytes are still checked,
@@ -403,22 +414,6 @@ TEST(Handle, GrowthPastFourGigabytesIsAMemoryError) {
 }
 
 // ---------------------------------------------------------------- guards
-
-namespace {
-struct RecordingLockable : iZorLockable {
-  int unlocks = 0, refUnlocks = 0;
-  int32_t lastRef = 0;
-  void* Lock(ZorLock* guard) override {
-    if (guard) guard->Init(this);
-    return this;
-  }
-  void Unlock() override { ++unlocks; }
-  void UnlockRef(ZorLock* guard) override {
-    ++refUnlocks;
-    lastRef = guard->_GetRef();
-  }
-};
-}  // namespace
 
 // A guard unlocks once (scope end, Trash, re-Init), never after Detach; its
 // copies share one release, made by the last copy still holding it.
