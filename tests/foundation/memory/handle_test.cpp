@@ -137,8 +137,9 @@ class LifetimeModel {
     EXPECT_FALSE(m.buffer < 0 && m.data && IsLiveBlock(m.data)) << "block not freed";
   }
 
-  void ReleaseSlot(int s) {
-    const int id = std::exchange(_slot[s], -1);
+  // Slot s drops its share of its record and takes record `next` (none: -1).
+  void ReleaseSlot(int s, int next = -1) {
+    const int id = std::exchange(_slot[s], next);
     if (id < 0) return;
     if (_records[id].refs) --_records[id].refs;
     AfterDrop(id);
@@ -146,8 +147,7 @@ class LifetimeModel {
 
   void Alloc(int s) {
     const uint32_t n = static_cast<uint32_t>(Pick(20));
-    _handles[s].Trash();
-    ReleaseSlot(s);
+    Trash(s);
     std::vector<uint8_t> bytes(n);
     for (auto& b : bytes) b = static_cast<uint8_t>(_rng());
     _handles[s].Init(bytes.data(), n);
@@ -158,11 +158,9 @@ class LifetimeModel {
     const int b = Pick(kBuffers);
     const uint32_t n = 1 + static_cast<uint32_t>(Pick(kBufferSize));
     handle_t* rec = ZorCreateHandleFromDataPtr(_buffers[b], n);
-    const int id = NewModel(rec, 0);
+    const int id = NewModel(rec, 1);
     _handles[s].Attach(rec);
-    ReleaseSlot(s);
-    _records[id].refs = 1;
-    _slot[s] = id;
+    ReleaseSlot(s, id);
   }
 
   void Share(int to, int from, bool attach) {
@@ -172,8 +170,7 @@ class LifetimeModel {
       _handles[to] = _handles[from];
     const int id = _slot[from];
     if (id >= 0) ++_records[id].refs;
-    ReleaseSlot(to);
-    _slot[to] = id;
+    ReleaseSlot(to, id);
   }
 
   void Trash(int s) {
@@ -210,8 +207,7 @@ class LifetimeModel {
     const int copy = NewModel(_handles[s].GetRecord(), 1);
     ASSERT_EQ(_records[copy].buffer, old.buffer);  // foreign data shared, not copied
     ASSERT_FALSE(old.buffer < 0 && old.data && _records[copy].rec->data == old.rec->data) << "not copied";
-    ReleaseSlot(s);
-    _slot[s] = copy;
+    ReleaseSlot(s, copy);
   }
 
   void Write(int s) {
@@ -250,8 +246,7 @@ class LifetimeModel {
       const RecordModel& f = _records[src];
       m.buffer = f.buffer, m.foreignSize = f.foreignSize, m.owned = f.owned;
     } else {
-      ReleaseSlot(to);
-      _slot[to] = NewModel(_handles[to].GetRecord(), 1);
+      ReleaseSlot(to, NewModel(_handles[to].GetRecord(), 1));
     }
     const RecordModel& f = _records[src];
     ASSERT_FALSE(f.buffer < 0 && !f.owned.empty() && _records[_slot[to]].rec->data == f.rec->data) << "not copied";
@@ -263,12 +258,10 @@ class LifetimeModel {
     handle_t* dup = ZorDupHandle(_records[src].rec);
     const bool foreign = _records[src].buffer >= 0;
     ASSERT_EQ(ZorGetRefCount(dup), foreign ? 0u : 1u);
-    const int id = NewModel(dup, foreign ? 0 : 1);
+    const int id = NewModel(dup, 1);  // the count once attached and released below
     _handles[to].Attach(dup);
-    ReleaseSlot(to);
+    ReleaseSlot(to, id);
     if (!foreign) ZorReleaseHandle(dup);
-    _records[id].refs = 1;
-    _slot[to] = id;
   }
 
   std::mt19937 _rng;

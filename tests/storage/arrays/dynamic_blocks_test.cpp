@@ -39,11 +39,8 @@ std::string DataText(const ZorBDyn& d, int32_t i) {
 Bytes Form(const std::vector<std::pair<uint32_t, uint32_t>>& refs, std::pair<uint32_t, uint32_t> own,
            const std::string& heap, uint32_t itemSize = 12) {
   Bytes b(20 + refs.size() * itemSize, '\0');
-  PutLe32(&b, 0, 1);
-  PutLe32(&b, 4, static_cast<uint32_t>(refs.size()));
-  PutLe32(&b, 8, own.first);
-  PutLe32(&b, 12, own.second);
-  PutLe32(&b, 16, itemSize);
+  const uint32_t header[] = {1, static_cast<uint32_t>(refs.size()), own.first, own.second, itemSize};
+  for (size_t k = 0; k < 5; ++k) PutLe32(&b, 4 * k, header[k]);  // version, count, own reference, item size
   for (size_t k = 0; k < refs.size(); ++k) {
     PutLe32(&b, 20 + k * itemSize, refs[k].first);
     PutLe32(&b, 24 + k * itemSize, refs[k].second);
