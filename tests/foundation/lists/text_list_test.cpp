@@ -140,14 +140,15 @@ struct Gen {
     const bool noId = Int(0, 3) == 0;
     return Added(Text(), Int(-20, 200), noId, Int(0, 1) ? Text(4, true) : "");
   }
-  void Fill(ZorTxtList* list, std::vector<Model>* model, int32_t n) {
+  // Fills the list with n random items; returns its model.
+  std::vector<Model> Fill(ZorTxtList* list, int32_t n) {
     list->Init(static_cast<const char*>(nullptr), ':', ';');
-    model->clear();
+    std::vector<Model> model;
     for (int32_t i = 0; i < n; ++i) {
-      const Model m = Item();
+      const Model& m = model.emplace_back(Item());
       list->Add(m.code.c_str(), m.id, !m.hasId, m.label.c_str());
-      model->push_back(m);
     }
+    return model;
   }
 };
 
@@ -228,8 +229,7 @@ TEST(TxtListModel, RandomEditsMatchTheModel) {
   Gen g(7);
   for (int32_t round = 0; round < 40; ++round) {
     ZorTxtList list;
-    std::vector<Model> model;
-    g.Fill(&list, &model, g.Int(0, 6));
+    std::vector<Model> model = g.Fill(&list, g.Int(0, 6));
     for (int32_t step = 0; step < 60; ++step) {
       const int32_t n = static_cast<int32_t>(model.size());
       const int32_t pick = n ? g.Int(1, n) : 0;
@@ -305,8 +305,7 @@ TEST(TxtListModel, EveryFindOperatorMatchesBruteForce) {
   Gen g(11);
   for (int32_t round = 0; round < 300; ++round) {
     ZorTxtList list;
-    std::vector<Model> model;
-    g.Fill(&list, &model, g.Int(0, 12));
+    std::vector<Model> model = g.Fill(&list, g.Int(0, 12));
     const int32_t n = static_cast<int32_t>(model.size());
     for (int32_t q = 0; q < 40; ++q) {
       const uint32_t kind = kKinds[g.Int(0, 5)];
@@ -336,8 +335,7 @@ TEST(TxtListModel, UniquenessSortAndTextRoundTrip) {
   Gen g(3);
   for (int32_t round = 0; round < 300; ++round) {
     ZorTxtList list;
-    std::vector<Model> model;
-    g.Fill(&list, &model, g.Int(0, 12));
+    std::vector<Model> model = g.Fill(&list, g.Int(0, 12));
     const uint32_t kind = std::vector<uint32_t>{1, 16, 256, 272, 273}[g.Int(0, 4)];
     std::vector<std::pair<int32_t, std::string>> repeats;  // from the last item down
     for (int32_t i = static_cast<int32_t>(model.size()); i >= 2; --i)
@@ -359,8 +357,7 @@ TEST(TxtListModel, UniquenessSortAndTextRoundTrip) {
     const bool descending = g.Int(0, 1), byId = g.Int(0, 1);
     list.Sort(descending, byId);
     std::stable_sort(model.begin(), model.end(), [&](const Model& a, const Model& b) {
-      const Model& x = descending ? b : a;
-      const Model& y = descending ? a : b;
+      const Model &x = descending ? b : a, &y = descending ? a : b;
       return byId ? x.id < y.id : ZorStrICmp(x.code.c_str(), y.code.c_str()) < 0;
     });
     ASSERT_NO_FATAL_FAILURE(ExpectSame(list, model)) << "round " << round;
