@@ -36,8 +36,7 @@ constexpr uint32_t kBufferSize = 24;
 
 struct RecordModel {
   handle_t* rec = nullptr;
-  uint32_t refs = 0;
-  uint32_t locks = 0;
+  uint32_t refs = 0, locks = 0;
   int buffer = -1;               // foreign buffer index, -1 when owned
   uint32_t foreignSize = 0;
   std::vector<uint8_t> owned;    // content of an owned record
