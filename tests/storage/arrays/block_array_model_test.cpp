@@ -190,7 +190,6 @@ class BGetModel {
     ASSERT_EQ(out, _header);
   }
 
-  // Through a copy, a detached handle, or a clear.
   void Reinit() {
     const uint32_t how = _rng() % 3;
     if (how == 0) {
@@ -265,7 +264,6 @@ class BDynModel {
     }
   }
 
-  // Decodes the serialised form with this test's own reader.
   void CheckSerialised(const Bytes& form) const {
     ASSERT_GE(form.size(), 20u);
     const uint32_t itemSize = _fs + 8, n = static_cast<uint32_t>(_items.size());
@@ -330,9 +328,8 @@ class BDynModel {
       void* ptr;
       int32_t len;
       _dyn.GetDataEx(j, &ptr, &len);
-      const Bytes copy = DataOf(j);
       _dyn.SetData(i, ptr, static_cast<uint32_t>(len));
-      DataOf(i) = copy;
+      DataOf(i) = DataOf(j);
     } else if (kind == 1) {
       const Bytes data = RandomData();
       ZorHandle h;

@@ -128,7 +128,6 @@ int CompareIndexKeys(const uint8_t* a, const uint8_t* b) {
   return Sign(ZorStrICmpN(reinterpret_cast<const char*>(a), reinterpret_cast<const char*>(b), 6), 0);
 }
 
-// A custom comparison on 16-bit unsigned fields.
 int32_t CompareU16(const void* a, const void* b, int32_t len) {
   EXPECT_EQ(len, 2);
   return Sign(Decode<uint16_t>(static_cast<const uint8_t*>(a)), Decode<uint16_t>(static_cast<const uint8_t*>(b)));
