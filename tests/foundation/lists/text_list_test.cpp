@@ -96,8 +96,7 @@ bool TestOp(int32_t op, int32_t cmp, const std::string& a, const std::string& b)
   }
 }
 
-int32_t ModelFind(const std::vector<Model>& items, const std::string& text, uint32_t kind, int32_t start,
-                  int32_t op) {
+int32_t ModelFind(const std::vector<Model>& items, const std::string& text, uint32_t kind, int32_t start, int32_t op) {
   if (items.empty()) return -1;
   const bool swap = op >= 1000;
   const int32_t base = swap ? op - 1000 : op;

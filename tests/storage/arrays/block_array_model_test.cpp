@@ -82,9 +82,9 @@ class BGetModel {
   int32_t Position(int32_t bound) { return static_cast<int32_t>(_rng() % (bound + 1)); }
   static size_t Index(int32_t before, size_t n) { return before <= 0 || before > static_cast<int32_t>(n) ? n : before - 1; }
 
-  // A source of count items: random bytes, zeros (null), or items of the
-  // array itself when there are enough.
-  const void* Source(int32_t count, Bytes* own, Bytes* model) {
+  // A source of count items and their bytes: random bytes (the source is
+  // *model), zeros (null), or items of the array itself when there are enough.
+  const void* Source(int32_t count, Bytes* model) {
     const int32_t n = static_cast<int32_t>(_items.size());
     const uint32_t kind = _rng() % 3;
     if (kind == 1 || count == 0) {
@@ -97,14 +97,13 @@ class BGetModel {
       for (int32_t k = 0; k < count; ++k) model->insert(model->end(), _items[first - 1 + k].begin(), _items[first - 1 + k].end());
       return _array[first];
     }
-    *own = RandomBytes(_rng, static_cast<size_t>(count) * _is);
-    *model = *own;
-    return own->data();
+    *model = RandomBytes(_rng, static_cast<size_t>(count) * _is);
+    return model->data();
   }
 
   void Insert(int32_t before, int32_t count) {
-    Bytes own, model;
-    const void* src = Source(count, &own, &model);
+    Bytes model;
+    const void* src = Source(count, &model);
     const int32_t got = _array.InsRange(before, src, count);
     const size_t at = Index(before, _items.size());
     ASSERT_EQ(got, count ? static_cast<int32_t>(at + 1) : 0);
@@ -120,8 +119,8 @@ class BGetModel {
   }
 
   void SetItem(int32_t i) {
-    Bytes own, model;
-    const void* src = Source(1, &own, &model);
+    Bytes model;
+    const void* src = Source(1, &model);
     if (!src) return;
     _array.Set(i, src);
     _items[i - 1] = model;

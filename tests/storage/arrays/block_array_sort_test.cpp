@@ -159,10 +159,9 @@ class SortCheck {
     _array.SetHeader("hdr");
     Bytes flat;
     for (int32_t i = 0; i < n; ++i) {
-      Bytes item(itemSize);
+      Bytes& item = _input.emplace_back(itemSize);
       for (auto& b : item) b = static_cast<uint8_t>(rng());
       kc.draw(rng, item.data() + offset);
-      _input.push_back(item);
       flat.insert(flat.end(), item.begin(), item.end());
     }
     _array.InsRange(0, flat.data(), n);
