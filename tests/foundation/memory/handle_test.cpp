@@ -257,7 +257,7 @@ class LifetimeModel {
     handle_t* dup = ZorDupHandle(_records[src].rec);
     const bool foreign = _records[src].buffer >= 0;
     ASSERT_EQ(ZorGetRefCount(dup), foreign ? 0u : 1u);
-    const int id = NewModel(dup, 1);  // the count once attached and released below
+    const int id = NewModel(dup, 1);  // its count once attached (an owned dup is released below)
     _handles[to].Attach(dup);
     ReleaseSlot(to, id);
     if (!foreign) ZorReleaseHandle(dup);
