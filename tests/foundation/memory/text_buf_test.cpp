@@ -20,12 +20,6 @@ std::string Content(const ZorTextBuf& buf) {
   return std::string(s.CStr(), s.Len());
 }
 
-std::string TextAt(ZorTextBuf& buf, uint32_t offset) {
-  ZorLock guard;
-  buf.Lock(&guard);
-  return buf.GetText(offset);
-}
-
 }  // namespace
 
 // The random test below covers texts, duplicates and plain appends; here the
@@ -53,7 +47,9 @@ TEST(TextBuf, CharactersTheEmptyEntryAndFormats) {
   EXPECT_EQ(buf.CatZTerm(), 11u);
   EXPECT_EQ(Content(buf), std::string("abc-xyn=-42\0", 12));
   EXPECT_EQ(buf.AddTextEx("[^0Z4i]", 7), 12u);
-  EXPECT_EQ(TextAt(buf, 12), "[0007]");
+  ZorLock guard;
+  buf.Lock(&guard);
+  EXPECT_STREQ(buf.GetText(12), "[0007]");
 }
 
 TEST(TextBuf, GrowsWithAReserveAndOnlyWhenFull) {
