@@ -43,14 +43,7 @@ struct Model {
 };
 
 Model Added(const std::string& code, int32_t id, bool noId, const std::string& label) {
-  Model m;
-  m.hasId = !noId;
-  m.id = noId ? 0 : id;
-  m.code = code;
-  m.label = label;
-  m.codeFlag = !code.empty();
-  m.labelFlag = !label.empty();
-  return m;
+  return Model{!noId, noId ? 0 : id, code, label, !code.empty(), !label.empty()};
 }
 
 // One line per item: identifier, flags, code and label, for readable diffs.
@@ -65,10 +58,8 @@ void ExpectSame(const ZorTxtList& list, const std::vector<Model>& model) {
     Model m;
     string code, label;
     m.hasId = list.Get(i, &code, &m.id, &label);
-    m.code = code.CStr();
-    m.label = label.CStr();
-    m.codeFlag = list.GetItemFlags(i) & ZorTxtHasCode;
-    m.labelFlag = list.GetItemFlags(i) & ZorTxtHasLabel;
+    m.code = code.CStr(), m.label = label.CStr();
+    m.codeFlag = list.GetItemFlags(i) & ZorTxtHasCode, m.labelFlag = list.GetItemFlags(i) & ZorTxtHasLabel;
     EXPECT_EQ(list.GetItemText(i), m.Text()) << "item " << i;
     got.push_back(Describe(m));
   }
@@ -97,20 +88,15 @@ bool Occurs(int32_t where, const std::string& a, const std::string& b) {
 bool TestOp(int32_t op, int32_t cmp, const std::string& a, const std::string& b) {
   const bool negated = op > 100 && op < 108;
   const int32_t base = negated ? op - 100 : op;
-  bool hit;
   switch (base) {
-    case 2: hit = negated ? cmp <= 0 : cmp > 0; break;  // 102 is "less or equal"
-    case 3: hit = negated ? cmp >= 0 : cmp < 0; break;  // 103 is "greater or equal"
-    case 5:
-    case 6:
-    case 7: return Occurs(base, a, b) != negated;
+    case 2: return negated ? cmp <= 0 : cmp > 0;  // 102 is "less or equal"
+    case 3: return negated ? cmp >= 0 : cmp < 0;  // 103 is "greater or equal"
+    case 5: case 6: case 7: return Occurs(base, a, b) != negated;
     default: return (Fold(a) == Fold(b)) != (op == 101);
   }
-  return hit;
 }
 
-int32_t ModelFind(const std::vector<Model>& items, const std::string& text, uint32_t kind, int32_t start,
-                  int32_t op) {
+int32_t ModelFind(const std::vector<Model>& items, const std::string& text, uint32_t kind, int32_t start, int32_t op) {
   if (items.empty()) return -1;
   const bool swap = op >= 1000;
   const int32_t base = swap ? op - 1000 : op;
@@ -119,17 +105,15 @@ int32_t ModelFind(const std::vector<Model>& items, const std::string& text, uint
   const bool ordering = base == 2 || base == 3 || base == 102 || base == 103;
   for (int32_t i = std::max(start, 1); i <= static_cast<int32_t>(items.size()); ++i) {
     const Model& m = items[i - 1];
-    bool hit;
     if (kind == 1 && !text.empty() && ordering && m.hasId) {
       const int64_t v = std::strtoll(text.c_str(), nullptr, 10);
       const int64_t a = swap ? v : m.id, b = swap ? m.id : v;
-      hit = TestOp(base, a < b ? -1 : (a > b), "", "");
+      if (TestOp(base, a < b ? -1 : (a > b), "", "")) return i;
     } else {
       std::string a = m.Part(kind, ':'), b = text;
       if (swap) std::swap(a, b);
-      hit = TestOp(base, ZorStrICmp(a.c_str(), b.c_str()), a, b);
+      if (TestOp(base, ZorStrICmp(a.c_str(), b.c_str()), a, b)) return i;
     }
-    if (hit) return i;
   }
   return -1;
 }
@@ -155,14 +139,15 @@ struct Gen {
     const bool noId = Int(0, 3) == 0;
     return Added(Text(), Int(-20, 200), noId, Int(0, 1) ? Text(4, true) : "");
   }
-  void Fill(ZorTxtList* list, std::vector<Model>* model, int32_t n) {
+  // Fills the list with n random items; returns its model.
+  std::vector<Model> Fill(ZorTxtList* list, int32_t n) {
     list->Init(static_cast<const char*>(nullptr), ':', ';');
-    model->clear();
+    std::vector<Model> model;
     for (int32_t i = 0; i < n; ++i) {
-      const Model m = Item();
+      const Model& m = model.emplace_back(Item());
       list->Add(m.code.c_str(), m.id, !m.hasId, m.label.c_str());
-      model->push_back(m);
     }
+    return model;
   }
 };
 
@@ -170,7 +155,7 @@ std::string Str(const string& s) { return std::string(s.CStr(), s.Len()); }
 
 // ---------------------------------------------------------------- examples
 
-TEST(TxtList, DelimitedTextWithIdentifiers) {
+TEST(TxtList, DelimitedTextWithIdentifiersAndIndexesOutside) {
   ZorTxtList list;
   EXPECT_FALSE(list.IsInit());
   list.Init("10:Red;20:Green;;Blue", ':', ';');
@@ -178,16 +163,21 @@ TEST(TxtList, DelimitedTextWithIdentifiers) {
   ExpectSame(list, {Added("Red", 10, false, ""), Added("Green", 20, false, ""), Added("Blue", 0, true, "")});
 
   list.Init(("-5:a" + kSep + "b;2147483648:big;-2147483648:min;7;:x;;;").c_str(), ':', ';');
-  std::vector<Model> expected = {Added("a", -5, false, "b"), Added("2147483648:big", 0, true, ""),
-                                 Added("min", INT32_MIN, false, ""), Added("7", 0, true, ""),
-                                 Added(":x", 0, true, "")};
-  ExpectSame(list, expected);
+  ExpectSame(list, {Added("a", -5, false, "b"), Added("2147483648:big", 0, true, ""),
+                    Added("min", INT32_MIN, false, ""), Added("7", 0, true, ""), Added(":x", 0, true, "")});
 
   list.Init("12:", ':', ';');  // an identifier with an empty text still has a code flag
   EXPECT_EQ(list.GetNbItem(), 1);
   EXPECT_EQ(list.GetItemFlags(1), ZorTxtHasId | ZorTxtHasCode);
   list.Init("1:a;2:b", 0, 0);  // no separator: one run; no identifier character
   ExpectSame(list, {Added("1:a;2:b", 0, true, "")});
+
+  list.Init("a;b", ':', ';');  // indexes outside the list
+  string s;
+  EXPECT_LIB_ERROR(18, list.GetItem(3, &s, ZorTxtKindCode));
+  EXPECT_LIB_ERROR(18, list.Del(0));
+  EXPECT_LIB_ERROR(18, list.Ins(4, "x"));
+  EXPECT_EQ(list.Ins(3, "c"), 3);
 }
 
 TEST(TxtList, PartsOfAnItem) {
@@ -232,24 +222,13 @@ TEST(TxtList, LongTextsLiveOnTheHeapAndCopyDeeply) {
   EXPECT_EQ(moved.GetItemText(2), std::string(64, 'b'));
 }
 
-TEST(TxtList, IndexesOutsideTheListRaise) {
-  ZorTxtList list;
-  list.Init("a;b", ':', ';');
-  string s;
-  EXPECT_LIB_ERROR(18, list.GetItem(3, &s, ZorTxtKindCode));
-  EXPECT_LIB_ERROR(18, list.Del(0));
-  EXPECT_LIB_ERROR(18, list.Ins(4, "x"));
-  EXPECT_EQ(list.Ins(3, "c"), 3);
-}
-
 // ---------------------------------------------------------------- against the model
 
 TEST(TxtListModel, RandomEditsMatchTheModel) {
   Gen g(7);
   for (int32_t round = 0; round < 40; ++round) {
     ZorTxtList list;
-    std::vector<Model> model;
-    g.Fill(&list, &model, g.Int(0, 6));
+    std::vector<Model> model = g.Fill(&list, g.Int(0, 6));
     for (int32_t step = 0; step < 60; ++step) {
       const int32_t n = static_cast<int32_t>(model.size());
       const int32_t pick = n ? g.Int(1, n) : 0;
@@ -325,27 +304,24 @@ TEST(TxtListModel, EveryFindOperatorMatchesBruteForce) {
   Gen g(11);
   for (int32_t round = 0; round < 300; ++round) {
     ZorTxtList list;
-    std::vector<Model> model;
-    g.Fill(&list, &model, g.Int(0, 12));
+    std::vector<Model> model = g.Fill(&list, g.Int(0, 12));
+    const int32_t n = static_cast<int32_t>(model.size());
     for (int32_t q = 0; q < 40; ++q) {
       const uint32_t kind = kKinds[g.Int(0, 5)];
       std::string text;
       switch (g.Int(0, 3)) {  // a part of some item, a piece of one, a number, anything
-        case 0:
-          if (!model.empty()) text = model[g.Int(0, static_cast<int32_t>(model.size()) - 1)].Part(kind, ':');
-          break;
+        case 0: if (n) text = model[g.Int(0, n - 1)].Part(kind, ':'); break;
         case 1:
-          if (!model.empty()) {
-            text = Fold(model[g.Int(0, static_cast<int32_t>(model.size()) - 1)].Part(kind, ':'));
-            text = text.substr(g.Int(0, static_cast<int32_t>(text.size())));
-            text.resize(g.Int(0, static_cast<int32_t>(text.size())));
-          }
+          if (!n) break;
+          text = Fold(model[g.Int(0, n - 1)].Part(kind, ':'));
+          text = text.substr(g.Int(0, static_cast<int32_t>(text.size())));
+          text.resize(g.Int(0, static_cast<int32_t>(text.size())));
           break;
         case 2: text = std::to_string(g.Int(-30, 210)); break;
         default: text = g.Text(); break;
       }
       const int32_t op = kOps[g.Int(0, 16)] + (g.Int(0, 1) ? 1000 : 0);
-      const int32_t start = g.Int(-1, static_cast<int32_t>(model.size()) + 1);
+      const int32_t start = g.Int(-1, n + 1);
       EXPECT_EQ(list.Find(text.c_str(), kind, start, op), ModelFind(model, text, kind, start, op))
           << "text '" << text << "' kind " << kind << " op " << op << " start " << start;
     }
@@ -358,8 +334,7 @@ TEST(TxtListModel, UniquenessSortAndTextRoundTrip) {
   Gen g(3);
   for (int32_t round = 0; round < 300; ++round) {
     ZorTxtList list;
-    std::vector<Model> model;
-    g.Fill(&list, &model, g.Int(0, 12));
+    std::vector<Model> model = g.Fill(&list, g.Int(0, 12));
     const uint32_t kind = std::vector<uint32_t>{1, 16, 256, 272, 273}[g.Int(0, 4)];
     std::vector<std::pair<int32_t, std::string>> repeats;  // from the last item down
     for (int32_t i = static_cast<int32_t>(model.size()); i >= 2; --i)
@@ -381,8 +356,7 @@ TEST(TxtListModel, UniquenessSortAndTextRoundTrip) {
     const bool descending = g.Int(0, 1), byId = g.Int(0, 1);
     list.Sort(descending, byId);
     std::stable_sort(model.begin(), model.end(), [&](const Model& a, const Model& b) {
-      const Model& x = descending ? b : a;
-      const Model& y = descending ? a : b;
+      const Model &x = descending ? b : a, &y = descending ? a : b;
       return byId ? x.id < y.id : ZorStrICmp(x.code.c_str(), y.code.c_str()) < 0;
     });
     ASSERT_NO_FATAL_FAILURE(ExpectSame(list, model)) << "round " << round;
@@ -391,8 +365,7 @@ TEST(TxtListModel, UniquenessSortAndTextRoundTrip) {
     // were: the text form cannot tell them from an identifier prefix.
     for (int32_t i = 1; i <= list.GetNbItem(); ++i) {
       Model& m = model[i - 1];
-      m.code = "c" + m.code;
-      m.codeFlag = true;
+      m.code = "c" + m.code, m.codeFlag = true;
       list.Set(i, m.code.c_str(), 0, true, nullptr);
     }
     string text;
@@ -407,14 +380,12 @@ TEST(TxtListModel, UniquenessSortAndTextRoundTrip) {
 
 TEST(TxtList, FromFileAndFromRows) {
   zortest::TempDir dir;
-  dir.Make("colors.txt", "1|Red\n2|Green\n");
-  const ZorFsa path = dir.Fsa("colors.txt");
+  const ZorFsa path = dir.MakeFsa("colors.txt", "1|Red\n2|Green\n");
   ZorTxtList list;
   list.Init(&path, '|', '\n');
   ExpectSame(list, {Added("Red", 1, false, ""), Added("Green", 2, false, "")});
 
-  dir.Make("empty.txt");
-  const ZorFsa empty = dir.Fsa("empty.txt");
+  const ZorFsa empty = dir.MakeFsa("empty.txt");
   ZorTxtList none;
   none.Init(&empty, '|', '\n');
   EXPECT_TRUE(none.IsInit());

@@ -9,7 +9,6 @@
 
 #include <sys/resource.h>
 
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <string>
@@ -30,8 +29,7 @@ extern "C" const char* __asan_default_options() { return "allocator_may_return_n
 namespace {
 // Caps the address space at its current size plus some room for the rest of
 // the test, so that a 4 GB request fails; restores the limit afterwards.
-class AddressSpaceCap {
- public:
+struct AddressSpaceCap {
   AddressSpaceCap() {
     getrlimit(RLIMIT_AS, &_saved);
     std::ifstream status("/proc/self/status");
@@ -41,14 +39,12 @@ class AddressSpaceCap {
       if (key == "VmSize:" && status >> kb) break;
     rlimit cap = _saved;
     cap.rlim_cur = kb * 1024 + (512ull << 20);
-    _ok = kb && setrlimit(RLIMIT_AS, &cap) == 0;
+    ok = kb && setrlimit(RLIMIT_AS, &cap) == 0;
   }
   ~AddressSpaceCap() { setrlimit(RLIMIT_AS, &_saved); }
-  bool Ok() const { return _ok; }
 
- private:
   rlimit _saved{};
-  bool _ok = false;
+  bool ok = false;
 };
 
 void FillPattern(void* p, uint32_t n, uint8_t seed) {
@@ -166,7 +162,7 @@ TEST(MemPool, FailedAllocationRaisesTheMemoryError) {
   EXPECT_EQ(info.totalVirtual, limit.rlim_cur == RLIM_INFINITY ? uint64_t{1} << 47 : limit.rlim_cur);
   {
     AddressSpaceCap cap;
-    ASSERT_TRUE(cap.Ok());
+    ASSERT_TRUE(cap.ok);
     getrlimit(RLIMIT_AS, &limit);
     ASSERT_TRUE(ZorGetMemInfo(&info));
     EXPECT_EQ(info.totalVirtual, limit.rlim_cur);

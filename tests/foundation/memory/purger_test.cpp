@@ -44,13 +44,10 @@ TEST(Purger, RegistryOrderAndDelay) {
   EXPECT_EQ(small.calls, 2);
   ZorUnregisterPurger(&small);
 
-  ZorSuspendDisabler::Lower();
-  EXPECT_EQ(ZorSuspendDisabler::Count(), 0);
-  ZorSuspendDisabler::Raise();
-  ZorSuspendDisabler::Raise();
-  ZorSuspendDisabler::Lower();
-  EXPECT_EQ(ZorSuspendDisabler::Count(), 1);
-  ZorSuspendDisabler::Lower();
-  ZorSuspendDisabler::Lower();
-  EXPECT_EQ(ZorSuspendDisabler::Count(), 0);
+  // Raises (+) and lowers (-), then the count: a lower at 0 leaves it at 0.
+  const struct { const char* moves; int count; } kSteps[] = {{"-", 0}, {"++-", 1}, {"--", 0}};
+  for (const auto& step : kSteps) {
+    for (const char* m = step.moves; *m; ++m) *m == '+' ? ZorSuspendDisabler::Raise() : ZorSuspendDisabler::Lower();
+    EXPECT_EQ(ZorSuspendDisabler::Count(), step.count) << step.moves;
+  }
 }

@@ -20,12 +20,6 @@ std::string Content(const ZorTextBuf& buf) {
   return std::string(s.CStr(), s.Len());
 }
 
-std::string TextAt(ZorTextBuf& buf, uint32_t offset) {
-  ZorLock guard;
-  buf.Lock(&guard);
-  return buf.GetText(offset);
-}
-
 }  // namespace
 
 // The random test below covers texts, duplicates and plain appends; here the
@@ -53,7 +47,9 @@ TEST(TextBuf, CharactersTheEmptyEntryAndFormats) {
   EXPECT_EQ(buf.CatZTerm(), 11u);
   EXPECT_EQ(Content(buf), std::string("abc-xyn=-42\0", 12));
   EXPECT_EQ(buf.AddTextEx("[^0Z4i]", 7), 12u);
-  EXPECT_EQ(TextAt(buf, 12), "[0007]");
+  ZorLock guard;
+  buf.Lock(&guard);
+  EXPECT_STREQ(buf.GetText(12), "[0007]");
 }
 
 TEST(TextBuf, GrowsWithAReserveAndOnlyWhenFull) {
@@ -131,28 +127,18 @@ TEST(TextBuf, RandomAppendsMatchAByteString) {
       std::string s;
       for (uint32_t n = rng() % 4; n; --n) s += alphabet[rng() % 2];
       const uint32_t op = rng() % 4;
-      uint32_t got = 0;
-      if (op == 0 || (op == 1 && s.empty())) {
-        got = buf.AddText(s.c_str(), static_cast<int32_t>(s.size()));
-        if (s.empty()) {
-          if (model.empty()) model += '\0';
-          ASSERT_EQ(got, 0u);
-          continue;
-        }
-        ASSERT_EQ(got, model.size());
-        model += s + '\0';
-        texts[got] = s;
-      } else if (op == 1) {
-        // The first terminated text equal to s that starts at offset 1 or after a terminator.
-        const std::string nul(1, '\0');
-        const size_t hit = (nul + (model.size() > 1 ? model.substr(1) : "")).find(nul + s + nul);
-        uint32_t want = hit == std::string::npos ? 0 : static_cast<uint32_t>(hit + 1);
-        got = buf.AddDupText(s.c_str());
-        if (!want) {
-          want = static_cast<uint32_t>(model.size());
-          model += s + '\0';
-        }
-        ASSERT_EQ(got, want);
+      if (op <= 1 && s.empty()) {  // the empty text: offset 0, written once
+        ASSERT_EQ(buf.AddText(s.c_str(), 0), 0u);
+        if (model.empty()) model += '\0';
+        continue;
+      }
+      if (op <= 1) {
+        // AddDupText: the first terminated text equal to s that starts at offset 1 or after a terminator.
+        const std::string nul(1, '\0'), from1 = nul + (model.size() > 1 ? model.substr(1) : "");
+        const size_t hit = op ? from1.find(nul + s + nul) : std::string::npos;
+        const uint32_t got = op ? buf.AddDupText(s.c_str()) : buf.AddText(s.c_str(), static_cast<int32_t>(s.size()));
+        ASSERT_EQ(got, hit == std::string::npos ? model.size() : hit + 1);
+        if (hit == std::string::npos) model += s + '\0';
         texts[got] = s;
       } else if (op == 2) {
         ASSERT_EQ(buf.CatText(s.c_str()), model.size());

@@ -82,9 +82,9 @@ class BGetModel {
   int32_t Position(int32_t bound) { return static_cast<int32_t>(_rng() % (bound + 1)); }
   static size_t Index(int32_t before, size_t n) { return before <= 0 || before > static_cast<int32_t>(n) ? n : before - 1; }
 
-  // A source of count items: random bytes, zeros (null), or items of the
-  // array itself when there are enough.
-  const void* Source(int32_t count, Bytes* own, Bytes* model) {
+  // A source of count items and their bytes: random bytes (the source is
+  // *model), zeros (null), or items of the array itself when there are enough.
+  const void* Source(int32_t count, Bytes* model) {
     const int32_t n = static_cast<int32_t>(_items.size());
     const uint32_t kind = _rng() % 3;
     if (kind == 1 || count == 0) {
@@ -97,21 +97,16 @@ class BGetModel {
       for (int32_t k = 0; k < count; ++k) model->insert(model->end(), _items[first - 1 + k].begin(), _items[first - 1 + k].end());
       return _array[first];
     }
-    *own = RandomBytes(_rng, static_cast<size_t>(count) * _is);
-    *model = *own;
-    return own->data();
+    *model = RandomBytes(_rng, static_cast<size_t>(count) * _is);
+    return model->data();
   }
 
   void Insert(int32_t before, int32_t count) {
-    Bytes own, model;
-    const void* src = Source(count, &own, &model);
+    Bytes model;
+    const void* src = Source(count, &model);
     const int32_t got = _array.InsRange(before, src, count);
-    if (count == 0) {
-      ASSERT_EQ(got, 0);
-      return;
-    }
     const size_t at = Index(before, _items.size());
-    ASSERT_EQ(got, static_cast<int32_t>(at + 1));
+    ASSERT_EQ(got, count ? static_cast<int32_t>(at + 1) : 0);
     for (int32_t k = 0; k < count; ++k)
       _items.insert(_items.begin() + at + k, Bytes(model.begin() + k * _is, model.begin() + (k + 1) * _is));
   }
@@ -124,8 +119,8 @@ class BGetModel {
   }
 
   void SetItem(int32_t i) {
-    Bytes own, model;
-    const void* src = Source(1, &own, &model);
+    Bytes model;
+    const void* src = Source(1, &model);
     if (!src) return;
     _array.Set(i, src);
     _items[i - 1] = model;
@@ -194,24 +189,19 @@ class BGetModel {
     ASSERT_EQ(out, _header);
   }
 
-  // Through a copy, a detached handle, or a clear.
   void Reinit() {
-    switch (_rng() % 3) {
-      case 0: {
-        ZorBGet copy;
-        _array.CopyTo(&copy);
-        _array = std::move(copy);
-        break;
-      }
-      case 1: {
-        ZorHandle h;
-        _array.Detach(&h);
-        _array.Init(&h);
-        break;
-      }
-      default:
-        _array.Clear();
-        _items.clear();
+    const uint32_t how = _rng() % 3;
+    if (how == 0) {
+      ZorBGet copy;
+      _array.CopyTo(&copy);
+      _array = std::move(copy);
+    } else if (how == 1) {
+      ZorHandle h;
+      _array.Detach(&h);
+      _array.Init(&h);
+    } else {
+      _array.Clear();
+      _items.clear();
     }
   }
 
@@ -225,8 +215,7 @@ class BGetModel {
 // ------------------------------------------------------------------ ZorBDyn
 
 struct DynItem {
-  Bytes fixed;
-  Bytes data;
+  Bytes fixed, data;
 };
 
 class BDynModel {
@@ -274,7 +263,6 @@ class BDynModel {
     }
   }
 
-  // Decodes the serialised form with this test's own reader.
   void CheckSerialised(const Bytes& form) const {
     ASSERT_GE(form.size(), 20u);
     const uint32_t itemSize = _fs + 8, n = static_cast<uint32_t>(_items.size());
@@ -339,9 +327,8 @@ class BDynModel {
       void* ptr;
       int32_t len;
       _dyn.GetDataEx(j, &ptr, &len);
-      const Bytes copy = DataOf(j);
       _dyn.SetData(i, ptr, static_cast<uint32_t>(len));
-      DataOf(i) = copy;
+      DataOf(i) = DataOf(j);
     } else if (kind == 1) {
       const Bytes data = RandomData();
       ZorHandle h;
@@ -396,29 +383,24 @@ class BDynModel {
       ASSERT_EQ(_dyn.GetVersion(), _version);
       ASSERT_FALSE(_dyn.HasData(0));
     }
-    switch (_rng() % 4) {
-      case 0: _dyn.Init(&form, false); break;
-      case 1: {
-        // Shared in place: the array writes into _shared until it resizes.
-        _dyn.Trash();
-        _shared.swap(_form);
-        ZorHandle view;
-        view.Attach(ZorCreateHandleFromDataPtr(_shared.data(), static_cast<uint32_t>(_shared.size())));
-        _dyn.Init(&view, true);
-        break;
-      }
-      case 2: {
+    const uint32_t how = _rng() % 4;
+    if (how == 0) {
+      _dyn.Init(&form, false);
+    } else if (how == 1) {  // shared in place: the array writes into _shared until it resizes
+      _dyn.Trash();
+      _shared.swap(_form);
+      ZorHandle view;
+      view.Attach(ZorCreateHandleFromDataPtr(_shared.data(), static_cast<uint32_t>(_shared.size())));
+      _dyn.Init(&view, true);
+    } else {
+      ZorBDyn whole;
+      whole.Init(&form, false);
+      if (how == 3) {
+        ASSERT_TRUE(_dyn.Copy(&whole));
+      } else {
         ZorHandle heap, items;
-        ZorBDyn whole;
-        whole.Init(&form, false);
         whole.Save(&heap, &items);
         _dyn.Load(&heap, &items);
-        break;
-      }
-      default: {
-        ZorBDyn whole;
-        whole.Init(&form, false);
-        ASSERT_TRUE(_dyn.Copy(&whole));
       }
     }
   }

@@ -128,7 +128,6 @@ int CompareIndexKeys(const uint8_t* a, const uint8_t* b) {
   return Sign(ZorStrICmpN(reinterpret_cast<const char*>(a), reinterpret_cast<const char*>(b), 6), 0);
 }
 
-// A custom comparison on 16-bit unsigned fields.
 int32_t CompareU16(const void* a, const void* b, int32_t len) {
   EXPECT_EQ(len, 2);
   return Sign(Decode<uint16_t>(static_cast<const uint8_t*>(a)), Decode<uint16_t>(static_cast<const uint8_t*>(b)));
@@ -144,17 +143,11 @@ KeyCase CustomCase() {
 }
 
 std::vector<KeyCase> AllCases() {
-  return {IntegerCase<int16_t>("Short", kZorPhysTypeShort),
-          IntegerCase<int32_t>("Long", kZorPhysTypeLong),
+  return {IntegerCase<int16_t>("Short", kZorPhysTypeShort), IntegerCase<int32_t>("Long", kZorPhysTypeLong),
           IntegerCase<int64_t>("Quad", kZorPhysTypeQuad),
-          TextCase("AnsiString", kZorPhysTypeAnsiString),
-          TextCase("String", kZorPhysTypeString),
-          DoubleCase("Double", kZorPhysTypeDouble),
-          DoubleCase("Decimal", kZorPhysTypeDecimal),
-          DoubleCase("Date", kZorPhysTypeDate),
-          BlobCase(),
-          UuidCase(),
-          CustomCase()};
+          TextCase("AnsiString", kZorPhysTypeAnsiString), TextCase("String", kZorPhysTypeString),
+          DoubleCase("Double", kZorPhysTypeDouble), DoubleCase("Decimal", kZorPhysTypeDecimal),
+          DoubleCase("Date", kZorPhysTypeDate), BlobCase(), UuidCase(), CustomCase()};
 }
 
 // One array of random items with keys at `offset`, and what the model says.
@@ -166,10 +159,9 @@ class SortCheck {
     _array.SetHeader("hdr");
     Bytes flat;
     for (int32_t i = 0; i < n; ++i) {
-      Bytes item(itemSize);
+      Bytes& item = _input.emplace_back(itemSize);
       for (auto& b : item) b = static_cast<uint8_t>(rng());
       kc.draw(rng, item.data() + offset);
-      _input.push_back(item);
       flat.insert(flat.end(), item.begin(), item.end());
     }
     _array.InsRange(0, flat.data(), n);
@@ -190,7 +182,11 @@ class SortCheck {
   }
 
   void ExpectSorted() const {
-    std::vector<Bytes> got = Items();
+    std::vector<Bytes> got;
+    for (int32_t i = 1; i <= _array.GetNbItem(); ++i) {
+      const auto* p = static_cast<const uint8_t*>(_array[i]);
+      got.emplace_back(p, p + _itemSize);
+    }
     for (size_t k = 0; k < got.size(); ++k)
       ASSERT_EQ(_kc.compare(got[k].data() + _offset, _sorted[k].data() + _offset), 0) << _kc.name << " at " << k;
     std::vector<Bytes> a = got, b = _input;
@@ -212,12 +208,8 @@ class SortCheck {
       const auto lo = std::lower_bound(_sorted.begin(), _sorted.end(), key, less) - _sorted.begin();
       const auto hi = std::upper_bound(_sorted.begin(), _sorted.end(), key, greater) - _sorted.begin();
       const int32_t got = Dico(key.data(), indexKeys);
-      if (lo == hi) {
-        ASSERT_EQ(got, -static_cast<int32_t>(lo + 1)) << _kc.name;
-      } else {
-        ASSERT_GT(got, lo) << _kc.name;
-        ASSERT_LE(got, hi) << _kc.name;
-      }
+      ASSERT_TRUE(lo == hi ? got == -static_cast<int32_t>(lo + 1) : got > lo && got <= hi)
+          << _kc.name << ": " << got << " for the run [" << lo << ", " << hi << ")";
       if (indexKeys) continue;
       ASSERT_EQ(Find(key.data(), false), lo == hi ? -1 : static_cast<int32_t>(lo + 1)) << _kc.name;
       ASSERT_EQ(Find(key.data(), true), lo == hi ? -1 : static_cast<int32_t>(hi)) << _kc.name;
@@ -252,15 +244,6 @@ class SortCheck {
   }
   // DicoEx reads fn(item, key) as the key's comparison against the item.
   static int32_t CustomKeyVsItem(const void* item, const void* key, int32_t len) { return CompareU16(key, item, len); }
-
-  std::vector<Bytes> Items() const {
-    std::vector<Bytes> out;
-    for (int32_t i = 1; i <= _array.GetNbItem(); ++i) {
-      const auto* p = static_cast<const uint8_t*>(_array[i]);
-      out.emplace_back(p, p + _itemSize);
-    }
-    return out;
-  }
 
   const KeyCase& _kc;
   uint32_t _itemSize, _offset;

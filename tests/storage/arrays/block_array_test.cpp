@@ -18,23 +18,22 @@ using namespace zorvane;
 
 namespace {
 
-int32_t ItemValue(const ZorBGet& a, int32_t i) {
-  int32_t v;
-  a.SubGet(i, &v, 0, 4);
-  return v;
-}
-
 std::vector<int32_t> Values(const ZorBGet& a) {
-  std::vector<int32_t> out;
-  for (int32_t i = 1; i <= a.GetNbItem(); ++i) out.push_back(ItemValue(a, i));
+  std::vector<int32_t> out(a.GetNbItem());
+  for (int32_t i = 1; i <= a.GetNbItem(); ++i) a.SubGet(i, &out[i - 1], 0, 4);
   return out;
 }
 
 ZorBGet LongArray(const std::vector<int32_t>& values) {
   ZorBGet a(0, 4);
   a.Init();
-  for (int32_t v : values) a.Ins(0, &v);
+  a.InsRange(0, values.data(), static_cast<int32_t>(values.size()));
   return a;
+}
+
+int32_t Coin(const void*, const void*, int32_t) {
+  static std::mt19937 rng(7);
+  return static_cast<int32_t>(rng() % 3) - 1;
 }
 
 }  // namespace
@@ -109,21 +108,12 @@ TEST(BGetSearch, EmptyArrayAndTypesThatSearchingDoesNotHandle) {
   EXPECT_EQ(a.Find(kZorPhysTypeUnicodeStr, 0, &key), -1);
 }
 
-namespace {
-int32_t Coin(const void*, const void*, int32_t) {
-  static std::mt19937 rng(7);
-  return static_cast<int32_t>(rng() % 3) - 1;
-}
-}  // namespace
-
 TEST(BGetSort, InconsistentComparisonStaysInsideTheArray) {
   // A comparison that answers at random must still leave a permutation of
   // the items (AddressSanitizer would see a scan running off the array).
   std::vector<int32_t> values(5000);
   std::iota(values.begin(), values.end(), 0);
-  ZorBGet a(0, 4);
-  a.Init();
-  a.InsRange(0, values.data(), 5000);
+  ZorBGet a = LongArray(values);
   a.SortEx(Coin, false, 4);
   std::vector<int32_t> after = Values(a);
   std::sort(after.begin(), after.end());
@@ -144,9 +134,7 @@ TEST(BGetSort, BadlyOrderedInputsStayFast) {
     inputs[4][i] = (i % 2) ? i : n / 2 + i / 2;
   }
   for (const auto& input : inputs) {
-    ZorBGet a(0, 4);
-    a.Init();
-    a.InsRange(0, input.data(), n);
+    ZorBGet a = LongArray(input);
     a.Sort(kZorPhysTypeLong, 0, false);
     std::vector<int32_t> expected = input;
     std::sort(expected.begin(), expected.end());

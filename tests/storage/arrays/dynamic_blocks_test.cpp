@@ -39,11 +39,8 @@ std::string DataText(const ZorBDyn& d, int32_t i) {
 Bytes Form(const std::vector<std::pair<uint32_t, uint32_t>>& refs, std::pair<uint32_t, uint32_t> own,
            const std::string& heap, uint32_t itemSize = 12) {
   Bytes b(20 + refs.size() * itemSize, '\0');
-  PutLe32(&b, 0, 1);
-  PutLe32(&b, 4, static_cast<uint32_t>(refs.size()));
-  PutLe32(&b, 8, own.first);
-  PutLe32(&b, 12, own.second);
-  PutLe32(&b, 16, itemSize);
+  const uint32_t header[] = {1, static_cast<uint32_t>(refs.size()), own.first, own.second, itemSize};
+  for (size_t k = 0; k < 5; ++k) PutLe32(&b, 4 * k, header[k]);  // version, count, own reference, item size
   for (size_t k = 0; k < refs.size(); ++k) {
     PutLe32(&b, 20 + k * itemSize, refs[k].first);
     PutLe32(&b, 24 + k * itemSize, refs[k].second);
@@ -98,7 +95,6 @@ TEST(BDynForm, SharedInitWritesIntoTheGivenBytesUntilAResize) {
   EXPECT_EQ(std::string(form.end() - 3, form.end()), "XYZ");
   d.SetData(1, "longer", 6);  // the heap resizes and gets its own block
   EXPECT_EQ(DataText(d, 1), "longer");
-  EXPECT_EQ(DataText(d, 2), "XYZ");
   std::fill(form.end() - 5, form.end(), 0xEE);  // the old heap is no longer read
   EXPECT_EQ(DataText(d, 2), "XYZ");
 }
@@ -106,10 +102,7 @@ TEST(BDynForm, SharedInitWritesIntoTheGivenBytesUntilAResize) {
 TEST(BDynSearch, DicoAndFindCompareBytesOfTheFixedPart) {
   ZorBDyn d;
   d.Init(5);
-  d.Ins(0, "\x01" "aaa\x00");
-  d.Ins(0, "\x02" "abc\x01");
-  d.Ins(0, "\x03" "abd\x00");
-  d.Ins(0, "\x04" "abd\xff");
+  for (const char* fixed : {"\x01" "aaa\x00", "\x02" "abc\x01", "\x03" "abd\x00", "\x04" "abd\xff"}) d.Ins(0, fixed);
   EXPECT_EQ(d.Dico(1, "abd", 3), 3);
   EXPECT_EQ(d.Dico(1, "abd\xff", 4), 4);
   EXPECT_EQ(d.Dico(1, "abe", 3), -5);
@@ -138,8 +131,7 @@ TEST(BDynForm, MalformedSerialisedInputIsBadData) {
 
   // Empty references may carry any offset; the form stays as it was.
   const Bytes odd = Form({{99, 0}, {0, 2}}, {1234, 0}, "ab");
-  ZorHandle h;
-  h.Init(odd.data(), static_cast<uint32_t>(odd.size()));
+  ZorHandle h = zorvane::test::HandleOf(odd);
   ZorBDyn d;
   d.Init(&h, false);
   EXPECT_EQ(Serialise(&d), odd);
