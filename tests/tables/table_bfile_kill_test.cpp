@@ -19,22 +19,19 @@
 #include <gtest/gtest.h>
 #include <zorvane/zorvane.h>
 
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "support/killed_writer.h"
 #include "support/table_bfile_kit.h"
 #include "support/temp_files.h"
 #include "tables/store/store_bfile_internal.h"
@@ -43,7 +40,7 @@ using namespace zorvane;
 
 namespace {
 
-constexpr int32_t kFileType = 31, kSignature = 0x7B11, kOpened = -1;
+constexpr int32_t kFileType = 31, kSignature = 0x7B11;
 constexpr int32_t kDataMax = 8, kLeafBudget = 200;  // 8 records a data block, 10 to 16 entries a leaf
 constexpr size_t kTarget[2] = {150, 30};              // the sizes the SeqIx and Small tables hover around
 
@@ -152,10 +149,6 @@ void Step(Model* m, int32_t g, ZorTable* const* tables) {
   }
 }
 
-void Send(int fd, int32_t value) {
-  if (write(fd, &value, sizeof value) != sizeof value) _exit(4);
-}
-
 // The writer: runs until killed; exits with 3 on an error.
 [[noreturn]] void Writer(const ZorFsa& fsa, int fd, Model m, int32_t start, int32_t flags) {
   try {
@@ -166,39 +159,17 @@ void Send(int fd, int32_t value) {
     seq.Open(&base, TableId(0));
     small.Open(&base, TableId(1));
     ZorTable* const tables[2] = {&seq, &small};
-    Send(fd, kOpened);
+    zortest::ReportToParent(fd, zortest::kOpened);
     for (int32_t g = start + 1;; ++g) {
       f.StartTransaction();
       Step(&m, g, tables);
       f.EndTransaction();
-      Send(fd, g);
+      zortest::ReportToParent(fd, g);
     }
   } catch (const std::exception& e) {
     fprintf(stderr, "writer: %s\n", e.what());
   }
   _exit(3);
-}
-
-// Forks the writer, kills it delayUs after it opened the tables; the last
-// generation it reported (start when none), -1 when it ended by itself.
-int32_t KillWriter(const ZorFsa& fsa, const Model& m, int32_t start, int32_t flags, int delayUs) {
-  int fds[2];
-  if (pipe(fds) != 0) return -1;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    Writer(fsa, fds[1], m, start, flags);
-  }
-  close(fds[1]);
-  int32_t v, last = start;
-  if (read(fds[0], &v, sizeof v) == sizeof v && v != kOpened) last = v;
-  std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
-  kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  while (read(fds[0], &v, sizeof v) == sizeof v) last = v;
-  close(fds[0]);
-  return WIFSIGNALED(status) ? last : -1;
 }
 
 std::string Faults(const char* what, const std::function<bool(ZorVerif*)>& check) {
@@ -276,8 +247,10 @@ void RunKills(int rounds, uint32_t seed, Tally* tally) {
   for (int round = 0; round < rounds; ++round) {
     const int32_t flags = ZorBfOpenCopyOnWrite | (rng() % 4 ? ZorBfOpenNoFlush : 0);
     const int delay = static_cast<int>(rng() % 150000);
-    const int32_t reported = KillWriter(fsa, model, tally->generations, flags, delay);
-    ASSERT_GE(reported, 0) << "the writer failed (round " << round << ")";
+    const zortest::KilledRound r = zortest::KillWriter(tally->generations, delay, false,
+                                                       [&](int fd) { Writer(fsa, fd, model, tally->generations, flags); });
+    ASSERT_FALSE(r.exitedByItself) << "the writer failed (round " << round << ")";
+    const int32_t reported = r.lastReported;
     ++tally->kills;
     // The file holds the last reported generation, or the next one when the
     // kill came between its commit and its report.
@@ -309,11 +282,6 @@ void RunKills(int rounds, uint32_t seed, Tally* tally) {
   }
 }
 
-int Scale() {
-  const char* s = std::getenv("ZOR_CRASH_SCALE");
-  return s && std::atoi(s) > 0 ? std::atoi(s) : 1;
-}
-
 }  // namespace
 
 // scripts/table_crash_runs multiplies the rounds (ZOR_CRASH_SCALE) and
@@ -321,7 +289,7 @@ int Scale() {
 TEST(TableBFileKill, BothStoresKeepOneCommittedGenerationOfEveryIndex) {
   Tally t;
   const auto start = std::chrono::steady_clock::now();
-  RunKills(120 * Scale(), 20260117 + static_cast<uint32_t>(Scale()), &t);
+  RunKills(120 * zortest::CrashScale(), 20260117 + static_cast<uint32_t>(zortest::CrashScale()), &t);
   printf("[ kill ] tables: %d kills, %d generations committed, %d states one generation ahead of the report, %.1f s\n",
          t.kills, t.generations, t.ahead,
          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());

@@ -25,20 +25,17 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <cstring>
 #include <random>
 #include <set>
-#include <thread>
 #include <vector>
 
+#include "support/killed_writer.h"
 #include "support/temp_files.h"
 
 using namespace zorvane;
@@ -51,7 +48,6 @@ constexpr int32_t kFileType = 31, kSignature = 0x4B11;
 constexpr int32_t kGenBlocks = 12;
 constexpr int32_t kSideOwner = 2;
 constexpr int16_t kSideType = 1;
-constexpr int32_t kOpened = -1;
 
 // The bytes of block `slot` at generation g: g and slot, then a pattern
 // that depends on both; the size changes with g.
@@ -76,10 +72,6 @@ Bytes HandleBytes(const ZorHandle& h) {
   return h.GetSize() ? Bytes(p, p + h.GetSize()) : Bytes();
 }
 
-void Send(int fd, int32_t value) {
-  if (write(fd, &value, sizeof value) != sizeof value) _exit(4);
-}
-
 // The writer: runs until killed; exits with 3 on a library error.
 [[noreturn]] void Writer(const std::string& path, int fd, int32_t start, int32_t flags, int32_t cache) {
   int rc = 3;
@@ -87,7 +79,7 @@ void Send(int fd, int32_t value) {
     const ZorFsa fsa(path.c_str());
     ZorBFile f;
     f.Open(&fsa, ZorPermReadWrite, ZorShareExclusive, flags, cache, kFileType, kSignature);
-    Send(fd, kOpened);
+    zortest::ReportToParent(fd, zortest::kOpened);
     for (int32_t g = start + 1;; ++g) {
       f.StartTransaction();
       for (int32_t slot = 1; slot <= kGenBlocks; ++slot) {
@@ -104,47 +96,11 @@ void Send(int fd, int32_t value) {
         f.BCreate(&h, kSideOwner, kSideType, 0, true);
       }
       f.EndTransaction();
-      Send(fd, g);
+      zortest::ReportToParent(fd, g);
     }
   } catch (...) {
   }
   _exit(rc);
-}
-
-struct Round {
-  bool opened = false;
-  int32_t lastReported;
-  bool exitedByItself = false;
-};
-
-// Forks the writer, kills it delayUs after it reported the open (or after
-// the fork when duringOpen), and reads what it reported.
-Round KillWriter(const std::string& path, int32_t start, int32_t flags, int32_t cache, int delayUs, bool duringOpen) {
-  Round r;
-  r.lastReported = start;
-  int fds[2];
-  if (pipe(fds) != 0) return r;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    Writer(path, fds[1], start, flags, cache);
-  }
-  close(fds[1]);
-  int32_t v;
-  if (!duringOpen && read(fds[0], &v, sizeof v) == sizeof v && v == kOpened) r.opened = true;
-  std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
-  kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.exitedByItself = !WIFSIGNALED(status);
-  while (read(fds[0], &v, sizeof v) == sizeof v) {
-    if (v == kOpened)
-      r.opened = true;
-    else
-      r.lastReported = v;
-  }
-  close(fds[0]);
-  return r;
 }
 
 int Faults(ZorBFile* f, bool (ZorBFile::*check)(ZorVerif*), std::string* text) {
@@ -245,7 +201,8 @@ void RunKills(bool copyOnWrite, int rounds, uint32_t seed, Tally* t, int32_t fil
     const int32_t cache = static_cast<int32_t>(3 + rng() % 16);
     const bool duringOpen = rng() % 10 == 0;
     const int delay = static_cast<int>(rng() % (duringOpen ? 3000 : 80000));
-    const Round r = KillWriter(path, g, flags, cache, delay, duringOpen);
+    const zortest::KilledRound r =
+        zortest::KillWriter(g, delay, duringOpen, [&](int fd) { Writer(path, fd, g, flags, cache); });
     ASSERT_FALSE(r.exitedByItself) << "the writer failed (flags " << flags << ")";
     ++t->kills;
     // Salvage, which reads the file as it stands, sees what the journal
@@ -335,16 +292,10 @@ double Since(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-// scripts/crash_runs multiplies the rounds (ZOR_CRASH_SCALE).
-int Scale() {
-  const char* s = std::getenv("ZOR_CRASH_SCALE");
-  return s && std::atoi(s) > 0 ? std::atoi(s) : 1;
-}
-
 TEST(BFileKill, CopyOnWriteKeepsOneCommittedGenerationAndMarksTheBadClose) {
   Tally t;
   const auto start = std::chrono::steady_clock::now();
-  RunKills(true, 110 * Scale(), 20261205, &t);
+  RunKills(true, 110 * zortest::CrashScale(), 20261205, &t);
   Print("copy-on-write", t, Since(start));
   EXPECT_GE(t.kills, 100);
 }
@@ -354,7 +305,7 @@ TEST(BFileKill, CopyOnWriteKeepsOneCommittedGenerationAndMarksTheBadClose) {
 TEST(BFileKill, CopyOnWriteOverAManyPageDirectory) {
   Tally t;
   const auto start = std::chrono::steady_clock::now();
-  RunKills(true, 25 * Scale(), 4242, &t, 12000);
+  RunKills(true, 25 * zortest::CrashScale(), 4242, &t, 12000);
   Print("copy-on-write, 12,000 blocks", t, Since(start));
 }
 
@@ -367,10 +318,10 @@ TEST(BFileKill, SharedFileWritersKilledAtRandomMoments) {
   const ZorFsa path = dir.Fsa("stress.zbf");
   sZorBfStressOptions opt;
   opt.processes = 4;
-  opt.transactions = 150 * Scale();
+  opt.transactions = 150 * zortest::CrashScale();
   opt.openFlags = ZorBfOpenCopyOnWrite | ZorBfOpenNoFlush;
   opt.cacheBlocks = 8;
-  opt.kills = 5 * Scale();
+  opt.kills = 5 * zortest::CrashScale();
   opt.seed = 9;
   sZorBfStressResult r;
   ZorVerif report;
