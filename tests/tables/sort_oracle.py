@@ -68,10 +68,7 @@ def compare(parts, a, b):
 
 def judge(parts, seq, items, method):
     item_size = sum(length for _, length, _ in parts) + (8 if seq else 0) + 4
-    if method >= 0:
-        memory = method <= 20000 and item_size * method <= 0x400000
-    else:
-        memory = method != -3
+    memory = method <= 20000 and item_size * method <= 0x400000 if method >= 0 else method != -3
 
     def ok(answer):
         flags, _, rest = answer.partition(" ")
