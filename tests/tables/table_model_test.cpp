@@ -645,10 +645,7 @@ void RunCursorModel(const StoreKind& kind, int32_t steps) {
 }
 
 TEST(TableModel, MemoryStore) {
-  StoreKind memory;
-  memory.open = [](ZorTable* t, ZorTableDesc* d) { t->Init(d); };
-  memory.udIsPlace = true;
-  RunCursorModel(memory, 2000);
+  RunCursorModel({.open = [](ZorTable* t, ZorTableDesc* d) { t->Init(d); }, .udIsPlace = true}, 2000);
 }
 
 // The block stores on a block file in memory, with data blocks of 3
@@ -662,11 +659,7 @@ struct BFileHome {
 };
 
 StoreKind BFileKind(BFileHome* home, bool small) {
-  StoreKind kind;
-  kind.udIsPlace = small;
-  kind.keepsDeleted = !small;
-  kind.perBlock = small ? 0 : 3;
-  kind.open = [home, small](ZorTable* t, ZorTableDesc* d) {
+  auto open = [home, small](ZorTable* t, ZorTableDesc* d) {
     home->file = std::make_unique<zortest::TestFile<>>(ZorBfOpenCopyOnWrite);
     home->base = std::make_unique<zortest::BFileTables>(&home->file->file);
     if (small) d->SetFlags(d->GetFlags() | kZorTblTfSmall);
@@ -675,7 +668,7 @@ StoreKind BFileKind(BFileHome* home, bool small) {
     home->base->CreateTable(d, home->tid);
     t->Open(home->base.get(), home->tid);
   };
-  kind.reopen = [home](ZorTable* t, ZorTableDesc*) {
+  auto reopen = [home](ZorTable* t, ZorTableDesc*) {
     t->Trash();
     home->file->Reopen(ZorBfOpenCopyOnWrite);
     ZorVerif blocks, table;
@@ -683,7 +676,7 @@ StoreKind BFileKind(BFileHome* home, bool small) {
     t->Open(home->base.get(), home->tid);
     EXPECT_TRUE(dynamic_cast<ZorTSBFile*>(t->GetStocker())->Verify(t, &table));
   };
-  return kind;
+  return {.open = open, .udIsPlace = small, .keepsDeleted = !small, .perBlock = small ? 0 : 3, .reopen = reopen};
 }
 
 class TableModelBFile : public ::testing::Test {
