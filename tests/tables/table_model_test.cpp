@@ -233,8 +233,7 @@ class Driver {
     _t.Raz();
     _m.buf.assign(_layout.recSize, 0);
     _m.index = _t.GetCurIndex();
-    _storeSkipsDel = (_t.GetModeFlags() & kZorTblMfKeepDel) != 0;
-    _m.skipDel = _storeSkipsDel;
+    _m.skipDel = _storeSkipsDel = (_t.GetModeFlags() & kZorTblMfKeepDel) != 0;
   }
 
   void Run(int32_t steps) {
