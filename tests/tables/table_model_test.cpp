@@ -168,9 +168,8 @@ class Model {
   // index of [first, last] equals rec's.
   uint32_t Exist(int32_t first, int32_t last, const Bytes& rec, uint32_t except = 0) const {
     for (int32_t ix = first; ix <= last; ++ix) {
-      for (uint32_t ud : seq) {
+      for (uint32_t ud : seq)
         if (ud != except && recs.count(ud) && Cmp(Key(ix, recs.at(ud)), Key(ix, rec)) == 0) return ud;
-      }
     }
     return 0;
   }
@@ -315,9 +314,8 @@ class Driver {
     // Refused when a key it changes is another record's.
     bool dup = false;
     const bool dead = _m.dead.count(_m.curUD) != 0;
-    for (int32_t ix = 1; _m.curUD && !dead && ix <= NbIndex(); ++ix) {
+    for (int32_t ix = 1; _m.curUD && !dead && ix <= NbIndex(); ++ix)
       dup |= Model::Cmp(_m.Key(ix, _m.buf), _m.Key(ix, _m.recs[_m.curUD])) != 0 && _m.Exist(ix, ix, _m.buf, _m.curUD);
-    }
     const int64_t code = test::ErrorOf([&] { _t.UpDate(); });
     ASSERT_EQ(code, !_m.curUD || dead ? ZorErr(1, 49) : dup ? ZorErr(1, 48) : 0);
     if (code == 0) _m.recs[_m.curUD] = _m.buf;
@@ -430,9 +428,8 @@ class Driver {
     _m.offset = _m.count ? first - 1 : 0;
     if (intersect) {
       _m.sel.clear();
-      for (uint32_t ud : _m.View()) {
+      for (uint32_t ud : _m.View())
         if (std::find(previous.begin(), previous.end(), ud) != previous.end()) _m.sel.push_back(ud);
-      }
       _m.mode = 2;
     }
     ASSERT_EQ(got, _m.mode == 2 ? static_cast<int32_t>(_m.sel.size()) : _m.count);
@@ -572,9 +569,7 @@ class Driver {
     ASSERT_EQ(_t.GetNbN(), static_cast<int32_t>(view.size()));
     // The position: exact after a navigation, else unknown (0) or right.
     const int32_t n = _m.NFromUD(_m.curUD);
-    if (_m.posKnown || _t.GetCurN() != 0) {
-      ASSERT_EQ(_t.GetCurN(), n) << "position of UD " << _m.curUD;
-    }
+    if (_m.posKnown || _t.GetCurN() != 0) ASSERT_EQ(_t.GetCurN(), n) << "position of UD " << _m.curUD;
     for (int32_t i = 0; i <= static_cast<int32_t>(view.size()) + 1; ++i) {
       const uint32_t want = i >= 1 && i <= static_cast<int32_t>(view.size()) ? view[i - 1] : 0;
       ASSERT_EQ(_t.GetUDFromN(i), want) << "GetUDFromN " << i;
