@@ -56,11 +56,7 @@ def part_key(kind, length, desc, v):
 def compare(parts, a, b):
     for (kind, length, desc), x, y in zip(parts, a, b):
         x, y = part_key(kind, length, desc, x), part_key(kind, length, desc, y)
-        if kind == TEXT:
-            c = collate(x, y)
-        else:
-            c = (x > y) - (x < y)
-            c = -c if desc else c
+        c = collate(x, y) if kind == TEXT else ((x > y) - (x < y)) * (-1 if desc else 1)
         if c:
             return c
     return 0

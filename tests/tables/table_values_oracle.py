@@ -27,8 +27,7 @@ DAY0 = datetime.date(1600, 1, 1)
 F = {}
 for i, item in enumerate(O.call("fields").split(","), 1):
     name, *nums = item.split(":")
-    phys, log, flags, length, offset, size = map(int, nums)
-    F[name] = dict(no=i, phys=phys, log=log, flags=flags, len=length, size=size)
+    F[name] = dict(zip(("phys", "log", "flags", "len", "offset", "size"), map(int, nums)), no=i)
 word = lambda f: f["flags"] & 0x120000
 dyna = lambda f: f["flags"] & 0x10
 is_int = lambda f: word(f) or f["phys"] in INT
