@@ -216,8 +216,7 @@ TEST(TableBFile, DeletedIdsReorganisationAndInsuredSequence) {
     for (int32_t i = 1; i <= 6; ++i) uds.push_back(Put(&t, i, "n" + std::to_string(i)));
     for (const uint32_t ud : {uds[1], uds[4]}) t.ReadUD(ud), t.Delete();
     EXPECT_EQ(t.GetNbDelRec(), 2);
-    const uint32_t next = Put(&t, 7, "n7");
-    EXPECT_EQ(next, flags ? uds[5] + 1 : uds[4]);
+    EXPECT_EQ(Put(&t, 7, "n7"), flags ? uds[5] + 1 : uds[4]);
     EXPECT_EQ(t.GetNbDelRec(), flags ? 2 : 1);
     ASSERT_TRUE(t.Reorg(false));
     EXPECT_EQ(t.GetNbDelRec(), 0);
