@@ -73,22 +73,19 @@ int main() {
     f.Init(a[1] == "-" ? nullptr : &vars, program);
   };
   return Serve({
-      {"text",
-       [&](const Fields& a) {
+      {"text", [&](const Fields& a) {
          setUp(a, nullptr);
          string text;
          if (!f.SetSource(Unhex(a[2]).c_str())) return Line("C %d ", f.GetErrorCode()) + HexText(f.GetError(&text));
          return Report(&f, a[3]);
        }},
-      {"prog",
-       [&](const Fields& a) {
+      {"prog", [&](const Fields& a) {
          ZorHandle program;
          program.Init(Unhex(a[2]).data(), static_cast<uint32_t>(a[2].size() / 2));
          setUp(a, &program);
          return Report(&f, a[3]);
        }},
-      {"edit",
-       [&](const Fields& a) {
+      {"edit", [&](const Fields& a) {
          setUp(a, nullptr);
          f.SetSource(Unhex(a[2]).c_str());
          AnsweringUi ui;

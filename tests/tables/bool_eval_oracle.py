@@ -88,14 +88,11 @@ def postfix(t):
 def show(t, names, parent=None, left=False):
     if t[0] in ("var", "num"):
         return names[t[1]] if t[0] == "var" else str(t[1])
-    if t[0] == "!":
-        text = "!" + show(t[1], names, "!", True)
-    else:
-        text = show(t[1], names, t[0], True) + (" %s " % t[0] if t[0] in "&|" else t[0]) + show(t[2], names, t[0])
     joins = parent in ("&", "|")
     if t[0] == "!":
-        wrap = parent and not joins
+        text, wrap = "!" + show(t[1], names, "!", True), parent and not joins
     else:
+        text = show(t[1], names, t[0], True) + (" %s " % t[0] if t[0] in "&|" else t[0]) + show(t[2], names, t[0])
         wrap = parent and (parent in RELS and left if t[0] == parent else not (joins and t[0] in RELS))
     return "(%s)" % text if wrap else text
 

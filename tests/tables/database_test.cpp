@@ -21,7 +21,6 @@ namespace {
 
 constexpr int32_t kSig = 77;
 int64_t Tid(int32_t module, int32_t table) { return (int64_t{module} << 32) | (int64_t{table} << 16); }
-int32_t OwnerOf(int64_t tid) { return ZorTableOwner(tid); }
 
 // Id (index 1), Name (index 2), Photo (blob), Memo (dynamic); flags choose
 // the store.
@@ -116,9 +115,7 @@ TEST(DatabaseFile, FileTablesEnumerationsAndTheirRefusals) {
     e.AddField("Code", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, 0);
     e.Validate();
     db->CreateEnum(e.GetHandle());
-    if (typeId == Tid(7, 10)) {
-      EXPECT_LIB_ERROR(40, db->CreateEnum(e.GetHandle()));
-    }
+    if (typeId == Tid(7, 10)) EXPECT_LIB_ERROR(40, db->CreateEnum(e.GetHandle()));
   }
   EXPECT_EQ(ListIds(db, true), (std::vector<int64_t>{Tid(7, 10), Tid(7, 20)}));
   {  // the catalogue: [type id, 64-bit][block id, 32-bit] by type id; blocks sized in whole KiB
@@ -241,7 +238,7 @@ TEST(DatabaseFile, StepListFollowsFlagsAndCheckLevel) {
 void EditBlock(ZorBFile* f, int32_t id, const std::function<void(std::string*)>& edit) {
   ZorHandle h;
   f->BReadCopy(id, &h);
-  std::string bytes(static_cast<const char*>(h.GetDatas()), h.GetSize());
+  std::string bytes = test::BytesOf(h);
   edit(&bytes);
   ZorHandle out = test::HandleOf(bytes);
   f->BWriteCopy(id, &out, 0);
@@ -257,7 +254,7 @@ struct Fault {
 
 TEST(DatabaseFile, EachVerificationStepFindsItsFaultAndRepairsIt) {
   const int64_t seq = Tid(1, 3), small = Tid(1, 4);
-  const int32_t owner = OwnerOf(seq);
+  const int32_t owner = ZorTableOwner(seq);
   const std::vector<Fault> faults = {
       {0x12, true, [](ZorDBFile*, const std::string& file) { PatchFile(file, kZorBfHdrState, kZorBfStateBadClose); },
        true, "fermeture incorrectes"},
@@ -282,7 +279,7 @@ TEST(DatabaseFile, EachVerificationStepFindsItsFaultAndRepairsIt) {
            ZorDyna d;
            d.Init();
            d.SetData(0, 99999, 0, "stray");
-           *b += std::string(static_cast<const char*>(d.GetHandle()->GetDatas()), d.GetHandle()->GetSize());
+           *b += test::BytesOf(*d.GetHandle());
          });
        }},
       {0x24, true,
@@ -298,7 +295,7 @@ TEST(DatabaseFile, EachVerificationStepFindsItsFaultAndRepairsIt) {
            ZorDyna d;
            d.Init(&h);
            d.Clear(0, 0, line, line, 0, 0);
-           *b = std::string(static_cast<const char*>(d.GetHandle()->GetDatas()), d.GetHandle()->GetSize());
+           *b = test::BytesOf(*d.GetHandle());
          });
        }},
       {0x25, true, [&](ZorDBFile* db, const std::string&) { db->GetStockPtr()->BCreate(nullptr, owner, -3, 10, true); }, false,
@@ -368,12 +365,6 @@ TEST(DatabaseFile, EachVerificationStepFindsItsFaultAndRepairsIt) {
     db.CloseBase(ZorBfCloseNormal);
   }
 }
-
-}  // namespace
-}  // namespace zorvane
-
-namespace zorvane {
-namespace {
 
 // A module without a library: its object records the patches; its loose
 // resource files declare the tables and the enumeration.

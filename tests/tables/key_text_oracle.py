@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Checks the order of two-part text keys against SQLite's ORDER BY with a
 collation of its own: case-insensitive per byte (upper-case pairs of cp1252
-as the key collation defines them), ordered by the weight table typed here
-from the design, a text before its extensions, each part cut to its length.
+as the key collation defines them), ordered by the weight table of
+key_collation, a text before its extensions, each part cut to its length.
 Byte 0x01 (the fill byte) and 0x00 never occur inside the texts."""
 import os
 import sqlite3

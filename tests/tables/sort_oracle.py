@@ -56,11 +56,7 @@ def part_key(kind, length, desc, v):
 def compare(parts, a, b):
     for (kind, length, desc), x, y in zip(parts, a, b):
         x, y = part_key(kind, length, desc, x), part_key(kind, length, desc, y)
-        if kind == TEXT:
-            c = collate(x, y)
-        else:
-            c = (x > y) - (x < y)
-            c = -c if desc else c
+        c = collate(x, y) if kind == TEXT else ((x > y) - (x < y)) * (-1 if desc else 1)
         if c:
             return c
     return 0
@@ -68,10 +64,7 @@ def compare(parts, a, b):
 
 def judge(parts, seq, items, method):
     item_size = sum(length for _, length, _ in parts) + (8 if seq else 0) + 4
-    if method >= 0:
-        memory = method <= 20000 and item_size * method <= 0x400000
-    else:
-        memory = method != -3
+    memory = method <= 20000 and item_size * method <= 0x400000 if method >= 0 else method != -3
 
     def ok(answer):
         flags, _, rest = answer.partition(" ")

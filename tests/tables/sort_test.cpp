@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 
 #include "platform/env.h"
 #include "support/fault_env.h"
@@ -31,11 +32,7 @@ void Fill(ZorSort* sort, int32_t* value, int32_t n) {
   }
 }
 
-size_t FilesIn(const std::string& dir) {
-  size_t n = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++n;
-  return n;
-}
+auto FilesIn(const std::string& dir) { return std::distance(std::filesystem::directory_iterator(dir), {}); }
 
 TEST(Sort, SizeRuleTemporaryFileAndErrors) {
   const sZorKey key = LongKey();
@@ -54,12 +51,12 @@ TEST(Sort, SizeRuleTemporaryFileAndErrors) {
   setenv("TMPDIR", tmp.Path().c_str(), 1);
   sort.Init(&key, &value, 4, 4, kZorSortExternal, false);
   Fill(&sort, &value, 10000);
-  EXPECT_EQ(FilesIn(tmp.Path()), 1u);  // runs were spilled
+  EXPECT_EQ(FilesIn(tmp.Path()), 1);  // runs were spilled
   sort.Validate();
   int32_t first = -1;
   ASSERT_TRUE(sort.ReadN(1, &first));
   sort.Trash();
-  EXPECT_EQ(FilesIn(tmp.Path()), 0u);  // delete on close
+  EXPECT_EQ(FilesIn(tmp.Path()), 0);  // delete on close
 
   {
     zortest::FaultEnv env;

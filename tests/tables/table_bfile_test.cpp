@@ -46,6 +46,13 @@ struct Home {
     if (!base.IsTableExist(kTid)) base.CreateTable(d, kTid);
     t->Open(&base, kTid);
   }
+  // The table Clients as MakeDesc describes it, opened on t.
+  ZorTable& Table(int32_t nameLen, int32_t noteLen, uint32_t flags = 0,
+                  const std::function<void(ZorTableDesc*)>& more = nullptr) {
+    MakeDesc(&d, nameLen, noteLen, flags, more);
+    Open(&t, &d);
+    return t;
+  }
   void Reopen(ZorTable* t) {
     t->Trash();
     file.Reopen(ZorBfOpenCopyOnWrite);
@@ -66,6 +73,8 @@ struct Home {
   }
   zortest::TestFile<> file;
   zortest::BFileTables base;
+  ZorTableDesc d;
+  ZorTable t;
 };
 
 uint32_t Put(ZorTable* t, int32_t id, const std::string& name) {
@@ -83,10 +92,7 @@ std::string NameOf(int32_t i) {
 
 TEST(TableBFile, SequentialIndexStoreLayout) {
   Home home;
-  ZorTableDesc d;
-  MakeDesc(&d, 20, 74);
-  ZorTable t;
-  home.Open(&t, &d);
+  ZorTable& t = home.Table(20, 74);
   ASSERT_EQ(t.GetBufferSize(), 100u);
   ASSERT_EQ(t.GetKeyLen(2), 20);
   t.Lock(nullptr);
@@ -114,10 +120,7 @@ TEST(TableBFile, SequentialIndexStoreLayout) {
 
 TEST(TableBFile, FirstIdsAndRecordsPerBlock) {
   Home home;
-  ZorTableDesc d;
-  MakeDesc(&d, 20, 74);
-  ZorTable t;
-  home.Open(&t, &d);
+  ZorTable& t = home.Table(20, 74);
   t.Lock(nullptr);
   const uint32_t first = Put(&t, 1, "a");
   for (int32_t i = 2; i <= 630; ++i) Put(&t, i, NameOf(i));
@@ -128,11 +131,10 @@ TEST(TableBFile, FirstIdsAndRecordsPerBlock) {
   EXPECT_EQ(second, Le32(dir, 128 + Le32(dir, 4) + 8) * 8192 + 1);
 
   Home other;
-  ZorTableDesc big;
-  MakeDesc(&big, 20, 74);
+  MakeDesc(&other.d, 20, 74);
   int32_t max = 10000;
-  big.GetMaxData(&max);
-  other.Open(&t, &big);
+  other.d.GetMaxData(&max);
+  other.Open(&t, &other.d);
   EXPECT_EQ(Le32(other.Block(kZorTbBlkDir), 16), 8191u);
 }
 
@@ -141,10 +143,7 @@ TEST(TableBFile, RefusalsLeaveTheFileAsItWas) {
   for (const uint32_t flags : {0u, uint32_t{kZorTblTfSmall}}) {
     SCOPED_TRACE(flags);
     Home home;
-    ZorTableDesc d;
-    MakeDesc(&d, 8, 8, flags);
-    ZorTable t;
-    home.Open(&t, &d);
+    ZorTable& t = home.Table(8, 8, flags);
     for (int32_t i = 1; i <= 40; ++i) Put(&t, i, "n" + std::to_string(i));
     const std::string before = home.file.Image();
     EXPECT_EQ(test::ErrorOf([&] { Put(&t, 99, "N7"); }), ZorErr(1, 48));  // index 2 only, another case
@@ -171,14 +170,11 @@ TEST(TableBFile, BlobsAndDynamicPartsFollowTheirRecords) {
   for (const uint32_t flags : {0u, uint32_t{kZorTblTfSmall}}) {
     SCOPED_TRACE(flags);
     Home home;
-    ZorTableDesc d;
     int32_t blob = 0, memo = 0;
-    MakeDesc(&d, 8, 8, flags, [&](ZorTableDesc* x) {
+    ZorTable& t = home.Table(8, 8, flags, [&](ZorTableDesc* x) {
       blob = x->AddField("Photo", kZorPhysTypeBlobRef, kZorLogTypePict, true, 0, kZorTblFfValid, 0, 0);
       memo = x->AddField("Memo", kZorPhysTypeAnsiString, kZorLogTypeText, true, 200, kZorTblFfValid | kZorTblFfDyna, 0, 0);
     });
-    ZorTable t;
-    home.Open(&t, &d);
     for (int32_t i = 1; i <= 3; ++i) {
       t.Raz();
       t.SetValLong(1, i);
@@ -215,16 +211,12 @@ TEST(TableBFile, BlobsAndDynamicPartsFollowTheirRecords) {
 TEST(TableBFile, DeletedIdsReorganisationAndInsuredSequence) {
   for (const uint32_t flags : {0u, uint32_t{kZorTblTfInsureSeq}}) {
     Home home;
-    ZorTableDesc d;
-    MakeDesc(&d, 8, 8, flags);
-    ZorTable t;
-    home.Open(&t, &d);
+    ZorTable& t = home.Table(8, 8, flags);
     std::vector<uint32_t> uds;
     for (int32_t i = 1; i <= 6; ++i) uds.push_back(Put(&t, i, "n" + std::to_string(i)));
     for (const uint32_t ud : {uds[1], uds[4]}) t.ReadUD(ud), t.Delete();
     EXPECT_EQ(t.GetNbDelRec(), 2);
-    const uint32_t next = Put(&t, 7, "n7");
-    EXPECT_EQ(next, flags ? uds[5] + 1 : uds[4]);
+    EXPECT_EQ(Put(&t, 7, "n7"), flags ? uds[5] + 1 : uds[4]);
     EXPECT_EQ(t.GetNbDelRec(), flags ? 2 : 1);
     ASSERT_TRUE(t.Reorg(false));
     EXPECT_EQ(t.GetNbDelRec(), 0);
@@ -243,10 +235,7 @@ TEST(TableBFile, StructureUpgrades) {
     for (const uint32_t how : {0u, uint32_t{kZorUpgCopy | kZorUpgKeepIds}, uint32_t{kZorUpgEmpty}}) {
       SCOPED_TRACE(std::to_string(flags) + " " + std::to_string(how));
       Home home;
-      ZorTableDesc d;
-      MakeDesc(&d, 8, 8, flags);
-      ZorTable t;
-      home.Open(&t, &d);
+      ZorTable& t = home.Table(8, 8, flags);
       for (int32_t i = 1; i <= 30; ++i) Put(&t, i, "n" + std::to_string(i));
       ZorTable other;
       other.Open(&home.base, kTid);
@@ -259,7 +248,7 @@ TEST(TableBFile, StructureUpgrades) {
       EXPECT_EQ(test::ErrorOf([&] { t.StructUpgrade(&next, how, nullptr); }), ZorErr(1, 45));
       other.Trash();
       next.SetTId(zortest::TableIdOf(4), false);  // another table's id
-      home.base.CreateTable(&d, zortest::TableIdOf(4));
+      home.base.CreateTable(&home.d, zortest::TableIdOf(4));
       EXPECT_EQ(test::ErrorOf([&] { t.StructUpgrade(&next, how, nullptr); }), ZorErr(1, 40));
       next.SetTId(kTid, false);
       ASSERT_TRUE(t.StructUpgrade(&next, how, nullptr));
@@ -279,9 +268,8 @@ TEST(TableBFile, StructureUpgrades) {
 
 TEST(TableBFile, ReadOnlyFilesKeepTheirTables) {
   Home home(true);
-  ZorTableDesc d;
-  MakeDesc(&d, 8, 8);
-  home.base.CreateTable(&d, kTid);
+  MakeDesc(&home.d, 8, 8);
+  home.base.CreateTable(&home.d, kTid);
   home.file.file.Close(ZorBfCloseNormal);
   ZorBFile ro;
   ro.Open(&home.file.path, ZorPermRead, ZorShareRead, 0, -1, zortest::kKitType, zortest::kKitSignature);
@@ -306,11 +294,9 @@ TEST(TableBFile, PositionsFollowAnotherCursorsWrites) {
     ~SmallLeaves() { tbf::gLeafBudget = tbf::kBlockBudget; }
   } small;
   Home home;
-  ZorTableDesc d;
-  MakeDesc(&d, 20, 8);
-  ZorTable writer, reader;
-  home.Open(&writer, &d);
-  home.Open(&reader, &d);
+  ZorTable& writer = home.Table(20, 8);
+  ZorTable reader;
+  home.Open(&reader, &home.d);
   uint32_t eight = 0;
   for (int32_t i = 2; i <= 8; i += 2) eight = Put(&writer, i, NameOf(i));
   auto expectPlace = [&](int32_t n) {

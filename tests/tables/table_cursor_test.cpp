@@ -6,6 +6,7 @@
 #include <zorvane/zorvane.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,6 +32,21 @@ void MakeDesc(ZorTableDesc* d, uint32_t tableFlags = 0, eZorTblStor storage = kZ
   d->SetSubIndex(d->AddIndex(0), 1, name, 0);
   d->Validate();
 }
+
+// A table on a description of its own (MakeDesc's, then `more`), opened
+// with `handler` (when given) installed for the module.
+struct Clients {
+  explicit Clients(uint32_t tableFlags = 0, eZorTblStor storage = kZorTblStorMemory, ZorTableHandler* handler = nullptr,
+                   const std::function<void(ZorTableDesc*)>& more = nullptr) {
+    if (handler) ZorSetTableHandler(kModule, handler);
+    MakeDesc(&d, tableFlags, storage);
+    if (more) more(&d);
+    t.Init(&d);
+    if (handler) ZorSetTableHandler(kModule, nullptr);
+  }
+  ZorTableDesc d;
+  ZorTable t;
+};
 
 uint32_t Put(ZorTable* t, int32_t id, const char* name, int32_t action = 0) {
   t->Raz();
@@ -84,18 +100,14 @@ TEST(TableCursor, OpenThroughADatabaseAndTheErrorsOfChanges) {
   EXPECT_LIB_ERROR(48, Put(&t, 1, "other"));
   EXPECT_EQ(t.GetNbRecord(), 1);
 
-  ZorTableDesc rdOnly;
-  MakeDesc(&rdOnly, kZorTblTfRdOnly);
-  ZorTable r;
-  r.Init(&rdOnly);
+  Clients rdOnly(kZorTblTfRdOnly);
+  ZorTable& r = rdOnly.t;
   EXPECT_EQ(MessageOf([&] { Put(&r, 1, "x"); }), "24 La table 'Clients' est en lecture seule");
   EXPECT_LIB_ERROR(24, r.MakeEmpty());
 
   // A virtual table without a store of its own is an empty, read-only one.
-  ZorTableDesc virt;
-  MakeDesc(&virt, 0, kZorTblStorVirtual);
-  ZorTable v;
-  v.Init(&virt);
+  Clients virt(0, kZorTblStorVirtual);
+  ZorTable& v = virt.t;
   EXPECT_TRUE(v.GetModeFlags() & kZorTblMfRdOnly);
   EXPECT_FALSE(v.First());
   v.SetModeFlags(kZorTblMfRdOnly, false);
@@ -143,10 +155,8 @@ TEST(TableCursor, HandlerCallsMessagesAndLockNesting) {
       ZorSetTableHandler(kModule, nullptr);
     }
   } registered(&handler);
-  ZorTableDesc d;
-  MakeDesc(&d, kZorTblTfSendStdMess, kZorTblStorVirtual);
-  ZorTable t;
-  t.Init(&d);
+  Clients clients(kZorTblTfSendStdMess, kZorTblStorVirtual);
+  ZorTable& t = clients.t;
   ASSERT_NE(handler.store, nullptr);
   EXPECT_EQ(t.GetStocker(), handler.store);
   EXPECT_EQ(MessageOf([&] { Put(&t, 2, "b", 5); }), "no error");
@@ -191,17 +201,12 @@ struct KeepsDeletedHandler : ZorTableHandler {
 
 TEST(TableCursor, CreationOrderSkipsRecordsTheStoreKeepsDeleted) {
   KeepsDeletedHandler handler;
-  ZorSetTableHandler(kModule, &handler);
-  ZorTableDesc d;
-  MakeDesc(&d, 0, kZorTblStorVirtual);
-  ZorTable t;
-  t.Init(&d);
-  ZorSetTableHandler(kModule, nullptr);
+  Clients clients(0, kZorTblStorVirtual, &handler);
+  ZorTable& t = clients.t;
   for (int32_t id : {-1, 2, -3, 4, -5}) Put(&t, id, std::to_string(id).c_str());
   t.SetCurIndex(0);
-  std::string seen;
+  std::string seen = Names(&t);
   string s;
-  for (bool ok = t.First(); ok; ok = t.Next()) seen += std::string(t.GetValStr(2, &s)) + " ";
   for (bool ok = t.Last(); ok; ok = t.Prev()) seen += std::string(t.GetValStr(2, &s)) + " ";
   EXPECT_EQ(seen, "2 4 4 2 ");
   EXPECT_FALSE(t.ReadN(3));
@@ -217,10 +222,8 @@ TEST(TableCursor, CreationOrderSkipsRecordsTheStoreKeepsDeleted) {
 }
 
 TEST(TableCursor, MemoryStoreLivesInTheDescription) {
-  ZorTableDesc d;
-  MakeDesc(&d);
-  ZorTable t;
-  t.Init(&d);
+  Clients clients;
+  ZorTable& t = clients.t;
   for (int32_t i = 1; i <= 3; ++i) Put(&t, i * 10, std::string(1, static_cast<char>('a' + i)).c_str());
   t.ReadUD(2);
   t.Delete();
@@ -253,10 +256,8 @@ TEST(TableCursor, MemoryStoreLivesInTheDescription) {
 }
 
 TEST(TableCursor, SelectionsAndTheirViews) {
-  ZorTableDesc d;
-  MakeDesc(&d);
-  ZorTable t;
-  t.Init(&d);
+  Clients clients;
+  ZorTable& t = clients.t;
   const char* names[] = {"pear", "apple", "plum", "fig", "peach"};
   for (int32_t i = 0; i < 5; ++i) Put(&t, i + 1, names[i]);
   ZorTSel sel;
@@ -319,11 +320,8 @@ TEST(TableCursor, SelectionsAndTheirViews) {
 }
 
 TEST(TableCursor, StructureUpgradeKeepsRecordsByFieldName) {
-  ZorTableDesc d;
-  MakeDesc(&d);
-  d.SetStructRelease(2);
-  ZorTable t;
-  t.Init(&d);
+  Clients clients(0, kZorTblStorMemory, nullptr, [](ZorTableDesc* d) { d->SetStructRelease(2); });
+  ZorTable& t = clients.t;
   Put(&t, 7, "seven");
   ZorTableDesc older;
   MakeDesc(&older);
@@ -341,7 +339,7 @@ TEST(TableCursor, StructureUpgradeKeepsRecordsByFieldName) {
   ASSERT_TRUE(t.First());
   EXPECT_EQ(t.GetValLong(2), 7);
   EXPECT_TRUE(t.FastStructUpd(&newer));
-  EXPECT_FALSE(t.FastStructUpd(&d));
+  EXPECT_FALSE(t.FastStructUpd(&clients.d));
 }
 
 // Blob slots around the store, and the values a handler computes.
@@ -359,15 +357,13 @@ struct Computing : ZorTableHandler {
 
 TEST(TableCursor, BlobsFollowTheirRecordsAndHandlersComputeValues) {
   Computing handler;
-  ZorSetTableHandler(kModule, &handler);
-  ZorTableDesc d;
-  MakeDesc(&d);
-  const int32_t blob = d.AddField("Photo", kZorPhysTypeBlobRef, kZorLogTypePict, true, 0, kZorTblFfValid, 0, 0);
-  d.AddField("Twice", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid | kZorTblFfVirtual, 0, 0);
-  d.Validate();
-  ZorTable t;
-  t.Init(&d);
-  ZorSetTableHandler(kModule, nullptr);
+  int32_t blob = 0;
+  Clients clients(0, kZorTblStorMemory, &handler, [&](ZorTableDesc* d) {
+    blob = d->AddField("Photo", kZorPhysTypeBlobRef, kZorLogTypePict, true, 0, kZorTblFfValid, 0, 0);
+    d->AddField("Twice", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid | kZorTblFfVirtual, 0, 0);
+    d->Validate();
+  });
+  ZorTable& t = clients.t;
   auto* store = t.GetStocker();
   int32_t offset = 0;
   t.GetFieldInfo(blob, nullptr, &offset, nullptr);
@@ -411,7 +407,7 @@ TEST(TableCursor, BlobsFollowTheirRecordsAndHandlersComputeValues) {
   EXPECT_EQ(store->BlobInfo(&t, blob, ref), 0);
 
   ZorTable other;
-  other.Init(&d);
+  other.Init(&clients.d);
   other.SetValStr(2, "b");
   EXPECT_TRUE(t.CopyVal(2, &other));
   std::string key(static_cast<size_t>(t.GetKeyLen(2)), '\0');
@@ -433,13 +429,8 @@ struct References : ZorTableHandler {
 
 TEST(TableCursor, RecordReferencesAndNavigationAskTheHandlerFirst) {
   References handler;
-  ZorSetTableHandler(kModule, &handler);
-  ZorTableDesc d;
-  MakeDesc(&d);
-  d.SetHilFid(2);
-  ZorTable t;
-  t.Init(&d);
-  ZorSetTableHandler(kModule, nullptr);
+  Clients clients(0, kZorTblStorMemory, &handler, [](ZorTableDesc* d) { d->SetHilFid(2); });
+  ZorTable& t = clients.t;
   Put(&t, 1, "zed");
   Put(&t, 2, "amy");
   string ref;

@@ -6,6 +6,7 @@
 //                     L1 and L2; answers the item numbers in key order under
 //                     ZorCompIndex (stable: equal keys keep their order)
 #include <algorithm>
+#include <map>
 #include <numeric>
 
 #include "support/driver.h"
@@ -97,13 +98,11 @@ void Templates(ZorTableDesc* d) {
 }
 
 std::string Build(const Fields& a) {
+  const std::map<std::string, void (*)(ZorTableDesc*)> builders = {
+      {"customers", Customers}, {"enum", Enumeration}, {"task", Task}, {"mixed", Mixed}, {"templates", Templates}};
+  if (!builders.count(a[1])) return "?";
   ZorTableDesc d;
-  if (a[1] == "customers") Customers(&d);
-  else if (a[1] == "enum") Enumeration(&d);
-  else if (a[1] == "task") Task(&d);
-  else if (a[1] == "mixed") Mixed(&d);
-  else if (a[1] == "templates") Templates(&d);
-  else return "?";
+  builders.at(a[1])(&d);
   d.Validate();
   ZorHandle h;
   d.FillDescHdl(&h);

@@ -40,8 +40,7 @@ def pack(cell_list):
 
 # ---------------------------------------------------------------- records
 def read_header(raw):
-    h = dict(zip(HDR_KEYS, HDR.unpack((cell(raw, 0, 1, 1) or b"").ljust(146, b"\0")[:146])))
-    return h
+    return dict(zip(HDR_KEYS, HDR.unpack((cell(raw, 0, 1, 1) or b"").ljust(146, b"\0")[:146])))
 
 
 def write_header(h):
@@ -103,24 +102,20 @@ def layout(h, fields, vprecs, keys):
         f["name"] = f["name"][:25] + b"\0"
         if not seen and vprecs.get(n, 0):
             seen, flags = True, flags | AS_VPREC
-        if f["flags"] & USER:
-            flags, users = flags | AS_USER, users + 1
         f["phys"] = {254: 1, 255: 6}.get(f["phys"], f["phys"])
-        ff = f["flags"]
-        if not ff:
-            size = 0
-        elif ff & USER:
-            size = 0
+        ff, size = f["flags"], 0
+        if ff & USER:
+            flags, users = flags | AS_USER, users + 1
             if ff & SCRIPT:
                 ff |= VIRTUAL | RDONLY
             else:
                 ff, flags = ff | DYNA, flags | AS_DYNA
             if not ff & USERNAMED:
                 f["name"] = (b"?" * 15 + b" %d" % users).ljust(26, b"\0")
-        elif ff & VIRTUAL:
-            size = 0
+        elif not ff or ff & VIRTUAL:
+            pass  # nothing in the record
         elif ff & DYNA:
-            size, flags = 0, flags | AS_DYNA
+            flags |= AS_DYNA
         else:
             size = phys_size(f["phys"], f["len"])
             if ff & UNICID:
@@ -150,8 +145,7 @@ def layout(h, fields, vprecs, keys):
             fld = k["fields"][p]
             if not (1 <= fld <= len(fields) and fields[fld - 1]["flags"]):
                 break
-            k["nb"] += 1
-            k["nb2"] += 1
+            k["nb"] = k["nb2"] = k["nb"] + 1
             k["len"] = (k["len"] + k["lens"][p]) & 0xFF
             k["offsets"][p] = fields[fld - 1]["offset"]
             fields[fld - 1]["flags"] |= INDEXED

@@ -168,9 +168,8 @@ class Model {
   // index of [first, last] equals rec's.
   uint32_t Exist(int32_t first, int32_t last, const Bytes& rec, uint32_t except = 0) const {
     for (int32_t ix = first; ix <= last; ++ix) {
-      for (uint32_t ud : seq) {
+      for (uint32_t ud : seq)
         if (ud != except && recs.count(ud) && Cmp(Key(ix, recs.at(ud)), Key(ix, rec)) == 0) return ud;
-      }
     }
     return 0;
   }
@@ -233,8 +232,7 @@ class Driver {
     _t.Raz();
     _m.buf.assign(_layout.recSize, 0);
     _m.index = _t.GetCurIndex();
-    _storeSkipsDel = (_t.GetModeFlags() & kZorTblMfKeepDel) != 0;
-    _m.skipDel = _storeSkipsDel;
+    _m.skipDel = _storeSkipsDel = (_t.GetModeFlags() & kZorTblMfKeepDel) != 0;
   }
 
   void Run(int32_t steps) {
@@ -316,9 +314,8 @@ class Driver {
     // Refused when a key it changes is another record's.
     bool dup = false;
     const bool dead = _m.dead.count(_m.curUD) != 0;
-    for (int32_t ix = 1; _m.curUD && !dead && ix <= NbIndex(); ++ix) {
+    for (int32_t ix = 1; _m.curUD && !dead && ix <= NbIndex(); ++ix)
       dup |= Model::Cmp(_m.Key(ix, _m.buf), _m.Key(ix, _m.recs[_m.curUD])) != 0 && _m.Exist(ix, ix, _m.buf, _m.curUD);
-    }
     const int64_t code = test::ErrorOf([&] { _t.UpDate(); });
     ASSERT_EQ(code, !_m.curUD || dead ? ZorErr(1, 49) : dup ? ZorErr(1, 48) : 0);
     if (code == 0) _m.recs[_m.curUD] = _m.buf;
@@ -431,9 +428,8 @@ class Driver {
     _m.offset = _m.count ? first - 1 : 0;
     if (intersect) {
       _m.sel.clear();
-      for (uint32_t ud : _m.View()) {
+      for (uint32_t ud : _m.View())
         if (std::find(previous.begin(), previous.end(), ud) != previous.end()) _m.sel.push_back(ud);
-      }
       _m.mode = 2;
     }
     ASSERT_EQ(got, _m.mode == 2 ? static_cast<int32_t>(_m.sel.size()) : _m.count);
@@ -573,9 +569,7 @@ class Driver {
     ASSERT_EQ(_t.GetNbN(), static_cast<int32_t>(view.size()));
     // The position: exact after a navigation, else unknown (0) or right.
     const int32_t n = _m.NFromUD(_m.curUD);
-    if (_m.posKnown || _t.GetCurN() != 0) {
-      ASSERT_EQ(_t.GetCurN(), n) << "position of UD " << _m.curUD;
-    }
+    if (_m.posKnown || _t.GetCurN() != 0) ASSERT_EQ(_t.GetCurN(), n) << "position of UD " << _m.curUD;
     for (int32_t i = 0; i <= static_cast<int32_t>(view.size()) + 1; ++i) {
       const uint32_t want = i >= 1 && i <= static_cast<int32_t>(view.size()) ? view[i - 1] : 0;
       ASSERT_EQ(_t.GetUDFromN(i), want) << "GetUDFromN " << i;
@@ -645,10 +639,7 @@ void RunCursorModel(const StoreKind& kind, int32_t steps) {
 }
 
 TEST(TableModel, MemoryStore) {
-  StoreKind memory;
-  memory.open = [](ZorTable* t, ZorTableDesc* d) { t->Init(d); };
-  memory.udIsPlace = true;
-  RunCursorModel(memory, 2000);
+  RunCursorModel({.open = [](ZorTable* t, ZorTableDesc* d) { t->Init(d); }, .udIsPlace = true}, 2000);
 }
 
 // The block stores on a block file in memory, with data blocks of 3
@@ -662,11 +653,7 @@ struct BFileHome {
 };
 
 StoreKind BFileKind(BFileHome* home, bool small) {
-  StoreKind kind;
-  kind.udIsPlace = small;
-  kind.keepsDeleted = !small;
-  kind.perBlock = small ? 0 : 3;
-  kind.open = [home, small](ZorTable* t, ZorTableDesc* d) {
+  auto open = [home, small](ZorTable* t, ZorTableDesc* d) {
     home->file = std::make_unique<zortest::TestFile<>>(ZorBfOpenCopyOnWrite);
     home->base = std::make_unique<zortest::BFileTables>(&home->file->file);
     if (small) d->SetFlags(d->GetFlags() | kZorTblTfSmall);
@@ -675,7 +662,7 @@ StoreKind BFileKind(BFileHome* home, bool small) {
     home->base->CreateTable(d, home->tid);
     t->Open(home->base.get(), home->tid);
   };
-  kind.reopen = [home](ZorTable* t, ZorTableDesc*) {
+  auto reopen = [home](ZorTable* t, ZorTableDesc*) {
     t->Trash();
     home->file->Reopen(ZorBfOpenCopyOnWrite);
     ZorVerif blocks, table;
@@ -683,7 +670,7 @@ StoreKind BFileKind(BFileHome* home, bool small) {
     t->Open(home->base.get(), home->tid);
     EXPECT_TRUE(dynamic_cast<ZorTSBFile*>(t->GetStocker())->Verify(t, &table));
   };
-  return kind;
+  return {.open = open, .udIsPlace = small, .keepsDeleted = !small, .perBlock = small ? 0 : 3, .reopen = reopen};
 }
 
 class TableModelBFile : public ::testing::Test {

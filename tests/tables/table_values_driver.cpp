@@ -157,6 +157,11 @@ std::string Add(const Fields& a) {
   return After(f, ok);
 }
 
+std::string MinMax(const Fields& a) {
+  const int32_t f = Int(a[1]);
+  return After(f, gTable.SetValMinMax(f, Int(a[2]) != 0));
+}
+
 std::string Change(const Fields& a) {
   const int32_t f = Int(a[1]);
   gTable.SetValStr(f, Unhex(a[3]).c_str());
@@ -175,20 +180,8 @@ int main() {
       return f(a);
     };
   };
-  return Serve({{"fields", Fields_},
-                {"conf", [](const Fields& a) { Configure(Int(a[1])); }},
-                {"set", clean(Set)},
-                {"raw", clean(Raw)},
-                {"long", clean(Typed)},
-                {"quad", clean(Typed)},
-                {"dec", clean(Typed)},
-                {"date", clean(Typed)},
-                {"chg", clean(Change)},
-                {"handle", clean(Handle)},
-                {"add", clean(Add)},
-                {"misc", clean(Misc)},
-                {"minmax", clean([](const Fields& a) {
-                   const int32_t f = Int(a[1]);
-                   return After(f, gTable.SetValMinMax(f, Int(a[2]) != 0));
-                 })}});
+  return Serve({{"fields", Fields_}, {"conf", [](const Fields& a) { Configure(Int(a[1])); }}, {"set", clean(Set)},
+                {"raw", clean(Raw)}, {"long", clean(Typed)}, {"quad", clean(Typed)}, {"dec", clean(Typed)},
+                {"date", clean(Typed)}, {"chg", clean(Change)}, {"handle", clean(Handle)}, {"add", clean(Add)},
+                {"misc", clean(Misc)}, {"minmax", clean(MinMax)}});
 }

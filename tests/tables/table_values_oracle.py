@@ -27,8 +27,7 @@ DAY0 = datetime.date(1600, 1, 1)
 F = {}
 for i, item in enumerate(O.call("fields").split(","), 1):
     name, *nums = item.split(":")
-    phys, log, flags, length, offset, size = map(int, nums)
-    F[name] = dict(no=i, phys=phys, log=log, flags=flags, len=length, size=size)
+    F[name] = dict(zip(("phys", "log", "flags", "len", "offset", "size"), map(int, nums)), no=i)
 word = lambda f: f["flags"] & 0x120000
 dyna = lambda f: f["flags"] & 0x10
 is_int = lambda f: word(f) or f["phys"] in INT
@@ -189,8 +188,7 @@ def reals(cfg):
 def dates(cfg):
     f = F["Day"]
     for _ in range(300):
-        day = R.randint(5, 3068041)
-        secs = R.choice([0, R.randint(0, 86399)])
+        day, secs = R.randint(5, 3068041), R.choice([0, R.randint(0, 86399)])
         v = day + secs / 86400
         want = date_text(v, cfg)
         judge = lambda a, want=want, day=day, secs=secs: a.startswith("1 %s " % hx(want.encode())) and \
@@ -274,7 +272,7 @@ def handles_and_sums(cfg):
                             struct.pack("<d", float(total)) if real else bytes(f["size"])))
 
 
-def changes():
+def changes(_cfg):
     alphabet = "abcdeyzABCDYZ \u00e0\u00e9\u00e8\u00e7\u00f4\u00fb\u00c9\u00c0\u0161\u0153\u017e\u0160\u0152'-.19"
     for name in ("T", "YT", "RO", "L"):
         f = F[name]
@@ -315,12 +313,7 @@ def extremes(cfg):
 
 for n, cfg in enumerate(CONFIGS):
     O.ask(("conf", n), "ok")
-    integers(cfg)
-    reals(cfg)
-    dates(cfg)
-    texts(cfg)
-    changes()
-    handles_and_sums(cfg)
-    extremes(cfg)
+    for part in (integers, reals, dates, texts, changes, handles_and_sums, extremes):
+        part(cfg)
 O.run()
 O.finish()

@@ -296,13 +296,12 @@ TEST(WorkspaceRsrc, ResourceHandlerPermissionsAndVirtualFields) {
   EXPECT_EQ(ws.GetValStrLog(module.handler.total, &text), kZorLogTypeDec2);
   EXPECT_STREQ(text.CStr(), "12,50");
 
-  // Permissions: the entry's own flag, then the setting.
-  EXPECT_TRUE(ws.WsfIsSetOk(ws.GetWsf(kInvoices, kNumber)));
-  EXPECT_FALSE(ws.WsfIsSetOk(ws.GetWsf(kInvoices, kLocked)));  // a read-only field
-  EXPECT_FALSE(ws.WsfIsSetOk(0));
-  EXPECT_FALSE(ws.WsfIsSetOk(Tid(kModule, 9) | 1));
-  EXPECT_TRUE(ws.WsfIsSetOk(listed));
-  EXPECT_FALSE(ws.WsfIsSetOk(Tid(kModule, 1) | 1));  // not listed
+  // Permissions: the entry's own flag (Locked is read-only, the customer's
+  // code is not listed), then the setting.
+  const std::pair<int64_t, bool> fields[] = {{ws.GetWsf(kInvoices, kNumber), true}, {ws.GetWsf(kInvoices, kLocked), false},
+                                             {0, false}, {Tid(kModule, 9) | 1, false}, {listed, true},
+                                             {Tid(kModule, 1) | 1, false}};
+  for (const auto& [wsf, writable] : fields) EXPECT_EQ(ws.WsfIsSetOk(wsf), writable) << wsf;
   const struct {
     int32_t entry;
     eZorWsScpRw setting;
