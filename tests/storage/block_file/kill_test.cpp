@@ -331,6 +331,7 @@ TEST(BFileKill, SharedFileWritersKilledAtRandomMoments) {
   printf("[ kill ] shared file: %d killed, %lld committed, %d undecided\n", r.killed,
          static_cast<long long>(r.committed), r.undecided);
   EXPECT_EQ(r.discrepancies, 0) << report.GetText(&text);
+  EXPECT_NE(std::string(report.GetText(&text)).find("Compteur : " + std::to_string(r.counter) + ","), std::string::npos);
   EXPECT_EQ(r.counter, r.committed);
   EXPECT_GE(r.killed, 1);  // a victim may end its work before the signal comes, more so under load
 }
