@@ -12,11 +12,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -40,12 +37,6 @@ constexpr int32_t kAppId = 9000;
 
 std::string ModulesDir() { return ZOR_TEST_MODULES_DIR; }
 std::string LibraryOf(const char* name) { return ModulesDir() + "/" + name + "/" + name + ".so"; }
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 
 void UseTestModules() {
   ZorFsa root;
@@ -215,9 +206,9 @@ TEST(ModuleRsrc, PluginTableHoldsItsOwnFiles) {
     SCOPED_TRACE(file);
     const sZorRsrcItem* item = nullptr;
     ASSERT_TRUE(ZorFindRsrcItem(table, section, id, 1036, &item));
-    const std::vector<uint8_t> expected = ReadFile(dir + "/" + file);
+    const std::string expected = zortest::ReadFile(dir + "/" + file);
     ASSERT_EQ(item->size, expected.size());
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), item->data));
+    EXPECT_EQ(0, std::memcmp(item->data, expected.data(), expected.size()));
   }
   // One string list per message group, under 1000 + 4.
   EXPECT_TRUE(ZorFindRsrcItem(table, 1004, 1, 1036, nullptr));
@@ -272,7 +263,7 @@ TEST(ModuleRsrc, PluginTextsThroughTheCatalogue) {
 // the table number (bits 16 to 23 of the table id), the module the high half.
 TEST(ModuleRsrc, TableDescriptionFromTheModule) {
   UseTestModules();
-  const std::vector<uint8_t> bytes = ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/3.TDesc");
+  const std::string bytes = zortest::ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/3.TDesc");
   const int64_t module = int64_t{zortest::kPluginId} << 32;
   ZorTableDesc d;
   ASSERT_TRUE(d.BuildFromRsrc(module | (3 << 16) | 0x1234));
@@ -287,13 +278,12 @@ TEST(ModuleRsrc, TableDescriptionFromTheModule) {
 
 TEST(ModuleTypes, TypeListEntersTheMapSorted) {
   UseTestModules();
-  const std::vector<uint8_t> bytes = ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/7.MDesc");
+  const std::string bytes = zortest::ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/7.MDesc");
   std::vector<std::tuple<int32_t, int32_t, int32_t>> expected;
   for (size_t at = 0; at + 8 <= bytes.size(); at += 8) {
-    int32_t k1, k2;
-    std::memcpy(&k1, &bytes[at], 4);
-    std::memcpy(&k2, &bytes[at + 4], 4);
-    expected.emplace_back(k1, k2, zortest::kPluginId);
+    int32_t key[2];
+    std::memcpy(key, &bytes[at], 8);
+    expected.emplace_back(key[0], key[1], zortest::kPluginId);
   }
   std::sort(expected.begin(), expected.end());
   expected.erase(std::unique(expected.begin(), expected.end()), expected.end());  // the list names (10, 1) twice
@@ -369,17 +359,15 @@ TEST(ModulePlaces, DirectoryNameAndLanguagePack) {
   string text;
   EXPECT_EQ(std::string(dir.GetSysPath(&text)), ModulesDir() + "/zortest_plugin");
   EXPECT_FALSE(ZorGetModuleFsa(777777, &dir));
-  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNameModule, &text), "zortest_plugin");
-  EXPECT_STREQ(ZorGetModuleName(777777, ZorNameModule, &text), "");
-  // The other names come from the module's description (1.MDesc), the names
-  // of the module defaulting to its file name.
-  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNamePublic, &text), "Module de test");
-  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNameDev, &text), "zortest_plugin");
-  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNameCId, &text), "zortest");
-  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNameVersion, &text), "2.5.1");
-  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNamePubComment, &text), "");
-  EXPECT_STREQ(ZorGetModuleName(zortest::kBareId, ZorNamePublic, &text), "zortest_bare");
-  EXPECT_STREQ(ZorGetModuleName(777777, ZorNamePublic, &text), "");
+  // The names other than the module's come from its description (1.MDesc),
+  // the names of the module defaulting to its file name.
+  const std::tuple<int32_t, eZorNameType, const char*> names[] = {
+      {zortest::kPluginId, ZorNameModule, "zortest_plugin"}, {777777, ZorNameModule, ""},
+      {zortest::kPluginId, ZorNamePublic, "Module de test"}, {zortest::kPluginId, ZorNameDev, "zortest_plugin"},
+      {zortest::kPluginId, ZorNameCId, "zortest"},           {zortest::kPluginId, ZorNameVersion, "2.5.1"},
+      {zortest::kPluginId, ZorNamePubComment, ""},           {zortest::kBareId, ZorNamePublic, "zortest_bare"},
+      {777777, ZorNamePublic, ""}};
+  for (const auto& [id, type, want] : names) EXPECT_STREQ(ZorGetModuleName(id, type, &text), want) << id << " " << type;
   EXPECT_EQ(ZorGetModuleVersion(zortest::kPluginId, &text), (2u << 16) | (5u << 8) | 1u);
   EXPECT_STREQ(text.CStr(), "2.5.1");
   EXPECT_EQ(ZorGetModuleVersion(zortest::kBareId, &text), 0u);

@@ -53,15 +53,14 @@ std::string MakeList(int32_t group, const std::vector<Message>& messages) {
     index.append(m.text, std::strlen(m.text) + 1);
   }
   d.SetData(0, 0, 0, static_cast<uint32_t>(index.size()), index.data());
-  const ZorHandle* h = d.GetHandle();
-  return std::string(static_cast<const char*>(h->GetDatas()), h->GetSize());
+  return test::BytesOf(*d.GetHandle());
 }
 
 std::string Packed(const std::string& bytes) {
   ZorHandle h;
   h.Init(bytes.data(), static_cast<uint32_t>(bytes.size()));
   EXPECT_TRUE(ZorZipHandle(&h));
-  return std::string(static_cast<const char*>(h.GetDatas()), h.GetSize());
+  return test::BytesOf(h);
 }
 
 
@@ -186,11 +185,9 @@ TEST(KernelSection, StringListsComeFromTheLibrarysTable) {
 TEST_F(DevTree, LooseFilesPackedOrNotAndLanguagePacks) {
   Write("devmod/5.StrList", MakeList(5, {{1, "un", "One"}, {3, "trois", ""}}));
   Write("devmod/6.StrList", Packed(MakeList(6, {{2, "deux deux deux deux deux deux", "Two"}})));
-  EXPECT_EQ(Load(kModule, 5, 1), "un");
-  EXPECT_EQ(Load(kModule, 5, 2), kUndefined);
-  EXPECT_EQ(Load(kModule, 5, 3), "trois");
-  EXPECT_EQ(Load(kModule, 5, 4), "");
-  EXPECT_EQ(Load(kModule, 6, 2), "deux deux deux deux deux deux");
+  const struct { int32_t group, id; const char* want; } loads[] = {
+      {5, 1, "un"}, {5, 2, kUndefined}, {5, 3, "trois"}, {5, 4, ""}, {6, 2, "deux deux deux deux deux deux"}};
+  for (const auto& c : loads) EXPECT_EQ(Load(kModule, c.group, c.id), c.want) << c.group << "," << c.id;
   string out;
   EXPECT_STREQ(ZorGetStringIndexCst(kModule, 6, 2, &out), "Two");
   EXPECT_STREQ(ZorLoadString("]7001,5,3", &out), "trois");
