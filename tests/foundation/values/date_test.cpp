@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <tuple>
 #include <utility>
 
 using namespace zorvane;
@@ -169,22 +170,15 @@ TEST(DateClock, LocalAndUtcConversionsInAFixedZone) {
   sZorTimeZone tz;
   EXPECT_NE(date::GetTimeZone(&tz), 0);
   EXPECT_EQ(tz.bias, -60);
-  if (saved) {
-    setenv("TZ", old.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
+  saved ? setenv("TZ", old.c_str(), 1) : unsetenv("TZ");
   tzset();
 }
 
 TEST(DateClock, SysTimeRecord) {
   sZorSysTime st;
   Make(29, 2, 2024, 13, 14, 15).GetSysTime(&st);
-  EXPECT_EQ(st.wYear, 2024);
-  EXPECT_EQ(st.wMonth, 2);
-  EXPECT_EQ(st.wDay, 29);
-  EXPECT_EQ(st.wDayOfWeek, 4);
-  EXPECT_EQ(st.wHour * 10000 + st.wMinute * 100 + st.wSecond, 131415);
+  EXPECT_EQ(std::make_tuple(st.wYear, st.wMonth, st.wDay, st.wDayOfWeek, st.wHour * 10000 + st.wMinute * 100 + st.wSecond),
+            std::make_tuple(2024, 2, 29, 4, 131415));
 }
 
 // ---------------------------------------------------------------- ranges, hashes, working days
