@@ -125,10 +125,7 @@ def model(pattern, args):
         what, length, fields = scan(pattern, caret)
         if what == 'caret':
             out += b'^'
-        elif what == 'bad':
-            debug += 1
-            out += pattern[caret:caret + length]
-        elif fields[0] >= len(args):  # past the arguments given: kept as written
+        elif what == 'bad' or fields[0] >= len(args):  # malformed, or past the arguments given: kept as written
             debug += 1
             out += pattern[caret:caret + length]
         else:

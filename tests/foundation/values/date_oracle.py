@@ -10,6 +10,7 @@ calendar.monthrange. Parsing and formatting are compared with models written
 from the rules of the date texts."""
 import calendar
 import datetime
+import functools
 import math
 import os
 import re
@@ -185,6 +186,7 @@ def add_years(d, n):
     return datetime.date(y, d.month, d.day)
 
 
+@functools.lru_cache(maxsize=None)
 def holidays(y):
     e = easter(y)
     fixed = [(1, 1), (5, 1), (5, 8), (7, 14), (8, 15), (11, 1), (11, 11), (12, 25)]
@@ -192,19 +194,12 @@ def holidays(y):
     return days | {e + datetime.timedelta(k) for k in (1, 39, 50)}
 
 
-HOLIDAYS = {}
-
-
 def day_off(n, saturday=True, holiday=True):
     d = to_date(n)
     wd = sunday_index(d)
     if wd == 0 or (wd == 6 and saturday):
         return True
-    if holiday:
-        if d.year not in HOLIDAYS:
-            HOLIDAYS[d.year] = holidays(d.year)
-        return d in HOLIDAYS[d.year]
-    return False
+    return holiday and d in holidays(d.year)
 
 
 def search(n, step, want_off):

@@ -185,8 +185,7 @@ def digits_of(v, n):
     with localcontext() as ctx:
         ctx.prec = 80
         q = Decimal(abs(v)).quantize(Decimal(1).scaleb(-n), rounding=ROUND_HALF_UP)
-    s = format(q, "f")
-    whole, _, frac = s.partition(".")
+    whole, _, frac = format(q, "f").partition(".")
     return whole, frac
 
 
@@ -209,9 +208,7 @@ def kernel(x, t, cfg):
 
 
 def sep_char(code, configured):
-    if code == 1:
-        return configured[:1]
-    return chr(code) if code else ""
+    return configured[:1] if code == 1 else chr(code) if code else ""
 
 
 def to_str(x, t, show, th, dec, cfg):
