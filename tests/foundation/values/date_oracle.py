@@ -259,12 +259,10 @@ def move_day(code, n, k):
              42: (7, 1), 50: (7, 1), 43: (9, 30), 44: (10, 1), 45: (12, 31), 51: (12, 31), 55: (12, 31)}
     if code in fixed:
         return ymd(*fixed[code])
-    spans = {36: lambda: period(d, 1), 37: lambda: period(d, 1), 46: lambda: period(d, 3),
-             47: lambda: period(d, 3), 52: lambda: period(d, 6), 53: lambda: period(d, 6),
-             66: lambda: part(d, 10, 3), 67: lambda: part(d, 10, 3), 68: lambda: part(d, 15, 2),
-             69: lambda: part(d, 15, 2)}
-    first, last = spans[code]()
-    return day_of(first if code in (36, 46, 52, 66, 68) else last)
+    starts = {36: (period, 1), 46: (period, 3), 52: (period, 6), 66: (part, 10, 3), 68: (part, 15, 2)}
+    span, *args = starts.get(code) or starts[code - 1]  # the first day of a span, its last day one code after
+    first, last = span(d, *args)
+    return day_of(first if code in starts else last)
 
 
 def in_calendar(v):

@@ -32,14 +32,11 @@ ZorDocConfig Separators(const char* decimals, const char* thousands) {
 }
 
 // The documented examples anchor the oracle's replica: the nudge of mode 0
-// and the even halves.
-TEST(DecimalRounding, DocumentedHalves) {
+// and the even halves. The oracle checks which types raise; here, what the
+// exception carries.
+TEST(DecimalRounding, DocumentedHalvesAndTypesWithoutFactorRaiseFromTheDecimalSource) {
   EXPECT_EQ(ZorRoundDouble(2.675, kZorLogTypeDec2, kZorRoundNearest), 2.68);
   EXPECT_EQ(ZorRoundDouble(0.125, kZorLogTypeDec2, kZorRoundEven), 0.12);
-}
-
-// The oracle checks which types raise; here, what the exception carries.
-TEST(DecimalRounding, TypesWithoutFactorRaiseFromTheDecimalSource) {
   try {
     ZorRoundDouble(1.5, kZorLogTypeText, kZorRoundNearest);
     ADD_FAILURE() << "no exception";
