@@ -56,8 +56,6 @@ int LoadedObjects() {
 
 }  // namespace
 
-// ---------------------------------------------------------------- the kernel
-
 TEST(ModuleKernel, IsModuleOneAndNeverLoadsAnything) {
   const int before = LoadedObjects();
   ZorModule* kernel = ZorGetKernelModule();
@@ -107,8 +105,6 @@ TEST(ModuleKernel, PresenceAndVersion) {
   EXPECT_EQ(ZorGetModuleVersion(777777, &text), 0u);
   EXPECT_STREQ(text.CStr(), "");
 }
-
-// ---------------------------------------------------------------- loading
 
 TEST(ModuleLoad, PluginIsLoadedFromItsDirectory) {
   UseTestModules();
@@ -192,8 +188,6 @@ TEST(ModuleLoad, ConcurrentGetsShareOneObjectAndBalanceLocks) {
   first->Unlock();
 }
 
-// ---------------------------------------------------------------- resources
-
 TEST(ModuleRsrc, PluginTableHoldsItsOwnFiles) {
   UseTestModules();
   const sZorRsrcTable* table = ZorGetRsrcTable(ZorGetRsrcInstance(zortest::kPluginId, true));
@@ -274,8 +268,6 @@ TEST(ModuleRsrc, TableDescriptionFromTheModule) {
   EXPECT_FALSE(d.IsInit());
 }
 
-// ---------------------------------------------------------------- type map and dependencies
-
 TEST(ModuleTypes, TypeListEntersTheMapSorted) {
   UseTestModules();
   const std::string bytes = zortest::ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/7.MDesc");
@@ -350,8 +342,6 @@ TEST(ModuleTypes, LooseDependencyListAndRecursion) {
   ZorFsa::KUnRegister(ZorKFsaModules);
 }
 
-// ---------------------------------------------------------------- names and places
-
 TEST(ModulePlaces, DirectoryNameAndLanguagePack) {
   UseTestModules();
   ZorFsa dir;
@@ -409,8 +399,6 @@ TEST(ModulePlaces, RootDefaultsToEnvironmentThenLibraryDirectory) {
   ASSERT_TRUE(ZorGetModuleFsa(ZorKernelModuleId, &mod));
   EXPECT_EQ(std::string(mod.GetSysPath(&text)), libDir + "/zorvane");
 }
-
-// ---------------------------------------------------------------- registration
 
 // An object given at registration takes the record's id and instance, and
 // is handed out as it stands: no library is looked for.
@@ -486,8 +474,6 @@ TEST(ModuleRegister, RandomRegistrationsAgainstAModel) {
     EXPECT_EQ(ZorGetModule(id, &guard), info.object);
   }
 }
-
-// ---------------------------------------------------------------- plug-ins
 
 namespace {
 

@@ -178,8 +178,6 @@ TEST(FormatValues, DateTypesUseTheirPatterns) {
   EXPECT_EQ(Fmt("^0h", &d), "09:05");
 }
 
-// ---------------------------------------------------------------- numbers to text
-
 // The digits themselves are the formatter's (format_oracle.py checks every
 // integer and hexadecimal form); here the entry points around them, and the
 // hexadecimal reader against the C library.

@@ -47,8 +47,6 @@ std::string Raised(F fn) {
 
 using Entry = std::pair<std::string, std::string>;
 
-// ---------------------------------------------------------------- entries
-
 TEST(Pnv, NameRuleAndErrors) {
   ZorPnv pnv;
   EXPECT_FALSE(pnv.IsInit());
@@ -125,8 +123,6 @@ TEST(Pnv, ParametersAndList) {
   pnv.AddTxt("Past", "^5s|^9q|^4");  // typed placeholders past the five texts stay as written
   EXPECT_STREQ(pnv.GetPrm(&out, "Past", "a", "b", "c", "d", "e"), "^5s|^9q|e");
 }
-
-// ---------------------------------------------------------------- resource texts
 
 TEST(PnvRsrc, LinesCommentsAndContinuations) {
   ZorPnv pnv;

@@ -102,8 +102,6 @@ TEST(OptionWrite, DecimalsAndBlocksKeepTheirExactText) {
   EXPECT_TRUE(ZorGetStrOptDecimal(s.CStr(), "rate", &back));
 }
 
-// ---------------------------------------------------------------- model-based
-
 namespace {
 
 struct Flag {};

@@ -135,8 +135,6 @@ TEST(StringStorage, SelfAssignAndInsert) {
   ExpectText(s, "abcabcbcabc");
 }
 
-// ---------------------------------------------------------------- model-based test
-
 // The documented behaviour of each operation, on std::string.
 struct Model {
   std::string t;

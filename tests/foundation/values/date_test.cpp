@@ -50,8 +50,6 @@ TEST(DateTime, SetTimeKeepsTheDayAndRejectsBadParts) {
   EXPECT_EQ(Fmt(v, "D/M/CY H:I:S"), "05/03/2024 07:08:09");
 }
 
-// ---------------------------------------------------------------- formatting
-
 TEST(DateFormat, NamesComeFromTheCatalogue) {
   string name;
   EXPECT_STREQ(date::GetDayName(0, &name), "Dimanche");
@@ -103,8 +101,6 @@ TEST(DateFormat, SmallTexts) {
   }
 }
 
-// ---------------------------------------------------------------- parsing
-
 TEST(DateParse, TimeStampsWithoutTimeAndRefusedOnes) {
   date v;
   ASSERT_TRUE(v.SetTimeStamp("1600-01-01"));
@@ -114,8 +110,6 @@ TEST(DateParse, TimeStampsWithoutTimeAndRefusedOnes) {
     EXPECT_TRUE(v.IsEmpty());
   }
 }
-
-// ---------------------------------------------------------------- moves
 
 // The oracle checks which codes raise; here, what the exception carries.
 TEST(DateMoves, UnknownCodesRaiseBadParamFromTheDateSource) {
@@ -144,8 +138,6 @@ TEST(DateMoves, FixedValuesFromTheConfigurationAndTheClock) {
   EXPECT_LE(now.GetValue() - today.GetValue(), 1.0);
   EXPECT_GE(now.GetValue(), today.GetValue());
 }
-
-// ---------------------------------------------------------------- clocks
 
 TEST(DateClock, TodayFollowsTheSystemClock) {
   date utc;
@@ -180,8 +172,6 @@ TEST(DateClock, SysTimeRecord) {
   EXPECT_EQ(std::make_tuple(st.wYear, st.wMonth, st.wDay, st.wDayOfWeek, st.wHour * 10000 + st.wMinute * 100 + st.wSecond),
             std::make_tuple(2024, 2, 29, 4, 131415));
 }
-
-// ---------------------------------------------------------------- ranges, hashes, working days
 
 TEST(DateRange, EmptyBoundsAreOpen) {
   const date a = Make(1, 1, 2024), b = Make(31, 12, 2024), empty;

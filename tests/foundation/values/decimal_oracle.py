@@ -332,14 +332,17 @@ def answer(model, *args):
     return v if isinstance(v, str) else lambda got: same_double(got, v)
 
 
-def parse_judge(text, t, form, sign, th, dec, cfg):
+def separators(form, th, dec, cfg):
+    """The thousands and decimal separators of a parse form: the configured ones, the kernel's, or the given ones."""
     if form == "c":
-        thousands, decimals = cfg.thousands, cfg.decimals
-    elif form == "k":
-        thousands, decimals = "", "."
-    else:
-        thousands = cfg.thousands if th == 1 else sep_char(th, "")
-        decimals = cfg.decimals if dec == 1 else sep_char(dec, "")
+        return cfg.thousands, cfg.decimals
+    if form == "k":
+        return "", "."
+    return cfg.thousands if th == 1 else sep_char(th, ""), cfg.decimals if dec == 1 else sep_char(dec, "")
+
+
+def parse_judge(text, t, form, sign, th, dec, cfg):
+    thousands, decimals = separators(form, th, dec, cfg)
     ok, value, clean = parse(text, t, sign or form != "x", thousands, decimals, cfg)
 
     def judge(got):
@@ -394,13 +397,7 @@ def generate(rng, cfg):
         form, t = rng.choice("ckx"), random_type(rng)
         sign = int(rng.random() < 0.7)
         th, dec = rng.choice([0, 1, 32, 39, 46]), rng.choice([0, 1, 44, 46])
-        if form == "c":
-            text = random_number_text(rng, cfg.thousands, cfg.decimals)
-        elif form == "k":
-            text = random_number_text(rng, "", ".")
-        else:
-            text = random_number_text(rng, sep_char(th, cfg.thousands) if th != 1 else cfg.thousands,
-                                      sep_char(dec, cfg.decimals) if dec != 1 else cfg.decimals)
+        text = random_number_text(rng, *separators(form, th, dec, cfg))
         cases.append((("parse", form, t, sign, th, dec, hext(text)),
                       parse_judge(text, t, form, sign, th, dec, cfg)))
     rng.shuffle(cases)
