@@ -77,9 +77,7 @@ def unpack_envelope(b):
 def read_model(raw):
     """(ok, count, group, {id: (text or None, defined, symbol)}) as the library reads."""
     cells = read_cells(raw)[0]
-    first = {}
-    for k, l, c, d in cells:
-        first.setdefault((k, l, c), d)
+    first = {(k, l, c): d for k, l, c, d in reversed(cells)}  # the first cell at a place wins
     group_cell = first.get((1, 1, 1))
     group = struct.unpack('<i', group_cell[:4])[0] if group_cell and len(group_cell) >= 4 else 0
     index = first.get((0, 0, 0))

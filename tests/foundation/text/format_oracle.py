@@ -202,14 +202,8 @@ def random_pattern(rng, args):
     parts = []
     for _ in range(rng.randint(0, 8)):
         r = rng.random()
-        if r < 0.45:
-            parts.append(random_placeholder(rng, args))
-        elif r < 0.75:
-            parts.append(random_literal(rng))
-        elif r < 0.85:
-            parts.append(b'^^')
-        else:
-            parts.append(random_malformed(rng))
+        parts.append(random_placeholder(rng, args) if r < 0.45 else random_literal(rng) if r < 0.75 else
+                     b'^^' if r < 0.85 else random_malformed(rng))
     pattern = b''.join(parts)
     if pattern and rng.random() < 0.15:  # cut in the middle of something
         pattern = pattern[:rng.randrange(len(pattern))]

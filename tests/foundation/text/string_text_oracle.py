@@ -177,14 +177,8 @@ def random_text():
     out = []
     for _ in range(rng.randint(1, 6)):
         r = rng.random()
-        if r < 0.4:
-            out.append(char_of(rng.randint(1, 255)))
-        elif r < 0.7:
-            out.append(chr(rng.randint(0x100, 0xD7FF)))
-        elif r < 0.85:
-            out.append(chr(rng.randint(0xE000, 0xFFFF)))
-        else:
-            out.append(chr(rng.randint(0x10000, 0x10FFFF)))
+        out.append(char_of(rng.randint(1, 255)) if r < 0.4 else chr(rng.randint(0x100, 0xD7FF)) if r < 0.7 else
+                   chr(rng.randint(0xE000, 0xFFFF)) if r < 0.85 else chr(rng.randint(0x10000, 0x10FFFF)))
     return "".join(out).encode("utf-8")
 
 

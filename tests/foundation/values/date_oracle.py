@@ -487,12 +487,8 @@ def check_formatting():
             pattern = ''
             for _ in range(rng.randint(0, 14)):
                 r = rng.random()
-                if r < 0.8:
-                    pattern += rng.choice(letters)
-                elif r < 0.9:
-                    pattern += "'" + ''.join(rng.choice(letters + others + "'") for _ in range(rng.randint(0, 4)))
-                else:
-                    pattern += rng.choice(others)
+                pattern += rng.choice(letters) if r < 0.8 else rng.choice(others) if r >= 0.9 else \
+                    "'" + ''.join(rng.choice(letters + others + "'") for _ in range(rng.randint(0, 4)))
             pattern = pattern.replace('\t', '')
             ask(('fmt', g17(v), pattern), format_model(v, pattern, date_sep, time_sep, pivot))
     for v in OUT_OF_CALENDAR + IN_CALENDAR_EDGES:
