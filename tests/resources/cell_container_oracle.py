@@ -91,10 +91,8 @@ def structure(run, op, a, b, c, box=None):
     """A line or column edit; box = (kind from, kind to, other from, other to)
     for the range forms, else the kind a (ANY: every kind)."""
     lines = op[1] == "L"
-    if box:
-        inside = lambda k, l, col: box[0] <= k <= box[1] and box[2] <= (col if lines else l) <= box[3]
-    else:
-        inside = lambda k, l, col: kind_is(a, k)
+    inside = (lambda k, l, col: box[0] <= k <= box[1] and box[2] <= (col if lines else l) <= box[3]) if box else \
+        (lambda k, l, col: kind_is(a, k))
 
     def along(k, l, col, f):
         v = f(l if lines else col)
@@ -121,10 +119,8 @@ def whole(run, op, a, b):
         moved = {(l, col) for k, l, col, _ in run.cells if k == a}
         return run.rewrite(lambda k, l, col: None if k == b and (l, col) in moved else ((b if k == a else k), l, col)) \
             if moved else 0
-    if op == "DK":
-        if a == ANY:
-            return run.rewrite(lambda k, l, col: None)
-        return run.rewrite(lambda k, l, col: None if k == a else ((k - 1 if b and k > a else k), l, col))
+    if op == "DK":  # ANY: every kind
+        return run.rewrite(lambda k, l, col: None if a in (ANY, k) else ((k - 1 if b and k > a else k), l, col))
     if op == "CP":
         vals = sorted({cell[1] if a else cell[2] for cell in run.cells})
         num = {v: i + 1 for i, v in enumerate(vals)}

@@ -193,14 +193,13 @@ TEST(ModuleRsrc, PluginTableHoldsItsOwnFiles) {
   const sZorRsrcTable* table = ZorGetRsrcTable(ZorGetRsrcInstance(zortest::kPluginId, true));
   ASSERT_NE(table, nullptr);
   EXPECT_NE(table, ZorGetRsrcTable(ZorGetRsrcInstance(ZorKernelModuleId, false)));
-  const std::string dir = ZOR_TEST_PLUGIN_RSRC;
   const std::tuple<const char*, uint32_t, uint32_t> files[] = {
       {"5.Bin", 1037, 5}, {"300.Bin", 1037, 300}, {"1.MDesc", 1001, 1}, {"7.MDesc", 1001, 7}, {"14.MDesc", 1001, 14}};
   for (const auto& [file, section, id] : files) {
     SCOPED_TRACE(file);
     const sZorRsrcItem* item = nullptr;
     ASSERT_TRUE(ZorFindRsrcItem(table, section, id, 1036, &item));
-    const std::string expected = zortest::ReadFile(dir + "/" + file);
+    const std::string expected = zortest::ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/" + file);
     ASSERT_EQ(item->size, expected.size());
     EXPECT_EQ(0, std::memcmp(item->data, expected.data(), expected.size()));
   }

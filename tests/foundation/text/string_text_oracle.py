@@ -156,12 +156,9 @@ def key_model(a, b):
     return 0
 
 
-keys = []
 for _ in range(6000):
     a = bytes(rng.choice([0, 0, rng.randrange(256), rng.choice(LETTERS)]) for _ in range(rng.randint(1, 12)))
-    keys.append((a, variant(a).ljust(len(a), b"\0")[:len(a)] if rng.random() < 0.7 else
-                 bytes(rng.randrange(256) for _ in a)))
-for a, b in keys:
+    b = variant(a).ljust(len(a), b"\0")[:len(a)] if rng.random() < 0.7 else bytes(rng.randrange(256) for _ in a)
     o.ask(("key", a.hex(), b.hex()), str(key_model(a, b)))
 
 # ---------------------------------------------------------------- UTF-8

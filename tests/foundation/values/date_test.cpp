@@ -26,8 +26,6 @@ std::string Fmt(const date& v, const char* pattern) {
   return v.Format(pattern, &out);
 }
 
-ZorDocConfig French() { return ZorDocConfig{}; }
-
 TEST(DateParts, ZeroPartsComeFromTheReference) {
   const date ref = Make(17, 8, 2031);
   date v;
@@ -61,7 +59,7 @@ TEST(DateFormat, NamesComeFromTheCatalogue) {
 }
 
 TEST(DateFormat, OtherFormsFollowTheConfigurationButTheKernelForm) {
-  ZorDocConfig config = French();
+  ZorDocConfig config;  // French defaults
   config.dateSeps[0] = '-';
   config.timeSep = 'h';
   std::strcpy(config.datePattern, "CY/M/D");
@@ -124,7 +122,7 @@ TEST(DateMoves, UnknownCodesRaiseBadParamFromTheDateSource) {
 }
 
 TEST(DateMoves, FixedValuesFromTheConfigurationAndTheClock) {
-  ZorDocConfig config = French();
+  ZorDocConfig config;  // French defaults
   config.storedDate1 = Make(1, 2, 2003).GetValue();
   config.storedDate2 = Make(4, 5, 2006).GetValue();
   config.workDate = Make(7, 8, 2009).GetValue();

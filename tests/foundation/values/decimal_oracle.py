@@ -275,9 +275,7 @@ def random_double(rng):
 
 
 def random_type(rng):
-    if rng.random() < 0.9:
-        return rng.choice([0, 1, 2, 3, 4, 5, 6, 7, 19])
-    return rng.choice([-1, 8, 9, 10, 12, 18, 20, 25])
+    return rng.choice([0, 1, 2, 3, 4, 5, 6, 7, 19] if rng.random() < 0.9 else [-1, 8, 9, 10, 12, 18, 20, 25])
 
 
 def random_mode(rng):
