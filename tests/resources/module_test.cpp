@@ -136,9 +136,7 @@ TEST(ModuleLoad, PluginIsLoadedFromItsDirectory) {
 TEST(ModuleLoad, FailuresGiveNullWithoutRaising) {
   UseTestModules();
   test::Channels channels;
-  ZorModule* module = nullptr;
-  EXPECT_NO_THROW(module = ZorGetModule(kMissingId, nullptr));
-  EXPECT_EQ(module, nullptr);
+  EXPECT_NO_THROW(EXPECT_EQ(ZorGetModule(kMissingId, nullptr), nullptr));
   EXPECT_EQ(ZorGetModuleInstance(kMissingId, true), nullptr);
   EXPECT_TRUE(channels.Has("zortest_missing"));  // names the file
   EXPECT_EQ(ZorGetModule(777777, nullptr), nullptr);  // not registered

@@ -115,8 +115,7 @@ def check_day_parts():
     days = [FIRST, LAST, FIRST + 1, LAST - 1] + [random_day() for _ in range(120000)]
     for rule in (1, 0):
         ask(cfg(week=rule), 'ok')
-        sample = days if rule else days[:20000]
-        for n in sample:
+        for n in days if rule else days[:20000]:
             d = to_date(n)
             leap = calendar.isleap(d.year)
             ask(('day', n), '%d %d %d %d %d %d %d %d %d %d %d' % (
@@ -128,8 +127,7 @@ def check_day_parts():
 def check_set_parts():
     for _ in range(100000):
         y = rng.choice([rng.randint(1590, 10010), rng.randint(1600, 9999), 1900, 2000, 2023, 2024])
-        m = rng.randint(-1, 13)
-        d = rng.randint(-1, 32)
+        m, d = rng.randint(-1, 13), rng.randint(-1, 32)
         try:
             ok = 1600 <= y <= 9999 and d >= 1 and m >= 1
             n = day_of(datetime.date(y, m, d)) if ok else 0
@@ -154,8 +152,7 @@ def check_out_of_calendar():
         ask(('sec', g17(v), -1), '%s 0 0 0 0 0' % g17(v))
     for v in IN_CALENDAR_EDGES:
         assert readable(v)
-        n, s = split(v)
-        ask(('sec', g17(v), -1), '%s %s' % (g17(v), clock(s)))
+        ask(('sec', g17(v), -1), '%s %s' % (g17(v), clock(split(v)[1])))
 
 
 def check_seconds():
@@ -167,8 +164,7 @@ def check_seconds():
 # ------------------------------------------------------------------ moves
 
 def add_months(d, n, keep_end):
-    total = d.year * 12 + d.month - 1 + n
-    y, m = divmod(total, 12)
+    y, m = divmod(d.year * 12 + d.month - 1 + n, 12)
     m += 1
     if not 1600 <= y <= 9999:
         return None

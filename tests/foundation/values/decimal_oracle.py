@@ -202,9 +202,7 @@ def layout(v, n, trim, thousands, point):
 
 def kernel(x, t, cfg):
     r = resolve(t, cfg)
-    if r not in DECIMALS:
-        return ""
-    return layout(round_double(x, r, 0, cfg), DECIMALS[r], r == 5, "", ".")
+    return layout(round_double(x, r, 0, cfg), DECIMALS[r], r == 5, "", ".") if r in DECIMALS else ""
 
 
 def sep_char(code, configured):
@@ -232,8 +230,7 @@ def check_parse_with_decimal(value, clean, t, cfg):
     """The parsed value lies within one unit of the exact text's value."""
     if not any(c.isdigit() for c in clean):
         return value == 0
-    r = resolve(t, cfg)
-    n = DECIMALS.get(r, 0)
+    n = DECIMALS.get(resolve(t, cfg), 0)
     with localcontext() as ctx:
         ctx.prec = 400
         exact = Decimal(clean.rstrip(".") or "0")
@@ -288,12 +285,8 @@ def random_number_text(rng, cfg_thousands, cfg_decimals):
     if rng.random() < 0.1:
         whole = "0" * rng.randint(1, 5) + whole
     if cfg_thousands and rng.random() < 0.4:
-        sep = rng.choice(cfg_thousands)
-        groups = []
-        while len(whole) > 3:
-            groups.insert(0, whole[-3:])
-            whole = whole[:-3]
-        whole = sep.join([whole] + groups)
+        sep, head = rng.choice(cfg_thousands), len(whole) % 3 or 3
+        whole = sep.join([whole[:head]] + [whole[i:i + 3] for i in range(head, len(whole), 3)])
     text = whole
     if cfg_decimals and rng.random() < 0.7:
         text += rng.choice(cfg_decimals) + str(rng.randrange(0, 10 ** rng.randint(0, 12))).zfill(rng.randint(0, 6))
