@@ -112,7 +112,8 @@ TEST(RsrcTypes, NamesExtensionsAndSectionTypes) {
   }
   EXPECT_EQ(known, 40);
   const std::map<std::string, int32_t> exts = {
-      {"mdesc", ZorRsrcModuleDesc}, {"Bin", ZorRsrcBinary}, {"StrList", ZorRsrcStrList}, {".StrList", 0} /* without the dot */, {"", 0}};
+      {"mdesc", ZorRsrcModuleDesc}, {"Bin", ZorRsrcBinary}, {"StrList", ZorRsrcStrList},
+      {".StrList", 0} /* without the dot */, {"", 0}};
   for (const auto& [ext, type] : exts) EXPECT_EQ(ZorGetRsrcTypeFromExt(ext.c_str()), type) << ext;
   EXPECT_EQ(ZorGetRsrcTypeFromTypeName("strlist"), ZorRsrcStrList);
   EXPECT_STREQ(ZorGetRsrcTypeExt(ZorRsrcDir), "");

@@ -169,7 +169,8 @@ TEST(FormatValues, DateTypesUseTheirPatterns) {
   ASSERT_TRUE(d.Set(14, 7, 2024, nullptr, 9, 5, 7));
   string want;
   const struct { const char *placeholder, *pattern; } cases[] = {
-      {"^0d", "D/M/CY"}, {"^0D", "CY-M-D"}, {"^0t", "D/M/CY H:I:S"}, {"^0T", "d O CY H:I:S"}, {"^0h", "H:I"}, {"^0H", "H:I:S"}};
+      {"^0d", "D/M/CY"}, {"^0D", "CY-M-D"}, {"^0t", "D/M/CY H:I:S"},
+      {"^0T", "d O CY H:I:S"}, {"^0h", "H:I"}, {"^0H", "H:I:S"}};
   for (const auto& c : cases) {
     d.Format(c.pattern, &want);
     EXPECT_EQ(Fmt(c.placeholder, &d), want.CStr()) << c.placeholder;

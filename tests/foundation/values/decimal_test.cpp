@@ -162,7 +162,8 @@ TEST(DecimalText, DocumentedExamples) {
 TEST(DecimalLogType, Classification) {
   const std::pair<eZorLogType, eZorLogType> reduced[] = {
       {kZorLogTypeDec3, kZorLogTypeInt},  {kZorLogTypeMoney, kZorLogTypeInt}, {kZorLogTypeBoolean, kZorLogTypeInt},
-      {kZorLogTypeDate, kZorLogTypeDate}, {kZorLogTypeTime, kZorLogTypeText}, {static_cast<eZorLogType>(42), kZorLogTypeText}};
+      {kZorLogTypeDate, kZorLogTypeDate}, {kZorLogTypeTime, kZorLogTypeText},
+      {static_cast<eZorLogType>(42), kZorLogTypeText}};
   for (const auto& [type, want] : reduced) EXPECT_EQ(ZorReduceLogType(type), want) << type;
   EXPECT_EQ(ZorForceLogTypeNum(kZorLogTypeInt, kZorLogTypeFloat), kZorLogTypeInt);
   EXPECT_EQ(ZorForceLogTypeNum(kZorLogTypeBoolean, kZorLogTypeFloat), kZorLogTypeFloat);
