@@ -48,6 +48,13 @@ void UseTestModules() {
   test::RegisterModule(kMissingId, "zortest_missing", 0);
 }
 
+struct WithTestModules : ::testing::Test {
+  void SetUp() override { UseTestModules(); }
+};
+using ModuleLoad = WithTestModules;
+using ModuleRsrc = WithTestModules;
+using ModuleTypes = WithTestModules;
+
 int LoadedObjects() {
   int n = 0;
   dl_iterate_phdr([](dl_phdr_info*, size_t, void* count) { return ++*static_cast<int*>(count), 0; }, &n);
@@ -106,8 +113,7 @@ TEST(ModuleKernel, PresenceAndVersion) {
   EXPECT_STREQ(text.CStr(), "");
 }
 
-TEST(ModuleLoad, PluginIsLoadedFromItsDirectory) {
-  UseTestModules();
+TEST_F(ModuleLoad, PluginIsLoadedFromItsDirectory) {
   ZorLock guard;
   ZorModule* module = ZorGetModule(zortest::kPluginId, &guard);
   ASSERT_NE(module, nullptr);
@@ -133,8 +139,7 @@ TEST(ModuleLoad, PluginIsLoadedFromItsDirectory) {
 
 // Failed loads give null without raising; the loader's reason goes to the
 // debug channel.
-TEST(ModuleLoad, FailuresGiveNullWithoutRaising) {
-  UseTestModules();
+TEST_F(ModuleLoad, FailuresGiveNullWithoutRaising) {
   test::Channels channels;
   EXPECT_NO_THROW(EXPECT_EQ(ZorGetModule(kMissingId, nullptr), nullptr));
   EXPECT_EQ(ZorGetModuleInstance(kMissingId, true), nullptr);
@@ -163,8 +168,7 @@ TEST(ModuleLoad, FailuresGiveNullWithoutRaising) {
   EXPECT_TRUE(channels.Has("zortest_unloaded"));
 }
 
-TEST(ModuleLoad, ConcurrentGetsShareOneObjectAndBalanceLocks) {
-  UseTestModules();
+TEST_F(ModuleLoad, ConcurrentGetsShareOneObjectAndBalanceLocks) {
   ZorModule* first = ZorGetModule(zortest::kPluginId, nullptr);
   ASSERT_NE(first, nullptr);
   const int32_t base = first->GetLockCount();
@@ -186,8 +190,7 @@ TEST(ModuleLoad, ConcurrentGetsShareOneObjectAndBalanceLocks) {
   first->Unlock();
 }
 
-TEST(ModuleRsrc, PluginTableHoldsItsOwnFiles) {
-  UseTestModules();
+TEST_F(ModuleRsrc, PluginTableHoldsItsOwnFiles) {
   const sZorRsrcTable* table = ZorGetRsrcTable(ZorGetRsrcInstance(zortest::kPluginId, true));
   ASSERT_NE(table, nullptr);
   EXPECT_NE(table, ZorGetRsrcTable(ZorGetRsrcInstance(ZorKernelModuleId, false)));
@@ -214,8 +217,7 @@ TEST(ModuleRsrc, PluginTableHoldsItsOwnFiles) {
   }
 }
 
-TEST(ModuleRsrc, TableOfADependencyIsNotTheModules) {
-  UseTestModules();
+TEST_F(ModuleRsrc, TableOfADependencyIsNotTheModules) {
   void* bare = ZorGetRsrcInstance(zortest::kBareId, true);
   ASSERT_NE(bare, nullptr);
   ASSERT_NE(dlsym(bare, ZOR_RSRC_TABLE_SYMBOL), nullptr);  // found through zortest_dep
@@ -236,8 +238,7 @@ TEST(ModuleRsrc, TableOfADependencyIsNotTheModules) {
 
 // The plug-in's own catalogue (plugin_messages, UTF-8 files) reaches
 // ZorLoadString through its resource table, in cp1252.
-TEST(ModuleRsrc, PluginTextsThroughTheCatalogue) {
-  UseTestModules();
+TEST_F(ModuleRsrc, PluginTextsThroughTheCatalogue) {
   string text;
   EXPECT_STREQ(ZorLoadString(zortest::kPluginId, 1, 1, &text), "Module d'essai");
   EXPECT_STREQ(ZorLoadString(zortest::kPluginId, 1, 2, &text), "D\xe9marrage du module ^0i");
@@ -252,8 +253,7 @@ TEST(ModuleRsrc, PluginTextsThroughTheCatalogue) {
 
 // A table description shipped as resource 1006 of a module: its number is
 // the table number (bits 16 to 23 of the table id), the module the high half.
-TEST(ModuleRsrc, TableDescriptionFromTheModule) {
-  UseTestModules();
+TEST_F(ModuleRsrc, TableDescriptionFromTheModule) {
   const std::string bytes = zortest::ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/3.TDesc");
   const int64_t module = int64_t{zortest::kPluginId} << 32;
   ZorTableDesc d;
@@ -265,8 +265,7 @@ TEST(ModuleRsrc, TableDescriptionFromTheModule) {
   EXPECT_FALSE(d.IsInit());
 }
 
-TEST(ModuleTypes, TypeListEntersTheMapSorted) {
-  UseTestModules();
+TEST_F(ModuleTypes, TypeListEntersTheMapSorted) {
   const std::string bytes = zortest::ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/7.MDesc");
   std::vector<std::tuple<int32_t, int32_t, int32_t>> expected;
   for (size_t at = 0; at + 8 <= bytes.size(); at += 8) {
@@ -286,8 +285,7 @@ TEST(ModuleTypes, TypeListEntersTheMapSorted) {
   EXPECT_GE(ZorFindMTypes(0, &out), static_cast<int32_t>(expected.size()));
 }
 
-TEST(ModuleTypes, DependencyListEachModuleOnce) {
-  UseTestModules();
+TEST_F(ModuleTypes, DependencyListEachModuleOnce) {
   ZorBGet ids;
   ASSERT_EQ(ZorGetDepIds(zortest::kPluginId, &ids, true), 2);
   EXPECT_EQ(*static_cast<int32_t*>(ids[1]), ZorKernelModuleId);
@@ -306,8 +304,7 @@ TEST(ModuleTypes, DependencyListEachModuleOnce) {
 // dependency list in its directory of a development tree, followed into the
 // plug-in's own list when recursive, and a type list that shares a pair with
 // the plug-in's (the map orders such entries by module).
-TEST(ModuleTypes, LooseDependencyListAndRecursion) {
-  UseTestModules();
+TEST_F(ModuleTypes, LooseDependencyListAndRecursion) {
   ASSERT_NE(ZorGetModuleInstance(zortest::kPluginId, true), nullptr);  // loaded before the root moves
   ASSERT_NE(ZorGetModuleInstance(zortest::kBareId, true), nullptr);
   zortest::TempDir tree;
