@@ -38,10 +38,11 @@ class Run:
         return b"".join(pack_cell(*cell) for cell in self.cells) + self.tail
 
     def find(self, k, l, c):
-        for i, cell in enumerate(self.cells):
-            if cell[:3] == [k, l, c]:
-                return i
-        return None
+        return next((i for i, cell in enumerate(self.cells) if cell[:3] == [k, l, c]), None)
+
+    def get(self, k, l, c):
+        i = self.find(k, l, c)
+        return "G %d %d %d" % (k, l, c), "1 " + hexs(self.cells[i][3]) if i is not None else "0 -"
 
     def append(self, k, l, c, data):
         self.tail = b""
@@ -50,10 +51,7 @@ class Run:
     def set(self, k, l, c, data):
         i = self.find(k, l, c)
         if i is None:
-            if not data:
-                return 0
-            self.append(k, l, c, data)
-            return 1
+            return self.ins(k, l, c, data)
         old = self.cells[i][3]
         if len(old) == len(data) and data:
             if old == data:
@@ -93,10 +91,8 @@ def structure(run, op, a, b, c, box=None):
     """A line or column edit; box = (kind from, kind to, other from, other to)
     for the range forms, else the kind a (ANY: every kind)."""
     lines = op[1] == "L"
-    if box:
-        inside = lambda k, l, col: box[0] <= k <= box[1] and box[2] <= (col if lines else l) <= box[3]
-    else:
-        inside = lambda k, l, col: kind_is(a, k)
+    inside = (lambda k, l, col: box[0] <= k <= box[1] and box[2] <= (col if lines else l) <= box[3]) if box else \
+        (lambda k, l, col: kind_is(a, k))
 
     def along(k, l, col, f):
         v = f(l if lines else col)
@@ -121,13 +117,10 @@ def whole(run, op, a, b):
         if a == b or ANY in (a, b):
             return 0
         moved = {(l, col) for k, l, col, _ in run.cells if k == a}
-        if not moved:
-            return 0
-        return run.rewrite(lambda k, l, col: None if k == b and (l, col) in moved else ((b if k == a else k), l, col))
-    if op == "DK":
-        if a == ANY:
-            return run.rewrite(lambda k, l, col: None)
-        return run.rewrite(lambda k, l, col: None if k == a else ((k - 1 if b and k > a else k), l, col))
+        return run.rewrite(lambda k, l, col: None if k == b and (l, col) in moved else ((b if k == a else k), l, col)) \
+            if moved else 0
+    if op == "DK":  # ANY: every kind
+        return run.rewrite(lambda k, l, col: None if a in (ANY, k) else ((k - 1 if b and k > a else k), l, col))
     if op == "CP":
         vals = sorted({cell[1] if a else cell[2] for cell in run.cells})
         num = {v: i + 1 for i, v in enumerate(vals)}
@@ -142,9 +135,8 @@ def sort_lines(run, kind, typ, col, lf, lt, down):
     """Stable sort of the lines of `kind` in [lf, lt] by their first cell in col."""
     keys = {}
     for k, l, c, data in run.cells:
-        if kind_is(kind, k) and lf <= l <= lt:
-            if keys.get(l) is None:
-                keys[l] = data if c == col else None
+        if kind_is(kind, k) and lf <= l <= lt and keys.get(l) is None:
+            keys[l] = data if c == col else None
 
     def key(line):
         data = keys[line] or b""
@@ -164,9 +156,9 @@ def clear_box(run, kf, kt, lf, lt, cf, ct):
 
 def find_text(run, kind, col, text, start):
     for k, l, c, data in run.cells:
-        if kind_is(kind, k) and c == col and l >= start and data and data[-1] == 0:
-            if data[:data.index(0)].lower() == text.encode().lower():
-                return l
+        if kind_is(kind, k) and c == col and l >= start and data and data[-1] == 0 and \
+                data[:data.index(0)].lower() == text.encode().lower():
+            return l
     return start - 1
 
 
@@ -179,12 +171,11 @@ def verif(run, repair):
     seen, bad, kept = set(), 0, []
     for cell in run.cells:
         place = tuple(cell[:3])
-        first = place not in seen
-        seen.add(place)
-        if not cell[3] or not first:
+        if not cell[3] or place in seen:
             bad += 1
-            continue
-        kept.append(cell)
+        else:
+            kept.append(cell)
+        seen.add(place)
     items = bad + (1 if run.tail else 0)
     if repair:
         run.cells, run.tail = kept, b""
@@ -232,8 +223,7 @@ def copy_cells(run, other, select, kind, replace):  # kind: the cells' new kind,
 
 
 def random_box(kinds, n):
-    box = sorted([rng.choice(kinds), rng.choice(kinds)]) + sorted([n(), n()]) + sorted([n(), n()])
-    return box
+    return sorted([rng.choice(kinds), rng.choice(kinds)]) + sorted([n(), n()]) + sorted([n(), n()])
 
 
 def random_op(run, other):
@@ -248,9 +238,7 @@ def random_op(run, other):
         expect = run.ins(kk, l, c, data) if op == "I" else run.set(kk, l, c, data)
         return "%s %d %d %d %s" % (op, kk, l, c, text), str(expect)
     if r < 0.52:
-        kk, l, c = rng.choice(kinds), n(), n()
-        i = run.find(kk, l, c)
-        return "G %d %d %d" % (kk, l, c), "1 " + hexs(run.cells[i][3]) if i is not None else "0 -"
+        return run.get(rng.choice(kinds), n(), n())
     if r < 0.72:
         op = rng.choice(["IL", "IC", "DL", "DC", "SL", "SC"])
         a, b, c = k(), n(), rng.randrange(-1, 4)
@@ -342,9 +330,7 @@ for case in range(300):
     what = "outside bytes %s" % hexs(raw)
     ask("A " + hexs(raw), "1", what)
     for _ in range(4):
-        k, l, c = rng.randrange(3), rng.randrange(3), rng.randrange(3)
-        i = run.find(k, l, c)
-        ask("G %d %d %d" % (k, l, c), "1 " + hexs(run.cells[i][3]) if i is not None else "0 -", what)
+        ask(*run.get(rng.randrange(3), rng.randrange(3), rng.randrange(3)), what)
     ask("M %d" % ANY, dim(run, ANY), what)
     if rng.random() < 0.3:
         k, l, c = rng.randrange(3), rng.randrange(3), rng.randrange(3)

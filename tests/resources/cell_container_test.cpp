@@ -150,15 +150,14 @@ TEST(Dyna, AttachedHandlesShareTheirRecord) {
 TEST(Dyna, OutsideBytesNeverReadPastTheirEnd) {
   // The run is copied to a block of exactly its size: ASan catches any read
   // past the end. The second cell's data runs one byte past it.
-  std::vector<uint8_t> bytes(16 + 3 + 16 + 1);
+  constexpr uint32_t kSize = 16 + 3 + 16 + 1;
   const uint32_t heads[2][4] = {{1, 1, 1, 3}, {1, 2, 1, 2}};
-  std::memcpy(bytes.data(), heads[0], 16);
-  std::memcpy(bytes.data() + 16, "ok", 3);
-  std::memcpy(bytes.data() + 19, heads[1], 16);
-  auto* exact = new uint8_t[bytes.size()];
-  std::memcpy(exact, bytes.data(), bytes.size());
+  auto* exact = new uint8_t[kSize]();
+  std::memcpy(exact, heads[0], 16);
+  std::memcpy(exact + 16, "ok", 3);
+  std::memcpy(exact + 19, heads[1], 16);
   ZorHandle h;
-  h.Attach(ZorCreateHandleFromDataPtr(exact, uint32_t(bytes.size())));
+  h.Attach(ZorCreateHandleFromDataPtr(exact, kSize));
   ZorDyna d;
   d.Init(&h);
   string s;
@@ -166,7 +165,7 @@ TEST(Dyna, OutsideBytesNeverReadPastTheirEnd) {
   EXPECT_FALSE(d.IsItemExist(1, 2, 1));
   EXPECT_EQ(d.FindInCol(1, 1, "nothing", 0), -1);
   EXPECT_FALSE(d.Verif(nullptr));
-  EXPECT_EQ(h.GetSize(), bytes.size());  // no repair without permission
+  EXPECT_EQ(h.GetSize(), kSize);  // no repair without permission
   EXPECT_TRUE(d.SetData(2, 1, 1, int32_t(9)));
   EXPECT_TRUE(d.Dut(false));
   h.Trash();

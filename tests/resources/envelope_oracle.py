@@ -101,14 +101,12 @@ def damaged(env):
     for _ in range(6):
         at = rng.randrange(6, z_end)
         out.append(('flip stream byte %d' % at, env[:at] + bytes([env[at] ^ (1 << rng.randrange(8))]) + env[at + 1:]))
-    for at in (0, 1, z_end, z_end + 3, len(env) - 1):
-        out.append(('flip byte %d' % at, env[:at] + bytes([env[at] ^ 0x20]) + env[at + 1:]))
-    for cut in (1, 2, 6, len(env) - 11, len(env) - 1):
-        out.append(('cut %d bytes' % cut, env[:-cut]))
+    out += [('flip byte %d' % at, env[:at] + bytes([env[at] ^ 0x20]) + env[at + 1:])
+            for at in (0, 1, z_end, z_end + 3, len(env) - 1)]
+    out += [('cut %d bytes' % cut, env[:-cut]) for cut in (1, 2, 6, len(env) - 11, len(env) - 1)]
     size = struct.unpack('<I', env[2:6])[0]
-    for lie in (0, size - 1, size + 1, size * 2, 0x7FFFFFFF, 0xFFFFFFFF):
-        out.append(('size field %d' % lie, env[:2] + struct.pack('<I', lie & 0xFFFFFFFF) + env[6:]))
-    return out
+    return out + [('size field %d' % lie, env[:2] + struct.pack('<I', lie & 0xFFFFFFFF) + env[6:])
+                  for lie in (0, size - 1, size + 1, size * 2, 0x7FFFFFFF, 0xFFFFFFFF)]
 
 
 def check_damage():

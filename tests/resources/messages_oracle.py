@@ -123,8 +123,7 @@ def check_references(entries):
 
 
 def check_errno_table(entries):
-    with open(os.path.join(ROOT, 'platform', 'os_error.cpp')) as f:
-        source = f.read()
+    source = open(os.path.join(ROOT, 'platform', 'os_error.cpp')).read()
     numbers = {int(n) for n in re.findall(r'\{E[A-Z0-9]+, (\d+)\}', source)}
     o.check(len(numbers) > 20, 'errno table not found in os_error.cpp')
     numbers |= {int(n) for n in re.findall(r'kWinErr\w+ = (\d+)', open(os.path.join(ROOT, 'platform', 'os_error.h')).read())}

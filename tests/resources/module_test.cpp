@@ -12,11 +12,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -41,12 +38,6 @@ constexpr int32_t kAppId = 9000;
 std::string ModulesDir() { return ZOR_TEST_MODULES_DIR; }
 std::string LibraryOf(const char* name) { return ModulesDir() + "/" + name + "/" + name + ".so"; }
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-
 void UseTestModules() {
   ZorFsa root;
   ASSERT_TRUE(root.InitFromSysPath(ModulesDir().c_str(), true));
@@ -57,6 +48,13 @@ void UseTestModules() {
   test::RegisterModule(kMissingId, "zortest_missing", 0);
 }
 
+struct WithTestModules : ::testing::Test {
+  void SetUp() override { UseTestModules(); }
+};
+using ModuleLoad = WithTestModules;
+using ModuleRsrc = WithTestModules;
+using ModuleTypes = WithTestModules;
+
 int LoadedObjects() {
   int n = 0;
   dl_iterate_phdr([](dl_phdr_info*, size_t, void* count) { return ++*static_cast<int*>(count), 0; }, &n);
@@ -64,8 +62,6 @@ int LoadedObjects() {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------- the kernel
 
 TEST(ModuleKernel, IsModuleOneAndNeverLoadsAnything) {
   const int before = LoadedObjects();
@@ -117,10 +113,7 @@ TEST(ModuleKernel, PresenceAndVersion) {
   EXPECT_STREQ(text.CStr(), "");
 }
 
-// ---------------------------------------------------------------- loading
-
-TEST(ModuleLoad, PluginIsLoadedFromItsDirectory) {
-  UseTestModules();
+TEST_F(ModuleLoad, PluginIsLoadedFromItsDirectory) {
   ZorLock guard;
   ZorModule* module = ZorGetModule(zortest::kPluginId, &guard);
   ASSERT_NE(module, nullptr);
@@ -146,12 +139,9 @@ TEST(ModuleLoad, PluginIsLoadedFromItsDirectory) {
 
 // Failed loads give null without raising; the loader's reason goes to the
 // debug channel.
-TEST(ModuleLoad, FailuresGiveNullWithoutRaising) {
-  UseTestModules();
+TEST_F(ModuleLoad, FailuresGiveNullWithoutRaising) {
   test::Channels channels;
-  ZorModule* module = nullptr;
-  EXPECT_NO_THROW(module = ZorGetModule(kMissingId, nullptr));
-  EXPECT_EQ(module, nullptr);
+  EXPECT_NO_THROW(EXPECT_EQ(ZorGetModule(kMissingId, nullptr), nullptr));
   EXPECT_EQ(ZorGetModuleInstance(kMissingId, true), nullptr);
   EXPECT_TRUE(channels.Has("zortest_missing"));  // names the file
   EXPECT_EQ(ZorGetModule(777777, nullptr), nullptr);  // not registered
@@ -178,8 +168,7 @@ TEST(ModuleLoad, FailuresGiveNullWithoutRaising) {
   EXPECT_TRUE(channels.Has("zortest_unloaded"));
 }
 
-TEST(ModuleLoad, ConcurrentGetsShareOneObjectAndBalanceLocks) {
-  UseTestModules();
+TEST_F(ModuleLoad, ConcurrentGetsShareOneObjectAndBalanceLocks) {
   ZorModule* first = ZorGetModule(zortest::kPluginId, nullptr);
   ASSERT_NE(first, nullptr);
   const int32_t base = first->GetLockCount();
@@ -201,23 +190,19 @@ TEST(ModuleLoad, ConcurrentGetsShareOneObjectAndBalanceLocks) {
   first->Unlock();
 }
 
-// ---------------------------------------------------------------- resources
-
-TEST(ModuleRsrc, PluginTableHoldsItsOwnFiles) {
-  UseTestModules();
+TEST_F(ModuleRsrc, PluginTableHoldsItsOwnFiles) {
   const sZorRsrcTable* table = ZorGetRsrcTable(ZorGetRsrcInstance(zortest::kPluginId, true));
   ASSERT_NE(table, nullptr);
   EXPECT_NE(table, ZorGetRsrcTable(ZorGetRsrcInstance(ZorKernelModuleId, false)));
-  const std::string dir = ZOR_TEST_PLUGIN_RSRC;
   const std::tuple<const char*, uint32_t, uint32_t> files[] = {
       {"5.Bin", 1037, 5}, {"300.Bin", 1037, 300}, {"1.MDesc", 1001, 1}, {"7.MDesc", 1001, 7}, {"14.MDesc", 1001, 14}};
   for (const auto& [file, section, id] : files) {
     SCOPED_TRACE(file);
     const sZorRsrcItem* item = nullptr;
     ASSERT_TRUE(ZorFindRsrcItem(table, section, id, 1036, &item));
-    const std::vector<uint8_t> expected = ReadFile(dir + "/" + file);
+    const std::string expected = zortest::ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/" + file);
     ASSERT_EQ(item->size, expected.size());
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), item->data));
+    EXPECT_EQ(0, std::memcmp(item->data, expected.data(), expected.size()));
   }
   // One string list per message group, under 1000 + 4.
   EXPECT_TRUE(ZorFindRsrcItem(table, 1004, 1, 1036, nullptr));
@@ -232,8 +217,7 @@ TEST(ModuleRsrc, PluginTableHoldsItsOwnFiles) {
   }
 }
 
-TEST(ModuleRsrc, TableOfADependencyIsNotTheModules) {
-  UseTestModules();
+TEST_F(ModuleRsrc, TableOfADependencyIsNotTheModules) {
   void* bare = ZorGetRsrcInstance(zortest::kBareId, true);
   ASSERT_NE(bare, nullptr);
   ASSERT_NE(dlsym(bare, ZOR_RSRC_TABLE_SYMBOL), nullptr);  // found through zortest_dep
@@ -254,8 +238,7 @@ TEST(ModuleRsrc, TableOfADependencyIsNotTheModules) {
 
 // The plug-in's own catalogue (plugin_messages, UTF-8 files) reaches
 // ZorLoadString through its resource table, in cp1252.
-TEST(ModuleRsrc, PluginTextsThroughTheCatalogue) {
-  UseTestModules();
+TEST_F(ModuleRsrc, PluginTextsThroughTheCatalogue) {
   string text;
   EXPECT_STREQ(ZorLoadString(zortest::kPluginId, 1, 1, &text), "Module d'essai");
   EXPECT_STREQ(ZorLoadString(zortest::kPluginId, 1, 2, &text), "D\xe9marrage du module ^0i");
@@ -270,9 +253,8 @@ TEST(ModuleRsrc, PluginTextsThroughTheCatalogue) {
 
 // A table description shipped as resource 1006 of a module: its number is
 // the table number (bits 16 to 23 of the table id), the module the high half.
-TEST(ModuleRsrc, TableDescriptionFromTheModule) {
-  UseTestModules();
-  const std::vector<uint8_t> bytes = ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/3.TDesc");
+TEST_F(ModuleRsrc, TableDescriptionFromTheModule) {
+  const std::string bytes = zortest::ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/3.TDesc");
   const int64_t module = int64_t{zortest::kPluginId} << 32;
   ZorTableDesc d;
   ASSERT_TRUE(d.BuildFromRsrc(module | (3 << 16) | 0x1234));
@@ -283,17 +265,13 @@ TEST(ModuleRsrc, TableDescriptionFromTheModule) {
   EXPECT_FALSE(d.IsInit());
 }
 
-// ---------------------------------------------------------------- type map and dependencies
-
-TEST(ModuleTypes, TypeListEntersTheMapSorted) {
-  UseTestModules();
-  const std::vector<uint8_t> bytes = ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/7.MDesc");
+TEST_F(ModuleTypes, TypeListEntersTheMapSorted) {
+  const std::string bytes = zortest::ReadFile(std::string(ZOR_TEST_PLUGIN_RSRC) + "/7.MDesc");
   std::vector<std::tuple<int32_t, int32_t, int32_t>> expected;
   for (size_t at = 0; at + 8 <= bytes.size(); at += 8) {
-    int32_t k1, k2;
-    std::memcpy(&k1, &bytes[at], 4);
-    std::memcpy(&k2, &bytes[at + 4], 4);
-    expected.emplace_back(k1, k2, zortest::kPluginId);
+    int32_t key[2];
+    std::memcpy(key, &bytes[at], 8);
+    expected.emplace_back(key[0], key[1], zortest::kPluginId);
   }
   std::sort(expected.begin(), expected.end());
   expected.erase(std::unique(expected.begin(), expected.end()), expected.end());  // the list names (10, 1) twice
@@ -307,8 +285,7 @@ TEST(ModuleTypes, TypeListEntersTheMapSorted) {
   EXPECT_GE(ZorFindMTypes(0, &out), static_cast<int32_t>(expected.size()));
 }
 
-TEST(ModuleTypes, DependencyListEachModuleOnce) {
-  UseTestModules();
+TEST_F(ModuleTypes, DependencyListEachModuleOnce) {
   ZorBGet ids;
   ASSERT_EQ(ZorGetDepIds(zortest::kPluginId, &ids, true), 2);
   EXPECT_EQ(*static_cast<int32_t*>(ids[1]), ZorKernelModuleId);
@@ -327,8 +304,7 @@ TEST(ModuleTypes, DependencyListEachModuleOnce) {
 // dependency list in its directory of a development tree, followed into the
 // plug-in's own list when recursive, and a type list that shares a pair with
 // the plug-in's (the map orders such entries by module).
-TEST(ModuleTypes, LooseDependencyListAndRecursion) {
-  UseTestModules();
+TEST_F(ModuleTypes, LooseDependencyListAndRecursion) {
   ASSERT_NE(ZorGetModuleInstance(zortest::kPluginId, true), nullptr);  // loaded before the root moves
   ASSERT_NE(ZorGetModuleInstance(zortest::kBareId, true), nullptr);
   zortest::TempDir tree;
@@ -360,8 +336,6 @@ TEST(ModuleTypes, LooseDependencyListAndRecursion) {
   ZorFsa::KUnRegister(ZorKFsaModules);
 }
 
-// ---------------------------------------------------------------- names and places
-
 TEST(ModulePlaces, DirectoryNameAndLanguagePack) {
   UseTestModules();
   ZorFsa dir;
@@ -369,17 +343,15 @@ TEST(ModulePlaces, DirectoryNameAndLanguagePack) {
   string text;
   EXPECT_EQ(std::string(dir.GetSysPath(&text)), ModulesDir() + "/zortest_plugin");
   EXPECT_FALSE(ZorGetModuleFsa(777777, &dir));
-  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNameModule, &text), "zortest_plugin");
-  EXPECT_STREQ(ZorGetModuleName(777777, ZorNameModule, &text), "");
-  // The other names come from the module's description (1.MDesc), the names
-  // of the module defaulting to its file name.
-  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNamePublic, &text), "Module de test");
-  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNameDev, &text), "zortest_plugin");
-  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNameCId, &text), "zortest");
-  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNameVersion, &text), "2.5.1");
-  EXPECT_STREQ(ZorGetModuleName(zortest::kPluginId, ZorNamePubComment, &text), "");
-  EXPECT_STREQ(ZorGetModuleName(zortest::kBareId, ZorNamePublic, &text), "zortest_bare");
-  EXPECT_STREQ(ZorGetModuleName(777777, ZorNamePublic, &text), "");
+  // The names other than the module's come from its description (1.MDesc),
+  // the names of the module defaulting to its file name.
+  const std::tuple<int32_t, eZorNameType, const char*> names[] = {
+      {zortest::kPluginId, ZorNameModule, "zortest_plugin"}, {777777, ZorNameModule, ""},
+      {zortest::kPluginId, ZorNamePublic, "Module de test"}, {zortest::kPluginId, ZorNameDev, "zortest_plugin"},
+      {zortest::kPluginId, ZorNameCId, "zortest"},           {zortest::kPluginId, ZorNameVersion, "2.5.1"},
+      {zortest::kPluginId, ZorNamePubComment, ""},           {zortest::kBareId, ZorNamePublic, "zortest_bare"},
+      {777777, ZorNamePublic, ""}};
+  for (const auto& [id, type, want] : names) EXPECT_STREQ(ZorGetModuleName(id, type, &text), want) << id << " " << type;
   EXPECT_EQ(ZorGetModuleVersion(zortest::kPluginId, &text), (2u << 16) | (5u << 8) | 1u);
   EXPECT_STREQ(text.CStr(), "2.5.1");
   EXPECT_EQ(ZorGetModuleVersion(zortest::kBareId, &text), 0u);
@@ -421,8 +393,6 @@ TEST(ModulePlaces, RootDefaultsToEnvironmentThenLibraryDirectory) {
   ASSERT_TRUE(ZorGetModuleFsa(ZorKernelModuleId, &mod));
   EXPECT_EQ(std::string(mod.GetSysPath(&text)), libDir + "/zorvane");
 }
-
-// ---------------------------------------------------------------- registration
 
 // An object given at registration takes the record's id and instance, and
 // is handed out as it stands: no library is looked for.
@@ -498,8 +468,6 @@ TEST(ModuleRegister, RandomRegistrationsAgainstAModel) {
     EXPECT_EQ(ZorGetModule(id, &guard), info.object);
   }
 }
-
-// ---------------------------------------------------------------- plug-ins
 
 namespace {
 

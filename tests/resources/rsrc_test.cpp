@@ -53,15 +53,14 @@ std::string MakeList(int32_t group, const std::vector<Message>& messages) {
     index.append(m.text, std::strlen(m.text) + 1);
   }
   d.SetData(0, 0, 0, static_cast<uint32_t>(index.size()), index.data());
-  const ZorHandle* h = d.GetHandle();
-  return std::string(static_cast<const char*>(h->GetDatas()), h->GetSize());
+  return test::BytesOf(*d.GetHandle());
 }
 
 std::string Packed(const std::string& bytes) {
   ZorHandle h;
   h.Init(bytes.data(), static_cast<uint32_t>(bytes.size()));
   EXPECT_TRUE(ZorZipHandle(&h));
-  return std::string(static_cast<const char*>(h.GetDatas()), h.GetSize());
+  return test::BytesOf(h);
 }
 
 
@@ -88,8 +87,6 @@ class DevTree : public ::testing::Test {
   }
   void TearDown() override { ZorFsa::KUnRegister(ZorKFsaModules); }
 
-  void Write(const std::string& rel, const std::string& bytes) { _tmp.Make(rel, bytes); }
-
   zortest::TempDir _tmp;
 };
 
@@ -114,11 +111,10 @@ TEST(RsrcTypes, NamesExtensionsAndSectionTypes) {
     }
   }
   EXPECT_EQ(known, 40);
-  EXPECT_EQ(ZorGetRsrcTypeFromExt("mdesc"), ZorRsrcModuleDesc);
-  EXPECT_EQ(ZorGetRsrcTypeFromExt("Bin"), ZorRsrcBinary);
-  EXPECT_EQ(ZorGetRsrcTypeFromExt("StrList"), ZorRsrcStrList);
-  EXPECT_EQ(ZorGetRsrcTypeFromExt(".StrList"), 0);  // without the dot
-  EXPECT_EQ(ZorGetRsrcTypeFromExt(""), 0);
+  const std::map<std::string, int32_t> exts = {
+      {"mdesc", ZorRsrcModuleDesc}, {"Bin", ZorRsrcBinary}, {"StrList", ZorRsrcStrList},
+      {".StrList", 0} /* without the dot */, {"", 0}};
+  for (const auto& [ext, type] : exts) EXPECT_EQ(ZorGetRsrcTypeFromExt(ext.c_str()), type) << ext;
   EXPECT_EQ(ZorGetRsrcTypeFromTypeName("strlist"), ZorRsrcStrList);
   EXPECT_STREQ(ZorGetRsrcTypeExt(ZorRsrcDir), "");
 
@@ -184,22 +180,20 @@ TEST(KernelSection, StringListsComeFromTheLibrarysTable) {
 }
 
 TEST_F(DevTree, LooseFilesPackedOrNotAndLanguagePacks) {
-  Write("devmod/5.StrList", MakeList(5, {{1, "un", "One"}, {3, "trois", ""}}));
-  Write("devmod/6.StrList", Packed(MakeList(6, {{2, "deux deux deux deux deux deux", "Two"}})));
-  EXPECT_EQ(Load(kModule, 5, 1), "un");
-  EXPECT_EQ(Load(kModule, 5, 2), kUndefined);
-  EXPECT_EQ(Load(kModule, 5, 3), "trois");
-  EXPECT_EQ(Load(kModule, 5, 4), "");
-  EXPECT_EQ(Load(kModule, 6, 2), "deux deux deux deux deux deux");
+  _tmp.Make("devmod/5.StrList", MakeList(5, {{1, "un", "One"}, {3, "trois", ""}}));
+  _tmp.Make("devmod/6.StrList", Packed(MakeList(6, {{2, "deux deux deux deux deux deux", "Two"}})));
+  const struct { int32_t group, id; const char* want; } loads[] = {
+      {5, 1, "un"}, {5, 2, kUndefined}, {5, 3, "trois"}, {5, 4, ""}, {6, 2, "deux deux deux deux deux deux"}};
+  for (const auto& c : loads) EXPECT_EQ(Load(kModule, c.group, c.id), c.want) << c.group << "," << c.id;
   string out;
   EXPECT_STREQ(ZorGetStringIndexCst(kModule, 6, 2, &out), "Two");
   EXPECT_STREQ(ZorLoadString("]7001,5,3", &out), "trois");
 
   // A module with a language reads its pack only.
   ZorSetModuleLang(kLangModule, 3);
-  Write("langmod/5.StrList", MakeList(5, {{1, "base", ""}}));
+  _tmp.Make("langmod/5.StrList", MakeList(5, {{1, "base", ""}}));
   EXPECT_EQ(Load(kLangModule, 5, 1), "");
-  Write("langmod/3/5.StrList", MakeList(5, {{1, "langue 3", ""}}));
+  _tmp.Make("langmod/3/5.StrList", MakeList(5, {{1, "langue 3", ""}}));
   EXPECT_EQ(Load(kLangModule, 5, 1), "langue 3");
   ZorFsa path;
   ASSERT_TRUE(ZorGetRsrcTypeFsa(ZorRsrcStrList, kLangModule, 5, &path));
@@ -218,7 +212,7 @@ TEST_F(DevTree, LooseFilesPackedOrNotAndLanguagePacks) {
   std::vector<Message> keyed;
   for (int32_t place = 1; place <= 1001; ++place) texts.push_back(std::to_string(5000 + place) + ":at " + std::to_string(place));
   for (int32_t place = 1; place <= 1001; ++place) keyed.push_back({place, texts[place - 1].c_str(), ""});
-  Write("devmod/7.StrList", MakeList(7, keyed));
+  _tmp.Make("devmod/7.StrList", MakeList(7, keyed));
   EXPECT_STREQ(ZorLoadStringIndex(kModule, 7, 6000, &out), "at 1000");
   EXPECT_STREQ(ZorLoadStringIndex(kModule, 7, 6001, &out), "");
 }
@@ -243,8 +237,8 @@ TEST_F(DevTree, MissingResourcesModulesAndCursors) {
   // Cursors come only from a section, even when a loose file exists; other
   // types take the loose file, unpacked.
   const std::string body = Packed(std::string(100, 'c'));
-  Write("devmod/3.Cur", body);
-  Write("devmod/3.Bin", body);
+  _tmp.Make("devmod/3.Cur", body);
+  _tmp.Make("devmod/3.Bin", body);
   EXPECT_FALSE(rsrc.Init(ZorRsrcCursor, kModule, 3));
   ASSERT_TRUE(rsrc.Init(ZorRsrcBinary, kModule, 3));
   EXPECT_EQ(test::BytesOf(*rsrc.GetHandle()), std::string(100, 'c'));
@@ -254,7 +248,7 @@ TEST_F(DevTree, ConcurrentFirstLoadsShareOneCachedList) {
   constexpr int32_t kGroups = 24;
   for (int32_t g = 1; g <= kGroups; ++g) {
     const std::string text = "message " + std::to_string(g);
-    Write("devmod/" + std::to_string(100 + g) + ".StrList", MakeList(100 + g, {{g, text.c_str(), ""}}));
+    _tmp.Make("devmod/" + std::to_string(100 + g) + ".StrList", MakeList(100 + g, {{g, text.c_str(), ""}}));
   }
   std::vector<std::thread> threads;
   std::vector<int> errors(6, 0);
@@ -269,7 +263,7 @@ TEST_F(DevTree, ConcurrentFirstLoadsShareOneCachedList) {
   for (std::thread& th : threads) th.join();
   EXPECT_EQ(errors, std::vector<int>(6, 0));
   // A cached list stays as it was loaded.
-  Write("devmod/101.StrList", MakeList(101, {{1, "changed", ""}}));
+  _tmp.Make("devmod/101.StrList", MakeList(101, {{1, "changed", ""}}));
   EXPECT_EQ(Load(kModule, 101, 1), "message 1");
 }
 

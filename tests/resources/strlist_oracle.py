@@ -74,16 +74,10 @@ def unpack_envelope(b):
 
 # ------------------------------------------------------------------ reader model
 
-def cells_of(raw):
-    return read_cells(raw)[0]
-
-
 def read_model(raw):
     """(ok, count, group, {id: (text or None, defined, symbol)}) as the library reads."""
-    cells = cells_of(raw)
-    first = {}
-    for k, l, c, d in cells:
-        first.setdefault((k, l, c), d)
+    cells = read_cells(raw)[0]
+    first = {(k, l, c): d for k, l, c, d in reversed(cells)}  # the first cell at a place wins
     group_cell = first.get((1, 1, 1))
     group = struct.unpack('<i', group_cell[:4])[0] if group_cell and len(group_cell) >= 4 else 0
     index = first.get((0, 0, 0))
@@ -107,13 +101,10 @@ def read_model(raw):
 
 def expected_from_messages(group, messages):
     count = max([n for n in messages if n >= 1], default=0)
-    entries = {}
-    for i in range(count + 2):
-        if 1 <= i <= count:
-            text, symbol = messages.get(i, (UNDEFINED, b''))
-            entries[i] = (text, i in messages, symbol)
-        else:
-            entries[i] = (None, False, b'')
+    entries = {i: (None, False, b'') for i in (0, count + 1)}
+    for i in range(1, count + 1):
+        text, symbol = messages.get(i, (UNDEFINED, b''))
+        entries[i] = (text, i in messages, symbol)
     return True, count, group, entries
 
 
@@ -195,7 +186,7 @@ def check_random_lists(tmp):
 
 
 def damaged(raw):
-    cells = cells_of(raw)
+    cells = read_cells(raw)[0]
     out = []
     at = raw.rfind(struct.pack('<iii', 0, 0, 0))
     if at >= 0:
@@ -210,12 +201,10 @@ def damaged(raw):
                 off = rng.choice((size, size - 1, size + 100, 0xFFFFFFFF, rng.randrange(size), 4 * count + 5))
                 out.append(('offset %d -> %d' % (i, off),
                             raw[:data_at + 4 * i] + struct.pack('<I', off & 0xFFFFFFFF) + raw[data_at + 4 * i + 4:]))
-        no_nul = raw[:data_at + size - 1] + b'x'  # the index's last text loses its NUL
-        out.append(('index without final NUL', no_nul))
+        out.append(('index without final NUL', raw[:data_at + size - 1] + b'x'))  # the last text loses its NUL
     out.append(('cut', raw[:rng.randrange(len(raw) + 1)]))
     if cells:
-        dup = struct.pack('<iiiI', 0, 0, 0, 4) + struct.pack('<I', 0)
-        out.append(('empty index first', dup + raw))
+        out.append(('empty index first', struct.pack('<iiiI', 0, 0, 0, 4) + struct.pack('<I', 0) + raw))
         out.append(('symbol shadowed', struct.pack('<iiiI', 2, 1, 3, 2) + b'Z\0' + raw))
         out.append(('message text first', struct.pack('<iiiI', 2, 1, 1, 4) + b'Zz\0\0' + raw))
     out.append(('garbage', bytes(rng.randrange(256) for _ in range(rng.randint(0, 64)))))

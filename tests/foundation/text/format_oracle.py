@@ -125,10 +125,7 @@ def model(pattern, args):
         what, length, fields = scan(pattern, caret)
         if what == 'caret':
             out += b'^'
-        elif what == 'bad':
-            debug += 1
-            out += pattern[caret:caret + length]
-        elif fields[0] >= len(args):  # past the arguments given: kept as written
+        elif what == 'bad' or fields[0] >= len(args):  # malformed, or past the arguments given: kept as written
             debug += 1
             out += pattern[caret:caret + length]
         else:
@@ -205,14 +202,8 @@ def random_pattern(rng, args):
     parts = []
     for _ in range(rng.randint(0, 8)):
         r = rng.random()
-        if r < 0.45:
-            parts.append(random_placeholder(rng, args))
-        elif r < 0.75:
-            parts.append(random_literal(rng))
-        elif r < 0.85:
-            parts.append(b'^^')
-        else:
-            parts.append(random_malformed(rng))
+        parts.append(random_placeholder(rng, args) if r < 0.45 else random_literal(rng) if r < 0.75 else
+                     b'^^' if r < 0.85 else random_malformed(rng))
     pattern = b''.join(parts)
     if pattern and rng.random() < 0.15:  # cut in the middle of something
         pattern = pattern[:rng.randrange(len(pattern))]

@@ -168,11 +168,9 @@ TEST(FormatValues, DateTypesUseTheirPatterns) {
   date d;
   ASSERT_TRUE(d.Set(14, 7, 2024, nullptr, 9, 5, 7));
   string want;
-  const struct {
-    const char* placeholder;
-    const char* pattern;
-  } cases[] = {{"^0d", "D/M/CY"},       {"^0D", "CY-M-D"}, {"^0t", "D/M/CY H:I:S"},
-               {"^0T", "d O CY H:I:S"}, {"^0h", "H:I"},    {"^0H", "H:I:S"}};
+  const struct { const char *placeholder, *pattern; } cases[] = {
+      {"^0d", "D/M/CY"}, {"^0D", "CY-M-D"}, {"^0t", "D/M/CY H:I:S"},
+      {"^0T", "d O CY H:I:S"}, {"^0h", "H:I"}, {"^0H", "H:I:S"}};
   for (const auto& c : cases) {
     d.Format(c.pattern, &want);
     EXPECT_EQ(Fmt(c.placeholder, &d), want.CStr()) << c.placeholder;
@@ -180,8 +178,6 @@ TEST(FormatValues, DateTypesUseTheirPatterns) {
   EXPECT_EQ(Fmt("^0d", &d), "14/07/2024");
   EXPECT_EQ(Fmt("^0h", &d), "09:05");
 }
-
-// ---------------------------------------------------------------- numbers to text
 
 // The digits themselves are the formatter's (format_oracle.py checks every
 // integer and hexadecimal form); here the entry points around them, and the

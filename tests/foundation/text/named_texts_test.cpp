@@ -15,6 +15,7 @@ using namespace zorvane;
 namespace {
 
 const std::string kSep = "\xA0-\xA0";
+const char kUndefined[] = "<** Non d\xE9" "finie **>";
 
 std::string Str(const string& s) { return std::string(s.CStr(), s.Len()); }
 
@@ -46,8 +47,6 @@ std::string Raised(F fn) {
 
 using Entry = std::pair<std::string, std::string>;
 
-// ---------------------------------------------------------------- entries
-
 TEST(Pnv, NameRuleAndErrors) {
   ZorPnv pnv;
   EXPECT_FALSE(pnv.IsInit());
@@ -73,14 +72,11 @@ TEST(Pnv, MissingNameModes) {
   pnv.Init();
   pnv.AddTxt("Empty", "");
   pnv.AddTxt("Full", "text");
-  EXPECT_EQ(Value(pnv, "Absent", 'T'), "T_Absent");
-  EXPECT_EQ(Value(pnv, "Absent", 'C'), "Absent");
-  EXPECT_EQ(Value(pnv, "Absent", 'N'), "<** Non d\xE9" "finie **>");
-  EXPECT_EQ(Value(pnv, "Absent", 'x'), "");
+  const struct { const char* name; char mode; const char* want; } cases[] = {
+      {"Absent", 'T', "T_Absent"}, {"Absent", 'C', "Absent"}, {"Absent", 'N', kUndefined}, {"Absent", 'x', ""},
+      {"empty", 'N', kUndefined},  {"empty", 'C', ""},        {"FULL", 'N', "text"}};
+  for (const auto& c : cases) EXPECT_EQ(Value(pnv, c.name, c.mode), c.want) << c.name << " " << c.mode;
   EXPECT_EQ(Raised([&] { Value(pnv, "Absent", 'E'); }), "23 Le nom recherch\xE9 'Absent' n'existe pas.");
-  EXPECT_EQ(Value(pnv, "empty", 'N'), "<** Non d\xE9" "finie **>");
-  EXPECT_EQ(Value(pnv, "empty", 'C'), "");
-  EXPECT_EQ(Value(pnv, "FULL", 'N'), "text");
 }
 
 TEST(Pnv, UpdatesAndEscapes) {
@@ -92,7 +88,7 @@ TEST(Pnv, UpdatesAndEscapes) {
   EXPECT_TRUE(pnv.UpdateTxt("msg", "x\\ty", true));
   EXPECT_EQ(Value(pnv, "Msg"), "x\ty");
   EXPECT_TRUE(pnv.UpdateTxt("msg", ""));
-  EXPECT_EQ(Value(pnv, "Msg", 'N'), "<** Non d\xE9" "finie **>");
+  EXPECT_EQ(Value(pnv, "Msg", 'N'), kUndefined);
   EXPECT_EQ(pnv.GetItemFlags(1), ZorTxtHasCode);  // no label left
 }
 
@@ -127,8 +123,6 @@ TEST(Pnv, ParametersAndList) {
   pnv.AddTxt("Past", "^5s|^9q|^4");  // typed placeholders past the five texts stay as written
   EXPECT_STREQ(pnv.GetPrm(&out, "Past", "a", "b", "c", "d", "e"), "^5s|^9q|e");
 }
-
-// ---------------------------------------------------------------- resource texts
 
 TEST(PnvRsrc, LinesCommentsAndContinuations) {
   ZorPnv pnv;

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <random>

@@ -192,10 +192,8 @@ TEST(StringEdit, CaseMembers) {
   string s;
   EXPECT_STREQ(s.Upper("\xe9t\xe9 \xff\xe6", true), "ETE Y_");
   EXPECT_STREQ(s.Lower("\xc9T\xc9"), "\xe9t\xe9");
-  s = "hELLO";
-  EXPECT_STREQ(s.Title(true), "Hello");
-  s = "hELLO";
-  EXPECT_STREQ(s.Title(false), "HELLO");
+  EXPECT_STREQ(string("hELLO").Title(true), "Hello");
+  EXPECT_STREQ(string("hELLO").Title(false), "HELLO");
 }
 
 TEST(StringEdit, CatalogueTexts) {

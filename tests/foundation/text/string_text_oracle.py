@@ -156,12 +156,9 @@ def key_model(a, b):
     return 0
 
 
-keys = []
 for _ in range(6000):
     a = bytes(rng.choice([0, 0, rng.randrange(256), rng.choice(LETTERS)]) for _ in range(rng.randint(1, 12)))
-    keys.append((a, variant(a).ljust(len(a), b"\0")[:len(a)] if rng.random() < 0.7 else
-                 bytes(rng.randrange(256) for _ in a)))
-for a, b in keys:
+    b = variant(a).ljust(len(a), b"\0")[:len(a)] if rng.random() < 0.7 else bytes(rng.randrange(256) for _ in a)
     o.ask(("key", a.hex(), b.hex()), str(key_model(a, b)))
 
 # ---------------------------------------------------------------- UTF-8
@@ -177,14 +174,8 @@ def random_text():
     out = []
     for _ in range(rng.randint(1, 6)):
         r = rng.random()
-        if r < 0.4:
-            out.append(char_of(rng.randint(1, 255)))
-        elif r < 0.7:
-            out.append(chr(rng.randint(0x100, 0xD7FF)))
-        elif r < 0.85:
-            out.append(chr(rng.randint(0xE000, 0xFFFF)))
-        else:
-            out.append(chr(rng.randint(0x10000, 0x10FFFF)))
+        out.append(char_of(rng.randint(1, 255)) if r < 0.4 else chr(rng.randint(0x100, 0xD7FF)) if r < 0.7 else
+                   chr(rng.randint(0xE000, 0xFFFF)) if r < 0.85 else chr(rng.randint(0x10000, 0x10FFFF)))
     return "".join(out).encode("utf-8")
 
 

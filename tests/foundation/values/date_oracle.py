@@ -10,6 +10,7 @@ calendar.monthrange. Parsing and formatting are compared with models written
 from the rules of the date texts."""
 import calendar
 import datetime
+import functools
 import math
 import os
 import re
@@ -114,8 +115,7 @@ def check_day_parts():
     days = [FIRST, LAST, FIRST + 1, LAST - 1] + [random_day() for _ in range(120000)]
     for rule in (1, 0):
         ask(cfg(week=rule), 'ok')
-        sample = days if rule else days[:20000]
-        for n in sample:
+        for n in days if rule else days[:20000]:
             d = to_date(n)
             leap = calendar.isleap(d.year)
             ask(('day', n), '%d %d %d %d %d %d %d %d %d %d %d' % (
@@ -127,8 +127,7 @@ def check_day_parts():
 def check_set_parts():
     for _ in range(100000):
         y = rng.choice([rng.randint(1590, 10010), rng.randint(1600, 9999), 1900, 2000, 2023, 2024])
-        m = rng.randint(-1, 13)
-        d = rng.randint(-1, 32)
+        m, d = rng.randint(-1, 13), rng.randint(-1, 32)
         try:
             ok = 1600 <= y <= 9999 and d >= 1 and m >= 1
             n = day_of(datetime.date(y, m, d)) if ok else 0
@@ -153,8 +152,7 @@ def check_out_of_calendar():
         ask(('sec', g17(v), -1), '%s 0 0 0 0 0' % g17(v))
     for v in IN_CALENDAR_EDGES:
         assert readable(v)
-        n, s = split(v)
-        ask(('sec', g17(v), -1), '%s %s' % (g17(v), clock(s)))
+        ask(('sec', g17(v), -1), '%s %s' % (g17(v), clock(split(v)[1])))
 
 
 def check_seconds():
@@ -166,8 +164,7 @@ def check_seconds():
 # ------------------------------------------------------------------ moves
 
 def add_months(d, n, keep_end):
-    total = d.year * 12 + d.month - 1 + n
-    y, m = divmod(total, 12)
+    y, m = divmod(d.year * 12 + d.month - 1 + n, 12)
     m += 1
     if not 1600 <= y <= 9999:
         return None
@@ -185,6 +182,7 @@ def add_years(d, n):
     return datetime.date(y, d.month, d.day)
 
 
+@functools.lru_cache(maxsize=None)
 def holidays(y):
     e = easter(y)
     fixed = [(1, 1), (5, 1), (5, 8), (7, 14), (8, 15), (11, 1), (11, 11), (12, 25)]
@@ -192,19 +190,12 @@ def holidays(y):
     return days | {e + datetime.timedelta(k) for k in (1, 39, 50)}
 
 
-HOLIDAYS = {}
-
-
 def day_off(n, saturday=True, holiday=True):
     d = to_date(n)
     wd = sunday_index(d)
     if wd == 0 or (wd == 6 and saturday):
         return True
-    if holiday:
-        if d.year not in HOLIDAYS:
-            HOLIDAYS[d.year] = holidays(d.year)
-        return d in HOLIDAYS[d.year]
-    return False
+    return holiday and d in holidays(d.year)
 
 
 def search(n, step, want_off):
@@ -264,12 +255,10 @@ def move_day(code, n, k):
              42: (7, 1), 50: (7, 1), 43: (9, 30), 44: (10, 1), 45: (12, 31), 51: (12, 31), 55: (12, 31)}
     if code in fixed:
         return ymd(*fixed[code])
-    spans = {36: lambda: period(d, 1), 37: lambda: period(d, 1), 46: lambda: period(d, 3),
-             47: lambda: period(d, 3), 52: lambda: period(d, 6), 53: lambda: period(d, 6),
-             66: lambda: part(d, 10, 3), 67: lambda: part(d, 10, 3), 68: lambda: part(d, 15, 2),
-             69: lambda: part(d, 15, 2)}
-    first, last = spans[code]()
-    return day_of(first if code in (36, 46, 52, 66, 68) else last)
+    starts = {36: (period, 1), 46: (period, 3), 52: (period, 6), 66: (part, 10, 3), 68: (part, 15, 2)}
+    span, *args = starts.get(code) or starts[code - 1]  # the first day of a span, its last day one code after
+    first, last = span(d, *args)
+    return day_of(first if code in starts else last)
 
 
 def in_calendar(v):
@@ -494,12 +483,8 @@ def check_formatting():
             pattern = ''
             for _ in range(rng.randint(0, 14)):
                 r = rng.random()
-                if r < 0.8:
-                    pattern += rng.choice(letters)
-                elif r < 0.9:
-                    pattern += "'" + ''.join(rng.choice(letters + others + "'") for _ in range(rng.randint(0, 4)))
-                else:
-                    pattern += rng.choice(others)
+                pattern += rng.choice(letters) if r < 0.8 else rng.choice(others) if r >= 0.9 else \
+                    "'" + ''.join(rng.choice(letters + others + "'") for _ in range(rng.randint(0, 4)))
             pattern = pattern.replace('\t', '')
             ask(('fmt', g17(v), pattern), format_model(v, pattern, date_sep, time_sep, pivot))
     for v in OUT_OF_CALENDAR + IN_CALENDAR_EDGES:

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <tuple>
 #include <utility>
 
 using namespace zorvane;
@@ -24,8 +25,6 @@ std::string Fmt(const date& v, const char* pattern) {
   string out;
   return v.Format(pattern, &out);
 }
-
-ZorDocConfig French() { return ZorDocConfig{}; }
 
 TEST(DateParts, ZeroPartsComeFromTheReference) {
   const date ref = Make(17, 8, 2031);
@@ -49,8 +48,6 @@ TEST(DateTime, SetTimeKeepsTheDayAndRejectsBadParts) {
   EXPECT_EQ(Fmt(v, "D/M/CY H:I:S"), "05/03/2024 07:08:09");
 }
 
-// ---------------------------------------------------------------- formatting
-
 TEST(DateFormat, NamesComeFromTheCatalogue) {
   string name;
   EXPECT_STREQ(date::GetDayName(0, &name), "Dimanche");
@@ -62,7 +59,7 @@ TEST(DateFormat, NamesComeFromTheCatalogue) {
 }
 
 TEST(DateFormat, OtherFormsFollowTheConfigurationButTheKernelForm) {
-  ZorDocConfig config = French();
+  ZorDocConfig config;  // French defaults
   config.dateSeps[0] = '-';
   config.timeSep = 'h';
   std::strcpy(config.datePattern, "CY/M/D");
@@ -102,8 +99,6 @@ TEST(DateFormat, SmallTexts) {
   }
 }
 
-// ---------------------------------------------------------------- parsing
-
 TEST(DateParse, TimeStampsWithoutTimeAndRefusedOnes) {
   date v;
   ASSERT_TRUE(v.SetTimeStamp("1600-01-01"));
@@ -113,8 +108,6 @@ TEST(DateParse, TimeStampsWithoutTimeAndRefusedOnes) {
     EXPECT_TRUE(v.IsEmpty());
   }
 }
-
-// ---------------------------------------------------------------- moves
 
 // The oracle checks which codes raise; here, what the exception carries.
 TEST(DateMoves, UnknownCodesRaiseBadParamFromTheDateSource) {
@@ -129,7 +122,7 @@ TEST(DateMoves, UnknownCodesRaiseBadParamFromTheDateSource) {
 }
 
 TEST(DateMoves, FixedValuesFromTheConfigurationAndTheClock) {
-  ZorDocConfig config = French();
+  ZorDocConfig config;  // French defaults
   config.storedDate1 = Make(1, 2, 2003).GetValue();
   config.storedDate2 = Make(4, 5, 2006).GetValue();
   config.workDate = Make(7, 8, 2009).GetValue();
@@ -143,8 +136,6 @@ TEST(DateMoves, FixedValuesFromTheConfigurationAndTheClock) {
   EXPECT_LE(now.GetValue() - today.GetValue(), 1.0);
   EXPECT_GE(now.GetValue(), today.GetValue());
 }
-
-// ---------------------------------------------------------------- clocks
 
 TEST(DateClock, TodayFollowsTheSystemClock) {
   date utc;
@@ -169,25 +160,16 @@ TEST(DateClock, LocalAndUtcConversionsInAFixedZone) {
   sZorTimeZone tz;
   EXPECT_NE(date::GetTimeZone(&tz), 0);
   EXPECT_EQ(tz.bias, -60);
-  if (saved) {
-    setenv("TZ", old.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
+  saved ? setenv("TZ", old.c_str(), 1) : unsetenv("TZ");
   tzset();
 }
 
 TEST(DateClock, SysTimeRecord) {
   sZorSysTime st;
   Make(29, 2, 2024, 13, 14, 15).GetSysTime(&st);
-  EXPECT_EQ(st.wYear, 2024);
-  EXPECT_EQ(st.wMonth, 2);
-  EXPECT_EQ(st.wDay, 29);
-  EXPECT_EQ(st.wDayOfWeek, 4);
-  EXPECT_EQ(st.wHour * 10000 + st.wMinute * 100 + st.wSecond, 131415);
+  EXPECT_EQ(std::make_tuple(st.wYear, st.wMonth, st.wDay, st.wDayOfWeek, st.wHour * 10000 + st.wMinute * 100 + st.wSecond),
+            std::make_tuple(2024, 2, 29, 4, 131415));
 }
-
-// ---------------------------------------------------------------- ranges, hashes, working days
 
 TEST(DateRange, EmptyBoundsAreOpen) {
   const date a = Make(1, 1, 2024), b = Make(31, 12, 2024), empty;

@@ -185,8 +185,7 @@ def digits_of(v, n):
     with localcontext() as ctx:
         ctx.prec = 80
         q = Decimal(abs(v)).quantize(Decimal(1).scaleb(-n), rounding=ROUND_HALF_UP)
-    s = format(q, "f")
-    whole, _, frac = s.partition(".")
+    whole, _, frac = format(q, "f").partition(".")
     return whole, frac
 
 
@@ -203,15 +202,11 @@ def layout(v, n, trim, thousands, point):
 
 def kernel(x, t, cfg):
     r = resolve(t, cfg)
-    if r not in DECIMALS:
-        return ""
-    return layout(round_double(x, r, 0, cfg), DECIMALS[r], r == 5, "", ".")
+    return layout(round_double(x, r, 0, cfg), DECIMALS[r], r == 5, "", ".") if r in DECIMALS else ""
 
 
 def sep_char(code, configured):
-    if code == 1:
-        return configured[:1]
-    return chr(code) if code else ""
+    return configured[:1] if code == 1 else chr(code) if code else ""
 
 
 def to_str(x, t, show, th, dec, cfg):
@@ -235,8 +230,7 @@ def check_parse_with_decimal(value, clean, t, cfg):
     """The parsed value lies within one unit of the exact text's value."""
     if not any(c.isdigit() for c in clean):
         return value == 0
-    r = resolve(t, cfg)
-    n = DECIMALS.get(r, 0)
+    n = DECIMALS.get(resolve(t, cfg), 0)
     with localcontext() as ctx:
         ctx.prec = 400
         exact = Decimal(clean.rstrip(".") or "0")
@@ -278,9 +272,7 @@ def random_double(rng):
 
 
 def random_type(rng):
-    if rng.random() < 0.9:
-        return rng.choice([0, 1, 2, 3, 4, 5, 6, 7, 19])
-    return rng.choice([-1, 8, 9, 10, 12, 18, 20, 25])
+    return rng.choice([0, 1, 2, 3, 4, 5, 6, 7, 19] if rng.random() < 0.9 else [-1, 8, 9, 10, 12, 18, 20, 25])
 
 
 def random_mode(rng):
@@ -293,12 +285,8 @@ def random_number_text(rng, cfg_thousands, cfg_decimals):
     if rng.random() < 0.1:
         whole = "0" * rng.randint(1, 5) + whole
     if cfg_thousands and rng.random() < 0.4:
-        sep = rng.choice(cfg_thousands)
-        groups = []
-        while len(whole) > 3:
-            groups.insert(0, whole[-3:])
-            whole = whole[:-3]
-        whole = sep.join([whole] + groups)
+        sep, head = rng.choice(cfg_thousands), len(whole) % 3 or 3
+        whole = sep.join([whole[:head]] + [whole[i:i + 3] for i in range(head, len(whole), 3)])
     text = whole
     if cfg_decimals and rng.random() < 0.7:
         text += rng.choice(cfg_decimals) + str(rng.randrange(0, 10 ** rng.randint(0, 12))).zfill(rng.randint(0, 6))
@@ -335,14 +323,17 @@ def answer(model, *args):
     return v if isinstance(v, str) else lambda got: same_double(got, v)
 
 
-def parse_judge(text, t, form, sign, th, dec, cfg):
+def separators(form, th, dec, cfg):
+    """The thousands and decimal separators of a parse form: the configured ones, the kernel's, or the given ones."""
     if form == "c":
-        thousands, decimals = cfg.thousands, cfg.decimals
-    elif form == "k":
-        thousands, decimals = "", "."
-    else:
-        thousands = cfg.thousands if th == 1 else sep_char(th, "")
-        decimals = cfg.decimals if dec == 1 else sep_char(dec, "")
+        return cfg.thousands, cfg.decimals
+    if form == "k":
+        return "", "."
+    return cfg.thousands if th == 1 else sep_char(th, ""), cfg.decimals if dec == 1 else sep_char(dec, "")
+
+
+def parse_judge(text, t, form, sign, th, dec, cfg):
+    thousands, decimals = separators(form, th, dec, cfg)
     ok, value, clean = parse(text, t, sign or form != "x", thousands, decimals, cfg)
 
     def judge(got):
@@ -397,13 +388,7 @@ def generate(rng, cfg):
         form, t = rng.choice("ckx"), random_type(rng)
         sign = int(rng.random() < 0.7)
         th, dec = rng.choice([0, 1, 32, 39, 46]), rng.choice([0, 1, 44, 46])
-        if form == "c":
-            text = random_number_text(rng, cfg.thousands, cfg.decimals)
-        elif form == "k":
-            text = random_number_text(rng, "", ".")
-        else:
-            text = random_number_text(rng, sep_char(th, cfg.thousands) if th != 1 else cfg.thousands,
-                                      sep_char(dec, cfg.decimals) if dec != 1 else cfg.decimals)
+        text = random_number_text(rng, *separators(form, th, dec, cfg))
         cases.append((("parse", form, t, sign, th, dec, hext(text)),
                       parse_judge(text, t, form, sign, th, dec, cfg)))
     rng.shuffle(cases)
