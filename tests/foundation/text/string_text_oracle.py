@@ -118,7 +118,7 @@ def words_line(words):
 
 singles = [bytes([b]) for b in range(1, 256)]
 o.ask(["sort"] + [w.hex() for w in rng.sample(singles, len(singles))], words_line(sorted(singles, key=wkey)))
-words = list({random_word() for _ in range(4000)} - {b""})
+words = sorted({random_word() for _ in range(4000)} - {b""})  # a set of bytes has no fixed order
 o.ask(["sort"] + [w.hex() for w in words], words_line(sorted(words, key=wkey)))
 pool = [w for w in words[:600] + [variant(w) for w in words[:600]] if w]
 
