@@ -51,6 +51,12 @@ std::string Pattern(size_t n, uint32_t seed) {
   return s;
 }
 
+uint32_t CapacityOf(ZorBFile& f, int32_t id) {
+  uint32_t capacity = 0;
+  f.GetBlockInfo(id, nullptr, nullptr, nullptr, &capacity, nullptr);
+  return capacity;
+}
+
 Model ReadAll(ZorBFile& f, std::vector<int32_t>* unreadable) {
   Model m;
   for (int32_t id = 1, n = f.GetNbBlock(nullptr, nullptr); id <= n; ++id) {
@@ -348,8 +354,7 @@ void Workload::_duplicate(ZorBFile& f) {
   const int16_t type = rng() % 2 ? int16_t{ZorBfKeepType} : Type();
   const uint32_t kind = rng() % 3;
   const uint32_t reserve = kind == 0 ? 0 : kind == 1 ? 0xFFFFFFFFu : rng() % 4000;
-  uint32_t srcCapacity = 0;
-  f.GetBlockInfo(src, nullptr, nullptr, nullptr, &srcCapacity, nullptr);
+  const uint32_t srcCapacity = CapacityOf(f, src);
   const int32_t id = f.BDuplicate(src, owner, type, reserve);
   ASSERT_EQ(model.count(id), 0u) << "duplicate " << id << " of " << src << " reuses a used id";
   Block b = model[src];
@@ -357,8 +362,7 @@ void Workload::_duplicate(ZorBFile& f) {
   if (type != ZorBfKeepType) b.type = type;
   model[id] = b;
   touched = {id, src};
-  uint32_t capacity = 0;
-  f.GetBlockInfo(id, nullptr, nullptr, nullptr, &capacity, nullptr);
+  const uint32_t capacity = CapacityOf(f, id);
   if (kind == 1) { EXPECT_GE(capacity, srcCapacity); }
 }
 
@@ -457,9 +461,7 @@ void Workload::_read(ZorBFile& f) {
   const int32_t need = static_cast<int32_t>(rng() % 100);
   int32_t expected = 0;
   for (const auto& [id, b] : model) {
-    uint32_t capacity = 0;
-    f.GetBlockInfo(id, nullptr, nullptr, nullptr, &capacity, nullptr);
-    if (b.owner == owner && b.type == type && b.bytes.size() + static_cast<size_t>(need) <= capacity) {
+    if (b.bytes.size() + static_cast<size_t>(need) <= CapacityOf(f, id) && b.owner == owner && b.type == type) {
       expected = id;
       break;
     }
@@ -483,8 +485,7 @@ void Workload::_compact(ZorBFile& f) {
   const uint64_t size = f.GetSize(nullptr, nullptr, &reserved);
   ASSERT_EQ(size, f.GetDataStart() + uint64_t{reserved});
   for (const auto& [id, b] : model) {
-    uint32_t capacity = 0;
-    f.GetBlockInfo(id, nullptr, nullptr, nullptr, &capacity, nullptr);
+    const uint32_t capacity = CapacityOf(f, id);
     if (b.compact || mode == ZorBfCompactAll) { ASSERT_EQ(capacity, b.bytes.size()) << "block " << id; }
   }
 }

@@ -73,10 +73,8 @@ class ModelRun {
     const uint64_t size = f().GetSize(&dirBytes, &used, &reserved);
     int64_t sum = 0;
     for (const auto& [id, b] : _work.model) {
-      uint32_t capacity = 0;
-      f().GetBlockInfo(id, nullptr, nullptr, nullptr, &capacity, nullptr);
       sum += static_cast<int64_t>(b.bytes.size());
-      capacities += capacity;
+      capacities += CapacityOf(f(), id);
     }
     ASSERT_EQ(dirBytes, _dirCount() * 24);
     ASSERT_EQ(used, sum);
