@@ -250,19 +250,17 @@ def repairable_damage(rng, f):
     for kind in rng.sample(["tail", "middle", "freedata", "badclose", "kind"], rng.randint(1, 3)):
         if kind == "tail":
             f.resize(f.size + rng.randint(1, 3000))
-        elif kind == "middle" and used:
-            e = used.pop(rng.randrange(len(used)))
-            e.capacity = rng.randint(max(1, e.size), e.capacity) if e.size < e.capacity else e.capacity
-            f.put_entry(e)
-        elif kind == "freedata" and len(used) > 1:
-            e = used.pop(rng.randrange(len(used)))
-            e.flags, e.capacity, e.size = bf.FREE, 0, 0
-            f.put_entry(e)
         elif kind == "badclose":
             f.put_state(f.state | bf.STATE_BAD_CLOSE)
-        elif kind == "kind" and f.ftype == 2 and used:
+        # The others change one used block; a free entry needs another one left.
+        elif len(used) > (kind == "freedata") and (kind != "kind" or f.ftype == 2):
             e = used.pop(rng.randrange(len(used)))
-            e.owner, e.type = 0, 1
+            if kind == "middle":
+                e.capacity = rng.randint(max(1, e.size), e.capacity) if e.size < e.capacity else e.capacity
+            elif kind == "freedata":
+                e.flags, e.capacity, e.size = bf.FREE, 0, 0
+            else:
+                e.owner, e.type = 0, 1
             f.put_entry(e)
 
 
