@@ -1,7 +1,6 @@
 // The block-file test kit (see block_file_kit.h).
 #include "support/block_file_kit.h"
 
-#include <zorvane/block_array.h>
 #include <zorvane/string.h>
 #include <zorvane/verification.h>
 

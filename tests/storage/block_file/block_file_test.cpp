@@ -7,7 +7,6 @@
 // after each step) is the model test's; crash safety is the power-cut
 // test's. Most tests here run on the in-memory fault stream, which records
 // each write; the format is read with the kit's own decoder.
-#include <zorvane/block_array.h>
 #include <zorvane/file_commands.h>
 #include <zorvane/messages_bus.h>
 #include <zorvane/purger.h>
