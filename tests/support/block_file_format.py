@@ -87,10 +87,7 @@ class BFile:
         struct.pack_into("<I", self.data, 16, state)
 
     def resize(self, n):
-        if n < len(self.data):
-            del self.data[n:]
-        else:
-            self.data.extend(b"\0" * (n - len(self.data)))
+        self.data[n:] = b"\0" * max(0, n - len(self.data))
 
     # ------------------------------------------------------------ derivations
     def waste(self, mode):

@@ -270,7 +270,6 @@ def round_repair(rng, case, path, tmp, model):
     bad = os.path.join(tmp, "repair.zbf")
     f.save(bad)
     case += " repair"
-    # Lost space is reclaimed only at mode 5 and check level 2.
     mode, level = rng.choice([(5, 2), (4, 2), (5, 1), (9, 3)])
     reclaim = mode > 4 and level >= 2
     expect(case, "open", drv("open", bad, TOLERANT | CHECK_BAD_CLOSE | NO_FLUSH), "ok")
