@@ -142,10 +142,7 @@ void ExpectImage(const std::string& img, const Model* model, bool closed, const 
     const RawEntry e = EntryAt(img, id);
     ASSERT_EQ(e.slot, 0u) << "cache slot stored";
     ASSERT_EQ(e.flags & ZorBfFlagMemoryOnly, 0) << "memory-only flags stored";
-    if (e.pos) {
-      ASSERT_GE(e.pos, dataStart);
-      extents.emplace_back(e.pos, e.capacity);
-    }
+    if (e.pos) extents.emplace_back(e.pos, e.capacity);  // below data start fails the tiling below
     if (e.flags & ZorBfFlagFree) {
       ASSERT_EQ(e.flags, ZorBfFlagFree);
       continue;
