@@ -40,10 +40,6 @@ class Entry:
         return ENTRY.pack(self.pos & 0xFFFFFFFF, self.capacity, self.size, self.owner, 0, self.type,
                           self.flags, self.pos >> 32)
 
-    def __repr__(self):
-        return "Entry(%d pos=%d cap=%d size=%d owner=%d type=%d flags=%#x)" % (
-            self.id, self.pos, self.capacity, self.size, self.owner, self.type, self.flags)
-
 
 class BFile:
     """The raw bytes of a file, parsed; `data` stays the whole file."""
@@ -91,15 +87,9 @@ class BFile:
         struct.pack_into("<I", self.data, 16, state)
 
     def resize(self, n):
-        if n < len(self.data):
-            del self.data[n:]
-        else:
-            self.data.extend(b"\0" * (n - len(self.data)))
+        self.data[n:] = b"\0" * max(0, n - len(self.data))
 
     # ------------------------------------------------------------ derivations
-    def extents(self):
-        return sorted((e.pos, e.end, e.id) for e in self.entries if e.pos and e.capacity)
-
     def waste(self, mode):
         total = 0
         for e in self.entries:
@@ -230,16 +220,11 @@ def catalogue(group):
     return {n: oracle.unescape(t) for (_, g, n), (t, _) in oracle.catalogue(1).items() if g == group}
 
 
-def wrap32(v):
-    v &= 0xFFFFFFFF
-    return v - (1 << 32) if v >= 1 << 31 else v
-
-
 def form(pattern, *args):
-    """The formatter for the placeholders these lists use: ^<n>s and ^<n>i."""
-    return re.sub(r"\^(\d)([si])",
-                  lambda m: str(args[int(m.group(1))]) if m.group(2) == "s" else str(wrap32(args[int(m.group(1))])),
-                  pattern)
+    """The formatter for the placeholders these lists use: ^<n>s and ^<n>i
+    (a 32-bit signed integer)."""
+    return re.sub(r"\^(\d)([si])", lambda m: str(args[int(m.group(1))]) if m.group(2) == "s"
+                  else str((args[int(m.group(1))] + (1 << 31) & 0xFFFFFFFF) - (1 << 31)), pattern)
 
 
 def expected_report(f, path, msgs, check_bad_close=False, repair=False, lost_repair=False):

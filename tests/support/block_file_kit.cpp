@@ -1,7 +1,6 @@
 // The block-file test kit (see block_file_kit.h).
 #include "support/block_file_kit.h"
 
-#include <zorvane/block_array.h>
 #include <zorvane/string.h>
 #include <zorvane/verification.h>
 
@@ -49,6 +48,12 @@ std::string Pattern(size_t n, uint32_t seed) {
   std::string s(n, '\0');
   for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 31 + seed * 7 + (i >> 8)) & 0xFF);
   return s;
+}
+
+uint32_t CapacityOf(ZorBFile& f, int32_t id) {
+  uint32_t capacity = 0;
+  f.GetBlockInfo(id, nullptr, nullptr, nullptr, &capacity, nullptr);
+  return capacity;
 }
 
 Model ReadAll(ZorBFile& f, std::vector<int32_t>* unreadable) {
@@ -137,10 +142,7 @@ void ExpectImage(const std::string& img, const Model* model, bool closed, const 
     const RawEntry e = EntryAt(img, id);
     ASSERT_EQ(e.slot, 0u) << "cache slot stored";
     ASSERT_EQ(e.flags & ZorBfFlagMemoryOnly, 0) << "memory-only flags stored";
-    if (e.pos) {
-      ASSERT_GE(e.pos, dataStart);
-      extents.emplace_back(e.pos, e.capacity);
-    }
+    if (e.pos) extents.emplace_back(e.pos, e.capacity);  // below data start fails the tiling below
     if (e.flags & ZorBfFlagFree) {
       ASSERT_EQ(e.flags, ZorBfFlagFree);
       continue;
@@ -348,8 +350,7 @@ void Workload::_duplicate(ZorBFile& f) {
   const int16_t type = rng() % 2 ? int16_t{ZorBfKeepType} : Type();
   const uint32_t kind = rng() % 3;
   const uint32_t reserve = kind == 0 ? 0 : kind == 1 ? 0xFFFFFFFFu : rng() % 4000;
-  uint32_t srcCapacity = 0;
-  f.GetBlockInfo(src, nullptr, nullptr, nullptr, &srcCapacity, nullptr);
+  const uint32_t srcCapacity = CapacityOf(f, src);
   const int32_t id = f.BDuplicate(src, owner, type, reserve);
   ASSERT_EQ(model.count(id), 0u) << "duplicate " << id << " of " << src << " reuses a used id";
   Block b = model[src];
@@ -357,8 +358,7 @@ void Workload::_duplicate(ZorBFile& f) {
   if (type != ZorBfKeepType) b.type = type;
   model[id] = b;
   touched = {id, src};
-  uint32_t capacity = 0;
-  f.GetBlockInfo(id, nullptr, nullptr, nullptr, &capacity, nullptr);
+  const uint32_t capacity = CapacityOf(f, id);
   if (kind == 1) { EXPECT_GE(capacity, srcCapacity); }
 }
 
@@ -457,9 +457,7 @@ void Workload::_read(ZorBFile& f) {
   const int32_t need = static_cast<int32_t>(rng() % 100);
   int32_t expected = 0;
   for (const auto& [id, b] : model) {
-    uint32_t capacity = 0;
-    f.GetBlockInfo(id, nullptr, nullptr, nullptr, &capacity, nullptr);
-    if (b.owner == owner && b.type == type && b.bytes.size() + static_cast<size_t>(need) <= capacity) {
+    if (b.bytes.size() + static_cast<size_t>(need) <= CapacityOf(f, id) && b.owner == owner && b.type == type) {
       expected = id;
       break;
     }
@@ -483,8 +481,7 @@ void Workload::_compact(ZorBFile& f) {
   const uint64_t size = f.GetSize(nullptr, nullptr, &reserved);
   ASSERT_EQ(size, f.GetDataStart() + uint64_t{reserved});
   for (const auto& [id, b] : model) {
-    uint32_t capacity = 0;
-    f.GetBlockInfo(id, nullptr, nullptr, nullptr, &capacity, nullptr);
+    const uint32_t capacity = CapacityOf(f, id);
     if (b.compact || mode == ZorBfCompactAll) { ASSERT_EQ(capacity, b.bytes.size()) << "block " << id; }
   }
 }

@@ -69,6 +69,7 @@ struct Block {
 using Model = std::map<int32_t, Block>;
 
 std::string Pattern(size_t n, uint32_t seed);
+uint32_t CapacityOf(zorvane::ZorBFile& f, int32_t id);  // 0 for an unused id
 
 // Every used block of f read through the library. With `unreadable`, the
 // ids whose read raises go there instead of raising.
@@ -115,7 +116,6 @@ enum class Op {
 };
 // Relative weights of the operations.
 using Mix = std::array<int, static_cast<size_t>(Op::kCount)>;
-// Every operation.
 extern const Mix kEveryOp;
 // What can be cut short by a failing system call and still be judged: each
 // operation changes one block at most (see Workload::pending).
@@ -224,11 +224,7 @@ struct TestFile {
     file.BReadCopy(id, &h);
     return zorvane::test::BytesOf(h);
   }
-  uint32_t Capacity(int32_t id) {
-    uint32_t capacity = 0;
-    file.GetBlockInfo(id, nullptr, nullptr, nullptr, &capacity, nullptr);
-    return capacity;
-  }
+  uint32_t Capacity(int32_t id) { return CapacityOf(file, id); }
 
   bool disk;
   TempDir dir;

@@ -30,7 +30,6 @@ void FaultStream::SetImage(std::string image) {
 
 void FaultStream::ClearRecords() {
   _writes.clear();
-  _sizes.clear();
   _flushes = 0;
   _bytesWritten = 0;
   _brackets = 0;
@@ -94,7 +93,6 @@ void FaultStream::SetSize(uint64_t size) {
   _enter(Op::kSetSize);
   _image.resize(size, '\0');
   _pending.push_back({false, size, std::string()});
-  _sizes.push_back(size);
 }
 
 void FaultStream::Flush() {
@@ -110,14 +108,11 @@ void FaultStream::UnLock(int64_t, uint32_t) { _enter(Op::kUnLock); }
 void FaultStream::Close() { _closed = true; }
 
 void* FaultStream::Lock(ZorLock* guard) {
-  ++_locks;
   if (guard) guard->Init(this);
   return this;
 }
 
-void FaultStream::Unlock() {
-  if (_locks > 0) --_locks;
-}
+void FaultStream::Unlock() {}
 
 const std::string& FaultStream::PowerCut(uint32_t seed, uint32_t sectorSize) {
   std::mt19937 rng(seed);
@@ -173,8 +168,13 @@ void FaultStream::_refresh(uint64_t offset, uint64_t length) {
   }
 }
 
-int32_t FaultStream::_distantCommand(eZorStreamCmd cmd, void* a1, void* a2, void* a3) {
+int32_t FaultStream::Command(eZorStreamCmd cmd, void* a1, void* a2, void* a3, void*) {
+  _enter(Op::kCommand);
   switch (cmd) {
+    case ZorStmCmdIsReadOnly:
+      return readOnly;
+    case ZorStmCmdGetDescriptor:
+      return -1;
     case ZorStmCmdBeginExclusive:
       ++_brackets;
       if (_bracket++ == 0 && _news) {
@@ -207,13 +207,6 @@ int32_t FaultStream::_distantCommand(eZorStreamCmd cmd, void* a1, void* a2, void
     default:
       return 0;
   }
-}
-
-int32_t FaultStream::Command(eZorStreamCmd cmd, void* a1, void* a2, void* a3, void*) {
-  _enter(Op::kCommand);
-  if (cmd == ZorStmCmdIsReadOnly) return readOnly;
-  if (cmd == ZorStmCmdGetDescriptor) return -1;
-  return _distantCommand(cmd, a1, a2, a3);
 }
 
 }  // namespace zortest

@@ -10,7 +10,7 @@
 // boundary, seeded so that a failing case can be replayed.
 //
 // The stream is used by one thread at a time. Lock/Unlock (the lockable
-// part) only count; Close only marks the stream closed (operations on a
+// part) only fill the guard; Close only marks the stream closed (operations on a
 // closed stream fail with the invalid-handle error 6).
 #pragma once
 
@@ -44,12 +44,9 @@ class FaultStream : public zorvane::iZorStream {
 
   // ------------------------------------------------------------ records
   const std::vector<WriteRecord>& Writes() const { return _writes; }
-  const std::vector<uint64_t>& SizeChanges() const { return _sizes; }
   int Flushes() const { return _flushes; }
   uint64_t BytesWritten() const { return _bytesWritten; }
-  int Operations() const { return _count[static_cast<int>(Op::kAny)]; }
   int Count(Op op) const { return _count[static_cast<int>(op)]; }  // since the stream was made
-  int LockCount() const { return _locks; }
   bool IsClosed() const { return _closed; }
   void ClearRecords();
 
@@ -106,20 +103,17 @@ class FaultStream : public zorvane::iZorStream {
 
   void _enter(Op op);
   void _refresh(uint64_t offset, uint64_t length);
-  int32_t _distantCommand(zorvane::eZorStreamCmd cmd, void* a1, void* a2, void* a3);
 
   std::string _image, _durable;
   std::vector<Pending> _pending;
   uint64_t _pos = 0;
   std::vector<WriteRecord> _writes;
-  std::vector<uint64_t> _sizes;
   int _flushes = 0;
   uint64_t _bytesWritten = 0;
   int _count[10] = {};
   int _failOp = -1, _failAt = 0;
   int64_t _failErr = 0;
   bool _fired = false;
-  int _locks = 0;
   bool _closed = false;
   bool _distant = false;
   uint32_t _chunk = 4096, _preferred = 4096;

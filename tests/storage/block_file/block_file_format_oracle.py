@@ -250,19 +250,17 @@ def repairable_damage(rng, f):
     for kind in rng.sample(["tail", "middle", "freedata", "badclose", "kind"], rng.randint(1, 3)):
         if kind == "tail":
             f.resize(f.size + rng.randint(1, 3000))
-        elif kind == "middle" and used:
-            e = used.pop(rng.randrange(len(used)))
-            e.capacity = rng.randint(max(1, e.size), e.capacity) if e.size < e.capacity else e.capacity
-            f.put_entry(e)
-        elif kind == "freedata" and len(used) > 1:
-            e = used.pop(rng.randrange(len(used)))
-            e.flags, e.capacity, e.size = bf.FREE, 0, 0
-            f.put_entry(e)
         elif kind == "badclose":
             f.put_state(f.state | bf.STATE_BAD_CLOSE)
-        elif kind == "kind" and f.ftype == 2 and used:
+        # The others change one used block; a free entry needs another one left.
+        elif len(used) > (kind == "freedata") and (kind != "kind" or f.ftype == 2):
             e = used.pop(rng.randrange(len(used)))
-            e.owner, e.type = 0, 1
+            if kind == "middle":
+                e.capacity = rng.randint(max(1, e.size), e.capacity) if e.size < e.capacity else e.capacity
+            elif kind == "freedata":
+                e.flags, e.capacity, e.size = bf.FREE, 0, 0
+            else:
+                e.owner, e.type = 0, 1
             f.put_entry(e)
 
 
@@ -272,7 +270,6 @@ def round_repair(rng, case, path, tmp, model):
     bad = os.path.join(tmp, "repair.zbf")
     f.save(bad)
     case += " repair"
-    # Lost space is reclaimed only at mode 5 and check level 2.
     mode, level = rng.choice([(5, 2), (4, 2), (5, 1), (9, 3)])
     reclaim = mode > 4 and level >= 2
     expect(case, "open", drv("open", bad, TOLERANT | CHECK_BAD_CLOSE | NO_FLUSH), "ok")

@@ -73,10 +73,8 @@ class ModelRun {
     const uint64_t size = f().GetSize(&dirBytes, &used, &reserved);
     int64_t sum = 0;
     for (const auto& [id, b] : _work.model) {
-      uint32_t capacity = 0;
-      f().GetBlockInfo(id, nullptr, nullptr, nullptr, &capacity, nullptr);
       sum += static_cast<int64_t>(b.bytes.size());
-      capacities += capacity;
+      capacities += CapacityOf(f(), id);
     }
     ASSERT_EQ(dirBytes, _dirCount() * 24);
     ASSERT_EQ(used, sum);
@@ -204,19 +202,6 @@ class ModelRun {
   int _reopens = 0;
 };
 
-// One step and its checks; false after a failure.
-bool StepAndCheck(ModelRun* run, int step, bool onDisk) {
-  try {
-    run->Step();
-    if (!::testing::Test::HasFatalFailure()) run->CheckQuick();
-    if (!::testing::Test::HasFatalFailure() && (!onDisk || step % 10 == 0)) run->CheckDurable();
-    if (!::testing::Test::HasFatalFailure() && step % 25 == 24) run->CheckFull();
-  } catch (const ZorException& e) {
-    ADD_FAILURE() << Describe(e);
-  }
-  return !::testing::Test::HasFailure();
-}
-
 void RunSeed(uint32_t seed, bool onDisk, int steps) {
   SCOPED_TRACE("seed " + std::to_string(seed) + (onDisk ? " on disk" : " on the fault stream"));
   const bool busy = seed % 2;
@@ -224,14 +209,20 @@ void RunSeed(uint32_t seed, bool onDisk, int steps) {
   ModelRun run(seed, onDisk);
   for (int step = 0; step < steps; ++step) {
     SCOPED_TRACE("step " + std::to_string(step));
-    if (!StepAndCheck(&run, step, onDisk)) {
+    try {
+      run.Step();
+      if (!::testing::Test::HasFatalFailure()) run.CheckQuick();
+      if (!::testing::Test::HasFatalFailure() && (!onDisk || step % 10 == 0)) run.CheckDurable();
+      if (!::testing::Test::HasFatalFailure() && step % 25 == 24) run.CheckFull();
+    } catch (const ZorException& e) {
+      ADD_FAILURE() << Describe(e);
+    }
+    if (::testing::Test::HasFailure()) {
       printf("last operations of seed %u:\n%s", seed, run.Log().c_str());
       FAIL();
     }
   }
-  if (busy) {
-    EXPECT_TRUE(run.CacheKeptItsLimit()) << "the cache limit grew in a busy process";
-  }
+  if (busy) { EXPECT_TRUE(run.CacheKeptItsLimit()) << "the cache limit grew in a busy process"; }
   ASSERT_NO_FATAL_FAILURE(run.Reopen());
   printf("[ model ] seed %u%s: %d steps, %s\n", seed, onDisk ? " on disk" : "", steps, run.Summary().c_str());
 }

@@ -7,7 +7,6 @@
 // after each step) is the model test's; crash safety is the power-cut
 // test's. Most tests here run on the in-memory fault stream, which records
 // each write; the format is read with the kit's own decoder.
-#include <zorvane/block_array.h>
 #include <zorvane/file_commands.h>
 #include <zorvane/messages_bus.h>
 #include <zorvane/purger.h>
@@ -341,7 +340,7 @@ TEST(BFileWrite, AnEmptyBlockWithoutCapacityNeverGetsAnExtent) {
 
 // ------------------------------------------------------------ transactions
 
-TEST(BFileTransactions, NestingWritesOnceAtTheOutermostEnd) {
+TEST(BFileTransactions, NestingWritesOnceAtTheOutermostEndAndALockGuardIsOneTransaction) {
   MemFile m;
   m.stream.ClearRecords();
   m.file.StartTransaction();
@@ -355,10 +354,6 @@ TEST(BFileTransactions, NestingWritesOnceAtTheOutermostEnd) {
   EXPECT_EQ(0, m.file.CountTransaction());
   EXPECT_EQ(1, m.stream.Flushes());
   EXPECT_EQ(2u, DirCount(m.stream.Image()));
-}
-
-TEST(BFileTransactions, ALockGuardIsOneTransaction) {
-  MemFile m;
   m.stream.ClearRecords();
   {
     ZorLock guard;
@@ -380,25 +375,20 @@ TEST(BFileTransactions, AFailedFlushRollsBackAndAGuardNeverThrowsASecondTime) {
   EXPECT_EQ(ZorErr(-1, 112), ErrorOf([&] { m.Write(id, "after!"); }));
   EXPECT_EQ(0, m.file.CountTransaction());
   EXPECT_EQ("before", m.Read(id));
-  try {
-    ZorLock guard;
-    m.file.Lock(&guard);
-    m.Write(id, "after");
-    m.stream.FailAt(FaultStream::Op::kWrite, 1);
-    throw std::runtime_error("the caller's own failure");
-  } catch (const std::runtime_error&) {
-  }
-  EXPECT_TRUE(m.stream.Fired());
-  EXPECT_EQ(0, m.file.CountTransaction());
   // Same on a normal exit: the failure is reported, not raised, and the
   // transaction is rolled back.
-  {
-    ZorLock guard;
-    m.file.Lock(&guard);
-    m.Write(id, "after");
-    m.stream.FailAt(FaultStream::Op::kWrite, 1);
+  for (bool unwinding : {true, false}) {
+    try {
+      ZorLock guard;
+      m.file.Lock(&guard);
+      m.Write(id, "after");
+      m.stream.FailAt(FaultStream::Op::kWrite, 1);
+      if (unwinding) throw std::runtime_error("the caller's own failure");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_TRUE(m.stream.Fired()) << unwinding;
+    if (unwinding) { EXPECT_EQ(0, m.file.CountTransaction()); }
   }
-  EXPECT_TRUE(m.stream.Fired());
   EXPECT_EQ(0, m.file.GetDirtyCount());
   m.file.StartTransaction();
   m.file.EndTransaction();

@@ -25,13 +25,13 @@
 // instead of raising its limit.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 #include <optional>
 
 #include "platform/env.h"
 #include "support/block_file_kit.h"
 #include "support/fault_env.h"
+#include "support/killed_writer.h"
 #include "support/working_set.h"
 
 using namespace zorvane;
@@ -370,17 +370,11 @@ void Print(const char* what, const Tally& t) {
          t.units);
 }
 
-// scripts/crash_runs multiplies the seeds (ZOR_CRASH_SCALE).
-uint32_t Scale() {
-  const char* s = std::getenv("ZOR_CRASH_SCALE");
-  return s && std::atoi(s) > 0 ? static_cast<uint32_t>(std::atoi(s)) : 1;
-}
-
 }  // namespace
 
 TEST(BFilePowerCut, EveryBlockHoldsTheCommittedOrTheInFlightState) {
   Tally tally[2];
-  for (uint32_t seed = 1; seed <= 12 * Scale() && !HasFatalFailure(); ++seed) RunUnits(seed, tally, 0, 70);
+  for (uint32_t seed = 1; seed <= 12u * CrashScale() && !HasFatalFailure(); ++seed) RunUnits(seed, tally, 0, 70);
   Print("small files, no journal", tally[0]);
   Print("small files, journal", tally[1]);
   if (!HasFatalFailure()) {
@@ -393,7 +387,7 @@ TEST(BFilePowerCut, EveryBlockHoldsTheCommittedOrTheInFlightState) {
 // grown reserved area move to the end of the file.
 TEST(BFilePowerCut, DirectoryGrowthSurvivesACut) {
   Tally tally[2];
-  for (uint32_t seed = 1001; seed <= 1000 + 8 * Scale() && !HasFatalFailure(); ++seed) RunUnits(seed, tally, 990, 10);
+  for (uint32_t seed = 1001; seed <= 1000 + 8u * CrashScale() && !HasFatalFailure(); ++seed) RunUnits(seed, tally, 990, 10);
   Print("directory growth, no journal", tally[0]);
   Print("directory growth, journal", tally[1]);
 }
