@@ -138,7 +138,8 @@ const Edge kEdges[] = {
     REFUSES(f.dyn.Dico(0, nullptr, 4)),
     REFUSES(ZorBDyn empty; empty.GetData(0, &f.h)),
 
-    // Modules.
+    // Modules and their resource tables: a null table holds nothing.
+    ACCEPTS(EXPECT_FALSE(ZorFindRsrcItem(nullptr, 1, 1, 1036, nullptr))),
     REFUSES(ZorGetModuleName(1, ZorNameModule, nullptr)),
     REFUSES(ZorGetModuleIds(nullptr)),
     REFUSES(ZorGetDepIds(1, nullptr, false)),
