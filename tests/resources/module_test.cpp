@@ -491,7 +491,9 @@ TEST(ModulePlugins, StartAndStopInIdOrder) {
   UseTestModules();
   Recorder app;
   test::RegisterModule(kAppId, "zortest_app", 0);
-  ZorSetAppModule(kAppId, nullptr, &app);
+  int appInstance = 0;  // handed out for the application's id only
+  ZorSetAppModule(kAppId, &appInstance, &app);
+  EXPECT_EQ(ZorGetModuleInstance(kAppId, false), &appInstance);
 
   ZorInitPlugins(true);
   using Reports = std::vector<std::pair<int32_t, int32_t>>;
