@@ -582,6 +582,13 @@ TEST(BFileCache, EvictionDropsTheOldestCleanBlocksByTheRule) {
     m.file.BRead(id, &probe);
     EXPECT_EQ(5, m.file.GetCacheCount()) << "block " << id << " was dropped";
   }
+  // Without a holder, block 1 is the oldest clean block and goes first.
+  MemFile n(0, 6);
+  for (uint32_t i = 0; i < 8; ++i) n.Create(Pattern(100, i));
+  n.file.BMultiUncach(ZorBfAnyOwner, ZorBfAnyType);
+  for (int32_t id = 1; id <= 7; ++id) n.Read(id);
+  n.Read(1);
+  EXPECT_EQ(6, n.file.GetCacheCount()) << "block 1 was kept";
 }
 
 // One dirty block among six: (6 - 1) - 4 = one clean block goes.
