@@ -115,7 +115,9 @@ TEST(DatabaseFile, FileTablesEnumerationsAndTheirRefusals) {
     e.AddField("Code", kZorPhysTypeLong, kZorLogTypeInt, true, 0, kZorTblFfValid, 0, 0);
     e.Validate();
     db->CreateEnum(e.GetHandle());
-    if (typeId == Tid(7, 10)) EXPECT_LIB_ERROR(40, db->CreateEnum(e.GetHandle()));
+    if (typeId == Tid(7, 10)) {
+      EXPECT_LIB_ERROR(40, db->CreateEnum(e.GetHandle()));
+    }
   }
   EXPECT_EQ(ListIds(db, true), (std::vector<int64_t>{Tid(7, 10), Tid(7, 20)}));
   {  // the catalogue: [type id, 64-bit][block id, 32-bit] by type id; blocks sized in whole KiB

@@ -48,7 +48,7 @@ struct StoreKind {
   bool keepsDeleted = false;
   int32_t perBlock = 0;  // records per data block (the slot of a new UD), 0: unknown
   // Closes and reopens the table, then checks the stored form (null: never).
-  std::function<void(ZorTable*, ZorTableDesc*)> reopen;
+  std::function<void(ZorTable*, ZorTableDesc*)> reopen = nullptr;
 };
 
 struct PartShape {
@@ -569,7 +569,9 @@ class Driver {
     ASSERT_EQ(_t.GetNbN(), static_cast<int32_t>(view.size()));
     // The position: exact after a navigation, else unknown (0) or right.
     const int32_t n = _m.NFromUD(_m.curUD);
-    if (_m.posKnown || _t.GetCurN() != 0) ASSERT_EQ(_t.GetCurN(), n) << "position of UD " << _m.curUD;
+    if (_m.posKnown || _t.GetCurN() != 0) {
+      ASSERT_EQ(_t.GetCurN(), n) << "position of UD " << _m.curUD;
+    }
     for (int32_t i = 0; i <= static_cast<int32_t>(view.size()) + 1; ++i) {
       const uint32_t want = i >= 1 && i <= static_cast<int32_t>(view.size()) ? view[i - 1] : 0;
       ASSERT_EQ(_t.GetUDFromN(i), want) << "GetUDFromN " << i;

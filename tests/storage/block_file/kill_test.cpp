@@ -250,7 +250,9 @@ void RunKills(bool copyOnWrite, int rounds, uint32_t seed, Tally* t, int32_t fil
     } else {
       EXPECT_TRUE(now == r.lastReported || now == r.lastReported + 1)
           << "generation " << now << " after the report of " << r.lastReported;
-      if (salvaged != -2) EXPECT_EQ(salvaged, now) << "salvage";
+      if (salvaged != -2) {
+        EXPECT_EQ(salvaged, now) << "salvage";
+      }
       if (now == r.lastReported + 1) ++t->aheadOfReport;
       // A block created now takes free space, which must not overlap a
       // committed block: read from the disk, the generation is intact.
